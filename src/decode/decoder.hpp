@@ -1,0 +1,34 @@
+// Text to YamlValue documents: scan everything, compose each document, merge.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "decode/value.hpp"
+#include "resolver/resolver.hpp"
+#include "support/arena.hpp"
+#include "support/error.hpp"
+
+namespace quarvel {
+
+struct DecodeOptions {
+    ResolverMode mode = ResolverMode::Core12;
+    bool duplicate_keys_error = false;
+    bool duplicate_keys_warn = false;  // only when duplicate_keys_error is off
+    bool reject_complex_keys = false;
+    bool warn_1_1 = false;  // only in a YAML 1.1 mode
+};
+
+struct DecodedStream {
+    std::vector<YamlValue> documents;
+    Warnings warnings;
+    Arena arena;  // texts of the trees that are not views into the input
+};
+
+inline constexpr std::uint32_t kMaxDepth = 1000;
+inline constexpr std::uint64_t kMaxExpandedNodes = 10'000'000;
+
+// The text must be valid UTF-8 and outlive the result.
+Result<DecodedStream> decode(std::string_view text, const DecodeOptions& options);
+
+}  // namespace quarvel

@@ -1,0 +1,192 @@
+#include "decode/value.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "support/stack.hpp"
+
+namespace quarvel {
+
+YamlValue::YamlValue(const YamlValue& other) : kind(other.kind), integer(other.integer), text(other.text) {
+    if (!other.children.empty()) ensure_stack([&] { children = other.children; });
+}
+
+YamlValue& YamlValue::operator=(const YamlValue& other) {
+    if (this != &other) {
+        YamlValue copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+YamlValue::~YamlValue() {
+    if (!children.empty()) ensure_stack([&] { children.clear(); });
+}
+
+std::uint64_t node_count(const YamlValue& v) {
+    std::uint64_t n = 1;
+    for (const auto& c : v.children) n += c.children.empty() ? 1 : ensure_stack([&] { return node_count(c); });
+    return n;
+}
+
+namespace {
+
+void append_u64(std::string& out, std::uint64_t n) {
+    char buf[24];
+    auto [p, ec] = std::to_chars(buf, buf + sizeof buf, n);
+    out.append(buf, p);
+}
+
+void append_quoted(std::string& out, std::string_view s) {
+    out.push_back('"');
+    for (unsigned char c : s) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20 || c == 0x7F) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u{%x}", c);
+                    out += buf;
+                } else {
+                    out.push_back(static_cast<char>(c));
+                }
+        }
+    }
+    out.push_back('"');
+}
+
+void append_display_float(std::string& out, double d) {
+    if (std::isnan(d)) {
+        out += "NaN";
+        return;
+    }
+    if (std::isinf(d)) {
+        out += d < 0 ? "-inf" : "inf";
+        return;
+    }
+    char buf[64];
+    auto [p, ec] = std::to_chars(buf, buf + sizeof buf, d);
+    std::string_view s(buf, p - buf);
+    out += s;
+    if (s.find_first_of(".eE") == std::string_view::npos && s.find("inf") == std::string_view::npos) out += ".0";
+}
+
+}  // namespace
+
+void append_canonical_key(const YamlValue& v, std::string& out) {
+    // Kind letter, then a length-prefixed payload, so no two different
+    // values share a serialisation.
+    out.push_back(static_cast<char>('A' + static_cast<int>(v.kind)));
+    switch (v.kind) {
+        case ValueKind::Null: break;
+        case ValueKind::Bool: out.push_back(v.boolean ? '1' : '0'); break;
+        case ValueKind::Int: {
+            char buf[24];
+            auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v.integer);
+            out.append(buf, p);
+            out.push_back(';');
+            break;
+        }
+        case ValueKind::Float: {
+            std::uint64_t bits;
+            static_assert(sizeof bits == sizeof v.real);
+            double d = v.real == 0.0 ? 0.0 : v.real;  // 0.0 and -0.0 are the same key
+            std::memcpy(&bits, &d, sizeof bits);
+            if (std::isnan(d)) bits = 0x7FF8000000000000ULL;
+            append_u64(out, bits);
+            out.push_back(';');
+            break;
+        }
+        case ValueKind::BigInt:
+        case ValueKind::String:
+            append_u64(out, v.text.size());
+            out.push_back(':');
+            out += v.text;
+            break;
+        case ValueKind::Tagged:
+            append_u64(out, v.text.size());
+            out.push_back(':');
+            out += v.text;
+            ensure_stack([&] { append_canonical_key(v.inner(), out); });
+            break;
+        case ValueKind::Sequence:
+        case ValueKind::Mapping:
+            append_u64(out, v.children.size());
+            out.push_back('[');
+            for (const auto& c : v.children) ensure_stack([&] { append_canonical_key(c, out); });
+            out.push_back(']');
+            break;
+    }
+}
+
+void append_display_form(const YamlValue& v, std::string& out) {
+    switch (v.kind) {
+        case ValueKind::Null: out += "Null"; return;
+        case ValueKind::Bool: out += v.boolean ? "Bool(true)" : "Bool(false)"; return;
+        case ValueKind::Int: {
+            out += "Int(";
+            char buf[24];
+            auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v.integer);
+            out.append(buf, p);
+            out += ")";
+            return;
+        }
+        case ValueKind::BigInt:
+            out += "BigInt(";
+            append_quoted(out, v.text);
+            out += ")";
+            return;
+        case ValueKind::Float:
+            out += "Float(";
+            append_display_float(out, v.real);
+            out += ")";
+            return;
+        case ValueKind::String:
+            out += "String(";
+            append_quoted(out, v.text);
+            out += ")";
+            return;
+        case ValueKind::Sequence:
+            out += "Sequence([";
+            for (std::size_t i = 0; i < v.children.size(); ++i) {
+                if (i) out += ", ";
+                ensure_stack([&] { append_display_form(v.children[i], out); });
+            }
+            out += "])";
+            return;
+        case ValueKind::Mapping:
+            out += "Mapping([";
+            for (std::size_t i = 0; i < v.map_size(); ++i) {
+                if (i) out += ", ";
+                out += "(";
+                ensure_stack([&] { append_display_form(v.key(i), out); });
+                out += ", ";
+                ensure_stack([&] { append_display_form(v.value(i), out); });
+                out += ")";
+            }
+            out += "])";
+            return;
+        case ValueKind::Tagged:
+            out += "Tagged(";
+            append_quoted(out, v.text);
+            out += ", ";
+            ensure_stack([&] { append_display_form(v.inner(), out); });
+            out += ")";
+            return;
+    }
+}
+
+bool values_equal(const YamlValue& a, const YamlValue& b) {
+    std::string ka, kb;
+    append_canonical_key(a, ka);
+    append_canonical_key(b, kb);
+    return ka == kb;
+}
+
+}  // namespace quarvel

@@ -1,0 +1,44 @@
+// Value trees to YAML and JSON text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "decode/value.hpp"
+#include "support/error.hpp"
+
+namespace quarvel {
+
+enum class NullStyle : std::uint8_t { Keyword, Empty, Tilde };
+
+struct EmitterSettings {
+    unsigned indent = 2;
+    std::uint64_t width = 0;  // 0: no folding
+    NullStyle null_style = NullStyle::Empty;
+    bool sort_keys = false;
+    bool flow = false;
+    bool explicit_start = false;
+    bool explicit_end = false;
+    bool prefer_double_quotes = true;
+    bool indentless = false;
+};
+
+// Appends one YAML document (ending with a line feed) to out.
+void emit_yaml(const YamlValue& root, const EmitterSettings& settings, std::string& out);
+
+// Plain-scalar safety and float spelling, shared with the round-trip emitter.
+bool needs_quotes(std::string_view text);
+void format_float(double x, std::string& out);
+
+struct JsonSettings {
+    unsigned indent = 0;  // 0: compact
+    bool sort_keys = false;
+};
+
+// Appends JSON text; the only failure is a collection used as an object key.
+Status write_json(const YamlValue& root, const JsonSettings& settings, std::string& out);
+void json_float(double x, std::string& out);
+void json_string(std::string_view text, std::string& out);
+
+}  // namespace quarvel

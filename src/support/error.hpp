@@ -1,0 +1,116 @@
+// Error values carried from every stage to the module boundary, where one
+// function (ffi/errors.cpp) turns them into Python exceptions.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quarvel {
+
+enum class ErrorFamily : std::uint8_t {
+    Syntax,      // scanner, parser, composer, resolver
+    Directive,   // includes, secrets, environment variables
+    Schema,      // schema validation
+    Conversion,  // to or from Python objects
+    Argument,    // bad arguments: ValueError / TypeError
+    Python,      // a Python exception is already set (callbacks); pass it on
+    Internal,    // a fault inside the library
+};
+
+// Class selectors within each family.
+namespace syntax_kind {
+inline constexpr int parse = 0;
+inline constexpr int duplicate_key = 1;
+inline constexpr int complex_key = 2;
+}  // namespace syntax_kind
+
+namespace directive_kind {
+inline constexpr int include_not_found = 0;
+inline constexpr int circular_include = 1;
+inline constexpr int include_depth = 2;
+inline constexpr int include_confinement = 3;
+inline constexpr int secret_not_found = 4;
+inline constexpr int env_var = 5;
+inline constexpr int include_other = 6;
+}  // namespace directive_kind
+
+namespace conversion_kind {
+inline constexpr int decode = 0;
+inline constexpr int encode = 1;
+inline constexpr int unserializable = 2;
+}  // namespace conversion_kind
+
+namespace argument_kind {
+inline constexpr int value_error = 0;
+inline constexpr int type_error = 1;
+}  // namespace argument_kind
+
+struct IncludeFrame {
+    std::string path;
+    std::uint32_t line = 0;  // 0-based
+};
+
+struct Error {
+    ErrorFamily family = ErrorFamily::Internal;
+    int selector = 0;
+    std::string message;
+    bool has_position = false;
+    std::uint32_t line = 0;    // 0-based
+    std::uint32_t column = 0;  // 0-based
+    std::optional<std::string> file;
+    std::vector<IncludeFrame> include_stack;
+    std::string schema_path;
+
+    static Error syntax(std::string message, std::uint32_t line, std::uint32_t column,
+                        int kind = syntax_kind::parse) {
+        Error e;
+        e.family = ErrorFamily::Syntax;
+        e.selector = kind;
+        e.message = std::move(message);
+        e.has_position = true;
+        e.line = line;
+        e.column = column;
+        return e;
+    }
+    static Error conversion(std::string message, int kind) {
+        Error e;
+        e.family = ErrorFamily::Conversion;
+        e.selector = kind;
+        e.message = std::move(message);
+        return e;
+    }
+    static Error argument(std::string message, int kind = argument_kind::value_error) {
+        Error e;
+        e.family = ErrorFamily::Argument;
+        e.selector = kind;
+        e.message = std::move(message);
+        return e;
+    }
+    static Error internal(std::string message) {
+        Error e;
+        e.family = ErrorFamily::Internal;
+        e.message = std::move(message);
+        return e;
+    }
+    // A Python exception has been set by the binding layer and must pass unchanged.
+    static Error python_raised() {
+        Error e;
+        e.family = ErrorFamily::Python;
+        return e;
+    }
+};
+
+template <class T>
+using Result = std::expected<T, Error>;
+using Status = std::expected<void, Error>;
+
+inline std::unexpected<Error> fail(Error e) { return std::unexpected<Error>(std::move(e)); }
+
+// Non-fatal findings, logged in order by the frame once the lock is held again.
+using Warnings = std::vector<std::string>;
+
+}  // namespace quarvel

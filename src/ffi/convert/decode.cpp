@@ -1,0 +1,196 @@
+#include "ffi/convert/decode.hpp"
+
+#include <string>
+#include <vector>
+
+#include "ffi/convert/strings.hpp"
+#include "ffi/errors.hpp"
+#include "ffi/py_ref.hpp"
+#include "ffi/types.hpp"
+#include "support/error.hpp"
+#include "support/hash.hpp"
+#include "support/stack.hpp"
+
+namespace quarvel::py {
+namespace {
+
+// Mapping key text -> the interned str made for it, for one document.
+class KeyCache {
+public:
+    KeyCache() : slots_(64) {}
+    ~KeyCache() {
+        for (auto& s : slots_) Py_XDECREF(s.value);
+    }
+    KeyCache(const KeyCache&) = delete;
+    KeyCache& operator=(const KeyCache&) = delete;
+
+    // A new reference to the str for `text`, or null with an exception set.
+    PyObject* get(std::string_view text) {
+        std::uint64_t h = hash_text(text);
+        std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+            Slot& s = slots_[i];
+            if (!s.value) return insert(s, h, text);
+            if (s.hash == h && s.key == text) return Py_NewRef(s.value);
+        }
+    }
+
+private:
+    struct Slot {
+        std::uint64_t hash = 0;
+        std::string_view key;
+        PyObject* value = nullptr;
+    };
+
+    PyObject* insert(Slot& slot, std::uint64_t h, std::string_view text) {
+        PyObject* str = new_str(text);
+        if (!str) return nullptr;
+        PyUnicode_InternInPlace(&str);
+        slot = {h, text, Py_NewRef(str)};
+        if (++used_ * 2 > slots_.size()) grow();
+        return str;
+    }
+
+    void grow() {
+        std::vector<Slot> old(slots_.size() * 2);
+        old.swap(slots_);
+        std::size_t mask = slots_.size() - 1;
+        for (auto& s : old) {
+            if (!s.value) continue;
+            std::size_t i = s.hash & mask;
+            while (slots_[i].value) i = (i + 1) & mask;
+            slots_[i] = s;
+        }
+    }
+
+    std::vector<Slot> slots_;
+    std::size_t used_ = 0;
+};
+
+class Converter {
+public:
+    explicit Converter(const ConvertOptions& options) : options_(options) {}
+
+    PyObject* value(const YamlValue& v) {
+        switch (v.kind) {
+            case ValueKind::Null: return Py_NewRef(Py_None);
+            case ValueKind::Bool: return Py_NewRef(v.boolean ? Py_True : Py_False);
+            case ValueKind::Int: return PyLong_FromLongLong(v.integer);
+            case ValueKind::BigInt: return big_int(v.text);
+            case ValueKind::Float: return PyFloat_FromDouble(v.real);
+            case ValueKind::String: return new_str(v.text);
+            case ValueKind::Sequence: return ensure_stack([&] { return sequence(v); });
+            case ValueKind::Mapping: return ensure_stack([&] { return mapping(v); });
+            case ValueKind::Tagged: return ensure_stack([&] { return tagged(v); });
+        }
+        return nullptr;
+    }
+
+private:
+    PyObject* sequence(const YamlValue& v) {
+        Ref list(PyList_New(static_cast<Py_ssize_t>(v.children.size())));
+        if (!list) return nullptr;
+        for (std::size_t i = 0; i < v.children.size(); ++i) {
+            PyObject* item = value(v.children[i]);
+            if (!item) return nullptr;
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+        }
+        return list.release();
+    }
+
+    PyObject* mapping(const YamlValue& v) {
+        Ref dict(PyDict_New());
+        if (!dict) return nullptr;
+        for (std::size_t i = 0; i < v.map_size(); ++i) {
+            Ref k(key(v.key(i)));
+            if (!k) return nullptr;
+            Ref val(value(v.value(i)));
+            if (!val) return nullptr;
+            if (PyDict_SetItem(dict.get(), k.get(), val.get()) < 0) {
+                PyErr_Clear();
+                return raise(Error::conversion("mapping key is not hashable in Python", conversion_kind::decode));
+            }
+        }
+        return dict.release();
+    }
+
+    // Keys: strings are shared per document; collections become tuples.
+    PyObject* key(const YamlValue& k) {
+        switch (k.kind) {
+            case ValueKind::String: return keys_.get(k.text);
+            case ValueKind::Sequence: return ensure_stack([&] { return sequence_key(k); });
+            case ValueKind::Mapping: return ensure_stack([&] { return mapping_key(k); });
+            default: return value(k);
+        }
+    }
+
+    PyObject* sequence_key(const YamlValue& k) {
+        Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(k.children.size())));
+        if (!tuple) return nullptr;
+        for (std::size_t i = 0; i < k.children.size(); ++i) {
+            PyObject* item = key(k.children[i]);
+            if (!item) return nullptr;
+            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item);
+        }
+        return tuple.release();
+    }
+
+    PyObject* mapping_key(const YamlValue& k) {
+        Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(k.map_size())));
+        if (!tuple) return nullptr;
+        for (std::size_t i = 0; i < k.map_size(); ++i) {
+            Ref a(key(k.key(i)));
+            if (!a) return nullptr;
+            Ref b(key(k.value(i)));
+            if (!b) return nullptr;
+            PyObject* pair = PyTuple_Pack(2, a.get(), b.get());
+            if (!pair) return nullptr;
+            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), pair);
+        }
+        return tuple.release();
+    }
+
+    PyObject* big_int(std::string_view text) {
+        std::string digits;
+        digits.reserve(text.size());
+        for (char c : text) {
+            if (c != '_') digits.push_back(c);
+        }
+        if (digits.find('\0') == std::string::npos) {
+            if (PyObject* n = PyLong_FromString(digits.c_str(), nullptr, 10)) return n;
+            PyErr_Clear();
+        }
+        return new_str(digits);
+    }
+
+    PyObject* tagged(const YamlValue& v) {
+        Ref inner(value(v.inner()));
+        if (!inner) return nullptr;
+        if (!options_.tags && !options_.tag_handler && !options_.passthrough_tags) return inner.release();
+        Ref tag(new_str(v.text));
+        if (!tag) return nullptr;
+        if (options_.tags) {
+            PyObject* handler = PyDict_GetItemWithError(options_.tags, tag.get());
+            if (handler) return PyObject_CallOneArg(handler, inner.get());
+            if (PyErr_Occurred()) return nullptr;
+        }
+        if (options_.tag_handler) {
+            PyObject* args[] = {tag.get(), inner.get()};
+            return PyObject_Vectorcall(options_.tag_handler, args, 2, nullptr);
+        }
+        if (options_.passthrough_tags) return new_tag(tag.get(), inner.get());
+        return inner.release();
+    }
+
+    const ConvertOptions& options_;
+    KeyCache keys_;
+};
+
+}  // namespace
+
+PyObject* convert_document(const YamlValue& root, const ConvertOptions& options) {
+    Converter converter(options);
+    return converter.value(root);
+}
+
+}  // namespace quarvel::py

@@ -1,0 +1,207 @@
+#include "ffi/errors.hpp"
+
+#include <atomic>
+#include <exception>
+#include <new>
+#include <string>
+
+#include "ffi/py_ref.hpp"
+
+namespace quarvel::py {
+namespace {
+
+constexpr const char* kClassNames[] = {
+    "QuarvelParseError",          "QuarvelDecodeError",          "QuarvelEncodeError",
+    "QuarvelEnvVarError",         "QuarvelSchemaError",          "QuarvelIncludeError",
+    "QuarvelComplexKeyError",     "QuarvelDuplicateKeyError",    "QuarvelIncludeDepthError",
+    "QuarvelSecretNotFoundError", "QuarvelUnserializableError",  "QuarvelCircularIncludeError",
+    "QuarvelIncludeNotFoundError", "QuarvelIncludeConfinementError",
+};
+constexpr int kClassCount = sizeof(kClassNames) / sizeof(kClassNames[0]);
+
+// Once-only cells: a racing thread's value is simply discarded.
+std::atomic<PyObject*> g_classes[kClassCount];
+
+PyObject* load_class(const char* name) {
+    Ref module(PyImport_ImportModule("quarvel.exceptions"));
+    Ref cls;
+    if (module) cls = Ref(PyObject_GetAttrString(module.get(), name));
+    if (!cls || !PyType_Check(cls.get())) {
+        PyErr_Clear();
+        std::string message = std::string("failed to import exception quarvel.exceptions.") + name;
+        PyErr_SetString(PyExc_SystemError, message.c_str());
+        return nullptr;
+    }
+    return cls.release();
+}
+
+ExcClass syntax_class(int selector) {
+    switch (selector) {
+        case syntax_kind::duplicate_key: return ExcClass::DuplicateKeyError;
+        case syntax_kind::complex_key: return ExcClass::ComplexKeyError;
+        default: return ExcClass::ParseError;
+    }
+}
+
+ExcClass directive_class(int selector) {
+    switch (selector) {
+        case directive_kind::include_not_found: return ExcClass::IncludeNotFoundError;
+        case directive_kind::circular_include: return ExcClass::CircularIncludeError;
+        case directive_kind::include_depth: return ExcClass::IncludeDepthError;
+        case directive_kind::include_confinement: return ExcClass::IncludeConfinementError;
+        case directive_kind::secret_not_found: return ExcClass::SecretNotFoundError;
+        case directive_kind::env_var: return ExcClass::EnvVarError;
+        default: return ExcClass::IncludeError;
+    }
+}
+
+ExcClass conversion_class(int selector) {
+    switch (selector) {
+        case conversion_kind::encode: return ExcClass::EncodeError;
+        case conversion_kind::unserializable: return ExcClass::UnserializableError;
+        default: return ExcClass::DecodeError;
+    }
+}
+
+std::string position_suffix(const Error& e) {
+    return " at line " + std::to_string(std::uint64_t(e.line) + 1) + ", column " +
+           std::to_string(std::uint64_t(e.column) + 1);
+}
+
+// Attribute failures never stop the exception from being raised.
+void set_attr(PyObject* exc, const char* name, Ref value) {
+    if (!value || PyObject_SetAttrString(exc, name, value.get()) < 0) PyErr_Clear();
+}
+
+Ref optional_str(const std::optional<std::string>& s) {
+    if (!s) return Ref::borrow(Py_None);
+    return Ref(PyUnicode_DecodeFSDefaultAndSize(s->data(), static_cast<Py_ssize_t>(s->size())));
+}
+
+Ref path_str(const std::string& s) {
+    return Ref(PyUnicode_DecodeFSDefaultAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
+}
+
+Ref one_based(std::uint32_t v) { return Ref(PyLong_FromUnsignedLongLong(std::uint64_t(v) + 1)); }
+
+Ref include_stack_list(const Error& e) {
+    Ref list(PyList_New(0));
+    if (!list) return list;
+    for (const auto& frame : e.include_stack) {
+        Ref item(Py_BuildValue("(NK)", path_str(frame.path).release(),
+                               static_cast<unsigned long long>(frame.line) + 1));
+        if (!item || PyList_Append(list.get(), item.get()) < 0) return Ref();
+    }
+    return list;
+}
+
+std::string directive_message(const Error& e) {
+    std::string m = e.message + " in " + e.file.value_or(std::string());
+    for (const auto& frame : e.include_stack)
+        m += "\n  included from " + frame.path + ", line " + std::to_string(std::uint64_t(frame.line) + 1);
+    return m;
+}
+
+// Builds and sets an instance of `cls` with `message`, then its attributes.
+template <class SetAttrs>
+PyObject* raise_instance(ExcClass which, const std::string& message, SetAttrs set_attrs) {
+    PyObject* cls = exception_class(which);
+    if (!cls) return nullptr;
+    Ref text = str_from_utf8(message);
+    if (!text) return nullptr;
+    Ref exc(PyObject_CallOneArg(cls, text.get()));
+    if (!exc) return nullptr;
+    set_attrs(exc.get());
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())), exc.get());
+    return nullptr;
+}
+
+}  // namespace
+
+PyObject* exception_class(ExcClass which) {
+    auto& cell = g_classes[static_cast<int>(which)];
+    if (PyObject* cached = cell.load(std::memory_order_acquire)) return cached;
+    PyObject* cls = load_class(kClassNames[static_cast<int>(which)]);
+    if (!cls) return nullptr;
+    PyObject* expected = nullptr;
+    if (!cell.compare_exchange_strong(expected, cls, std::memory_order_acq_rel)) {
+        Py_DECREF(cls);
+        return expected;
+    }
+    return cls;
+}
+
+PyObject* raise(const Error& e) {
+    switch (e.family) {
+        case ErrorFamily::Python:
+            if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "error reported without an exception");
+            return nullptr;
+        case ErrorFamily::Internal:
+            PyErr_SetString(PyExc_SystemError, e.message.c_str());
+            return nullptr;
+        case ErrorFamily::Argument: {
+            PyObject* cls = e.selector == argument_kind::type_error ? PyExc_TypeError : PyExc_ValueError;
+            Ref text = str_from_utf8(e.message);
+            if (text) PyErr_SetObject(cls, text.get());
+            return nullptr;
+        }
+        case ErrorFamily::Conversion:
+            return raise_instance(conversion_class(e.selector), e.message, [](PyObject*) {});
+        case ErrorFamily::Syntax:
+            return raise_instance(syntax_class(e.selector), e.message + position_suffix(e), [&](PyObject* x) {
+                set_attr(x, "file", optional_str(e.file));
+                set_attr(x, "line", one_based(e.line));
+                set_attr(x, "column", one_based(e.column));
+            });
+        case ErrorFamily::Directive:
+            return raise_instance(directive_class(e.selector), directive_message(e), [&](PyObject* x) {
+                set_attr(x, "file", path_str(e.file.value_or(std::string())));
+                if (e.has_position) {
+                    set_attr(x, "line", one_based(e.line));
+                    set_attr(x, "column", one_based(e.column));
+                }
+                if (e.selector != directive_kind::secret_not_found && e.selector != directive_kind::env_var)
+                    set_attr(x, "include_stack", include_stack_list(e));
+            });
+        case ErrorFamily::Schema: {
+            std::string message = "schema validation failed: " + e.message + " at " + e.schema_path + " (line " +
+                                  std::to_string(std::uint64_t(e.line) + 1) + ", column " +
+                                  std::to_string(std::uint64_t(e.column) + 1) + ")";
+            return raise_instance(ExcClass::SchemaError, message, [&](PyObject* x) {
+                set_attr(x, "schema_path", str_from_utf8(e.schema_path));
+                set_attr(x, "line", one_based(e.line));
+                set_attr(x, "column", one_based(e.column));
+            });
+        }
+    }
+    return nullptr;
+}
+
+void log_warnings(const Warnings& warnings) {
+    if (warnings.empty()) return;
+    SavedException keep;  // a warning never disturbs the caller's exception state
+    Ref logging(PyImport_ImportModule("logging"));
+    Ref logger = logging ? Ref(PyObject_CallMethod(logging.get(), "getLogger", "s", "quarvel")) : Ref();
+    if (!logger) {
+        PyErr_Clear();
+        return;
+    }
+    for (const auto& text : warnings) {
+        Ref message = str_from_utf8(text);
+        Ref result = message ? Ref(PyObject_CallMethod(logger.get(), "warning", "O", message.get())) : Ref();
+        if (!result) PyErr_Clear();
+    }
+}
+
+PyObject* raise_internal_fault() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (...) {
+        PyErr_SetString(PyExc_SystemError, "uncaught panic at ffi boundary");
+    }
+    return nullptr;
+}
+
+}  // namespace quarvel::py

@@ -1,0 +1,41 @@
+// The module boundary: error values become Python exceptions here, and
+// warnings go to the "quarvel" logger.
+#pragma once
+
+#include "ffi/python.hpp"
+#include "support/error.hpp"
+
+namespace quarvel::py {
+
+enum class ExcClass : int {
+    ParseError,
+    DecodeError,
+    EncodeError,
+    EnvVarError,
+    SchemaError,
+    IncludeError,
+    ComplexKeyError,
+    DuplicateKeyError,
+    IncludeDepthError,
+    SecretNotFoundError,
+    UnserializableError,
+    CircularIncludeError,
+    IncludeNotFoundError,
+    IncludeConfinementError,
+};
+
+// The class object from quarvel.exceptions (borrowed, cached for the process),
+// or null with an exception set.
+PyObject* exception_class(ExcClass which);
+
+// Sets the Python exception for `error`; always returns null so callers can
+// `return raise(error);`.
+PyObject* raise(const Error& error);
+
+// logging.getLogger("quarvel").warning(text) for each text; never raises.
+void log_warnings(const Warnings& warnings);
+
+// Turns a C++ exception that reached the boundary into a Python exception.
+PyObject* raise_internal_fault() noexcept;
+
+}  // namespace quarvel::py

@@ -1,0 +1,58 @@
+#include "ffi/input.hpp"
+
+#include <cstring>
+
+#include "ffi/py_ref.hpp"
+#include "support/utf8.hpp"
+
+namespace quarvel::py {
+namespace {
+
+constexpr const char* kWrongInput = "loads() requires str, bytes, bytearray, or a buffer (e.g. memoryview)";
+
+bool is_unsigned_byte_format(const char* format) {
+    if (format == nullptr) return true;
+    // An optional byte-order or alignment prefix, then "B".
+    if (*format == '@' || *format == '=' || *format == '<' || *format == '>' || *format == '!') ++format;
+    return std::strcmp(format, "B") == 0;
+}
+
+// Copies any buffer of unsigned bytes (contiguous or not) in C order.
+Result<std::string> read_buffer(PyObject* data) {
+    Py_buffer view;
+    if (PyObject_GetBuffer(data, &view, PyBUF_FULL_RO) < 0) {
+        PyErr_Clear();
+        return fail(Error::argument(kWrongInput, argument_kind::type_error));
+    }
+    if (view.itemsize != 1 || !is_unsigned_byte_format(view.format)) {
+        PyBuffer_Release(&view);
+        return fail(Error::argument(kWrongInput, argument_kind::type_error));
+    }
+    std::string bytes(static_cast<std::size_t>(view.len), '\0');
+    int rc = PyBuffer_ToContiguous(bytes.data(), &view, view.len, 'C');
+    PyBuffer_Release(&view);
+    if (rc < 0) return fail(Error::python_raised());
+    return bytes;
+}
+
+}  // namespace
+
+Result<std::string> read_input_text(PyObject* data) {
+    if (PyUnicode_Check(data)) {
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(data, &size);
+        if (utf8 == nullptr) return fail(Error::python_raised());  // lone surrogates
+        return std::string(utf8, static_cast<std::size_t>(size));
+    }
+    if (PyBytes_Check(data))
+        return utf8::decode_input({PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data))});
+    if (PyByteArray_Check(data)) {
+        std::string copy(PyByteArray_AS_STRING(data), static_cast<std::size_t>(PyByteArray_GET_SIZE(data)));
+        return utf8::decode_input(copy);
+    }
+    auto bytes = read_buffer(data);
+    if (!bytes) return fail(std::move(bytes.error()));
+    return utf8::decode_input(*bytes);
+}
+
+}  // namespace quarvel::py

@@ -1,0 +1,219 @@
+// The reading functions: loads, loads_all, yaml_version and schema_ref.
+#include <optional>
+#include <string>
+
+#include "decode/decoder.hpp"
+#include "decode/prologue.hpp"
+#include "ffi/args.hpp"
+#include "ffi/convert/decode.hpp"
+#include "ffi/functions.hpp"
+#include "ffi/input.hpp"
+#include "ffi/py_ref.hpp"
+#include "schema/reference.hpp"
+#include "support/options.hpp"
+
+namespace quarvel::py {
+namespace {
+
+constexpr const char* kLoadsKeywords[] = {"option",      "include_dir", "schema",    "schema_resolver",
+                                          "tag_handler", "tags",        "root_path", "on_missing_secret",
+                                          "on_missing_env_var"};
+enum LoadsArg { kOption, kIncludeDir, kSchema, kSchemaResolver, kTagHandler, kTags, kRootPath, kOnMissingSecret,
+                kOnMissingEnvVar, kLoadsArgCount };
+
+constexpr const char* kLoadsAllKeywords[] = {"option", "tag_handler", "tags"};
+enum LoadsAllArg { kAllOption, kAllTagHandler, kAllTags, kLoadsAllArgCount };
+
+constexpr Signature kLoadsSig{"loads", "data", kLoadsKeywords};
+constexpr Signature kLoadsAllSig{"loads_all", "data", kLoadsAllKeywords};
+constexpr Signature kYamlVersionSig{"yaml_version", "data", {}};
+constexpr Signature kSchemaRefSig{"schema_ref", "data", {}};
+
+constexpr std::uint64_t kConfigBits = opt::ANNOTATED | opt::INCLUDES | opt::SECRETS | opt::ENV_VAR;
+
+PyObject* not_yet(const char* what) {
+    PyErr_Format(PyExc_NotImplementedError, "%s is not available in this build", what);
+    return nullptr;
+}
+
+// include_dir and root_path go through os.fspath at extraction.
+bool check_path_argument(PyObject* value, const char* name) {
+    if (!value) return true;
+    Ref path(PyOS_FSPath(value));
+    if (path) return true;
+    PyErr_Clear();
+    raise_argument_type("loads", name, "str or path-like", value);
+    return false;
+}
+
+bool check_tags(PyObject* tags) {
+    if (!tags || PyDict_Check(tags)) return true;
+    raise(Error::argument("tags must be a dict (or Tags) mapping each tag name to a callable",
+                          argument_kind::type_error));
+    return false;
+}
+
+DecodeOptions decode_options(std::uint64_t option, const ModeChoice& mode) {
+    DecodeOptions d;
+    d.mode = mode.mode;
+    d.duplicate_keys_error = option & opt::DUPLICATE_KEYS_ERROR;
+    d.duplicate_keys_warn = !d.duplicate_keys_error && (option & opt::DUPLICATE_KEYS_WARN);
+    d.reject_complex_keys = option & opt::REJECT_COMPLEX_KEYS;
+    d.warn_1_1 = mode.warn_1_1;
+    return d;
+}
+
+// Decodes every document with the interpreter lock released.
+Result<DecodedStream> decode_released(const std::string& text, const DecodeOptions& options) {
+    AllowThreads unlocked;
+    return decode(text, options);
+}
+
+struct SchemaChoice {
+    Ref schema;  // null: no validation
+};
+
+// schema / schema_resolver pairing; a None resolver result means no validation.
+std::optional<SchemaChoice> choose_schema(PyObject* schema, PyObject* resolver, const std::string& text) {
+    SchemaChoice choice;
+    if (schema && PyUnicode_Check(schema) && PyUnicode_CompareWithASCIIString(schema, "auto") == 0) {
+        if (!resolver) {
+            raise(Error::argument(
+                "schema=\"auto\" requires a schema_resolver callable to resolve the in-file reference"));
+            return std::nullopt;
+        }
+        auto ref = find_schema_ref(text);
+        if (!ref) return choice;
+        Ref ref_text = str_from_utf8(*ref);
+        if (!ref_text) return std::nullopt;
+        Ref result(PyObject_CallOneArg(resolver, ref_text.get()));
+        if (!result) return std::nullopt;
+        if (result.get() != Py_None) choice.schema = std::move(result);
+        return choice;
+    }
+    if (!schema && resolver) {
+        raise(Error::argument("schema_resolver requires schema=\"auto\""));
+        return std::nullopt;
+    }
+    if (schema) choice.schema = Ref::borrow(schema);
+    return choice;
+}
+
+ConvertOptions convert_options(PyObject* tags, PyObject* tag_handler, std::uint64_t option) {
+    return ConvertOptions{tags, tag_handler, (option & opt::PASSTHROUGH_TAG) != 0};
+}
+
+PyObject* loads_plain(const std::string& text, std::uint64_t option, const ModeChoice& mode,
+                      const SchemaChoice& schema, const ConvertOptions& convert) {
+    auto decoded = decode_released(text, decode_options(option, mode));
+    if (!decoded) return raise(decoded.error());
+    log_warnings(decoded->warnings);
+    if (schema.schema) return not_yet("schema validation");
+    if (decoded->documents.empty()) Py_RETURN_NONE;
+    return convert_document(decoded->documents.front(), convert);
+}
+
+PyObject* loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* data = nullptr;
+    PyObject* kw[kLoadsArgCount];
+    if (!bind_arguments(kLoadsSig, args, nargs, kwnames, &data, kw)) return nullptr;
+    auto option = read_u64(kw[kOption], "loads", "option");
+    if (!option) return nullptr;
+    if (!check_path_argument(kw[kIncludeDir], "include_dir") || !check_path_argument(kw[kRootPath], "root_path"))
+        return nullptr;
+
+    auto text = read_input_text(data);
+    if (!text) return raise(text.error());
+    auto schema = choose_schema(kw[kSchema], kw[kSchemaResolver], *text);
+    if (!schema) return nullptr;
+    ModeChoice mode = choose_mode(*option, sniff_version(*text));
+    if (!check_tags(kw[kTags])) return nullptr;
+
+    if (*option & opt::ROUND_TRIP) {
+        if ((*option & opt::NULL_AS_KEYWORD) && (*option & opt::NULL_AS_TILDE))
+            return raise(Error::argument("OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive"));
+        return not_yet("round-trip loading");
+    }
+    if (*option & kConfigBits) return not_yet("configuration loading");
+    return loads_plain(*text, *option, mode, *schema, convert_options(kw[kTags], kw[kTagHandler], *option));
+}
+
+PyObject* loads_all_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* data = nullptr;
+    PyObject* kw[kLoadsAllArgCount];
+    if (!bind_arguments(kLoadsAllSig, args, nargs, kwnames, &data, kw)) return nullptr;
+    auto option = read_u64(kw[kAllOption], "loads_all", "option");
+    if (!option) return nullptr;
+    auto text = read_input_text(data);
+    if (!text) return raise(text.error());
+    if (*option & (opt::ROUND_TRIP | opt::INCLUDES | opt::SECRETS | opt::ENV_VAR))
+        return raise(Error::argument(
+            "loads_all() does not support OPT_INCLUDES, OPT_SECRETS, OPT_ENV_VAR, or OPT_ROUND_TRIP; use loads() "
+            "for include resolution and round-trip editing"));
+    ModeChoice mode = choose_mode(*option, sniff_version(*text));
+    if (!check_tags(kw[kAllTags])) return nullptr;
+    if (*option & opt::ANNOTATED) return not_yet("annotated loading");
+
+    auto decoded = decode_released(*text, decode_options(*option, mode));
+    if (!decoded) return raise(decoded.error());
+    log_warnings(decoded->warnings);
+    ConvertOptions convert = convert_options(kw[kAllTags], kw[kAllTagHandler], *option);
+    Ref list(PyList_New(static_cast<Py_ssize_t>(decoded->documents.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < decoded->documents.size(); ++i) {
+        PyObject* doc = convert_document(decoded->documents[i], convert);
+        if (!doc) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), doc);
+    }
+    return list.release();
+}
+
+// The single `data` argument of yaml_version and schema_ref, as text.
+std::optional<std::string> single_text_argument(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                                                PyObject* kwnames) {
+    PyObject* data = nullptr;
+    if (!bind_arguments(sig, args, nargs, kwnames, &data, nullptr)) return std::nullopt;
+    auto text = read_input_text(data);
+    if (!text) {
+        raise(text.error());
+        return std::nullopt;
+    }
+    return std::move(*text);
+}
+
+PyObject* yaml_version_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    auto text = single_text_argument(kYamlVersionSig, args, nargs, kwnames);
+    if (!text) return nullptr;
+    auto version = sniff_version(*text);
+    if (!version) Py_RETURN_NONE;
+    std::string formatted = std::to_string(version->major) + "." + std::to_string(version->minor);
+    return str_from_utf8(formatted).release();
+}
+
+PyObject* schema_ref_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    auto text = single_text_argument(kSchemaRefSig, args, nargs, kwnames);
+    if (!text) return nullptr;
+    auto ref = find_schema_ref(*text);
+    if (!ref) Py_RETURN_NONE;
+    return str_from_utf8(*ref).release();
+}
+
+}  // namespace
+
+PyObject* loads(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&] { return loads_body(args, nargs, kwnames); });
+}
+
+PyObject* loads_all(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&] { return loads_all_body(args, nargs, kwnames); });
+}
+
+PyObject* yaml_version(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&] { return yaml_version_body(args, nargs, kwnames); });
+}
+
+PyObject* schema_ref(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&] { return schema_ref_body(args, nargs, kwnames); });
+}
+
+}  // namespace quarvel::py

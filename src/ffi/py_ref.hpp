@@ -1,0 +1,69 @@
+// Small owners for Python references, so logic paths never count references by hand.
+#pragma once
+
+#include <utility>
+
+#include "ffi/python.hpp"
+
+namespace quarvel::py {
+
+// Owns one strong reference (or none).
+class Ref {
+public:
+    Ref() = default;
+    explicit Ref(PyObject* owned) noexcept : p_(owned) {}  // steals `owned`
+    static Ref borrow(PyObject* p) noexcept {
+        Py_XINCREF(p);
+        return Ref(p);
+    }
+    Ref(Ref&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+    Ref& operator=(Ref&& o) noexcept {
+        if (this != &o) {
+            Py_XDECREF(p_);
+            p_ = std::exchange(o.p_, nullptr);
+        }
+        return *this;
+    }
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    ~Ref() { Py_XDECREF(p_); }
+
+    PyObject* get() const noexcept { return p_; }
+    PyObject* release() noexcept { return std::exchange(p_, nullptr); }  // hands the reference on
+    explicit operator bool() const noexcept { return p_ != nullptr; }
+
+private:
+    PyObject* p_ = nullptr;
+};
+
+// Releases the interpreter lock for the scope: no Python object may be touched inside.
+class AllowThreads {
+public:
+    AllowThreads() noexcept : state_(PyEval_SaveThread()) {}
+    ~AllowThreads() { PyEval_RestoreThread(state_); }
+    AllowThreads(const AllowThreads&) = delete;
+    AllowThreads& operator=(const AllowThreads&) = delete;
+
+private:
+    PyThreadState* state_;
+};
+
+// Keeps a pending Python exception aside for the scope and puts it back.
+class SavedException {
+public:
+    SavedException() noexcept { PyErr_Fetch(&type_, &value_, &tb_); }
+    ~SavedException() { PyErr_Restore(type_, value_, tb_); }
+    SavedException(const SavedException&) = delete;
+    SavedException& operator=(const SavedException&) = delete;
+
+private:
+    PyObject* type_ = nullptr;
+    PyObject* value_ = nullptr;
+    PyObject* tb_ = nullptr;
+};
+
+inline Ref str_from_utf8(std::string_view s) {
+    return Ref(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict"));
+}
+
+}  // namespace quarvel::py

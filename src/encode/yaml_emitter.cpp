@@ -1,0 +1,434 @@
+// The YAML emitter: one value tree into one YAML document, block style by
+// default, flow style on request, with per-string choice of plain, quoted or
+// literal scalars and optional folding at a line width.
+//
+// Everything written must read back to the same tree. Three places where a
+// naive layout would not:
+// - implicit keys must stay on one line, so keys (and everything inside a
+//   key written as a flow collection) are never folded or wrapped;
+// - a folded plain line must not begin with an indicator, or the scalar ends
+//   there, so plain text is never broken before such a segment;
+// - continuation lines must be indented past the block collection that owns
+//   the scalar, which for the first entry of a mapping written after "- " is
+//   deeper than the line's own indentation.
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <vector>
+
+#include "encode/emitter.hpp"
+#include "encode/scalar_style.hpp"
+#include "support/stack.hpp"
+
+namespace quarvel {
+namespace {
+
+namespace ss = scalar_style;
+
+constexpr char kSpaces[] =
+    "                                                                "
+    "                                                                ";
+constexpr std::size_t kSpaceRun = sizeof kSpaces - 1;
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+class Emitter {
+public:
+    Emitter(const EmitterSettings& s, std::string& out)
+        : out_(out), s_(s), step_(s.indent == 0 ? 1 : s.indent), width_(s.width) {}
+
+    void emit_document(const YamlValue& root);
+
+private:
+    std::string& out_;
+    const EmitterSettings& s_;
+    std::size_t step_;
+    std::uint64_t width_;
+    unsigned key_depth_ = 0;    // > 0 while writing a mapping key
+    std::size_t min_cont_ = 0;  // least indentation of a continuation line
+    std::string scratch_;       // escaped text waiting to be folded
+
+    bool folding() const { return width_ != 0 && key_depth_ == 0; }
+    bool block_collection(const YamlValue& v) const {
+        return !s_.flow && v.is_collection() && !v.children.empty();
+    }
+    bool empty_null(const YamlValue& v) const {
+        return v.kind == ValueKind::Null && s_.null_style == NullStyle::Empty;
+    }
+
+    void spaces(std::size_t n);
+    void newline() { out_ += '\n'; }
+    std::size_t column() const;
+    std::size_t line_indent() const;
+    std::size_t continuation_indent(std::size_t base) const {
+        return std::max(base + step_, min_cont_);
+    }
+
+    void write_block_mapping(const YamlValue& m, std::size_t n);
+    void write_block_sequence(const YamlValue& seq, std::size_t n);
+    void write_sequence_item(const YamlValue& item, std::size_t n);
+    void write_entry(const YamlValue& key, const YamlValue& value, std::size_t n);
+    void write_after_key(const YamlValue& v, std::size_t n);
+    void write_inline(const YamlValue& v, bool in_flow);
+    void write_key(const YamlValue& key, bool in_flow);
+    void write_flow_sequence(const YamlValue& seq);
+    void write_flow_mapping(const YamlValue& m);
+    void flow_separator(std::size_t k);
+    void write_string(std::string_view text, bool in_flow);
+    void write_quoted(std::string_view text, char quote, bool escaped);
+    void write_literal(std::string_view text, std::size_t n);
+    void write_folded(std::string_view text, std::size_t n, bool plain);
+    void write_int(std::int64_t i);
+
+    // Calls f(key, value) for each entry, in key order.
+    template <class F>
+    void for_each_entry(const YamlValue& m, F&& f);
+};
+
+void Emitter::spaces(std::size_t n) {
+    while (n > kSpaceRun) {
+        out_.append(kSpaces, kSpaceRun);
+        n -= kSpaceRun;
+    }
+    out_.append(kSpaces, n);
+}
+
+std::size_t Emitter::column() const {
+    const std::size_t nl = out_.rfind('\n');
+    return nl == std::string::npos ? out_.size() : out_.size() - nl - 1;
+}
+
+std::size_t Emitter::line_indent() const {
+    const std::size_t nl = out_.rfind('\n');
+    const std::size_t start = nl == std::string::npos ? 0 : nl + 1;
+    std::size_t i = start;
+    while (i < out_.size() && out_[i] == ' ') ++i;
+    return i - start;
+}
+
+// Bytewise order of string keys; other keys sort as the empty text.
+std::string_view sort_text(const YamlValue& key) {
+    return key.kind == ValueKind::String ? key.text : std::string_view();
+}
+
+template <class F>
+void Emitter::for_each_entry(const YamlValue& m, F&& f) {
+    const std::size_t count = m.map_size();
+    if (!s_.sort_keys || count < 2) {
+        for (std::size_t i = 0; i < count; ++i) f(m.key(i), m.value(i));
+        return;
+    }
+    std::vector<std::uint32_t> order(count);
+    for (std::size_t i = 0; i < count; ++i) order[i] = static_cast<std::uint32_t>(i);
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return sort_text(m.key(a)) < sort_text(m.key(b));
+    });
+    for (std::uint32_t i : order) f(m.key(i), m.value(i));
+}
+
+void Emitter::emit_document(const YamlValue& root) {
+    if (s_.explicit_start) out_ += "---\n";
+    if (block_collection(root) && root.kind == ValueKind::Mapping) {
+        write_block_mapping(root, 0);
+    } else if (block_collection(root)) {
+        write_block_sequence(root, 0);
+    } else if (root.kind == ValueKind::String && ss::fits_literal(root.text)) {
+        write_literal(root.text, step_);
+    } else if (root.kind == ValueKind::Tagged) {
+        out_ += root.text;
+        write_after_key(root.inner(), 0);
+    } else {
+        write_inline(root, false);
+        newline();
+    }
+    if (s_.explicit_end) out_ += "...\n";
+}
+
+void Emitter::write_block_mapping(const YamlValue& m, std::size_t n) {
+    for_each_entry(m, [&](const YamlValue& key, const YamlValue& value) {
+        spaces(n);
+        write_entry(key, value, n);
+    });
+}
+
+// The key (always inline), ":" and the rest of the entry; n is the
+// indentation of the mapping the entry belongs to.
+void Emitter::write_entry(const YamlValue& key, const YamlValue& value, std::size_t n) {
+    write_key(key, false);
+    out_ += ':';
+    write_after_key(value, n);
+}
+
+void Emitter::write_key(const YamlValue& key, bool in_flow) {
+    ++key_depth_;
+    write_inline(key, in_flow);
+    --key_depth_;
+}
+
+void Emitter::write_after_key(const YamlValue& v, std::size_t n) {
+    if (v.kind == ValueKind::Tagged) {
+        out_ += ' ';
+        out_ += v.text;
+        write_after_key(v.inner(), n);
+    } else if (empty_null(v)) {
+        newline();
+    } else if (v.kind == ValueKind::String && ss::fits_literal(v.text)) {
+        out_ += ' ';
+        write_literal(v.text, n + step_);
+    } else if (block_collection(v) && v.kind == ValueKind::Sequence) {
+        newline();
+        ensure_stack([&] { write_block_sequence(v, s_.indentless ? n : n + step_); });
+    } else if (block_collection(v)) {
+        newline();
+        ensure_stack([&] { write_block_mapping(v, n + step_); });
+    } else {
+        out_ += ' ';
+        min_cont_ = n + 1;
+        write_inline(v, false);
+        newline();
+    }
+}
+
+void Emitter::write_block_sequence(const YamlValue& seq, std::size_t n) {
+    for (const YamlValue& item : seq.children) {
+        spaces(n);
+        out_ += '-';
+        write_sequence_item(item, n);
+    }
+}
+
+void Emitter::write_sequence_item(const YamlValue& item, std::size_t n) {
+    if (empty_null(item)) {
+        newline();
+    } else if (item.kind == ValueKind::String && ss::fits_literal(item.text)) {
+        out_ += ' ';
+        write_literal(item.text, n + 2);
+    } else if (block_collection(item) && item.kind == ValueKind::Sequence) {
+        newline();
+        ensure_stack([&] { write_block_sequence(item, n + 2); });
+    } else if (block_collection(item)) {
+        // Compact form: the first entry shares the line with the dash.
+        out_ += ' ';
+        bool first = true;
+        ensure_stack([&] {
+            for_each_entry(item, [&](const YamlValue& key, const YamlValue& value) {
+                if (!first) spaces(n + 2);
+                first = false;
+                write_entry(key, value, n + 2);
+            });
+        });
+    } else if (item.kind == ValueKind::Tagged) {
+        out_ += ' ';
+        out_ += item.text;
+        const YamlValue& inner = item.inner();
+        if (block_collection(inner) && inner.kind == ValueKind::Sequence) {
+            // An indentless sequence here would read as further items of the outer one.
+            newline();
+            ensure_stack([&] { write_block_sequence(inner, n + step_); });
+        } else {
+            write_after_key(inner, n);
+        }
+    } else {
+        out_ += ' ';
+        min_cont_ = n + 1;
+        write_inline(item, false);
+        newline();
+    }
+}
+
+void Emitter::write_int(std::int64_t i) {
+    char buf[24];
+    auto res = std::to_chars(buf, buf + sizeof buf, i);
+    out_.append(buf, res.ptr);
+}
+
+void Emitter::write_inline(const YamlValue& v, bool in_flow) {
+    switch (v.kind) {
+        case ValueKind::Null:
+            out_ += s_.null_style == NullStyle::Tilde ? "~" : "null";
+            break;
+        case ValueKind::Bool:
+            out_ += v.boolean ? "true" : "false";
+            break;
+        case ValueKind::Int:
+            write_int(v.integer);
+            break;
+        case ValueKind::BigInt:
+            out_ += v.text;
+            break;
+        case ValueKind::Float:
+            format_float(v.real, out_);
+            break;
+        case ValueKind::String:
+            write_string(v.text, in_flow);
+            break;
+        case ValueKind::Sequence:
+            ensure_stack([&] { write_flow_sequence(v); });
+            break;
+        case ValueKind::Mapping:
+            ensure_stack([&] { write_flow_mapping(v); });
+            break;
+        case ValueKind::Tagged:
+            out_ += v.text;
+            out_ += ' ';
+            ensure_stack([&] { write_inline(v.inner(), in_flow); });
+            break;
+    }
+}
+
+void Emitter::write_flow_sequence(const YamlValue& seq) {
+    if (seq.children.empty()) {
+        out_ += "[]";
+        return;
+    }
+    out_ += '[';
+    const std::size_t k = folding() ? line_indent() : 0;
+    bool first = true;
+    for (const YamlValue& item : seq.children) {
+        if (!first) flow_separator(k);
+        first = false;
+        write_inline(item, true);
+    }
+    out_ += ']';
+}
+
+void Emitter::write_flow_mapping(const YamlValue& m) {
+    if (m.children.empty()) {
+        out_ += "{}";
+        return;
+    }
+    out_ += '{';
+    const std::size_t k = folding() ? line_indent() : 0;
+    bool first = true;
+    for_each_entry(m, [&](const YamlValue& key, const YamlValue& value) {
+        if (!first) flow_separator(k);
+        first = false;
+        write_key(key, true);
+        out_ += ": ";
+        write_inline(value, true);
+    });
+    out_ += '}';
+}
+
+void Emitter::flow_separator(std::size_t k) {
+    out_ += ',';
+    if (!folding() || column() < width_) {
+        out_ += ' ';
+        return;
+    }
+    newline();
+    spaces(continuation_indent(k));
+}
+
+void Emitter::write_string(std::string_view text, bool in_flow) {
+    if (text.empty()) {
+        out_ += s_.prefer_double_quotes ? "\"\"" : "''";
+        return;
+    }
+    const bool quote = needs_quotes(text) || (in_flow && ss::has_flow_indicator(text));
+    if (!quote) {
+        if (folding())
+            write_folded(text, continuation_indent(line_indent()), true);
+        else
+            out_ += text;
+        return;
+    }
+    // No apostrophes means no doubling is needed between apostrophes.
+    if (!s_.prefer_double_quotes && ss::fits_single_quotes(text)) {
+        write_quoted(text, '\'', false);
+    } else {
+        write_quoted(text, '"', true);
+    }
+}
+
+void Emitter::write_quoted(std::string_view text, char quote, bool escaped) {
+    out_ += quote;
+    if (!folding()) {
+        if (escaped)
+            ss::append_double_escaped(text, out_);
+        else
+            out_ += text;
+    } else {
+        const std::size_t n = continuation_indent(line_indent());
+        if (escaped) {
+            scratch_.clear();
+            ss::append_double_escaped(text, scratch_);
+            write_folded(scratch_, n, false);
+        } else {
+            write_folded(text, n, false);
+        }
+    }
+    out_ += quote;
+}
+
+void Emitter::write_literal(std::string_view text, std::size_t n) {
+    std::size_t content_len = text.size();
+    while (content_len > 0 && text[content_len - 1] == '\n') --content_len;
+    const std::size_t trailing = text.size() - content_len;
+    const std::string_view content = text.substr(0, content_len);
+    out_ += '|';
+    if (trailing == 0)
+        out_ += '-';
+    else if (trailing >= 2 || content.empty())
+        out_ += '+';
+    newline();
+    std::size_t pos = 0;
+    while (true) {
+        const std::size_t nl = content.find('\n', pos);
+        const std::string_view line =
+            content.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+        if (!line.empty()) {
+            spaces(n);
+            out_ += line;
+        }
+        newline();
+        if (nl == std::string_view::npos) break;
+        pos = nl + 1;
+    }
+    if (trailing >= 2) out_.append(trailing - 1, '\n');
+}
+
+// Index of the next break point at or after `from`: a single space between
+// two non-blank bytes. Returns text.size() when there is none.
+std::size_t next_break(std::string_view text, std::size_t from) {
+    const std::size_t n = text.size();
+    for (std::size_t i = from; i + 1 < n; ++i) {
+        const void* hit = std::memchr(text.data() + i, ' ', n - 1 - i);
+        if (!hit) return n;
+        i = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+        if (i > 0 && !is_blank(text[i - 1]) && !is_blank(text[i + 1])) return i;
+    }
+    return n;
+}
+
+void Emitter::write_folded(std::string_view text, std::size_t n, bool plain) {
+    std::size_t col = column();
+    std::size_t end = next_break(text, 0);
+    out_.append(text.data(), end);
+    col += end;
+    while (end < text.size()) {
+        const std::size_t start = end + 1;
+        end = next_break(text, start);
+        const std::size_t len = end - start;
+        // A plain line starting with an indicator would end the scalar.
+        const bool may_break = !plain || !(ss::byte_class(text[start]) & ss::kStartIndicator);
+        if (may_break && col + 1 + len > width_) {
+            newline();
+            spaces(n);
+            col = n;
+        } else {
+            out_ += ' ';
+            ++col;
+        }
+        out_.append(text.data() + start, len);
+        col += len;
+    }
+}
+
+}  // namespace
+
+void emit_yaml(const YamlValue& root, const EmitterSettings& settings, std::string& out) {
+    Emitter(settings, out).emit_document(root);
+}
+
+}  // namespace quarvel

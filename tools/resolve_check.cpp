@@ -347,7 +347,57 @@ std::string jf(double x) {
     return s;
 }
 
+// Byte-at-a-time reference for the word-skipping string escaper.
+std::string naive_json_string(std::string_view t) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        unsigned char c = t[i];
+        if (c == 0xE2 && i + 2 < t.size() + 0 && (unsigned char)t[i + 1] == 0x80 &&
+            ((unsigned char)t[i + 2] == 0xA8 || (unsigned char)t[i + 2] == 0xA9)) {
+            out += (unsigned char)t[i + 2] == 0xA8 ? "\\u2028" : "\\u2029";
+            i += 2;
+        } else if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\b') {
+            out += "\\b";
+        } else if (c == '\f') {
+            out += "\\f";
+        } else if (c < 0x20) {
+            char b[8];
+            std::snprintf(b, sizeof b, "\\u%04x", c);
+            out += b;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+void check_json_string_random() {
+    std::mt19937 rng(7);
+    const unsigned char pool[] = {'a', 'b', ' ', '"', '\\', '\n', 0x01, 0x1f, 0x7f, 0xE2, 0x80, 0xA8, 0xA9, 0xC3, 0xA9};
+    for (int i = 0; i < 100000; ++i) {
+        std::string s(rng() % 40, 'x');
+        for (char& c : s) c = rng() % 3 ? 'x' : char(pool[rng() % sizeof pool]);
+        std::string got;
+        json_string(s, got);
+        if (got != naive_json_string(s)) {
+            std::printf("FAIL json_string random case %d\n", i);
+            ++failures;
+            return;
+        }
+    }
+}
+
 void check_json() {
+    check_json_string_random();
     expect_eq(json(YamlValue::null()), "null", "null");
     expect_eq(json(YamlValue::string("a\"b\\c\n\t\x01\x1f\x7f é\u2028\u2029")),
               "\"a\\\"b\\\\c\\n\\t\\u0001\\u001f\x7f é\\u2028\\u2029\"", "escapes");

@@ -33,6 +33,22 @@ constexpr std::array<unsigned char, 256> make_escape_table() {
 }
 constexpr auto kEscape = make_escape_table();
 
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+
+constexpr std::uint64_t has_zero_byte(std::uint64_t w) { return (w - kOnes) & ~w & kHighs; }
+
+// Whether any of eight bytes is a control character, '"', '\\' or 0xE2, so
+// runs of plain text are skipped a word at a time. False positives only
+// cost a byte-wise look.
+bool word_may_need_escape(const char* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    std::uint64_t control = (w - kOnes * 0x20) & ~w & kHighs;
+    return (control | has_zero_byte(w ^ (kOnes * '"')) | has_zero_byte(w ^ (kOnes * '\\')) |
+            has_zero_byte(w ^ (kOnes * 0xE2))) != 0;
+}
+
 void append_int(std::int64_t i, std::string& out) {
     char buf[24];
     auto r = std::to_chars(buf, buf + sizeof buf, i);
@@ -282,12 +298,11 @@ void json_string(std::string_view text, std::string& out) {
     const char* p = text.data();
     const char* end = p + text.size();
     const char* run = p;
-    while (p != end) {
+    for (;;) {
+        while (end - p >= 8 && !word_may_need_escape(p)) p += 8;
+        while (p != end && kEscape[static_cast<unsigned char>(*p)] == 0) ++p;
+        if (p == end) break;
         unsigned char code = kEscape[static_cast<unsigned char>(*p)];
-        if (code == 0) {
-            ++p;
-            continue;
-        }
         if (code == 2) {
             // U+2028 and U+2029 (E2 80 A8/A9) end statements in JavaScript.
             if (end - p >= 3 && static_cast<unsigned char>(p[1]) == 0x80 &&

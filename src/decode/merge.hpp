@@ -1,0 +1,22 @@
+// Merge keys ("<<"): the placeholder the composer leaves for them and the pass
+// that applies them to a finished document.
+#pragma once
+
+#include "decode/tag_expansion.hpp"
+#include "decode/value.hpp"
+
+namespace quarvel {
+
+inline constexpr std::string_view kMergeTag = "tag:yaml.org,2002:merge";
+
+inline YamlValue merge_placeholder() { return YamlValue::tagged(kMergeTag, YamlValue::string("<<")); }
+
+inline bool is_merge_placeholder(const YamlValue& v) {
+    return v.kind == ValueKind::Tagged && v.text == kMergeTag;
+}
+
+// Applies every merge key of the tree, innermost mappings first, and turns the
+// placeholders that are not mapping keys into the string "<<".
+void apply_merge_keys(YamlValue& root);
+
+}  // namespace quarvel

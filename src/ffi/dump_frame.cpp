@@ -1,16 +1,221 @@
-// dumps and to_json.
+// dumps and to_json: encode the object graph with the lock held, then write
+// YAML or JSON with the lock released.
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "encode/emitter.hpp"
+#include "ffi/args.hpp"
+#include "ffi/convert/encode.hpp"
 #include "ffi/functions.hpp"
+#include "ffi/py_ref.hpp"
+#include "ffi/types.hpp"
+#include "support/options.hpp"
+#include "support/utf8.hpp"
 
 namespace quarvel::py {
+namespace {
 
-PyObject* dumps(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
-    PyErr_SetString(PyExc_NotImplementedError, "dumps is not available in this build");
+constexpr const char* kDumpsKeywords[] = {"default", "option", "null_style", "tags", "width"};
+enum DumpsArg { kDefault, kOption, kNullStyle, kTags, kWidth, kDumpsArgCount };
+
+constexpr const char* kToJsonKeywords[] = {"default", "option"};
+enum ToJsonArg { kJsonDefault, kJsonOption, kToJsonArgCount };
+
+constexpr Signature kDumpsSig{"dumps", "obj", kDumpsKeywords};
+constexpr Signature kToJsonSig{"to_json", "obj", kToJsonKeywords};
+
+PyObject* not_yet(const char* what) {
+    PyErr_Format(PyExc_NotImplementedError, "%s is not available in this build", what);
     return nullptr;
 }
 
-PyObject* to_json(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
-    PyErr_SetString(PyExc_NotImplementedError, "to_json is not available in this build");
-    return nullptr;
+// 1 when obj is an instance of the class `get` returns, 0 when not, -1 failed.
+int instance_of(PyObject* obj, PyTypeObject* (*get)()) {
+    PyTypeObject* type = get();
+    if (!type) return -1;
+    return PyObject_TypeCheck(obj, type) ? 1 : 0;
+}
+
+// The text as a double-quoted literal with backslash escapes, for messages.
+std::string quoted_literal(std::string_view text) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t cp = utf8::decode_at(text, i);
+        std::size_t len = utf8::sequence_length(static_cast<unsigned char>(text[i]));
+        switch (cp) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case 0: out += "\\0"; break;
+            default:
+                if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) {
+                    char buf[16];
+                    std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(cp));
+                    out += buf;
+                } else {
+                    out.append(text.substr(i, len));
+                }
+        }
+        i += len;
+    }
+    out += '"';
+    return out;
+}
+
+std::optional<NullStyle> null_style_from_text(const std::string& text) {
+    if (text == "null") return NullStyle::Keyword;
+    if (text == "empty") return NullStyle::Empty;
+    if (text == "~" || text == "tilde") return NullStyle::Tilde;
+    raise(Error::argument("null_style must be 'null', 'empty', or '~', not " + quoted_literal(text)));
+    return std::nullopt;
+}
+
+std::optional<NullStyle> null_style_from_options(std::uint64_t option) {
+    const bool keyword = option & opt::NULL_AS_KEYWORD;
+    const bool tilde = option & opt::NULL_AS_TILDE;
+    if (keyword && tilde) {
+        raise(Error::argument("OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive"));
+        return std::nullopt;
+    }
+    if (keyword) return NullStyle::Keyword;
+    if (tilde) return NullStyle::Tilde;
+    return NullStyle::Empty;
+}
+
+EmitterSettings emitter_settings(std::uint64_t option, std::uint64_t width, NullStyle null_style) {
+    EmitterSettings s;
+    s.indent = (option & opt::INDENT_4) ? 4 : 2;
+    s.width = width;
+    s.null_style = null_style;
+    s.sort_keys = option & opt::SORT_KEYS;
+    s.flow = option & opt::FLOW_STYLE;
+    s.explicit_start = option & opt::EXPLICIT_START;
+    s.explicit_end = option & opt::EXPLICIT_END;
+    s.prefer_double_quotes = !(option & opt::SINGLE_QUOTES);
+    s.indentless = option & opt::INDENTLESS_SEQUENCES;
+    return s;
+}
+
+JsonSettings json_settings(std::uint64_t option) {
+    JsonSettings s;
+    s.indent = (option & opt::INDENT_4) ? 4 : (option & opt::INDENT_2) ? 2 : 0;
+    s.sort_keys = option & opt::SORT_KEYS;
+    return s;
+}
+
+PyObject* bytes_of(const std::string& text) {
+    return PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+// obj.to_dict() for documents and views; null with the exception set.
+Ref call_to_dict(PyObject* obj) { return Ref(PyObject_CallMethod(obj, "to_dict", nullptr)); }
+
+PyObject* dumps_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* obj = nullptr;
+    PyObject* kw[kDumpsArgCount];
+    if (!bind_arguments(kDumpsSig, args, nargs, kwnames, &obj, kw)) return nullptr;
+    auto option = read_u64(kw[kOption], "dumps", "option");
+    if (!option) return nullptr;
+    std::optional<std::string> null_style_text;
+    if (PyObject* ns = kw[kNullStyle]) {
+        if (!PyUnicode_Check(ns)) {
+            raise_argument_type("dumps", "null_style", "str", ns);
+            return nullptr;
+        }
+        null_style_text.emplace();
+        if (!lenient_utf8(ns, *null_style_text)) return nullptr;
+    }
+    if (kw[kTags] && !PyDict_Check(kw[kTags])) {
+        raise_argument_type("dumps", "tags", "dict", kw[kTags]);
+        return nullptr;
+    }
+    auto width = read_u64(kw[kWidth], "dumps", "width");
+    if (!width) return nullptr;
+
+    int is_document = instance_of(obj, document_type);
+    if (is_document < 0) return nullptr;
+    if (is_document) return not_yet("dumping a QuarvelDocument");
+    int is_view = instance_of(obj, document_view_type);
+    if (is_view < 0) return nullptr;
+    Ref replaced;
+    if (is_view) {
+        replaced = call_to_dict(obj);
+        if (!replaced) return nullptr;
+        obj = replaced.get();
+    }
+
+    auto null_style = null_style_text ? null_style_from_text(*null_style_text) : null_style_from_options(*option);
+    if (!null_style) return nullptr;
+    EmitterSettings settings = emitter_settings(*option, *width, *null_style);
+
+    // Declared before the tree: the tree views texts the storage keeps alive.
+    EncodeStorage storage;
+    EncodeContext context = encode_context_from_options(*option);
+    context.default_fn = kw[kDefault];
+    context.tags = kw[kTags];
+    context.storage = &storage;
+    auto tree = encode_object(obj, context);
+    if (!tree) return raise(tree.error());
+
+    std::string out;
+    {
+        AllowThreads unlocked;
+        out.reserve(1024);
+        emit_yaml(*tree, settings, out);
+        YamlValue dropped = std::move(*tree);
+    }
+    return bytes_of(out);
+}
+
+PyObject* to_json_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* obj = nullptr;
+    PyObject* kw[kToJsonArgCount];
+    if (!bind_arguments(kToJsonSig, args, nargs, kwnames, &obj, kw)) return nullptr;
+    auto option = read_u64(kw[kJsonOption], "to_json", "option");
+    if (!option) return nullptr;
+
+    int is_document = instance_of(obj, document_type);
+    if (is_document < 0) return nullptr;
+    if (is_document) return not_yet("writing a QuarvelDocument as JSON");
+    int is_view = instance_of(obj, document_view_type);
+    if (is_view < 0) return nullptr;
+    Ref replaced;
+    if (is_view) {
+        replaced = call_to_dict(obj);
+        if (!replaced) return nullptr;
+        obj = replaced.get();
+    }
+
+    EncodeStorage storage;
+    EncodeContext context = encode_context_from_options(*option);
+    context.default_fn = kw[kJsonDefault];
+    context.storage = &storage;
+    JsonSettings settings = json_settings(*option);
+    auto tree = encode_object(obj, context);
+    if (!tree) return raise(tree.error());
+
+    std::string out;
+    Status written;
+    {
+        AllowThreads unlocked;
+        written = write_json(*tree, settings, out);
+        YamlValue dropped = std::move(*tree);
+    }
+    if (!written) return raise(Error::conversion(written.error().message, conversion_kind::encode));
+    return bytes_of(out);
+}
+
+}  // namespace
+
+PyObject* dumps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&] { return dumps_body(args, nargs, kwnames); });
+}
+
+PyObject* to_json(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&] { return to_json_body(args, nargs, kwnames); });
 }
 
 }  // namespace quarvel::py

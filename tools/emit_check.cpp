@@ -10,7 +10,9 @@
 // Numbers with ".", "e" or "E" are floats, others integers.
 //
 // Arguments: indent=N width=N null=keyword|empty|tilde and the flags sort,
-// flow, start, end, single, indentless.
+// flow, start, end, single, indentless. bench=N emits each tree N times and
+// prints the time per emission instead of the text.
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -166,11 +168,14 @@ struct JsonReader {
     }
 };
 
+int g_bench = 0;
+
 quarvel::EmitterSettings parse_settings(int argc, char** argv) {
     quarvel::EmitterSettings st;
     for (int a = 1; a < argc; ++a) {
         std::string arg = argv[a];
-        if (arg.starts_with("indent=")) st.indent = std::stoul(arg.substr(7));
+        if (arg.starts_with("bench=")) g_bench = std::stoi(arg.substr(6));
+        else if (arg.starts_with("indent=")) st.indent = std::stoul(arg.substr(7));
         else if (arg.starts_with("width=")) st.width = std::stoull(arg.substr(6));
         else if (arg == "null=keyword") st.null_style = quarvel::NullStyle::Keyword;
         else if (arg == "null=tilde") st.null_style = quarvel::NullStyle::Tilde;
@@ -199,6 +204,17 @@ int main(int argc, char** argv) {
         if (line.empty()) continue;
         JsonReader r{line};
         YamlValue v = r.value();
+        if (g_bench > 0) {
+            auto t0 = std::chrono::steady_clock::now();
+            for (int k = 0; k < g_bench; ++k) {
+                out.clear();
+                out.reserve(1024);
+                quarvel::emit_yaml(v, st, out);
+            }
+            std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
+            std::printf("%zu bytes, %.3f ms per emission\n", out.size(), dt.count() * 1000 / g_bench);
+            continue;
+        }
         out.clear();
         quarvel::emit_yaml(v, st, out);
         std::fwrite(out.data(), 1, out.size(), stdout);

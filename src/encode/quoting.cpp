@@ -133,8 +133,12 @@ bool needs_quotes(std::string_view text) {
     if (byte_class(first) & (kStartIndicator | kControl)) return true;  // checks 4 and 6
     if (last == ' ' || last == '\t') return true;
     if (has_inner_indicator(text)) return true;
-    if ((first >= '0' && first <= '9') || first == '+' || first == '.') return reads_as_number(text);
-    return false;
+    if ((first >= '0' && first <= '9') || first == '+' || first == '.') {
+        if (reads_as_number(text)) return true;
+    }
+    // "... x" at the start of a line is a document end marker followed by
+    // content; at column 0 (a root scalar or a root key) it would not read back.
+    return text.size() > 3 && text.starts_with("...") && text[3] == ' ';
 }
 
 }  // namespace quarvel

@@ -77,7 +77,8 @@ private:
     void write_string(std::string_view text, bool in_flow);
     void write_quoted(std::string_view text, char quote, bool escaped);
     void write_literal(std::string_view text, std::size_t n);
-    void write_folded(std::string_view text, std::size_t n, bool plain);
+    enum class FoldKind { Plain, SingleQuoted, Escaped };
+    void write_folded(std::string_view text, std::size_t n, FoldKind kind);
     void write_int(std::int64_t i);
 
     // Calls f(key, value) for each entry, in key order.
@@ -328,7 +329,7 @@ void Emitter::write_string(std::string_view text, bool in_flow) {
     const bool quote = needs_quotes(text) || (in_flow && ss::has_flow_indicator(text));
     if (!quote) {
         if (folding())
-            write_folded(text, continuation_indent(line_indent()), true);
+            write_folded(text, continuation_indent(line_indent()), FoldKind::Plain);
         else
             out_ += text;
         return;
@@ -353,9 +354,9 @@ void Emitter::write_quoted(std::string_view text, char quote, bool escaped) {
         if (escaped) {
             scratch_.clear();
             ss::append_double_escaped(text, scratch_);
-            write_folded(scratch_, n, false);
+            write_folded(scratch_, n, FoldKind::Escaped);
         } else {
-            write_folded(text, n, false);
+            write_folded(text, n, FoldKind::SingleQuoted);
         }
     }
     out_ += quote;
@@ -388,27 +389,40 @@ void Emitter::write_literal(std::string_view text, std::size_t n) {
     if (trailing >= 2) out_.append(trailing - 1, '\n');
 }
 
+// True when position i of escaped double-quoted text ends a "\\t" escape: a
+// reader drops blanks at the end of a folded line, escaped ones included.
+bool ends_tab_escape(std::string_view text, std::size_t i) {
+    if (text[i] != 't') return false;
+    std::size_t backslashes = 0;
+    while (backslashes < i && text[i - 1 - backslashes] == '\\') ++backslashes;
+    return backslashes % 2 == 1;
+}
+
 // Index of the next break point at or after `from`: a single space between
 // two non-blank bytes. Returns text.size() when there is none.
-std::size_t next_break(std::string_view text, std::size_t from) {
+std::size_t next_break(std::string_view text, std::size_t from, bool escaped) {
     const std::size_t n = text.size();
     for (std::size_t i = from; i + 1 < n; ++i) {
         const void* hit = std::memchr(text.data() + i, ' ', n - 1 - i);
         if (!hit) return n;
         i = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
-        if (i > 0 && !is_blank(text[i - 1]) && !is_blank(text[i + 1])) return i;
+        if (i == 0 || is_blank(text[i - 1]) || is_blank(text[i + 1])) continue;
+        if (escaped && ends_tab_escape(text, i - 1)) continue;
+        return i;
     }
     return n;
 }
 
-void Emitter::write_folded(std::string_view text, std::size_t n, bool plain) {
+void Emitter::write_folded(std::string_view text, std::size_t n, FoldKind kind) {
+    const bool plain = kind == FoldKind::Plain;
+    const bool escaped = kind == FoldKind::Escaped;
     std::size_t col = column();
-    std::size_t end = next_break(text, 0);
+    std::size_t end = next_break(text, 0, escaped);
     out_.append(text.data(), end);
     col += end;
     while (end < text.size()) {
         const std::size_t start = end + 1;
-        end = next_break(text, start);
+        end = next_break(text, start, escaped);
         const std::size_t len = end - start;
         // A plain line starting with an indicator would end the scalar.
         const bool may_break = !plain || !(ss::byte_class(text[start]) & ss::kStartIndicator);

@@ -49,16 +49,54 @@ bool word_may_need_escape(const char* p) {
             has_zero_byte(w ^ (kOnes * 0xE2))) != 0;
 }
 
-void append_int(std::int64_t i, std::string& out) {
-    char buf[24];
-    auto r = std::to_chars(buf, buf + sizeof buf, i);
-    out.append(buf, r.ptr);
+// Appends to a std::string through a raw cursor: the string is grown ahead
+// (without zero-filling) and cut back to the written length when done, so
+// each write is a bounds check and a copy rather than a library call.
+class Sink {
+public:
+    explicit Sink(std::string& s) : s_(s), pos_(s.size()) {}
+    ~Sink() { s_.resize(pos_); }
+    Sink(const Sink&) = delete;
+    Sink& operator=(const Sink&) = delete;
+
+    // At least n writable bytes at the cursor.
+    char* room(std::size_t n) {
+        if (s_.size() - pos_ < n) [[unlikely]]
+            grow(n);
+        return s_.data() + pos_;
+    }
+    void commit(char* end) { pos_ = static_cast<std::size_t>(end - s_.data()); }
+    void put(char c) { *room(1) = c, ++pos_; }
+    void put(std::string_view t) {
+        std::memcpy(room(t.size()), t.data(), t.size());
+        pos_ += t.size();
+    }
+    void spaces(std::size_t n) {
+        std::memset(room(n), ' ', n);
+        pos_ += n;
+    }
+    std::size_t position() const { return pos_; }
+    void truncate(std::size_t pos) { pos_ = pos; }
+
+private:
+    [[gnu::noinline]] void grow(std::size_t n) {
+        // Use the capacity already there before doubling it.
+        std::size_t want = std::max(pos_ + n, s_.capacity());
+        if (want == pos_ + n) want = std::max(s_.capacity() * 2, pos_ + n + 256);
+        s_.resize_and_overwrite(want, [](char*, std::size_t k) { return k; });
+    }
+
+    std::string& s_;
+    std::size_t pos_;
+};
+
+void put_int(std::int64_t i, Sink& out) {
+    char* p = out.room(24);
+    out.commit(std::to_chars(p, p + 24, i).ptr);
 }
 
-void append_indent(const JsonSettings& settings, std::size_t depth, std::string& out) {
-    out.push_back('\n');
-    out.append(depth * settings.indent, ' ');
-}
+void put_float(double x, Sink& out);
+void put_string(std::string_view text, Sink& out);
 
 const YamlValue& untag(const YamlValue& v) {
     const YamlValue* p = &v;
@@ -76,9 +114,11 @@ bool key_text(const YamlValue& key, std::string& out) {
         case ValueKind::Bool:
             out.append(k.boolean ? "true" : "false");
             return true;
-        case ValueKind::Int:
-            append_int(k.integer, out);
+        case ValueKind::Int: {
+            char buf[24];
+            out.append(buf, std::to_chars(buf, buf + sizeof buf, k.integer).ptr);
             return true;
+        }
         case ValueKind::Float:
             json_float(k.real, out);
             return true;
@@ -95,26 +135,29 @@ class JsonWriter {
 public:
     JsonWriter(const JsonSettings& settings, std::string& out) : settings_(settings), out_(out) {}
 
+    std::size_t position() const { return out_.position(); }
+    void truncate(std::size_t pos) { out_.truncate(pos); }
+
     bool write(const YamlValue& value, std::size_t depth) {
         const YamlValue& v = untag(value);
         switch (v.kind) {
             case ValueKind::Null:
-                out_.append("null");
+                out_.put("null");
                 return true;
             case ValueKind::Bool:
-                out_.append(v.boolean ? "true" : "false");
+                out_.put(v.boolean ? std::string_view("true") : std::string_view("false"));
                 return true;
             case ValueKind::Int:
-                append_int(v.integer, out_);
+                put_int(v.integer, out_);
                 return true;
             case ValueKind::BigInt:
-                out_.append(v.text);
+                out_.put(v.text);
                 return true;
             case ValueKind::Float:
-                json_float(v.real, out_);
+                put_float(v.real, out_);
                 return true;
             case ValueKind::String:
-                json_string(v.text, out_);
+                put_string(v.text, out_);
                 return true;
             case ValueKind::Sequence:
                 return write_sequence(v, depth);
@@ -134,32 +177,42 @@ private:
         return write(child, depth);
     }
 
+    void line_break(std::size_t depth) {
+        out_.put('\n');
+        out_.spaces(depth * settings_.indent);
+    }
+
     void open_member(bool first, std::size_t depth) {
-        if (!first) out_.push_back(',');
-        if (settings_.indent != 0) append_indent(settings_, depth + 1, out_);
+        if (!first) out_.put(',');
+        if (settings_.indent != 0) line_break(depth + 1);
     }
 
     void close(char bracket, std::size_t depth) {
-        if (settings_.indent != 0) append_indent(settings_, depth, out_);
-        out_.push_back(bracket);
+        if (settings_.indent != 0) line_break(depth);
+        out_.put(bracket);
     }
 
-    void write_key_separator() {
-        out_.push_back(':');
-        if (settings_.indent != 0) out_.push_back(' ');
+    void key_separator() {
+        if (settings_.indent != 0) {
+            out_.put(": ");
+        } else {
+            out_.put(':');
+        }
     }
 
     bool write_sequence(const YamlValue& v, std::size_t depth) {
         if (v.children.empty()) {
-            out_.append("[]");
+            out_.put("[]");
             return true;
         }
-        out_.push_back('[');
-        bool first = true;
-        for (const YamlValue& item : v.children) {
-            open_member(first, depth);
-            first = false;
-            if (!write_child(item, depth + 1)) return false;
+        out_.put('[');
+        const std::vector<YamlValue>& items = v.children;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            // Each nested container lives in its own allocation; fetching the
+            // next one early hides most of the cache miss.
+            if (i + 1 < items.size()) __builtin_prefetch(items[i + 1].children.data());
+            open_member(i == 0, depth);
+            if (!write_child(items[i], depth + 1)) return false;
         }
         close(']', depth);
         return true;
@@ -168,27 +221,27 @@ private:
     bool write_key(const YamlValue& key) {
         const YamlValue& k = untag(key);
         if (k.kind == ValueKind::String) {
-            json_string(k.text, out_);
+            put_string(k.text, out_);
             return true;
         }
         scratch_.clear();
         if (!key_text(k, scratch_)) return false;
-        json_string(scratch_, out_);
+        put_string(scratch_, out_);
         return true;
     }
 
     bool write_mapping(const YamlValue& v, std::size_t depth) {
         std::size_t n = v.map_size();
         if (n == 0) {
-            out_.append("{}");
+            out_.put("{}");
             return true;
         }
         if (settings_.sort_keys && n >= 2) return write_sorted_mapping(v, depth);
-        out_.push_back('{');
+        out_.put('{');
         for (std::size_t i = 0; i < n; ++i) {
             open_member(i == 0, depth);
             if (!write_key(v.key(i))) return false;
-            write_key_separator();
+            key_separator();
             if (!write_child(v.value(i), depth + 1)) return false;
         }
         close('}', depth);
@@ -219,13 +272,13 @@ private:
         // char_traits<char> compares as unsigned char: bytewise, a prefix first.
         std::stable_sort(members.begin(), members.end(),
                          [&](const Member& a, const Member& b) { return text_of(a) < text_of(b); });
-        out_.push_back('{');
+        out_.put('{');
         bool first = true;
         for (const Member& m : members) {
             open_member(first, depth);
             first = false;
-            json_string(text_of(m), out_);
-            write_key_separator();
+            put_string(text_of(m), out_);
+            key_separator();
             if (!write_child(*m.value, depth + 1)) return false;
         }
         close('}', depth);
@@ -233,102 +286,143 @@ private:
     }
 
     const JsonSettings& settings_;
-    std::string& out_;
+    Sink out_;
     std::string scratch_;
 };
 
-}  // namespace
+// Longest positional spelling: 309 integer digits, or "0." with 323 zeros
+// and up to 17 digits, plus a sign and ".0".
+constexpr std::size_t kMaxFloatText = 352;
 
-Status write_json(const YamlValue& root, const JsonSettings& settings, std::string& out) {
-    std::size_t start = out.size();
-    JsonWriter writer(settings, out);
-    if (!writer.write(root, 0)) {
-        out.resize(start);
-        return fail(Error::conversion(std::string(kCollectionKey), conversion_kind::encode));
-    }
-    return {};
-}
-
-void json_float(double x, std::string& out) {
+void put_float(double x, Sink& out) {
     if (!std::isfinite(x)) {
-        out.append("null");
+        out.put("null");
         return;
     }
     // Shortest round-trip digits come from the scientific form; they are then
     // laid out positionally (fixed notation in to_chars would print the exact
     // binary value of large numbers instead of the shortest digits).
     char sci[32];
-    auto r = std::to_chars(sci, sci + sizeof sci, x, std::chars_format::scientific);
-    std::string_view s(sci, static_cast<std::size_t>(r.ptr - sci));
-    if (s[0] == '-') {
-        out.push_back('-');
-        s.remove_prefix(1);
+    char* sci_end = std::to_chars(sci, sci + sizeof sci, x, std::chars_format::scientific).ptr;
+    const char* s = sci;
+    char* p = out.room(kMaxFloatText);
+    if (*s == '-') {
+        *p++ = '-';
+        ++s;
     }
-    std::size_t e_pos = s.find('e');
-    int exponent = 0;
-    std::from_chars(s.data() + e_pos + 1 + (s[e_pos + 1] == '+'), s.data() + s.size(), exponent);
     char digits[20];
     std::size_t count = 0;
-    for (std::size_t i = 0; i < e_pos; ++i) {
-        if (s[i] != '.') digits[count++] = s[i];
+    for (; *s != 'e'; ++s) {
+        if (*s != '.') digits[count++] = *s;
     }
-    std::string_view d(digits, count);
-    if (exponent < 0) {
-        out.append("0.");
-        out.append(static_cast<std::size_t>(-exponent - 1), '0');
-        out.append(d);
-        return;
-    }
-    auto int_len = static_cast<std::size_t>(exponent) + 1;
-    if (int_len >= count) {
-        out.append(d);
-        out.append(int_len - count, '0');
-        out.append(".0");
+    ++s;  // 'e'
+    bool negative_exponent = *s == '-';
+    int exponent = 0;
+    for (++s; s != sci_end; ++s) exponent = exponent * 10 + (*s - '0');
+    if (negative_exponent) {
+        auto zeros = static_cast<std::size_t>(exponent - 1);
+        *p++ = '0';
+        *p++ = '.';
+        std::memset(p, '0', zeros);
+        p += zeros;
+        std::memcpy(p, digits, count);
+        p += count;
     } else {
-        out.append(d.substr(0, int_len));
-        out.push_back('.');
-        out.append(d.substr(int_len));
+        auto int_len = static_cast<std::size_t>(exponent) + 1;
+        if (int_len >= count) {
+            std::memcpy(p, digits, count);
+            std::memset(p + count, '0', int_len - count);
+            p += int_len;
+            *p++ = '.';
+            *p++ = '0';
+        } else {
+            std::memcpy(p, digits, int_len);
+            p += int_len;
+            *p++ = '.';
+            std::memcpy(p, digits + int_len, count - int_len);
+            p += count - int_len;
+        }
     }
+    out.commit(p);
 }
 
-void json_string(std::string_view text, std::string& out) {
+// Escapes [p, stop) into dst, which has room for 6 bytes per input byte
+// (a U+2028 sequence may run up to two bytes past `stop`, within `end`).
+// Returns the input position reached.
+const char* escape_run(const char* p, const char* stop, const char* end, char*& dst) {
     static constexpr char kHex[] = "0123456789abcdef";
-    out.reserve(out.size() + text.size() + 2);
-    out.push_back('"');
-    const char* p = text.data();
-    const char* end = p + text.size();
-    const char* run = p;
-    for (;;) {
-        while (end - p >= 8 && !word_may_need_escape(p)) p += 8;
-        while (p != end && kEscape[static_cast<unsigned char>(*p)] == 0) ++p;
-        if (p == end) break;
+    char* d = dst;
+    while (p < stop) {
+        const char* run = p;
+        while (stop - p >= 8 && !word_may_need_escape(p)) p += 8;
+        while (p != stop && kEscape[static_cast<unsigned char>(*p)] == 0) ++p;
+        std::memcpy(d, run, static_cast<std::size_t>(p - run));
+        d += p - run;
+        if (p == stop) break;
         unsigned char code = kEscape[static_cast<unsigned char>(*p)];
         if (code == 2) {
             // U+2028 and U+2029 (E2 80 A8/A9) end statements in JavaScript.
             if (end - p >= 3 && static_cast<unsigned char>(p[1]) == 0x80 &&
                 (static_cast<unsigned char>(p[2]) == 0xA8 || static_cast<unsigned char>(p[2]) == 0xA9)) {
-                out.append(run, p);
-                out.append(p[2] == '\xA8' ? "\\u2028" : "\\u2029");
+                std::memcpy(d, p[2] == '\xA8' ? "\\u2028" : "\\u2029", 6);
+                d += 6;
                 p += 3;
-                run = p;
             } else {
-                ++p;
+                *d++ = *p++;
             }
-            continue;
-        }
-        out.append(run, p);
-        if (code == 1) {
+        } else if (code == 1) {
             char u[6] = {'\\', 'u', '0', '0', kHex[(*p >> 4) & 0xF], kHex[*p & 0xF]};
-            out.append(u, sizeof u);
+            std::memcpy(d, u, sizeof u);
+            d += sizeof u;
+            ++p;
         } else {
-            out.push_back('\\');
-            out.push_back(static_cast<char>(code));
+            *d++ = '\\';
+            *d++ = static_cast<char>(code);
+            ++p;
         }
-        ++p;
-        run = p;
     }
-    out.append(run, p);
-    out.push_back('"');
+    dst = d;
+    return p;
+}
+
+void put_string(std::string_view text, Sink& out) {
+    // Long texts go in chunks so the worst-case room stays small.
+    constexpr std::size_t kChunk = 4096;
+    const char* p = text.data();
+    const char* end = p + text.size();
+    out.put('"');
+    while (p < end) {
+        const char* stop = end - p > static_cast<std::ptrdiff_t>(kChunk) ? p + kChunk : end;
+        char* dst = out.room(6 * (static_cast<std::size_t>(stop - p) + 2));
+        p = escape_run(p, stop, end, dst);
+        out.commit(dst);
+    }
+    out.put('"');
+}
+
+}  // namespace
+
+Status write_json(const YamlValue& root, const JsonSettings& settings, std::string& out) {
+    bool ok;
+    {
+        JsonWriter writer(settings, out);
+        std::size_t start = writer.position();
+        ok = writer.write(root, 0);
+        // Whatever was written before the failure is dropped.
+        if (!ok) writer.truncate(start);
+    }
+    if (!ok) return fail(Error::conversion(std::string(kCollectionKey), conversion_kind::encode));
+    return {};
+}
+
+void json_float(double x, std::string& out) {
+    Sink sink(out);
+    put_float(x, sink);
+}
+
+void json_string(std::string_view text, std::string& out) {
+    Sink sink(out);
+    put_string(text, sink);
 }
 
 }  // namespace quarvel

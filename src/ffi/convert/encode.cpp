@@ -142,22 +142,35 @@ int borrowed_utf8(PyObject* s, std::string_view& out) {
     return 0;
 }
 
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Length of a UTC offset "+HH:MM", "+HH:MM:SS" or "+HH:MM:SS.ffffff" (either
+// sign) that ends `s`, or 0. Offsets with seconds are rare but legal; taking
+// them as part of the body would let the microsecond cut drop them, or the
+// naive-UTC rule append a second offset.
+std::size_t offset_length(std::string_view s) {
+    std::size_t end = s.size();
+    std::size_t frac = end;
+    while (frac > 0 && is_digit(s[frac - 1])) --frac;
+    if (frac > 0 && frac < end && s[frac - 1] == '.') end = frac - 1;  // a fraction of the seconds
+    auto hh_mm = [&](std::size_t at) {  // "+HH:MM" at s[at..at+6)
+        return (s[at] == '+' || s[at] == '-') && is_digit(s[at + 1]) && is_digit(s[at + 2]) && s[at + 3] == ':' &&
+               is_digit(s[at + 4]) && is_digit(s[at + 5]);
+    };
+    if (end >= 9 && s[end - 3] == ':' && is_digit(s[end - 2]) && is_digit(s[end - 1]) && hh_mm(end - 9))
+        return s.size() - (end - 9);
+    if (s.size() >= 6 && hh_mm(s.size() - 6)) return 6;
+    return 0;
+}
+
 std::string_view trim_offset(std::string_view s, std::string_view& offset) {
     if (!s.empty() && s.back() == 'Z') {
         offset = s.substr(s.size() - 1);
         return s.substr(0, s.size() - 1);
     }
-    auto digit = [](char c) { return c >= '0' && c <= '9'; };
-    if (s.size() >= 6) {
-        std::string_view t = s.substr(s.size() - 6);
-        if ((t[0] == '+' || t[0] == '-') && digit(t[1]) && digit(t[2]) && t[3] == ':' && digit(t[4]) &&
-            digit(t[5])) {
-            offset = t;
-            return s.substr(0, s.size() - 6);
-        }
-    }
-    offset = {};
-    return s;
+    std::size_t n = offset_length(s);
+    offset = s.substr(s.size() - n);
+    return s.substr(0, s.size() - n);
 }
 
 // ---------------------------------------------------------------------------

@@ -4,11 +4,15 @@
 // expected JSON data). Warnings go to stderr.
 //
 //   decode_dump [--yaml11|--pyyaml] [--warn11] [--dup-error|--dup-warn]
-//               [--reject-complex] [--plain] FILE
+//               [--reject-complex] [--plain] [--bench N] FILE
+//
+// --bench N decodes the file N times and prints the time per decode instead.
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -120,6 +124,7 @@ void put_value(std::string& out, const YamlValue& v) {
 int main(int argc, char** argv) {
     DecodeOptions options;
     const char* path = nullptr;
+    int bench = 0;
     for (int i = 1; i < argc; ++i) {
         std::string_view a = argv[i];
         if (a == "--yaml11") options.mode = ResolverMode::Yaml11;
@@ -129,6 +134,7 @@ int main(int argc, char** argv) {
         else if (a == "--dup-warn") options.duplicate_keys_warn = true;
         else if (a == "--reject-complex") options.reject_complex_keys = true;
         else if (a == "--plain") g_plain = true;
+        else if (a == "--bench" && i + 1 < argc) bench = std::atoi(argv[++i]);
         else path = argv[i];
     }
     if (path == nullptr) {
@@ -145,6 +151,18 @@ int main(int argc, char** argv) {
     std::string text = buf.str();
     std::string_view view = text;  // the scanner skips a byte order mark
 
+    if (bench > 0) {
+        auto start = std::chrono::steady_clock::now();
+        std::size_t docs = 0;
+        for (int i = 0; i < bench; ++i) {
+            auto r = decode(view, options);
+            if (r) docs += r->documents.size();
+        }
+        double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::printf("%.3f ms per decode, %.1f MB/s (%zu documents)\n", 1e3 * s / bench,
+                    view.size() * bench / s / 1e6, docs / bench);
+        return 0;
+    }
     auto result = decode(view, options);
     if (!result) {
         const Error& e = result.error();

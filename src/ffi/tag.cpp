@@ -85,7 +85,7 @@ PyType_Slot tag_slots[] = {
 };
 
 PyType_Spec tag_spec = {
-    "QuarvelTag",
+    "_quarvel.QuarvelTag",
     sizeof(TagObject),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,

@@ -63,10 +63,17 @@ def test_class_names_and_modules():
     assert _quarvel.QuarvelAnnotatedList.__module__ == "quarvel"
     assert issubclass(_quarvel.QuarvelAnnotatedDict, dict)
     assert issubclass(_quarvel.QuarvelAnnotatedList, list)
+    # The other classes name the extension module, so that creating them
+    # raises no "has no __module__" DeprecationWarning at import.
     for name in ["QuarvelDocument", "QuarvelDocumentView", "QuarvelNode", "QuarvelTag"]:
         cls = getattr(_quarvel, name)
         assert cls.__name__ == name
-        assert "__module__" not in cls.__dict__
+        assert cls.__module__ == "_quarvel"
+
+
+def test_import_is_clean_under_warnings_as_errors():
+    code = "import quarvel; quarvel.loads('a: 1')"
+    subprocess.run([sys.executable, "-W", "error", "-c", code], check=True)
 
 
 def test_editing_classes_are_not_instantiable():

@@ -14,11 +14,11 @@ std::atomic<PyObject*> g_node{nullptr};
 
 PyType_Slot plain_slots[] = {{0, nullptr}};
 
-PyType_Spec document_spec = {"QuarvelDocument", sizeof(PyObject), 0,
+PyType_Spec document_spec = {"_quarvel.QuarvelDocument", sizeof(PyObject), 0,
                              Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, plain_slots};
-PyType_Spec view_spec = {"QuarvelDocumentView", sizeof(PyObject), 0,
+PyType_Spec view_spec = {"_quarvel.QuarvelDocumentView", sizeof(PyObject), 0,
                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, plain_slots};
-PyType_Spec node_spec = {"QuarvelNode", sizeof(PyObject), 0,
+PyType_Spec node_spec = {"_quarvel.QuarvelNode", sizeof(PyObject), 0,
                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, plain_slots};
 
 PyObject* make_document() { return PyType_FromSpec(&document_spec); }

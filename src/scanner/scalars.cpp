@@ -104,7 +104,7 @@ Status Scanner::fetch_plain() {
         crossed_break = true;
         std::uint32_t empty_lines = 0;
         for (;;) {
-            while (is_blank(cur())) advance_ascii();
+            if (auto s = skip_line_indentation(); !s) return s;
             if (!is_break(cur())) break;
             ++empty_lines;
             consume_break();
@@ -173,7 +173,7 @@ Status Scanner::fold_quoted_break(bool escaped, std::size_t& keep_len) {
     std::uint32_t empty_lines = 0;
     for (;;) {
         if (at_document_marker()) return error("a document marker cannot appear inside a quoted scalar", mark());
-        while (is_blank(cur())) advance_ascii();
+        if (auto s = skip_line_indentation(); !s) return s;
         if (!is_break(cur())) break;
         ++empty_lines;
         consume_break();
@@ -435,7 +435,11 @@ Status Scanner::fetch_block_scalar(bool literal) {
     for (;;) {
         while (static_cast<int>(col_) < content_indent && cur() == ' ') advance_ascii();
         const int c = cur();
-        if (c == kEnd) break;
+        if (c == kEnd) {
+            // A last line of spaces without a break is still an empty line.
+            if (col_ > 0 && line_ != start.line) ++pending_breaks;
+            break;
+        }
         if (is_break(c)) {
             ++pending_breaks;
             consume_break();

@@ -155,6 +155,24 @@ Status Scanner::check_leading_tab() const {
     return error("a tab cannot be used for indentation", mark());
 }
 
+// A tab that falls inside the current block indentation would be read as
+// indentation. Before a new token a tab at column 0 is indentation too; on a
+// continuation line of a scalar it only separates.
+bool Scanner::tab_in_indentation(bool continuation) const {
+    return flow_level() == 0 && ((col_ == 0 && !continuation) || static_cast<int>(col_) <= indent_);
+}
+
+// Skips the leading blanks of a scalar's continuation line.
+Status Scanner::skip_line_indentation() {
+    for (int c = cur(); is_blank(c); c = cur()) {
+        if (c == '\t' && tab_in_indentation(true)) {
+            if (auto s = check_leading_tab(); !s) return s;
+        }
+        advance_ascii();
+    }
+    return {};
+}
+
 Status Scanner::skip_to_token(bool& crossed_break) {
     bool in_indentation = col_ == 0;
     for (;;) {
@@ -162,7 +180,7 @@ Status Scanner::skip_to_token(bool& crossed_break) {
         if (c == ' ') {
             advance_ascii();
         } else if (c == '\t') {
-            if (in_indentation && flow_level() == 0) {
+            if (in_indentation && tab_in_indentation(false)) {
                 if (auto s = check_leading_tab(); !s) return s;
             }
             advance_ascii();

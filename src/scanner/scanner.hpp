@@ -70,6 +70,8 @@ private:
     Status fetch_next();
     Status skip_to_token(bool& crossed_break);
     Status check_leading_tab() const;
+    bool tab_in_indentation(bool continuation) const;
+    Status skip_line_indentation();
     bool comment_may_start() const;
     void scan_comment();
     Status dispatch_block();

@@ -64,7 +64,7 @@ def test_loads_takes_the_first_document():
     "text, message",
     [
         ("%YAML 1.2\nfoo\n", "directive must be followed by a document start (---) at line 2, column 1"),
-        ("a\n%YAML 1.2\n---\nb\n",
+        ("a: 1\n%YAML 1.2\n---\nb\n",
          "a directive must be at the start of the stream or follow a document-end marker (...)"
          " at line 2, column 1"),
         ("%YAML 1.2\n%YAML 1.2\n---\na\n", "duplicate %YAML directive at line 2, column 1"),
@@ -186,6 +186,7 @@ def test_alias_budget_is_shared_by_all_documents():
 @pytest.mark.parametrize(
     "text",
     ["[" * 1000 + "]" * 1000, "{a: " * 999 + "{}" + "}" * 999, "- " * 999 + "x\n"],
+    ids=["flow-sequences", "flow-mappings", "block-sequences"],
 )
 def test_depth_1000_composes(text):
     assert loads(text) is not None
@@ -257,14 +258,19 @@ def test_block_mapping_errors(text, message):
         ("<<: {a: 1}\n<<: {a: 2, b: 2}\n", [("a", 1), ("b", 2)]),
         ("<<: [{a: 1}, {a: 2, b: 2}]\nc: 3\n", [("c", 3), ("a", 1), ("b", 2)]),
         ("<<: [{a: 1}, 5, x, ~]\nb: 2\n", [("b", 2), ("a", 1), ("<<", [5, "x"])]),
-        ("<<: [{a: 1}, 5]\n<<: 6\n<<: {z: 0}\n", [("a", 1), ("z", 0), ("<<", [5]), ("<<", 6)]),
-        ("!!merge x: {a: 1}\n", [("a", 1)]),
+        ("<<: [{a: 1}, 5]\n<<: {z: 0}\n", [("a", 1), ("z", 0), ("<<", [5])]),
         ("a: <<\n", [("a", "<<")]),
         ("[<<]: 1\n", [(("<<",), 1)]),
     ],
 )
 def test_merge_order(text, items):
     assert list(loads(text).items()) == items
+
+
+@pytest.mark.parametrize("option, items", [(0, [("x", {"a": 1})]), (OPT_YAML_1_1, [("a", 1)])])
+def test_merge_tag(option, items):
+    # Only the YAML 1.1 rules read the merge tag as a merge key.
+    assert list(loads("!!merge x: {a: 1}\n", option=option).items()) == items
 
 
 def test_merge_sources_are_merged_first():

@@ -1,5 +1,6 @@
 // Plain-scalar safety: whether a string must be quoted to read back as the
 // same string, and the double-quote escapes used when it is.
+#include <array>
 #include <cstring>
 
 #include "encode/emitter.hpp"
@@ -20,43 +21,68 @@ constexpr ByteTable build_table() {
     for (unsigned char c : std::string_view(",[]{}")) t.cls[c] |= kFlowIndicator;
     t.cls[static_cast<unsigned char>('"')] |= kEscape;
     t.cls[static_cast<unsigned char>('\\')] |= kEscape;
+    t.cls[static_cast<unsigned char>('\'')] |= kApostrophe;
     return t;
 }
 
 constexpr ByteTable kTable = build_table();
 
-// Words that a YAML 1.2 or 1.1 reader takes for null, a boolean, a special
-// float or the merge key.
-constexpr std::string_view kReservedWords[] = {
-    "~",     "no",    "No",    "NO",    "on",    "On",    "ON",    "<<",    "yes",   "Yes",
-    "YES",   "off",   "Off",   "OFF",   "...",   "null",  "Null",  "NULL",  "true",  "True",
-    "TRUE",  ".inf",  ".Inf",  ".INF",  ".nan",  ".NaN",  ".NAN",  "false", "False", "FALSE",
-    "-.inf", "-.Inf", "-.INF", "+.inf", "+.Inf", "+.INF",
-};
+bool eq(std::string_view text, const char (&word)[3]) { return std::memcmp(text.data(), word, 2) == 0; }
+bool eq(std::string_view text, const char (&word)[4]) { return std::memcmp(text.data(), word, 3) == 0; }
+bool eq(std::string_view text, const char (&word)[5]) { return std::memcmp(text.data(), word, 4) == 0; }
+bool eq(std::string_view text, const char (&word)[6]) { return std::memcmp(text.data(), word, 5) == 0; }
 
-bool is_reserved_word(std::string_view text) {
-    if (text.size() > 5) return false;
-    for (std::string_view w : kReservedWords)
-        if (w == text) return true;
-    return false;
+// Words that a YAML 1.2 or 1.1 reader takes for null, a boolean, a special
+// float or the merge key; the caller has checked the length.
+bool is_reserved_word(std::string_view t) {
+    switch (t.size()) {
+        case 1:
+            return t[0] == '~';
+        case 2:
+            return eq(t, "no") || eq(t, "No") || eq(t, "NO") || eq(t, "on") || eq(t, "On") ||
+                   eq(t, "ON") || eq(t, "<<");
+        case 3:
+            return eq(t, "yes") || eq(t, "Yes") || eq(t, "YES") || eq(t, "off") || eq(t, "Off") ||
+                   eq(t, "OFF") || eq(t, "...");
+        case 4:
+            switch (t[0]) {
+                case 'n': case 'N': return eq(t, "null") || eq(t, "Null") || eq(t, "NULL");
+                case 't': case 'T': return eq(t, "true") || eq(t, "True") || eq(t, "TRUE");
+                case '.':
+                    return eq(t, ".inf") || eq(t, ".Inf") || eq(t, ".INF") || eq(t, ".nan") ||
+                           eq(t, ".NaN") || eq(t, ".NAN");
+                default: return false;
+            }
+        case 5:
+            switch (t[0]) {
+                case 'f': case 'F': return eq(t, "false") || eq(t, "False") || eq(t, "FALSE");
+                case '-': return eq(t, "-.inf") || eq(t, "-.Inf") || eq(t, "-.INF");
+                case '+': return eq(t, "+.inf") || eq(t, "+.Inf") || eq(t, "+.INF");
+                default: return false;
+            }
+        default:
+            return false;
+    }
 }
 
-// Check 7: control bytes anywhere after the first, " #", and ":" that ends
-// the text or is followed by a space.
-bool has_inner_indicator(std::string_view text) {
-    const char* p = text.data();
-    const std::size_t n = text.size();
-    for (std::size_t i = 1; i < n; ++i) {
-        const std::uint8_t cls = kTable.cls[static_cast<unsigned char>(p[i])];
-        if (!(cls & (kControl | kInnerSpecial))) continue;
-        if (cls & kControl) return true;
-        if (p[i] == '#') {
-            if (p[i - 1] == ' ') return true;
-        } else if (i + 1 == n || p[i + 1] == ' ') {
-            return true;
-        }
-    }
-    return false;
+// Bytes that can occur in a number of either YAML version (digits, signs,
+// radix prefixes, exponents, underscores, sexagesimal colons, .inf and .nan).
+constexpr std::array<bool, 256> build_number_bytes() {
+    std::array<bool, 256> ok{};
+    for (unsigned char c : std::string_view("0123456789abcdefABCDEFxXoO_.+-:iInN")) ok[c] = true;
+    return ok;
+}
+constexpr std::array<bool, 256> kNumberBytes = build_number_bytes();
+
+bool may_be_number(std::string_view text) {
+    for (char c : text)
+        if (!kNumberBytes[static_cast<unsigned char>(c)]) return false;
+    return true;
+}
+
+bool starts_with_bom(std::string_view text) {
+    return text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
+           static_cast<unsigned char>(text[1]) == 0xBB && static_cast<unsigned char>(text[2]) == 0xBF;
 }
 
 bool is_number_kind(ResolvedKind k) {
@@ -65,6 +91,7 @@ bool is_number_kind(ResolvedKind k) {
 
 // Check 8: text that either reader would take for a number.
 bool reads_as_number(std::string_view text) {
+    if (!may_be_number(text)) return false;
     if (is_number_kind(resolve(ResolverMode::Core12, text, true).kind)) return true;
     if (text.find(':') != std::string_view::npos) return false;
     return is_number_kind(resolve(ResolverMode::Yaml11, text, true).kind);
@@ -74,25 +101,51 @@ bool reads_as_number(std::string_view text) {
 
 const ByteTable& byte_table() { return kTable; }
 
-bool has_flow_indicator(std::string_view text) {
-    for (char c : text)
-        if (byte_class(c) & kFlowIndicator) return true;
-    return false;
+TextTraits scan_text(std::string_view text) {
+    constexpr std::uint8_t kMask = kControl | kInnerSpecial | kFlowIndicator | kApostrophe;
+    TextTraits t;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    // Most strings hold no byte of interest: skip them eight at a time.
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const auto* c = kTable.cls;
+        if ((c[p[i]] | c[p[i + 1]] | c[p[i + 2]] | c[p[i + 3]] | c[p[i + 4]] | c[p[i + 5]] |
+             c[p[i + 6]] | c[p[i + 7]]) &
+            kMask)
+            break;
+    }
+    for (; i < n; ++i) {
+        const std::uint8_t cls = kTable.cls[p[i]];
+        if (!(cls & kMask)) continue;
+        const char c = static_cast<char>(p[i]);
+        if (cls & kControl) {
+            t.control = true;
+            if (c == '\n')
+                t.line_feed = true;
+            else if (c != '\t')
+                t.odd_control = true;
+            if (i > 0) t.inner_indicator = true;
+        } else if (cls & kFlowIndicator) {
+            t.flow_indicator = true;
+        } else if (c == '\'') {
+            t.apostrophe = true;
+        } else if (i == 0) {
+            // '#' or ':' as the first byte is judged by the first-byte check.
+        } else if (c == '#') {
+            if (p[i - 1] == ' ') t.inner_indicator = true;
+        } else if (i + 1 == n || p[i + 1] == ' ') {
+            t.inner_indicator = true;
+        }
+    }
+    return t;
 }
 
-bool fits_literal(std::string_view text) {
-    if (text.find('\n') == std::string_view::npos) return false;
-    for (char c : text)
-        if ((byte_class(c) & kControl) && c != '\t' && c != '\n') return false;
+bool fits_literal(std::string_view text, const TextTraits& traits) {
+    if (!traits.line_feed || traits.odd_control) return false;
     const std::size_t first = text.find_first_not_of('\n');
     if (first == std::string_view::npos) return true;
     return text[first] != ' ' && text[first] != '\t';
-}
-
-bool fits_single_quotes(std::string_view text) {
-    for (char c : text)
-        if (c == '\'' || (byte_class(c) & kControl)) return false;
-    return true;
 }
 
 void append_double_escaped(std::string_view text, std::string& out) {
@@ -121,24 +174,27 @@ void append_double_escaped(std::string_view text, std::string& out) {
     out.append(p + run, n - run);
 }
 
-}  // namespace scalar_style
-
-bool needs_quotes(std::string_view text) {
-    using namespace scalar_style;
+bool needs_quotes(std::string_view text, const TextTraits& traits) {
     if (text.empty()) return true;
-    if (text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0) return true;
+    if (starts_with_bom(text)) return true;
     if (is_reserved_word(text)) return true;
     const char first = text.front();
     const char last = text.back();
     if (byte_class(first) & (kStartIndicator | kControl)) return true;  // checks 4 and 6
     if (last == ' ' || last == '\t') return true;
-    if (has_inner_indicator(text)) return true;
+    if (traits.inner_indicator) return true;
     if ((first >= '0' && first <= '9') || first == '+' || first == '.') {
         if (reads_as_number(text)) return true;
     }
     // "... x" at the start of a line is a document end marker followed by
     // content; at column 0 (a root scalar or a root key) it would not read back.
     return text.size() > 3 && text.starts_with("...") && text[3] == ' ';
+}
+
+}  // namespace scalar_style
+
+bool needs_quotes(std::string_view text) {
+    return scalar_style::needs_quotes(text, scalar_style::scan_text(text));
 }
 
 }  // namespace quarvel

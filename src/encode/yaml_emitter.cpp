@@ -74,7 +74,10 @@ private:
     void write_flow_sequence(const YamlValue& seq);
     void write_flow_mapping(const YamlValue& m);
     void flow_separator(std::size_t k);
-    void write_string(std::string_view text, bool in_flow);
+    void write_string(std::string_view text, const ss::TextTraits& traits, bool in_flow);
+    // A string that ends a block line: a literal block (content at
+    // literal_indent) when it fits, else inline; n is the owner's indentation.
+    void write_block_string(std::string_view text, std::size_t n, std::size_t literal_indent);
     void write_quoted(std::string_view text, char quote, bool escaped);
     void write_literal(std::string_view text, std::size_t n);
     enum class FoldKind { Plain, SingleQuoted, Escaped };
@@ -173,9 +176,8 @@ void Emitter::write_after_key(const YamlValue& v, std::size_t n) {
         write_after_key(v.inner(), n);
     } else if (empty_null(v)) {
         newline();
-    } else if (v.kind == ValueKind::String && ss::fits_literal(v.text)) {
-        out_ += ' ';
-        write_literal(v.text, n + step_);
+    } else if (v.kind == ValueKind::String) {
+        write_block_string(v.text, n, n + step_);
     } else if (block_collection(v) && v.kind == ValueKind::Sequence) {
         newline();
         ensure_stack([&] { write_block_sequence(v, s_.indentless ? n : n + step_); });
@@ -190,6 +192,19 @@ void Emitter::write_after_key(const YamlValue& v, std::size_t n) {
     }
 }
 
+void Emitter::write_block_string(std::string_view text, std::size_t n,
+                                 std::size_t literal_indent) {
+    const ss::TextTraits traits = ss::scan_text(text);
+    out_ += ' ';
+    if (ss::fits_literal(text, traits)) {
+        write_literal(text, literal_indent);
+        return;
+    }
+    min_cont_ = n + 1;
+    write_string(text, traits, false);
+    newline();
+}
+
 void Emitter::write_block_sequence(const YamlValue& seq, std::size_t n) {
     for (const YamlValue& item : seq.children) {
         spaces(n);
@@ -201,9 +216,8 @@ void Emitter::write_block_sequence(const YamlValue& seq, std::size_t n) {
 void Emitter::write_sequence_item(const YamlValue& item, std::size_t n) {
     if (empty_null(item)) {
         newline();
-    } else if (item.kind == ValueKind::String && ss::fits_literal(item.text)) {
-        out_ += ' ';
-        write_literal(item.text, n + 2);
+    } else if (item.kind == ValueKind::String) {
+        write_block_string(item.text, n, n + 2);
     } else if (block_collection(item) && item.kind == ValueKind::Sequence) {
         newline();
         ensure_stack([&] { write_block_sequence(item, n + 2); });
@@ -261,7 +275,7 @@ void Emitter::write_inline(const YamlValue& v, bool in_flow) {
             format_float(v.real, out_);
             break;
         case ValueKind::String:
-            write_string(v.text, in_flow);
+            write_string(v.text, ss::scan_text(v.text), in_flow);
             break;
         case ValueKind::Sequence:
             ensure_stack([&] { write_flow_sequence(v); });
@@ -321,12 +335,12 @@ void Emitter::flow_separator(std::size_t k) {
     spaces(continuation_indent(k));
 }
 
-void Emitter::write_string(std::string_view text, bool in_flow) {
+void Emitter::write_string(std::string_view text, const ss::TextTraits& traits, bool in_flow) {
     if (text.empty()) {
         out_ += s_.prefer_double_quotes ? "\"\"" : "''";
         return;
     }
-    const bool quote = needs_quotes(text) || (in_flow && ss::has_flow_indicator(text));
+    const bool quote = ss::needs_quotes(text, traits) || (in_flow && traits.flow_indicator);
     if (!quote) {
         if (folding())
             write_folded(text, continuation_indent(line_indent()), FoldKind::Plain);
@@ -335,7 +349,7 @@ void Emitter::write_string(std::string_view text, bool in_flow) {
         return;
     }
     // No apostrophes means no doubling is needed between apostrophes.
-    if (!s_.prefer_double_quotes && ss::fits_single_quotes(text)) {
+    if (!s_.prefer_double_quotes && ss::fits_single_quotes(traits)) {
         write_quoted(text, '\'', false);
     } else {
         write_quoted(text, '"', true);

@@ -21,8 +21,8 @@ YamlValue& YamlValue::operator=(const YamlValue& other) {
     return *this;
 }
 
-YamlValue::~YamlValue() {
-    if (!children.empty()) ensure_stack([&] { children.clear(); });
+void YamlValue::destroy_children() {
+    ensure_stack([&] { children.clear(); });
 }
 
 std::uint64_t node_count(const YamlValue& v) {

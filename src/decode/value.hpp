@@ -33,7 +33,9 @@ struct YamlValue {
     YamlValue(YamlValue&& other) noexcept = default;
     YamlValue& operator=(const YamlValue& other);
     YamlValue& operator=(YamlValue&& other) noexcept = default;
-    ~YamlValue();
+    ~YamlValue() {
+        if (!children.empty()) destroy_children();
+    }
 
     static YamlValue null() { return {}; }
     static YamlValue from_bool(bool b) {
@@ -97,6 +99,9 @@ struct YamlValue {
     }
     const YamlValue& inner() const { return children.front(); }
     YamlValue& inner() { return children.front(); }
+
+private:
+    void destroy_children();  // out of line: deep trees free on a grown stack
 };
 
 // 1 per scalar, 1 plus the children for collections and tagged nodes.

@@ -26,8 +26,11 @@ std::string_view TagHandles::join(std::string_view raw, std::string_view prefix,
 
 TagHandles::Expansion TagHandles::expand(std::string_view text, Arena& arena) {
     Expansion out;
-    if (text.starts_with("!<")) {  // verbatim: kept as written
-        out.tag = text;
+    if (text.starts_with("!<")) {
+        // Verbatim tags are kept as written, except that a verbatim standard
+        // tag means that tag: !<tag:yaml.org,2002:int> 7 is the integer 7.
+        std::string_view inner = text.substr(2, text.size() >= 3 ? text.size() - 3 : 0);
+        out.tag = inner.starts_with("tag:yaml.org,2002:") && text.ends_with('>') ? inner : text;
         return out;
     }
     if (text.starts_with("!!")) {

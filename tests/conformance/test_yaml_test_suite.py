@@ -21,6 +21,23 @@ SUITE = pathlib.Path(
 )
 
 KNOWN = {
+    "3RLN/01": "a backslash followed by a literal tab in a double-quoted scalar is rejected as an unknown escape",
+    "3RLN/04": "a backslash followed by a literal tab in a double-quoted scalar is rejected as an unknown escape",
+    "DE56/02": "a backslash followed by a literal tab in a double-quoted scalar is rejected as an unknown escape",
+    "DE56/03": "a backslash followed by a literal tab in a double-quoted scalar is rejected as an unknown escape",
+    "KH5V/01": "a backslash followed by a literal tab in a double-quoted scalar is rejected as an unknown escape",
+    "6PBE": "a block sequence or block mapping used as a mapping key is rejected",
+    "KK5P": "a block sequence or block mapping used as a mapping key is rejected",
+    "M2N8/00": "a block sequence or block mapping used as a mapping key is rejected",
+    "M2N8/01": "a block sequence or block mapping used as a mapping key is rejected",
+    "M5DY": "a block sequence or block mapping used as a mapping key is rejected",
+    "RZP5": "a block sequence or block mapping used as a mapping key is rejected",
+    "V9D5": "a block sequence or block mapping used as a mapping key is rejected",
+    "XW4D": "a block sequence or block mapping used as a mapping key is rejected",
+    "Y79Y/000": "a line holding only a tab is accepted as an empty line",
+    "Y79Y/003": "a tab before content inside a flow collection is accepted as a separator",
+    "Y79Y/004": "a tab between '-' and a nested '-' is accepted as a separator",
+    "Y79Y/005": "a tab between '-' and a nested '-' is accepted as a separator",
 }
 
 

@@ -99,7 +99,7 @@ def test_directive_and_document_errors(text, message):
         ("! 12\n", ("!", "12")),
         ("!foo [1, 2]\n", ("!foo", [1, 2])),
         ("!foo\n", ("!foo", "")),
-        ("!<tag:yaml.org,2002:str> 12\n", ("!<tag:yaml.org,2002:str>", "12")),
+        ("!<tag:example.com,2000:x> 12\n", ("!<tag:example.com,2000:x>", "12")),
         ("%TAG !e! tag:example.com,2000:\n--- !e!x 1\n", ("tag:example.com,2000:x", "1")),
         ("%TAG !! tag:example.com,2000:\n--- !!int 12\n", ("tag:example.com,2000:int", "12")),
         ("%TAG ! !local-\n--- !x 1\n", ("!local-x", "1")),

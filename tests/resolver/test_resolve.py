@@ -8,7 +8,7 @@ import _quarvel
 from _quarvel import OPT_PYYAML_COMPAT, OPT_UPGRADE_1_1, OPT_YAML_1_1, OPT_YAML_1_1_WARN, loads, loads_all
 
 BIG = 2**63
-NAN = "nan"  # marker: the value must be a float NaN
+NAN = object()  # marker: the value must be a float NaN
 
 
 def value_of(text, option=0):

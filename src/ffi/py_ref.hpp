@@ -48,6 +48,22 @@ private:
     PyThreadState* state_;
 };
 
+// Pauses the cyclic garbage collector while a large result is being built:
+// the new containers cannot be garbage yet, and collections triggered by
+// their allocation would only walk them again and again.
+class GcPause {
+public:
+    GcPause() noexcept : was_enabled_(PyGC_Disable() == 1) {}
+    ~GcPause() {
+        if (was_enabled_) PyGC_Enable();
+    }
+    GcPause(const GcPause&) = delete;
+    GcPause& operator=(const GcPause&) = delete;
+
+private:
+    bool was_enabled_;
+};
+
 // Keeps a pending Python exception aside for the scope and puts it back.
 class SavedException {
 public:

@@ -189,6 +189,7 @@ private:
 }  // namespace
 
 PyObject* convert_document(const YamlValue& root, const ConvertOptions& options) {
+    GcPause pause;
     Converter converter(options);
     return converter.value(root);
 }

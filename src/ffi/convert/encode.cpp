@@ -13,6 +13,7 @@ namespace quarvel::py {
 namespace {
 
 constexpr std::uint32_t kMaxDepth = 999;
+constexpr std::size_t kCopyLimit = 64;
 
 constexpr const char* kTooDeep = "object is too deeply nested to serialize (possible self-reference)";
 constexpr const char* kBadBytes =
@@ -270,7 +271,13 @@ bool Encoder::view_str(PyObject* s, std::string_view& out) {
     int r = borrowed_utf8(s, out);
     if (r < 0) return python_failed();
     if (r > 0) {
-        storage_.kept.push_back(Ref::borrow(s));
+        // Short texts are cheaper to copy than to keep alive: the copy is
+        // sequential, while releasing a reference later touches the object again.
+        if (out.size() <= kCopyLimit) {
+            out = storage_.arena.store(out);
+        } else {
+            storage_.kept.push_back(Ref::borrow(s));
+        }
     } else {
         out = storage_.arena.store(replace_surrogates(s));
     }

@@ -1,0 +1,103 @@
+"""Several threads loading and dumping at once, with callbacks that let
+other threads run or raise in the middle."""
+
+import threading
+import time
+
+import _quarvel
+from _quarvel import dumps, loads, loads_all, to_json
+from quarvel.exceptions import QuarvelParseError
+
+
+def run_threads(target, count=8):
+    errors = []
+
+    def wrapped(i):
+        try:
+            target(i)
+        except BaseException as e:  # collected and re-raised in the main thread
+            errors.append(e)
+
+    threads = [threading.Thread(target=wrapped, args=(i,)) for i in range(count)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    if errors:
+        raise errors[0]
+
+
+def document(i):
+    return {"id": i, "name": f"worker-{i}", "items": list(range(i * 3)), "nested": {"k": [i] * i}}
+
+
+def test_load_and_dump_different_documents_at_once():
+    def work(i):
+        value = document(i)
+        for _ in range(300):
+            text = dumps(value)
+            assert loads(text) == value
+            assert loads_all(text + b"---\n" + text) == [value, value]
+            assert to_json(value).startswith(b'{"id":')
+
+    run_threads(work)
+
+
+def test_callbacks_that_release_the_lock():
+    def handler(tag, value):
+        time.sleep(0)  # lets the other threads run mid-conversion
+        return (tag, value)
+
+    def default(obj):
+        time.sleep(0)
+        return str(obj)
+
+    def work(i):
+        text = "\n".join(f"k{j}: !t{i} {j}" for j in range(50))
+        expected = {f"k{j}": (f"!t{i}", str(j)) for j in range(50)}
+        for _ in range(100):
+            assert loads(text, tag_handler=handler) == expected
+            assert loads(dumps([object()] * 5, default=default))[0].startswith("<object")
+
+    run_threads(work)
+
+
+def test_callbacks_that_raise_in_the_middle():
+    class Stop(Exception):
+        pass
+
+    def work(i):
+        calls = {"n": 0}
+
+        def handler(tag, value):
+            calls["n"] += 1
+            if calls["n"] % 7 == 0:
+                raise Stop(i)
+            return value
+
+        text = "\n".join(f"- !x {j}" for j in range(20))
+        for _ in range(100):
+            try:
+                loads(text, tag_handler=handler)
+            except Stop as e:
+                assert e.args == (i,)
+            try:
+                dumps({"a": object()}, default=lambda o: (_ for _ in ()).throw(Stop(i)))
+            except Stop as e:
+                assert e.args == (i,)
+
+    run_threads(work)
+
+
+def test_parse_errors_in_many_threads_report_their_own_positions():
+    def work(i):
+        text = "a: 1\n" * i + "b: [\n"
+        for _ in range(200):
+            try:
+                loads(text)
+            except QuarvelParseError as e:
+                assert e.line == i + 2, str(e)
+            else:
+                raise AssertionError("unclosed flow sequence was accepted")
+
+    run_threads(work)

@@ -83,6 +83,11 @@ def test_random_bytes_raise_only_documented_errors(data, option):
     call_safely(loads_all, data, option)
 
 
+BILLION_LAUGHS = "a: &a [x, x, x, x, x, x, x, x, x, x]\n" + "".join(
+    f"{chr(98 + i)}: &{chr(98 + i)} [{', '.join(['*' + chr(97 + i)] * 10)}]\n" for i in range(8)
+)
+
+
 def test_alias_bomb_stops_at_the_budget_within_seconds():
     # Nine levels of ten aliases would be a billion nodes; the budget of ten
     # million is reached in about a second here.

@@ -10,11 +10,30 @@
 
 namespace {
 
+// The emitter writes a full tag in the verbatim form !<...>, which reads back
+// in that written form: both spellings name the same tag.
+std::string_view tag_name(std::string_view tag) {
+    if (tag.starts_with("!<") && tag.ends_with('>')) return tag.substr(2, tag.size() - 3);
+    return tag;
+}
+
+bool same_tree(const quarvel::YamlValue& a, const quarvel::YamlValue& b) {
+    if (a.kind != b.kind || a.children.size() != b.children.size()) return false;
+    if (a.kind == quarvel::ValueKind::Tagged) {
+        if (tag_name(a.text) != tag_name(b.text)) return false;
+    } else if (!a.is_collection()) {
+        return quarvel::values_equal(a, b);
+    }
+    for (std::size_t i = 0; i < a.children.size(); ++i)
+        if (!same_tree(a.children[i], b.children[i])) return false;
+    return true;
+}
+
 void check_yaml_round_trip(const quarvel::YamlValue& doc, const quarvel::EmitterSettings& settings) {
     std::string out;
     quarvel::emit_yaml(doc, settings, out);
     auto again = quarvel::decode(out, {});
-    if (!again || again->documents.size() != 1 || !quarvel::values_equal(doc, again->documents[0])) {
+    if (!again || again->documents.size() != 1 || !same_tree(doc, again->documents[0])) {
         std::fprintf(stderr, "emitted YAML does not read back:\n%s\n", out.c_str());
         if (!again) std::fprintf(stderr, "error: %s\n", again.error().message.c_str());
         std::abort();

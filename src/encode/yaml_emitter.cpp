@@ -83,6 +83,7 @@ private:
     enum class FoldKind { Plain, SingleQuoted, Escaped };
     void write_folded(std::string_view text, std::size_t n, FoldKind kind);
     void write_int(std::int64_t i);
+    void write_tag(std::string_view tag);
 
     // Calls f(key, value) for each entry, in key order.
     template <class F>
@@ -139,7 +140,7 @@ void Emitter::emit_document(const YamlValue& root) {
     } else if (root.kind == ValueKind::String && ss::fits_literal(root.text)) {
         write_literal(root.text, step_);
     } else if (root.kind == ValueKind::Tagged) {
-        out_ += root.text;
+        write_tag(root.text);
         write_after_key(root.inner(), 0);
     } else {
         write_inline(root, false);
@@ -172,7 +173,7 @@ void Emitter::write_key(const YamlValue& key, bool in_flow) {
 void Emitter::write_after_key(const YamlValue& v, std::size_t n) {
     if (v.kind == ValueKind::Tagged) {
         out_ += ' ';
-        out_ += v.text;
+        write_tag(v.text);
         write_after_key(v.inner(), n);
     } else if (empty_null(v)) {
         newline();
@@ -234,7 +235,7 @@ void Emitter::write_sequence_item(const YamlValue& item, std::size_t n) {
         });
     } else if (item.kind == ValueKind::Tagged) {
         out_ += ' ';
-        out_ += item.text;
+        write_tag(item.text);
         const YamlValue& inner = item.inner();
         if (block_collection(inner) && inner.kind == ValueKind::Sequence) {
             // An indentless sequence here would read as further items of the outer one.
@@ -249,6 +250,19 @@ void Emitter::write_sequence_item(const YamlValue& item, std::size_t n) {
         write_inline(item, false);
         newline();
     }
+}
+
+// A tag written with a '!' stands as it is; a full tag such as
+// tag:example.com,2000:x (what a %TAG handle expands to) only reads back as a
+// tag in the verbatim form.
+void Emitter::write_tag(std::string_view tag) {
+    if (!tag.empty() && tag.front() == '!') {
+        out_ += tag;
+        return;
+    }
+    out_ += "!<";
+    out_ += tag;
+    out_ += '>';
 }
 
 void Emitter::write_int(std::int64_t i) {
@@ -284,7 +298,7 @@ void Emitter::write_inline(const YamlValue& v, bool in_flow) {
             ensure_stack([&] { write_flow_mapping(v); });
             break;
         case ValueKind::Tagged:
-            out_ += v.text;
+            write_tag(v.text);
             out_ += ' ';
             ensure_stack([&] { write_inline(v.inner(), in_flow); });
             break;

@@ -3,11 +3,12 @@
 #pragma once
 
 #include <cstdint>
-#include <expected>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "support/expected.hpp"
 
 namespace quarvel {
 
@@ -105,10 +106,10 @@ struct Error {
 };
 
 template <class T>
-using Result = std::expected<T, Error>;
-using Status = std::expected<void, Error>;
+using Result = detail::expected<T, Error>;
+using Status = detail::expected<void, Error>;
 
-inline std::unexpected<Error> fail(Error e) { return std::unexpected<Error>(std::move(e)); }
+inline detail::unexpected<Error> fail(Error e) { return detail::unexpected<Error>(std::move(e)); }
 
 // Non-fatal findings, logged in order by the frame once the lock is held again.
 using Warnings = std::vector<std::string>;

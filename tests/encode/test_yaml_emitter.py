@@ -87,7 +87,7 @@ def test_block_layout(obj, option, expected):
         ({QuarvelTag("!k", "a"): 1}, 0, "!k a: 1\n"),
         ([QuarvelTag("!t", "x")], OPT_FLOW_STYLE, "[!t x]\n"),
         (QuarvelTag("!t", {"a": 1}), OPT_FLOW_STYLE, "!t {a: 1}\n"),
-        (QuarvelTag("p", "x"), 0, "p x\n"),
+        (QuarvelTag("p", "x"), 0, "!<p> x\n"),  # a tag without "!" only reads back verbatim
     ],
 )
 def test_tagged_values(obj, option, expected):
@@ -316,3 +316,19 @@ def test_round_trip_of_random_trees(seed):
         width = rng.choice([None, 1, 6, 30])
         out = dumps(obj, option=option, width=width)
         assert loads(out) == obj, (option, width, out.decode())
+
+
+@pytest.mark.parametrize("tag", ["tag:example.com,2000:app/foo", "p"])
+def test_full_tags_are_written_verbatim_and_read_back(tag):
+    from _quarvel import OPT_PASSTHROUGH_TAG, dumps, loads
+
+    out = dumps(QuarvelTag(tag, "bar"))
+    assert out == b"!<" + tag.encode() + b"> bar\n"
+    back = loads(out, option=OPT_PASSTHROUGH_TAG)
+    assert isinstance(back, QuarvelTag) and back.tag == "!<" + tag + ">" and back.value == "bar"
+
+
+def test_a_verbatim_standard_tag_is_consumed_on_reading():
+    from _quarvel import dumps, loads
+
+    assert loads(dumps(QuarvelTag("tag:yaml.org,2002:str", 5))) == "5"

@@ -29,6 +29,16 @@ bool same_tree(const quarvel::YamlValue& a, const quarvel::YamlValue& b) {
     return true;
 }
 
+// A tag that neither reads back as written nor fits the verbatim form (it
+// holds a '>') has no YAML spelling; such trees are not compared.
+bool tags_writable(const quarvel::YamlValue& v) {
+    if (v.kind == quarvel::ValueKind::Tagged && quarvel::tag_spelling(v.text) == quarvel::TagSpelling::None)
+        return false;
+    for (const auto& c : v.children)
+        if (!tags_writable(c)) return false;
+    return true;
+}
+
 void check_yaml_round_trip(const quarvel::YamlValue& doc, const quarvel::EmitterSettings& settings) {
     std::string out;
     quarvel::emit_yaml(doc, settings, out);
@@ -58,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!decoded) return 0;
     auto settings = quarvel::fuzz::emitter_settings(in.layout);
     for (const auto& doc : decoded->documents) {
-        check_yaml_round_trip(doc, settings);
+        if (tags_writable(doc)) check_yaml_round_trip(doc, settings);
         check_json(doc);
     }
     return 0;

@@ -27,6 +27,12 @@ struct EmitterSettings {
 // Appends one YAML document (ending with a line feed) to out.
 void emit_yaml(const YamlValue& root, const EmitterSettings& settings, std::string& out);
 
+// How a tag text is written: as it is, in the verbatim form !<...>, or not at
+// all faithfully (None: a tag with '>' or control characters that is not a
+// valid shorthand; it is written as it is).
+enum class TagSpelling : std::uint8_t { AsWritten, Verbatim, None };
+TagSpelling tag_spelling(std::string_view tag);
+
 // Plain-scalar safety and float spelling, shared with the round-trip emitter.
 bool needs_quotes(std::string_view text);
 void format_float(double x, std::string& out);

@@ -46,6 +46,7 @@ private:
     std::uint64_t width_;
     unsigned key_depth_ = 0;    // > 0 while writing a mapping key
     std::size_t min_cont_ = 0;  // least indentation of a continuation line
+    std::size_t empty_value_at_ = std::string::npos - 1;  // where the last "key:" with an empty value ended
     std::string scratch_;       // escaped text waiting to be folded
 
     bool folding() const { return width_ != 0 && key_depth_ == 0; }
@@ -84,6 +85,7 @@ private:
     void write_folded(std::string_view text, std::size_t n, FoldKind kind);
     void write_int(std::int64_t i);
     void write_tag(std::string_view tag);
+    void before_block_key(const YamlValue& key);
 
     // Calls f(key, value) for each entry, in key order.
     template <class F>
@@ -151,9 +153,18 @@ void Emitter::emit_document(const YamlValue& root) {
 
 void Emitter::write_block_mapping(const YamlValue& m, std::size_t n) {
     for_each_entry(m, [&](const YamlValue& key, const YamlValue& value) {
+        before_block_key(key);
         spaces(n);
         write_entry(key, value, n);
     });
+}
+
+// A tag at the start of a line right after "key:" with nothing after it
+// would read as a property of that empty value, not of the next key: the
+// empty value is spelled out as null then.
+void Emitter::before_block_key(const YamlValue& key) {
+    if (key.kind == ValueKind::Tagged && empty_value_at_ + 1 == out_.size())
+        out_.insert(empty_value_at_, s_.null_style == NullStyle::Tilde ? " ~" : " null");
 }
 
 // The key (always inline), ":" and the rest of the entry; n is the
@@ -176,6 +187,7 @@ void Emitter::write_after_key(const YamlValue& v, std::size_t n) {
         write_tag(v.text);
         write_after_key(v.inner(), n);
     } else if (empty_null(v)) {
+        empty_value_at_ = out_.size();
         newline();
     } else if (v.kind == ValueKind::String) {
         write_block_string(v.text, n, n + step_);
@@ -228,7 +240,10 @@ void Emitter::write_sequence_item(const YamlValue& item, std::size_t n) {
         bool first = true;
         ensure_stack([&] {
             for_each_entry(item, [&](const YamlValue& key, const YamlValue& value) {
-                if (!first) spaces(n + 2);
+                if (!first) {
+                    before_block_key(key);
+                    spaces(n + 2);
+                }
                 first = false;
                 write_entry(key, value, n + 2);
             });
@@ -252,17 +267,14 @@ void Emitter::write_sequence_item(const YamlValue& item, std::size_t n) {
     }
 }
 
-// A tag written with a '!' stands as it is; a full tag such as
-// tag:example.com,2000:x (what a %TAG handle expands to) only reads back as a
-// tag in the verbatim form.
 void Emitter::write_tag(std::string_view tag) {
-    if (!tag.empty() && tag.front() == '!') {
+    if (tag_spelling(tag) == TagSpelling::Verbatim) {
+        out_ += "!<";
         out_ += tag;
-        return;
+        out_ += '>';
+    } else {
+        out_ += tag;  // as written, or (TagSpelling::None) the best there is
     }
-    out_ += "!<";
-    out_ += tag;
-    out_ += '>';
 }
 
 void Emitter::write_int(std::int64_t i) {
@@ -471,6 +483,40 @@ void Emitter::write_folded(std::string_view text, std::size_t n, FoldKind kind) 
 
 void emit_yaml(const YamlValue& root, const EmitterSettings& settings, std::string& out) {
     Emitter(settings, out).emit_document(root);
+}
+
+namespace {
+
+bool is_control_or_space(char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F; }
+
+bool has_control_or_space(std::string_view s) {
+    for (char c : s)
+        if (is_control_or_space(c)) return true;
+    return false;
+}
+
+}  // namespace
+
+// A tag with a '!' reads back as written when it holds no character that ends
+// a tag (white space, ',', ']', '}') and no second '!' that would make its
+// start a named handle; a verbatim tag as written reads back when it is well
+// formed. Any other tag without '>' or white space fits the verbatim form
+// (full tags such as tag:example.com,2000:x, what %TAG handles expand to).
+TagSpelling tag_spelling(std::string_view tag) {
+    if (tag.starts_with("!<")) {
+        std::string_view inner = tag.substr(2);
+        if (inner.ends_with('>')) inner.remove_suffix(1);
+        else return TagSpelling::None;
+        if (inner.find('>') == std::string_view::npos && !has_control_or_space(inner)) return TagSpelling::AsWritten;
+        return TagSpelling::None;
+    }
+    if (tag.starts_with('!') && !has_control_or_space(tag) &&
+        tag.find_first_of(",]}") == std::string_view::npos &&
+        tag.find('!', tag.starts_with("!!") ? 2 : 1) == std::string_view::npos)
+        return TagSpelling::AsWritten;
+    if (!tag.empty() && tag.find('>') == std::string_view::npos && !has_control_or_space(tag))
+        return TagSpelling::Verbatim;
+    return TagSpelling::None;
 }
 
 }  // namespace quarvel

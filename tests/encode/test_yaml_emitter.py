@@ -332,3 +332,15 @@ def test_a_verbatim_standard_tag_is_consumed_on_reading():
     from _quarvel import dumps, loads
 
     assert loads(dumps(QuarvelTag("tag:yaml.org,2002:str", 5))) == "5"
+
+
+@pytest.mark.parametrize("null_style", [None, "~", "null"])
+def test_tagged_key_after_an_empty_value_reads_back(null_style):
+    from _quarvel import OPT_PASSTHROUGH_TAG, dumps, loads
+
+    value = {"a": {"x": None}, QuarvelTag("!f", "b"): 1}
+    out = dumps(value, null_style=null_style)
+    back = loads(out, option=OPT_PASSTHROUGH_TAG)
+    (first, inner), (tagged, one) = back.items()
+    assert first == "a" and inner == {"x": None} and one == 1
+    assert tagged.tag == "!f" and tagged.value == "b"

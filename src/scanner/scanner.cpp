@@ -266,6 +266,14 @@ Status Scanner::dispatch_block() {
             return fetch_block_scalar(true);
         case '>':
             return fetch_block_scalar(false);
+        default:
+            return dispatch_node_start(c);
+    }
+}
+
+// Characters that start a node the same way in block and flow context.
+Status Scanner::dispatch_node_start(int c) {
+    switch (c) {
         case '\'':
             return fetch_quoted(false);
         case '"':
@@ -326,31 +334,8 @@ Status Scanner::dispatch_flow() {
         }
         case '#':
             return error("a comment must be preceded by whitespace", mark());
-        case '\'':
-            return fetch_quoted(false);
-        case '"':
-            return fetch_quoted(true);
-        case '!':
-            return fetch_tag();
-        case '&':
-            return fetch_anchor_or_alias(false);
-        case '*':
-            return fetch_anchor_or_alias(true);
-        case '[':
-            return fetch_flow_start(false);
-        case '{':
-            return fetch_flow_start(true);
-        case ']':
-            return fetch_flow_end(false);
-        case '}':
-            return fetch_flow_end(true);
-        case '@':
-        case '`':
-            return error(std::string("'") + static_cast<char>(c) +
-                             "' is a reserved indicator and cannot start a plain scalar",
-                         mark());
         default:
-            return fetch_plain();
+            return dispatch_node_start(c);
     }
 }
 

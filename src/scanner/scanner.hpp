@@ -76,6 +76,7 @@ private:
     void scan_comment();
     Status dispatch_block();
     Status dispatch_flow();
+    Status dispatch_node_start(int c);
 
     // ---- indicators -------------------------------------------------------
     Status fetch_directive();

@@ -55,7 +55,7 @@ struct DepthScope {
 
 }  // namespace
 
-Composer::Composer(const std::vector<Token>& tokens, const DecodeOptions& options, Arena& arena,
+Composer::Composer(TokenStream& tokens, const DecodeOptions& options, Arena& arena,
                    Warnings& warnings)
     : tokens_(tokens), options_(options), arena_(arena), warnings_(warnings) {
     check_duplicates_ = options.duplicate_keys_error || options.duplicate_keys_warn;
@@ -168,8 +168,8 @@ int Composer::take_key_indicator(YamlValue& key, Mark& key_mark, Slot slot) {
     Props pre;
     if (kind() != TokenKind::Key) {
         std::size_t j = pos_;
-        while (tokens_[j].kind == TokenKind::Anchor || tokens_[j].kind == TokenKind::Tag) ++j;
-        if (j == pos_ || tokens_[j].kind != TokenKind::Key) return 0;
+        while (tokens_.at(j).kind == TokenKind::Anchor || tokens_.at(j).kind == TokenKind::Tag) ++j;
+        if (j == pos_ || tokens_.at(j).kind != TokenKind::Key) return 0;
         while (pos_ < j)
             if (!read_property(pre)) return -1;
     }
@@ -209,8 +209,8 @@ bool Composer::content(Slot slot, const Props& props, YamlValue& out) {
                 return fail("an alias node cannot have an anchor or tag", t.mark);
             return alias(out);
         case TokenKind::Scalar:
-            advance();
             out = scalar(t.text, t.style == ScalarStyle::Plain, props, t.mark);
+            advance();
             return true;
         case TokenKind::FlowSequenceStart:
             ok = ensure_stack([&] { return flow_sequence(out); });

@@ -12,14 +12,15 @@
 #include "decode/seeded_hash.hpp"
 #include "decode/tag_expansion.hpp"
 #include "scanner/token.hpp"
+#include "scanner/token_stream.hpp"
 
 namespace quarvel {
 
 class Composer {
 public:
-    // `tokens` must start with StreamStart and end with StreamEnd. Owned texts
+    // `tokens` starts with StreamStart and ends with StreamEnd. Owned texts
     // (expanded tags) go into `arena`, warnings are appended to `warnings`.
-    Composer(const std::vector<Token>& tokens, const DecodeOptions& options, Arena& arena,
+    Composer(TokenStream& tokens, const DecodeOptions& options, Arena& arena,
              Warnings& warnings);
 
     Status compose_stream(std::vector<YamlValue>& documents);
@@ -46,10 +47,14 @@ private:
         std::string scratch;
     };
 
-    const Token& cur() const { return tokens_[pos_]; }
-    TokenKind kind() const { return tokens_[pos_].kind; }
+    const Token& cur() { return tokens_.at(pos_); }
+    TokenKind kind() { return tokens_.at(pos_).kind; }
+    // Stays on StreamEnd. References to tokens do not survive advance():
+    // consumed tokens are given back to the stream now and then.
     void advance() {
-        if (pos_ + 1 < tokens_.size()) ++pos_;
+        if (cur().kind == TokenKind::StreamEnd) return;
+        ++pos_;
+        if ((pos_ & 1023) == 0) tokens_.release_before(pos_);
     }
     bool fail(std::string message, const Mark& mark, int kind = syntax_kind::parse);
 
@@ -77,7 +82,7 @@ private:
     bool add_pair(YamlValue&& key, const Mark& key_mark, YamlValue&& value, KeyCheck* check);
     void collect(std::size_t base, ValueKind kind, YamlValue& out);
 
-    const std::vector<Token>& tokens_;
+    TokenStream& tokens_;
     const DecodeOptions& options_;
     Arena& arena_;
     Warnings& warnings_;

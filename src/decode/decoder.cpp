@@ -1,21 +1,23 @@
 #include "decode/decoder.hpp"
 
 #include "decode/composer.hpp"
-#include "scanner/token.hpp"
+#include "scanner/token_stream.hpp"
 
 namespace quarvel {
 
+// Documents are composed while the scanner runs, so the token list of a large
+// text is never held whole. A syntax error found by the scanner still fails
+// the whole call wherever it lies: when composition stops early, the rest of
+// the text is scanned for one, and a scanner error wins over the composer's.
 Result<DecodedStream> decode(std::string_view text, const DecodeOptions& options) {
-    auto scanned = scan_all(text, /*keep_comments=*/false);
-    if (!scanned) return fail(std::move(scanned.error()));
-    const std::vector<Token>& tokens = scanned->tokens;
-    if (tokens.empty() || tokens.back().kind != TokenKind::StreamEnd)
-        return fail(Error::internal("token list does not end with the end of the stream"));
-
+    TokenStream tokens(text);
     DecodedStream out;
-    out.arena.adopt(std::move(scanned->arena));
     Composer composer(tokens, options, out.arena, out.warnings);
-    if (auto st = composer.compose_stream(out.documents); !st) return fail(std::move(st.error()));
+    auto composed = composer.compose_stream(out.documents);
+    if (!composed) tokens.drain();
+    if (tokens.error()) return fail(*tokens.error());
+    if (!composed) return fail(std::move(composed.error()));
+    out.arena.adopt(std::move(tokens.arena()));
     return out;
 }
 

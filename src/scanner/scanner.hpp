@@ -19,6 +19,21 @@ public:
     Scanner(std::string_view text, bool keep_comments, std::uint32_t file);
     Result<ScanResult> run();
 
+    // Streaming use: start() once, then step() until ended(). Tokens before
+    // final_count() can no longer change (no pending simple key can insert a
+    // token before them); take_final() moves them out.
+    void start() { push(TokenKind::StreamStart, mark()); }
+    Status step() { return fetch_next(); }
+    bool ended() const { return ended_; }
+    std::size_t final_count() const { return key_.possible ? key_.token_index : tokens_.size(); }
+    const std::vector<Token>& tokens() const { return tokens_; }
+    // Drops the first n tokens, all of them final.
+    void discard(std::size_t n) {
+        tokens_.erase(tokens_.begin(), tokens_.begin() + static_cast<std::ptrdiff_t>(n));
+        if (key_.possible) key_.token_index -= n;
+    }
+    Arena& arena() { return arena_; }
+
 private:
     // ---- character access -------------------------------------------------
     int at(std::size_t i) const {

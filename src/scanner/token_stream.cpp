@@ -1,0 +1,55 @@
+#include "scanner/token_stream.hpp"
+
+#include "scanner/scanner.hpp"
+
+namespace quarvel {
+
+TokenStream::TokenStream(std::string_view text, std::uint32_t file)
+    : scanner_(std::make_unique<scan::Scanner>(text, /*keep_comments=*/false, file)),
+      tokens_(&scanner_->tokens()) {
+    end_.kind = TokenKind::StreamEnd;
+    scanner_->start();
+    final_ = scanner_->final_count();
+}
+
+TokenStream::~TokenStream() = default;
+
+Arena& TokenStream::arena() { return scanner_->arena(); }
+
+// One scanner step. False once the stream has ended or failed.
+bool TokenStream::step() {
+    if (error_ || scanner_->ended()) return false;
+    if (auto st = scanner_->step(); !st) {
+        error_ = std::move(st.error());
+        end_.mark = Mark{0, 0, error_->line, error_->column};
+        return false;
+    }
+    final_ = scanner_->final_count();
+    return true;
+}
+
+const Token& TokenStream::fetch(std::size_t i) {
+    while (i - base_ >= final_) {
+        if (!step()) {
+            // Only the final StreamEnd lies past the end of a finished stream.
+            if (!error_ && final_ > 0) return (*tokens_)[final_ - 1];
+            return end_;
+        }
+    }
+    return (*tokens_)[i - base_];
+}
+
+void TokenStream::release_before(std::size_t i) {
+    if (i <= base_) return;
+    std::size_t n = std::min(i - base_, final_);
+    if (n > 0 && !error_ && scanner_->ended() && n == final_) --n;  // keep StreamEnd
+    scanner_->discard(n);
+    base_ += n;
+    final_ -= n;
+}
+
+void TokenStream::drain() {
+    while (step()) release_before(base_ + final_);
+}
+
+}  // namespace quarvel

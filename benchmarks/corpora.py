@@ -35,9 +35,9 @@ def manifest_docs(count, seed=2):
             "apiVersion": "apps/v1",
             "kind": "Deployment",
             "metadata": {"name": f"app-{i}", "namespace": "default", "labels": {"app": f"app-{i}"}},
-            "spec": {
+            "deploy": {
                 "replicas": rng.randint(1, 5),
-                "template": {"spec": {"containers": [
+                "template": {"deploy": {"containers": [
                     {"name": "main", "image": f"app:{i}", "args": ["--port", str(8000 + i)]},
                 ]}},
             },

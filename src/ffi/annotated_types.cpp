@@ -34,10 +34,10 @@ PyType_Spec dict_spec = {"quarvel.QuarvelAnnotatedDict", 0, 0,
 PyType_Spec list_spec = {"quarvel.QuarvelAnnotatedList", 0, 0,
                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, list_slots};
 
-PyObject* make_subclass(PyType_Spec* spec, PyObject* base) {
+PyObject* make_subclass(PyType_Spec* type_spec, PyObject* base) {
     Ref bases(PyTuple_Pack(1, base));
     if (!bases) return nullptr;
-    return PyType_FromSpecWithBases(spec, bases.get());
+    return PyType_FromSpecWithBases(type_spec, bases.get());
 }
 
 PyObject* make_dict() { return make_subclass(&dict_spec, reinterpret_cast<PyObject*>(&PyDict_Type)); }

@@ -1,5 +1,5 @@
 // The classes the module registers. Each type object is created from its
-// spec on first request and kept for the process.
+// type description on first request and kept for the process.
 #pragma once
 
 #include <atomic>

@@ -305,13 +305,19 @@ bool Composer::block_sequence(YamlValue& out) {
         }
         if (kind() != TokenKind::BlockEntry)
             return fail(unexpected(kind(), "a block sequence"), cur().mark);
-        advance();
-        YamlValue item;
-        Mark mark;
-        if (!node_or_null(Slot::Block, item, mark)) return false;
-        scratch_.push_back(std::move(item));
+        if (!block_entry()) return false;
     }
     collect(base, ValueKind::Sequence, out);
+    return true;
+}
+
+// A '-' entry and its node (null when empty), onto the scratch stack.
+bool Composer::block_entry() {
+    advance();  // BlockEntry
+    YamlValue item;
+    Mark mark;
+    if (!node_or_null(Slot::Block, item, mark)) return false;
+    scratch_.push_back(std::move(item));
     return true;
 }
 
@@ -319,11 +325,7 @@ bool Composer::block_sequence(YamlValue& out) {
 bool Composer::indentless_sequence(YamlValue& out) {
     std::size_t base = scratch_.size();
     while (kind() == TokenKind::BlockEntry) {
-        advance();
-        YamlValue item;
-        Mark mark;
-        if (!node_or_null(Slot::Block, item, mark)) return false;
-        scratch_.push_back(std::move(item));
+        if (!block_entry()) return false;
     }
     collect(base, ValueKind::Sequence, out);
     return true;

@@ -73,6 +73,7 @@ private:
 
     bool block_sequence(YamlValue& out);
     bool indentless_sequence(YamlValue& out);
+    bool block_entry();
     bool block_mapping(YamlValue& out);
     bool flow_sequence(YamlValue& out);
     bool flow_sequence_entry();

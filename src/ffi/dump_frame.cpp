@@ -113,6 +113,18 @@ PyObject* bytes_of(const std::string& text) {
 // obj.to_dict() for documents and views; null with the exception set.
 Ref call_to_dict(PyObject* obj) { return Ref(PyObject_CallMethod(obj, "to_dict", nullptr)); }
 
+// A document view is written as its to_dict() result; obj then points into
+// `holder`. False with an exception set on failure.
+bool replace_view(PyObject*& obj, Ref& holder) {
+    int is_view = instance_of(obj, document_view_type);
+    if (is_view < 0) return false;
+    if (!is_view) return true;
+    holder = call_to_dict(obj);
+    if (!holder) return false;
+    obj = holder.get();
+    return true;
+}
+
 PyObject* dumps_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* obj = nullptr;
     PyObject* kw[kDumpsArgCount];
@@ -138,14 +150,8 @@ PyObject* dumps_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
     int is_document = instance_of(obj, document_type);
     if (is_document < 0) return nullptr;
     if (is_document) return not_yet("dumping a QuarvelDocument");
-    int is_view = instance_of(obj, document_view_type);
-    if (is_view < 0) return nullptr;
     Ref replaced;
-    if (is_view) {
-        replaced = call_to_dict(obj);
-        if (!replaced) return nullptr;
-        obj = replaced.get();
-    }
+    if (!replace_view(obj, replaced)) return nullptr;
 
     auto null_style = null_style_text ? null_style_from_text(*null_style_text) : null_style_from_options(*option);
     if (!null_style) return nullptr;
@@ -180,14 +186,8 @@ PyObject* to_json_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwname
     int is_document = instance_of(obj, document_type);
     if (is_document < 0) return nullptr;
     if (is_document) return not_yet("writing a QuarvelDocument as JSON");
-    int is_view = instance_of(obj, document_view_type);
-    if (is_view < 0) return nullptr;
     Ref replaced;
-    if (is_view) {
-        replaced = call_to_dict(obj);
-        if (!replaced) return nullptr;
-        obj = replaced.get();
-    }
+    if (!replace_view(obj, replaced)) return nullptr;
 
     EncodeStorage storage;
     EncodeContext context = encode_context_from_options(*option);

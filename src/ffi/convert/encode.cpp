@@ -331,9 +331,12 @@ bool Encoder::bytes(PyObject* o, YamlValue& out) {
 
 bool Encoder::exact_list(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out) {
     Held held{held_, held_.size()};
-    const Py_ssize_t n = PyList_GET_SIZE(o);
+    Py_ssize_t n;
+    QUARVEL_BEGIN_CRITICAL_SECTION(o);
+    n = PyList_GET_SIZE(o);
     held_.reserve(held.base + static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) held_.push_back(Py_NewRef(PyList_GET_ITEM(o, i)));
+    QUARVEL_END_CRITICAL_SECTION();
     out.kind = ValueKind::Sequence;
     out.children.resize(static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
@@ -371,6 +374,7 @@ bool Encoder::iterated(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlVal
 // of a subclass are not used), snapshotted before any key is converted.
 bool Encoder::mapping(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out) {
     Held held{held_, held_.size()};
+    QUARVEL_BEGIN_CRITICAL_SECTION(o);
     held_.reserve(held.base + 2 * static_cast<std::size_t>(PyDict_GET_SIZE(o)));
     Py_ssize_t pos = 0;
     PyObject* key;
@@ -379,6 +383,7 @@ bool Encoder::mapping(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValu
         held_.push_back(Py_NewRef(key));
         held_.push_back(Py_NewRef(value));
     }
+    QUARVEL_END_CRITICAL_SECTION();
     const std::size_t count = held_.size() - held.base;
     out.kind = ValueKind::Mapping;
     out.children.resize(count);

@@ -277,8 +277,8 @@ OPTIONS = [0, OPT_FLOW_STYLE, OPT_INDENT_4, OPT_INDENTLESS_SEQUENCES, OPT_SINGLE
            OPT_INDENT_4 | OPT_INDENTLESS_SEQUENCES | OPT_SINGLE_QUOTES]
 
 
-@pytest.mark.parametrize("option, width, null_style", itertools.product(
-    OPTIONS, [None, 1, 8, 20, 80], [None, "null", "~"]))
+@pytest.mark.parametrize("option, width, null_style", list(itertools.product(
+    OPTIONS, [None, 1, 8, 20, 80], [None, "null", "~"])))
 def test_round_trip_of_tricky_values(option, width, null_style):
     tree = _tricky_tree()
     out = dumps(tree, option=option, width=width, null_style=null_style)

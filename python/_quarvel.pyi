@@ -87,30 +87,31 @@ class QuarvelTag:
     @property
     def value(self) -> Any: ...
 
-class QuarvelAnnotatedDict(dict[Any, Any]):
-    __line__: int
-    __column__: int
-    __end_line__: int
-    __end_column__: int
-    __offset__: int
-    __end_offset__: int
-    __source_tag__: str | None
-    __source_target__: str | None
-    is_secret: bool
-    is_env_var: bool
-    is_include: bool
+class _SourceLocation:
+    @property
+    def __line__(self) -> int: ...
+    @property
+    def __column__(self) -> int: ...
+    @property
+    def __end_line__(self) -> int: ...
+    @property
+    def __end_column__(self) -> int: ...
+    @property
+    def __offset__(self) -> int: ...
+    @property
+    def __end_offset__(self) -> int: ...
+    @property
+    def __source_tag__(self) -> str | None: ...
+    @property
+    def __source_target__(self) -> str | None: ...
+    @property
+    def is_secret(self) -> bool: ...
+    @property
+    def is_env_var(self) -> bool: ...
+    @property
+    def is_include(self) -> bool: ...
 
-class QuarvelAnnotatedList(list[Any]):
-    __line__: int
-    __column__: int
-    __end_line__: int
-    __end_column__: int
-    __offset__: int
-    __end_offset__: int
-    __source_tag__: str | None
-    __source_target__: str | None
-    is_secret: bool
-    is_env_var: bool
-    is_include: bool
+class QuarvelAnnotatedDict(_SourceLocation, dict[Any, Any]): ...
+class QuarvelAnnotatedList(_SourceLocation, list[Any]): ...
 
 __all__: list[str]

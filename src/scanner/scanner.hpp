@@ -22,7 +22,12 @@ public:
     // Streaming use: start() once, then step() until ended(). Tokens before
     // final_count() can no longer change (no pending simple key can insert a
     // token before them); take_final() moves them out.
-    void start() { push(TokenKind::StreamStart, mark()); }
+    void start() {
+        // The composer gives consumed tokens back every thousand or so; only
+        // a line-long window beyond that is ever held.
+        tokens_.reserve(2048);
+        push(TokenKind::StreamStart, mark());
+    }
     Status step() { return fetch_next(); }
     bool ended() const { return ended_; }
     std::size_t final_count() const { return key_.possible ? key_.token_index : tokens_.size(); }

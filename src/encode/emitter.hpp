@@ -28,8 +28,8 @@ struct EmitterSettings {
 void emit_yaml(const YamlValue& root, const EmitterSettings& settings, std::string& out);
 
 // How a tag text is written: as it is, in the verbatim form !<...>, or not at
-// all faithfully (None: a tag with '>' or control characters that is not a
-// valid shorthand; it is written as it is).
+// all (None: control characters, or a '>' in a tag that is no valid
+// shorthand; dumps refuses such tags, the emitter writes them as they are).
 enum class TagSpelling : std::uint8_t { AsWritten, Verbatim, None };
 TagSpelling tag_spelling(std::string_view tag);
 

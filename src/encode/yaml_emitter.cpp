@@ -487,13 +487,15 @@ void emit_yaml(const YamlValue& root, const EmitterSettings& settings, std::stri
 
 namespace {
 
-bool is_control_or_space(char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F; }
+bool is_control(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
 
-bool has_control_or_space(std::string_view s) {
+bool has_control(std::string_view s) {
     for (char c : s)
-        if (is_control_or_space(c)) return true;
+        if (is_control(c)) return true;
     return false;
 }
+
+bool has_control_or_space(std::string_view s) { return has_control(s) || s.find(' ') != std::string_view::npos; }
 
 }  // namespace
 
@@ -507,14 +509,15 @@ TagSpelling tag_spelling(std::string_view tag) {
         std::string_view inner = tag.substr(2);
         if (inner.ends_with('>')) inner.remove_suffix(1);
         else return TagSpelling::None;
-        if (inner.find('>') == std::string_view::npos && !has_control_or_space(inner)) return TagSpelling::AsWritten;
+        if (inner.find('>') == std::string_view::npos && !has_control(inner)) return TagSpelling::AsWritten;
         return TagSpelling::None;
     }
     if (tag.starts_with('!') && !has_control_or_space(tag) &&
         tag.find_first_of(",]}") == std::string_view::npos &&
         tag.find('!', tag.starts_with("!!") ? 2 : 1) == std::string_view::npos)
         return TagSpelling::AsWritten;
-    if (!tag.empty() && tag.find('>') == std::string_view::npos && !has_control_or_space(tag))
+    if (!tag.empty() && tag.find('>') == std::string_view::npos && !has_control(tag) && tag.front() != ' ' &&
+        tag.back() != ' ')
         return TagSpelling::Verbatim;
     return TagSpelling::None;
 }

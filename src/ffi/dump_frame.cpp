@@ -162,6 +162,7 @@ PyObject* dumps_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
     EncodeContext context = encode_context_from_options(*option);
     context.default_fn = kw[kDefault];
     context.tags = kw[kTags];
+    context.tags_must_be_yaml = true;
     context.storage = &storage;
     auto tree = encode_object(obj, context);
     if (!tree) return raise(tree.error());

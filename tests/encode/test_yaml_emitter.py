@@ -344,3 +344,21 @@ def test_tagged_key_after_an_empty_value_reads_back(null_style):
     (first, inner), (tagged, one) = back.items()
     assert first == "a" and inner == {"x": None} and one == 1
     assert tagged.tag == "!f" and tagged.value == "b"
+
+
+@pytest.mark.parametrize("tag, written", [("!a b", b"!<!a b> 1\n"), ("!a,b", b"!<!a,b> 1\n")])
+def test_tags_with_separators_are_written_verbatim(tag, written):
+    from _quarvel import dumps
+
+    assert dumps(QuarvelTag(tag, 1)) == written
+
+
+@pytest.mark.parametrize("tag", ["", "!a\nb", "x>y", "!a\tb"])
+def test_tags_yaml_cannot_spell_are_refused_by_dumps_only(tag):
+    from _quarvel import dumps, to_json
+    from quarvel.exceptions import QuarvelEncodeError
+
+    with pytest.raises(QuarvelEncodeError) as e:
+        dumps({"k": QuarvelTag(tag, 1)})
+    assert str(e.value) == f"cannot write the tag {tag} in YAML"
+    assert to_json({"k": QuarvelTag(tag, 1)}) == b'{"k":1}'

@@ -1,5 +1,7 @@
 #include "ffi/convert/encode.hpp"
 
+#include "encode/emitter.hpp"
+
 #include <atomic>
 #include <string>
 #include <string_view>
@@ -422,6 +424,11 @@ bool Encoder::subclass_rules(PyObject* o, std::uint32_t depth, PyObject* dflt, Y
 bool Encoder::tagged(PyObject* tag, PyObject* value, std::uint32_t depth, PyObject* dflt, YamlValue& out) {
     out.kind = ValueKind::Tagged;
     if (!view_str(tag, out.text)) return false;
+    // A tag YAML has no spelling for would come out as text that reads back
+    // as something else; JSON drops tags, so only YAML output refuses it.
+    if (ctx_.tags_must_be_yaml && tag_spelling(out.text) == TagSpelling::None)
+        return fail_with(("cannot write the tag " + std::string(out.text) + " in YAML").c_str(),
+                         conversion_kind::encode);
     out.children.resize(1);
     return child(value, depth + 1, dflt, out.children[0]);
 }

@@ -33,6 +33,7 @@ struct EncodeContext {
     bool utc_z = false;
     bool passthrough_datetime = false;
     bool passthrough_dataclass = false;
+    bool tags_must_be_yaml = false;    // refuse tags that YAML cannot spell (dumps)
     EncodeStorage* storage = nullptr;  // required
 };
 

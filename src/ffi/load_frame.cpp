@@ -69,6 +69,13 @@ Result<DecodedStream> decode_released(const std::string& text, const DecodeOptio
     return decode(text, options);
 }
 
+// Drops the value trees once they are converted, again without the lock:
+// freeing a large tree touches no Python object.
+void drop_released(Result<DecodedStream>& decoded) {
+    AllowThreads unlocked;
+    DecodedStream dropped = std::move(*decoded);
+}
+
 struct SchemaChoice {
     Ref schema;  // null: no validation
 };
@@ -110,7 +117,9 @@ PyObject* loads_plain(const std::string& text, std::uint64_t option, const ModeC
     log_warnings(decoded->warnings);
     if (schema.schema) return not_yet("schema validation");
     if (decoded->documents.empty()) Py_RETURN_NONE;
-    return convert_document(decoded->documents.front(), convert);
+    PyObject* result = convert_document(decoded->documents.front(), convert);
+    drop_released(decoded);
+    return result;
 }
 
 PyObject* loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -165,6 +174,7 @@ PyObject* loads_all_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwna
         if (!doc) return nullptr;
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), doc);
     }
+    drop_released(decoded);
     return list.release();
 }
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "decode/seeded_hash.hpp"
+#include "support/seeded_hash.hpp"
 #include "decode/value.hpp"
 
 namespace quarvel {

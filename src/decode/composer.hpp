@@ -9,7 +9,7 @@
 
 #include "decode/anchors.hpp"
 #include "decode/decoder.hpp"
-#include "decode/seeded_hash.hpp"
+#include "support/seeded_hash.hpp"
 #include "decode/tag_expansion.hpp"
 #include "scanner/token.hpp"
 #include "scanner/token_stream.hpp"

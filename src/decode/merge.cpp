@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "decode/seeded_hash.hpp"
+#include "support/seeded_hash.hpp"
 #include "support/stack.hpp"
 
 namespace quarvel {

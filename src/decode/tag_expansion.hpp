@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "decode/seeded_hash.hpp"
+#include "support/seeded_hash.hpp"
 #include "support/arena.hpp"
 
 namespace quarvel {

@@ -8,7 +8,7 @@
 #include "ffi/py_ref.hpp"
 #include "ffi/types.hpp"
 #include "support/error.hpp"
-#include "support/hash.hpp"
+#include "support/seeded_hash.hpp"
 #include "support/stack.hpp"
 
 namespace quarvel::py {
@@ -26,7 +26,7 @@ public:
 
     // A new reference to the str for `text`, or null with an exception set.
     PyObject* get(std::string_view text) {
-        std::uint64_t h = hash_text(text);
+        std::uint64_t h = seeded_hash(text);
         std::size_t mask = slots_.size() - 1;
         for (std::size_t i = h & mask;; i = (i + 1) & mask) {
             Slot& s = slots_[i];

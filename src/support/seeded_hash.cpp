@@ -1,4 +1,4 @@
-#include "decode/seeded_hash.hpp"
+#include "support/seeded_hash.hpp"
 
 #include <chrono>
 #include <cstring>

@@ -1,7 +1,8 @@
-// A keyed string hash for the composer's tables (anchors, tag handles,
-// duplicate and merge key sets). The key is chosen once per process, so input
-// crafted to collide in one process does not collide in another and a mapping
-// with many distinct keys stays linear.
+// A keyed string hash for every table keyed by document text: anchors, tag
+// handles, duplicate and merge key sets, and the key-string cache of the
+// conversion. The key is chosen once per process, so input crafted to collide
+// in one process does not collide in another and a mapping with many distinct
+// keys stays linear.
 #pragma once
 
 #include <cstddef>

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "decode/decoder.hpp"
+#include "encode/emitter.hpp"
 #include "support/stack.hpp"
 
 using namespace quarvel;
@@ -28,27 +29,7 @@ namespace {
 
 bool g_plain = false;
 
-void put_string(std::string& out, std::string_view s) {
-    out.push_back('"');
-    for (unsigned char c : s) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out.push_back(static_cast<char>(c));
-                }
-        }
-    }
-    out.push_back('"');
-}
+void put_string(std::string& out, std::string_view s) { json_string(s, out); }
 
 void put_value(std::string& out, const YamlValue& v);
 

@@ -119,16 +119,8 @@ PyObject* raise_instance(ExcClass which, const std::string& message, SetAttrs se
 }  // namespace
 
 PyObject* exception_class(ExcClass which) {
-    auto& cell = g_classes[static_cast<int>(which)];
-    if (PyObject* cached = cell.load(std::memory_order_acquire)) return cached;
-    PyObject* cls = load_class(kClassNames[static_cast<int>(which)]);
-    if (!cls) return nullptr;
-    PyObject* expected = nullptr;
-    if (!cell.compare_exchange_strong(expected, cls, std::memory_order_acq_rel)) {
-        Py_DECREF(cls);
-        return expected;
-    }
-    return cls;
+    const char* name = kClassNames[static_cast<int>(which)];
+    return once_object(g_classes[static_cast<int>(which)], [name] { return load_class(name); });
 }
 
 PyObject* raise(const Error& e) {

@@ -1,6 +1,7 @@
 // Small owners for Python references, so logic paths never count references by hand.
 #pragma once
 
+#include <atomic>
 #include <utility>
 
 #include "ffi/python.hpp"
@@ -77,6 +78,22 @@ private:
     PyObject* value_ = nullptr;
     PyObject* tb_ = nullptr;
 };
+
+// A process-wide once-only cell: the cached object, or the one `make` returns
+// (a new reference, or null with an exception set). When two threads race,
+// the loser's object is discarded. Cached objects live for the process.
+template <class Make>
+PyObject* once_object(std::atomic<PyObject*>& cell, Make&& make) {
+    if (PyObject* cached = cell.load(std::memory_order_acquire)) return cached;
+    PyObject* made = make();
+    if (!made) return nullptr;
+    PyObject* expected = nullptr;
+    if (!cell.compare_exchange_strong(expected, made, std::memory_order_acq_rel)) {
+        Py_DECREF(made);
+        return expected;
+    }
+    return made;
+}
 
 inline Ref str_from_utf8(std::string_view s) {
     return Ref(PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict"));

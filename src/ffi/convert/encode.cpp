@@ -34,16 +34,8 @@ std::atomic<PyObject*> g_names[static_cast<int>(Name::count)];
 
 // Borrowed; null with an exception set when the name could not be made.
 PyObject* name(Name which) {
-    auto& cell = g_names[static_cast<int>(which)];
-    if (PyObject* cached = cell.load(std::memory_order_acquire)) return cached;
-    PyObject* made = PyUnicode_InternFromString(kNameTexts[static_cast<int>(which)]);
-    if (!made) return nullptr;
-    PyObject* expected = nullptr;
-    if (!cell.compare_exchange_strong(expected, made, std::memory_order_acq_rel)) {
-        Py_DECREF(made);
-        return expected;
-    }
-    return made;
+    const char* text = kNameTexts[static_cast<int>(which)];
+    return once_object(g_names[static_cast<int>(which)], [text] { return PyUnicode_InternFromString(text); });
 }
 
 // getattr(obj, name) where only AttributeError means "absent": returns 1 with

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "support/stack.hpp"
+#include "support/utf8.hpp"
 
 namespace quarvel {
 
@@ -37,28 +38,6 @@ void append_u64(std::string& out, std::uint64_t n) {
     char buf[24];
     auto [p, ec] = std::to_chars(buf, buf + sizeof buf, n);
     out.append(buf, p);
-}
-
-void append_quoted(std::string& out, std::string_view s) {
-    out.push_back('"');
-    for (unsigned char c : s) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u{%x}", c);
-                    out += buf;
-                } else {
-                    out.push_back(static_cast<char>(c));
-                }
-        }
-    }
-    out.push_back('"');
 }
 
 void append_display_float(std::string& out, double d) {
@@ -139,7 +118,7 @@ void append_display_form(const YamlValue& v, std::string& out) {
         }
         case ValueKind::BigInt:
             out += "BigInt(";
-            append_quoted(out, v.text);
+            out += utf8::quoted_literal(v.text);
             out += ")";
             return;
         case ValueKind::Float:
@@ -149,7 +128,7 @@ void append_display_form(const YamlValue& v, std::string& out) {
             return;
         case ValueKind::String:
             out += "String(";
-            append_quoted(out, v.text);
+            out += utf8::quoted_literal(v.text);
             out += ")";
             return;
         case ValueKind::Sequence:
@@ -174,7 +153,7 @@ void append_display_form(const YamlValue& v, std::string& out) {
             return;
         case ValueKind::Tagged:
             out += "Tagged(";
-            append_quoted(out, v.text);
+            out += utf8::quoted_literal(v.text);
             out += ", ";
             ensure_stack([&] { append_display_form(v.inner(), out); });
             out += ")";

@@ -37,39 +37,12 @@ int instance_of(PyObject* obj, PyTypeObject* (*get)()) {
     return PyObject_TypeCheck(obj, type) ? 1 : 0;
 }
 
-// The text as a double-quoted literal with backslash escapes, for messages.
-std::string quoted_literal(std::string_view text) {
-    std::string out = "\"";
-    for (std::size_t i = 0; i < text.size();) {
-        char32_t cp = utf8::decode_at(text, i);
-        std::size_t len = utf8::sequence_length(static_cast<unsigned char>(text[i]));
-        switch (cp) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case 0: out += "\\0"; break;
-            default:
-                if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) {
-                    char buf[16];
-                    std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(cp));
-                    out += buf;
-                } else {
-                    out.append(text.substr(i, len));
-                }
-        }
-        i += len;
-    }
-    out += '"';
-    return out;
-}
 
 std::optional<NullStyle> null_style_from_text(const std::string& text) {
     if (text == "null") return NullStyle::Keyword;
     if (text == "empty") return NullStyle::Empty;
     if (text == "~" || text == "tilde") return NullStyle::Tilde;
-    raise(Error::argument("null_style must be 'null', 'empty', or '~', not " + quoted_literal(text)));
+    raise(Error::argument("null_style must be 'null', 'empty', or '~', not " + utf8::quoted_literal(text)));
     return std::nullopt;
 }
 

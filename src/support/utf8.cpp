@@ -1,5 +1,6 @@
 #include "support/utf8.hpp"
 
+#include <cstdio>
 #include <cstring>
 
 namespace quarvel::utf8 {
@@ -79,6 +80,33 @@ std::optional<std::size_t> fault_length(const unsigned char* s, std::size_t n, s
 }
 
 }  // namespace
+
+std::string quoted_literal(std::string_view text) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t cp = decode_at(text, i);
+        std::size_t len = sequence_length(static_cast<unsigned char>(text[i]));
+        switch (cp) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case 0: out += "\\0"; break;
+            default:
+                if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) {
+                    char buf[16];
+                    std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(cp));
+                    out += buf;
+                } else {
+                    out.append(text.substr(i, len));
+                }
+        }
+        i += len;
+    }
+    out += '"';
+    return out;
+}
 
 std::size_t count_chars(std::string_view text) {
     std::size_t n = 0;

@@ -50,6 +50,11 @@ inline char32_t decode_at(std::string_view text, std::size_t i) {
     return cp;
 }
 
+// The text as a double-quoted literal with backslash escapes (quotes,
+// backslashes, \n \r \t \0, other control characters as \u{hex}), for
+// messages that show a value.
+std::string quoted_literal(std::string_view text);
+
 // Number of code points in valid UTF-8 text.
 std::size_t count_chars(std::string_view text);
 

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "support/seeded_hash.hpp"
-#include "decode/value.hpp"
+#include "value/value.hpp"
 
 namespace quarvel {
 

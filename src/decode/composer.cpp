@@ -3,7 +3,7 @@
 #include <limits>
 #include <utility>
 
-#include "decode/directives.hpp"
+#include "parser/directives.hpp"
 #include "decode/merge.hpp"
 #include "resolver/resolver.hpp"
 #include "support/stack.hpp"

@@ -10,7 +10,7 @@
 #include "decode/anchors.hpp"
 #include "decode/decoder.hpp"
 #include "support/seeded_hash.hpp"
-#include "decode/tag_expansion.hpp"
+#include "parser/tag_expansion.hpp"
 #include "scanner/token.hpp"
 #include "scanner/token_stream.hpp"
 

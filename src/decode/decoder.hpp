@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "decode/value.hpp"
+#include "value/value.hpp"
 #include "resolver/resolver.hpp"
 #include "support/arena.hpp"
 #include "support/error.hpp"

@@ -2,8 +2,8 @@
 // that applies them to a finished document.
 #pragma once
 
-#include "decode/tag_expansion.hpp"
-#include "decode/value.hpp"
+#include "parser/tag_expansion.hpp"
+#include "value/value.hpp"
 
 namespace quarvel {
 

@@ -5,8 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "decode/value.hpp"
+#include "value/value.hpp"
 #include "support/error.hpp"
+#include "support/float_format.hpp"
 
 namespace quarvel {
 
@@ -33,9 +34,8 @@ void emit_yaml(const YamlValue& root, const EmitterSettings& settings, std::stri
 enum class TagSpelling : std::uint8_t { AsWritten, Verbatim, None };
 TagSpelling tag_spelling(std::string_view tag);
 
-// Plain-scalar safety and float spelling, shared with the round-trip emitter.
+// Plain-scalar safety, shared with the round-trip emitter.
 bool needs_quotes(std::string_view text);
-void format_float(double x, std::string& out);
 
 struct JsonSettings {
     unsigned indent = 0;  // 0: compact

@@ -3,7 +3,7 @@
 // package name so pickle finds them as quarvel.QuarvelAnnotatedDict/List.
 #include <atomic>
 
-#include "ffi/py_ref.hpp"
+#include "pyutil/py_ref.hpp"
 #include "ffi/types.hpp"
 
 namespace quarvel::py {

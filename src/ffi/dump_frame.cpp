@@ -5,11 +5,12 @@
 #include <string>
 
 #include "encode/emitter.hpp"
-#include "ffi/args.hpp"
+#include "pyutil/args.hpp"
 #include "ffi/convert/encode.hpp"
 #include "ffi/functions.hpp"
-#include "ffi/py_ref.hpp"
+#include "pyutil/py_ref.hpp"
 #include "ffi/types.hpp"
+#include "roundtrip/python/api.hpp"
 #include "support/options.hpp"
 #include "support/utf8.hpp"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "ffi/py_ref.hpp"
+#include "pyutil/py_ref.hpp"
 #include "support/utf8.hpp"
 
 namespace quarvel::py {

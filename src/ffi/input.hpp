@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "ffi/python.hpp"
+#include "pyutil/python.hpp"
 #include "support/error.hpp"
 
 namespace quarvel::py {

@@ -3,12 +3,12 @@
 #include <string>
 
 #include "decode/decoder.hpp"
-#include "decode/prologue.hpp"
-#include "ffi/args.hpp"
+#include "scanner/prologue.hpp"
+#include "pyutil/args.hpp"
 #include "ffi/convert/decode.hpp"
 #include "ffi/functions.hpp"
 #include "ffi/input.hpp"
-#include "ffi/py_ref.hpp"
+#include "pyutil/py_ref.hpp"
 #include "schema/reference.hpp"
 #include "support/options.hpp"
 

@@ -2,9 +2,10 @@
 #include <exception>
 
 #include "ffi/functions.hpp"
-#include "ffi/py_ref.hpp"
-#include "ffi/stack_protection.hpp"
+#include "pyutil/py_ref.hpp"
+#include "pyutil/stack_protection.hpp"
 #include "ffi/types.hpp"
+#include "roundtrip/python/api.hpp"
 #include "support/options.hpp"
 
 namespace quarvel::py {

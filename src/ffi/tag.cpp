@@ -1,7 +1,7 @@
 // QuarvelTag: a custom-tagged value handed to Python, and accepted back by dumps.
 #include <atomic>
 
-#include "ffi/py_ref.hpp"
+#include "pyutil/py_ref.hpp"
 #include "ffi/types.hpp"
 
 namespace quarvel::py {

@@ -2,19 +2,11 @@
 // type description on first request and kept for the process.
 #pragma once
 
-#include <atomic>
-
-#include "ffi/python.hpp"
+#include "pyutil/py_ref.hpp"
+#include "pyutil/python.hpp"
 
 namespace quarvel::py {
 
-// Returns the cached type built by `make` (a new reference or null with an
-// exception set); a racing thread's type is discarded.
-PyTypeObject* cached_type(std::atomic<PyObject*>& cell, PyObject* (*make)());
-
-PyTypeObject* document_type();
-PyTypeObject* document_view_type();
-PyTypeObject* node_type();
 PyTypeObject* tag_type();
 PyTypeObject* annotated_dict_type();
 PyTypeObject* annotated_list_type();

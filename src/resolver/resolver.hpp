@@ -7,7 +7,7 @@
 #include <string_view>
 #include <utility>
 
-#include "decode/prologue.hpp"
+#include "support/yaml_version.hpp"
 
 namespace quarvel {
 

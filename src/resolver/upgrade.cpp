@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string>
 
-#include "encode/emitter.hpp"
+#include "support/float_format.hpp"
 #include "resolver/resolver.hpp"
 
 namespace quarvel {

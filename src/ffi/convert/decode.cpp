@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "ffi/convert/strings.hpp"
-#include "ffi/errors.hpp"
-#include "ffi/py_ref.hpp"
+#include "pyutil/errors.hpp"
+#include "pyutil/py_ref.hpp"
 #include "ffi/types.hpp"
 #include "support/error.hpp"
 #include "support/seeded_hash.hpp"

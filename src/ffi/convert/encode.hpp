@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "decode/value.hpp"
-#include "ffi/py_ref.hpp"
-#include "ffi/python.hpp"
+#include "value/value.hpp"
+#include "pyutil/py_ref.hpp"
+#include "pyutil/python.hpp"
 #include "support/arena.hpp"
 #include "support/error.hpp"
 

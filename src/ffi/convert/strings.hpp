@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "ffi/python.hpp"
+#include "pyutil/python.hpp"
 
 namespace quarvel::py {
 

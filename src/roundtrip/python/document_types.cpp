@@ -3,7 +3,8 @@
 // by calling the class.
 #include <atomic>
 
-#include "ffi/types.hpp"
+#include "pyutil/py_ref.hpp"
+#include "roundtrip/python/api.hpp"
 
 namespace quarvel::py {
 namespace {

@@ -1,6 +1,7 @@
 // dump_includes and dump_includes_map: writing edited include trees back.
-#include "ffi/args.hpp"
-#include "ffi/functions.hpp"
+#include "pyutil/args.hpp"
+#include "pyutil/guarded.hpp"
+#include "roundtrip/python/api.hpp"
 
 namespace quarvel::py {
 namespace {

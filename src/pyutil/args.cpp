@@ -1,8 +1,8 @@
-#include "ffi/args.hpp"
+#include "pyutil/args.hpp"
 
 #include <cstring>
 
-#include "ffi/py_ref.hpp"
+#include "pyutil/py_ref.hpp"
 
 namespace quarvel::py {
 namespace {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "encode/emitter.hpp"
+#include "support/float_format.hpp"
 
 namespace quarvel {
 namespace {

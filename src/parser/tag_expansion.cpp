@@ -1,4 +1,4 @@
-#include "decode/tag_expansion.hpp"
+#include "parser/tag_expansion.hpp"
 
 #include <string>
 

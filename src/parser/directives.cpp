@@ -1,4 +1,4 @@
-#include "decode/directives.hpp"
+#include "parser/directives.hpp"
 
 #include <array>
 #include <string>

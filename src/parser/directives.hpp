@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "decode/tag_expansion.hpp"
+#include "parser/tag_expansion.hpp"
 #include "scanner/token.hpp"
 
 namespace quarvel {

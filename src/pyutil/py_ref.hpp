@@ -4,7 +4,7 @@
 #include <atomic>
 #include <utility>
 
-#include "ffi/python.hpp"
+#include "pyutil/python.hpp"
 
 namespace quarvel::py {
 
@@ -93,6 +93,12 @@ PyObject* once_object(std::atomic<PyObject*>& cell, Make&& make) {
         return expected;
     }
     return made;
+}
+
+// The cached type built by `make` (a new reference or null with an exception
+// set); a racing thread's type is discarded.
+inline PyTypeObject* cached_type(std::atomic<PyObject*>& cell, PyObject* (*make)()) {
+    return reinterpret_cast<PyTypeObject*>(once_object(cell, make));
 }
 
 inline Ref str_from_utf8(std::string_view s) {

@@ -1,11 +1,11 @@
-#include "ffi/errors.hpp"
+#include "pyutil/errors.hpp"
 
 #include <atomic>
 #include <exception>
 #include <new>
 #include <string>
 
-#include "ffi/py_ref.hpp"
+#include "pyutil/py_ref.hpp"
 
 namespace quarvel::py {
 namespace {

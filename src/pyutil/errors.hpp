@@ -2,7 +2,7 @@
 // warnings go to the "quarvel" logger.
 #pragma once
 
-#include "ffi/python.hpp"
+#include "pyutil/python.hpp"
 #include "support/error.hpp"
 
 namespace quarvel::py {

@@ -1,4 +1,4 @@
-#include "decode/prologue.hpp"
+#include "scanner/prologue.hpp"
 
 #include <charconv>
 

@@ -1,4 +1,4 @@
-#include "decode/value.hpp"
+#include "value/value.hpp"
 
 #include <charconv>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "ffi/stack_protection.hpp"
+#include "pyutil/stack_protection.hpp"
 
-#include "ffi/python.hpp"
+#include "pyutil/python.hpp"
 #include "support/stack.hpp"
 
 namespace quarvel::py {

@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "ffi/python.hpp"
+#include "pyutil/python.hpp"
 
 namespace quarvel::py {
 

@@ -8,6 +8,7 @@
 #include "resolver/resolver.hpp"
 #include "support/arena.hpp"
 #include "support/error.hpp"
+#include "support/limits.hpp"
 
 namespace quarvel {
 
@@ -24,9 +25,6 @@ struct DecodedStream {
     Warnings warnings;
     Arena arena;  // texts of the trees that are not views into the input
 };
-
-inline constexpr std::uint32_t kMaxDepth = 1000;
-inline constexpr std::uint64_t kMaxExpandedNodes = 10'000'000;
 
 // The text must be valid UTF-8 and outlive the result.
 Result<DecodedStream> decode(std::string_view text, const DecodeOptions& options);

@@ -487,8 +487,8 @@ Status Scanner::fetch_flow_entry() {
 
 Status Scanner::fetch_flow_start(bool mapping) {
     Mark m = mark();
-    if (flow_stack_.size() >= kMaxFlowDepth) {
-        return error("maximum nesting depth (" + std::to_string(kMaxFlowDepth) + ") exceeded", m);
+    if (flow_stack_.size() >= kMaxDepth) {
+        return error("maximum nesting depth (" + std::to_string(kMaxDepth) + ") exceeded", m);
     }
     if (flow_level() == 0) {
         save_simple_key();

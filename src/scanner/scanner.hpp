@@ -9,10 +9,9 @@
 
 #include "scanner/char_class.hpp"
 #include "scanner/token.hpp"
+#include "support/limits.hpp"
 
 namespace quarvel::scan {
-
-inline constexpr std::size_t kMaxFlowDepth = 1000;
 
 class Scanner {
 public:

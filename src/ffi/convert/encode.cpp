@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "ffi/types.hpp"
+#include "support/limits.hpp"
 #include "support/options.hpp"
 #include "support/stack.hpp"
 #include "support/utf8.hpp"
@@ -14,7 +15,6 @@
 namespace quarvel::py {
 namespace {
 
-constexpr std::uint32_t kMaxDepth = 999;
 constexpr std::size_t kCopyLimit = 64;
 
 constexpr const char* kTooDeep = "object is too deeply nested to serialize (possible self-reference)";
@@ -194,7 +194,7 @@ private:
 
     bool child(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out) {
         bool ok;
-        if (depth <= kMaxDepth && exact_scalar(o, out, ok)) return ok;
+        if (depth < kMaxDepth && exact_scalar(o, out, ok)) return ok;
         return ensure_stack([&] { return encode(o, depth, dflt, out); });
     }
 
@@ -571,7 +571,8 @@ bool Encoder::fallback(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlVal
 }
 
 bool Encoder::encode(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out) {
-    if (depth > kMaxDepth) return fail_with(kTooDeep, conversion_kind::encode);
+    // depth counts from 0: kMaxDepth levels are allowed
+    if (depth >= kMaxDepth) return fail_with(kTooDeep, conversion_kind::encode);
     bool ok = false;
     if (exact_scalar(o, out, ok)) return ok;
     PyTypeObject* t = Py_TYPE(o);

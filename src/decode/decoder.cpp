@@ -1,6 +1,7 @@
 #include "decode/decoder.hpp"
 
-#include "decode/composer.hpp"
+#include "decode/value_builder.hpp"
+#include "parser/parser.hpp"
 #include "scanner/token_stream.hpp"
 
 namespace quarvel {
@@ -12,11 +13,13 @@ namespace quarvel {
 Result<DecodedStream> decode(std::string_view text, const DecodeOptions& options) {
     TokenStream tokens(text);
     DecodedStream out;
-    Composer composer(tokens, options, out.arena, out.warnings);
-    auto composed = composer.compose_stream(out.documents);
+    ParseErrors errors;
+    ValueBuilder builder(options, out.arena, out.warnings, errors, out.documents);
+    Parser<ValueBuilder> parser(tokens, builder, errors);
+    const bool composed = parser.parse_stream();
     if (!composed) tokens.drain();
     if (tokens.error()) return fail(*tokens.error());
-    if (!composed) return fail(std::move(composed.error()));
+    if (!composed) return fail(errors.take());
     out.arena.adopt(std::move(tokens.arena()));
     return out;
 }

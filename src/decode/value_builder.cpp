@@ -1,0 +1,108 @@
+#include "decode/value_builder.hpp"
+
+#include <limits>
+#include <utility>
+
+#include "decode/merge.hpp"
+#include "resolver/resolver.hpp"
+
+namespace quarvel {
+
+bool ValueBuilder::tag(Props& props, const Token& t, TagHandles& handles) {
+    auto ex = handles.expand(t.text, arena_);
+    if (ex.outcome == TagHandles::Outcome::UndefinedHandle)
+        return errors_.fail("undefined tag handle: " + std::string(ex.handle), t.mark);
+    props.tag = ex.tag;  // a second tag replaces the first
+    props.has_tag = true;
+    return true;
+}
+
+bool ValueBuilder::alias(const Token& t, const Props& props, YamlValue& out) {
+    if (props.any()) return errors_.fail("an alias node cannot have an anchor or tag", t.mark);
+    AnchorTable::Entry* e = anchors_.find(t.text);
+    if (e == nullptr) return errors_.fail("unknown alias: *" + std::string(t.text), t.mark);
+    const std::uint64_t n = e->node_count();
+    expanded_ = n > std::numeric_limits<std::uint64_t>::max() - expanded_
+                    ? std::numeric_limits<std::uint64_t>::max()
+                    : expanded_ + n;
+    if (expanded_ > kMaxExpandedNodes)
+        return errors_.fail("document expands to too many nodes (possible alias bomb)", t.mark);
+    out = e->materialize();
+    return true;
+}
+
+YamlValue ValueBuilder::resolve_scalar(std::string_view text, bool plain, const Props& props,
+                                       const Mark& mark) {
+    if (!props.has_tag) {
+        if (text.empty() && plain) return YamlValue::null();
+    } else if (!is_resolver_tag(props.tag)) {
+        return YamlValue::tagged(props.tag, YamlValue::string(text));
+    }
+    const std::string_view tag = props.has_tag ? props.tag : std::string_view{};
+    const Resolved r = resolve(options_.mode, text, plain, tag);
+    if (options_.warn_1_1)
+        if (auto w = difference_warning(options_.mode, text, plain, tag, mark.line, mark.column))
+            warnings_.push_back(std::move(*w));
+    switch (r.kind) {
+        case ResolvedKind::Null: return YamlValue::null();
+        case ResolvedKind::Bool: return YamlValue::from_bool(r.boolean);
+        case ResolvedKind::Int: return YamlValue::from_int(r.integer);
+        case ResolvedKind::BigInt: return YamlValue::big_int(text);
+        case ResolvedKind::Float: return YamlValue::from_float(r.real);
+        case ResolvedKind::Str: return YamlValue::string(text);
+        case ResolvedKind::Merge: saw_merge_ = true; return merge_placeholder();
+    }
+    return YamlValue::string(text);
+}
+
+void ValueBuilder::collect(std::size_t base, ValueKind kind, const Props& props, YamlValue& out) {
+    out = YamlValue{};
+    out.kind = kind;
+    const std::size_t n = scratch_.size() - base;
+    if (n != 0) {
+        out.children.reserve(n);
+        for (std::size_t i = base; i < scratch_.size(); ++i)
+            out.children.push_back(std::move(scratch_[i]));
+        scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(base), scratch_.end());
+    }
+    // Tags the resolver does not consume wrap the collection.
+    if (props.has_tag && !is_resolver_tag(props.tag))
+        out = YamlValue::tagged(props.tag, std::move(out));
+}
+
+bool ValueBuilder::complex_key(const YamlValue& key, const Mark& mark) {
+    const char* what = key.kind == ValueKind::Sequence ? "a sequence" : "a mapping";
+    return errors_.fail(std::string("complex mapping key (") + what + " used as a key)", mark,
+                        syntax_kind::complex_key);
+}
+
+bool ValueBuilder::check_duplicate(KeyCheck& check, const YamlValue& key, const Mark& mark) {
+    if (is_merge_placeholder(key)) return true;  // merge keys may repeat
+    check.scratch.clear();
+    append_canonical_key(key, check.scratch);
+    if (check.seen.find(check.scratch) == check.seen.end()) {
+        check.seen.insert(check.scratch);
+        return true;
+    }
+    std::string shown;
+    if (key.kind == ValueKind::String)
+        shown.assign(key.text);
+    else
+        append_display_form(key, shown);
+    if (options_.duplicate_keys_error)
+        return errors_.fail("duplicate mapping key: " + shown, mark, syntax_kind::duplicate_key);
+    warnings_.push_back("duplicate mapping key '" + shown + "' at line " +
+                        std::to_string(mark.line + 1) + ", column " +
+                        std::to_string(mark.column + 1) + "; keeping the last value");
+    return true;
+}
+
+bool ValueBuilder::end_document(YamlValue&& root, bool, bool) {
+    anchors_.clear();
+    if (saw_merge_) apply_merge_keys(root);
+    saw_merge_ = false;
+    documents_.push_back(std::move(root));
+    return true;
+}
+
+}  // namespace quarvel

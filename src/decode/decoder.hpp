@@ -1,4 +1,5 @@
-// Text to YamlValue documents: scan everything, compose each document, merge.
+// Text to YamlValue documents: the parser reads tokens while the scanner runs
+// and drives the value composer, which resolves, merges and keeps each document.
 #pragma once
 
 #include <string_view>

@@ -7,8 +7,9 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
-#include "scanner/token.hpp"
+#include "scanner/token_stream.hpp"
 
 namespace {
 
@@ -85,24 +86,33 @@ int main(int argc, char** argv) {
     std::stringstream ss;
     ss << in.rdbuf();
     std::string text = ss.str();
-    auto result = quarvel::scan_all(text, comments, 0);
-    if (!result) {
-        const auto& e = result.error();
-        std::cout << "ERROR: " << e.message << " at line " << e.line + 1 << ", column " << e.column + 1 << "\n";
+    quarvel::TokenStream stream(text, 0, comments);
+    std::ostringstream out;
+    for (std::size_t i = 0;; ++i) {
+        const quarvel::Token& t = stream.at(i);
+        if (stream.error()) break;
+        out << kind_name(t.kind) << " " << t.mark.line + 1 << ":" << t.mark.column + 1 << " ["
+            << t.mark.offset << "," << t.end_offset << ")";
+        if (t.kind == quarvel::TokenKind::Scalar) out << " " << style_name(t.style);
+        if (!t.text.empty() || t.kind == quarvel::TokenKind::Scalar)
+            out << " '" << escape(t.text) << "'";
+        out << "\n";
+        if (t.kind == quarvel::TokenKind::StreamEnd) break;
+        stream.release_before(i + 1);
+    }
+    if (const auto& e = stream.error()) {
+        std::cout << "ERROR: " << e->message << " at line " << e->line + 1 << ", column "
+                  << e->column + 1 << "\n";
         return 1;
     }
     if (quiet) return 0;
-    for (const auto& t : result->tokens) {
-        std::cout << kind_name(t.kind) << " " << t.mark.line + 1 << ":" << t.mark.column + 1 << " ["
-                  << t.mark.offset << "," << t.end_offset << ")";
-        if (t.kind == quarvel::TokenKind::Scalar) std::cout << " " << style_name(t.style);
-        if (!t.text.empty() || t.kind == quarvel::TokenKind::Scalar) std::cout << " '" << escape(t.text) << "'";
-        std::cout << "\n";
+    std::cout << out.str();
+    std::vector<quarvel::Comment> found;
+    stream.take_comments(found);
+    for (const auto& c : found) {
+        std::cout << "Comment " << c.line + 1 << ":" << c.column + 1 << " @" << c.offset << " '"
+                  << escape(c.text) << "'\n";
     }
-    for (const auto& c : result->comments) {
-        std::cout << "Comment " << c.line + 1 << ":" << c.column + 1 << " @" << c.offset << " '" << escape(c.text)
-                  << "'\n";
-    }
-    if (result->leading_bom) std::cout << "(leading byte order mark)\n";
+    if (stream.leading_bom()) std::cout << "(leading byte order mark)\n";
     return 0;
 }

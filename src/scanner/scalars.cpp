@@ -344,7 +344,10 @@ Status Scanner::finish_quoted(const Mark& start, std::string_view text, ScalarSt
 // ---- block scalars --------------------------------------------------------
 
 // Reads the chomping and indentation indicators and an optional comment up
-// to (not including) the line break.
+// to (not including) the line break. The comment is part of the scalar's
+// source text (it lies before the scalar's end), so it is not recorded as a
+// comment of its own: a consumer that keeps the source of block scalars
+// keeps it, and no consumer sees it twice.
 Status Scanner::scan_block_header(int& chomp, int& digit) {
     for (;;) {
         const int c = cur();
@@ -358,7 +361,7 @@ Status Scanner::scan_block_header(int& chomp, int& digit) {
             advance_ascii();
         } else if (c == '#') {
             if (!is_blank(text_[pos_ - 1])) return error("a comment must be preceded by whitespace", mark());
-            scan_comment();
+            skip_to_line_end();
             return {};
         } else if (c == kEnd || is_break(c)) {
             return {};

@@ -8,14 +8,6 @@
 #include "support/unicode_space.hpp"
 #include "support/utf8.hpp"
 
-namespace quarvel {
-
-Result<ScanResult> scan_all(std::string_view text, bool keep_comments, std::uint32_t file) {
-    return scan::Scanner(text, keep_comments, file).run();
-}
-
-}  // namespace quarvel
-
 namespace quarvel::scan {
 
 Scanner::Scanner(std::string_view text, bool keep_comments, std::uint32_t file)
@@ -24,23 +16,6 @@ Scanner::Scanner(std::string_view text, bool keep_comments, std::uint32_t file)
         bom_ = true;
         pos_ = 3;
     }
-}
-
-Result<ScanResult> Scanner::run() {
-    // Configuration text has about one token per four bytes. Reserving for
-    // one per three costs only address space (pages never written are never
-    // backed), while growing the vector would copy every token written so far.
-    tokens_.reserve(text_.size() / 3 + 16);
-    push(TokenKind::StreamStart, mark());
-    while (!ended_) {
-        if (auto s = fetch_next(); !s) return fail(std::move(s.error()));
-    }
-    ScanResult result;
-    result.tokens = std::move(tokens_);
-    result.comments = std::move(comments_);
-    result.arena = std::move(arena_);
-    result.leading_bom = bom_;
-    return result;
 }
 
 // ---- character access -----------------------------------------------------
@@ -72,6 +47,11 @@ void Scanner::consume_break() {
     ++pos_;
     ++line_;
     col_ = 0;
+}
+
+Status Scanner::error(std::string_view message, const Mark& m) const {
+    error_mark_ = m;
+    return fail(syntax_error(std::string(message), m));
 }
 
 bool Scanner::at_document_marker() const {

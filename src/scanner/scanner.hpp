@@ -1,5 +1,6 @@
-// The YAML scanner: one forward pass over the text that collects every token
-// of the stream. Private to the scanner; other code calls scan_all().
+// The YAML scanner: one forward pass over the text that produces tokens on
+// demand, a few at a time, while a composer consumes them. Private to the
+// scanner; other code reads tokens through TokenStream.
 #pragma once
 
 #include <cstdint>
@@ -16,11 +17,10 @@ namespace quarvel::scan {
 class Scanner {
 public:
     Scanner(std::string_view text, bool keep_comments, std::uint32_t file);
-    Result<ScanResult> run();
 
-    // Streaming use: start() once, then step() until ended(). Tokens before
+    // start() once, then step() until ended() or an error. Tokens before
     // final_count() can no longer change (no pending simple key can insert a
-    // token before them); take_final() moves them out.
+    // token before them); discard() drops them once they have been consumed.
     void start() {
         // The composer gives consumed tokens back every thousand or so; only
         // a line-long window beyond that is ever held.
@@ -37,6 +37,12 @@ public:
         if (key_.possible) key_.token_index -= n;
     }
     Arena& arena() { return arena_; }
+
+    // Comments recorded so far (only when keeping them), in source order.
+    std::vector<Comment>& comments() { return comments_; }
+    bool leading_bom() const { return bom_; }
+    // Where the error that ended the scan was detected.
+    const Mark& error_mark() const { return error_mark_; }
 
 private:
     // ---- character access -------------------------------------------------
@@ -63,7 +69,10 @@ private:
     void consume_break();
     bool at_document_marker() const;
     bool colon_is_value(std::size_t i, bool flow) const;
-    Status error(std::string message, const Mark& m) const { return fail(syntax_error(std::move(message), m)); }
+    // Keeps the whole mark for error_mark() (the error value holds only line
+    // and column). Cold and out of line, and the message becomes a string
+    // only inside, so the scanning paths that do not fail stay short.
+    [[gnu::cold, gnu::noinline]] Status error(std::string_view message, const Mark& m) const;
 
     // ---- token queue ------------------------------------------------------
     void push(TokenKind kind, const Mark& m) { tokens_.push_back(Token{kind, ScalarStyle::Plain, m, m.offset, {}}); }
@@ -180,6 +189,7 @@ private:
     bool last_token_was_entry_ = false;
     bool level_closed_before_token_ = false;
     bool ended_ = false;
+    mutable Mark error_mark_;
 };
 
 }  // namespace quarvel::scan

@@ -1,4 +1,5 @@
-// Tokens and source marks produced by the scanner and consumed by both composers.
+// Tokens, comments and source marks produced by the scanner and handed to the
+// composers through TokenStream.
 #pragma once
 
 #include <cstdint>
@@ -48,33 +49,33 @@ struct Token {
     TokenKind kind = TokenKind::StreamStart;
     ScalarStyle style = ScalarStyle::Plain;  // scalars only
     Mark mark;                               // start of the token
-    std::uint64_t end_offset = 0;            // indicators: equal to mark.offset
+    // Just past the token's source text. Indicators and the tokens without
+    // source text (Key or BlockMappingStart of an implicit key, BlockEnd,
+    // StreamEnd) end where they start; anchors, aliases and tags end after
+    // their name, a directive at its line break, a quoted scalar after its
+    // closing quote, a plain scalar after its last non-blank character, and a
+    // block scalar where its scan stopped (past its trailing line breaks and
+    // empty lines, and past the leading spaces of the line that ended it, up
+    // to the content indentation).
+    std::uint64_t end_offset = 0;
     // Scalar text, anchor or alias name, tag text, or the raw directive line
-    // after '%'. Points into the input text or into ScanResult::arena.
+    // after '%'. Points into the input text or into the scanner's arena.
     std::string_view text;
 };
 
+// A comment: a '#' at the start of the text (after a byte order mark, if
+// any) or after a space, tab or line break, up to the end of its line.
 struct Comment {
     std::string_view text;  // after '#' and one following space; trailing white space removed
-    std::uint64_t offset = 0;
+    std::uint64_t offset = 0;  // of the '#'
     std::uint32_t file = 0;
     std::uint32_t line = 0;
     std::uint32_t column = 0;
-};
-
-struct ScanResult {
-    std::vector<Token> tokens;      // StreamStart first, StreamEnd last
-    std::vector<Comment> comments;  // only when comments were kept
-    Arena arena;                    // owns texts that are not views into the input
-    bool leading_bom = false;
 };
 
 // Builds the error value a scanner or composer reports at a mark.
 inline Error syntax_error(std::string message, const Mark& m, int kind = syntax_kind::parse) {
     return Error::syntax(std::move(message), m.line, m.column, kind);
 }
-
-// Tokenizes the whole text. The text must be valid UTF-8 and outlive the result.
-Result<ScanResult> scan_all(std::string_view text, bool keep_comments, std::uint32_t file = 0);
 
 }  // namespace quarvel

@@ -1,12 +1,15 @@
 #include "scanner/token_stream.hpp"
 
+#include <algorithm>
+
 #include "scanner/scanner.hpp"
 
 namespace quarvel {
 
-TokenStream::TokenStream(std::string_view text, std::uint32_t file)
-    : scanner_(std::make_unique<scan::Scanner>(text, /*keep_comments=*/false, file)),
-      tokens_(&scanner_->tokens()) {
+TokenStream::TokenStream(std::string_view text, std::uint32_t file, bool keep_comments)
+    : scanner_(std::make_unique<scan::Scanner>(text, keep_comments, file)),
+      tokens_(&scanner_->tokens()),
+      file_(file) {
     end_.kind = TokenKind::StreamEnd;
     scanner_->start();
     final_ = scanner_->final_count();
@@ -16,12 +19,15 @@ TokenStream::~TokenStream() = default;
 
 Arena& TokenStream::arena() { return scanner_->arena(); }
 
+bool TokenStream::leading_bom() const { return scanner_->leading_bom(); }
+
 // One scanner step. False once the stream has ended or failed.
 bool TokenStream::step() {
     if (error_ || scanner_->ended()) return false;
     if (auto st = scanner_->step(); !st) {
         error_ = std::move(st.error());
-        end_.mark = Mark{0, 0, error_->line, error_->column};
+        end_.mark = scanner_->error_mark();
+        end_.end_offset = end_.mark.offset;
         return false;
     }
     final_ = scanner_->final_count();
@@ -50,6 +56,22 @@ void TokenStream::release_before(std::size_t i) {
 
 void TokenStream::drain() {
     while (step()) release_before(base_ + final_);
+}
+
+std::span<const Comment> TokenStream::comments() const { return scanner_->comments(); }
+
+void TokenStream::take_comments_before(std::uint64_t offset, std::vector<Comment>& out) {
+    auto& waiting = scanner_->comments();
+    auto end = std::partition_point(waiting.begin(), waiting.end(),
+                                    [offset](const Comment& c) { return c.offset < offset; });
+    out.insert(out.end(), waiting.begin(), end);
+    waiting.erase(waiting.begin(), end);
+}
+
+void TokenStream::take_comments(std::vector<Comment>& out) {
+    auto& waiting = scanner_->comments();
+    out.insert(out.end(), waiting.begin(), waiting.end());
+    waiting.clear();
 }
 
 }  // namespace quarvel

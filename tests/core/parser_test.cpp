@@ -3,11 +3,11 @@
 // written, a later anchor replacing an earlier one, aliases kept, empty
 // documents kept). Checks that the token sequences of flow pairs, properties,
 // indentless sequences and empty nodes make the structures they should.
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "check.hpp"
 #include "parser/parser.hpp"
 
 using namespace quarvel;
@@ -104,14 +104,9 @@ std::string shape(std::string_view text) {
     return out;
 }
 
-int failures = 0;
-
 void expect(std::string_view text, std::string_view want) {
-    const std::string got = shape(text);
-    if (got == want) return;
-    ++failures;
-    std::printf("FAIL %.*s\n  want %.*s\n  got  %s\n", int(text.size()), text.data(),
-                int(want.size()), want.data(), got.c_str());
+    check::Case c{std::string(text)};
+    CHECK_EQ(shape(text), want);
 }
 
 }  // namespace
@@ -152,6 +147,5 @@ int main() {
     std::string deep(1001, '[');
     deep += std::string(1001, ']');
     expect(deep, "error: maximum nesting depth (1000) exceeded");
-    if (failures == 0) std::puts("parser: all shapes as expected");
-    return failures == 0 ? 0 : 1;
+    return check::finish("parser_test");
 }

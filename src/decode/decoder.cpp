@@ -2,6 +2,7 @@
 
 #include "decode/composer.hpp"
 #include "scanner/token_stream.hpp"
+#include "support/stack.hpp"
 
 namespace quarvel {
 
@@ -9,6 +10,7 @@ namespace quarvel {
 // text is never held whole. A syntax error found by the scanner still fails
 // the whole call wherever it lies: when composition stops early, the rest of
 // the text is scanned for one, and a scanner error wins over the composer's.
+// The thread's "stack exhausted" flag must be clear when decoding starts.
 Result<DecodedStream> decode(std::string_view text, const DecodeOptions& options) {
     TokenStream tokens(text);
     DecodedStream out;
@@ -16,6 +18,9 @@ Result<DecodedStream> decode(std::string_view text, const DecodeOptions& options
     auto composed = composer.compose_stream(out.documents);
     if (!composed) tokens.drain();
     if (tokens.error()) return fail(*tokens.error());
+    // A step skipped for want of stack leaves the documents incomplete, even
+    // when composition went on to the end.
+    if (stack_exhausted()) return fail(stack_exhausted_error());
     if (!composed) return fail(std::move(composed.error()));
     out.arena.adopt(std::move(tokens.arena()));
     return out;

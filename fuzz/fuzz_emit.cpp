@@ -51,7 +51,7 @@ std::size_t depth_of(const quarvel::YamlValue& v) {
 
 void check_yaml_round_trip(const quarvel::YamlValue& doc, const quarvel::EmitterSettings& settings) {
     std::string out;
-    quarvel::emit_yaml(doc, settings, out);
+    if (!quarvel::emit_yaml(doc, settings, out)) return;  // out of stack: nothing to compare
     auto again = quarvel::decode(out, {});
     if (!again || again->documents.size() != 1 || !same_tree(doc, again->documents[0])) {
         std::fprintf(stderr, "emitted YAML does not read back:\n%s\n", out.c_str());

@@ -209,14 +209,17 @@ int main(int argc, char** argv) {
             for (int k = 0; k < g_bench; ++k) {
                 out.clear();
                 out.reserve(1024);
-                quarvel::emit_yaml(v, st, out);
+                if (!quarvel::emit_yaml(v, st, out)) return 1;
             }
             std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
             std::printf("%zu bytes, %.3f ms per emission\n", out.size(), dt.count() * 1000 / g_bench);
             continue;
         }
         out.clear();
-        quarvel::emit_yaml(v, st, out);
+        if (!quarvel::emit_yaml(v, st, out)) {
+            std::fputs("out of stack\n", stderr);
+            return 1;
+        }
         std::fwrite(out.data(), 1, out.size(), stdout);
         std::fputs("\x1e\n", stdout);
         g_texts.clear();

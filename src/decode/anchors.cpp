@@ -25,7 +25,11 @@ AnchorTable::Entry* AnchorTable::find(std::string_view name) {
 std::uint64_t AnchorTable::Entry::node_count() {
     if (nodes == 0) {
         std::uint64_t n = 1;
-        for (std::size_t i = 0; i < child_count; ++i) n += quarvel::node_count(children[i]);
+        for (std::size_t i = 0; i < child_count; ++i) {
+            std::uint64_t below = quarvel::node_count(children[i]);
+            if (below == 0) return 0;  // the stack ran out: nothing is cached
+            n += below;
+        }
         nodes = n;
     }
     return nodes;

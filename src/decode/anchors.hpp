@@ -27,7 +27,7 @@ public:
         std::size_t child_count = 0;
         std::uint64_t nodes = 0;  // 0 until first needed
 
-        std::uint64_t node_count();
+        std::uint64_t node_count();     // 0 when the stack ran out
         YamlValue materialize() const;  // a deep copy of the anchored node
     };
 

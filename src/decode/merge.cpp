@@ -10,26 +10,30 @@
 namespace quarvel {
 namespace {
 
-void apply(YamlValue& v);
+bool apply(YamlValue& v);
 
 // Placeholders that are not mapping keys become the string "<<"; every other
-// child is processed itself first.
-void apply_to_child(YamlValue& child) {
-    if (is_merge_placeholder(child))
+// child is processed itself first. False when the stack ran out.
+bool apply_to_child(YamlValue& child) {
+    if (is_merge_placeholder(child)) {
         child = YamlValue::string("<<");
-    else if (!child.children.empty())
-        ensure_stack([&] { apply(child); });
+        return true;
+    }
+    if (child.children.empty()) return true;
+    return ensure_stack([&] { return apply(child); });
 }
 
 class MappingMerger {
 public:
     explicit MappingMerger(YamlValue& mapping) : mapping_(mapping) {}
 
-    void run() {
+    // False when the stack ran out while comparing keys; the mapping is
+    // incomplete then.
+    bool run() {
         std::vector<YamlValue> entries = std::move(mapping_.children);
         std::vector<YamlValue> sources;
         result_.reserve(entries.size());
-        for (std::size_t i = 0; i + 1 < entries.size(); i += 2) {
+        for (std::size_t i = 0; i + 1 < entries.size() && !out_of_stack_; i += 2) {
             if (is_merge_placeholder(entries[i])) {
                 sources.push_back(std::move(entries[i + 1]));
             } else {
@@ -38,25 +42,33 @@ public:
                 result_.push_back(std::move(entries[i + 1]));
             }
         }
-        for (auto& source : sources) merge_source(std::move(source));
+        for (auto& source : sources) {
+            if (out_of_stack_) break;
+            merge_source(std::move(source));
+        }
         for (auto& rest : unmerged_) {
             result_.push_back(YamlValue::string("<<"));
             result_.push_back(std::move(rest));
         }
         mapping_.children = std::move(result_);
+        return !out_of_stack_;
     }
 
 private:
+    // Whether the key was new; false as well once the stack ran out.
     bool mark_present(const YamlValue& key) {
         text_.clear();
-        append_canonical_key(key, text_);
+        if (!append_canonical_key(key, text_)) {
+            out_of_stack_ = true;
+            return false;
+        }
         return present_.insert(text_).second;
     }
 
     // Earlier sources and the mapping's own keys win: a key is only taken
     // from a source when it is not present yet.
     void merge_mapping(YamlValue&& source) {
-        for (std::size_t i = 0; i + 1 < source.children.size(); i += 2) {
+        for (std::size_t i = 0; i + 1 < source.children.size() && !out_of_stack_; i += 2) {
             if (!mark_present(source.children[i])) continue;
             result_.push_back(std::move(source.children[i]));
             result_.push_back(std::move(source.children[i + 1]));
@@ -70,6 +82,7 @@ private:
             case ValueKind::Sequence: {
                 std::vector<YamlValue> rejected;
                 for (auto& item : source.children) {
+                    if (out_of_stack_) return;
                     if (item.kind == ValueKind::Mapping)
                         merge_mapping(std::move(item));
                     else if (item.kind != ValueKind::Null)
@@ -87,32 +100,33 @@ private:
     std::vector<YamlValue> unmerged_;
     SeededStringSet present_;
     std::string text_;
+    bool out_of_stack_ = false;
 };
 
-void apply(YamlValue& v) {
+bool apply(YamlValue& v) {
     switch (v.kind) {
         case ValueKind::Sequence:
         case ValueKind::Tagged:
-            for (auto& child : v.children) apply_to_child(child);
-            return;
+            for (auto& child : v.children)
+                if (!apply_to_child(child)) return false;
+            return true;
         case ValueKind::Mapping: {
             bool has_merge = false;
             for (std::size_t i = 0; i + 1 < v.children.size(); i += 2) {
                 if (is_merge_placeholder(v.children[i]))
                     has_merge = true;
-                else
-                    apply_to_child(v.children[i]);
-                apply_to_child(v.children[i + 1]);
+                else if (!apply_to_child(v.children[i]))
+                    return false;
+                if (!apply_to_child(v.children[i + 1])) return false;
             }
-            if (has_merge) MappingMerger(v).run();
-            return;
+            return !has_merge || MappingMerger(v).run();
         }
-        default: return;
+        default: return true;
     }
 }
 
 }  // namespace
 
-void apply_merge_keys(YamlValue& root) { apply_to_child(root); }
+bool apply_merge_keys(YamlValue& root) { return apply_to_child(root); }
 
 }  // namespace quarvel

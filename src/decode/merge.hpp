@@ -16,7 +16,8 @@ inline bool is_merge_placeholder(const YamlValue& v) {
 }
 
 // Applies every merge key of the tree, innermost mappings first, and turns the
-// placeholders that are not mapping keys into the string "<<".
-void apply_merge_keys(YamlValue& root);
+// placeholders that are not mapping keys into the string "<<". False when the
+// stack ran out (support/stack.hpp): the tree is then only partly merged.
+bool apply_merge_keys(YamlValue& root);
 
 }  // namespace quarvel

@@ -25,8 +25,9 @@ struct EmitterSettings {
     bool indentless = false;
 };
 
-// Appends one YAML document (ending with a line feed) to out.
-void emit_yaml(const YamlValue& root, const EmitterSettings& settings, std::string& out);
+// Appends one YAML document (ending with a line feed) to out. The only failure
+// is running out of stack (support/stack.hpp); out holds a partial document then.
+Status emit_yaml(const YamlValue& root, const EmitterSettings& settings, std::string& out);
 
 // How a tag text is written: as it is, in the verbatim form !<...>, or not at
 // all (None: control characters, or a '>' in a tag that is no valid
@@ -42,7 +43,8 @@ struct JsonSettings {
     bool sort_keys = false;
 };
 
-// Appends JSON text; the only failure is a collection used as an object key.
+// Appends JSON text; the failures are a collection used as an object key and
+// running out of stack. Nothing is appended on failure.
 Status write_json(const YamlValue& root, const JsonSettings& settings, std::string& out);
 void json_float(double x, std::string& out);
 void json_string(std::string_view text, std::string& out);

@@ -411,6 +411,7 @@ Status write_json(const YamlValue& root, const JsonSettings& settings, std::stri
         // Whatever was written before the failure is dropped.
         if (!ok) writer.truncate(start);
     }
+    if (!ok && stack_exhausted()) return fail(stack_exhausted_error());
     if (!ok) return fail(Error::conversion(std::string(kCollectionKey), conversion_kind::encode));
     return {};
 }

@@ -38,6 +38,7 @@ public:
         : out_(out), s_(s), step_(s.indent == 0 ? 1 : s.indent), width_(s.width) {}
 
     void emit_document(const YamlValue& root);
+    bool out_of_stack() const { return out_of_stack_; }
 
 private:
     std::string& out_;
@@ -48,6 +49,17 @@ private:
     std::size_t min_cont_ = 0;  // least indentation of a continuation line
     std::size_t empty_value_at_ = std::string::npos - 1;  // where the last "key:" with an empty value ended
     std::string scratch_;       // escaped text waiting to be folded
+    bool out_of_stack_ = false;  // a nested collection found no stack: nothing more is written
+
+    // Runs f (which writes a nested node) where there is stack for it.
+    template <class F>
+    void deeper(F&& f) {
+        if (!ensure_stack([&] {
+                f();
+                return true;
+            }))
+            out_of_stack_ = true;
+    }
 
     bool folding() const { return width_ != 0 && key_depth_ == 0; }
     bool block_collection(const YamlValue& v) const {
@@ -122,7 +134,7 @@ template <class F>
 void Emitter::for_each_entry(const YamlValue& m, F&& f) {
     const std::size_t count = m.map_size();
     if (!s_.sort_keys || count < 2) {
-        for (std::size_t i = 0; i < count; ++i) f(m.key(i), m.value(i));
+        for (std::size_t i = 0; i < count && !out_of_stack_; ++i) f(m.key(i), m.value(i));
         return;
     }
     std::vector<std::uint32_t> order(count);
@@ -130,7 +142,10 @@ void Emitter::for_each_entry(const YamlValue& m, F&& f) {
     std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
         return sort_text(m.key(a)) < sort_text(m.key(b));
     });
-    for (std::uint32_t i : order) f(m.key(i), m.value(i));
+    for (std::uint32_t i : order) {
+        if (out_of_stack_) return;
+        f(m.key(i), m.value(i));
+    }
 }
 
 void Emitter::emit_document(const YamlValue& root) {
@@ -185,7 +200,7 @@ void Emitter::write_after_key(const YamlValue& v, std::size_t n) {
     if (v.kind == ValueKind::Tagged) {
         out_ += ' ';
         write_tag(v.text);
-        write_after_key(v.inner(), n);
+        deeper([&] { write_after_key(v.inner(), n); });
     } else if (empty_null(v)) {
         empty_value_at_ = out_.size();
         newline();
@@ -193,10 +208,10 @@ void Emitter::write_after_key(const YamlValue& v, std::size_t n) {
         write_block_string(v.text, n, n + step_);
     } else if (block_collection(v) && v.kind == ValueKind::Sequence) {
         newline();
-        ensure_stack([&] { write_block_sequence(v, s_.indentless ? n : n + step_); });
+        deeper([&] { write_block_sequence(v, s_.indentless ? n : n + step_); });
     } else if (block_collection(v)) {
         newline();
-        ensure_stack([&] { write_block_mapping(v, n + step_); });
+        deeper([&] { write_block_mapping(v, n + step_); });
     } else {
         out_ += ' ';
         min_cont_ = n + 1;
@@ -220,6 +235,7 @@ void Emitter::write_block_string(std::string_view text, std::size_t n,
 
 void Emitter::write_block_sequence(const YamlValue& seq, std::size_t n) {
     for (const YamlValue& item : seq.children) {
+        if (out_of_stack_) return;
         spaces(n);
         out_ += '-';
         write_sequence_item(item, n);
@@ -233,12 +249,12 @@ void Emitter::write_sequence_item(const YamlValue& item, std::size_t n) {
         write_block_string(item.text, n, n + 2);
     } else if (block_collection(item) && item.kind == ValueKind::Sequence) {
         newline();
-        ensure_stack([&] { write_block_sequence(item, n + 2); });
+        deeper([&] { write_block_sequence(item, n + 2); });
     } else if (block_collection(item)) {
         // Compact form: the first entry shares the line with the dash.
         out_ += ' ';
         bool first = true;
-        ensure_stack([&] {
+        deeper([&] {
             for_each_entry(item, [&](const YamlValue& key, const YamlValue& value) {
                 if (!first) {
                     before_block_key(key);
@@ -255,7 +271,7 @@ void Emitter::write_sequence_item(const YamlValue& item, std::size_t n) {
         if (block_collection(inner) && inner.kind == ValueKind::Sequence) {
             // An indentless sequence here would read as further items of the outer one.
             newline();
-            ensure_stack([&] { write_block_sequence(inner, n + step_); });
+            deeper([&] { write_block_sequence(inner, n + step_); });
         } else {
             write_after_key(inner, n);
         }
@@ -304,15 +320,15 @@ void Emitter::write_inline(const YamlValue& v, bool in_flow) {
             write_string(v.text, ss::scan_text(v.text), in_flow);
             break;
         case ValueKind::Sequence:
-            ensure_stack([&] { write_flow_sequence(v); });
+            deeper([&] { write_flow_sequence(v); });
             break;
         case ValueKind::Mapping:
-            ensure_stack([&] { write_flow_mapping(v); });
+            deeper([&] { write_flow_mapping(v); });
             break;
         case ValueKind::Tagged:
             write_tag(v.text);
             out_ += ' ';
-            ensure_stack([&] { write_inline(v.inner(), in_flow); });
+            deeper([&] { write_inline(v.inner(), in_flow); });
             break;
     }
 }
@@ -326,6 +342,7 @@ void Emitter::write_flow_sequence(const YamlValue& seq) {
     const std::size_t k = folding() ? line_indent() : 0;
     bool first = true;
     for (const YamlValue& item : seq.children) {
+        if (out_of_stack_) return;
         if (!first) flow_separator(k);
         first = false;
         write_inline(item, true);
@@ -481,8 +498,11 @@ void Emitter::write_folded(std::string_view text, std::size_t n, FoldKind kind) 
 
 }  // namespace
 
-void emit_yaml(const YamlValue& root, const EmitterSettings& settings, std::string& out) {
-    Emitter(settings, out).emit_document(root);
+Status emit_yaml(const YamlValue& root, const EmitterSettings& settings, std::string& out) {
+    Emitter emitter(settings, out);
+    emitter.emit_document(root);
+    if (emitter.out_of_stack()) return fail(stack_exhausted_error());
+    return {};
 }
 
 namespace {

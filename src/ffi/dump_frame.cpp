@@ -142,12 +142,14 @@ PyObject* dumps_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
     if (!tree) return raise(tree.error());
 
     std::string out;
+    Status written;
     {
         AllowThreads unlocked;
         out.reserve(1024);
-        emit_yaml(*tree, settings, out);
+        written = emit_yaml(*tree, settings, out);
         YamlValue dropped = std::move(*tree);
     }
+    if (!written) return raise(written.error());
     return bytes_of(out);
 }
 
@@ -179,7 +181,7 @@ PyObject* to_json_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwname
         written = write_json(*tree, settings, out);
         YamlValue dropped = std::move(*tree);
     }
-    if (!written) return raise(Error::conversion(written.error().message, conversion_kind::encode));
+    if (!written) return raise(written.error());
     return bytes_of(out);
 }
 

@@ -120,9 +120,6 @@ inline bool starts_node(TokenKind k, Slot slot) {
 // "unexpected ':' in a flow sequence"
 std::string unexpected(TokenKind k, const char* where);
 
-// A nested collection found no stack to run on.
-inline Error no_stack_error() { return Error::internal("no stack left for deeply nested input"); }
-
 // Depth of nested nodes; the counter goes back down when the node is done.
 struct DepthScope {
     std::uint32_t& depth;
@@ -318,7 +315,7 @@ template <class B>
 template <class F>
 bool Parser<B>::descend(F&& step) {
     if (ensure_stack(step)) return true;
-    if (!errors_.failed()) errors_.fail(grammar::no_stack_error());
+    if (!errors_.failed()) errors_.fail(stack_exhausted_error());
     return false;
 }
 

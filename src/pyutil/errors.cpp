@@ -6,6 +6,7 @@
 #include <string>
 
 #include "pyutil/py_ref.hpp"
+#include "support/stack.hpp"
 
 namespace quarvel::py {
 namespace {
@@ -131,6 +132,9 @@ PyObject* raise(const Error& e) {
         case ErrorFamily::Internal:
             PyErr_SetString(PyExc_SystemError, e.message.c_str());
             return nullptr;
+        case ErrorFamily::Memory:
+            PyErr_SetString(PyExc_MemoryError, e.message.c_str());
+            return nullptr;
         case ErrorFamily::Argument: {
             PyObject* cls = e.selector == argument_kind::type_error ? PyExc_TypeError : PyExc_ValueError;
             Ref text = str_from_utf8(e.message);
@@ -182,6 +186,16 @@ void log_warnings(const Warnings& warnings) {
         Ref message = str_from_utf8(text);
         Ref result = message ? Ref(PyObject_CallMethod(logger.get(), "warning", "O", message.get())) : Ref();
         if (!result) PyErr_Clear();
+    }
+}
+
+PyObject* raise_stack_exhausted(PyObject* result) noexcept {
+    Py_XDECREF(result);
+    PyErr_Clear();  // whatever a stage raised after running short of stack is a consequence
+    try {
+        return raise(stack_exhausted_error());
+    } catch (...) {
+        return PyErr_NoMemory();
     }
 }
 

@@ -38,4 +38,8 @@ void log_warnings(const Warnings& warnings);
 // Turns a C++ exception that reached the boundary into a Python exception.
 PyObject* raise_internal_fault() noexcept;
 
+// Ends a call whose stack ran out: whatever it returned (a new reference or
+// null) or raised is dropped for a MemoryError. Returns null.
+PyObject* raise_stack_exhausted(PyObject* result) noexcept;
+
 }  // namespace quarvel::py

@@ -19,6 +19,7 @@ enum class ErrorFamily : std::uint8_t {
     Conversion,  // to or from Python objects
     Argument,    // bad arguments: ValueError / TypeError
     Python,      // a Python exception is already set (callbacks); pass it on
+    Memory,      // out of memory (a stack segment could not be mapped): MemoryError
     Internal,    // a fault inside the library
 };
 
@@ -88,6 +89,12 @@ struct Error {
         Error e;
         e.family = ErrorFamily::Argument;
         e.selector = kind;
+        e.message = std::move(message);
+        return e;
+    }
+    static Error memory(std::string message) {
+        Error e;
+        e.family = ErrorFamily::Memory;
         e.message = std::move(message);
         return e;
     }

@@ -6,6 +6,19 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <exception>
+
+// AddressSanitizer tracks which stack the thread is on; it is told about each
+// switch, or it would take the segment's frames for stray writes.
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/common_interface_defs.h>
+#define QUARVEL_ASAN_FIBERS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/common_interface_defs.h>
+#define QUARVEL_ASAN_FIBERS 1
+#endif
+#endif
 
 namespace quarvel {
 namespace {
@@ -18,6 +31,7 @@ struct ThreadStack {
 };
 
 thread_local ThreadStack t_stack;
+thread_local bool t_exhausted = false;
 StackSwitchHooks g_hooks;
 
 std::uintptr_t current_sp() noexcept {
@@ -41,14 +55,29 @@ void learn_thread_stack() noexcept {
 struct Trampoline {
     void (*fn)(void*);
     void* arg;
-    ucontext_t* back;
+    std::exception_ptr error;             // what fn threw, carried back to the caller's stack
+    const void* caller_bottom = nullptr;  // the stack to return to, for the sanitizer
+    std::size_t caller_size = 0;
 };
 
 thread_local Trampoline* t_trampoline = nullptr;
 
-void segment_entry() {
+// The first frame on a segment. No exception may leave it: unwinding cannot
+// cross the switch, so whatever fn throws is kept for the caller to rethrow.
+void segment_entry() noexcept {
     Trampoline* t = t_trampoline;
-    t->fn(t->arg);
+#ifdef QUARVEL_ASAN_FIBERS
+    __sanitizer_finish_switch_fiber(nullptr, &t->caller_bottom, &t->caller_size);
+#endif
+    try {
+        t->fn(t->arg);
+    } catch (...) {
+        t->error = std::current_exception();
+    }
+#ifdef QUARVEL_ASAN_FIBERS
+    // The segment is left for good: its fake stack frames can go.
+    __sanitizer_start_switch_fiber(nullptr, t->caller_bottom, t->caller_size);
+#endif
 }
 
 }  // namespace
@@ -62,7 +91,15 @@ std::size_t stack_remaining() noexcept {
 
 void set_stack_switch_hooks(StackSwitchHooks hooks) noexcept { g_hooks = hooks; }
 
-bool run_on_new_stack(void (*fn)(void*), void* arg) noexcept {
+bool stack_exhausted() noexcept { return t_exhausted; }
+void clear_stack_exhausted() noexcept { t_exhausted = false; }
+void note_stack_exhausted() noexcept { t_exhausted = true; }
+
+Error stack_exhausted_error() {
+    return Error::memory("out of stack memory for deeply nested input");
+}
+
+bool run_on_new_stack(void (*fn)(void*), void* arg) {
     const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     const std::size_t size = (kStackSegment + page - 1) / page * page;
     void* mem = mmap(nullptr, size + page, PROT_READ | PROT_WRITE,
@@ -79,7 +116,7 @@ bool run_on_new_stack(void (*fn)(void*), void* arg) noexcept {
     there.uc_stack.ss_sp = base;
     there.uc_stack.ss_size = size;
     there.uc_link = &here;
-    Trampoline tramp{fn, arg, &here};
+    Trampoline tramp{fn, arg, {}};
     Trampoline* saved_tramp = t_trampoline;
     t_trampoline = &tramp;
     makecontext(&there, segment_entry, 0);
@@ -91,7 +128,14 @@ bool run_on_new_stack(void (*fn)(void*), void* arg) noexcept {
     t_stack.segment = base;
     t_stack.segment_size = size;
     if (g_hooks.entered) g_hooks.entered(base, size);
+#ifdef QUARVEL_ASAN_FIBERS
+    void* fake_stack = nullptr;
+    __sanitizer_start_switch_fiber(&fake_stack, base, size);
+#endif
     swapcontext(&here, &there);
+#ifdef QUARVEL_ASAN_FIBERS
+    __sanitizer_finish_switch_fiber(fake_stack, nullptr, nullptr);
+#endif
     t_stack = saved;
     if (saved.segment != nullptr) {
         if (g_hooks.entered) g_hooks.entered(saved.segment, saved.segment_size);
@@ -100,6 +144,7 @@ bool run_on_new_stack(void (*fn)(void*), void* arg) noexcept {
     }
     t_trampoline = saved_tramp;
     munmap(mem, size + page);
+    if (tramp.error) std::rethrow_exception(std::move(tramp.error));
     return true;
 }
 

@@ -2,12 +2,20 @@
 // calls ensure_stack() around its recursive step. When less than 100 KiB of
 // stack remain, the step continues on a freshly mapped 32 MiB segment with a
 // guard page below it.
+//
+// When no segment can be mapped the step does not run at all: ensure_stack
+// records "stack exhausted" for the thread and returns a value-initialised
+// result (false, nullptr, 0, or nothing). A stage that gets such a result
+// stops and reports stack_exhausted_error(); the entry point clears the flag
+// when a call starts and turns a flag still set at its end into that error.
 #pragma once
 
 #include <cstddef>
 #include <new>
 #include <type_traits>
 #include <utility>
+
+#include "support/error.hpp"
 
 namespace quarvel {
 
@@ -19,8 +27,19 @@ inline constexpr std::size_t kStackSegment = 32 * 1024 * 1024;
 std::size_t stack_remaining() noexcept;
 
 // Runs fn(arg) on a new stack segment. Returns false when no segment could be
-// mapped (fn did not run).
-bool run_on_new_stack(void (*fn)(void*), void* arg) noexcept;
+// mapped (fn did not run). An exception fn throws is caught on the segment and
+// rethrown here, on the caller's stack, once the segment is gone.
+bool run_on_new_stack(void (*fn)(void*), void* arg);
+
+// Whether a step on this thread was skipped for want of a stack segment since
+// the flag was last cleared.
+bool stack_exhausted() noexcept;
+void clear_stack_exhausted() noexcept;
+void note_stack_exhausted() noexcept;
+
+// The error a stage reports when it stopped because the stack ran out
+// (MemoryError in Python).
+Error stack_exhausted_error();
 
 // Called when the thread switches onto a segment and back, so the binding
 // layer can tell the interpreter where the stack now is (CPython 3.14 checks
@@ -32,25 +51,28 @@ struct StackSwitchHooks {
 void set_stack_switch_hooks(StackSwitchHooks hooks) noexcept;
 
 // Runs f() directly when enough stack remains, otherwise on a new segment.
+// Without a segment f does not run: the flag is set and the result is R{}.
 template <class F>
 decltype(auto) ensure_stack(F&& f) {
     using R = std::invoke_result_t<F&>;
     if (stack_remaining() >= kMinStackLeft) return f();
     if constexpr (std::is_void_v<R>) {
         auto tramp = [](void* p) { (*static_cast<std::remove_reference_t<F>*>(p))(); };
-        if (!run_on_new_stack(tramp, &f)) f();
+        if (!run_on_new_stack(tramp, &f)) note_stack_exhausted();
     } else {
+        static_assert(std::is_default_constructible_v<R>, "a failed step returns R{}");
         struct Frame {
             std::remove_reference_t<F>* fn;
             alignas(R) unsigned char storage[sizeof(R)];
-            bool done = false;
         } frame{&f};
         auto tramp = [](void* p) {
             auto* fr = static_cast<Frame*>(p);
             ::new (static_cast<void*>(fr->storage)) R((*fr->fn)());
-            fr->done = true;
         };
-        if (!run_on_new_stack(tramp, &frame) || !frame.done) return f();
+        if (!run_on_new_stack(tramp, &frame)) {
+            note_stack_exhausted();
+            return R{};
+        }
         R* r = std::launder(reinterpret_cast<R*>(frame.storage));
         R out(std::move(*r));
         r->~R();

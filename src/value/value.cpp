@@ -4,14 +4,62 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <new>
 
 #include "support/stack.hpp"
 #include "support/utf8.hpp"
 
 namespace quarvel {
 
+namespace {
+
+// Copies child by child so a copy whose stack ran out stops at the first
+// child it could not copy whole.
+void copy_children(std::vector<YamlValue>& to, const std::vector<YamlValue>& from) {
+    to.reserve(from.size());
+    for (const auto& c : from) {
+        to.push_back(c);
+        if (!c.children.empty() && stack_exhausted()) return;
+    }
+}
+
+// Keeps the elements of `v` from ever being destroyed (their memory is lost),
+// without allocating.
+void abandon(std::vector<YamlValue>& v) noexcept {
+    alignas(std::vector<YamlValue>) unsigned char keep[sizeof(std::vector<YamlValue>)];
+    ::new (static_cast<void*>(keep)) std::vector<YamlValue>(std::move(v));
+}
+
+// Frees a subtree without recursion: the nodes still to free form one list;
+// each node taken off its end hands its children to the list first, so only
+// childless nodes are ever destroyed. A chain of single children never needs
+// the list to grow. If growing it fails, the rest is abandoned: a leak is
+// better than no way out of a destructor.
+void tear_down(std::vector<YamlValue>& children) noexcept {
+    std::vector<YamlValue> work = std::move(children);
+    while (!work.empty()) {
+        YamlValue node = std::move(work.back());
+        work.pop_back();
+        std::vector<YamlValue>& below = node.children;
+        if (below.empty()) continue;
+        if (below.size() > work.size()) below.swap(work);  // append the shorter list
+        try {
+            work.insert(work.end(), std::make_move_iterator(below.begin()),
+                        std::make_move_iterator(below.end()));
+        } catch (...) {
+            abandon(below);
+            abandon(work);
+            return;
+        }
+        below.clear();  // moved-from husks: no children left
+    }
+}
+
+}  // namespace
+
 YamlValue::YamlValue(const YamlValue& other) : kind(other.kind), integer(other.integer), text(other.text) {
-    if (!other.children.empty()) ensure_stack([&] { children = other.children; });
+    if (!other.children.empty()) ensure_stack([&] { copy_children(children, other.children); });
 }
 
 YamlValue& YamlValue::operator=(const YamlValue& other) {
@@ -22,13 +70,26 @@ YamlValue& YamlValue::operator=(const YamlValue& other) {
     return *this;
 }
 
-void YamlValue::destroy_children() {
-    ensure_stack([&] { children.clear(); });
+// Deep trees are freed on the stack there is: recursively while it lasts,
+// then iteratively (mapping a segment just to free memory could itself fail).
+void YamlValue::destroy_children() noexcept {
+    if (stack_remaining() >= kMinStackLeft)
+        children.clear();
+    else
+        tear_down(children);
 }
 
 std::uint64_t node_count(const YamlValue& v) {
     std::uint64_t n = 1;
-    for (const auto& c : v.children) n += c.children.empty() ? 1 : ensure_stack([&] { return node_count(c); });
+    for (const auto& c : v.children) {
+        if (c.children.empty()) {
+            ++n;
+            continue;
+        }
+        std::uint64_t below = ensure_stack([&] { return node_count(c); });
+        if (below == 0) return 0;
+        n += below;
+    }
     return n;
 }
 
@@ -58,7 +119,7 @@ void append_display_float(std::string& out, double d) {
 
 }  // namespace
 
-void append_canonical_key(const YamlValue& v, std::string& out) {
+bool append_canonical_key(const YamlValue& v, std::string& out) {
     // Kind letter, then a length-prefixed payload, so no two different
     // values share a serialisation.
     out.push_back(static_cast<char>('A' + static_cast<int>(v.kind)));
@@ -92,80 +153,82 @@ void append_canonical_key(const YamlValue& v, std::string& out) {
             append_u64(out, v.text.size());
             out.push_back(':');
             out += v.text;
-            ensure_stack([&] { append_canonical_key(v.inner(), out); });
-            break;
+            return ensure_stack([&] { return append_canonical_key(v.inner(), out); });
         case ValueKind::Sequence:
         case ValueKind::Mapping:
             append_u64(out, v.children.size());
             out.push_back('[');
-            for (const auto& c : v.children) ensure_stack([&] { append_canonical_key(c, out); });
+            for (const auto& c : v.children)
+                if (!ensure_stack([&] { return append_canonical_key(c, out); })) return false;
             out.push_back(']');
             break;
     }
+    return true;
 }
 
-void append_display_form(const YamlValue& v, std::string& out) {
+bool append_display_form(const YamlValue& v, std::string& out) {
     switch (v.kind) {
-        case ValueKind::Null: out += "Null"; return;
-        case ValueKind::Bool: out += v.boolean ? "Bool(true)" : "Bool(false)"; return;
+        case ValueKind::Null: out += "Null"; return true;
+        case ValueKind::Bool: out += v.boolean ? "Bool(true)" : "Bool(false)"; return true;
         case ValueKind::Int: {
             out += "Int(";
             char buf[24];
             auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v.integer);
             out.append(buf, p);
             out += ")";
-            return;
+            return true;
         }
         case ValueKind::BigInt:
             out += "BigInt(";
             out += utf8::quoted_literal(v.text);
             out += ")";
-            return;
+            return true;
         case ValueKind::Float:
             out += "Float(";
             append_display_float(out, v.real);
             out += ")";
-            return;
+            return true;
         case ValueKind::String:
             out += "String(";
             out += utf8::quoted_literal(v.text);
             out += ")";
-            return;
+            return true;
         case ValueKind::Sequence:
             out += "Sequence([";
             for (std::size_t i = 0; i < v.children.size(); ++i) {
                 if (i) out += ", ";
-                ensure_stack([&] { append_display_form(v.children[i], out); });
+                if (!ensure_stack([&] { return append_display_form(v.children[i], out); }))
+                    return false;
             }
             out += "])";
-            return;
+            return true;
         case ValueKind::Mapping:
             out += "Mapping([";
             for (std::size_t i = 0; i < v.map_size(); ++i) {
                 if (i) out += ", ";
                 out += "(";
-                ensure_stack([&] { append_display_form(v.key(i), out); });
+                if (!ensure_stack([&] { return append_display_form(v.key(i), out); })) return false;
                 out += ", ";
-                ensure_stack([&] { append_display_form(v.value(i), out); });
+                if (!ensure_stack([&] { return append_display_form(v.value(i), out); }))
+                    return false;
                 out += ")";
             }
             out += "])";
-            return;
+            return true;
         case ValueKind::Tagged:
             out += "Tagged(";
             out += utf8::quoted_literal(v.text);
             out += ", ";
-            ensure_stack([&] { append_display_form(v.inner(), out); });
+            if (!ensure_stack([&] { return append_display_form(v.inner(), out); })) return false;
             out += ")";
-            return;
+            return true;
     }
+    return true;
 }
 
 bool values_equal(const YamlValue& a, const YamlValue& b) {
     std::string ka, kb;
-    append_canonical_key(a, ka);
-    append_canonical_key(b, kb);
-    return ka == kb;
+    return append_canonical_key(a, ka) && append_canonical_key(b, kb) && ka == kb;
 }
 
 }  // namespace quarvel

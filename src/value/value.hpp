@@ -29,7 +29,9 @@ struct YamlValue {
     std::vector<YamlValue> children;
 
     YamlValue() : integer(0) {}
-    YamlValue(const YamlValue& other);  // deep copy, safe for deep trees
+    // Deep copy, safe for deep trees. When the stack runs out (see
+    // support/stack.hpp) the copy stops short and the thread's flag says so.
+    YamlValue(const YamlValue& other);
     YamlValue(YamlValue&& other) noexcept = default;
     YamlValue& operator=(const YamlValue& other);
     YamlValue& operator=(YamlValue&& other) noexcept = default;
@@ -101,20 +103,27 @@ struct YamlValue {
     YamlValue& inner() { return children.front(); }
 
 private:
-    void destroy_children();  // out of line: deep trees free on a grown stack
+    void destroy_children() noexcept;  // out of line: deep trees free without deep recursion
 };
 
-// 1 per scalar, 1 plus the children for collections and tagged nodes.
+// The helpers below recurse through ensure_stack (support/stack.hpp). When the
+// stack runs out they stop at once and say so by their result; the thread's
+// "stack exhausted" flag is set as well.
+
+// 1 per scalar, 1 plus the children for collections and tagged nodes; 0 when
+// the stack ran out.
 std::uint64_t node_count(const YamlValue& v);
 
 // Appends a serialisation that is equal for two keys exactly when they have
-// the same variant and equal content.
-void append_canonical_key(const YamlValue& v, std::string& out);
+// the same variant and equal content. False (with `out` cut short) when the
+// stack ran out.
+bool append_canonical_key(const YamlValue& v, std::string& out);
 
-// Int(42), String("a"), Sequence([String("a")]), ...
-void append_display_form(const YamlValue& v, std::string& out);
+// Int(42), String("a"), Sequence([String("a")]), ...; false (cut short) when
+// the stack ran out.
+bool append_display_form(const YamlValue& v, std::string& out);
 
-// Two trees with equal canonical key text.
+// Two trees with equal canonical key text (false when the stack ran out).
 bool values_equal(const YamlValue& a, const YamlValue& b);
 
 }  // namespace quarvel

@@ -67,6 +67,8 @@ private:
     std::size_t used_ = 0;
 };
 
+// Every method returns a new reference, or null: with an exception set, or
+// without one when the stack ran out (the thread's flag says so).
 class Converter {
 public:
     explicit Converter(const ConvertOptions& options) : options_(options) {}
@@ -191,7 +193,10 @@ private:
 PyObject* convert_document(const YamlValue& root, const ConvertOptions& options) {
     GcPause pause;
     Converter converter(options);
-    return converter.value(root);
+    PyObject* result = converter.value(root);
+    // A nested node that found no stack comes back as null without an exception.
+    if (!result && stack_exhausted()) return raise_stack_exhausted(nullptr);
+    return result;
 }
 
 }  // namespace quarvel::py

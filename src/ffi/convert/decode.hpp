@@ -12,7 +12,8 @@ struct ConvertOptions {
     bool passthrough_tags = false;
 };
 
-// A new reference, or null with an exception set. Call once per document:
+// A new reference, or null with an exception set (MemoryError when the stack
+// ran out). Call once per document:
 // mapping key strings are shared across the document.
 PyObject* convert_document(const YamlValue& root, const ConvertOptions& options);
 

@@ -610,6 +610,8 @@ Result<YamlValue> encode_object(PyObject* object, const EncodeContext& context) 
     Encoder encoder(context);
     YamlValue out;
     bool ok = ensure_stack([&] { return encoder.encode(object, context.depth, context.default_fn, out); });
+    // A nested object that found no stack fails without an error of its own.
+    if (!ok && stack_exhausted()) return fail(stack_exhausted_error());
     if (!ok) return fail(encoder.take_error());
     return out;
 }

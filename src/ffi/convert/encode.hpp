@@ -42,7 +42,7 @@ EncodeContext encode_context_from_options(std::uint64_t option);
 
 // Converts `object` (and everything it contains) with the lock held. An
 // exception raised by Python code comes back as Error::python_raised() with
-// the exception still set.
+// the exception still set; running out of stack as stack_exhausted_error().
 Result<YamlValue> encode_object(PyObject* object, const EncodeContext& context);
 
 // The UTF-8 of a str (or subclass), each lone surrogate written as U+FFFD.

@@ -2,15 +2,20 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string_view>
 
 #include "resolver/resolver.hpp"
 
 namespace quarvel::resolver_detail {
 
-inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+inline constexpr std::uint64_t kInt64Max =
+    static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
 
-// The name after "tag:yaml.org,2002:" or "!!"; empty for any other tag.
+inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+inline bool is_sign(char c) { return c == '+' || c == '-'; }
+
+// The name after the core tag prefix or "!!"; empty for any other tag.
 std::string_view core_tag_name(std::string_view tag);
 
 // True when the text contains '.', 'e' or 'E' (the gate before any float parse).

@@ -1,6 +1,5 @@
 // YAML 1.1 scalar rules: the wider boolean words, underscores in numbers,
 // binary, octal with a leading 0 and base 60 (sexagesimal) numbers.
-#include <limits>
 #include <string>
 
 #include "resolver/resolver.hpp"
@@ -9,10 +8,6 @@
 namespace quarvel {
 namespace resolver_detail {
 namespace {
-
-constexpr std::uint64_t kInt64Max = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-
-bool is_sign(char c) { return c == '+' || c == '-'; }
 
 bool any_of3(std::string_view text, std::string_view a, std::string_view b, std::string_view c) {
     return text == a || text == b || text == c;

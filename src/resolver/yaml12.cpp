@@ -5,12 +5,12 @@
 
 #include "resolver/resolver.hpp"
 #include "resolver/syntax.hpp"
+#include "support/core_tag.hpp"
 
 namespace quarvel {
 namespace resolver_detail {
 namespace {
 
-constexpr std::uint64_t kInt64Max = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 int digit_value(char c) {
@@ -19,8 +19,6 @@ int digit_value(char c) {
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return 99;
 }
-
-bool is_sign(char c) { return c == '+' || c == '-'; }
 
 // Index just past a run of decimal digits starting at i.
 std::size_t skip_digits(std::string_view s, std::size_t i) {
@@ -93,8 +91,7 @@ bool words_equal(std::string_view text, std::string_view a, std::string_view b, 
 }  // namespace
 
 std::string_view core_tag_name(std::string_view tag) {
-    constexpr std::string_view kLong = "tag:yaml.org,2002:";
-    if (tag.starts_with(kLong)) return tag.substr(kLong.size());
+    if (tag.starts_with(kCoreTagPrefix)) return tag.substr(kCoreTagPrefix.size());
     if (tag.starts_with("!!")) return tag.substr(2);
     return {};
 }

@@ -193,15 +193,24 @@ const Case kCases[] = {
     {M1, "-1:30.5", "float:-90.5"},
     {M1, "1:30e0", "str"},
     {M1, "1:-30.5", "str"},
-    {M1, "1e5", "float:100000"},
+    {M1, "1e5", "str"},
+    {M1, "1.5e+3", "float:1500"},
+    {M1, "1.5e3", "str"},
+    {M1, "-.5", "float:-0.5"},
+    {M1, "00:00:00", "str"},
+    {M1, "01:30", "str"},
+    {M1, "_1", "str"},
+    {M1, "0X1F", "str"},
+    {M1, "0:30.5", "float:30.5"},
+    {M1, "1:60.5", "str"},
     {M1, ".inf", "float:inf"},
     {M1, "-.INF", "float:-inf"},
     {M1, "9223372036854775807", "int:9223372036854775807"},
     {M1, "9223372036854775808", "big:9223372036854775808"},
     {M1, "123_456_789_012_345_678_901", "big:123_456_789_012_345_678_901"},
-    {M1, "0xFFFFFFFFFFFFFFFFFF", "str"},
+    {M1, "0xFFFFFFFFFFFFFFFFFF", "big:0xFFFFFFFFFFFFFFFFFF"},
     {M1, "99999999999:00:00:00", "int:21599999999784000"},
-    {M1, "99999999999999:00:00:00", "str"},
+    {M1, "99999999999999:00:00:00", "big:99999999999999:00:00:00"},
     {M1, "yes", "str", "", false},
     {M1, "abc", "int:0", "!!int"},
     {M1, "1_0", "int:10", "!!int"},
@@ -220,6 +229,11 @@ const Case kCases[] = {
     {M2, "yes", "bool:true"},
     {M2, "off", "bool:false"},
     {M2, "010", "int:8"},
+    {M2, "00:00:00", "str"},
+    {M2, "-.5", "str"},
+    {M2, "._5", "str"},
+    {M2, "1e5", "str"},
+    {M2, "-.5", "float:-0.5", "!!float"},
     {M2, "y", "bool:false", "!!bool"},
 };
 
@@ -282,6 +296,8 @@ void check_modes() {
     expect_eq(up(M1, "0x1F"), "-", "upgrade hex");
     expect_eq(up(M1, "hello"), "-", "upgrade str");
     expect_eq(up(M1, "123_456_789_012_345_678_901"), "123456789012345678901", "upgrade big");
+    expect_eq(up(M1, "-0xFFFFFFFFFFFFFFFFFF"), "-4722366482869645213695", "upgrade big hex");
+    expect_eq(up(M1, "00:00:00"), "-", "upgrade time of day");
     for (const char* t : {"1_000.5", "1:30.5"}) {
         auto s = upgrade_spelling(M1, t);
         Resolved a = resolve(M1, t, true), b = s ? resolve(M0, *s, true) : Resolved{};

@@ -30,7 +30,7 @@ TagHandles::Expansion TagHandles::expand(std::string_view text, Arena& arena) {
         // Verbatim tags are kept as written, except that a verbatim standard
         // tag means that tag: !<tag:yaml.org,2002:int> 7 is the integer 7.
         std::string_view inner = text.substr(2, text.size() >= 3 ? text.size() - 3 : 0);
-        out.tag = inner.starts_with("tag:yaml.org,2002:") && text.ends_with('>') ? inner : text;
+        out.tag = inner.starts_with(kCoreTagPrefix) && text.ends_with('>') ? inner : text;
         return out;
     }
     if (text.starts_with("!!")) {

@@ -3,12 +3,11 @@
 
 #include <string_view>
 
-#include "support/seeded_hash.hpp"
 #include "support/arena.hpp"
+#include "support/core_tag.hpp"
+#include "support/seeded_hash.hpp"
 
 namespace quarvel {
-
-inline constexpr std::string_view kCoreTagPrefix = "tag:yaml.org,2002:";
 
 // Tags the resolver consumes: the core namespace, and "!!" forms that were not
 // expanded through a %TAG directive. Everything else wraps its node as Tagged.

@@ -30,10 +30,14 @@ Resolved resolve(ResolverMode mode, std::string_view text, bool plain, std::stri
 // "null", "bool", "int" (int and big int), "float", "str", "merge".
 const char* kind_name(ResolvedKind kind);
 
-// Integer syntaxes; false when the text is not an integer of that syntax or
+// The YAML 1.2 integer syntax; false when the text is not such an integer or
 // does not fit a signed 64-bit integer.
 bool parse_int_12(std::string_view text, std::int64_t& out);
-bool parse_int_11(std::string_view text, std::int64_t& out);
+
+// The decimal digits of a text that a resolver read as a big integer, in
+// whichever form it was written (decimal, 0x, 0b, leading-0 octal, base 60):
+// a '-' when negative, no '+' and no '_'.
+std::string big_int_digits(std::string_view text);
 
 // The infinity and NaN spellings shared by every mode (".inf", "-.Inf", ".nan", ...).
 std::optional<double> match_inf_nan(std::string_view text);

@@ -2,39 +2,41 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string_view>
 
 #include "resolver/resolver.hpp"
 
 namespace quarvel::resolver_detail {
 
+inline constexpr std::uint64_t kInt64Max =
+    static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+inline bool is_sign(char c) { return c == '+' || c == '-'; }
 
-// The name after "tag:yaml.org,2002:" or "!!"; empty for any other tag.
+// The value of a hexadecimal digit, or 99 for any other character.
+inline unsigned digit_value(char c) {
+    if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
+    if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
+    return 99;
+}
+
+// The three spellings of a fixed word ("true", "True", "TRUE").
+inline bool is_one_of(std::string_view text, std::string_view a, std::string_view b,
+                      std::string_view c) {
+    return text == a || text == b || text == c;
+}
+
+// The name after the core tag prefix or "!!"; empty for any other tag.
 std::string_view core_tag_name(std::string_view tag);
-
-// True when the text contains '.', 'e' or 'E' (the gate before any float parse).
-bool has_float_mark(std::string_view text);
-
-// Adds the digits of `text` in `base` to `magnitude`, skipping '_' when
-// `skip_underscores`; false on a non-digit, on no digits at all, or when the
-// magnitude would exceed the signed 64-bit maximum.
-bool accumulate_digits(std::string_view text, unsigned base, bool skip_underscores,
-                       std::uint64_t& magnitude);
 
 // Applies a sign to a magnitude known to be at most INT64_MAX.
 inline std::int64_t apply_sign(std::uint64_t magnitude, bool negative) {
     auto v = static_cast<std::int64_t>(magnitude);
     return negative ? -v : v;
 }
-
-// An optional sign, then decimal digits without a leading 0 unless the digits
-// are exactly "0"; with `skip_underscores` every '_' is ignored first.
-bool is_decimal_integer(std::string_view text, bool skip_underscores);
-
-// The YAML 1.1 float syntax; `require_mark` applies the '.'/'e'/'E' gate that
-// untagged scalars need (a scalar tagged as float may be written "5").
-bool parse_float_11(std::string_view text, bool require_mark, double& out);
 
 // Parses `text` as a scalar tagged as float in the core schema.
 double core_tagged_float(std::string_view text);

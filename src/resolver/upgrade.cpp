@@ -50,11 +50,9 @@ std::optional<std::string> upgrade_spelling(ResolverMode mode, std::string_view 
             out = std::to_string(old_reading.integer);
             break;
         case ResolvedKind::BigInt:
-            // 1.2 has no underscores in numbers; without them the digits read
-            // as the same big integer.
-            for (char c : text) {
-                if (c != '_') out.push_back(c);
-            }
+            // 1.2 reads plain decimal digits as the same big integer.
+            out = big_int_digits(text);
+            if (out.empty()) return std::nullopt;
             break;
         case ResolvedKind::Float:
             format_float(old_reading.real, out);

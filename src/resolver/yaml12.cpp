@@ -5,22 +5,13 @@
 
 #include "resolver/resolver.hpp"
 #include "resolver/syntax.hpp"
+#include "support/core_tag.hpp"
 
 namespace quarvel {
 namespace resolver_detail {
 namespace {
 
-constexpr std::uint64_t kInt64Max = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-int digit_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return 99;
-}
-
-bool is_sign(char c) { return c == '+' || c == '-'; }
 
 // Index just past a run of decimal digits starting at i.
 std::size_t skip_digits(std::string_view s, std::size_t i) {
@@ -86,19 +77,7 @@ bool overflows(std::string_view s) {
     return position + exponent > 0;
 }
 
-bool words_equal(std::string_view text, std::string_view a, std::string_view b, std::string_view c) {
-    return text == a || text == b || text == c;
-}
-
-}  // namespace
-
-std::string_view core_tag_name(std::string_view tag) {
-    constexpr std::string_view kLong = "tag:yaml.org,2002:";
-    if (tag.starts_with(kLong)) return tag.substr(kLong.size());
-    if (tag.starts_with("!!")) return tag.substr(2);
-    return {};
-}
-
+// True when the text contains '.', 'e' or 'E' (the gate before any float parse).
 bool has_float_mark(std::string_view text) {
     for (char c : text) {
         if (c == '.' || c == 'e' || c == 'E') return true;
@@ -106,12 +85,12 @@ bool has_float_mark(std::string_view text) {
     return false;
 }
 
-bool accumulate_digits(std::string_view text, unsigned base, bool skip_underscores,
-                       std::uint64_t& magnitude) {
+// Adds the digits of `text` in `base` to `magnitude`; false on a non-digit, on
+// no digits at all, or when the magnitude would pass the signed 64-bit maximum.
+bool accumulate_digits(std::string_view text, unsigned base, std::uint64_t& magnitude) {
     bool any = false;
     for (char c : text) {
-        if (skip_underscores && c == '_') continue;
-        auto d = static_cast<unsigned>(digit_value(c));
+        unsigned d = digit_value(c);
         if (d >= base) return false;
         if (magnitude > (kInt64Max - d) / base) return false;
         magnitude = magnitude * base + d;
@@ -120,19 +99,28 @@ bool accumulate_digits(std::string_view text, unsigned base, bool skip_underscor
     return any;
 }
 
-bool is_decimal_integer(std::string_view text, bool skip_underscores) {
+// An optional sign, then decimal digits without a leading 0 unless the digits
+// are exactly "0".
+bool is_decimal_integer(std::string_view text) {
     std::size_t i = 0;
     if (i < text.size() && is_sign(text[i])) ++i;
     std::size_t digits = 0;
     bool leading_zero = false;
     for (; i < text.size(); ++i) {
         char c = text[i];
-        if (skip_underscores && c == '_') continue;
         if (!is_digit(c)) return false;
         if (digits == 0) leading_zero = c == '0';
         ++digits;
     }
     return digits == 1 || (digits > 1 && !leading_zero);
+}
+
+}  // namespace
+
+std::string_view core_tag_name(std::string_view tag) {
+    if (tag.starts_with(kCoreTagPrefix)) return tag.substr(kCoreTagPrefix.size());
+    if (tag.starts_with("!!")) return tag.substr(2);
+    return {};
 }
 
 double core_tagged_float(std::string_view text) {
@@ -148,11 +136,11 @@ Resolved resolve_core(std::string_view text, bool plain, std::string_view tag) {
             std::int64_t value = 0;
             if (parse_int_12(text, value)) return make_int(value);
             // Out of the 64-bit range: keep the digits rather than lose the number.
-            if (is_decimal_integer(text, false)) return make_big_int();
+            if (is_decimal_integer(text)) return make_big_int();
             return make_int(0);
         }
         if (name == "null") return make_null();
-        if (name == "bool") return make_bool(words_equal(text, "true", "True", "TRUE"));
+        if (name == "bool") return make_bool(is_one_of(text, "true", "True", "TRUE"));
         if (name == "float") return make_float(core_tagged_float(text));
         return make_str();
     }
@@ -168,13 +156,13 @@ Resolved resolve_core(std::string_view text, bool plain, std::string_view tag) {
             return text == "<<" ? make_merge() : make_str();
         case 'n':
         case 'N':
-            return words_equal(text, "null", "Null", "NULL") ? make_null() : make_str();
+            return is_one_of(text, "null", "Null", "NULL") ? make_null() : make_str();
         case 't':
         case 'T':
-            return words_equal(text, "true", "True", "TRUE") ? make_bool(true) : make_str();
+            return is_one_of(text, "true", "True", "TRUE") ? make_bool(true) : make_str();
         case 'f':
         case 'F':
-            return words_equal(text, "false", "False", "FALSE") ? make_bool(false) : make_str();
+            return is_one_of(text, "false", "False", "FALSE") ? make_bool(false) : make_str();
         case '+':
         case '-':
         case '.':
@@ -186,7 +174,7 @@ Resolved resolve_core(std::string_view text, bool plain, std::string_view tag) {
     if (text[0] != '.') {
         std::int64_t value = 0;
         if (parse_int_12(text, value)) return make_int(value);
-        if (is_decimal_integer(text, false)) return make_big_int();
+        if (is_decimal_integer(text)) return make_big_int();
     }
     if (auto special = match_inf_nan(text)) return make_float(*special);
     if (has_float_mark(text)) {
@@ -236,8 +224,8 @@ bool parse_int_12(std::string_view text, std::int64_t& out) {
         if (text[1] == 'x' || text[1] == 'X') base = 16;
         if (text[1] == 'o' || text[1] == 'O') base = 8;
         // A leading 0 without a prefix ("017") is not a 1.2 integer.
-        if (base == 0 || !accumulate_digits(text.substr(2), base, false, magnitude)) return false;
-    } else if (!accumulate_digits(text, 10, false, magnitude)) {
+        if (base == 0 || !accumulate_digits(text.substr(2), base, magnitude)) return false;
+    } else if (!accumulate_digits(text, 10, magnitude)) {
         return false;
     }
     out = apply_sign(magnitude, negative);

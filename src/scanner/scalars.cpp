@@ -478,7 +478,9 @@ Status Scanner::fetch_block_scalar(bool literal) {
         last_line_had_break = true;
     }
 
-    if (chomp == 0 && have_content) {
+    // Clip keeps the last content line's break, so it adds none when the
+    // input ends on that line: "a: |\n  x" is "x", as keep reads it too.
+    if (chomp == 0 && have_content && last_line_had_break) {
         out += '\n';
     } else if (chomp == 1) {
         if (have_content && last_line_had_break) out += '\n';

@@ -34,6 +34,8 @@ KNOWN = {
     "RZP5": "a block sequence or block mapping used as a mapping key is rejected",
     "V9D5": "a block sequence or block mapping used as a mapping key is rejected",
     "XW4D": "a block sequence or block mapping used as a mapping key is rejected",
+    "L24T/01": "clip adds no line feed when the input ends on a content line without a break,"
+    " as the Python loaders read it",
     "Y79Y/000": "a line holding only a tab is accepted as an empty line",
     "Y79Y/003": "a tab before content inside a flow collection is accepted as a separator",
     "Y79Y/004": "a tab between '-' and a nested '-' is accepted as a separator",

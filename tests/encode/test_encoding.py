@@ -111,9 +111,25 @@ def test_bool_is_not_an_int():
     assert q.to_json([True, 1]) == b"[true,1]"
 
 
-def test_lone_surrogate_becomes_replacement_character():
-    assert q.to_json("a\udc80b") == '"a\ufffdb"'.encode()
-    assert js({"\ud800": "\udfff\udfff"}) == {"\ufffd": "\ufffd\ufffd"}
+# A lone surrogate has an invalid 3-byte UTF-8 form; each byte becomes one
+# U+FFFD, as a replacing UTF-8 decoder reads it.
+REPLACED = "\ufffd" * 3
+
+
+@pytest.mark.parametrize(
+    "text, expected",
+    [
+        ("a\udc80b", "a" + REPLACED + "b"),
+        ("\ud800", REPLACED),
+        ("\udfff\udfff", REPLACED * 2),
+        ("\ud83d\ude00", REPLACED * 2),  # a pair as two code points is two lone surrogates
+        ("\u00e9\ud800\U0001f600", "\u00e9" + REPLACED + "\U0001f600"),
+    ],
+)
+def test_lone_surrogate_becomes_three_replacement_characters(text, expected):
+    assert text.encode("utf-8", "surrogatepass").decode("utf-8", "replace") == expected
+    assert js({text: text}) == {expected: expected}
+    assert roundtrip({text: [text]}) == {expected: [expected]}
 
 
 def test_str_subclass_with_failing_str_is_unprintable(monkeypatch):

@@ -26,6 +26,20 @@ class TestTypeMapping:
 
         assert loads("123_456_789_012_345_678_901", option=OPT_YAML_1_1) == 123456789012345678901
 
+    @pytest.mark.parametrize(
+        "text",
+        [
+            "1_" + "0" * 5000,  # past the interpreter's limit on decimal digits
+            "0x" + "f" * 4000,  # fewer characters, but more than 4300 decimal digits
+            "0x" + "f" * 100_000,  # too long to change base
+            "1" + ":00" * 3000,
+        ],
+    )
+    def test_too_big_int_stays_its_text(self, text):
+        from _quarvel import OPT_YAML_1_1
+
+        assert loads(text, option=OPT_YAML_1_1) == text
+
     def test_repeated_key_keeps_first_position_and_last_value(self):
         assert list(loads("a: 1\nb: 2\na: 3").items()) == [("a", 3), ("b", 2)]
 

@@ -125,12 +125,14 @@ YAML11_CASES = [
     ("1:30.5", 90.5),
     ("-1:30.5", -90.5),
     ("1:30e0", "1:30e0"),
-    ("1e5", 100000.0),
     ("-.inf", -math.inf),
     ("9223372036854775808", BIG),
     ("123_456_789_012_345_678_901", 123456789012345678901),
-    ("0xFFFFFFFFFFFFFFFFFF", "0xFFFFFFFFFFFFFFFFFF"),
     ("2001-12-14", "2001-12-14"),
+    # Where the two 1.1 modes part: a sign or an underscore at a leading dot.
+    ("-.5", -0.5),
+    ("+.5e+1", 5.0),
+    ("._5", 0.5),
 ]
 
 
@@ -141,10 +143,110 @@ def test_yaml11_plain(text, expected):
 
 @pytest.mark.parametrize(
     "text, expected",
-    [("y", "y"), ("n", "n"), ("Y", "Y"), ("yes", True), ("off", False), ("On", True), ("010", 8), ("1:30", 90)],
+    [
+        ("y", "y"),
+        ("n", "n"),
+        ("Y", "Y"),
+        ("yes", True),
+        ("off", False),
+        ("On", True),
+        ("010", 8),
+        ("1:30", 90),
+        # PyYAML takes no sign before a leading dot and wants a digit after it.
+        ("-.5", "-.5"),
+        ("+.5", "+.5"),
+        ("._5", "._5"),
+        (".5_", 0.5),
+    ],
 )
 def test_pyyaml_compat_plain(text, expected):
     assert_reads(text, expected, OPT_PYYAML_COMPAT)
+
+
+# The number forms of the YAML 1.1 type definitions, read alike in both 1.1 modes.
+NUMBERS_11 = [
+    # Base 60: the first part of an integer starts with 1-9, later parts are
+    # one or two digits up to 59; times of day with a leading zero stay text.
+    ("00:00:00", "00:00:00"),
+    ("01:30", "01:30"),
+    ("00:05", "00:05"),
+    ("0:30", "0:30"),
+    ("1:30", 90),
+    ("1:05", 65),
+    ("1:5", 65),
+    ("190:20:30", 685230),
+    ("-1:30", -90),
+    ("1_0:30", 630),
+    ("1:3_0", "1:3_0"),
+    ("1:030", "1:030"),
+    ("1:60", "1:60"),
+    ("1::30", "1::30"),
+    # An underscore may follow the first digit but never lead.
+    ("_1", "_1"),
+    ("-_1", "-_1"),
+    ("_0x1F", "_0x1F"),
+    ("1_", 1),
+    ("1__000", 1000),
+    ("0_", 0),
+    ("0_7", 7),
+    ("0_8", "0_8"),
+    ("0x_1F", 31),
+    ("0b_1_0", 2),
+    ("0x_", "0x_"),
+    ("0b", "0b"),
+    # Prefixes are lower case.
+    ("0X1F", "0X1F"),
+    ("0B101", "0B101"),
+    ("0o17", "0o17"),
+    # A float needs a dot, and its exponent a sign.
+    ("1e5", "1e5"),
+    ("1E+5", "1E+5"),
+    ("1.5e+3", 1500.0),
+    ("1.5E-3", 0.0015),
+    ("1.5e3", "1.5e3"),
+    ("1.e+2", 100.0),
+    ("1.", 1.0),
+    ("1_000.5", 1000.5),
+    ("1.5_", 1.5),
+    ("_1.5", "_1.5"),
+    ("1.5e+1_0", "1.5e+1_0"),
+    ("1.2.3", "1.2.3"),
+    ("-0.0", -0.0),
+    # Base 60 floats: the fraction belongs to the last part; the first part may be 0.
+    ("1:30.5", 90.5),
+    ("-1:30.5", -90.5),
+    ("0:30.5", 30.5),
+    ("00:00:01.5", 1.5),
+    ("1:5.5", 65.5),
+    ("1:30.", 90.0),
+    ("1:60.5", "1:60.5"),
+    ("1.5:30", "1.5:30"),
+    ("1:30.5e+1", "1:30.5e+1"),
+    ("-0:0.0", -0.0),
+    # Whatever form a number is written in, it keeps its value past 64 bits.
+    ("0xFFFFFFFFFFFFFFFFFF", 2**72 - 1),
+    ("-0x8000000000000000", -(2**63)),
+    ("0b" + "1" * 70, 2**70 - 1),
+    ("-0777777777777777777777777", -(8**24 - 1)),
+    ("99999999999999:00:00:00", 99999999999999 * 60**3),
+    ("1:00:00:00:00:00:00:00:00:00:00:00", 60**11),
+    ("-9223372036854775808", -BIG),
+]
+
+
+@pytest.mark.parametrize("option", [OPT_YAML_1_1, OPT_PYYAML_COMPAT])
+@pytest.mark.parametrize("text, expected", NUMBERS_11)
+def test_yaml11_number_forms(text, expected, option):
+    assert_reads(text, expected, option)
+
+
+def test_pyyaml_compat_keeps_times_of_day():
+    doc = "trigger:\n  platform: time\n  at: 00:00:00\nevery: 01:30\nlegacy: 1:30\n"
+    assert loads(doc, option=OPT_PYYAML_COMPAT) == {
+        "trigger": {"platform": "time", "at": "00:00:00"},
+        "every": "01:30",
+        "legacy": 90,
+    }
 
 
 TAGGED_CASES = [
@@ -168,6 +270,10 @@ TAGGED_CASES = [
     (OPT_YAML_1_1, "!!bool maybe", False),
     (OPT_YAML_1_1, "!!float x", 0.0),
     (OPT_YAML_1_1, "!!float 1:30.5", 90.5),
+    (OPT_YAML_1_1, "!!int 0xFFFFFFFFFFFFFFFFFF", 2**72 - 1),
+    (OPT_YAML_1_1, "!!int 00:30", 0),
+    (OPT_YAML_1_1, "!!float 1e5", 100000.0),
+    (OPT_PYYAML_COMPAT, "!!float -.5", -0.5),
     (OPT_PYYAML_COMPAT, "!!bool y", False),
 ]
 
@@ -242,6 +348,10 @@ class TestDifferenceWarnings:
             warning_for("010", "int", "str", 2, 4),
             warning_for("1_000", "int", "str", 6, 4),
         ]
+
+    def test_texts_that_1_1_reads_as_strings_raise_none(self, quarvel_warnings):
+        loads("a: 00:00:00\nb: 1e5\nc: 0X1F\nd: 1:30\n", option=self.WARN)
+        assert quarvel_warnings() == [warning_for("1:30", "int", "str", 4, 4)]
 
     def test_keys_are_checked_too(self, quarvel_warnings):
         loads("off: 1\n", option=self.WARN)

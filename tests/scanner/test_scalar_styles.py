@@ -137,8 +137,11 @@ def test_multiline_quoted_scalar_in_flow_has_no_indentation_bound():
         ("a: |-\n  x\n\n", "x"),
         ("a: |+\n  x\n\n\n", "x\n\n\n"),
         ("a: |\n  x\n\n\n", "x\n"),
-        ("a: |\n  x", "x\n"),  # clip adds the break the input lacks
+        # Input that ends on a content line has no break to clip or keep.
+        ("a: |\n  x", "x"),
+        ("a: |\n  x\n  y", "x\ny"),
         ("a: |+\n  x", "x"),
+        ("a: |\n  x\n\n", "x\n"),
         ("a: |\n\n  x\n", "\nx\n"),
         ("a: |\n   x\n  y\n", None),
         ("a: |2\n   x\n  y\n", " x\ny\n"),
@@ -172,6 +175,8 @@ def test_literal_block_scalars(text, value):
         ("a: >+\n  x\n  y\n\n", "x y\n\n"),
         ("a: >\n\n  x\n", "\nx\n"),
         ("a: >\n  x\n  \ty\n", "x\n\ty\n"),
+        ("a: >\n  x\n  y", "x y"),
+        ("a: >\n  x\n\n  y", "x\ny"),
     ],
 )
 def test_folded_block_scalars(text, value):

@@ -7,6 +7,7 @@
 #include "pyutil/errors.hpp"
 #include "pyutil/py_ref.hpp"
 #include "ffi/types.hpp"
+#include "resolver/resolver.hpp"
 #include "support/error.hpp"
 #include "support/seeded_hash.hpp"
 #include "support/stack.hpp"
@@ -152,17 +153,15 @@ private:
         return tuple.release();
     }
 
+    // A number past the interpreter's limit on decimal digits, or too long to
+    // change base, stays the text it was written as.
     PyObject* big_int(std::string_view text) {
-        std::string digits;
-        digits.reserve(text.size());
-        for (char c : text) {
-            if (c != '_') digits.push_back(c);
-        }
-        if (digits.find('\0') == std::string::npos) {
+        std::string digits = big_int_digits(text);
+        if (!digits.empty() && digits.find('\0') == std::string::npos) {
             if (PyObject* n = PyLong_FromString(digits.c_str(), nullptr, 10)) return n;
             PyErr_Clear();
         }
-        return new_str(digits);
+        return new_str(text);
     }
 
     PyObject* tagged(const YamlValue& v) {

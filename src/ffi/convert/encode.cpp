@@ -106,7 +106,9 @@ std::string type_name(PyTypeObject* type) {
     return std::string(p, static_cast<std::size_t>(size));
 }
 
-// UTF-8 of a str in which every lone surrogate becomes U+FFFD.
+// UTF-8 of a str with its lone surrogates replaced. A surrogate's 3-byte
+// UTF-8 form is invalid, and each of those bytes becomes one U+FFFD, as a
+// replacing UTF-8 decoder reads them: one surrogate gives three U+FFFD.
 std::string replace_surrogates(PyObject* s) {
     std::string out;
     const int kind = PyUnicode_KIND(s);
@@ -115,7 +117,11 @@ std::string replace_surrogates(PyObject* s) {
     out.reserve(static_cast<std::size_t>(n) + 8);
     for (Py_ssize_t i = 0; i < n; ++i) {
         Py_UCS4 cp = PyUnicode_READ(kind, data, i);
-        utf8::append(out, (cp >= 0xD800 && cp <= 0xDFFF) ? 0xFFFD : cp);
+        if (cp >= 0xD800 && cp <= 0xDFFF) {
+            for (int byte = 0; byte < 3; ++byte) utf8::append(out, 0xFFFD);
+        } else {
+            utf8::append(out, cp);
+        }
     }
     return out;
 }

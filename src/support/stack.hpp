@@ -44,7 +44,7 @@ decltype(auto) ensure_stack(F&& f) {
             std::remove_reference_t<F>* fn;
             alignas(R) unsigned char storage[sizeof(R)];
             bool done = false;
-        } frame{&f};
+        } frame{&f, {}};
         auto tramp = [](void* p) {
             auto* fr = static_cast<Frame*>(p);
             ::new (static_cast<void*>(fr->storage)) R((*fr->fn)());

@@ -179,7 +179,7 @@ PyObject* to_json_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwname
         written = write_json(*tree, settings, out);
         YamlValue dropped = std::move(*tree);
     }
-    if (!written) return raise(Error::conversion(written.error().message, conversion_kind::encode));
+    if (!written) return raise(written.error());
     return bytes_of(out);
 }
 

@@ -18,15 +18,6 @@
 
 using namespace quarvel;
 
-// Stand-in for the emitter's float spelling so this driver links on its own;
-// the upgrade checks below only read the spelling back.
-[[gnu::weak]] void quarvel::format_float(double x, std::string& out) {
-    char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf, x);
-    out.append(buf, r.ptr);
-    if (out.find_first_of(".eEn") == std::string::npos) out.append(".0");
-}
-
 namespace {
 
 int failures = 0;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "encode/emitter.hpp"
+#include "support/float_format.hpp"
 #include "support/stack.hpp"
 
 namespace quarvel {
@@ -290,60 +291,15 @@ private:
     std::string scratch_;
 };
 
-// Longest positional spelling: 309 integer digits, or "0." with 323 zeros
-// and up to 17 digits, plus a sign and ".0".
-constexpr std::size_t kMaxFloatText = 352;
-
 void put_float(double x, Sink& out) {
     if (!std::isfinite(x)) {
         out.put("null");
         return;
     }
-    // Shortest round-trip digits come from the scientific form; they are then
-    // laid out positionally (fixed notation in to_chars would print the exact
-    // binary value of large numbers instead of the shortest digits).
-    char sci[32];
-    char* sci_end = std::to_chars(sci, sci + sizeof sci, x, std::chars_format::scientific).ptr;
-    const char* s = sci;
-    char* p = out.room(kMaxFloatText);
-    if (*s == '-') {
-        *p++ = '-';
-        ++s;
-    }
-    char digits[20];
-    std::size_t count = 0;
-    for (; *s != 'e'; ++s) {
-        if (*s != '.') digits[count++] = *s;
-    }
-    ++s;  // 'e'
-    bool negative_exponent = *s == '-';
-    int exponent = 0;
-    for (++s; s != sci_end; ++s) exponent = exponent * 10 + (*s - '0');
-    if (negative_exponent) {
-        auto zeros = static_cast<std::size_t>(exponent - 1);
-        *p++ = '0';
-        *p++ = '.';
-        std::memset(p, '0', zeros);
-        p += zeros;
-        std::memcpy(p, digits, count);
-        p += count;
-    } else {
-        auto int_len = static_cast<std::size_t>(exponent) + 1;
-        if (int_len >= count) {
-            std::memcpy(p, digits, count);
-            std::memset(p + count, '0', int_len - count);
-            p += int_len;
-            *p++ = '.';
-            *p++ = '0';
-        } else {
-            std::memcpy(p, digits, int_len);
-            p += int_len;
-            *p++ = '.';
-            std::memcpy(p, digits + int_len, count - int_len);
-            p += count - int_len;
-        }
-    }
-    out.commit(p);
+    char digits[kMaxFloatDigits];
+    FloatShape shape;
+    shortest_digits(x, digits, shape);
+    out.commit(write_positional(shape, digits, out.room(kMaxPositionalFloat)));
 }
 
 // Escapes [p, stop) into dst, which has room for 6 bytes per input byte

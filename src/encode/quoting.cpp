@@ -89,7 +89,9 @@ bool is_number_kind(ResolvedKind k) {
     return k == ResolvedKind::Int || k == ResolvedKind::BigInt || k == ResolvedKind::Float;
 }
 
-// Check 8: text that either reader would take for a number.
+// Text that a YAML 1.2 or a YAML 1.1 reader would take for a number, so it
+// must be quoted to stay a string; YAML 1.1's base-60 forms (with ':') are
+// left plain.
 bool reads_as_number(std::string_view text) {
     if (!may_be_number(text)) return false;
     if (is_number_kind(resolve(ResolverMode::Core12, text, true).kind)) return true;
@@ -180,7 +182,9 @@ bool needs_quotes(std::string_view text, const TextTraits& traits) {
     if (is_reserved_word(text)) return true;
     const char first = text.front();
     const char last = text.back();
-    if (byte_class(first) & (kStartIndicator | kControl)) return true;  // checks 4 and 6
+    // The first-byte check: an indicator, a space or a tab cannot begin a plain
+    // scalar, and a control byte rules plain out here as it does anywhere else.
+    if (byte_class(first) & (kStartIndicator | kControl)) return true;
     if (last == ' ' || last == '\t') return true;
     if (traits.inner_indicator) return true;
     if ((first >= '0' && first <= '9') || first == '+' || first == '.') {

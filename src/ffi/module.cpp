@@ -2,6 +2,7 @@
 #include <exception>
 
 #include "ffi/functions.hpp"
+#include "pyutil/errors.hpp"
 #include "pyutil/py_ref.hpp"
 #include "pyutil/stack_protection.hpp"
 #include "ffi/types.hpp"
@@ -131,7 +132,7 @@ int exec_module(PyObject* module) noexcept {
     try {
         return exec_module_body(module);
     } catch (...) {
-        PyErr_SetString(PyExc_SystemError, "uncaught panic at ffi boundary");
+        raise_internal_fault();
         return -1;
     }
 }

@@ -20,6 +20,13 @@ constexpr const char* kClassNames[] = {
 };
 constexpr int kClassCount = sizeof(kClassNames) / sizeof(kClassNames[0]);
 
+// Where every internal fault ends: SystemError with the fault's message. A C
+// string, so that the trap for escaped C++ exceptions needs no allocation.
+PyObject* raise_internal(const char* message) noexcept {
+    PyErr_SetString(PyExc_SystemError, message);
+    return nullptr;
+}
+
 // Once-only cells: a racing thread's value is simply discarded.
 std::atomic<PyObject*> g_classes[kClassCount];
 
@@ -29,9 +36,7 @@ PyObject* load_class(const char* name) {
     if (module) cls = Ref(PyObject_GetAttrString(module.get(), name));
     if (!cls || !PyType_Check(cls.get())) {
         PyErr_Clear();
-        std::string message = std::string("failed to import exception quarvel.exceptions.") + name;
-        PyErr_SetString(PyExc_SystemError, message.c_str());
-        return nullptr;
+        return raise(Error::internal(std::string("failed to import exception quarvel.exceptions.") + name));
     }
     return cls.release();
 }
@@ -127,11 +132,10 @@ PyObject* exception_class(ExcClass which) {
 PyObject* raise(const Error& e) {
     switch (e.family) {
         case ErrorFamily::Python:
-            if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "error reported without an exception");
-            return nullptr;
+            if (PyErr_Occurred()) return nullptr;
+            return raise_internal("error reported without an exception");
         case ErrorFamily::Internal:
-            PyErr_SetString(PyExc_SystemError, e.message.c_str());
-            return nullptr;
+            return raise_internal(e.message.c_str());
         case ErrorFamily::Memory:
             PyErr_SetString(PyExc_MemoryError, e.message.c_str());
             return nullptr;
@@ -205,7 +209,7 @@ PyObject* raise_internal_fault() noexcept {
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (...) {
-        PyErr_SetString(PyExc_SystemError, "uncaught panic at ffi boundary");
+        raise_internal("uncaught panic at ffi boundary");
     }
     return nullptr;
 }

@@ -35,7 +35,9 @@ PyObject* raise(const Error& error);
 // logging.getLogger("quarvel").warning(text) for each text; never raises.
 void log_warnings(const Warnings& warnings);
 
-// Turns a C++ exception that reached the boundary into a Python exception.
+// The trap for a C++ exception that reached the boundary (call it only inside a
+// catch block): std::bad_alloc becomes MemoryError, anything else the internal
+// fault "uncaught panic at ffi boundary". Always returns null.
 PyObject* raise_internal_fault() noexcept;
 
 // Ends a call whose stack ran out: whatever it returned (a new reference or

@@ -1,5 +1,5 @@
 // Error values carried from every stage to the module boundary, where one
-// function (ffi/errors.cpp) turns them into Python exceptions.
+// function (raise in pyutil/errors.cpp) turns them into Python exceptions.
 #pragma once
 
 #include <cstdint>
@@ -98,6 +98,14 @@ struct Error {
         e.message = std::move(message);
         return e;
     }
+    // A fault inside the library: a state the code should never reach, or a
+    // piece of the module's own setup that is missing. Every such fault is
+    // reported this way, as a value returned up to the module boundary like any
+    // other error, where it becomes SystemError(message). Nothing is thrown and
+    // nothing aborts. The one other path is the trap at each entry point
+    // (py::guarded, py::raise_internal_fault) for a C++ exception that escapes
+    // anyway, such as std::bad_alloc from the standard library; it ends in the
+    // same SystemError, with a fixed message, or in MemoryError.
     static Error internal(std::string message) {
         Error e;
         e.family = ErrorFamily::Internal;

@@ -64,7 +64,7 @@ decltype(auto) ensure_stack(F&& f) {
         struct Frame {
             std::remove_reference_t<F>* fn;
             alignas(R) unsigned char storage[sizeof(R)];
-        } frame{&f};
+        } frame{&f, {}};
         auto tramp = [](void* p) {
             auto* fr = static_cast<Frame*>(p);
             ::new (static_cast<void*>(fr->storage)) R((*fr->fn)());

@@ -93,6 +93,17 @@ def test_importing_the_module_does_not_import_the_exceptions():
     assert out.stdout.strip() == "quarvel.exceptions"
 
 
+def test_a_missing_exception_class_is_an_internal_fault():
+    code = (
+        "import sys, types, _quarvel\n"
+        "import quarvel\n"
+        "sys.modules['quarvel.exceptions'] = types.ModuleType('quarvel.exceptions')\n"
+        "try:\n    _quarvel.loads('a: [')\nexcept SystemError as e:\n    print(e)\n"
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    assert out.stdout.strip() == "failed to import exception quarvel.exceptions.QuarvelParseError"
+
+
 class TestQuarvelTag:
     def test_attributes_and_repr(self):
         t = _quarvel.QuarvelTag("!mytag", [1])

@@ -10,7 +10,7 @@ constexpr const char* kDumpIncludesKeywords[] = {"include_dir"};
 constexpr Signature kDumpIncludesSig{"dump_includes", "doc", kDumpIncludesKeywords};
 constexpr Signature kDumpIncludesMapSig{"dump_includes_map", "doc", {}};
 
-PyObject* needs_document(PyObject* doc) {
+PyObject* needs_document(PyObject* /*doc*/) {
     PyErr_SetString(PyExc_NotImplementedError, "writing include trees back is not available in this build");
     return nullptr;
 }

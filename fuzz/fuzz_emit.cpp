@@ -2,8 +2,8 @@
 // as JSON it must at least be YAML that decodes.
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "fuzz_options.hpp"
@@ -33,7 +33,8 @@ bool same_tree(const quarvel::YamlValue& a, const quarvel::YamlValue& b) {
 // A tag that neither reads back as written nor fits the verbatim form (it
 // holds a '>') has no YAML spelling; such trees are not compared.
 bool tags_writable(const quarvel::YamlValue& v) {
-    if (v.kind == quarvel::ValueKind::Tagged && quarvel::tag_spelling(v.text) == quarvel::TagSpelling::None)
+    if (v.kind == quarvel::ValueKind::Tagged &&
+        quarvel::tag_spelling(v.text) == quarvel::TagSpelling::None)
         return false;
     for (const auto& c : v.children)
         if (!tags_writable(c)) return false;
@@ -49,7 +50,8 @@ std::size_t depth_of(const quarvel::YamlValue& v) {
     return d + 1;
 }
 
-void check_yaml_round_trip(const quarvel::YamlValue& doc, const quarvel::EmitterSettings& settings) {
+void check_yaml_round_trip(const quarvel::YamlValue& doc,
+                           const quarvel::EmitterSettings& settings) {
     std::string out;
     if (!quarvel::emit_yaml(doc, settings, out)) return;  // out of stack: nothing to compare
     auto again = quarvel::decode(out, {});
@@ -78,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!decoded) return 0;
     auto settings = quarvel::fuzz::emitter_settings(in.layout);
     for (const auto& doc : decoded->documents) {
-        if (tags_writable(doc) && depth_of(doc) < quarvel::kMaxDepth - 10) check_yaml_round_trip(doc, settings);
+        if (tags_writable(doc) && depth_of(doc) < quarvel::kMaxDepth - 10)
+            check_yaml_round_trip(doc, settings);
         check_json(doc);
     }
     return 0;

@@ -29,7 +29,9 @@ namespace {
 
 bool g_plain = false;
 
-void put_string(std::string& out, std::string_view s) { json_string(s, out); }
+void put_string(std::string& out, std::string_view s) {
+    json_string(s, out);
+}
 
 void put_value(std::string& out, const YamlValue& v);
 
@@ -49,10 +51,18 @@ void put_key(std::string& out, const YamlValue& k) {
 
 void put_value(std::string& out, const YamlValue& v) {
     switch (v.kind) {
-        case ValueKind::Null: out += "null"; return;
-        case ValueKind::Bool: out += v.boolean ? "true" : "false"; return;
-        case ValueKind::Int: out += std::to_string(v.integer); return;
-        case ValueKind::BigInt: out += v.text; return;
+        case ValueKind::Null:
+            out += "null";
+            return;
+        case ValueKind::Bool:
+            out += v.boolean ? "true" : "false";
+            return;
+        case ValueKind::Int:
+            out += std::to_string(v.integer);
+            return;
+        case ValueKind::BigInt:
+            out += v.text;
+            return;
         case ValueKind::Float: {
             if (std::isnan(v.real)) {
                 out += "NaN";
@@ -67,7 +77,9 @@ void put_value(std::string& out, const YamlValue& v) {
             }
             return;
         }
-        case ValueKind::String: put_string(out, v.text); return;
+        case ValueKind::String:
+            put_string(out, v.text);
+            return;
         case ValueKind::Sequence:
             out.push_back('[');
             for (std::size_t i = 0; i < v.children.size(); ++i) {
@@ -108,15 +120,24 @@ int main(int argc, char** argv) {
     int bench = 0;
     for (int i = 1; i < argc; ++i) {
         std::string_view a = argv[i];
-        if (a == "--yaml11") options.mode = ResolverMode::Yaml11;
-        else if (a == "--pyyaml") options.mode = ResolverMode::PyYaml;
-        else if (a == "--warn11") options.warn_1_1 = true;
-        else if (a == "--dup-error") options.duplicate_keys_error = true;
-        else if (a == "--dup-warn") options.duplicate_keys_warn = true;
-        else if (a == "--reject-complex") options.reject_complex_keys = true;
-        else if (a == "--plain") g_plain = true;
-        else if (a == "--bench" && i + 1 < argc) bench = std::atoi(argv[++i]);
-        else path = argv[i];
+        if (a == "--yaml11")
+            options.mode = ResolverMode::Yaml11;
+        else if (a == "--pyyaml")
+            options.mode = ResolverMode::PyYaml;
+        else if (a == "--warn11")
+            options.warn_1_1 = true;
+        else if (a == "--dup-error")
+            options.duplicate_keys_error = true;
+        else if (a == "--dup-warn")
+            options.duplicate_keys_warn = true;
+        else if (a == "--reject-complex")
+            options.reject_complex_keys = true;
+        else if (a == "--plain")
+            g_plain = true;
+        else if (a == "--bench" && i + 1 < argc)
+            bench = std::atoi(argv[++i]);
+        else
+            path = argv[i];
     }
     if (path == nullptr) {
         std::fprintf(stderr, "usage: decode_dump [options] FILE\n");

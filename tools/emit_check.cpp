@@ -68,11 +68,21 @@ struct JsonReader {
             }
             c = s[i++];
             switch (c) {
-                case 'n': out += '\n'; break;
-                case 't': out += '\t'; break;
-                case 'r': out += '\r'; break;
-                case 'b': out += '\b'; break;
-                case 'f': out += '\f'; break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
                 case 'u': {
                     unsigned cp = hex4();
                     if (cp >= 0xD800 && cp < 0xDC00 && s.substr(i, 2) == "\\u") {
@@ -82,7 +92,8 @@ struct JsonReader {
                     put_utf8(out, cp);
                     break;
                 }
-                default: out += c;
+                default:
+                    out += c;
             }
         }
         ++i;
@@ -91,10 +102,12 @@ struct JsonReader {
     }
     YamlValue number() {
         std::size_t start = i;
-        while (i < s.size() && std::string_view("+-0123456789.eE").find(s[i]) != std::string_view::npos)
+        while (i < s.size() &&
+               std::string_view("+-0123456789.eE").find(s[i]) != std::string_view::npos)
             ++i;
         std::string t(s.substr(start, i - start));
-        if (t.find_first_of(".eE") != std::string::npos) return YamlValue::from_float(std::strtod(t.c_str(), nullptr));
+        if (t.find_first_of(".eE") != std::string::npos)
+            return YamlValue::from_float(std::strtod(t.c_str(), nullptr));
         return YamlValue::from_int(std::strtoll(t.c_str(), nullptr, 10));
     }
     YamlValue object() {
@@ -174,18 +187,30 @@ quarvel::EmitterSettings parse_settings(int argc, char** argv) {
     quarvel::EmitterSettings st;
     for (int a = 1; a < argc; ++a) {
         std::string arg = argv[a];
-        if (arg.starts_with("bench=")) g_bench = std::stoi(arg.substr(6));
-        else if (arg.starts_with("indent=")) st.indent = std::stoul(arg.substr(7));
-        else if (arg.starts_with("width=")) st.width = std::stoull(arg.substr(6));
-        else if (arg == "null=keyword") st.null_style = quarvel::NullStyle::Keyword;
-        else if (arg == "null=tilde") st.null_style = quarvel::NullStyle::Tilde;
-        else if (arg == "null=empty") st.null_style = quarvel::NullStyle::Empty;
-        else if (arg == "sort") st.sort_keys = true;
-        else if (arg == "flow") st.flow = true;
-        else if (arg == "start") st.explicit_start = true;
-        else if (arg == "end") st.explicit_end = true;
-        else if (arg == "single") st.prefer_double_quotes = false;
-        else if (arg == "indentless") st.indentless = true;
+        if (arg.starts_with("bench="))
+            g_bench = std::stoi(arg.substr(6));
+        else if (arg.starts_with("indent="))
+            st.indent = std::stoul(arg.substr(7));
+        else if (arg.starts_with("width="))
+            st.width = std::stoull(arg.substr(6));
+        else if (arg == "null=keyword")
+            st.null_style = quarvel::NullStyle::Keyword;
+        else if (arg == "null=tilde")
+            st.null_style = quarvel::NullStyle::Tilde;
+        else if (arg == "null=empty")
+            st.null_style = quarvel::NullStyle::Empty;
+        else if (arg == "sort")
+            st.sort_keys = true;
+        else if (arg == "flow")
+            st.flow = true;
+        else if (arg == "start")
+            st.explicit_start = true;
+        else if (arg == "end")
+            st.explicit_end = true;
+        else if (arg == "single")
+            st.prefer_double_quotes = false;
+        else if (arg == "indentless")
+            st.indentless = true;
         else {
             std::fprintf(stderr, "unknown argument %s\n", arg.c_str());
             std::exit(2);
@@ -212,7 +237,8 @@ int main(int argc, char** argv) {
                 if (!quarvel::emit_yaml(v, st, out)) return 1;
             }
             std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
-            std::printf("%zu bytes, %.3f ms per emission\n", out.size(), dt.count() * 1000 / g_bench);
+            std::printf("%zu bytes, %.3f ms per emission\n", out.size(),
+                        dt.count() * 1000 / g_bench);
             continue;
         }
         out.clear();

@@ -233,8 +233,8 @@ void check_cases() {
         Resolved r = resolve(c.mode, c.text, c.plain, c.tag);
         std::string got = describe(r, c.text);
         if (got != c.expect) {
-            std::printf("FAIL mode %d '%s' tag '%s' plain %d: got %s, want %s\n", int(c.mode), c.text,
-                        c.tag, c.plain, got.c_str(), c.expect);
+            std::printf("FAIL mode %d '%s' tag '%s' plain %d: got %s, want %s\n", int(c.mode),
+                        c.text, c.tag, c.plain, got.c_str(), c.expect);
             ++failures;
         }
     }
@@ -268,9 +268,11 @@ void check_modes() {
     auto warn = [](ResolverMode m, const char* t, bool plain = true, const char* tag = "") {
         return difference_warning(m, t, plain, tag, 2, 4).value_or("-");
     };
-    expect_eq(warn(M1, "yes"), "YAML 1.1 syntax 'yes' resolves as bool in 1.1 but str in 1.2 at line 3, column 5",
+    expect_eq(warn(M1, "yes"),
+              "YAML 1.1 syntax 'yes' resolves as bool in 1.1 but str in 1.2 at line 3, column 5",
               "warn yes");
-    expect_eq(warn(M1, "010"), "YAML 1.1 syntax '010' resolves as int in 1.1 but str in 1.2 at line 3, column 5",
+    expect_eq(warn(M1, "010"),
+              "YAML 1.1 syntax '010' resolves as int in 1.1 but str in 1.2 at line 3, column 5",
               "warn 010");
     expect_eq(warn(M1, "0o17"), "-", "warn 0o17");
     expect_eq(warn(M1, "0x10"), "-", "same kind");
@@ -326,10 +328,12 @@ void check_float_round_trip() {
         bool ok = parse_decimal_float(s, ours);
         char* end = nullptr;
         double theirs = std::strtod(s.c_str(), &end);
-        bool full = end == s.c_str() + s.size() && s.find_first_of("0123456789") != std::string::npos;
+        bool full =
+            end == s.c_str() + s.size() && s.find_first_of("0123456789") != std::string::npos;
         // strtod takes "1e" partially and ".e1" not at all; only full, valid parses compare.
         if (ok && (!full || std::memcmp(&ours, &theirs, sizeof ours) != 0)) {
-            std::printf("FAIL float syntax '%s': ours %.17g strtod %.17g\n", s.c_str(), ours, theirs);
+            std::printf("FAIL float syntax '%s': ours %.17g strtod %.17g\n", s.c_str(), ours,
+                        theirs);
             ++failures;
             return;
         }
@@ -389,7 +393,8 @@ std::string naive_json_string(std::string_view t) {
 
 void check_json_string_random() {
     std::mt19937 rng(7);
-    const unsigned char pool[] = {'a', 'b', ' ', '"', '\\', '\n', 0x01, 0x1f, 0x7f, 0xE2, 0x80, 0xA8, 0xA9, 0xC3, 0xA9};
+    const unsigned char pool[] = {'a',  'b',  ' ',  '"',  '\\', '\n', 0x01, 0x1f,
+                                  0x7f, 0xE2, 0x80, 0xA8, 0xA9, 0xC3, 0xA9};
     for (int i = 0; i < 100000; ++i) {
         std::string s(rng() % 40, 'x');
         for (char& c : s) c = rng() % 3 ? 'x' : char(pool[rng() % sizeof pool]);
@@ -418,7 +423,8 @@ void check_json() {
     expect_eq(jf(123.456), "123.456", "123.456");
     expect_eq(jf(1e-7), "0.0000001", "1e-7");
     expect_eq(jf(1e300), "1" + std::string(300, '0') + ".0", "1e300");
-    expect_eq(jf(1.7976931348623157e308), "17976931348623157" + std::string(292, '0') + ".0", "max");
+    expect_eq(jf(1.7976931348623157e308), "17976931348623157" + std::string(292, '0') + ".0",
+              "max");
     expect_eq(jf(5e-324), "0." + std::string(323, '0') + "5", "min");
     expect_eq(jf(NAN), "null", "nan");
     expect_eq(jf(-INFINITY), "null", "-inf");
@@ -443,7 +449,8 @@ void check_json() {
     bad.add_entry(YamlValue::string("ok"), YamlValue::from_int(1));
     bad.add_entry(YamlValue::tagged("!t", YamlValue::sequence()), YamlValue::null());
     expect_eq(json(bad), "ERROR a collection cannot be a JSON object key", "collection key");
-    expect_eq(json(bad, 0, true), "ERROR a collection cannot be a JSON object key", "collection key sorted");
+    expect_eq(json(bad, 0, true), "ERROR a collection cannot be a JSON object key",
+              "collection key sorted");
 
     YamlValue deep = YamlValue::from_int(0);
     for (int i = 0; i < 200000; ++i) {
@@ -459,8 +466,9 @@ void check_json() {
 }
 
 void bench() {
-    const char* texts[] = {"hello world", "name", "true", "42", "-17", "3.14159", "1e10", "null",
-                           "2023-01-01", "some longer value here", "0x1F", "~", "False", "12345678"};
+    const char* texts[] = {"hello world", "name", "true",  "42",         "-17",
+                           "3.14159",     "1e10", "null",  "2023-01-01", "some longer value here",
+                           "0x1F",        "~",    "False", "12345678"};
     constexpr int kRounds = 2'000'000;
     for (ResolverMode m : {M0, M1}) {
         auto start = std::chrono::steady_clock::now();
@@ -468,9 +476,11 @@ void bench() {
         for (int i = 0; i < kRounds; ++i) {
             for (const char* t : texts) sink += static_cast<unsigned>(resolve(m, t, true).kind);
         }
-        double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
-        std::printf("mode %d: %.1f ns per scalar (%llu)\n", int(m), ns / (kRounds * std::size(texts)),
-                    static_cast<unsigned long long>(sink));
+        double ns =
+            std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start)
+                .count();
+        std::printf("mode %d: %.1f ns per scalar (%llu)\n", int(m),
+                    ns / (kRounds * std::size(texts)), static_cast<unsigned long long>(sink));
     }
 }
 
@@ -483,7 +493,9 @@ int main(int argc, char** argv) {
     }
     if (argc > 2) {
         auto mode = static_cast<ResolverMode>(std::atoi(argv[1]));
-        for (int i = 2; i < argc; ++i) std::printf("%s -> %s\n", argv[i], describe(resolve(mode, argv[i], true), argv[i]).c_str());
+        for (int i = 2; i < argc; ++i)
+            std::printf("%s -> %s\n", argv[i],
+                        describe(resolve(mode, argv[i], true), argv[i]).c_str());
         return 0;
     }
     check_cases();

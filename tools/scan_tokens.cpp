@@ -16,26 +16,46 @@ namespace {
 const char* kind_name(quarvel::TokenKind k) {
     using K = quarvel::TokenKind;
     switch (k) {
-        case K::StreamStart: return "StreamStart";
-        case K::StreamEnd: return "StreamEnd";
-        case K::DocumentStart: return "DocumentStart";
-        case K::DocumentEnd: return "DocumentEnd";
-        case K::Directive: return "Directive";
-        case K::BlockMappingStart: return "BlockMappingStart";
-        case K::BlockSequenceStart: return "BlockSequenceStart";
-        case K::BlockEnd: return "BlockEnd";
-        case K::BlockEntry: return "BlockEntry";
-        case K::FlowMappingStart: return "FlowMappingStart";
-        case K::FlowMappingEnd: return "FlowMappingEnd";
-        case K::FlowSequenceStart: return "FlowSequenceStart";
-        case K::FlowSequenceEnd: return "FlowSequenceEnd";
-        case K::FlowEntry: return "FlowEntry";
-        case K::Key: return "Key";
-        case K::Value: return "Value";
-        case K::Anchor: return "Anchor";
-        case K::Alias: return "Alias";
-        case K::Tag: return "Tag";
-        case K::Scalar: return "Scalar";
+        case K::StreamStart:
+            return "StreamStart";
+        case K::StreamEnd:
+            return "StreamEnd";
+        case K::DocumentStart:
+            return "DocumentStart";
+        case K::DocumentEnd:
+            return "DocumentEnd";
+        case K::Directive:
+            return "Directive";
+        case K::BlockMappingStart:
+            return "BlockMappingStart";
+        case K::BlockSequenceStart:
+            return "BlockSequenceStart";
+        case K::BlockEnd:
+            return "BlockEnd";
+        case K::BlockEntry:
+            return "BlockEntry";
+        case K::FlowMappingStart:
+            return "FlowMappingStart";
+        case K::FlowMappingEnd:
+            return "FlowMappingEnd";
+        case K::FlowSequenceStart:
+            return "FlowSequenceStart";
+        case K::FlowSequenceEnd:
+            return "FlowSequenceEnd";
+        case K::FlowEntry:
+            return "FlowEntry";
+        case K::Key:
+            return "Key";
+        case K::Value:
+            return "Value";
+        case K::Anchor:
+            return "Anchor";
+        case K::Alias:
+            return "Alias";
+        case K::Tag:
+            return "Tag";
+        case K::Scalar:
+            return "Scalar";
     }
     return "?";
 }
@@ -43,11 +63,16 @@ const char* kind_name(quarvel::TokenKind k) {
 const char* style_name(quarvel::ScalarStyle s) {
     using S = quarvel::ScalarStyle;
     switch (s) {
-        case S::Plain: return "plain";
-        case S::SingleQuoted: return "single";
-        case S::DoubleQuoted: return "double";
-        case S::Literal: return "literal";
-        case S::Folded: return "folded";
+        case S::Plain:
+            return "plain";
+        case S::SingleQuoted:
+            return "single";
+        case S::DoubleQuoted:
+            return "double";
+        case S::Literal:
+            return "literal";
+        case S::Folded:
+            return "folded";
     }
     return "?";
 }
@@ -55,12 +80,20 @@ const char* style_name(quarvel::ScalarStyle s) {
 std::string escape(std::string_view text) {
     std::string out;
     for (unsigned char c : text) {
-        if (c == '\n') out += "\\n";
-        else if (c == '\t') out += "\\t";
-        else if (c == '\r') out += "\\r";
-        else if (c == '\\') out += "\\\\";
-        else if (c < 0x20) { char b[8]; std::snprintf(b, sizeof b, "\\x%02x", c); out += b; }
-        else out += static_cast<char>(c);
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\\')
+            out += "\\\\";
+        else if (c < 0x20) {
+            char b[8];
+            std::snprintf(b, sizeof b, "\\x%02x", c);
+            out += b;
+        } else
+            out += static_cast<char>(c);
     }
     return out;
 }

@@ -6,10 +6,17 @@ void AnchorTable::define(std::string_view name, const YamlValue& node) {
     Entry e;
     e.kind = node.kind;
     switch (node.kind) {
-        case ValueKind::Bool: e.boolean = node.boolean; break;
-        case ValueKind::Int: e.integer = node.integer; break;
-        case ValueKind::Float: e.real = node.real; break;
-        default: break;
+        case ValueKind::Bool:
+            e.boolean = node.boolean;
+            break;
+        case ValueKind::Int:
+            e.integer = node.integer;
+            break;
+        case ValueKind::Float:
+            e.real = node.real;
+            break;
+        default:
+            break;
     }
     e.text = node.text;
     e.children = node.children.data();
@@ -39,10 +46,17 @@ YamlValue AnchorTable::Entry::materialize() const {
     YamlValue v;
     v.kind = kind;
     switch (kind) {
-        case ValueKind::Bool: v.boolean = boolean; break;
-        case ValueKind::Int: v.integer = integer; break;
-        case ValueKind::Float: v.real = real; break;
-        default: break;
+        case ValueKind::Bool:
+            v.boolean = boolean;
+            break;
+        case ValueKind::Int:
+            v.integer = integer;
+            break;
+        case ValueKind::Float:
+            v.real = real;
+            break;
+        default:
+            break;
     }
     v.text = text;
     if (child_count != 0) v.children.assign(children, children + child_count);

@@ -16,7 +16,7 @@
 namespace quarvel {
 
 class AnchorTable {
-public:
+  public:
     struct Entry {
         ValueKind kind = ValueKind::Null;
         bool boolean = false;
@@ -35,7 +35,7 @@ public:
     Entry* find(std::string_view name);
     void clear() { table_.clear(); }
 
-private:
+  private:
     SeededMap<Entry> table_;
 };
 

@@ -5,11 +5,11 @@
 #include <string_view>
 #include <vector>
 
-#include "value/value.hpp"
 #include "resolver/resolver.hpp"
 #include "support/arena.hpp"
 #include "support/error.hpp"
 #include "support/limits.hpp"
+#include "value/value.hpp"
 
 namespace quarvel {
 

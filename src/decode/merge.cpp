@@ -24,7 +24,7 @@ bool apply_to_child(YamlValue& child) {
 }
 
 class MappingMerger {
-public:
+  public:
     explicit MappingMerger(YamlValue& mapping) : mapping_(mapping) {}
 
     // False when the stack ran out while comparing keys; the mapping is
@@ -54,7 +54,7 @@ public:
         return !out_of_stack_;
     }
 
-private:
+  private:
     // Whether the key was new; false as well once the stack ran out.
     bool mark_present(const YamlValue& key) {
         text_.clear();
@@ -77,8 +77,11 @@ private:
 
     void merge_source(YamlValue&& source) {
         switch (source.kind) {
-            case ValueKind::Null: return;
-            case ValueKind::Mapping: merge_mapping(std::move(source)); return;
+            case ValueKind::Null:
+                return;
+            case ValueKind::Mapping:
+                merge_mapping(std::move(source));
+                return;
             case ValueKind::Sequence: {
                 std::vector<YamlValue> rejected;
                 for (auto& item : source.children) {
@@ -88,10 +91,13 @@ private:
                     else if (item.kind != ValueKind::Null)
                         rejected.push_back(std::move(item));
                 }
-                if (!rejected.empty()) unmerged_.push_back(YamlValue::sequence(std::move(rejected)));
+                if (!rejected.empty())
+                    unmerged_.push_back(YamlValue::sequence(std::move(rejected)));
                 return;
             }
-            default: unmerged_.push_back(std::move(source)); return;
+            default:
+                unmerged_.push_back(std::move(source));
+                return;
         }
     }
 
@@ -121,12 +127,15 @@ bool apply(YamlValue& v) {
             }
             return !has_merge || MappingMerger(v).run();
         }
-        default: return true;
+        default:
+            return true;
     }
 }
 
 }  // namespace
 
-bool apply_merge_keys(YamlValue& root) { return apply_to_child(root); }
+bool apply_merge_keys(YamlValue& root) {
+    return apply_to_child(root);
+}
 
 }  // namespace quarvel

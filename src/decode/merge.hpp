@@ -9,7 +9,9 @@ namespace quarvel {
 
 inline constexpr std::string_view kMergeTag = "tag:yaml.org,2002:merge";
 
-inline YamlValue merge_placeholder() { return YamlValue::tagged(kMergeTag, YamlValue::string("<<")); }
+inline YamlValue merge_placeholder() {
+    return YamlValue::tagged(kMergeTag, YamlValue::string("<<"));
+}
 
 inline bool is_merge_placeholder(const YamlValue& v) {
     return v.kind == ValueKind::Tagged && v.text == kMergeTag;

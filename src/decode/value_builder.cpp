@@ -44,13 +44,21 @@ YamlValue ValueBuilder::resolve_scalar(std::string_view text, bool plain, const 
         if (auto w = difference_warning(options_.mode, text, plain, tag, mark.line, mark.column))
             warnings_.push_back(std::move(*w));
     switch (r.kind) {
-        case ResolvedKind::Null: return YamlValue::null();
-        case ResolvedKind::Bool: return YamlValue::from_bool(r.boolean);
-        case ResolvedKind::Int: return YamlValue::from_int(r.integer);
-        case ResolvedKind::BigInt: return YamlValue::big_int(text);
-        case ResolvedKind::Float: return YamlValue::from_float(r.real);
-        case ResolvedKind::Str: return YamlValue::string(text);
-        case ResolvedKind::Merge: saw_merge_ = true; return merge_placeholder();
+        case ResolvedKind::Null:
+            return YamlValue::null();
+        case ResolvedKind::Bool:
+            return YamlValue::from_bool(r.boolean);
+        case ResolvedKind::Int:
+            return YamlValue::from_int(r.integer);
+        case ResolvedKind::BigInt:
+            return YamlValue::big_int(text);
+        case ResolvedKind::Float:
+            return YamlValue::from_float(r.real);
+        case ResolvedKind::Str:
+            return YamlValue::string(text);
+        case ResolvedKind::Merge:
+            saw_merge_ = true;
+            return merge_placeholder();
     }
     return YamlValue::string(text);
 }

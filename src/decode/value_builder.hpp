@@ -19,7 +19,7 @@
 namespace quarvel {
 
 class ValueBuilder {
-public:
+  public:
     using Node = YamlValue;
 
     struct Props {
@@ -106,8 +106,7 @@ public:
     bool key(const YamlValue& key, const Mark& mark) {
         return !options_.reject_complex_keys || !key.is_collection() || complex_key(key, mark);
     }
-    bool pair(Mapping& map, YamlValue&& key, const Mark& key_mark, YamlValue&& value,
-              const Mark&) {
+    bool pair(Mapping& map, YamlValue&& key, const Mark& key_mark, YamlValue&& value, const Mark&) {
         if (map.check && !check_duplicate(*map.check, key, key_mark)) return false;
         scratch_.push_back(std::move(key));
         scratch_.push_back(std::move(value));
@@ -120,7 +119,7 @@ public:
 
     bool end_document(YamlValue&& root, bool has_root, bool explicit_start);
 
-private:
+  private:
     YamlValue resolve_scalar(std::string_view text, bool plain, const Props& props,
                              const Mark& mark);
     void collect(std::size_t base, ValueKind kind, const Props& props, YamlValue& out);
@@ -133,7 +132,7 @@ private:
     ParseErrors& errors_;
     std::vector<YamlValue>& documents_;
     bool check_duplicates_;
-    bool saw_merge_ = false;     // the current document holds a merge placeholder
+    bool saw_merge_ = false;      // the current document holds a merge placeholder
     std::uint64_t expanded_ = 0;  // alias nodes copied so far, for the whole call
     AnchorTable anchors_;
     std::vector<YamlValue> scratch_;

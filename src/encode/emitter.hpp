@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "value/value.hpp"
 #include "support/error.hpp"
 #include "support/float_format.hpp"
+#include "value/value.hpp"
 
 namespace quarvel {
 

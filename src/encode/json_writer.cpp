@@ -37,7 +37,9 @@ constexpr auto kEscape = make_escape_table();
 constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
 constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
 
-constexpr std::uint64_t has_zero_byte(std::uint64_t w) { return (w - kOnes) & ~w & kHighs; }
+constexpr std::uint64_t has_zero_byte(std::uint64_t w) {
+    return (w - kOnes) & ~w & kHighs;
+}
 
 // Whether any of eight bytes is a control character, '"', '\\' or 0xE2, so
 // runs of plain text are skipped a word at a time. False positives only
@@ -54,7 +56,7 @@ bool word_may_need_escape(const char* p) {
 // (without zero-filling) and cut back to the written length when done, so
 // each write is a bounds check and a copy rather than a library call.
 class Sink {
-public:
+  public:
     explicit Sink(std::string& s) : s_(s), pos_(s.size()) {}
     ~Sink() { s_.resize(pos_); }
     Sink(const Sink&) = delete;
@@ -79,7 +81,7 @@ public:
     std::size_t position() const { return pos_; }
     void truncate(std::size_t pos) { pos_ = pos; }
 
-private:
+  private:
     [[gnu::noinline]] void grow(std::size_t n) {
         // Use the capacity already there before doubling it.
         std::size_t want = std::max(pos_ + n, s_.capacity());
@@ -133,7 +135,7 @@ bool key_text(const YamlValue& key, std::string& out) {
 }
 
 class JsonWriter {
-public:
+  public:
     JsonWriter(const JsonSettings& settings, std::string& out) : settings_(settings), out_(out) {}
 
     std::size_t position() const { return out_.position(); }
@@ -170,7 +172,7 @@ public:
         return true;
     }
 
-private:
+  private:
     bool write_child(const YamlValue& child, std::size_t depth) {
         if (child.is_collection() || child.kind == ValueKind::Tagged) {
             return ensure_stack([&] { return write(child, depth); });
@@ -319,7 +321,8 @@ const char* escape_run(const char* p, const char* stop, const char* end, char*& 
         if (code == 2) {
             // U+2028 and U+2029 (E2 80 A8/A9) end statements in JavaScript.
             if (end - p >= 3 && static_cast<unsigned char>(p[1]) == 0x80 &&
-                (static_cast<unsigned char>(p[2]) == 0xA8 || static_cast<unsigned char>(p[2]) == 0xA9)) {
+                (static_cast<unsigned char>(p[2]) == 0xA8 ||
+                 static_cast<unsigned char>(p[2]) == 0xA9)) {
                 std::memcpy(d, p[2] == '\xA8' ? "\\u2028" : "\\u2029", 6);
                 d += 6;
                 p += 3;

@@ -27,10 +27,18 @@ constexpr ByteTable build_table() {
 
 constexpr ByteTable kTable = build_table();
 
-bool eq(std::string_view text, const char (&word)[3]) { return std::memcmp(text.data(), word, 2) == 0; }
-bool eq(std::string_view text, const char (&word)[4]) { return std::memcmp(text.data(), word, 3) == 0; }
-bool eq(std::string_view text, const char (&word)[5]) { return std::memcmp(text.data(), word, 4) == 0; }
-bool eq(std::string_view text, const char (&word)[6]) { return std::memcmp(text.data(), word, 5) == 0; }
+bool eq(std::string_view text, const char (&word)[3]) {
+    return std::memcmp(text.data(), word, 2) == 0;
+}
+bool eq(std::string_view text, const char (&word)[4]) {
+    return std::memcmp(text.data(), word, 3) == 0;
+}
+bool eq(std::string_view text, const char (&word)[5]) {
+    return std::memcmp(text.data(), word, 4) == 0;
+}
+bool eq(std::string_view text, const char (&word)[6]) {
+    return std::memcmp(text.data(), word, 5) == 0;
+}
 
 // Words that a YAML 1.2 or 1.1 reader takes for null, a boolean, a special
 // float or the merge key; the caller has checked the length.
@@ -46,19 +54,29 @@ bool is_reserved_word(std::string_view t) {
                    eq(t, "OFF") || eq(t, "...");
         case 4:
             switch (t[0]) {
-                case 'n': case 'N': return eq(t, "null") || eq(t, "Null") || eq(t, "NULL");
-                case 't': case 'T': return eq(t, "true") || eq(t, "True") || eq(t, "TRUE");
+                case 'n':
+                case 'N':
+                    return eq(t, "null") || eq(t, "Null") || eq(t, "NULL");
+                case 't':
+                case 'T':
+                    return eq(t, "true") || eq(t, "True") || eq(t, "TRUE");
                 case '.':
                     return eq(t, ".inf") || eq(t, ".Inf") || eq(t, ".INF") || eq(t, ".nan") ||
                            eq(t, ".NaN") || eq(t, ".NAN");
-                default: return false;
+                default:
+                    return false;
             }
         case 5:
             switch (t[0]) {
-                case 'f': case 'F': return eq(t, "false") || eq(t, "False") || eq(t, "FALSE");
-                case '-': return eq(t, "-.inf") || eq(t, "-.Inf") || eq(t, "-.INF");
-                case '+': return eq(t, "+.inf") || eq(t, "+.Inf") || eq(t, "+.INF");
-                default: return false;
+                case 'f':
+                case 'F':
+                    return eq(t, "false") || eq(t, "False") || eq(t, "FALSE");
+                case '-':
+                    return eq(t, "-.inf") || eq(t, "-.Inf") || eq(t, "-.INF");
+                case '+':
+                    return eq(t, "+.inf") || eq(t, "+.Inf") || eq(t, "+.INF");
+                default:
+                    return false;
             }
         default:
             return false;
@@ -82,7 +100,8 @@ bool may_be_number(std::string_view text) {
 
 bool starts_with_bom(std::string_view text) {
     return text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
-           static_cast<unsigned char>(text[1]) == 0xBB && static_cast<unsigned char>(text[2]) == 0xBF;
+           static_cast<unsigned char>(text[1]) == 0xBB &&
+           static_cast<unsigned char>(text[2]) == 0xBF;
 }
 
 bool is_number_kind(ResolvedKind k) {
@@ -101,7 +120,9 @@ bool reads_as_number(std::string_view text) {
 
 }  // namespace
 
-const ByteTable& byte_table() { return kTable; }
+const ByteTable& byte_table() {
+    return kTable;
+}
 
 TextTraits scan_text(std::string_view text) {
     constexpr std::uint8_t kMask = kControl | kInnerSpecial | kFlowIndicator | kApostrophe;
@@ -161,12 +182,24 @@ void append_double_escaped(std::string_view text, std::string& out) {
         out.append(p + run, i - run);
         run = i + 1;
         switch (c) {
-            case 0: out += "\\0"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
+            case 0:
+                out += "\\0";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
             default: {
                 const char esc[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
                 out.append(esc, 4);

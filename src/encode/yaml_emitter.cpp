@@ -30,25 +30,28 @@ constexpr char kSpaces[] =
     "                                                                ";
 constexpr std::size_t kSpaceRun = sizeof kSpaces - 1;
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 class Emitter {
-public:
+  public:
     Emitter(const EmitterSettings& s, std::string& out)
         : out_(out), s_(s), step_(s.indent == 0 ? 1 : s.indent), width_(s.width) {}
 
     void emit_document(const YamlValue& root);
     bool out_of_stack() const { return out_of_stack_; }
 
-private:
+  private:
     std::string& out_;
     const EmitterSettings& s_;
     std::size_t step_;
     std::uint64_t width_;
     unsigned key_depth_ = 0;    // > 0 while writing a mapping key
     std::size_t min_cont_ = 0;  // least indentation of a continuation line
-    std::size_t empty_value_at_ = std::string::npos - 1;  // where the last "key:" with an empty value ended
-    std::string scratch_;       // escaped text waiting to be folded
+    std::size_t empty_value_at_ =
+        std::string::npos - 1;   // where the last "key:" with an empty value ended
+    std::string scratch_;        // escaped text waiting to be folded
     bool out_of_stack_ = false;  // a nested collection found no stack: nothing more is written
 
     // Runs f (which writes a nested node) where there is stack for it.
@@ -220,8 +223,7 @@ void Emitter::write_after_key(const YamlValue& v, std::size_t n) {
     }
 }
 
-void Emitter::write_block_string(std::string_view text, std::size_t n,
-                                 std::size_t literal_indent) {
+void Emitter::write_block_string(std::string_view text, std::size_t n, std::size_t literal_indent) {
     const ss::TextTraits traits = ss::scan_text(text);
     out_ += ' ';
     if (ss::fits_literal(text, traits)) {
@@ -507,7 +509,9 @@ Status emit_yaml(const YamlValue& root, const EmitterSettings& settings, std::st
 
 namespace {
 
-bool is_control(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
+bool is_control(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
 
 bool has_control(std::string_view s) {
     for (char c : s)
@@ -515,7 +519,9 @@ bool has_control(std::string_view s) {
     return false;
 }
 
-bool has_control_or_space(std::string_view s) { return has_control(s) || s.find(' ') != std::string_view::npos; }
+bool has_control_or_space(std::string_view s) {
+    return has_control(s) || s.find(' ') != std::string_view::npos;
+}
 
 }  // namespace
 
@@ -527,17 +533,20 @@ bool has_control_or_space(std::string_view s) { return has_control(s) || s.find(
 TagSpelling tag_spelling(std::string_view tag) {
     if (tag.starts_with("!<")) {
         std::string_view inner = tag.substr(2);
-        if (inner.ends_with('>')) inner.remove_suffix(1);
-        else return TagSpelling::None;
-        if (inner.find('>') == std::string_view::npos && !has_control(inner)) return TagSpelling::AsWritten;
+        if (inner.ends_with('>'))
+            inner.remove_suffix(1);
+        else
+            return TagSpelling::None;
+        if (inner.find('>') == std::string_view::npos && !has_control(inner))
+            return TagSpelling::AsWritten;
         return TagSpelling::None;
     }
     if (tag.starts_with('!') && !has_control_or_space(tag) &&
         tag.find_first_of(",]}") == std::string_view::npos &&
         tag.find('!', tag.starts_with("!!") ? 2 : 1) == std::string_view::npos)
         return TagSpelling::AsWritten;
-    if (!tag.empty() && tag.find('>') == std::string_view::npos && !has_control(tag) && tag.front() != ' ' &&
-        tag.back() != ' ')
+    if (!tag.empty() && tag.find('>') == std::string_view::npos && !has_control(tag) &&
+        tag.front() != ' ' && tag.back() != ' ')
         return TagSpelling::Verbatim;
     return TagSpelling::None;
 }

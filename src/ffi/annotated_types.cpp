@@ -3,8 +3,8 @@
 // package name so pickle finds them as quarvel.QuarvelAnnotatedDict/List.
 #include <atomic>
 
-#include "pyutil/py_ref.hpp"
 #include "ffi/types.hpp"
+#include "pyutil/py_ref.hpp"
 
 namespace quarvel::py {
 namespace {
@@ -13,17 +13,24 @@ std::atomic<PyObject*> g_dict{nullptr};
 std::atomic<PyObject*> g_list{nullptr};
 
 const char kDictDoc[] =
-    "QuarvelAnnotatedDict(*_args, **_kwargs)\n--\n\nA `dict` subclass carrying source-location metadata "
-    "(`__line__`,\n`__column__`, `__file__`). Returned for mappings in annotated mode,\nmirroring Home "
+    "QuarvelAnnotatedDict(*_args, **_kwargs)\n--\n\nA `dict` subclass carrying source-location "
+    "metadata "
+    "(`__line__`,\n`__column__`, `__file__`). Returned for mappings in annotated mode,\nmirroring "
+    "Home "
     "Assistant's `NodeDictClass`.\n\nIt is a genuine `dict` subclass: constructible "
-    "(`QuarvelAnnotatedDict()`),\nand round-trips through `copy`/`deepcopy`/`pickle` like any plain "
-    "subclass,\nso consumers (voluptuous's `data.__class__()`, `copy`, serializers) can use it\ndirectly "
-    "without converting to a built-in `dict` first. `module` is set so\npickle can locate the class by "
+    "(`QuarvelAnnotatedDict()`),\nand round-trips through `copy`/`deepcopy`/`pickle` like any "
+    "plain "
+    "subclass,\nso consumers (voluptuous's `data.__class__()`, `copy`, serializers) can use "
+    "it\ndirectly "
+    "without converting to a built-in `dict` first. `module` is set so\npickle can locate the "
+    "class by "
     "reference.";
 
 const char kListDoc[] =
-    "QuarvelAnnotatedList(*_args, **_kwargs)\n--\n\nA `list` subclass carrying source-location metadata, "
-    "mirroring Home\nAssistant's `NodeListClass`. Like [`QuarvelAnnotatedDict`], it is a genuine\n`list` "
+    "QuarvelAnnotatedList(*_args, **_kwargs)\n--\n\nA `list` subclass carrying source-location "
+    "metadata, "
+    "mirroring Home\nAssistant's `NodeListClass`. Like [`QuarvelAnnotatedDict`], it is a "
+    "genuine\n`list` "
     "subclass: constructible and `copy`/`deepcopy`/`pickle`-able.";
 
 PyType_Slot dict_slots[] = {{Py_tp_doc, const_cast<char*>(kDictDoc)}, {0, nullptr}};
@@ -40,12 +47,20 @@ PyObject* make_subclass(PyType_Spec* type_spec, PyObject* base) {
     return PyType_FromSpecWithBases(type_spec, bases.get());
 }
 
-PyObject* make_dict() { return make_subclass(&dict_spec, reinterpret_cast<PyObject*>(&PyDict_Type)); }
-PyObject* make_list() { return make_subclass(&list_spec, reinterpret_cast<PyObject*>(&PyList_Type)); }
+PyObject* make_dict() {
+    return make_subclass(&dict_spec, reinterpret_cast<PyObject*>(&PyDict_Type));
+}
+PyObject* make_list() {
+    return make_subclass(&list_spec, reinterpret_cast<PyObject*>(&PyList_Type));
+}
 
 }  // namespace
 
-PyTypeObject* annotated_dict_type() { return cached_type(g_dict, make_dict); }
-PyTypeObject* annotated_list_type() { return cached_type(g_list, make_list); }
+PyTypeObject* annotated_dict_type() {
+    return cached_type(g_dict, make_dict);
+}
+PyTypeObject* annotated_list_type() {
+    return cached_type(g_list, make_list);
+}
 
 }  // namespace quarvel::py

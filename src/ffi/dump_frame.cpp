@@ -5,11 +5,11 @@
 #include <string>
 
 #include "encode/emitter.hpp"
-#include "pyutil/args.hpp"
 #include "ffi/convert/encode.hpp"
 #include "ffi/functions.hpp"
-#include "pyutil/py_ref.hpp"
 #include "ffi/types.hpp"
+#include "pyutil/args.hpp"
+#include "pyutil/py_ref.hpp"
 #include "roundtrip/python/api.hpp"
 #include "support/options.hpp"
 #include "support/utf8.hpp"
@@ -38,12 +38,12 @@ int instance_of(PyObject* obj, PyTypeObject* (*get)()) {
     return PyObject_TypeCheck(obj, type) ? 1 : 0;
 }
 
-
 std::optional<NullStyle> null_style_from_text(const std::string& text) {
     if (text == "null") return NullStyle::Keyword;
     if (text == "empty") return NullStyle::Empty;
     if (text == "~" || text == "tilde") return NullStyle::Tilde;
-    raise(Error::argument("null_style must be 'null', 'empty', or '~', not " + utf8::quoted_literal(text)));
+    raise(Error::argument("null_style must be 'null', 'empty', or '~', not " +
+                          utf8::quoted_literal(text)));
     return std::nullopt;
 }
 
@@ -85,7 +85,9 @@ PyObject* bytes_of(const std::string& text) {
 }
 
 // obj.to_dict() for documents and views; null with the exception set.
-Ref call_to_dict(PyObject* obj) { return Ref(PyObject_CallMethod(obj, "to_dict", nullptr)); }
+Ref call_to_dict(PyObject* obj) {
+    return Ref(PyObject_CallMethod(obj, "to_dict", nullptr));
+}
 
 // A document view is written as its to_dict() result; obj then points into
 // `holder`. False with an exception set on failure.
@@ -127,7 +129,8 @@ PyObject* dumps_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
     Ref replaced;
     if (!replace_view(obj, replaced)) return nullptr;
 
-    auto null_style = null_style_text ? null_style_from_text(*null_style_text) : null_style_from_options(*option);
+    auto null_style =
+        null_style_text ? null_style_from_text(*null_style_text) : null_style_from_options(*option);
     if (!null_style) return nullptr;
     EmitterSettings settings = emitter_settings(*option, *width, *null_style);
 

@@ -13,6 +13,7 @@ PyObject* loads_all(PyObject* module, PyObject* const* args, Py_ssize_t nargs, P
 PyObject* dumps(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* to_json(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* schema_ref(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* yaml_version(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* yaml_version(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames);
 
 }  // namespace quarvel::py

@@ -8,12 +8,14 @@
 namespace quarvel::py {
 namespace {
 
-constexpr const char* kWrongInput = "loads() requires str, bytes, bytearray, or a buffer (e.g. memoryview)";
+constexpr const char* kWrongInput =
+    "loads() requires str, bytes, bytearray, or a buffer (e.g. memoryview)";
 
 bool is_unsigned_byte_format(const char* format) {
     if (format == nullptr) return true;
     // An optional byte-order or alignment prefix, then "B".
-    if (*format == '@' || *format == '=' || *format == '<' || *format == '>' || *format == '!') ++format;
+    if (*format == '@' || *format == '=' || *format == '<' || *format == '>' || *format == '!')
+        ++format;
     return std::strcmp(format, "B") == 0;
 }
 
@@ -45,9 +47,11 @@ Result<std::string> read_input_text(PyObject* data) {
         return std::string(utf8, static_cast<std::size_t>(size));
     }
     if (PyBytes_Check(data))
-        return utf8::decode_input({PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data))});
+        return utf8::decode_input(
+            {PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data))});
     if (PyByteArray_Check(data)) {
-        std::string copy(PyByteArray_AS_STRING(data), static_cast<std::size_t>(PyByteArray_GET_SIZE(data)));
+        std::string copy(PyByteArray_AS_STRING(data),
+                         static_cast<std::size_t>(PyByteArray_GET_SIZE(data)));
         return utf8::decode_input(copy);
     }
     auto bytes = read_buffer(data);

@@ -3,23 +3,34 @@
 #include <string>
 
 #include "decode/decoder.hpp"
-#include "scanner/prologue.hpp"
-#include "pyutil/args.hpp"
 #include "ffi/convert/decode.hpp"
 #include "ffi/functions.hpp"
 #include "ffi/input.hpp"
+#include "pyutil/args.hpp"
 #include "pyutil/py_ref.hpp"
+#include "scanner/prologue.hpp"
 #include "schema/reference.hpp"
 #include "support/options.hpp"
 
 namespace quarvel::py {
 namespace {
 
-constexpr const char* kLoadsKeywords[] = {"option",      "include_dir", "schema",    "schema_resolver",
-                                          "tag_handler", "tags",        "root_path", "on_missing_secret",
-                                          "on_missing_env_var"};
-enum LoadsArg { kOption, kIncludeDir, kSchema, kSchemaResolver, kTagHandler, kTags, kRootPath, kOnMissingSecret,
-                kOnMissingEnvVar, kLoadsArgCount };
+constexpr const char* kLoadsKeywords[] = {
+    "option",          "include_dir",       "schema",
+    "schema_resolver", "tag_handler",       "tags",
+    "root_path",       "on_missing_secret", "on_missing_env_var"};
+enum LoadsArg {
+    kOption,
+    kIncludeDir,
+    kSchema,
+    kSchemaResolver,
+    kTagHandler,
+    kTags,
+    kRootPath,
+    kOnMissingSecret,
+    kOnMissingEnvVar,
+    kLoadsArgCount
+};
 
 constexpr const char* kLoadsAllKeywords[] = {"option", "tag_handler", "tags"};
 enum LoadsAllArg { kAllOption, kAllTagHandler, kAllTags, kLoadsAllArgCount };
@@ -81,12 +92,15 @@ struct SchemaChoice {
 };
 
 // schema / schema_resolver pairing; a None resolver result means no validation.
-std::optional<SchemaChoice> choose_schema(PyObject* schema, PyObject* resolver, const std::string& text) {
+std::optional<SchemaChoice> choose_schema(PyObject* schema, PyObject* resolver,
+                                          const std::string& text) {
     SchemaChoice choice;
-    if (schema && PyUnicode_Check(schema) && PyUnicode_CompareWithASCIIString(schema, "auto") == 0) {
+    if (schema && PyUnicode_Check(schema) &&
+        PyUnicode_CompareWithASCIIString(schema, "auto") == 0) {
         if (!resolver) {
-            raise(Error::argument(
-                "schema=\"auto\" requires a schema_resolver callable to resolve the in-file reference"));
+            raise(
+                Error::argument("schema=\"auto\" requires a schema_resolver callable to resolve "
+                                "the in-file reference"));
             return std::nullopt;
         }
         auto ref = find_schema_ref(text);
@@ -128,7 +142,8 @@ PyObject* loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
     if (!bind_arguments(kLoadsSig, args, nargs, kwnames, &data, kw)) return nullptr;
     auto option = read_u64(kw[kOption], "loads", "option");
     if (!option) return nullptr;
-    if (!check_path_argument(kw[kIncludeDir], "include_dir") || !check_path_argument(kw[kRootPath], "root_path"))
+    if (!check_path_argument(kw[kIncludeDir], "include_dir") ||
+        !check_path_argument(kw[kRootPath], "root_path"))
         return nullptr;
 
     auto text = read_input_text(data);
@@ -140,11 +155,13 @@ PyObject* loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
 
     if (*option & opt::ROUND_TRIP) {
         if ((*option & opt::NULL_AS_KEYWORD) && (*option & opt::NULL_AS_TILDE))
-            return raise(Error::argument("OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive"));
+            return raise(Error::argument(
+                "OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive"));
         return not_yet("round-trip loading");
     }
     if (*option & kConfigBits) return not_yet("configuration loading");
-    return loads_plain(*text, *option, mode, *schema, convert_options(kw[kTags], kw[kTagHandler], *option));
+    return loads_plain(*text, *option, mode, *schema,
+                       convert_options(kw[kTags], kw[kTagHandler], *option));
 }
 
 PyObject* loads_all_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -156,9 +173,10 @@ PyObject* loads_all_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwna
     auto text = read_input_text(data);
     if (!text) return raise(text.error());
     if (*option & (opt::ROUND_TRIP | opt::INCLUDES | opt::SECRETS | opt::ENV_VAR))
-        return raise(Error::argument(
-            "loads_all() does not support OPT_INCLUDES, OPT_SECRETS, OPT_ENV_VAR, or OPT_ROUND_TRIP; use loads() "
-            "for include resolution and round-trip editing"));
+        return raise(
+            Error::argument("loads_all() does not support OPT_INCLUDES, OPT_SECRETS, OPT_ENV_VAR, "
+                            "or OPT_ROUND_TRIP; use loads() "
+                            "for include resolution and round-trip editing"));
     ModeChoice mode = choose_mode(*option, sniff_version(*text));
     if (!check_tags(kw[kAllTags])) return nullptr;
     if (*option & opt::ANNOTATED) return not_yet("annotated loading");
@@ -179,8 +197,8 @@ PyObject* loads_all_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwna
 }
 
 // The single `data` argument of yaml_version and schema_ref, as text.
-std::optional<std::string> single_text_argument(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
-                                                PyObject* kwnames) {
+std::optional<std::string> single_text_argument(const Signature& sig, PyObject* const* args,
+                                                Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* data = nullptr;
     if (!bind_arguments(sig, args, nargs, kwnames, &data, nullptr)) return std::nullopt;
     auto text = read_input_text(data);

@@ -2,25 +2,30 @@
 #include <exception>
 
 #include "ffi/functions.hpp"
+#include "ffi/types.hpp"
 #include "pyutil/errors.hpp"
 #include "pyutil/py_ref.hpp"
 #include "pyutil/stack_protection.hpp"
-#include "ffi/types.hpp"
 #include "roundtrip/python/api.hpp"
 #include "support/options.hpp"
 
 namespace quarvel::py {
 namespace {
 
-#define QUARVEL_FN(name, sig) \
-    {#name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(name)), METH_FASTCALL | METH_KEYWORDS, sig "\n--\n\n"}
+#define QUARVEL_FN(name, sig)                                                  \
+    {#name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(name)), \
+     METH_FASTCALL | METH_KEYWORDS, sig "\n--\n\n"}
 
 PyMethodDef module_functions[] = {
-    QUARVEL_FN(loads,
-               "loads(data, /, *, option=None, include_dir=None, schema=None, schema_resolver=None, "
-               "tag_handler=None, tags=None, root_path=None, on_missing_secret=None, on_missing_env_var=None)"),
+    QUARVEL_FN(
+        loads,
+        "loads(data, /, *, option=None, include_dir=None, schema=None, schema_resolver=None, "
+        "tag_handler=None, tags=None, root_path=None, on_missing_secret=None, "
+        "on_missing_env_var=None)"),
     QUARVEL_FN(loads_all, "loads_all(data, /, *, option=None, tag_handler=None, tags=None)"),
-    QUARVEL_FN(dumps, "dumps(obj, /, *, default=None, option=None, null_style=None, tags=None, width=None)"),
+    QUARVEL_FN(
+        dumps,
+        "dumps(obj, /, *, default=None, option=None, null_style=None, tags=None, width=None)"),
     QUARVEL_FN(to_json, "to_json(obj, /, *, default=None, option=None)"),
     QUARVEL_FN(schema_ref, "schema_ref(data, /)"),
     QUARVEL_FN(yaml_version, "yaml_version(data, /)"),
@@ -105,7 +110,8 @@ PyObject* get_all_list(PyObject* module) {
 
 int exec_module_body(PyObject* module) {
     if (!PyModule_Check(module)) {
-        PyErr_Format(PyExc_TypeError, "argument is not a module: '%.200s' object", Py_TYPE(module)->tp_name);
+        PyErr_Format(PyExc_TypeError, "argument is not a module: '%.200s' object",
+                     Py_TYPE(module)->tp_name);
         return -1;
     }
     Ref all(get_all_list(module));
@@ -113,7 +119,8 @@ int exec_module_body(PyObject* module) {
     Ref module_name(PyModule_GetNameObject(module));
     if (!module_name) return -1;
     for (PyMethodDef* def = module_functions; def->ml_name; ++def) {
-        if (!add_public(module, all.get(), def->ml_name, PyCFunction_NewEx(def, module, module_name.get())))
+        if (!add_public(module, all.get(), def->ml_name,
+                        PyCFunction_NewEx(def, module, module_name.get())))
             return -1;
     }
     for (const Constant& c : option_constants) {
@@ -121,7 +128,8 @@ int exec_module_body(PyObject* module) {
     }
     for (const ClassEntry& c : module_classes) {
         PyTypeObject* type = c.get();
-        if (!type || !add_public(module, all.get(), c.name, Py_NewRef(reinterpret_cast<PyObject*>(type))))
+        if (!type ||
+            !add_public(module, all.get(), c.name, Py_NewRef(reinterpret_cast<PyObject*>(type))))
             return -1;
     }
     install_stack_protection_hooks();

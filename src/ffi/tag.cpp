@@ -1,15 +1,14 @@
 // QuarvelTag: a custom-tagged value handed to Python, and accepted back by dumps.
 #include <atomic>
 
-#include "pyutil/py_ref.hpp"
 #include "ffi/types.hpp"
+#include "pyutil/py_ref.hpp"
 
 namespace quarvel::py {
 namespace {
 
 struct TagObject {
-    PyObject_HEAD
-    PyObject* tag;
+    PyObject_HEAD PyObject* tag;
     PyObject* value;
 };
 
@@ -27,7 +26,8 @@ PyObject* tag_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     static const char* names[] = {"tag", "value", nullptr};
     PyObject* tag = nullptr;
     PyObject* value = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "UO:QuarvelTag", const_cast<char**>(names), &tag, &value))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "UO:QuarvelTag", const_cast<char**>(names), &tag,
+                                     &value))
         return nullptr;
     return make_tag(type, tag, value);
 }
@@ -69,8 +69,10 @@ PyMemberDef tag_members[] = {
 };
 
 const char kTagDoc[] =
-    "QuarvelTag(tag, value)\n--\n\nA custom-tagged YAML value, returned when `OPT_PASSTHROUGH_TAG` is set and\n"
-    "accepted by `dumps` to emit a `!tag value` back out.\n\nHolds the original tag (e.g. `!mytag`) and the "
+    "QuarvelTag(tag, value)\n--\n\nA custom-tagged YAML value, returned when `OPT_PASSTHROUGH_TAG` "
+    "is set and\n"
+    "accepted by `dumps` to emit a `!tag value` back out.\n\nHolds the original tag (e.g. "
+    "`!mytag`) and the "
     "resolved inner `value`.";
 
 PyType_Slot tag_slots[] = {
@@ -92,11 +94,15 @@ PyType_Spec tag_spec = {
     tag_slots,
 };
 
-PyObject* create_tag_type() { return PyType_FromSpec(&tag_spec); }
+PyObject* create_tag_type() {
+    return PyType_FromSpec(&tag_spec);
+}
 
 }  // namespace
 
-PyTypeObject* tag_type() { return cached_type(g_tag_type, create_tag_type); }
+PyTypeObject* tag_type() {
+    return cached_type(g_tag_type, create_tag_type);
+}
 
 PyObject* new_tag(PyObject* tag, PyObject* value) {
     PyTypeObject* type = tag_type();
@@ -109,7 +115,11 @@ bool is_tag(PyObject* obj) {
     return type && PyObject_TypeCheck(obj, type);
 }
 
-PyObject* tag_text(PyObject* obj) { return reinterpret_cast<TagObject*>(obj)->tag; }
-PyObject* tag_value(PyObject* obj) { return reinterpret_cast<TagObject*>(obj)->value; }
+PyObject* tag_text(PyObject* obj) {
+    return reinterpret_cast<TagObject*>(obj)->tag;
+}
+PyObject* tag_value(PyObject* obj) {
+    return reinterpret_cast<TagObject*>(obj)->value;
+}
 
 }  // namespace quarvel::py

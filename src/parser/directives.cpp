@@ -7,7 +7,9 @@
 namespace quarvel {
 namespace {
 
-inline bool is_blank(char c) { return c == ' ' || c == '\t'; }
+inline bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 // The first few whitespace-separated words of a directive line.
 struct Words {
@@ -37,7 +39,8 @@ bool is_digits(std::string_view s) {
 
 bool is_version_number(std::string_view s) {
     std::size_t dot = s.find('.');
-    return dot != std::string_view::npos && is_digits(s.substr(0, dot)) && is_digits(s.substr(dot + 1));
+    return dot != std::string_view::npos && is_digits(s.substr(0, dot)) &&
+           is_digits(s.substr(dot + 1));
 }
 
 bool valid_yaml_directive(const Words& w) {

@@ -71,7 +71,7 @@ enum class CollectionStyle : std::uint8_t { Block, Flow };
 
 // The first error of one parse, shared by the parser and its builder.
 class ParseErrors {
-public:
+  public:
     bool fail(std::string message, const Mark& mark, int kind = syntax_kind::parse) {
         if (!error_) error_ = syntax_error(std::move(message), mark, kind);
         return false;
@@ -83,7 +83,7 @@ public:
     bool failed() const { return error_.has_value(); }
     Error take() { return *std::move(error_); }
 
-private:
+  private:
     std::optional<Error> error_;
 };
 
@@ -109,11 +109,15 @@ inline bool starts_node(TokenKind k, Slot slot) {
         case TokenKind::Alias:
         case TokenKind::Scalar:
         case TokenKind::FlowSequenceStart:
-        case TokenKind::FlowMappingStart: return true;
+        case TokenKind::FlowMappingStart:
+            return true;
         case TokenKind::BlockSequenceStart:
-        case TokenKind::BlockMappingStart: return slot != Slot::Flow;
-        case TokenKind::BlockEntry: return slot == Slot::BlockValue || slot == Slot::BlockKey;
-        default: return false;
+        case TokenKind::BlockMappingStart:
+            return slot != Slot::Flow;
+        case TokenKind::BlockEntry:
+            return slot == Slot::BlockValue || slot == Slot::BlockKey;
+        default:
+            return false;
     }
 }
 
@@ -131,7 +135,7 @@ struct DepthScope {
 
 template <class B>
 class Parser {
-public:
+  public:
     using Node = typename B::Node;
     using Props = typename B::Props;
 
@@ -142,7 +146,7 @@ public:
     // Every document of the stream; false with errors set on failure.
     bool parse_stream();
 
-private:
+  private:
     using Slot = grammar::Slot;
 
     // One mapping entry, or a flow sequence item that turned out not to be a pair.
@@ -258,8 +262,8 @@ bool Parser<B>::document() {
 template <class B>
 bool Parser<B>::property(Props& props) {
     const Token& t = cur();
-    const bool ok = t.kind == TokenKind::Anchor ? builder_.anchor(props, t)
-                                                : builder_.tag(props, t, handles_);
+    const bool ok =
+        t.kind == TokenKind::Anchor ? builder_.anchor(props, t) : builder_.tag(props, t, handles_);
     if (!ok) return false;
     advance();
     return true;
@@ -338,8 +342,10 @@ bool Parser<B>::content(Slot slot, const Props& props, Node& out) {
         case TokenKind::BlockSequenceStart:
         case TokenKind::BlockMappingStart:
         case TokenKind::BlockEntry:
-            if (slot == Slot::BlockKey) return fail("a block collection cannot be a mapping key", t.mark);
-            if (slot == Slot::Flow || (t.kind == TokenKind::BlockEntry && slot != Slot::BlockValue)) {
+            if (slot == Slot::BlockKey)
+                return fail("a block collection cannot be a mapping key", t.mark);
+            if (slot == Slot::Flow ||
+                (t.kind == TokenKind::BlockEntry && slot != Slot::BlockValue)) {
                 builder_.empty(props, t.mark, out);  // not part of this node
                 return true;
             }
@@ -416,7 +422,8 @@ bool Parser<B>::entry(Slot slot, const char* where, bool items_allowed, Entry& e
                 return fail(grammar::unexpected(k, where), cur().mark);
             if (!node(slot, e.key, e.key_mark)) return false;
         } else {
-            if (!grammar::starts_node(k, slot)) return fail(grammar::unexpected(k, where), cur().mark);
+            if (!grammar::starts_node(k, slot))
+                return fail(grammar::unexpected(k, where), cur().mark);
             if (!node(slot, e.key, e.key_mark)) return false;
             if (items_allowed && kind() != TokenKind::Value) {
                 e.is_pair = false;
@@ -427,7 +434,8 @@ bool Parser<B>::entry(Slot slot, const char* where, bool items_allowed, Entry& e
     if (!builder_.key(e.key, e.key_mark)) return false;
     if (kind() == TokenKind::Value) {
         advance();
-        return node_or_empty(slot == Slot::BlockKey ? Slot::BlockValue : slot, e.value, e.value_mark);
+        return node_or_empty(slot == Slot::BlockKey ? Slot::BlockValue : slot, e.value,
+                             e.value_mark);
     }
     e.value_mark = cur().mark;
     builder_.empty(Props{}, e.value_mark, e.value);
@@ -462,9 +470,9 @@ bool Parser<B>::flow_sequence(const Props& props, Node& out) {
         }
         Entry e;
         if (!entry(Slot::Flow, "a flow sequence", true, e)) return false;
-        const bool ok = e.is_pair ? builder_.pair_item(seq, std::move(e.key), e.key_mark,
-                                                       std::move(e.value))
-                                  : builder_.item(seq, std::move(e.key), e.key_mark, nullptr);
+        const bool ok =
+            e.is_pair ? builder_.pair_item(seq, std::move(e.key), e.key_mark, std::move(e.value))
+                      : builder_.item(seq, std::move(e.key), e.key_mark, nullptr);
         if (!ok) return false;
         if (kind() == TokenKind::FlowEntry) {
             advance();

@@ -16,7 +16,7 @@ inline bool is_resolver_tag(std::string_view tag) {
 }
 
 class TagHandles {
-public:
+  public:
     // False when the handle is already defined for this document.
     bool define(std::string_view handle, std::string_view prefix);
     void clear();
@@ -32,7 +32,7 @@ public:
     // nothing changes; joined prefixes are stored in `arena`.
     Expansion expand(std::string_view text, Arena& arena);
 
-private:
+  private:
     std::string_view join(std::string_view raw, std::string_view prefix, std::string_view suffix,
                           Arena& arena);
 

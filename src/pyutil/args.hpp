@@ -12,15 +12,15 @@
 namespace quarvel::py {
 
 struct Signature {
-    const char* function;                 // "loads"
-    const char* positional;               // "data"
+    const char* function;                   // "loads"
+    const char* positional;                 // "data"
     std::span<const char* const> keywords;  // keyword-only parameter names
 };
 
 // Fills `positional` and `keywords[i]` (borrowed; null when absent or None).
 // Returns false with a TypeError set on a bad call.
-bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                    PyObject** positional, PyObject** keywords);
+bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, PyObject** positional, PyObject** keywords);
 
 // Reads an unsigned 64-bit integer through __index__; absent gives 0. On a
 // wrong type the TypeError names the parameter; out of range gives the

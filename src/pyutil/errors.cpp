@@ -12,10 +12,12 @@ namespace quarvel::py {
 namespace {
 
 constexpr const char* kClassNames[] = {
-    "QuarvelParseError",          "QuarvelDecodeError",          "QuarvelEncodeError",
-    "QuarvelEnvVarError",         "QuarvelSchemaError",          "QuarvelIncludeError",
-    "QuarvelComplexKeyError",     "QuarvelDuplicateKeyError",    "QuarvelIncludeDepthError",
-    "QuarvelSecretNotFoundError", "QuarvelUnserializableError",  "QuarvelCircularIncludeError",
+    "QuarvelParseError",           "QuarvelDecodeError",
+    "QuarvelEncodeError",          "QuarvelEnvVarError",
+    "QuarvelSchemaError",          "QuarvelIncludeError",
+    "QuarvelComplexKeyError",      "QuarvelDuplicateKeyError",
+    "QuarvelIncludeDepthError",    "QuarvelSecretNotFoundError",
+    "QuarvelUnserializableError",  "QuarvelCircularIncludeError",
     "QuarvelIncludeNotFoundError", "QuarvelIncludeConfinementError",
 };
 constexpr int kClassCount = sizeof(kClassNames) / sizeof(kClassNames[0]);
@@ -36,36 +38,50 @@ PyObject* load_class(const char* name) {
     if (module) cls = Ref(PyObject_GetAttrString(module.get(), name));
     if (!cls || !PyType_Check(cls.get())) {
         PyErr_Clear();
-        return raise(Error::internal(std::string("failed to import exception quarvel.exceptions.") + name));
+        return raise(
+            Error::internal(std::string("failed to import exception quarvel.exceptions.") + name));
     }
     return cls.release();
 }
 
 ExcClass syntax_class(int selector) {
     switch (selector) {
-        case syntax_kind::duplicate_key: return ExcClass::DuplicateKeyError;
-        case syntax_kind::complex_key: return ExcClass::ComplexKeyError;
-        default: return ExcClass::ParseError;
+        case syntax_kind::duplicate_key:
+            return ExcClass::DuplicateKeyError;
+        case syntax_kind::complex_key:
+            return ExcClass::ComplexKeyError;
+        default:
+            return ExcClass::ParseError;
     }
 }
 
 ExcClass directive_class(int selector) {
     switch (selector) {
-        case directive_kind::include_not_found: return ExcClass::IncludeNotFoundError;
-        case directive_kind::circular_include: return ExcClass::CircularIncludeError;
-        case directive_kind::include_depth: return ExcClass::IncludeDepthError;
-        case directive_kind::include_confinement: return ExcClass::IncludeConfinementError;
-        case directive_kind::secret_not_found: return ExcClass::SecretNotFoundError;
-        case directive_kind::env_var: return ExcClass::EnvVarError;
-        default: return ExcClass::IncludeError;
+        case directive_kind::include_not_found:
+            return ExcClass::IncludeNotFoundError;
+        case directive_kind::circular_include:
+            return ExcClass::CircularIncludeError;
+        case directive_kind::include_depth:
+            return ExcClass::IncludeDepthError;
+        case directive_kind::include_confinement:
+            return ExcClass::IncludeConfinementError;
+        case directive_kind::secret_not_found:
+            return ExcClass::SecretNotFoundError;
+        case directive_kind::env_var:
+            return ExcClass::EnvVarError;
+        default:
+            return ExcClass::IncludeError;
     }
 }
 
 ExcClass conversion_class(int selector) {
     switch (selector) {
-        case conversion_kind::encode: return ExcClass::EncodeError;
-        case conversion_kind::unserializable: return ExcClass::UnserializableError;
-        default: return ExcClass::DecodeError;
+        case conversion_kind::encode:
+            return ExcClass::EncodeError;
+        case conversion_kind::unserializable:
+            return ExcClass::UnserializableError;
+        default:
+            return ExcClass::DecodeError;
     }
 }
 
@@ -88,7 +104,9 @@ Ref path_str(const std::string& s) {
     return Ref(PyUnicode_DecodeFSDefaultAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
 }
 
-Ref one_based(std::uint32_t v) { return Ref(PyLong_FromUnsignedLongLong(std::uint64_t(v) + 1)); }
+Ref one_based(std::uint32_t v) {
+    return Ref(PyLong_FromUnsignedLongLong(std::uint64_t(v) + 1));
+}
 
 Ref include_stack_list(const Error& e) {
     Ref list(PyList_New(0));
@@ -104,7 +122,8 @@ Ref include_stack_list(const Error& e) {
 std::string directive_message(const Error& e) {
     std::string m = e.message + " in " + e.file.value_or(std::string());
     for (const auto& frame : e.include_stack)
-        m += "\n  included from " + frame.path + ", line " + std::to_string(std::uint64_t(frame.line) + 1);
+        m += "\n  included from " + frame.path + ", line " +
+             std::to_string(std::uint64_t(frame.line) + 1);
     return m;
 }
 
@@ -140,7 +159,8 @@ PyObject* raise(const Error& e) {
             PyErr_SetString(PyExc_MemoryError, e.message.c_str());
             return nullptr;
         case ErrorFamily::Argument: {
-            PyObject* cls = e.selector == argument_kind::type_error ? PyExc_TypeError : PyExc_ValueError;
+            PyObject* cls =
+                e.selector == argument_kind::type_error ? PyExc_TypeError : PyExc_ValueError;
             Ref text = str_from_utf8(e.message);
             if (text) PyErr_SetObject(cls, text.get());
             return nullptr;
@@ -148,23 +168,27 @@ PyObject* raise(const Error& e) {
         case ErrorFamily::Conversion:
             return raise_instance(conversion_class(e.selector), e.message, [](PyObject*) {});
         case ErrorFamily::Syntax:
-            return raise_instance(syntax_class(e.selector), e.message + position_suffix(e), [&](PyObject* x) {
-                set_attr(x, "file", optional_str(e.file));
-                set_attr(x, "line", one_based(e.line));
-                set_attr(x, "column", one_based(e.column));
-            });
+            return raise_instance(syntax_class(e.selector), e.message + position_suffix(e),
+                                  [&](PyObject* x) {
+                                      set_attr(x, "file", optional_str(e.file));
+                                      set_attr(x, "line", one_based(e.line));
+                                      set_attr(x, "column", one_based(e.column));
+                                  });
         case ErrorFamily::Directive:
-            return raise_instance(directive_class(e.selector), directive_message(e), [&](PyObject* x) {
-                set_attr(x, "file", path_str(e.file.value_or(std::string())));
-                if (e.has_position) {
-                    set_attr(x, "line", one_based(e.line));
-                    set_attr(x, "column", one_based(e.column));
-                }
-                if (e.selector != directive_kind::secret_not_found && e.selector != directive_kind::env_var)
-                    set_attr(x, "include_stack", include_stack_list(e));
-            });
+            return raise_instance(directive_class(e.selector), directive_message(e),
+                                  [&](PyObject* x) {
+                                      set_attr(x, "file", path_str(e.file.value_or(std::string())));
+                                      if (e.has_position) {
+                                          set_attr(x, "line", one_based(e.line));
+                                          set_attr(x, "column", one_based(e.column));
+                                      }
+                                      if (e.selector != directive_kind::secret_not_found &&
+                                          e.selector != directive_kind::env_var)
+                                          set_attr(x, "include_stack", include_stack_list(e));
+                                  });
         case ErrorFamily::Schema: {
-            std::string message = "schema validation failed: " + e.message + " at " + e.schema_path + " (line " +
+            std::string message = "schema validation failed: " + e.message + " at " +
+                                  e.schema_path + " (line " +
                                   std::to_string(std::uint64_t(e.line) + 1) + ", column " +
                                   std::to_string(std::uint64_t(e.column) + 1) + ")";
             return raise_instance(ExcClass::SchemaError, message, [&](PyObject* x) {
@@ -181,14 +205,16 @@ void log_warnings(const Warnings& warnings) {
     if (warnings.empty()) return;
     SavedException keep;  // a warning never disturbs the caller's exception state
     Ref logging(PyImport_ImportModule("logging"));
-    Ref logger = logging ? Ref(PyObject_CallMethod(logging.get(), "getLogger", "s", "quarvel")) : Ref();
+    Ref logger =
+        logging ? Ref(PyObject_CallMethod(logging.get(), "getLogger", "s", "quarvel")) : Ref();
     if (!logger) {
         PyErr_Clear();
         return;
     }
     for (const auto& text : warnings) {
         Ref message = str_from_utf8(text);
-        Ref result = message ? Ref(PyObject_CallMethod(logger.get(), "warning", "O", message.get())) : Ref();
+        Ref result =
+            message ? Ref(PyObject_CallMethod(logger.get(), "warning", "O", message.get())) : Ref();
         if (!result) PyErr_Clear();
     }
 }

@@ -10,7 +10,7 @@ namespace quarvel::py {
 
 // Owns one strong reference (or none).
 class Ref {
-public:
+  public:
     Ref() = default;
     explicit Ref(PyObject* owned) noexcept : p_(owned) {}  // steals `owned`
     static Ref borrow(PyObject* p) noexcept {
@@ -33,19 +33,19 @@ public:
     PyObject* release() noexcept { return std::exchange(p_, nullptr); }  // hands the reference on
     explicit operator bool() const noexcept { return p_ != nullptr; }
 
-private:
+  private:
     PyObject* p_ = nullptr;
 };
 
 // Releases the interpreter lock for the scope: no Python object may be touched inside.
 class AllowThreads {
-public:
+  public:
     AllowThreads() noexcept : state_(PyEval_SaveThread()) {}
     ~AllowThreads() { PyEval_RestoreThread(state_); }
     AllowThreads(const AllowThreads&) = delete;
     AllowThreads& operator=(const AllowThreads&) = delete;
 
-private:
+  private:
     PyThreadState* state_;
 };
 
@@ -53,7 +53,7 @@ private:
 // the new containers cannot be garbage yet, and collections triggered by
 // their allocation would only walk them again and again.
 class GcPause {
-public:
+  public:
     GcPause() noexcept : was_enabled_(PyGC_Disable() == 1) {}
     ~GcPause() {
         if (was_enabled_) PyGC_Enable();
@@ -61,19 +61,19 @@ public:
     GcPause(const GcPause&) = delete;
     GcPause& operator=(const GcPause&) = delete;
 
-private:
+  private:
     bool was_enabled_;
 };
 
 // Keeps a pending Python exception aside for the scope and puts it back.
 class SavedException {
-public:
+  public:
     SavedException() noexcept { PyErr_Fetch(&type_, &value_, &tb_); }
     ~SavedException() { PyErr_Restore(type_, value_, tb_); }
     SavedException(const SavedException&) = delete;
     SavedException& operator=(const SavedException&) = delete;
 
-private:
+  private:
     PyObject* type_ = nullptr;
     PyObject* value_ = nullptr;
     PyObject* tb_ = nullptr;

@@ -26,12 +26,15 @@ void segment_entered(void* base, std::size_t size) {
 }
 
 void segment_left() {
-    if (PyThreadState* ts = PyThreadState_GetUnchecked()) PyUnstable_ThreadState_ResetStackProtection(ts);
+    if (PyThreadState* ts = PyThreadState_GetUnchecked())
+        PyUnstable_ThreadState_ResetStackProtection(ts);
 }
 
 }  // namespace
 
-void install_stack_protection_hooks() { set_stack_switch_hooks({segment_entered, segment_left}); }
+void install_stack_protection_hooks() {
+    set_stack_switch_hooks({segment_entered, segment_left});
+}
 #else
 void install_stack_protection_hooks() {}
 #endif

@@ -17,7 +17,7 @@ constexpr std::size_t kMaxConvertedText = 4096;
 
 // An unsigned number in limbs of 10^9, least significant first; zero has no limbs.
 class DecimalNumber {
-public:
+  public:
     void multiply_add(std::uint32_t factor, std::uint32_t addend) {
         std::uint64_t carry = addend;
         for (std::uint32_t& limb : limbs_) {
@@ -45,7 +45,7 @@ public:
         }
     }
 
-private:
+  private:
     static constexpr std::uint64_t kLimb = 1'000'000'000;
     std::vector<std::uint32_t> limbs_;
 };

@@ -12,8 +12,12 @@ namespace quarvel::resolver_detail {
 inline constexpr std::uint64_t kInt64Max =
     static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
 
-inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
-inline bool is_sign(char c) { return c == '+' || c == '-'; }
+inline bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+inline bool is_sign(char c) {
+    return c == '+' || c == '-';
+}
 
 // The value of a hexadecimal digit, or 99 for any other character.
 inline unsigned digit_value(char c) {
@@ -44,10 +48,18 @@ double core_tagged_float(std::string_view text);
 Resolved resolve_core(std::string_view text, bool plain, std::string_view tag);
 Resolved resolve_11(ResolverMode mode, std::string_view text, bool plain, std::string_view tag);
 
-inline Resolved make_null() { return Resolved{ResolvedKind::Null}; }
-inline Resolved make_merge() { return Resolved{ResolvedKind::Merge}; }
-inline Resolved make_str() { return Resolved{ResolvedKind::Str}; }
-inline Resolved make_big_int() { return Resolved{ResolvedKind::BigInt}; }
+inline Resolved make_null() {
+    return Resolved{ResolvedKind::Null};
+}
+inline Resolved make_merge() {
+    return Resolved{ResolvedKind::Merge};
+}
+inline Resolved make_str() {
+    return Resolved{ResolvedKind::Str};
+}
+inline Resolved make_big_int() {
+    return Resolved{ResolvedKind::BigInt};
+}
 inline Resolved make_bool(bool b) {
     Resolved r{ResolvedKind::Bool};
     r.boolean = b;

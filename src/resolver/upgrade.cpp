@@ -3,8 +3,8 @@
 #include <cmath>
 #include <string>
 
-#include "support/float_format.hpp"
 #include "resolver/resolver.hpp"
+#include "support/float_format.hpp"
 
 namespace quarvel {
 namespace {

@@ -9,8 +9,12 @@ namespace quarvel::scan {
 // Sentinel returned for positions past the end of the text.
 inline constexpr int kEnd = -1;
 
-inline constexpr bool is_blank(int c) { return c == ' ' || c == '\t'; }
-inline constexpr bool is_break(int c) { return c == '\n' || c == '\r'; }
+inline constexpr bool is_blank(int c) {
+    return c == ' ' || c == '\t';
+}
+inline constexpr bool is_break(int c) {
+    return c == '\n' || c == '\r';
+}
 inline constexpr bool is_blank_or_break_or_end(int c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == kEnd;
 }
@@ -56,6 +60,8 @@ inline constexpr std::array<bool, 256> kDoubleQuotedStop = make_quoted_stop('"')
 
 // True for bytes that begin a character (everything but UTF-8 continuation
 // bytes); summing it over a byte range counts the characters in it.
-inline constexpr bool starts_char(unsigned char b) { return (b & 0xC0) != 0x80; }
+inline constexpr bool starts_char(unsigned char b) {
+    return (b & 0xC0) != 0x80;
+}
 
 }  // namespace quarvel::scan

@@ -15,7 +15,9 @@ Status Scanner::push_scalar_key(const Mark& start, std::uint64_t end, std::strin
                                 ScalarStyle style) {
     const bool flow = flow_level() > 0;
     if (!flow) {
-        if (auto s = roll_indent(static_cast<int>(start.column), TokenKind::BlockMappingStart, start); !s) {
+        if (auto s =
+                roll_indent(static_cast<int>(start.column), TokenKind::BlockMappingStart, start);
+            !s) {
             return s;
         }
     }
@@ -137,7 +139,8 @@ Status Scanner::fetch_plain() {
         bool is_key = true;
         if (!flow && later_line) {
             // A ':' left of the scalar's start belongs to an outer level.
-            if (col_ >= start.column) return error("an implicit mapping key cannot span multiple lines", start);
+            if (col_ >= start.column)
+                return error("an implicit mapping key cannot span multiple lines", start);
             is_key = false;
         } else if (flow && later_line && innermost_flow_is_sequence()) {
             return error("the implicit key of a flow sequence pair must be on one line", mark());
@@ -172,7 +175,8 @@ Status Scanner::fold_quoted_break(bool escaped, std::size_t& keep_len) {
     consume_break();
     std::uint32_t empty_lines = 0;
     for (;;) {
-        if (at_document_marker()) return error("a document marker cannot appear inside a quoted scalar", mark());
+        if (at_document_marker())
+            return error("a document marker cannot appear inside a quoted scalar", mark());
         if (auto s = skip_line_indentation(); !s) return s;
         if (!is_break(cur())) break;
         ++empty_lines;
@@ -200,28 +204,69 @@ Status Scanner::scan_escape(std::size_t& keep_len) {
     std::uint32_t cp = 0;
     int digits = 0;
     switch (c) {
-        case '0': cp = 0; break;
-        case 'a': cp = 0x07; break;
-        case 'b': cp = 0x08; break;
-        case 't': cp = 0x09; break;
-        case 'n': cp = 0x0A; break;
-        case 'v': cp = 0x0B; break;
-        case 'f': cp = 0x0C; break;
-        case 'r': cp = 0x0D; break;
-        case 'e': cp = 0x1B; break;
-        case ' ': cp = ' '; break;
-        case '"': cp = '"'; break;
-        case '/': cp = '/'; break;
-        case '\\': cp = '\\'; break;
-        case 'N': cp = 0x85; break;
-        case '_': cp = 0xA0; break;
-        case 'L': cp = 0x2028; break;
-        case 'P': cp = 0x2029; break;
-        case 'x': digits = 2; break;
-        case 'u': digits = 4; break;
-        case 'U': digits = 8; break;
+        case '0':
+            cp = 0;
+            break;
+        case 'a':
+            cp = 0x07;
+            break;
+        case 'b':
+            cp = 0x08;
+            break;
+        case 't':
+            cp = 0x09;
+            break;
+        case 'n':
+            cp = 0x0A;
+            break;
+        case 'v':
+            cp = 0x0B;
+            break;
+        case 'f':
+            cp = 0x0C;
+            break;
+        case 'r':
+            cp = 0x0D;
+            break;
+        case 'e':
+            cp = 0x1B;
+            break;
+        case ' ':
+            cp = ' ';
+            break;
+        case '"':
+            cp = '"';
+            break;
+        case '/':
+            cp = '/';
+            break;
+        case '\\':
+            cp = '\\';
+            break;
+        case 'N':
+            cp = 0x85;
+            break;
+        case '_':
+            cp = 0xA0;
+            break;
+        case 'L':
+            cp = 0x2028;
+            break;
+        case 'P':
+            cp = 0x2029;
+            break;
+        case 'x':
+            digits = 2;
+            break;
+        case 'u':
+            digits = 4;
+            break;
+        case 'U':
+            digits = 8;
+            break;
         default: {
-            std::string_view ch = text_.substr(pos_, utf8::sequence_length(static_cast<unsigned char>(c)));
+            std::string_view ch =
+                text_.substr(pos_, utf8::sequence_length(static_cast<unsigned char>(c)));
             return error("unknown escape character: '\\" + std::string(ch) + "'", mark());
         }
     }
@@ -230,7 +275,8 @@ Status Scanner::scan_escape(std::size_t& keep_len) {
         const int d = cur();
         if (d == kEnd) return error("incomplete unicode escape", mark());
         if (!is_hex_digit(d)) {
-            std::string_view ch = text_.substr(pos_, utf8::sequence_length(static_cast<unsigned char>(d)));
+            std::string_view ch =
+                text_.substr(pos_, utf8::sequence_length(static_cast<unsigned char>(d)));
             return error("invalid hex digit in unicode escape: '" + std::string(ch) + "'", mark());
         }
         cp = cp * 16 + static_cast<std::uint32_t>(hex_value(d));
@@ -278,7 +324,8 @@ Status Scanner::fetch_quoted(bool double_quoted) {
         col_ = col;
         const int c = cur();
         if (c == kEnd) {
-            return error(double_quoted ? "unterminated double-quoted scalar" : "unterminated single-quoted scalar",
+            return error(double_quoted ? "unterminated double-quoted scalar"
+                                       : "unterminated single-quoted scalar",
                          mark());
         }
         if (!double_quoted && c == '\'') {
@@ -306,19 +353,23 @@ Status Scanner::fetch_quoted(bool double_quoted) {
         text = text_.substr(content_begin, pos_ - content_begin);
     }
     advance_ascii();  // the closing quote
-    return finish_quoted(start, text, double_quoted ? ScalarStyle::DoubleQuoted : ScalarStyle::SingleQuoted,
+    return finish_quoted(start, text,
+                         double_quoted ? ScalarStyle::DoubleQuoted : ScalarStyle::SingleQuoted,
                          key_allowed);
 }
 
-Status Scanner::finish_quoted(const Mark& start, std::string_view text, ScalarStyle style, bool key_allowed) {
+Status Scanner::finish_quoted(const Mark& start, std::string_view text, ScalarStyle style,
+                              bool key_allowed) {
     const bool flow = flow_level() > 0;
     std::size_t i = pos_;
     while (is_blank(at(i))) ++i;
     if (key_allowed && colon_is_value(i, flow)) {
         const bool multiline = line_ != start.line;
-        if (!flow && multiline) return error("an implicit mapping key cannot span multiple lines", start);
+        if (!flow && multiline)
+            return error("an implicit mapping key cannot span multiple lines", start);
         if (flow && multiline && innermost_flow_is_sequence()) {
-            return error("the implicit key of a flow sequence pair must be on one line", mark_ahead(i));
+            return error("the implicit key of a flow sequence pair must be on one line",
+                         mark_ahead(i));
         }
         const std::uint64_t end = pos_;
         advance_ascii(i - pos_);
@@ -360,7 +411,8 @@ Status Scanner::scan_block_header(int& chomp, int& digit) {
         } else if (is_blank(c)) {
             advance_ascii();
         } else if (c == '#') {
-            if (!is_blank(text_[pos_ - 1])) return error("a comment must be preceded by whitespace", mark());
+            if (!is_blank(text_[pos_ - 1]))
+                return error("a comment must be preceded by whitespace", mark());
             skip_to_line_end();
             return {};
         } else if (c == kEnd || is_break(c)) {
@@ -401,8 +453,8 @@ Status Scanner::detect_block_indent(int& content_indent) {
     if (first_content > indent_) {
         if (widest > first_content) {
             return error("a leading empty line in a block scalar is indented more than the content",
-                         Mark{widest_start + static_cast<std::size_t>(first_content), file_, widest_line,
-                              static_cast<std::uint32_t>(first_content)});
+                         Mark{widest_start + static_cast<std::size_t>(first_content), file_,
+                              widest_line, static_cast<std::uint32_t>(first_content)});
         }
         content_indent = first_content;
     } else {

@@ -26,7 +26,8 @@ void Scanner::advance_char() {
 }
 
 void Scanner::advance_to(std::size_t to) {
-    for (std::size_t i = pos_; i < to; ++i) col_ += starts_char(static_cast<unsigned char>(text_[i]));
+    for (std::size_t i = pos_; i < to; ++i)
+        col_ += starts_char(static_cast<unsigned char>(text_[i]));
     pos_ = to;
 }
 
@@ -174,7 +175,8 @@ Status Scanner::skip_to_token(bool& crossed_break) {
             if (flow_level() == 0) simple_key_allowed_ = true;
             marker_on_line_ = false;
         } else if (c == '#') {
-            if (!comment_may_start()) return error("a comment must be preceded by whitespace", mark());
+            if (!comment_may_start())
+                return error("a comment must be preceded by whitespace", mark());
             scan_comment();
         } else {
             return {};
@@ -284,12 +286,14 @@ Status Scanner::dispatch_node_start(int c) {
 
 Status Scanner::dispatch_flow() {
     const int c = cur();
-    if (at_document_marker()) return error("a document marker is not allowed inside a flow collection", mark());
+    if (at_document_marker())
+        return error("a document marker is not allowed inside a flow collection", mark());
 
     // '-' and '?' open a node here whatever follows them: bare ones are an
     // entry or a key, others begin a plain scalar.
     const bool begins_node = c != '#' && c != ',' && c != ':' && c != ']' && c != '}';
-    if (node_ended_in_flow_ && begins_node) return error("missing ',' between flow collection entries", mark());
+    if (node_ended_in_flow_ && begins_node)
+        return error("missing ',' between flow collection entries", mark());
 
     // Only the token right after a quoted scalar or a closed collection may
     // use a ':' without a blank after it as a value indicator.
@@ -370,8 +374,8 @@ Status Scanner::fetch_block_entry(bool previous_was_entry) {
         return error("a block sequence entry cannot follow an anchor or tag on the same line", m);
     }
     const int column = static_cast<int>(col_);
-    const bool opens_or_continues = indent_ >= column || !level_is_sequence_ || previous_was_entry ||
-                                    !level_closed_before_token_;
+    const bool opens_or_continues = indent_ >= column || !level_is_sequence_ ||
+                                    previous_was_entry || !level_closed_before_token_;
     if (!opens_or_continues) return error("a sequence entry is indented past its sequence", m);
     if (auto s = roll_indent(column, TokenKind::BlockSequenceStart, m); !s) return s;
     advance_ascii();
@@ -403,7 +407,8 @@ Status Scanner::fetch_block_value() {
         std::size_t at = key_.token_index;
         const int column = static_cast<int>(key_.mark.column);
         if (indent_ < column) {
-            if (marker_on_line_) return error("a block collection cannot start on the same line as ---", key_.mark);
+            if (marker_on_line_)
+                return error("a block collection cannot start on the same line as ---", key_.mark);
             push_indent(column, false);
             insert(at++, TokenKind::BlockMappingStart, key_.mark);
         }
@@ -414,7 +419,8 @@ Status Scanner::fetch_block_value() {
     } else {
         // A value without an implicit key on this line (after '?', or an
         // empty key): its content may be a compact collection.
-        if (auto s = roll_indent(static_cast<int>(col_), TokenKind::BlockMappingStart, m); !s) return s;
+        if (auto s = roll_indent(static_cast<int>(col_), TokenKind::BlockMappingStart, m); !s)
+            return s;
         key_.possible = false;
         simple_key_allowed_ = true;
     }
@@ -475,7 +481,8 @@ Status Scanner::fetch_flow_start(bool mapping) {
         flow_start_line_ = line_;
         flow_start_indent_ = indent_;
     }
-    std::uint8_t entry = (mapping ? kFlowMapping : 0) | (explicit_key_in_flow_ ? kOuterExplicitKey : 0);
+    std::uint8_t entry =
+        (mapping ? kFlowMapping : 0) | (explicit_key_in_flow_ ? kOuterExplicitKey : 0);
     flow_stack_.push_back(entry);
     advance_ascii();
     simple_key_allowed_ = true;
@@ -521,7 +528,8 @@ Status Scanner::check_after_outermost_flow() {
         return error("unexpected content after flow collection", mark_ahead(i));
     }
     if (d == ':' && line_ != flow_start_line_) {
-        return error("a multiline flow collection cannot be an implicit mapping key", mark_ahead(i));
+        return error("a multiline flow collection cannot be an implicit mapping key",
+                     mark_ahead(i));
     }
     return {};
 }
@@ -576,7 +584,8 @@ Status Scanner::fetch_tag() {
         if (at(i) != '>') return error("unterminated verbatim tag", m);
         ++i;
     } else {
-        for (int c = at(i); !(is_blank_or_break_or_end(c) || c == ',' || c == ']' || c == '}'); c = at(++i)) {
+        for (int c = at(i); !(is_blank_or_break_or_end(c) || c == ',' || c == ']' || c == '}');
+             c = at(++i)) {
         }
     }
     std::string_view tag = text_.substr(pos_, i - pos_);

@@ -15,7 +15,7 @@
 namespace quarvel::scan {
 
 class Scanner {
-public:
+  public:
     Scanner(std::string_view text, bool keep_comments, std::uint32_t file);
 
     // start() once, then step() until ended() or an error. Tokens before
@@ -44,7 +44,7 @@ public:
     // Where the error that ended the scan was detected.
     const Mark& error_mark() const { return error_mark_; }
 
-private:
+  private:
     // ---- character access -------------------------------------------------
     int at(std::size_t i) const {
         return i < text_.size() ? static_cast<unsigned char>(text_[i]) : kEnd;
@@ -75,13 +75,16 @@ private:
     [[gnu::cold, gnu::noinline]] Status error(std::string_view message, const Mark& m) const;
 
     // ---- token queue ------------------------------------------------------
-    void push(TokenKind kind, const Mark& m) { tokens_.push_back(Token{kind, ScalarStyle::Plain, m, m.offset, {}}); }
+    void push(TokenKind kind, const Mark& m) {
+        tokens_.push_back(Token{kind, ScalarStyle::Plain, m, m.offset, {}});
+    }
     void push_text(TokenKind kind, const Mark& m, std::uint64_t end, std::string_view text,
                    ScalarStyle style = ScalarStyle::Plain) {
         tokens_.push_back(Token{kind, style, m, end, text});
     }
     void insert(std::size_t at, TokenKind kind, const Mark& m) {
-        tokens_.insert(tokens_.begin() + static_cast<std::ptrdiff_t>(at), Token{kind, ScalarStyle::Plain, m, m.offset, {}});
+        tokens_.insert(tokens_.begin() + static_cast<std::ptrdiff_t>(at),
+                       Token{kind, ScalarStyle::Plain, m, m.offset, {}});
     }
 
     // ---- indentation ------------------------------------------------------

@@ -66,7 +66,7 @@ struct Token {
 // A comment: a '#' at the start of the text (after a byte order mark, if
 // any) or after a space, tab or line break, up to the end of its line.
 struct Comment {
-    std::string_view text;  // after '#' and one following space; trailing white space removed
+    std::string_view text;     // after '#' and one following space; trailing white space removed
     std::uint64_t offset = 0;  // of the '#'
     std::uint32_t file = 0;
     std::uint32_t line = 0;

@@ -17,9 +17,13 @@ TokenStream::TokenStream(std::string_view text, std::uint32_t file, bool keep_co
 
 TokenStream::~TokenStream() = default;
 
-Arena& TokenStream::arena() { return scanner_->arena(); }
+Arena& TokenStream::arena() {
+    return scanner_->arena();
+}
 
-bool TokenStream::leading_bom() const { return scanner_->leading_bom(); }
+bool TokenStream::leading_bom() const {
+    return scanner_->leading_bom();
+}
 
 // One scanner step. False once the stream has ended or failed.
 bool TokenStream::step() {
@@ -58,7 +62,9 @@ void TokenStream::drain() {
     while (step()) release_before(base_ + final_);
 }
 
-std::span<const Comment> TokenStream::comments() const { return scanner_->comments(); }
+std::span<const Comment> TokenStream::comments() const {
+    return scanner_->comments();
+}
 
 void TokenStream::take_comments_before(std::uint64_t offset, std::vector<Comment>& out) {
     auto& waiting = scanner_->comments();

@@ -19,7 +19,7 @@ class Scanner;
 }
 
 class TokenStream {
-public:
+  public:
     // Every mark of the stream, its comments' and the error stand-in's carry
     // `file`. Comments are recorded only when `keep_comments` is set. The text
     // must be valid UTF-8 and outlive the stream and the views it hands out.
@@ -77,14 +77,14 @@ public:
     // Appends every waiting comment to `out` and forgets them.
     void take_comments(std::vector<Comment>& out);
 
-private:
+  private:
     const Token& fetch(std::size_t i);
     bool step();
 
     std::unique_ptr<scan::Scanner> scanner_;
     const std::vector<Token>* tokens_;  // the scanner's buffer
-    std::size_t base_ = 0;   // absolute position of the scanner's first kept token
-    std::size_t final_ = 0;  // kept tokens that can no longer change
+    std::size_t base_ = 0;              // absolute position of the scanner's first kept token
+    std::size_t final_ = 0;             // kept tokens that can no longer change
     std::optional<Error> error_;
     Token end_;  // stands in for StreamEnd after an error
     std::uint32_t file_ = 0;

@@ -12,7 +12,7 @@
 namespace quarvel {
 
 class Arena {
-public:
+  public:
     Arena() = default;
     Arena(Arena&&) noexcept = default;
     Arena& operator=(Arena&&) noexcept = default;
@@ -33,7 +33,7 @@ public:
         other.used_ = other.capacity_ = 0;
     }
 
-private:
+  private:
     static constexpr std::size_t kBlock = 64 * 1024;
 
     char* allocate(std::size_t n) {

@@ -124,7 +124,9 @@ template <class T>
 using Result = detail::expected<T, Error>;
 using Status = detail::expected<void, Error>;
 
-inline detail::unexpected<Error> fail(Error e) { return detail::unexpected<Error>(std::move(e)); }
+inline detail::unexpected<Error> fail(Error e) {
+    return detail::unexpected<Error>(std::move(e));
+}
 
 // Non-fatal findings, logged in order by the frame once the lock is held again.
 using Warnings = std::vector<std::string>;

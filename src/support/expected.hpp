@@ -26,18 +26,18 @@ namespace quarvel::detail {
 
 template <class E>
 class unexpected {
-public:
+  public:
     explicit unexpected(E e) : e_(std::move(e)) {}
     E& error() & { return e_; }
     E&& error() && { return std::move(e_); }
 
-private:
+  private:
     E e_;
 };
 
 template <class T, class E>
 class expected {
-public:
+  public:
     expected() : v_(std::in_place_index<0>) {}
     expected(T value) : v_(std::in_place_index<0>, std::move(value)) {}
     template <class U>
@@ -56,13 +56,13 @@ public:
     const E& error() const& { return std::get<1>(v_); }
     E&& error() && { return std::get<1>(std::move(v_)); }
 
-private:
+  private:
     std::variant<T, E> v_;
 };
 
 template <class E>
 class expected<void, E> {
-public:
+  public:
     expected() = default;
     template <class U>
     expected(unexpected<U> u) : e_(std::move(u).error()) {}
@@ -74,7 +74,7 @@ public:
     const E& error() const& { return *e_; }
     E&& error() && { return std::move(*e_); }
 
-private:
+  private:
     std::optional<E> e_;
 };
 

@@ -24,8 +24,8 @@ std::uint64_t mix64(std::uint64_t x) noexcept {
 Key make_key() {
     static int anchor;
     std::uint64_t a = reinterpret_cast<std::uintptr_t>(&anchor);
-    std::uint64_t t = static_cast<std::uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
+    std::uint64_t t =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     std::uint64_t r0 = 0;
     std::uint64_t r1 = 0;
     try {
@@ -43,7 +43,9 @@ const Key& process_key() {
     return key;
 }
 
-inline std::uint64_t rotl(std::uint64_t x, int b) noexcept { return (x << b) | (x >> (64 - b)); }
+inline std::uint64_t rotl(std::uint64_t x, int b) noexcept {
+    return (x << b) | (x >> (64 - b));
+}
 
 struct SipState {
     std::uint64_t v0, v1, v2, v3;

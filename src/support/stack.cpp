@@ -89,11 +89,19 @@ std::size_t stack_remaining() noexcept {
     return sp - t_stack.low;
 }
 
-void set_stack_switch_hooks(StackSwitchHooks hooks) noexcept { g_hooks = hooks; }
+void set_stack_switch_hooks(StackSwitchHooks hooks) noexcept {
+    g_hooks = hooks;
+}
 
-bool stack_exhausted() noexcept { return t_exhausted; }
-void clear_stack_exhausted() noexcept { t_exhausted = false; }
-void note_stack_exhausted() noexcept { t_exhausted = true; }
+bool stack_exhausted() noexcept {
+    return t_exhausted;
+}
+void clear_stack_exhausted() noexcept {
+    t_exhausted = false;
+}
+void note_stack_exhausted() noexcept {
+    t_exhausted = true;
+}
 
 Error stack_exhausted_error() {
     return Error::memory("out of stack memory for deeply nested input");

@@ -6,9 +6,13 @@
 namespace quarvel::utf8 {
 namespace {
 
-inline bool is_cont(unsigned char b) { return (b & 0xC0) == 0x80; }
+inline bool is_cont(unsigned char b) {
+    return (b & 0xC0) == 0x80;
+}
 
-Error value_error(const char* message) { return Error::argument(message); }
+Error value_error(const char* message) {
+    return Error::argument(message);
+}
 
 enum class Endian { Big, Little };
 
@@ -18,12 +22,15 @@ std::uint32_t read16(const unsigned char* p, Endian e) {
 
 std::uint32_t read32(const unsigned char* p, Endian e) {
     if (e == Endian::Big)
-        return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
-    return (std::uint32_t(p[3]) << 24) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) | p[0];
+        return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) |
+               (std::uint32_t(p[2]) << 8) | p[3];
+    return (std::uint32_t(p[3]) << 24) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) |
+           p[0];
 }
 
 Result<std::string> from_utf16(std::string_view bytes, Endian e) {
-    if (bytes.size() % 2 != 0) return fail(value_error("invalid UTF-16: byte count is not a multiple of 2"));
+    if (bytes.size() % 2 != 0)
+        return fail(value_error("invalid UTF-16: byte count is not a multiple of 2"));
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     std::size_t units = bytes.size() / 2;
     std::string out;
@@ -33,7 +40,8 @@ Result<std::string> from_utf16(std::string_view bytes, Endian e) {
         if (u >= 0xD800 && u <= 0xDBFF) {
             if (i + 1 >= units) return fail(value_error("invalid UTF-16: unpaired surrogate"));
             std::uint32_t lo = read16(p + 2 * (i + 1), e);
-            if (lo < 0xDC00 || lo > 0xDFFF) return fail(value_error("invalid UTF-16: unpaired surrogate"));
+            if (lo < 0xDC00 || lo > 0xDFFF)
+                return fail(value_error("invalid UTF-16: unpaired surrogate"));
             append(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
             ++i;
         } else if (u >= 0xDC00 && u <= 0xDFFF) {
@@ -46,7 +54,8 @@ Result<std::string> from_utf16(std::string_view bytes, Endian e) {
 }
 
 Result<std::string> from_utf32(std::string_view bytes, Endian e) {
-    if (bytes.size() % 4 != 0) return fail(value_error("invalid UTF-32: byte count is not a multiple of 4"));
+    if (bytes.size() % 4 != 0)
+        return fail(value_error("invalid UTF-32: byte count is not a multiple of 4"));
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     std::string out;
     out.reserve(bytes.size());
@@ -63,7 +72,10 @@ Result<std::string> from_utf32(std::string_view bytes, Endian e) {
 // ends before the sequence could be judged.
 std::optional<std::size_t> fault_length(const unsigned char* s, std::size_t n, std::size_t i) {
     unsigned char b = s[i];
-    std::size_t width = (b >= 0xC2 && b <= 0xDF) ? 2 : (b >= 0xE0 && b <= 0xEF) ? 3 : (b >= 0xF0 && b <= 0xF4) ? 4 : 0;
+    std::size_t width = (b >= 0xC2 && b <= 0xDF)   ? 2
+                        : (b >= 0xE0 && b <= 0xEF) ? 3
+                        : (b >= 0xF0 && b <= 0xF4) ? 4
+                                                   : 0;
     if (width == 0) return 1;
     unsigned char lo = 0x80;
     unsigned char hi = 0xBF;
@@ -87,12 +99,24 @@ std::string quoted_literal(std::string_view text) {
         char32_t cp = decode_at(text, i);
         std::size_t len = sequence_length(static_cast<unsigned char>(text[i]));
         switch (cp) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case 0: out += "\\0"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case 0:
+                out += "\\0";
+                break;
             default:
                 if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) {
                     char buf[16];
@@ -142,8 +166,8 @@ std::optional<Utf8Fault> validate(std::string_view bytes) {
 
 std::string describe(const Utf8Fault& fault) {
     if (fault.error_len)
-        return "invalid utf-8 sequence of " + std::to_string(*fault.error_len) + " bytes from index " +
-               std::to_string(fault.valid_up_to);
+        return "invalid utf-8 sequence of " + std::to_string(*fault.error_len) +
+               " bytes from index " + std::to_string(fault.valid_up_to);
     return "incomplete utf-8 byte sequence from index " + std::to_string(fault.valid_up_to);
 }
 
@@ -151,8 +175,10 @@ Result<std::string> decode_input(std::string_view bytes) {
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
     if (n >= 4) {
-        if (b[0] == 0 && b[1] == 0 && b[2] == 0xFE && b[3] == 0xFF) return from_utf32(bytes, Endian::Big);
-        if (b[0] == 0xFF && b[1] == 0xFE && b[2] == 0 && b[3] == 0) return from_utf32(bytes, Endian::Little);
+        if (b[0] == 0 && b[1] == 0 && b[2] == 0xFE && b[3] == 0xFF)
+            return from_utf32(bytes, Endian::Big);
+        if (b[0] == 0xFF && b[1] == 0xFE && b[2] == 0 && b[3] == 0)
+            return from_utf32(bytes, Endian::Little);
     }
     if (n >= 2) {
         if (b[0] == 0xFE && b[1] == 0xFF) return from_utf16(bytes, Endian::Big);
@@ -166,7 +192,8 @@ Result<std::string> decode_input(std::string_view bytes) {
         if (b[0] == 0) return from_utf16(bytes, Endian::Big);
         if (b[1] == 0) return from_utf16(bytes, Endian::Little);
     }
-    if (auto fault = validate(bytes)) return fail(Error::argument("invalid UTF-8: " + describe(*fault)));
+    if (auto fault = validate(bytes))
+        return fail(Error::argument("invalid UTF-8: " + describe(*fault)));
     return std::string(bytes);
 }
 

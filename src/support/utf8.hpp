@@ -46,7 +46,8 @@ inline char32_t decode_at(std::string_view text, std::size_t i) {
     std::size_t n = sequence_length(b);
     if (i + n > text.size()) return 0xFFFD;
     char32_t cp = b & (0x7F >> n);
-    for (std::size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    for (std::size_t k = 1; k < n; ++k)
+        cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
     return cp;
 }
 

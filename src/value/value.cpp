@@ -58,7 +58,8 @@ void tear_down(std::vector<YamlValue>& children) noexcept {
 
 }  // namespace
 
-YamlValue::YamlValue(const YamlValue& other) : kind(other.kind), integer(other.integer), text(other.text) {
+YamlValue::YamlValue(const YamlValue& other)
+    : kind(other.kind), integer(other.integer), text(other.text) {
     if (!other.children.empty()) ensure_stack([&] { copy_children(children, other.children); });
 }
 
@@ -114,7 +115,8 @@ void append_display_float(std::string& out, double d) {
     auto [p, ec] = std::to_chars(buf, buf + sizeof buf, d);
     std::string_view s(buf, p - buf);
     out += s;
-    if (s.find_first_of(".eE") == std::string_view::npos && s.find("inf") == std::string_view::npos) out += ".0";
+    if (s.find_first_of(".eE") == std::string_view::npos && s.find("inf") == std::string_view::npos)
+        out += ".0";
 }
 
 }  // namespace
@@ -124,8 +126,11 @@ bool append_canonical_key(const YamlValue& v, std::string& out) {
     // values share a serialisation.
     out.push_back(static_cast<char>('A' + static_cast<int>(v.kind)));
     switch (v.kind) {
-        case ValueKind::Null: break;
-        case ValueKind::Bool: out.push_back(v.boolean ? '1' : '0'); break;
+        case ValueKind::Null:
+            break;
+        case ValueKind::Bool:
+            out.push_back(v.boolean ? '1' : '0');
+            break;
         case ValueKind::Int: {
             char buf[24];
             auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v.integer);
@@ -168,8 +173,12 @@ bool append_canonical_key(const YamlValue& v, std::string& out) {
 
 bool append_display_form(const YamlValue& v, std::string& out) {
     switch (v.kind) {
-        case ValueKind::Null: out += "Null"; return true;
-        case ValueKind::Bool: out += v.boolean ? "Bool(true)" : "Bool(false)"; return true;
+        case ValueKind::Null:
+            out += "Null";
+            return true;
+        case ValueKind::Bool:
+            out += v.boolean ? "Bool(true)" : "Bool(false)";
+            return true;
         case ValueKind::Int: {
             out += "Int(";
             char buf[24];

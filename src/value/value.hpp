@@ -11,7 +11,17 @@
 
 namespace quarvel {
 
-enum class ValueKind : std::uint8_t { Null, Bool, Int, BigInt, Float, String, Sequence, Mapping, Tagged };
+enum class ValueKind : std::uint8_t {
+    Null,
+    Bool,
+    Int,
+    BigInt,
+    Float,
+    String,
+    Sequence,
+    Mapping,
+    Tagged
+};
 
 // Texts are views: into the decoded input, or into an Arena that travels with
 // the tree (DecodedStream::arena, or the encoder's arena). A tree never
@@ -102,7 +112,7 @@ struct YamlValue {
     const YamlValue& inner() const { return children.front(); }
     YamlValue& inner() { return children.front(); }
 
-private:
+  private:
     void destroy_children() noexcept;  // out of line: deep trees free without deep recursion
 };
 

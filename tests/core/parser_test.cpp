@@ -3,12 +3,13 @@
 // written, a later anchor replacing an earlier one, aliases kept, empty
 // documents kept). Checks that the token sequences of flow pairs, properties,
 // indentless sequences and empty nodes make the structures they should.
+#include "parser/parser.hpp"
+
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "check.hpp"
-#include "parser/parser.hpp"
 
 using namespace quarvel;
 

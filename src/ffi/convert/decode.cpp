@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "ffi/convert/strings.hpp"
+#include "ffi/types.hpp"
 #include "pyutil/errors.hpp"
 #include "pyutil/py_ref.hpp"
-#include "ffi/types.hpp"
 #include "resolver/resolver.hpp"
 #include "support/error.hpp"
 #include "support/seeded_hash.hpp"
@@ -17,7 +17,7 @@ namespace {
 
 // Mapping key text -> the interned str made for it, for one document.
 class KeyCache {
-public:
+  public:
     KeyCache() : slots_(64) {}
     ~KeyCache() {
         for (auto& s : slots_) Py_XDECREF(s.value);
@@ -36,7 +36,7 @@ public:
         }
     }
 
-private:
+  private:
     struct Slot {
         std::uint64_t hash = 0;
         std::string_view key;
@@ -71,25 +71,34 @@ private:
 // Every method returns a new reference, or null: with an exception set, or
 // without one when the stack ran out (the thread's flag says so).
 class Converter {
-public:
+  public:
     explicit Converter(const ConvertOptions& options) : options_(options) {}
 
     PyObject* value(const YamlValue& v) {
         switch (v.kind) {
-            case ValueKind::Null: return Py_NewRef(Py_None);
-            case ValueKind::Bool: return Py_NewRef(v.boolean ? Py_True : Py_False);
-            case ValueKind::Int: return PyLong_FromLongLong(v.integer);
-            case ValueKind::BigInt: return big_int(v.text);
-            case ValueKind::Float: return PyFloat_FromDouble(v.real);
-            case ValueKind::String: return new_str(v.text);
-            case ValueKind::Sequence: return ensure_stack([&] { return sequence(v); });
-            case ValueKind::Mapping: return ensure_stack([&] { return mapping(v); });
-            case ValueKind::Tagged: return ensure_stack([&] { return tagged(v); });
+            case ValueKind::Null:
+                return Py_NewRef(Py_None);
+            case ValueKind::Bool:
+                return Py_NewRef(v.boolean ? Py_True : Py_False);
+            case ValueKind::Int:
+                return PyLong_FromLongLong(v.integer);
+            case ValueKind::BigInt:
+                return big_int(v.text);
+            case ValueKind::Float:
+                return PyFloat_FromDouble(v.real);
+            case ValueKind::String:
+                return new_str(v.text);
+            case ValueKind::Sequence:
+                return ensure_stack([&] { return sequence(v); });
+            case ValueKind::Mapping:
+                return ensure_stack([&] { return mapping(v); });
+            case ValueKind::Tagged:
+                return ensure_stack([&] { return tagged(v); });
         }
         return nullptr;
     }
 
-private:
+  private:
     PyObject* sequence(const YamlValue& v) {
         Ref list(PyList_New(static_cast<Py_ssize_t>(v.children.size())));
         if (!list) return nullptr;
@@ -111,7 +120,8 @@ private:
             if (!val) return nullptr;
             if (PyDict_SetItem(dict.get(), k.get(), val.get()) < 0) {
                 PyErr_Clear();
-                return raise(Error::conversion("mapping key is not hashable in Python", conversion_kind::decode));
+                return raise(Error::conversion("mapping key is not hashable in Python",
+                                               conversion_kind::decode));
             }
         }
         return dict.release();
@@ -120,10 +130,14 @@ private:
     // Keys: strings are shared per document; collections become tuples.
     PyObject* key(const YamlValue& k) {
         switch (k.kind) {
-            case ValueKind::String: return keys_.get(k.text);
-            case ValueKind::Sequence: return ensure_stack([&] { return sequence_key(k); });
-            case ValueKind::Mapping: return ensure_stack([&] { return mapping_key(k); });
-            default: return value(k);
+            case ValueKind::String:
+                return keys_.get(k.text);
+            case ValueKind::Sequence:
+                return ensure_stack([&] { return sequence_key(k); });
+            case ValueKind::Mapping:
+                return ensure_stack([&] { return mapping_key(k); });
+            default:
+                return value(k);
         }
     }
 
@@ -167,7 +181,8 @@ private:
     PyObject* tagged(const YamlValue& v) {
         Ref inner(value(v.inner()));
         if (!inner) return nullptr;
-        if (!options_.tags && !options_.tag_handler && !options_.passthrough_tags) return inner.release();
+        if (!options_.tags && !options_.tag_handler && !options_.passthrough_tags)
+            return inner.release();
         Ref tag(new_str(v.text));
         if (!tag) return nullptr;
         if (options_.tags) {

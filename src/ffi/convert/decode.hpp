@@ -1,8 +1,8 @@
 // Value trees to Python objects, with tag application.
 #pragma once
 
-#include "value/value.hpp"
 #include "pyutil/python.hpp"
+#include "value/value.hpp"
 
 namespace quarvel::py {
 

@@ -1,11 +1,10 @@
 #include "ffi/convert/encode.hpp"
 
-#include "encode/emitter.hpp"
-
 #include <atomic>
 #include <string>
 #include <string_view>
 
+#include "encode/emitter.hpp"
 #include "ffi/types.hpp"
 #include "support/limits.hpp"
 #include "support/options.hpp"
@@ -17,25 +16,29 @@ namespace {
 
 constexpr std::size_t kCopyLimit = 64;
 
-constexpr const char* kTooDeep = "object is too deeply nested to serialize (possible self-reference)";
+constexpr const char* kTooDeep =
+    "object is too deeply nested to serialize (possible self-reference)";
 constexpr const char* kBadBytes =
-    "cannot serialize bytes that are not valid UTF-8; decode them yourself (e.g. base64) before dumping";
-constexpr const char* kBadTagsResult = "a tags callback must return a QuarvelTag or a (tag, value) tuple";
+    "cannot serialize bytes that are not valid UTF-8; decode them yourself (e.g. base64) before "
+    "dumping";
+constexpr const char* kBadTagsResult =
+    "a tags callback must return a QuarvelTag or a (tag, value) tuple";
 
 // ---------------------------------------------------------------------------
 // Interned attribute names, made once per process.
 
 enum class Name : int { isoformat, value, dataclass_fields, fspath, module, tolist, item, count };
 
-constexpr const char* kNameTexts[] = {"isoformat", "value",  "__dataclass_fields__", "__fspath__",
-                                      "__module__", "tolist", "item"};
+constexpr const char* kNameTexts[] = {
+    "isoformat", "value", "__dataclass_fields__", "__fspath__", "__module__", "tolist", "item"};
 
 std::atomic<PyObject*> g_names[static_cast<int>(Name::count)];
 
 // Borrowed; null with an exception set when the name could not be made.
 PyObject* name(Name which) {
     const char* text = kNameTexts[static_cast<int>(which)];
-    return once_object(g_names[static_cast<int>(which)], [text] { return PyUnicode_InternFromString(text); });
+    return once_object(g_names[static_cast<int>(which)],
+                       [text] { return PyUnicode_InternFromString(text); });
 }
 
 // getattr(obj, name) where only AttributeError means "absent": returns 1 with
@@ -130,7 +133,8 @@ std::string replace_surrogates(PyObject* s) {
 // lone surrogate, or -1 with an exception set.
 int borrowed_utf8(PyObject* s, std::string_view& out) {
     if (PyUnicode_IS_COMPACT_ASCII(s)) {
-        out = {static_cast<const char*>(PyUnicode_DATA(s)), static_cast<std::size_t>(PyUnicode_GET_LENGTH(s))};
+        out = {static_cast<const char*>(PyUnicode_DATA(s)),
+               static_cast<std::size_t>(PyUnicode_GET_LENGTH(s))};
         return 1;
     }
     Py_ssize_t size = 0;
@@ -143,7 +147,9 @@ int borrowed_utf8(PyObject* s, std::string_view& out) {
     return 0;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Length of a UTC offset "+HH:MM", "+HH:MM:SS" or "+HH:MM:SS.ffffff" (either
 // sign) that ends `s`, or 0. Offsets with seconds are rare but legal; taking
@@ -154,11 +160,12 @@ std::size_t offset_length(std::string_view s) {
     std::size_t frac = end;
     while (frac > 0 && is_digit(s[frac - 1])) --frac;
     if (frac > 0 && frac < end && s[frac - 1] == '.') end = frac - 1;  // a fraction of the seconds
-    auto hh_mm = [&](std::size_t at) {  // "+HH:MM" at s[at..at+6)
-        return (s[at] == '+' || s[at] == '-') && is_digit(s[at + 1]) && is_digit(s[at + 2]) && s[at + 3] == ':' &&
-               is_digit(s[at + 4]) && is_digit(s[at + 5]);
+    auto hh_mm = [&](std::size_t at) {                                 // "+HH:MM" at s[at..at+6)
+        return (s[at] == '+' || s[at] == '-') && is_digit(s[at + 1]) && is_digit(s[at + 2]) &&
+               s[at + 3] == ':' && is_digit(s[at + 4]) && is_digit(s[at + 5]);
     };
-    if (end >= 9 && s[end - 3] == ':' && is_digit(s[end - 2]) && is_digit(s[end - 1]) && hh_mm(end - 9))
+    if (end >= 9 && s[end - 3] == ':' && is_digit(s[end - 2]) && is_digit(s[end - 1]) &&
+        hh_mm(end - 9))
         return s.size() - (end - 9);
     if (s.size() >= 6 && hh_mm(s.size() - 6)) return 6;
     return 0;
@@ -180,14 +187,14 @@ std::string_view trim_offset(std::string_view s, std::string_view& offset) {
 // `held_` (strong references) before their members are converted.
 
 class Encoder {
-public:
+  public:
     explicit Encoder(const EncodeContext& context) : ctx_(context), storage_(*context.storage) {}
 
     bool encode(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out);
 
     Error take_error() { return std::move(error_); }
 
-private:
+  private:
     // Fails with the pending Python exception.
     bool python_failed() {
         error_ = Error::python_raised();
@@ -215,7 +222,8 @@ private:
     bool iterated(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out);
     bool mapping(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out);
     bool subclass_rules(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out, bool& ok);
-    bool tagged(PyObject* tag, PyObject* value, std::uint32_t depth, PyObject* dflt, YamlValue& out);
+    bool tagged(PyObject* tag, PyObject* value, std::uint32_t depth, PyObject* dflt,
+                YamlValue& out);
     int tags_callback(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out);
     int date_time(PyObject* o, YamlValue& out);
     int enum_member(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out);
@@ -394,7 +402,8 @@ bool Encoder::mapping(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValu
 }
 
 // The subclass rules; returns false when none applies.
-bool Encoder::subclass_rules(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out, bool& ok) {
+bool Encoder::subclass_rules(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out,
+                             bool& ok) {
     if (PyLong_Check(o)) {
         ok = integer(o, out);
     } else if (PyFloat_Check(o)) {
@@ -419,7 +428,8 @@ bool Encoder::subclass_rules(PyObject* o, std::uint32_t depth, PyObject* dflt, Y
     return true;
 }
 
-bool Encoder::tagged(PyObject* tag, PyObject* value, std::uint32_t depth, PyObject* dflt, YamlValue& out) {
+bool Encoder::tagged(PyObject* tag, PyObject* value, std::uint32_t depth, PyObject* dflt,
+                     YamlValue& out) {
     out.kind = ValueKind::Tagged;
     if (!view_str(tag, out.text)) return false;
     // A tag YAML has no spelling for would come out as text that reads back
@@ -441,10 +451,12 @@ int Encoder::tags_callback(PyObject* o, std::uint32_t depth, PyObject* dflt, Yam
     PyObject* r = result.get();
     if (is_tag(r)) return tagged(tag_text(r), tag_value(r), depth, dflt, out) ? 1 : -1;
     if (PyErr_Occurred()) return python_failed(), -1;
-    if (!PyTuple_Check(r) || PyTuple_GET_SIZE(r) != 2) return fail_with(kBadTagsResult, conversion_kind::encode), -1;
+    if (!PyTuple_Check(r) || PyTuple_GET_SIZE(r) != 2)
+        return fail_with(kBadTagsResult, conversion_kind::encode), -1;
     PyObject* tag = PyTuple_GET_ITEM(r, 0);
     if (!PyUnicode_Check(tag)) {
-        PyErr_Format(PyExc_TypeError, "'%.200s' object cannot be converted to 'str'", Py_TYPE(tag)->tp_name);
+        PyErr_Format(PyExc_TypeError, "'%.200s' object cannot be converted to 'str'",
+                     Py_TYPE(tag)->tp_name);
         return python_failed(), -1;
     }
     return tagged(tag, PyTuple_GET_ITEM(r, 1), depth, dflt, out) ? 1 : -1;
@@ -493,7 +505,8 @@ int Encoder::dataclass(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlVal
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject* field = PyList_GET_ITEM(names.get(), i);
         if (!PyUnicode_Check(field)) {
-            PyErr_Format(PyExc_TypeError, "'%.200s' object cannot be converted to 'str'", Py_TYPE(field)->tp_name);
+            PyErr_Format(PyExc_TypeError, "'%.200s' object cannot be converted to 'str'",
+                         Py_TYPE(field)->tp_name);
             return python_failed(), -1;
         }
         YamlValue& key = out.children[2 * i];
@@ -532,7 +545,9 @@ int Encoder::module_type(PyObject* o, const char* type, const char* module) {
     if (!n) return python_failed(), -1;
     Ref mod(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(o)), n));
     if (!mod) return python_failed(), -1;
-    return PyUnicode_Check(mod.get()) && PyUnicode_CompareWithASCIIString(mod.get(), module) == 0 ? 1 : 0;
+    return PyUnicode_Check(mod.get()) && PyUnicode_CompareWithASCIIString(mod.get(), module) == 0
+               ? 1
+               : 0;
 }
 
 int Encoder::uuid_or_decimal(PyObject* o, YamlValue& out) {
@@ -615,7 +630,8 @@ EncodeContext encode_context_from_options(std::uint64_t option) {
 Result<YamlValue> encode_object(PyObject* object, const EncodeContext& context) {
     Encoder encoder(context);
     YamlValue out;
-    bool ok = ensure_stack([&] { return encoder.encode(object, context.depth, context.default_fn, out); });
+    bool ok = ensure_stack(
+        [&] { return encoder.encode(object, context.depth, context.default_fn, out); });
     // A nested object that found no stack fails without an error of its own.
     if (!ok && stack_exhausted()) return fail(stack_exhausted_error());
     if (!ok) return fail(encoder.take_error());

@@ -6,11 +6,11 @@
 #include <string_view>
 #include <vector>
 
-#include "value/value.hpp"
 #include "pyutil/py_ref.hpp"
 #include "pyutil/python.hpp"
 #include "support/arena.hpp"
 #include "support/error.hpp"
+#include "value/value.hpp"
 
 namespace quarvel::py {
 

@@ -9,7 +9,9 @@ PyTypeObject* document_type();
 PyTypeObject* document_view_type();
 PyTypeObject* node_type();
 
-PyObject* dump_includes(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-PyObject* dump_includes_map(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* dump_includes(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames);
+PyObject* dump_includes_map(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames);
 
 }  // namespace quarvel::py

@@ -22,14 +22,26 @@ PyType_Spec view_spec = {"_quarvel.QuarvelDocumentView", sizeof(PyObject), 0,
 PyType_Spec node_spec = {"_quarvel.QuarvelNode", sizeof(PyObject), 0,
                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, plain_slots};
 
-PyObject* make_document() { return PyType_FromSpec(&document_spec); }
-PyObject* make_view() { return PyType_FromSpec(&view_spec); }
-PyObject* make_node() { return PyType_FromSpec(&node_spec); }
+PyObject* make_document() {
+    return PyType_FromSpec(&document_spec);
+}
+PyObject* make_view() {
+    return PyType_FromSpec(&view_spec);
+}
+PyObject* make_node() {
+    return PyType_FromSpec(&node_spec);
+}
 
 }  // namespace
 
-PyTypeObject* document_type() { return cached_type(g_document, make_document); }
-PyTypeObject* document_view_type() { return cached_type(g_view, make_view); }
-PyTypeObject* node_type() { return cached_type(g_node, make_node); }
+PyTypeObject* document_type() {
+    return cached_type(g_document, make_document);
+}
+PyTypeObject* document_view_type() {
+    return cached_type(g_view, make_view);
+}
+PyTypeObject* node_type() {
+    return cached_type(g_node, make_node);
+}
 
 }  // namespace quarvel::py

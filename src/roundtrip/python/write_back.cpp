@@ -11,7 +11,8 @@ constexpr Signature kDumpIncludesSig{"dump_includes", "doc", kDumpIncludesKeywor
 constexpr Signature kDumpIncludesMapSig{"dump_includes_map", "doc", {}};
 
 PyObject* needs_document(PyObject* /*doc*/) {
-    PyErr_SetString(PyExc_NotImplementedError, "writing include trees back is not available in this build");
+    PyErr_SetString(PyExc_NotImplementedError,
+                    "writing include trees back is not available in this build");
     return nullptr;
 }
 
@@ -29,7 +30,8 @@ PyObject* dump_includes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
 PyObject* dump_includes_map(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         PyObject* doc = nullptr;
-        if (!bind_arguments(kDumpIncludesMapSig, args, nargs, kwnames, &doc, nullptr)) return nullptr;
+        if (!bind_arguments(kDumpIncludesMapSig, args, nargs, kwnames, &doc, nullptr))
+            return nullptr;
         return needs_document(doc);
     });
 }

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "support/stack.hpp"
+#include "support/tear_down.hpp"
 #include "support/utf8.hpp"
 
 namespace quarvel {
@@ -21,38 +22,6 @@ void copy_children(std::vector<YamlValue>& to, const std::vector<YamlValue>& fro
     for (const auto& c : from) {
         to.push_back(c);
         if (!c.children.empty() && stack_exhausted()) return;
-    }
-}
-
-// Keeps the elements of `v` from ever being destroyed (their memory is lost),
-// without allocating.
-void abandon(std::vector<YamlValue>& v) noexcept {
-    alignas(std::vector<YamlValue>) unsigned char keep[sizeof(std::vector<YamlValue>)];
-    ::new (static_cast<void*>(keep)) std::vector<YamlValue>(std::move(v));
-}
-
-// Frees a subtree without recursion: the nodes still to free form one list;
-// each node taken off its end hands its children to the list first, so only
-// childless nodes are ever destroyed. A chain of single children never needs
-// the list to grow. If growing it fails, the rest is abandoned: a leak is
-// better than no way out of a destructor.
-void tear_down(std::vector<YamlValue>& children) noexcept {
-    std::vector<YamlValue> work = std::move(children);
-    while (!work.empty()) {
-        YamlValue node = std::move(work.back());
-        work.pop_back();
-        std::vector<YamlValue>& below = node.children;
-        if (below.empty()) continue;
-        if (below.size() > work.size()) below.swap(work);  // append the shorter list
-        try {
-            work.insert(work.end(), std::make_move_iterator(below.begin()),
-                        std::make_move_iterator(below.end()));
-        } catch (...) {
-            abandon(below);
-            abandon(work);
-            return;
-        }
-        below.clear();  // moved-from husks: no children left
     }
 }
 
@@ -71,13 +40,8 @@ YamlValue& YamlValue::operator=(const YamlValue& other) {
     return *this;
 }
 
-// Deep trees are freed on the stack there is: recursively while it lasts,
-// then iteratively (mapping a segment just to free memory could itself fail).
 void YamlValue::destroy_children() noexcept {
-    if (stack_remaining() >= kMinStackLeft)
-        children.clear();
-    else
-        tear_down(children);
+    free_children(children);
 }
 
 std::uint64_t node_count(const YamlValue& v) {

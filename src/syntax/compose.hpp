@@ -1,0 +1,32 @@
+// Text to syntax trees: the parser driven by the tree builder over a token
+// stream that records comments, then comment attachment.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "scanner/token.hpp"
+#include "support/error.hpp"
+#include "syntax/line_starts.hpp"
+#include "syntax/node.hpp"
+
+namespace quarvel {
+
+// Composes every document of `text` (UTF-8; it must outlive the forest) read
+// as file number `file`, and attaches its comments. Empty documents become
+// null roots with `keep_empty` (loads_all) and are dropped without it.
+Result<SyntaxForest> compose_text(std::string_view text, std::uint32_t file, bool keep_empty);
+
+// Fills the Comments of every node from the comment list of the text the
+// roots were composed from (in source order); comments no node takes land in
+// the foot of the last root.
+void attach_comments(std::vector<YamlNode>& roots, std::span<const Comment> comments,
+                     std::string_view text, const LineStarts& lines);
+
+// Where a node ends, judged from the tree alone: (line, column), 0-based.
+std::pair<std::uint32_t, std::uint32_t> approximate_end(const YamlNode& node);
+
+}  // namespace quarvel

@@ -1,0 +1,124 @@
+// The comment-keeping syntax tree: one YamlNode tree per document, keeping
+// what the value tree throws away (scalar text and style, block or flow
+// layout, anchors and aliases as written, tags as written, comments, blank
+// lines, spacing after indicators, block scalar source, exact extents, and
+// the file each node came from). Configuration loading, schema validation
+// and round-trip editing all work on it.
+//
+// Texts are views: into the source text of the node's file, or into the
+// Arena of the SyntaxForest that owns the tree (escaped scalars, edits). A
+// forest therefore never outlives the texts it was composed from; whoever
+// owns the forest keeps those texts (the document keeps its source bytes,
+// the directive resolver the text of every included file).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "parser/parser.hpp"
+#include "scanner/token.hpp"
+#include "support/arena.hpp"
+
+namespace quarvel {
+
+enum class NodeKind : std::uint8_t { Scalar, Sequence, Mapping, Alias, Null };
+
+// Start position of a node: the mark of its content token (the token after
+// its anchor and tag; for a node without content, the token that ended it).
+struct Span {
+    std::uint32_t file_id = 0;  // 0: the document's own text; else the file table's number
+    std::uint32_t line = 0;     // 0-based
+    std::uint32_t column = 0;   // 0-based, in characters
+    std::uint64_t offset = 0;   // 0-based byte offset into that file's text
+};
+
+// The configuration directive that produced a node at load time.
+struct IncludeSource {
+    std::string_view tag;     // as written: "!include", "!secret", "!env_var", ...
+    std::string_view target;  // the argument as written
+    std::optional<std::uint32_t> target_file_id;  // an included single file's number
+};
+
+// The comment fields most nodes never have, kept out of line.
+struct CommentText {
+    std::vector<std::string_view> head;           // standalone lines above the node, bare text
+    std::optional<std::string_view> inline_text;  // after the node on its first line
+    std::uint32_t inline_spaces = 0;              // columns between the node's end and that '#'
+    std::optional<std::string_view> raw;          // source bytes of a literal or folded scalar
+    std::vector<std::string_view> foot;           // trailing lines (only the last root gets these)
+};
+
+// Comments and layout attached to a node.
+struct Comments {
+    std::uint32_t blank_before = 0;  // blank lines above the head comments (or the node)
+    std::uint32_t value_pad = 0;     // spaces after ':' or '-' before the node; 0 and 1 mean one
+    bool compact = false;            // "- - a": a block sequence starting on its parent's '-' line
+    bool modified = false;           // changed after loading: the document re-emits
+    std::unique_ptr<CommentText> text;  // null when the node has none of these
+
+    CommentText& text_fields() {
+        if (!text) text = std::make_unique<CommentText>();
+        return *text;
+    }
+    bool has_head() const { return text && !text->head.empty(); }
+    bool has_inline() const { return text && text->inline_text.has_value(); }
+};
+
+struct YamlNode {
+    NodeKind kind = NodeKind::Null;
+    ScalarStyle scalar_style = ScalarStyle::Plain;   // scalars
+    CollectionStyle style = CollectionStyle::Block;  // sequences and mappings
+    bool explicit_start = false;                     // a document root opened by "---"
+    bool leading_bom = false;  // the first root of a text that began with a byte order mark
+    bool synthetic = false;    // a null made from Python None by an edit
+    Span span;
+    std::uint64_t end_offset = 0;  // just past the node's last source character
+    std::uint32_t end_line = 0;
+    std::uint32_t end_column = 0;
+    // Scalar: the decoded text. Alias: the anchor name without '*'.
+    std::string_view text;
+    std::optional<std::string_view> anchor;  // without '&'
+    std::optional<std::string_view> tag;     // as written, handle included
+    // Sequence: the items. Mapping: key, value, key, value, ... in order.
+    std::vector<YamlNode> children;
+    Comments comments;
+    std::unique_ptr<IncludeSource> source;
+
+    YamlNode() = default;
+    YamlNode(YamlNode&&) noexcept = default;
+    YamlNode& operator=(YamlNode&&) noexcept = default;
+    YamlNode(const YamlNode&) = delete;
+    YamlNode& operator=(const YamlNode&) = delete;
+    ~YamlNode() {
+        if (!children.empty()) destroy_children();
+    }
+
+    bool is_collection() const { return kind == NodeKind::Sequence || kind == NodeKind::Mapping; }
+    std::size_t size() const {
+        return kind == NodeKind::Mapping ? children.size() / 2 : children.size();
+    }
+    YamlNode& key(std::size_t i) { return children[2 * i]; }
+    YamlNode& value(std::size_t i) { return children[2 * i + 1]; }
+    const YamlNode& key(std::size_t i) const { return children[2 * i]; }
+    const YamlNode& value(std::size_t i) const { return children[2 * i + 1]; }
+
+    // A copy of everything but the children (positions, properties, comments,
+    // source); the expanding copy and edits build on it.
+    YamlNode copy_shallow() const;
+
+  private:
+    // Frees deep trees without deep recursion.
+    void destroy_children() noexcept;
+};
+
+// The documents of one text, with the storage their texts may point into.
+struct SyntaxForest {
+    std::vector<YamlNode> roots;
+    Arena arena;
+};
+
+}  // namespace quarvel

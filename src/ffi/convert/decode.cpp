@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "ffi/convert/collections.hpp"
 #include "ffi/convert/key_cache.hpp"
 #include "ffi/convert/strings.hpp"
 #include "ffi/types.hpp"
@@ -61,17 +62,10 @@ class Converter {
     PyObject* mapping(const YamlValue& v) {
         Ref dict(PyDict_New());
         if (!dict) return nullptr;
-        for (std::size_t i = 0; i < v.map_size(); ++i) {
-            Ref k(key(v.key(i)));
-            if (!k) return nullptr;
-            Ref val(value(v.value(i)));
-            if (!val) return nullptr;
-            if (PyDict_SetItem(dict.get(), k.get(), val.get()) < 0) {
-                PyErr_Clear();
-                return raise(Error::conversion("mapping key is not hashable in Python",
-                                               conversion_kind::decode));
-            }
-        }
+        if (!fill_dict(
+                dict.get(), v.children, [&](const YamlValue& c) { return key(c); },
+                [&](const YamlValue& c) { return value(c); }))
+            return nullptr;
         return dict.release();
     }
 
@@ -90,29 +84,11 @@ class Converter {
     }
 
     PyObject* sequence_key(const YamlValue& k) {
-        Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(k.children.size())));
-        if (!tuple) return nullptr;
-        for (std::size_t i = 0; i < k.children.size(); ++i) {
-            PyObject* item = key(k.children[i]);
-            if (!item) return nullptr;
-            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item);
-        }
-        return tuple.release();
+        return items_tuple(k.children, [&](const YamlValue& c) { return key(c); });
     }
 
     PyObject* mapping_key(const YamlValue& k) {
-        Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(k.map_size())));
-        if (!tuple) return nullptr;
-        for (std::size_t i = 0; i < k.map_size(); ++i) {
-            Ref a(key(k.key(i)));
-            if (!a) return nullptr;
-            Ref b(key(k.value(i)));
-            if (!b) return nullptr;
-            PyObject* pair = PyTuple_Pack(2, a.get(), b.get());
-            if (!pair) return nullptr;
-            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), pair);
-        }
-        return tuple.release();
+        return pairs_tuple(k.children, [&](const YamlValue& c) { return key(c); });
     }
 
     PyObject* tagged(const YamlValue& v) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "ffi/convert/collections.hpp"
 #include "ffi/convert/key_cache.hpp"
 #include "ffi/convert/strings.hpp"
 #include "ffi/types.hpp"
@@ -150,17 +151,10 @@ class TreeConverter {
     PyObject* mapping(const YamlNode& n) {
         Ref dict(options_.annotated ? annotated_container(annotated_dict_type(), n) : PyDict_New());
         if (!dict) return nullptr;
-        for (std::size_t i = 0; i < n.size(); ++i) {
-            Ref k(key(n.key(i)));
-            if (!k) return nullptr;
-            Ref v(node(n.value(i)));
-            if (!v) return nullptr;
-            if (PyDict_SetItem(dict.get(), k.get(), v.get()) < 0) {
-                PyErr_Clear();
-                return raise(Error::conversion("mapping key is not hashable in Python",
-                                               conversion_kind::decode));
-            }
-        }
+        if (!fill_dict(
+                dict.get(), n.children, [&](const YamlNode& c) { return key(c); },
+                [&](const YamlNode& c) { return node(c); }))
+            return nullptr;
         return dict.release();
     }
 
@@ -186,29 +180,11 @@ class TreeConverter {
     }
 
     PyObject* sequence_key(const YamlNode& k) {
-        Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(k.children.size())));
-        if (!tuple) return nullptr;
-        for (std::size_t i = 0; i < k.children.size(); ++i) {
-            PyObject* item = key(k.children[i]);
-            if (!item) return nullptr;
-            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item);
-        }
-        return tuple.release();
+        return items_tuple(k.children, [&](const YamlNode& c) { return key(c); });
     }
 
     PyObject* mapping_key(const YamlNode& k) {
-        Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(k.size())));
-        if (!tuple) return nullptr;
-        for (std::size_t i = 0; i < k.size(); ++i) {
-            Ref a(key(k.key(i)));
-            if (!a) return nullptr;
-            Ref b(key(k.value(i)));
-            if (!b) return nullptr;
-            PyObject* pair = PyTuple_Pack(2, a.get(), b.get());
-            if (!pair) return nullptr;
-            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), pair);
-        }
-        return tuple.release();
+        return pairs_tuple(k.children, [&](const YamlNode& c) { return key(c); });
     }
 
     // A list or dict already converted (an alias used as a key), as tuples.

@@ -29,6 +29,10 @@ try:
 except ImportError:  # pragma: no cover
     orjson = None
 try:
+    from annotatedyaml.loader import parse_yaml as ha_parse_yaml
+except ImportError:  # needs Python 3.13 and the bench extra
+    ha_parse_yaml = None
+try:
     from ruamel.yaml import YAML as RuamelYAML
 except ImportError:  # pragma: no cover
     RuamelYAML = None
@@ -133,6 +137,23 @@ def bench_loads(corpus_list, repeat):
         print(f"  quarvel: {per_mb * 1000:.2f} ms per MB")
 
 
+def bench_annotated(corpus_list, repeat):
+    """Loading with source positions, beside Home Assistant's loader; plain
+    loads and the round-trip tree composition for scale."""
+    for name, text, data, multi in corpus_list:
+        if multi or data is None:
+            continue
+        raw = text.encode()
+        opt = quarvel.OPT_ANNOTATED
+        rows = [("quarvel annotated", best_time(lambda: quarvel.loads(raw, option=opt), repeat))]
+        rows.append(("quarvel.loads", best_time(lambda: quarvel.loads(raw), repeat)))
+        if ha_parse_yaml is not None and len(raw) <= SLOW_LIMIT:
+            rows.append(("annotatedyaml", best_time(lambda: ha_parse_yaml(text), max(1, repeat // 3))))
+        print_table(f"annotated loads: {name}", rows, "quarvel annotated")
+    if ha_parse_yaml is None:
+        print("  (annotatedyaml not installed: it needs Python 3.13 and the bench extra)")
+
+
 def bench_dumps(corpus_list, repeat):
     for name, _text, data, _multi in corpus_list:
         if data is None:
@@ -206,13 +227,15 @@ def bench_memory(corpus_list):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--quick", action="store_true", help="smaller corpora, fewer repeats")
-    parser.add_argument("--only", choices=["loads", "dumps", "memory"], action="append")
+    parser.add_argument("--only", choices=["loads", "annotated", "dumps", "memory"], action="append")
     args = parser.parse_args()
     repeat = 3 if args.quick else 7
     corpus_list = build_corpora(args.quick)
-    only = set(args.only or ["loads", "dumps", "memory"])
+    only = set(args.only or ["loads", "annotated", "dumps", "memory"])
     if "loads" in only:
         bench_loads(corpus_list, repeat)
+    if "annotated" in only:
+        bench_annotated(corpus_list, repeat)
     if "dumps" in only:
         bench_dumps(corpus_list, repeat)
     if "memory" in only:

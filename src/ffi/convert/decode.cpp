@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "ffi/convert/key_cache.hpp"
 #include "ffi/convert/strings.hpp"
 #include "ffi/types.hpp"
 #include "pyutil/errors.hpp"
@@ -14,59 +15,6 @@
 
 namespace quarvel::py {
 namespace {
-
-// Mapping key text -> the interned str made for it, for one document.
-class KeyCache {
-  public:
-    KeyCache() : slots_(64) {}
-    ~KeyCache() {
-        for (auto& s : slots_) Py_XDECREF(s.value);
-    }
-    KeyCache(const KeyCache&) = delete;
-    KeyCache& operator=(const KeyCache&) = delete;
-
-    // A new reference to the str for `text`, or null with an exception set.
-    PyObject* get(std::string_view text) {
-        std::uint64_t h = seeded_hash(text);
-        std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-            Slot& s = slots_[i];
-            if (!s.value) return insert(s, h, text);
-            if (s.hash == h && s.key == text) return Py_NewRef(s.value);
-        }
-    }
-
-  private:
-    struct Slot {
-        std::uint64_t hash = 0;
-        std::string_view key;
-        PyObject* value = nullptr;
-    };
-
-    PyObject* insert(Slot& slot, std::uint64_t h, std::string_view text) {
-        PyObject* str = new_str(text);
-        if (!str) return nullptr;
-        PyUnicode_InternInPlace(&str);
-        slot = {h, text, Py_NewRef(str)};
-        if (++used_ * 2 > slots_.size()) grow();
-        return str;
-    }
-
-    void grow() {
-        std::vector<Slot> old(slots_.size() * 2);
-        old.swap(slots_);
-        std::size_t mask = slots_.size() - 1;
-        for (auto& s : old) {
-            if (!s.value) continue;
-            std::size_t i = s.hash & mask;
-            while (slots_[i].value) i = (i + 1) & mask;
-            slots_[i] = s;
-        }
-    }
-
-    std::vector<Slot> slots_;
-    std::size_t used_ = 0;
-};
 
 // Every method returns a new reference, or null: with an exception set, or
 // without one when the stack ran out (the thread's flag says so).
@@ -83,7 +31,7 @@ class Converter {
             case ValueKind::Int:
                 return PyLong_FromLongLong(v.integer);
             case ValueKind::BigInt:
-                return big_int(v.text);
+                return big_int_object(v.text);
             case ValueKind::Float:
                 return PyFloat_FromDouble(v.real);
             case ValueKind::String:
@@ -167,35 +115,10 @@ class Converter {
         return tuple.release();
     }
 
-    // A number past the interpreter's limit on decimal digits, or too long to
-    // change base, stays the text it was written as.
-    PyObject* big_int(std::string_view text) {
-        std::string digits = big_int_digits(text);
-        if (!digits.empty() && digits.find('\0') == std::string::npos) {
-            if (PyObject* n = PyLong_FromString(digits.c_str(), nullptr, 10)) return n;
-            PyErr_Clear();
-        }
-        return new_str(text);
-    }
-
     PyObject* tagged(const YamlValue& v) {
         Ref inner(value(v.inner()));
         if (!inner) return nullptr;
-        if (!options_.tags && !options_.tag_handler && !options_.passthrough_tags)
-            return inner.release();
-        Ref tag(new_str(v.text));
-        if (!tag) return nullptr;
-        if (options_.tags) {
-            PyObject* handler = PyDict_GetItemWithError(options_.tags, tag.get());
-            if (handler) return PyObject_CallOneArg(handler, inner.get());
-            if (PyErr_Occurred()) return nullptr;
-        }
-        if (options_.tag_handler) {
-            PyObject* args[] = {tag.get(), inner.get()};
-            return PyObject_Vectorcall(options_.tag_handler, args, 2, nullptr);
-        }
-        if (options_.passthrough_tags) return new_tag(tag.get(), inner.get());
-        return inner.release();
+        return apply_tag(v.text, std::move(inner), options_);
     }
 
     const ConvertOptions& options_;
@@ -203,6 +126,34 @@ class Converter {
 };
 
 }  // namespace
+
+// A number past the interpreter's limit on decimal digits, or too long to
+// change base, stays the text it was written as.
+PyObject* big_int_object(std::string_view text) {
+    std::string digits = big_int_digits(text);
+    if (!digits.empty() && digits.find('\0') == std::string::npos) {
+        if (PyObject* n = PyLong_FromString(digits.c_str(), nullptr, 10)) return n;
+        PyErr_Clear();
+    }
+    return new_str(text);
+}
+
+PyObject* apply_tag(std::string_view tag_text, Ref inner, const ConvertOptions& options) {
+    if (!options.tags && !options.tag_handler && !options.passthrough_tags) return inner.release();
+    Ref tag(new_str(tag_text));
+    if (!tag) return nullptr;
+    if (options.tags) {
+        PyObject* handler = PyDict_GetItemWithError(options.tags, tag.get());
+        if (handler) return PyObject_CallOneArg(handler, inner.get());
+        if (PyErr_Occurred()) return nullptr;
+    }
+    if (options.tag_handler) {
+        PyObject* args[] = {tag.get(), inner.get()};
+        return PyObject_Vectorcall(options.tag_handler, args, 2, nullptr);
+    }
+    if (options.passthrough_tags) return new_tag(tag.get(), inner.get());
+    return inner.release();
+}
 
 PyObject* convert_document(const YamlValue& root, const ConvertOptions& options) {
     GcPause pause;

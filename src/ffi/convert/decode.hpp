@@ -1,6 +1,9 @@
 // Value trees to Python objects, with tag application.
 #pragma once
 
+#include <string_view>
+
+#include "pyutil/py_ref.hpp"
 #include "pyutil/python.hpp"
 #include "value/value.hpp"
 
@@ -16,5 +19,13 @@ struct ConvertOptions {
 // ran out). Call once per document:
 // mapping key strings are shared across the document.
 PyObject* convert_document(const YamlValue& root, const ConvertOptions& options);
+
+// The value of a node under a tag the resolver does not consume: through the
+// `tags` table, the tag handler, or as a QuarvelTag with passthrough; else the
+// value itself. A new reference, or null with an exception set.
+PyObject* apply_tag(std::string_view tag, Ref inner, const ConvertOptions& options);
+
+// An int from big-integer text, or the text as a str when Python cannot take it.
+PyObject* big_int_object(std::string_view text);
 
 }  // namespace quarvel::py

@@ -1,0 +1,120 @@
+#include "syntax/tree_builder.hpp"
+
+#include <cstring>
+
+namespace quarvel {
+namespace {
+
+std::uint32_t count_chars(std::string_view s) {
+    std::uint32_t n = 0;
+    for (unsigned char c : s)
+        if ((c & 0xC0) != 0x80) ++n;
+    return n;
+}
+
+bool is_boundary(std::string_view text, std::uint64_t i) {
+    return i >= text.size() || (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
+}
+
+// A block scalar's scan ends after the next line's indentation; the spaces
+// after its last line break belong to whatever follows, not to the scalar.
+std::uint64_t without_next_indent(std::string_view text, std::uint64_t begin, std::uint64_t end) {
+    std::uint64_t i = end;
+    while (i > begin && text[i - 1] == ' ') --i;
+    if (i > begin && (text[i - 1] == '\n' || text[i - 1] == '\r')) return i;
+    return end;
+}
+
+}  // namespace
+
+void TreeBuilder::set_end(YamlNode& node, std::uint64_t end) {
+    node.end_offset = end;
+    const std::uint64_t begin = node.span.offset;
+    if (end <= begin) {
+        node.end_line = node.span.line;
+        node.end_column = node.span.column;
+        return;
+    }
+    const std::string_view slice = text_.substr(begin, end - begin);
+    // Most nodes end on the line they start on: no search needed.
+    if (std::memchr(slice.data(), '\n', slice.size()) == nullptr &&
+        std::memchr(slice.data(), '\r', slice.size()) == nullptr) {
+        node.end_line = node.span.line;
+        node.end_column = node.span.column + count_chars(slice);
+        return;
+    }
+    node.end_line = lines_.line_of(end);
+    node.end_column = lines_.column_of(node.end_line, end);
+}
+
+bool TreeBuilder::scalar(const Token& t, const Props& props, YamlNode& out) {
+    start(out, NodeKind::Scalar, t.mark, props);
+    out.scalar_style = t.style;
+    out.text = t.text;
+    const bool block = t.style == ScalarStyle::Literal || t.style == ScalarStyle::Folded;
+    const std::uint64_t begin = t.mark.offset;
+    const std::uint64_t end =
+        block ? without_next_indent(text_, begin, t.end_offset) : t.end_offset;
+    set_end(out, end);
+    if (block && end > begin && end <= text_.size() && is_boundary(text_, begin) &&
+        is_boundary(text_, end))
+        out.comments.text_fields().raw = text_.substr(begin, end - begin);
+    return true;
+}
+
+// "-   x" keeps its spacing; "- - x" is a compact nested sequence.
+void TreeBuilder::same_line_item(YamlNode& item, const Mark& dash) {
+    const bool flow = item.is_collection() && item.style == CollectionStyle::Flow;
+    if ((item.kind == NodeKind::Scalar || item.kind == NodeKind::Alias || flow) && !item.anchor &&
+        !item.tag) {
+        if (item.span.column > dash.column)
+            item.comments.value_pad = item.span.column - dash.column - 1;
+    } else if (item.kind == NodeKind::Sequence && item.style == CollectionStyle::Block) {
+        item.comments.compact = true;
+    }
+}
+
+// "[a: b]": a one-entry flow mapping that starts and ends where its key starts.
+bool TreeBuilder::pair_item(Sequence&, YamlNode&& key, const Mark&, YamlNode&& value) {
+    YamlNode pair;
+    pair.kind = NodeKind::Mapping;
+    pair.style = CollectionStyle::Flow;
+    pair.span = key.span;
+    pair.end_offset = key.span.offset;
+    pair.end_line = key.span.line;
+    pair.end_column = key.span.column;
+    pair.children.reserve(2);
+    pair.children.push_back(std::move(key));
+    pair.children.push_back(std::move(value));
+    scratch_.push_back(std::move(pair));
+    return true;
+}
+
+void TreeBuilder::collect(const Sequence& seq, NodeKind kind, const Props& props, YamlNode& out) {
+    start(out, kind, seq.start, props);
+    out.style = seq.style;
+    const std::size_t n = scratch_.size() - seq.base;
+    if (n == 0) return;
+    out.children.reserve(n);
+    const YamlNode* last = nullptr;  // the child that ends last
+    for (std::size_t i = seq.base; i < scratch_.size(); ++i) {
+        out.children.push_back(std::move(scratch_[i]));
+        const YamlNode& c = out.children.back();
+        if (last == nullptr || c.end_offset > last->end_offset) last = &c;
+    }
+    scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(seq.base), scratch_.end());
+    if (last->end_offset > out.end_offset) {
+        out.end_offset = last->end_offset;
+        out.end_line = last->end_line;
+        out.end_column = last->end_column;
+    }
+}
+
+bool TreeBuilder::end_document(YamlNode&& root, bool has_root, bool explicit_start) {
+    if (!has_root && !keep_empty_) return true;
+    root.explicit_start = explicit_start;
+    roots_.push_back(std::move(root));
+    return true;
+}
+
+}  // namespace quarvel

@@ -1,0 +1,118 @@
+// The tree composer: the parser's builder that makes YamlNode trees. It keeps
+// what was written: tags unexpanded, a later anchor or tag replacing an
+// earlier one on the same node, aliases as aliases, empty explicit documents
+// as null roots when asked to keep them. Every node gets its exact extent.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "parser/parser.hpp"
+#include "syntax/line_starts.hpp"
+#include "syntax/node.hpp"
+
+namespace quarvel {
+
+class TreeBuilder {
+  public:
+    using Node = YamlNode;
+
+    struct Props {
+        std::string_view anchor;
+        std::string_view tag;
+        bool has_anchor = false;
+        bool has_tag = false;
+        bool any() const { return has_anchor || has_tag; }
+    };
+    // Children gather on one scratch stack; a collection moves its run into an
+    // exactly sized vector when it ends.
+    struct Sequence {
+        std::size_t base;
+        Mark start;
+        CollectionStyle style;
+    };
+    using Mapping = Sequence;
+
+    // `text` is the whole text being composed; `keep_empty` keeps empty
+    // explicit documents as null roots.
+    TreeBuilder(std::string_view text, const LineStarts& lines, bool keep_empty,
+                std::vector<YamlNode>& roots)
+        : text_(text), lines_(lines), keep_empty_(keep_empty), roots_(roots) {}
+
+    bool anchor(Props& props, const Token& t) {
+        props.anchor = t.text;  // a later anchor replaces an earlier one
+        props.has_anchor = true;
+        return true;
+    }
+    bool tag(Props& props, const Token& t, TagHandles&) {
+        props.tag = t.text;  // kept as written; a later tag replaces an earlier one
+        props.has_tag = true;
+        return true;
+    }
+
+    bool scalar(const Token& t, const Props& props, YamlNode& out);
+    bool alias(const Token& t, const Props& props, YamlNode& out) {
+        start(out, NodeKind::Alias, t.mark, props);
+        out.text = t.text;
+        return true;
+    }
+    void empty(const Props& props, const Mark& mark, YamlNode& out) {
+        start(out, NodeKind::Null, mark, props);
+    }
+    void node_done(const Props&, YamlNode&) {}
+
+    Sequence begin_sequence(const Props&, const Token& t, CollectionStyle style) {
+        return Sequence{scratch_.size(), t.mark, style};
+    }
+    bool item(Sequence&, YamlNode&& item, const Mark&, const Mark* dash) {
+        if (dash != nullptr && item.span.line == dash->line) same_line_item(item, *dash);
+        scratch_.push_back(std::move(item));
+        return true;
+    }
+    bool pair_item(Sequence&, YamlNode&& key, const Mark&, YamlNode&& value);
+    bool end_sequence(Sequence& seq, const Props& props, YamlNode& out) {
+        collect(seq, NodeKind::Sequence, props, out);
+        return true;
+    }
+
+    Mapping begin_mapping(const Props&, const Token& t, CollectionStyle style) {
+        return Mapping{scratch_.size(), t.mark, style};
+    }
+    bool key(const YamlNode&, const Mark&) { return true; }
+    bool pair(Mapping&, YamlNode&& key, const Mark&, YamlNode&& value, const Mark&) {
+        scratch_.push_back(std::move(key));
+        scratch_.push_back(std::move(value));
+        return true;
+    }
+    bool end_mapping(Mapping& map, const Props& props, YamlNode& out) {
+        collect(map, NodeKind::Mapping, props, out);
+        return true;
+    }
+
+    bool end_document(YamlNode&& root, bool has_root, bool explicit_start);
+
+  private:
+    // A node of `kind` starting at `mark` with the properties, ending where
+    // it starts.
+    static void start(YamlNode& out, NodeKind kind, const Mark& mark, const Props& props) {
+        out.kind = kind;
+        out.span = Span{mark.file, mark.line, mark.column, mark.offset};
+        out.end_offset = mark.offset;
+        out.end_line = mark.line;
+        out.end_column = mark.column;
+        if (props.has_anchor) out.anchor = props.anchor;
+        if (props.has_tag) out.tag = props.tag;
+    }
+    void same_line_item(YamlNode& item, const Mark& dash);
+    void collect(const Sequence& seq, NodeKind kind, const Props& props, YamlNode& out);
+    void set_end(YamlNode& node, std::uint64_t end);
+
+    std::string_view text_;
+    const LineStarts& lines_;
+    bool keep_empty_;
+    std::vector<YamlNode>& roots_;
+    std::vector<YamlNode> scratch_;
+};
+
+}  // namespace quarvel

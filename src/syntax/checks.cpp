@@ -346,14 +346,16 @@ class TreeChecker {
         for (std::size_t i = 0; i < count && ok; ++i) {
             YamlNode& key = n.key(i);
             bool duplicate = false;
-            if (!is_merge_key(key, options_.mode)) {
-                const std::size_t start = pool_.size();
-                if (!append_identity(key, options_.mode, false, pool_)) {
-                    stack_ran_out();
-                    ok = false;
-                    break;
-                }
-                std::string_view text(pool_.data() + start, pool_.size() - start);
+            const std::size_t start = pool_.size();
+            if (!append_identity(key, options_.mode, false, pool_)) {
+                stack_ran_out();
+                ok = false;
+                break;
+            }
+            std::string_view text(pool_.data() + start, pool_.size() - start);
+            if (text == "s:<<" && is_merge_key(key, options_.mode)) {
+                pool_.resize(start);  // merge keys may repeat
+            } else {
                 duplicate = table.empty() ? find_linear(keys_base, text)
                                           : find_hashed(table, mask, keys_base, text);
                 if (duplicate) {

@@ -1,5 +1,6 @@
 // The anchor index, the expanding copy and the checks on syntax trees
-// (duplicate keys, 1.1 warnings, the 1.1 upgrade), on trees built by hand.
+// (duplicate keys, 1.1 warnings, the 1.1 upgrade): on trees built by hand,
+// then on trees composed from text.
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "support/stack.hpp"
 #include "syntax/anchors.hpp"
 #include "syntax/checks.hpp"
+#include "syntax/compose.hpp"
 
 using namespace quarvel;
 
@@ -80,6 +82,14 @@ YamlNode mapping(N... items) {
     std::vector<YamlNode> v;
     (v.push_back(std::move(items)), ...);
     return collection(NodeKind::Mapping, v);
+}
+
+// "a12": a name with a number (built with append, which GCC 12 does not
+// misreport as an overlapping copy).
+std::string numbered(std::string_view prefix, std::size_t i) {
+    std::string s(prefix);
+    s.append(std::to_string(i));
+    return s;
 }
 
 SyntaxForest forest_of(YamlNode root) {
@@ -215,7 +225,7 @@ void undefined_alias_is_null() {
 // *a(length) follows `length` nested aliases.
 std::vector<YamlNode> alias_chain(std::size_t length, std::vector<std::string>& names) {
     names.clear();
-    for (std::size_t i = 0; i <= length; ++i) names.push_back("a" + std::to_string(i));
+    for (std::size_t i = 0; i <= length; ++i) names.push_back(numbered("a", i));
     std::vector<YamlNode> roots;
     roots.push_back(anchored(names[0], at(tagged("!!str", scalar("end")), 1, 1)));
     for (std::size_t i = 1; i <= length; ++i)
@@ -292,10 +302,10 @@ void expansion_budget() {
         check::Case c("billion laughs");
         // Nine levels of ten aliases: 10^9 nodes expanded, cut at the budget.
         std::vector<std::string> names;
-        for (int i = 0; i <= 9; ++i) names.push_back("l" + std::to_string(i));
+        for (std::size_t i = 0; i <= 9; ++i) names.push_back(numbered("l", i));
         std::vector<YamlNode> roots;
         roots.push_back(anchored(names[0], scalar("lol")));
-        for (int i = 1; i <= 9; ++i) {
+        for (std::size_t i = 1; i <= 9; ++i) {
             YamlNode s = seq();
             for (int k = 0; k < 10; ++k) s.children.push_back(alias(names[i - 1]));
             roots.push_back(anchored(names[i], std::move(s)));
@@ -483,7 +493,7 @@ void duplicates_error_mode() {
         check::Case c("large mappings");
         // Past the linear comparison: keys are looked up by hash.
         std::vector<std::string> names;
-        for (int i = 0; i < 5000; ++i) names.push_back("k" + std::to_string(i));
+        for (std::size_t i = 0; i < 5000; ++i) names.push_back(numbered("k", i));
         YamlNode m = mapping();
         for (const auto& n : names) {
             m.children.push_back(scalar(n));
@@ -645,6 +655,81 @@ void options_from_bits() {
     CHECK(!tree_check_options(opt::YAML_1_1, ModeChoice{ResolverMode::Yaml11, false}).any());
 }
 
+// --- composed from text ---------------------------------------------------
+
+SyntaxForest compose(std::string_view text) {
+    auto r = compose_text(text, 0, false);
+    if (!r) {
+        CHECK_EQ(r.error().message, std::string("no error"));
+        return {};
+    }
+    return std::move(*r);
+}
+
+void from_text() {
+    {
+        check::Case c("duplicates in a composed text");
+        auto f = compose("top:\n  a: 1\n  b: 2\n  'a': 3\n");
+        Outcome out = run(f, errors());
+        CHECK_EQ(out.message, std::string("duplicate mapping key: a"));
+        CHECK_EQ(out.line, 3u);
+        CHECK_EQ(out.column, 2u);
+        auto g = compose("{[1, a]: x, [1, 'a']: y, ? : z, : w}\n");
+        out = run(g, warns());
+        CHECK(out.ok);
+        CHECK_EQ(out.warnings.size(), std::size_t{2});
+        if (out.warnings.size() == 2) {
+            CHECK_EQ(out.warnings[0],
+                     std::string("duplicate mapping key 'Sequence([Int(1), String(\"a\")])' at "
+                                 "line 1, column 13; keeping the last value"));
+            CHECK(out.warnings[1].starts_with("duplicate mapping key 'Null' at line 1"));
+        }
+        auto h = compose("base: &b {x: 1}\nm:\n  <<: *b\n  <<: {y: 2}\n  1: one\n  '1': also\n");
+        CHECK(run(h, errors()).ok);
+    }
+    {
+        check::Case c("billion laughs composed");
+        std::string text = "l0: &l0 lol\n";
+        for (std::size_t i = 1; i <= 9; ++i) {
+            text.append(numbered("l", i)).append(": &").append(numbered("l", i)).append(" [");
+            for (int k = 0; k < 10; ++k) text.append(k ? ", *" : "*").append(numbered("l", i - 1));
+            text += "]\n";
+        }
+        text += "boom: *l9\n";
+        auto f = compose(text);
+        AnchorIndex index(f.roots);
+        CHECK_EQ(index.size(), std::size_t{10});
+        YamlNode copy = expanding_copy(f.roots[0], index, CopyAnchors::Drop);
+        std::uint64_t nulls = 0;
+        std::uint64_t total = count_nodes(copy, nulls);
+        CHECK(nulls > 0);
+        CHECK(total - nulls <= kExpandBudget);
+        CHECK(!copy.key(0).anchor && !copy.value(0).anchor);
+    }
+    {
+        check::Case c("upgrade and warnings composed");
+        auto f =
+            compose("enabled: yes\nmode: 0755\nname: 0o17\nratio: 1_000.5\nflags: [on, off, y]\n");
+        TreeCheckOptions o;
+        o.mode = ResolverMode::Yaml11;
+        o.upgrade_1_1 = true;
+        o.warn_1_1 = true;
+        Outcome out = run(f, o);
+        CHECK(out.ok);
+        CHECK_EQ(out.warnings.size(), std::size_t{6});
+        if (!out.warnings.empty())
+            CHECK_EQ(out.warnings[0], std::string("YAML 1.1 syntax 'yes' resolves as bool in 1.1 "
+                                                  "but str in 1.2 at line 1, column 10"));
+        const YamlNode& m = f.roots[0];
+        CHECK_EQ(m.value(0).text, std::string_view("true"));
+        CHECK_EQ(m.value(1).text, std::string_view("493"));
+        CHECK(m.value(2).scalar_style == ScalarStyle::SingleQuoted);
+        CHECK_EQ(m.value(3).text, std::string_view("1000.5"));
+        CHECK_EQ(m.value(4).children[2].text, std::string_view("true"));
+        CHECK(!m.key(0).comments.modified);
+    }
+}
+
 }  // namespace
 
 int main() {
@@ -661,5 +746,6 @@ int main() {
     upgrade();
     warnings_1_1();
     options_from_bits();
+    from_text();
     return check::finish("tree_checks_test");
 }

@@ -60,7 +60,10 @@ std::optional<std::string> difference_warning(ResolverMode mode, std::string_vie
                                               std::uint32_t column);
 
 // The upgrade rule: the YAML 1.2 spelling of a plain scalar whose reading in
-// `mode` differs from its 1.2 reading, or none when it reads the same.
-std::optional<std::string> upgrade_spelling(ResolverMode mode, std::string_view text);
+// `mode` differs from its 1.2 reading, or none when it reads the same or is a
+// string in `mode`. Both readings take the scalar's tag, if it has one, so a
+// scalar tagged as a string is never rewritten.
+std::optional<std::string> upgrade_spelling(ResolverMode mode, std::string_view text,
+                                            std::string_view tag = {});
 
 }  // namespace quarvel

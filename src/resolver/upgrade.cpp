@@ -31,10 +31,12 @@ bool same_reading(const Resolved& a, const Resolved& b) {
 
 }  // namespace
 
-std::optional<std::string> upgrade_spelling(ResolverMode mode, std::string_view text) {
-    Resolved old_reading = resolve(mode, text, true);
+std::optional<std::string> upgrade_spelling(ResolverMode mode, std::string_view text,
+                                            std::string_view tag) {
+    Resolved old_reading = resolve(mode, text, true, tag);
     if (old_reading.kind == ResolvedKind::Str) return std::nullopt;
-    if (same_reading(old_reading, resolve(ResolverMode::Core12, text, true))) return std::nullopt;
+    if (same_reading(old_reading, resolve(ResolverMode::Core12, text, true, tag)))
+        return std::nullopt;
     std::string out;
     switch (old_reading.kind) {
         case ResolvedKind::Null:

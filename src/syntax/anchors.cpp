@@ -1,0 +1,113 @@
+#include "syntax/anchors.hpp"
+
+#include <algorithm>
+
+#include "support/stack.hpp"
+
+namespace quarvel {
+
+AnchorIndex::AnchorIndex(std::span<const YamlNode> roots) {
+    // Pre-order walk with an explicit stack, so no tree is too deep for it.
+    // Only nodes that carry an anchor or have children are visited.
+    std::vector<const YamlNode*> pending;
+    for (auto it = roots.rbegin(); it != roots.rend(); ++it) pending.push_back(&*it);
+    while (!pending.empty()) {
+        const YamlNode* n = pending.back();
+        pending.pop_back();
+        if (n->anchor) entries_.push_back({*n->anchor, n});
+        for (auto it = n->children.rbegin(); it != n->children.rend(); ++it) {
+            if (it->anchor || !it->children.empty()) pending.push_back(&*it);
+        }
+    }
+    // Entries are in document order; a stable sort keeps the first definition
+    // of each name in front of the later ones, which unique then drops.
+    std::stable_sort(entries_.begin(), entries_.end(),
+                     [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    auto last = std::unique(entries_.begin(), entries_.end(),
+                            [](const Entry& a, const Entry& b) { return a.name == b.name; });
+    entries_.erase(last, entries_.end());
+    entries_.shrink_to_fit();
+}
+
+const YamlNode* AnchorIndex::find(std::string_view name) const {
+    auto it = std::lower_bound(entries_.begin(), entries_.end(), name,
+                               [](const Entry& e, std::string_view n) { return e.name < n; });
+    if (it == entries_.end() || it->name != name) return nullptr;
+    return it->node;
+}
+
+namespace {
+
+// What stands in for a node the copy does not reach: a null with the node's
+// start as its whole extent, and nothing else.
+YamlNode bare_null(const YamlNode& at) {
+    YamlNode out;
+    out.kind = NodeKind::Null;
+    out.span = at.span;
+    out.end_offset = at.span.offset;
+    out.end_line = at.span.line;
+    out.end_column = at.span.column;
+    return out;
+}
+
+class Expander {
+  public:
+    Expander(const AnchorIndex& index, CopyAnchors anchors, std::uint64_t budget)
+        : index_(index), drop_anchors_(anchors == CopyAnchors::Drop), budget_(budget) {}
+
+    YamlNode copy(const YamlNode& n, unsigned depth) {
+        if (depth > kExpandDepthLimit || budget_ == 0) return bare_null(n);
+        --budget_;
+        if (n.kind == NodeKind::Alias) {
+            const YamlNode* target = index_.find(n.text);
+            if (target == nullptr) return bare_null(n);
+            return nested(*target, depth + 1);
+        }
+        YamlNode out = n.copy_shallow();
+        out.explicit_start = false;
+        out.leading_bom = false;
+        if (drop_anchors_) out.anchor.reset();
+        if (!n.children.empty()) {
+            out.children.reserve(n.children.size());
+            for (const YamlNode& c : n.children) {
+                // Leaves are copied in this frame; only collections and
+                // aliases recurse.
+                if (c.children.empty() && c.kind != NodeKind::Alias)
+                    out.children.push_back(copy(c, depth));
+                else
+                    out.children.push_back(nested(c, depth));
+            }
+        }
+        return out;
+    }
+
+  private:
+    YamlNode nested(const YamlNode& n, unsigned depth) {
+        bool ran = false;
+        YamlNode out = ensure_stack([&] {
+            ran = true;
+            return copy(n, depth);
+        });
+        if (!ran) {
+            // No stack segment could be mapped: stop copying; whatever is
+            // left becomes nulls, which need no recursion.
+            budget_ = 0;
+            return bare_null(n);
+        }
+        return out;
+    }
+
+    const AnchorIndex& index_;
+    bool drop_anchors_;
+    std::uint64_t budget_;
+};
+
+}  // namespace
+
+YamlNode expanding_copy(const YamlNode& node, const AnchorIndex& index, CopyAnchors anchors,
+                        std::uint64_t budget) {
+    Expander expander(index, anchors, budget);
+    return expander.copy(node, 0);
+}
+
+}  // namespace quarvel

@@ -4,6 +4,7 @@
 // order marks and CR LF, hostile sizes, the approximate end, and a generated
 // corpus in which every comment must land exactly once.
 #include <algorithm>
+#include <initializer_list>
 #include <random>
 #include <string>
 #include <string_view>
@@ -25,8 +26,8 @@ SyntaxForest compose(std::string_view text, bool keep_empty = false) {
     return std::move(*r);
 }
 
-// The comment fields of one node, defaults left out:
-// "bb=2 head=[a|b] inline=note/3 pad=4 compact foot=[e]".
+// The comment fields of one node, defaults left out (a value_pad of 1 means
+// the same as 0): "bb=2 head=[a|b] inline=note/3 pad=4 compact foot=[e]".
 std::string notes(const YamlNode& n) {
     std::string s;
     auto add = [&](const std::string& part) { s += (s.empty() ? "" : " ") + part; };
@@ -41,208 +42,127 @@ std::string notes(const YamlNode& n) {
     if (c.has_inline())
         add("inline=" + std::string(*c.text->inline_text) + "/" +
             std::to_string(c.text->inline_spaces));
-    if (c.value_pad) add("pad=" + std::to_string(c.value_pad));
+    if (c.value_pad > 1) add("pad=" + std::to_string(c.value_pad));
     if (c.compact) add("compact");
     if (c.text && !c.text->foot.empty()) add("foot=" + list(c.text->foot));
     return s;
 }
 
+// Every node with comment fields as "path notes", joined by "; ". Paths: r0
+// is the first root, then k2 / v2 for the third entry's key / value, 1 for
+// the second item: "r0.v1.0".
+void render(const YamlNode& n, const std::string& path, std::string& out) {
+    if (const std::string s = notes(n); !s.empty())
+        out += (out.empty() ? "" : "; ") + path + " " + s;
+    for (std::size_t i = 0; i < n.children.size(); ++i) {
+        const std::string step = n.kind == NodeKind::Mapping
+                                     ? (i % 2 ? "v" : "k") + std::to_string(i / 2)
+                                     : std::to_string(i);
+        render(n.children[i], path + "." + step, out);
+    }
+}
+
+std::string layout(std::string_view text, bool keep_empty = false) {
+    auto f = compose(text, keep_empty);
+    std::string out;
+    for (std::size_t i = 0; i < f.roots.size(); ++i)
+        render(f.roots[i], "r" + std::to_string(i), out);
+    return out;
+}
+
+struct Layout {
+    std::string_view text;
+    std::string_view want;
+};
+
+void check_layouts(const char* group, std::initializer_list<Layout> cases) {
+    check::Case c(group);
+    for (const Layout& l : cases) {
+        check::Case tc{std::string(l.text)};
+        CHECK_EQ(layout(l.text), std::string(l.want));
+    }
+}
+
 void inline_comments() {
-    check::Case c("inline");
-    {
-        auto f = compose("a: 1   # note\n");
-        CHECK_EQ(notes(f.roots[0].value(0)), std::string("inline=note/3 pad=1"));
-        CHECK_EQ(notes(f.roots[0].key(0)), std::string(""));
-        CHECK_EQ(notes(f.roots[0]), std::string(""));
-    }
-    {
-        // The spacing is measured from where the node really ends, not from
-        // its decoded text: quotes, escapes, alias names and brackets count.
-        auto f = compose("q: \"\\u00e9\"  # a\nr: *x   # b\ns: [x, y]  # c\nt: v\t# d\n");
-        const YamlNode& m = f.roots[0];
-        CHECK_EQ(notes(m.value(0)), std::string("inline=a/2 pad=1"));
-        CHECK_EQ(notes(m.value(1)), std::string("inline=b/3 pad=1"));
-        CHECK_EQ(notes(m.value(2)), std::string("inline=c/2 pad=1"));
-        CHECK_EQ(notes(m.value(2).children[0]), std::string(""));
-        CHECK_EQ(notes(m.value(2).children[1]), std::string(""));
-        CHECK_EQ(notes(m.value(3)), std::string("inline=d/1 pad=1"));
-    }
-    {
-        // In a flow collection the comment goes to the node it follows.
-        auto f = compose("[a, # c1\n b,  # c2\n c] # c3\n");
-        const YamlNode& s = f.roots[0];
-        CHECK_EQ(notes(s.children[0]), std::string("inline=c1/1"));
-        CHECK_EQ(notes(s.children[1]), std::string("inline=c2/2"));
-        CHECK_EQ(notes(s.children[2]), std::string(""));
-        CHECK_EQ(notes(s), std::string("inline=c3/1"));
-    }
-    {
-        auto f = compose("x: [p,\n  q]  # e\ny: [k: v] # f\nz: [[a], [b]] # g\n");
-        const YamlNode& m = f.roots[0];
-        CHECK_EQ(notes(m.value(0)), std::string("inline=e/2 pad=1"));
-        CHECK_EQ(notes(m.value(0).children[1]), std::string(""));
-        CHECK_EQ(notes(m.value(1)), std::string("inline=f/1 pad=1"));
-        CHECK_EQ(notes(m.value(1).children[0].value(0)), std::string("pad=1"));
-        CHECK_EQ(notes(m.value(2)), std::string("inline=g/1 pad=1"));
-        CHECK_EQ(notes(m.value(2).children[1].children[0]), std::string(""));
-    }
-    {
-        auto f = compose("{a: 1, # c\n b: 2}  # d\n");
-        const YamlNode& m = f.roots[0];
-        CHECK_EQ(notes(m.value(0)), std::string("inline=c/1 pad=1"));
-        CHECK_EQ(notes(m), std::string("inline=d/2"));
-    }
-    {
-        // A comment after a multi-line scalar's last line follows it.
-        auto f = compose("a: \"x\n  y\"  # c\nb: p\n  q # d\n");
-        CHECK_EQ(notes(f.roots[0].value(0)), std::string("inline=c/2 pad=1"));
-        CHECK_EQ(notes(f.roots[0].value(1)), std::string("inline=d/1 pad=1"));
-    }
+    check_layouts("inline",
+                  {
+                      {"a: 1   # note\n", "r0.v0 inline=note/3"},
+                      // Spacing is measured from where the node really ends: quotes,
+                      // escapes, alias names and brackets count.
+                      {"q: \"\\u00e9\"  # a\nr: *x   # b\ns: [x, y]  # c\nt: v\t# d\n",
+                       "r0.v0 inline=a/2; r0.v1 inline=b/3; r0.v2 inline=c/2; r0.v3 inline=d/1"},
+                      // In a flow collection the comment goes to the node it follows.
+                      {"[a, # c1\n b,  # c2\n c] # c3\n",
+                       "r0 inline=c3/1; r0.0 inline=c1/1; r0.1 inline=c2/2"},
+                      {"{a: 1, # c\n b: 2}  # d\n", "r0 inline=d/2; r0.v0 inline=c/1"},
+                      {"x: [p,\n  q]  # e\ny: [k: v] # f\nz: [[a], [b]] # g\n",
+                       "r0.v0 inline=e/2; r0.v1 inline=f/1; r0.v2 inline=g/1"},
+                      // After the last line of a multi-line scalar.
+                      {"a: \"x\n  y\"  # c\nb: p\n  q # d\n", "r0.v0 inline=c/2; r0.v1 inline=d/1"},
+                      {"x # c\n", "r0 inline=c/1"},
+                  });
 }
 
 void heads_and_blank_lines() {
-    check::Case c("heads");
-    {
-        auto f = compose("# top\na: 1\n# above b\n# twice\nb: 2\n\n\nc: 3\n");
-        const YamlNode& m = f.roots[0];
-        CHECK_EQ(notes(m), std::string("head=[top]"));  // the first key's comment is the root's
-        CHECK_EQ(notes(m.key(1)), std::string("head=[above b|twice]"));
-        CHECK_EQ(notes(m.key(2)), std::string("bb=2"));
-    }
-    {
-        auto f = compose("a: 1\r\n\r\n# c\r\nb: 2  # d\r\n");
-        CHECK_EQ(notes(f.roots[0].key(1)), std::string("bb=1 head=[c]"));
-        CHECK_EQ(notes(f.roots[0].value(1)), std::string("inline=d/2 pad=1"));
-    }
-    {
-        // Blank lines inside a quoted scalar are not blank lines before the
-        // next key; escaped line breaks do not hide real blank lines.
-        auto f = compose("a: \"x\n  y\n\n  z\"\nb: 1\nc: \"p\\nq\\nr\"\n\nd: 2\n");
-        CHECK_EQ(notes(f.roots[0].key(1)), std::string(""));
-        CHECK_EQ(notes(f.roots[0].key(3)), std::string("bb=1"));
-    }
-    {
-        // An empty value has no line of its own: the blank lines and comments
-        // after it belong to the next entry.
-        auto f = compose("a:\n\n\nb: 1\nc:\n# about d\nd: 2\n");
-        const YamlNode& m = f.roots[0];
-        CHECK_EQ(notes(m.key(1)), std::string("bb=2"));
-        CHECK_EQ(notes(m.key(3)), std::string("head=[about d]"));
-        CHECK_EQ(notes(m.value(0)), std::string(""));
-        CHECK_EQ(notes(m.value(2)), std::string(""));
-    }
-    {
-        auto f = compose("-\n\n# c\n- x\n- a: 1\n\n  b: 2\n");
-        const YamlNode& s = f.roots[0];
-        CHECK_EQ(notes(s.children[0]), std::string(""));
-        CHECK_EQ(notes(s.children[1]), std::string("bb=1 head=[c] pad=1"));
-        CHECK_EQ(notes(s.children[2].key(1)), std::string("bb=1"));
-    }
-    {
-        // Trailing blank lines of a block scalar are part of its source.
-        auto f = compose("a: |\n  x\n\n\nb: 1\nc: >\n  y\n\n# c\n\nd: 2\n");
-        const YamlNode& m = f.roots[0];
-        CHECK_EQ(*m.value(0).comments.text->raw, std::string_view("|\n  x\n\n\n"));
-        CHECK_EQ(notes(m.key(1)), std::string(""));
-        CHECK_EQ(notes(m.key(3)), std::string("head=[c]"));
-    }
-    {
-        auto f = compose("a:\n  - b\n\n  # c\n\n  - d\n");
-        CHECK_EQ(notes(f.roots[0].value(0).children[1]), std::string("bb=1 head=[c] pad=1"));
-    }
+    check_layouts("heads",
+                  {
+                      // The first key's comment is the root's.
+                      {"# top\na: 1\n# above b\n# twice\nb: 2\n\n\nc: 3\n",
+                       "r0 head=[top]; r0.k1 head=[above b|twice]; r0.k2 bb=2"},
+                      {"a: 1\r\n\r\n# c\r\nb: 2  # d\r\n", "r0.k1 bb=1 head=[c]; r0.v1 inline=d/2"},
+                      // Blank lines inside a quoted scalar are not before the next key;
+                      // escaped line breaks do not hide real blank lines.
+                      {"a: \"x\n  y\n\n  z\"\nb: 1\nc: \"p\\nq\\nr\"\n\nd: 2\n", "r0.k3 bb=1"},
+                      // An empty node has no line of its own: blank lines and comments
+                      // below it belong to the node that follows.
+                      {"a:\n\n\nb: 1\nc:\n# about d\nd: 2\n", "r0.k1 bb=2; r0.k3 head=[about d]"},
+                      {"-\n\n# c\n- x\n- a: 1\n\n  b: 2\n", "r0.1 bb=1 head=[c]; r0.2.k1 bb=1"},
+                      // Trailing blank lines of a block scalar are part of its source.
+                      {"a: |\n  x\n\n\nb: 1\nc: >\n  y\n\n# c\n\nd: 2\n", "r0.k3 head=[c]"},
+                      {"a:\n  - b\n\n  # c\n\n  - d\n", "r0.v0.1 bb=1 head=[c]"},
+                  });
 }
 
-void value_spacing() {
-    check::Case c("spacing");
-    auto f = compose("a:    1\nb: &x  2\n'c':   3\nd: [x]\n");
-    const YamlNode& m = f.roots[0];
-    CHECK_EQ(m.value(0).comments.value_pad, 4u);
-    CHECK_EQ(m.value(1).comments.value_pad, 0u);  // properties come between
-    CHECK_EQ(m.value(2).comments.value_pad, 0u);  // only after plain keys
-    CHECK_EQ(m.value(3).comments.value_pad, 1u);
-
-    auto s = compose("-   x\n- - y\n-  [z]\n");
-    const YamlNode& seq = s.roots[0];
-    CHECK_EQ(notes(seq.children[0]), std::string("pad=3"));
-    CHECK_EQ(notes(seq.children[1]), std::string("compact"));
-    CHECK_EQ(notes(seq.children[2]), std::string("pad=2"));
-}
-
-void comments_near_keys() {
-    check::Case c("keys");
-    {
-        // After "key:" with the value below: the value's inline comment.
-        auto f = compose("k: # c\n  b: 1\nl: &x  # d\n  - e\nm: # f\n- g\nn: # h\no: 1\np: # i\n");
-        const YamlNode& m = f.roots[0];
-        CHECK_EQ(notes(m.value(0)), std::string("inline=c/1"));
-        CHECK_EQ(notes(m.value(1)), std::string("inline=d/2"));
-        CHECK_EQ(notes(m.value(2)), std::string("inline=f/1"));
-        CHECK_EQ(notes(m.value(3)), std::string("inline=h/1"));  // empty value
-        CHECK_EQ(notes(m.value(5)), std::string("inline=i/1"));  // empty value at the end
-        for (std::size_t i = 0; i < m.size(); ++i) CHECK_EQ(notes(m.key(i)), std::string(""));
-    }
-    {
-        // Comments between a key and a value that holds no head of its own
-        // join the key's head.
-        auto f = compose("a:\n  # c\n  1  # d\nb: 2\n? k # e\n: v\n");
-        const YamlNode& m = f.roots[0];
-        CHECK_EQ(notes(m.key(0)), std::string("head=[c]"));
-        CHECK_EQ(notes(m.value(0)), std::string("inline=d/2"));
-        CHECK_EQ(notes(m.key(2)), std::string("head=[e]"));
-    }
-    {
-        // A block collection value keeps the lines above it.
-        auto f = compose("a:\n  # c\n  b: 1\n");
-        CHECK_EQ(notes(f.roots[0].value(0)), std::string("head=[c]"));
-    }
-    {
-        // A comment on the line where a block scalar stopped is not its
-        // inline comment, nor its mapping's.
-        auto f = compose("a:\n  b: |\n    x\n  # c\n  d: 1\n");
-        const YamlNode& inner = f.roots[0].value(0);
-        CHECK_EQ(notes(inner.value(0)), std::string("pad=1"));
-        CHECK_EQ(notes(inner), std::string(""));
-        CHECK_EQ(notes(inner.key(1)), std::string("head=[c]"));
-    }
+void spacing_and_keys() {
+    check_layouts("spacing", {
+                                 // Only after plain keys, and not when properties come between.
+                                 {"a:    1\nb: &x  2\n'c':   3\nd: [x]\n", "r0.v0 pad=4"},
+                                 {"-   x\n- - y\n-  [z]\n", "r0.0 pad=3; r0.1 compact; r0.2 pad=2"},
+                             });
+    check_layouts("keys",
+                  {
+                      // After "key:" with the value below or empty: the value's inline.
+                      {"k: # c\n  b: 1\nl: &x  # d\n  - e\nm: # f\n- g\nn: # h\no: 1\np: # i\n",
+                       "r0.v0 inline=c/1; r0.v1 inline=d/2; r0.v2 inline=f/1; r0.v3 inline=h/1; "
+                       "r0.v5 inline=i/1"},
+                      // Lines between a key and a value without a head of its own join
+                      // the key's head; a block collection value keeps them.
+                      {"a:\n  # c\n  1  # d\nb: 2\n? k # e\n: v\n",
+                       "r0.k0 head=[c]; r0.v0 inline=d/2; r0.k2 head=[e]"},
+                      {"a:\n  # c\n  b: 1\n", "r0.v0 head=[c]"},
+                      // The line where a block scalar stopped is not its inline comment,
+                      // nor its mapping's.
+                      {"a:\n  b: |\n    x\n  # c\n  d: 1\n", "r0.v0.k1 head=[c]"},
+                  });
 }
 
 void feet_and_documents() {
+    check_layouts("documents", {
+                                   {"a: 1\n# end\n\n# really\n", "r0 foot=[end|really]"},
+                                   {"a: 1\n# c\n---\nb: 2\n# e\n--- # g\nc: 3\n# h\n",
+                                    "r1 head=[c]; r2 head=[e|g] foot=[h]"},
+                                   {"\xEF\xBB\xBF# c\na: 1 # d\n", "r0 head=[c]; r0.v0 inline=d/1"},
+                                   // No document: nothing holds the comments, nothing breaks.
+                                   {"# only\n# comments\n", ""},
+                               });
     check::Case c("documents");
-    {
-        auto f = compose("a: 1\n# end\n\n# really\n");
-        CHECK_EQ(notes(f.roots[0]), std::string("foot=[end|really]"));
-    }
-    {
-        auto f = compose("a: 1\n# c\n---\nb: 2\n# e\n--- # g\nc: 3\n# h\n");
-        CHECK_EQ(f.roots.size(), std::size_t{3});
-        CHECK_EQ(notes(f.roots[0]), std::string(""));
-        CHECK_EQ(notes(f.roots[1]), std::string("head=[c]"));
-        CHECK_EQ(notes(f.roots[2]), std::string("head=[e|g] foot=[h]"));
-    }
-    {
-        // No document: nothing to hold the comments, nothing breaks.
-        auto f = compose("# only\n# comments\n");
-        CHECK(f.roots.empty());
-        auto g = compose("---\n# c\n", true);
-        CHECK_EQ(g.roots.size(), std::size_t{1});
-        CHECK_EQ(notes(g.roots[0]), std::string("foot=[c]"));
-    }
-    {
-        auto f = compose("\xEF\xBB\xBF# c\na: 1 # d\n");
-        CHECK(f.roots[0].leading_bom);
-        CHECK_EQ(f.roots[0].span.offset, std::uint64_t{7});
-        CHECK_EQ(notes(f.roots[0]), std::string("head=[c]"));
-        CHECK_EQ(notes(f.roots[0].value(0)), std::string("inline=d/1 pad=1"));
-    }
-    {
-        auto f = compose("x # c\n");
-        CHECK_EQ(notes(f.roots[0]), std::string("inline=c/1"));
-    }
-    {
-        const std::string_view text = "a: |\n  keep  \n   this\n\n";
-        auto f = compose(text);
-        CHECK_EQ(*f.roots[0].value(0).comments.text->raw, text.substr(3));
-    }
+    CHECK_EQ(layout("---\n# c\n", true), std::string("r0 foot=[c]"));
+    CHECK(compose("\xEF\xBB\xBF"
+                  "a: 1\n")
+              .roots[0]
+              .leading_bom);
+    const std::string_view text = "a: |\n  keep  \n   this\n\n";
+    CHECK_EQ(*compose(text).roots[0].value(0).comments.text->raw, text.substr(3));
 }
 
 void hostile_sizes() {
@@ -530,8 +450,7 @@ void generated_texts() {
 int main() {
     inline_comments();
     heads_and_blank_lines();
-    value_spacing();
-    comments_near_keys();
+    spacing_and_keys();
     feet_and_documents();
     hostile_sizes();
     approximate_ends();

@@ -65,8 +65,11 @@ void render(const YamlNode& n, const std::string& path, std::string& out) {
 std::string layout(std::string_view text, bool keep_empty = false) {
     auto f = compose(text, keep_empty);
     std::string out;
-    for (std::size_t i = 0; i < f.roots.size(); ++i)
-        render(f.roots[i], "r" + std::to_string(i), out);
+    for (std::size_t i = 0; i < f.roots.size(); ++i) {
+        std::string path = "r";
+        path += std::to_string(i);
+        render(f.roots[i], path, out);
+    }
     return out;
 }
 

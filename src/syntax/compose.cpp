@@ -14,7 +14,7 @@ Result<SyntaxForest> compose_text(std::string_view text, std::uint32_t file, boo
     const LineStarts lines(text);
     SyntaxForest forest;
     ParseErrors errors;
-    TreeBuilder builder(text, lines, keep_empty, forest.roots);
+    TreeBuilder builder(text, lines, keep_empty, forest);
     Parser<TreeBuilder> parser(tokens, builder, errors);
     const bool composed = parser.parse_stream();
     if (!composed) tokens.drain();

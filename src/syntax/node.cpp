@@ -19,6 +19,7 @@ YamlNode YamlNode::copy_shallow() const {
     n.text = text;
     n.anchor = anchor;
     n.tag = tag;
+    n.expanded_tag = expanded_tag;
     n.comments.blank_before = comments.blank_before;
     n.comments.value_pad = comments.value_pad;
     n.comments.compact = comments.compact;

@@ -83,6 +83,9 @@ struct YamlNode {
     std::string_view text;
     std::optional<std::string_view> anchor;  // without '&'
     std::optional<std::string_view> tag;     // as written, handle included
+    // The tag through the document's %TAG handles, when they change it
+    // (empty otherwise): what conversion reads and what tag handlers see.
+    std::string_view expanded_tag;
     // Sequence: the items. Mapping: key, value, key, value, ... in order.
     std::vector<YamlNode> children;
     Comments comments;
@@ -95,6 +98,11 @@ struct YamlNode {
     YamlNode& operator=(const YamlNode&) = delete;
     ~YamlNode() {
         if (!children.empty()) destroy_children();
+    }
+
+    // The tag conversion goes by: expanded through %TAG handles, else as written.
+    std::string_view effective_tag() const {
+        return !expanded_tag.empty() ? expanded_tag : tag ? *tag : std::string_view{};
     }
 
     bool is_collection() const { return kind == NodeKind::Sequence || kind == NodeKind::Mapping; }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "parser/parser.hpp"
+#include "support/core_tag.hpp"
 #include "syntax/line_starts.hpp"
 #include "syntax/node.hpp"
 
@@ -21,6 +22,7 @@ class TreeBuilder {
     struct Props {
         std::string_view anchor;
         std::string_view tag;
+        std::string_view expanded_tag;  // empty when the handles change nothing
         bool has_anchor = false;
         bool has_tag = false;
         bool any() const { return has_anchor || has_tag; }
@@ -37,17 +39,29 @@ class TreeBuilder {
     // `text` is the whole text being composed; `keep_empty` keeps empty
     // explicit documents as null roots.
     TreeBuilder(std::string_view text, const LineStarts& lines, bool keep_empty,
-                std::vector<YamlNode>& roots)
-        : text_(text), lines_(lines), keep_empty_(keep_empty), roots_(roots) {}
+                SyntaxForest& forest)
+        : text_(text),
+          lines_(lines),
+          keep_empty_(keep_empty),
+          roots_(forest.roots),
+          arena_(forest.arena) {}
 
     bool anchor(Props& props, const Token& t) {
         props.anchor = t.text;  // a later anchor replaces an earlier one
         props.has_anchor = true;
         return true;
     }
-    bool tag(Props& props, const Token& t, TagHandles&) {
-        props.tag = t.text;  // kept as written; a later tag replaces an earlier one
+    // Kept as written (a later tag replaces an earlier one); a tag that a
+    // %TAG handle rewrites also keeps its expansion for conversion. A handle
+    // no directive defines is not an error here: the tag stays as written.
+    bool tag(Props& props, const Token& t, TagHandles& handles) {
+        props.tag = t.text;
         props.has_tag = true;
+        props.expanded_tag = {};
+        const auto ex = handles.expand(t.text, arena_);
+        if (ex.outcome == TagHandles::Outcome::Ok && ex.tag != t.text &&
+            !core_short_form(t.text, ex.tag))
+            props.expanded_tag = ex.tag;
         return true;
     }
 
@@ -93,6 +107,12 @@ class TreeBuilder {
     bool end_document(YamlNode&& root, bool has_root, bool explicit_start);
 
   private:
+    // "!!int" read as "tag:yaml.org,2002:int": the written form says it all.
+    static bool core_short_form(std::string_view written, std::string_view expanded) {
+        return written.starts_with("!!") && expanded.starts_with(kCoreTagPrefix) &&
+               expanded.substr(kCoreTagPrefix.size()) == written.substr(2);
+    }
+
     // A node of `kind` starting at `mark` with the properties, ending where
     // it starts.
     static void start(YamlNode& out, NodeKind kind, const Mark& mark, const Props& props) {
@@ -102,7 +122,10 @@ class TreeBuilder {
         out.end_line = mark.line;
         out.end_column = mark.column;
         if (props.has_anchor) out.anchor = props.anchor;
-        if (props.has_tag) out.tag = props.tag;
+        if (props.has_tag) {
+            out.tag = props.tag;
+            out.expanded_tag = props.expanded_tag;
+        }
     }
     void same_line_item(YamlNode& item, const Mark& dash);
     void collect(const Sequence& seq, NodeKind kind, const Props& props, YamlNode& out);
@@ -112,6 +135,7 @@ class TreeBuilder {
     const LineStarts& lines_;
     bool keep_empty_;
     std::vector<YamlNode>& roots_;
+    Arena& arena_;
     std::vector<YamlNode> scratch_;
 };
 

@@ -1,6 +1,7 @@
 #include "ffi/convert/tree.hpp"
 
 #include <atomic>
+#include <vector>
 
 #include "ffi/convert/collections.hpp"
 #include "ffi/convert/key_cache.hpp"
@@ -71,11 +72,18 @@ class TreeConverter {
             case NodeKind::Alias:
                 return alias(n);
             case NodeKind::Sequence:
-                return ensure_stack([&] { return sequence(n); });
+                return tagged(n, ensure_stack([&] { return sequence(n); }));
             case NodeKind::Mapping:
-                return ensure_stack([&] { return mapping(n); });
+                return tagged(n, ensure_stack([&] { return mapping(n); }));
         }
         return nullptr;
+    }
+
+    // A collection under a custom tag goes through tag application.
+    PyObject* tagged(const YamlNode& n, PyObject* made) {
+        const std::string_view tag = n.effective_tag();
+        if (!made || tag.empty() || is_standard_tag(tag)) return made;
+        return apply_tag(tag, Ref(made), options_.tags);
     }
 
     // Two aliases of one anchor give the same object: the last node converted
@@ -87,14 +95,14 @@ class TreeConverter {
     }
 
     PyObject* scalar(const YamlNode& n) {
-        const bool custom = n.tag && !is_standard_tag(*n.tag);
-        if (custom) {
+        const std::string_view tag = n.effective_tag();
+        if (!tag.empty() && !is_standard_tag(tag)) {
             Ref text(string(n.text, n));
             if (!text) return nullptr;
-            return apply_tag(*n.tag, std::move(text), options_.tags);
+            return apply_tag(tag, std::move(text), options_.tags);
         }
         const bool plain = n.kind == NodeKind::Null || n.scalar_style == ScalarStyle::Plain;
-        const Resolved r = resolve(options_.mode, n.text, plain, n.tag ? *n.tag : "");
+        const Resolved r = resolve(options_.mode, n.text, plain, tag);
         switch (r.kind) {
             case ResolvedKind::Null:
                 return Py_NewRef(Py_None);
@@ -151,18 +159,100 @@ class TreeConverter {
     PyObject* mapping(const YamlNode& n) {
         Ref dict(options_.annotated ? annotated_container(annotated_dict_type(), n) : PyDict_New());
         if (!dict) return nullptr;
-        if (!fill_dict(
-                dict.get(), n.children, [&](const YamlNode& c) { return key(c); },
-                [&](const YamlNode& c) { return node(c); }))
-            return nullptr;
+        if (!has_merge_key(n)) {
+            if (!fill_dict(
+                    dict.get(), n.children, [&](const YamlNode& c) { return key(c); },
+                    [&](const YamlNode& c) { return node(c); }))
+                return nullptr;
+            return dict.release();
+        }
+        return merged(n, std::move(dict));
+    }
+
+    // ---- merge keys ------------------------------------------------------------
+
+    bool is_merge_key(const YamlNode& k) {
+        if (k.kind != NodeKind::Scalar || k.scalar_style != ScalarStyle::Plain) return false;
+        if (k.text != "<<" && !k.tag) return false;
+        return resolve(options_.mode, k.text, true, k.effective_tag()).kind == ResolvedKind::Merge;
+    }
+
+    bool has_merge_key(const YamlNode& n) {
+        for (std::size_t i = 0; i < n.size(); ++i)
+            if (is_merge_key(n.key(i))) return true;
+        return false;
+    }
+
+    // "<<" entries merge their mapping (or sequence of mappings) into the
+    // mapping as plain loading does: the mapping's own keys win, then earlier
+    // sources over later ones; a value that cannot merge stays under "<<".
+    PyObject* merged(const YamlNode& n, Ref dict) {
+        std::vector<Ref> sources;
+        for (std::size_t i = 0; i < n.size(); ++i) {
+            if (is_merge_key(n.key(i))) {
+                Ref v(node(n.value(i)));
+                if (!v) return nullptr;
+                sources.push_back(std::move(v));
+                continue;
+            }
+            Ref k(key(n.key(i)));
+            if (!k) return nullptr;
+            Ref v(node(n.value(i)));
+            if (!v || !set_item(dict.get(), k.get(), v.get())) return nullptr;
+        }
+        for (Ref& source : sources) {
+            Ref rest(merge_source(dict.get(), source.get()));
+            if (!rest) return nullptr;
+            if (rest.get() == Py_None) continue;
+            Ref merge_key(string("<<", n));
+            if (!merge_key || !set_item(dict.get(), merge_key.get(), rest.get())) return nullptr;
+        }
         return dict.release();
+    }
+
+    // Merges one source; returns None when all of it merged, else what could not.
+    PyObject* merge_source(PyObject* dict, PyObject* source) {
+        if (source == Py_None) return Py_NewRef(Py_None);
+        if (PyDict_Check(source)) {
+            Py_ssize_t pos = 0;
+            PyObject *k, *v;
+            while (PyDict_Next(source, &pos, &k, &v))
+                if (PyDict_SetDefault(dict, k, v) == nullptr) return nullptr;
+            return Py_NewRef(Py_None);
+        }
+        if (!PyList_Check(source)) return Py_NewRef(source);
+        Ref rest(PyList_New(0));
+        if (!rest) return nullptr;
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(source); ++i) {
+            PyObject* item = PyList_GET_ITEM(source, i);
+            if (PyDict_Check(item)) {
+                Ref done(merge_source(dict, item));
+                if (!done) return nullptr;
+            } else if (PyList_Append(rest.get(), item) < 0) {
+                return nullptr;
+            }
+        }
+        if (PyList_GET_SIZE(rest.get()) == 0) return Py_NewRef(Py_None);
+        return rest.release();
+    }
+
+    static bool set_item(PyObject* dict, PyObject* k, PyObject* v) {
+        if (PyDict_SetItem(dict, k, v) == 0) return true;
+        PyErr_Clear();
+        raise(Error::conversion("mapping key is not hashable in Python", conversion_kind::decode));
+        return false;
     }
 
     // Collection keys become tuples, annotated mode or not; string keys are
     // shared per document in plain mode.
     PyObject* key(const YamlNode& k) {
-        if (k.kind == NodeKind::Sequence) return ensure_stack([&] { return sequence_key(k); });
-        if (k.kind == NodeKind::Mapping) return ensure_stack([&] { return mapping_key(k); });
+        if (k.is_collection()) {
+            PyObject* t = k.kind == NodeKind::Sequence
+                              ? ensure_stack([&] { return sequence_key(k); })
+                              : ensure_stack([&] { return mapping_key(k); });
+            if (t && k.anchor) anchors_[*k.anchor] = Ref::borrow(t);
+            return t;
+        }
         if (k.kind == NodeKind::Alias) {
             PyObject* target = alias(k);
             if (!target || !(PyList_Check(target) || PyDict_Check(target))) return target;
@@ -226,7 +316,7 @@ class TreeConverter {
 
     // The source tag: the node's own tag unless it is a standard one.
     PyObject* source_tag(const YamlNode& n) {
-        if (!n.tag || is_standard_tag(*n.tag)) return Py_NewRef(Py_None);
+        if (!n.tag || is_standard_tag(n.effective_tag())) return Py_NewRef(Py_None);
         return new_str(*n.tag);
     }
 

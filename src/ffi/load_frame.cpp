@@ -4,6 +4,7 @@
 
 #include "decode/decoder.hpp"
 #include "ffi/convert/decode.hpp"
+#include "ffi/convert/tree.hpp"
 #include "ffi/functions.hpp"
 #include "ffi/input.hpp"
 #include "pyutil/args.hpp"
@@ -11,6 +12,8 @@
 #include "scanner/prologue.hpp"
 #include "schema/reference.hpp"
 #include "support/options.hpp"
+#include "syntax/checks.hpp"
+#include "syntax/compose.hpp"
 
 namespace quarvel::py {
 namespace {
@@ -136,6 +139,63 @@ PyObject* loads_plain(const std::string& text, std::uint64_t option, const ModeC
     return result;
 }
 
+// Syntax errors and complex keys surface from a plain parse with the lock
+// released before the tree is composed; its values and warnings are dropped.
+bool early_parse(const std::string& text, std::uint64_t option, const ModeChoice& mode) {
+    DecodeOptions d;
+    d.mode = mode.mode;
+    d.reject_complex_keys = option & opt::REJECT_COMPLEX_KEYS;
+    auto decoded = decode_released(text, d);
+    if (!decoded) {
+        raise(decoded.error());
+        return false;
+    }
+    drop_released(decoded);
+    return true;
+}
+
+// __file__ of the root text: root_path, or the include directory joined with "<root>".
+Ref root_file_name(PyObject* include_dir, PyObject* root_path) {
+    if (root_path) return Ref(PyOS_FSPath(root_path));
+    Ref dir(include_dir ? PyOS_FSPath(include_dir) : PyUnicode_FromString("."));
+    if (!dir) return {};
+    Ref os_path(PyImport_ImportModule("os.path"));
+    if (!os_path) return {};
+    return Ref(PyObject_CallMethod(os_path.get(), "join", "Os", dir.get(), "<root>"));
+}
+
+TreeConvertOptions tree_options(std::uint64_t option, const ModeChoice& mode,
+                                const ConvertOptions& convert, PyObject* root_file) {
+    TreeConvertOptions t;
+    t.tags = convert;
+    t.mode = mode.mode;
+    t.annotated = option & opt::ANNOTATED;
+    t.annotate_numbers = option & opt::ANNOTATE_NUMBERS;
+    t.root_file = root_file;
+    return t;
+}
+
+// The configuration path: the text as a syntax tree, converted annotated or plain.
+PyObject* loads_config(const std::string& text, std::uint64_t option, const ModeChoice& mode,
+                       const SchemaChoice& schema, const ConvertOptions& convert,
+                       PyObject* include_dir, PyObject* root_path) {
+    if (option & (opt::INCLUDES | opt::SECRETS | opt::ENV_VAR))
+        return not_yet("include, secret and environment variable resolution");
+    if ((option & (opt::ANNOTATED | opt::REJECT_COMPLEX_KEYS)) && !early_parse(text, option, mode))
+        return nullptr;
+    auto forest = compose_text(text, 0, /*keep_empty=*/false);
+    if (!forest) return raise(forest.error());
+    Warnings warnings;
+    const Status checked = check_tree(*forest, tree_check_options(option, mode), warnings);
+    log_warnings(warnings);
+    if (forest->roots.empty()) Py_RETURN_NONE;
+    if (!checked) return raise(checked.error());
+    if (schema.schema) return not_yet("schema validation");
+    Ref file = root_file_name(include_dir, root_path);
+    if (!file) return nullptr;
+    return convert_tree(forest->roots.front(), tree_options(option, mode, convert, file.get()));
+}
+
 PyObject* loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* data = nullptr;
     PyObject* kw[kLoadsArgCount];
@@ -159,9 +219,36 @@ PyObject* loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
                 "OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive"));
         return not_yet("round-trip loading");
     }
-    if (*option & kConfigBits) return not_yet("configuration loading");
+    if (*option & kConfigBits)
+        return loads_config(*text, *option, mode, *schema,
+                            convert_options(kw[kTags], kw[kTagHandler], *option), kw[kIncludeDir],
+                            kw[kRootPath]);
     return loads_plain(*text, *option, mode, *schema,
                        convert_options(kw[kTags], kw[kTagHandler], *option));
+}
+
+// Every document of the stream, annotated; empty explicit documents are None.
+PyObject* loads_all_annotated(const std::string& text, std::uint64_t option, const ModeChoice& mode,
+                              const ConvertOptions& convert) {
+    auto forest = compose_text(text, 0, /*keep_empty=*/true);
+    if (!forest) return raise(forest.error());
+    // The decode before this one has logged the warnings; only the upgrade
+    // rewrite is wanted from the checks here.
+    TreeCheckOptions checks = tree_check_options(option, mode);
+    checks.warn_1_1 = checks.duplicate_keys_warn = checks.duplicate_keys_error = false;
+    Warnings ignored;
+    if (auto st = check_tree(*forest, checks, ignored); !st) return raise(st.error());
+    Ref file = root_file_name(nullptr, nullptr);
+    if (!file) return nullptr;
+    const TreeConvertOptions t = tree_options(option, mode, convert, file.get());
+    Ref list(PyList_New(static_cast<Py_ssize_t>(forest->roots.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < forest->roots.size(); ++i) {
+        PyObject* doc = convert_tree(forest->roots[i], t);
+        if (!doc) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), doc);
+    }
+    return list.release();
 }
 
 PyObject* loads_all_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -179,12 +266,11 @@ PyObject* loads_all_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwna
                             "for include resolution and round-trip editing"));
     ModeChoice mode = choose_mode(*option, sniff_version(*text));
     if (!check_tags(kw[kAllTags])) return nullptr;
-    if (*option & opt::ANNOTATED) return not_yet("annotated loading");
-
     auto decoded = decode_released(*text, decode_options(*option, mode));
     if (!decoded) return raise(decoded.error());
     log_warnings(decoded->warnings);
     ConvertOptions convert = convert_options(kw[kAllTags], kw[kAllTagHandler], *option);
+    if (*option & opt::ANNOTATED) return loads_all_annotated(*text, *option, mode, convert);
     Ref list(PyList_New(static_cast<Py_ssize_t>(decoded->documents.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < decoded->documents.size(); ++i) {

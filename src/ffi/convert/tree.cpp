@@ -1,8 +1,8 @@
 #include "ffi/convert/tree.hpp"
 
-#include <atomic>
 #include <vector>
 
+#include "ffi/annotated.hpp"
 #include "ffi/convert/collections.hpp"
 #include "ffi/convert/key_cache.hpp"
 #include "ffi/convert/strings.hpp"
@@ -20,35 +20,6 @@ namespace {
 // converted value afterwards.
 bool is_standard_tag(std::string_view tag) {
     return tag.starts_with("!!") || tag.starts_with(kCoreTagPrefix);
-}
-
-const char* style_name(ScalarStyle s) {
-    switch (s) {
-        case ScalarStyle::Plain:
-            return "plain";
-        case ScalarStyle::SingleQuoted:
-            return "single";
-        case ScalarStyle::DoubleQuoted:
-            return "double";
-        case ScalarStyle::Literal:
-            return "literal";
-        case ScalarStyle::Folded:
-            return "folded";
-    }
-    return "plain";
-}
-
-std::atomic<PyObject*> g_str_class{nullptr};
-std::atomic<PyObject*> g_int_class{nullptr};
-std::atomic<PyObject*> g_float_class{nullptr};
-
-// The package's annotated scalar class of that name, kept for the process.
-PyObject* package_class(std::atomic<PyObject*>& cell, const char* name) {
-    return once_object(cell, [name]() -> PyObject* {
-        Ref package(PyImport_ImportModule("quarvel"));
-        if (!package) return nullptr;
-        return PyObject_GetAttrString(package.get(), name);
-    });
 }
 
 class TreeConverter {
@@ -109,11 +80,11 @@ class TreeConverter {
             case ResolvedKind::Bool:
                 return Py_NewRef(r.boolean ? Py_True : Py_False);
             case ResolvedKind::Int:
-                return number(PyLong_FromLongLong(r.integer), n, g_int_class);
+                return number(PyLong_FromLongLong(r.integer), n);
             case ResolvedKind::BigInt:
-                return number(big_int_object(n.text), n, g_int_class);
+                return number(big_int_object(n.text), n);
             case ResolvedKind::Float:
-                return number(PyFloat_FromDouble(r.real), n, g_float_class);
+                return number(PyFloat_FromDouble(r.real), n);
             case ResolvedKind::Merge:
                 return string("<<", n);
             case ResolvedKind::Str:
@@ -125,23 +96,28 @@ class TreeConverter {
     PyObject* string(std::string_view text, const YamlNode& n) {
         Ref value(new_str(text));
         if (!value || !options_.annotated) return value.release();
-        return annotated_scalar(g_str_class, "QuarvelAnnotatedStr", std::move(value), n);
+        Ref tag;
+        const SourceRecord r = record(n, tag);
+        if (n.tag && !tag && PyErr_Occurred()) return nullptr;
+        return new_annotated_str(value.get(), r, style_of(n));
     }
 
-    PyObject* number(PyObject* made, const YamlNode& n, std::atomic<PyObject*>& cell) {
+    PyObject* number(PyObject* made, const YamlNode& n) {
         Ref value(made);
         if (!value || !options_.annotated || !options_.annotate_numbers) return value.release();
+        Ref tag;
+        const SourceRecord r = record(n, tag);
+        if (n.tag && !tag && PyErr_Occurred()) return nullptr;
         // A big integer Python could not take stays a string.
-        if (PyUnicode_Check(value.get()))
-            return annotated_scalar(g_str_class, "QuarvelAnnotatedStr", std::move(value), n);
-        const char* name = &cell == &g_int_class ? "QuarvelAnnotatedInt" : "QuarvelAnnotatedFloat";
-        return annotated_scalar(cell, name, std::move(value), n);
+        if (PyUnicode_Check(value.get())) return new_annotated_str(value.get(), r, style_of(n));
+        if (PyFloat_Check(value.get()))
+            return new_annotated_float(PyFloat_AS_DOUBLE(value.get()), r, style_of(n));
+        return new_annotated_int(value.get(), r, style_of(n));
     }
 
     PyObject* sequence(const YamlNode& n) {
         const Py_ssize_t size = static_cast<Py_ssize_t>(n.children.size());
-        Ref list(options_.annotated ? annotated_container(annotated_list_type(), n)
-                                    : PyList_New(size));
+        Ref list(options_.annotated ? annotated_list(n, size) : PyList_New(size));
         if (!list) return nullptr;
         for (Py_ssize_t i = 0; i < size; ++i) {
             PyObject* item = node(n.children[static_cast<std::size_t>(i)]);
@@ -157,7 +133,7 @@ class TreeConverter {
     }
 
     PyObject* mapping(const YamlNode& n) {
-        Ref dict(options_.annotated ? annotated_container(annotated_dict_type(), n) : PyDict_New());
+        Ref dict(options_.annotated ? annotated_dict(n) : PyDict_New());
         if (!dict) return nullptr;
         if (!has_merge_key(n)) {
             if (!fill_dict(
@@ -314,42 +290,41 @@ class TreeConverter {
         return Py_None;
     }
 
-    // The source tag: the node's own tag unless it is a standard one.
-    PyObject* source_tag(const YamlNode& n) {
-        if (!n.tag || is_standard_tag(n.effective_tag())) return Py_NewRef(Py_None);
-        return new_str(*n.tag);
+    static ScalarStyle style_of(const YamlNode& n) {
+        return n.kind == NodeKind::Null ? ScalarStyle::Plain : n.scalar_style;
     }
 
-    PyObject* annotated_container(PyTypeObject* type, const YamlNode& n) {
-        if (!type) return nullptr;
-        Ref obj(PyObject_CallNoArgs(reinterpret_cast<PyObject*>(type)));
-        if (!obj) return nullptr;
-        Ref tag(source_tag(n));
-        if (!tag) return nullptr;
-        Ref state(Py_BuildValue("(IIOIIOOKK)", n.span.line + 1, n.span.column + 1, file_of(n),
-                                n.end_line + 1, n.end_column + 1, tag.get(), Py_None,
-                                static_cast<unsigned long long>(n.span.offset),
-                                static_cast<unsigned long long>(n.end_offset)));
-        if (!state) return nullptr;
-        Ref done(PyObject_CallMethod(obj.get(), "__setstate__", "O", state.get()));
-        if (!done) return nullptr;
-        return obj.release();
+    // The node's record; `tag` holds the source tag's str while the record
+    // is in use (null for None).
+    SourceRecord record(const YamlNode& n, Ref& tag) {
+        SourceRecord r;
+        r.line = std::uint64_t{n.span.line} + 1;
+        r.column = std::uint64_t{n.span.column} + 1;
+        r.end_line = std::uint64_t{n.end_line} + 1;
+        r.end_column = std::uint64_t{n.end_column} + 1;
+        r.offset = n.span.offset;
+        r.end_offset = n.end_offset;
+        PyObject* file = file_of(n);
+        r.file = file == Py_None ? nullptr : file;
+        if (n.tag && !is_standard_tag(n.effective_tag())) {
+            tag = Ref(new_str(*n.tag));
+            r.source_tag = tag.get();
+        }
+        return r;
     }
 
-    PyObject* annotated_scalar(std::atomic<PyObject*>& cell, const char* name, Ref value,
-                               const YamlNode& n) {
-        PyObject* cls = package_class(cell, name);
-        if (!cls) return nullptr;
-        Ref tag(source_tag(n));
-        if (!tag) return nullptr;
-        Ref args(Py_BuildValue(
-            "(OIIOIIsOOKK)", value.get(), n.span.line + 1, n.span.column + 1, file_of(n),
-            n.end_line + 1, n.end_column + 1,
-            style_name(n.kind == NodeKind::Null ? ScalarStyle::Plain : n.scalar_style), tag.get(),
-            Py_None, static_cast<unsigned long long>(n.span.offset),
-            static_cast<unsigned long long>(n.end_offset)));
-        if (!args) return nullptr;
-        return PyObject_Call(cls, args.get(), nullptr);
+    PyObject* annotated_dict(const YamlNode& n) {
+        Ref tag;
+        const SourceRecord r = record(n, tag);
+        if (n.tag && !tag && PyErr_Occurred()) return nullptr;
+        return new_annotated_dict(r);
+    }
+
+    PyObject* annotated_list(const YamlNode& n, Py_ssize_t size) {
+        Ref tag;
+        const SourceRecord r = record(n, tag);
+        if (n.tag && !tag && PyErr_Occurred()) return nullptr;
+        return new_annotated_list(r, size);
     }
 
     const TreeConvertOptions& options_;

@@ -49,4 +49,21 @@ void format_float(double x, std::string& out) {
     out.append(buf, static_cast<std::size_t>(end - buf));
 }
 
+void append_display_float(std::string& out, double d) {
+    if (std::isnan(d)) {
+        out += "NaN";
+        return;
+    }
+    if (std::isinf(d)) {
+        out += d < 0 ? "-inf" : "inf";
+        return;
+    }
+    char buf[64];
+    auto [p, ec] = std::to_chars(buf, buf + sizeof buf, d);
+    std::string_view s(buf, static_cast<std::size_t>(p - buf));
+    out += s;
+    if (s.find_first_of(".eE") == std::string_view::npos && s.find("inf") == std::string_view::npos)
+        out += ".0";
+}
+
 }  // namespace quarvel

@@ -94,4 +94,8 @@ inline char* write_positional(const FloatShape& shape, const char* digits, char*
 // .nan, .inf, -.inf) so that YAML readers keep the value a float.
 void format_float(double x, std::string& out);
 
+// The display form of a float in messages: the shortest digits, with ".0"
+// added to integral values, "NaN", "inf" and "-inf".
+void append_display_float(std::string& out, double d);
+
 }  // namespace quarvel

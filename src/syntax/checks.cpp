@@ -133,23 +133,7 @@ bool append_identity(const YamlNode& n, ResolverMode mode, bool nested, std::str
 // A tag the resolver does not read (anything but the core tags): values
 // under it show wrapped in Tagged(...).
 bool foreign_tag(const YamlNode& n) {
-    return n.tag && !n.tag->starts_with("!!") && !n.tag->starts_with(kCoreTagPrefix);
-}
-
-void append_display_float(std::string& out, double d) {
-    if (std::isnan(d)) {
-        out += "NaN";
-        return;
-    }
-    if (std::isinf(d)) {
-        out += d < 0 ? "-inf" : "inf";
-        return;
-    }
-    char buf[64];
-    auto [p, ec] = std::to_chars(buf, buf + sizeof buf, d);
-    std::string_view s(buf, static_cast<std::size_t>(p - buf));
-    out += s;
-    if (s.find_first_of(".eE") == std::string_view::npos) out += ".0";
+    return n.tag && !is_standard_tag(*n.tag);
 }
 
 void append_leaf_display(const YamlNode& n, ResolverMode mode, std::string& out) {

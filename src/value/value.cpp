@@ -7,6 +7,7 @@
 #include <iterator>
 #include <new>
 
+#include "support/float_format.hpp"
 #include "support/stack.hpp"
 #include "support/tear_down.hpp"
 #include "support/utf8.hpp"
@@ -64,23 +65,6 @@ void append_u64(std::string& out, std::uint64_t n) {
     char buf[24];
     auto [p, ec] = std::to_chars(buf, buf + sizeof buf, n);
     out.append(buf, p);
-}
-
-void append_display_float(std::string& out, double d) {
-    if (std::isnan(d)) {
-        out += "NaN";
-        return;
-    }
-    if (std::isinf(d)) {
-        out += d < 0 ? "-inf" : "inf";
-        return;
-    }
-    char buf[64];
-    auto [p, ec] = std::to_chars(buf, buf + sizeof buf, d);
-    std::string_view s(buf, p - buf);
-    out += s;
-    if (s.find_first_of(".eE") == std::string_view::npos && s.find("inf") == std::string_view::npos)
-        out += ".0";
 }
 
 }  // namespace

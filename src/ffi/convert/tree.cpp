@@ -16,12 +16,6 @@
 namespace quarvel::py {
 namespace {
 
-// Standard tags are read by the resolver; every other tag is applied to the
-// converted value afterwards.
-bool is_standard_tag(std::string_view tag) {
-    return tag.starts_with("!!") || tag.starts_with(kCoreTagPrefix);
-}
-
 class TreeConverter {
   public:
     explicit TreeConverter(const TreeConvertOptions& options) : options_(options) {}

@@ -181,9 +181,17 @@ PyObject* loads_config(const std::string& text, std::uint64_t option, const Mode
                        PyObject* include_dir, PyObject* root_path) {
     if (option & (opt::INCLUDES | opt::SECRETS | opt::ENV_VAR))
         return not_yet("include, secret and environment variable resolution");
-    if ((option & (opt::ANNOTATED | opt::REJECT_COMPLEX_KEYS)) && !early_parse(text, option, mode))
+    // Syntax errors and complex keys must surface as plain loading reports
+    // them. Strict composition raises those itself; the plain parse runs only
+    // where it may find more: faults of aliases (unknown names, properties,
+    // the expansion budget), and which of several faults comes first.
+    const bool early = option & (opt::ANNOTATED | opt::REJECT_COMPLEX_KEYS);
+    ComposeChecks checks;
+    checks.strict = early;
+    checks.reject_complex_keys = option & opt::REJECT_COMPLEX_KEYS;
+    auto forest = compose_text(text, 0, /*keep_empty=*/false, checks);
+    if (early && (!forest || forest->has_aliases) && !early_parse(text, option, mode))
         return nullptr;
-    auto forest = compose_text(text, 0, /*keep_empty=*/false);
     if (!forest) return raise(forest.error());
     Warnings warnings;
     const Status checked = check_tree(*forest, tree_check_options(option, mode), warnings);

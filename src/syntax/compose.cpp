@@ -9,12 +9,13 @@ namespace quarvel {
 
 // Like the value path, composition runs while the scanner runs; a scanner
 // error anywhere in the text wins over the composer's error.
-Result<SyntaxForest> compose_text(std::string_view text, std::uint32_t file, bool keep_empty) {
+Result<SyntaxForest> compose_text(std::string_view text, std::uint32_t file, bool keep_empty,
+                                  const ComposeChecks& checks) {
     TokenStream tokens(text, file, /*keep_comments=*/true);
     const LineStarts lines(text);
     SyntaxForest forest;
     ParseErrors errors;
-    TreeBuilder builder(text, lines, keep_empty, forest);
+    TreeBuilder builder(text, lines, keep_empty, forest, errors, checks);
     Parser<TreeBuilder> parser(tokens, builder, errors);
     const bool composed = parser.parse_stream();
     if (!composed) tokens.drain();

@@ -15,10 +15,21 @@
 
 namespace quarvel {
 
+// What composition refuses besides syntax errors. Strict composition raises
+// the errors the value decoder raises on the same text, with the same
+// messages and positions, for everything but aliases (a second anchor on a
+// node, an undefined tag handle, and complex keys when they are rejected);
+// a forest with aliases says so in `has_aliases`.
+struct ComposeChecks {
+    bool strict = false;
+    bool reject_complex_keys = false;
+};
+
 // Composes every document of `text` (UTF-8; it must outlive the forest) read
 // as file number `file`, and attaches its comments. Empty documents become
 // null roots with `keep_empty` (loads_all) and are dropped without it.
-Result<SyntaxForest> compose_text(std::string_view text, std::uint32_t file, bool keep_empty);
+Result<SyntaxForest> compose_text(std::string_view text, std::uint32_t file, bool keep_empty,
+                                  const ComposeChecks& checks = {});
 
 // Fills the Comments of every node from the comment list of the text the
 // roots were composed from (in source order); comments no node takes land in

@@ -127,6 +127,7 @@ struct YamlNode {
 struct SyntaxForest {
     std::vector<YamlNode> roots;
     Arena arena;
+    bool has_aliases = false;  // some node is an alias
 };
 
 }  // namespace quarvel

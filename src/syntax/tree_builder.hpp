@@ -5,11 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "parser/parser.hpp"
 #include "support/core_tag.hpp"
+#include "syntax/compose.hpp"
 #include "syntax/line_starts.hpp"
 #include "syntax/node.hpp"
 
@@ -39,14 +41,19 @@ class TreeBuilder {
     // `text` is the whole text being composed; `keep_empty` keeps empty
     // explicit documents as null roots.
     TreeBuilder(std::string_view text, const LineStarts& lines, bool keep_empty,
-                SyntaxForest& forest)
+                SyntaxForest& forest, ParseErrors& errors, const ComposeChecks& checks)
         : text_(text),
           lines_(lines),
           keep_empty_(keep_empty),
+          forest_(forest),
           roots_(forest.roots),
-          arena_(forest.arena) {}
+          arena_(forest.arena),
+          errors_(errors),
+          checks_(checks) {}
 
     bool anchor(Props& props, const Token& t) {
+        if (checks_.strict && props.has_anchor)
+            return errors_.fail("a node cannot have two anchors", t.mark);
         props.anchor = t.text;  // a later anchor replaces an earlier one
         props.has_anchor = true;
         return true;
@@ -59,6 +66,8 @@ class TreeBuilder {
         props.has_tag = true;
         props.expanded_tag = {};
         const auto ex = handles.expand(t.text, arena_);
+        if (checks_.strict && ex.outcome == TagHandles::Outcome::UndefinedHandle)
+            return errors_.fail("undefined tag handle: " + std::string(ex.handle), t.mark);
         if (ex.outcome == TagHandles::Outcome::Ok && ex.tag != t.text &&
             !core_short_form(t.text, ex.tag))
             props.expanded_tag = ex.tag;
@@ -67,6 +76,7 @@ class TreeBuilder {
 
     bool scalar(const Token& t, const Props& props, YamlNode& out);
     bool alias(const Token& t, const Props& props, YamlNode& out) {
+        forest_.has_aliases = true;
         start(out, NodeKind::Alias, t.mark, props);
         out.text = t.text;
         return true;
@@ -93,7 +103,16 @@ class TreeBuilder {
     Mapping begin_mapping(const Props&, const Token& t, CollectionStyle style) {
         return Mapping{scratch_.size(), t.mark, style};
     }
-    bool key(const YamlNode&, const Mark&) { return true; }
+    // Collection keys, when refused: a tag the resolver does not read makes
+    // the key an application value, as in plain loading.
+    bool key(const YamlNode& k, const Mark& mark) {
+        if (!checks_.reject_complex_keys || !k.is_collection()) return true;
+        const std::string_view tag = k.effective_tag();
+        if (!tag.empty() && !is_standard_tag(tag)) return true;
+        const char* what = k.kind == NodeKind::Sequence ? "a sequence" : "a mapping";
+        return errors_.fail(std::string("complex mapping key (") + what + " used as a key)", mark,
+                            syntax_kind::complex_key);
+    }
     bool pair(Mapping&, YamlNode&& key, const Mark&, YamlNode&& value, const Mark&) {
         scratch_.push_back(std::move(key));
         scratch_.push_back(std::move(value));
@@ -134,8 +153,11 @@ class TreeBuilder {
     std::string_view text_;
     const LineStarts& lines_;
     bool keep_empty_;
+    SyntaxForest& forest_;
     std::vector<YamlNode>& roots_;
     Arena& arena_;
+    ParseErrors& errors_;
+    const ComposeChecks& checks_;
     std::vector<YamlNode> scratch_;
 };
 

@@ -114,3 +114,24 @@ def test_deep_nesting_on_a_small_thread():
         threading.stack_size(old)
     assert isinstance(result[0], list)
     assert "maximum nesting depth (1000) exceeded" in result[1]
+
+
+LOL = "a: &a [" + ",".join(["x"] * 10) + "]\n" + "".join(
+    f"{c}: &{c} [" + ",".join([f"*{p}"] * 10) + "]\n" for p, c in zip("abcdefgh", "bcdefghi"))
+
+
+@pytest.mark.parametrize("text", [
+    "&a &b x", "!e!x y", "a: *b", "&a x: !t *a", "a: &a [*a]", "[" * 1001 + "]" * 1001,
+    "a: [1, 2\n", "[a]: 1", "? {a: b}\n: c", "!t [a]: 1", "a: &a [1,2]\nb: {*a : 1}",
+    "%TAG !e! tag:e.com:\n---\n!e!x a: !f!y b", LOL, "a: 1\nb: *a\nc: [1\n",
+])
+@pytest.mark.parametrize("extra", [0, quarvel.OPT_REJECT_COMPLEX_KEYS])
+def test_faults_are_those_of_plain_loading(text, extra):
+    def outcome(option):
+        try:
+            loads(text, option=option)
+            return "ok"
+        except Exception as e:  # noqa: BLE001 - the comparison is the point
+            return type(e), str(e), getattr(e, "line", None), getattr(e, "column", None)
+
+    assert outcome(OPT_ANNOTATED | extra) == outcome(extra)

@@ -216,7 +216,10 @@ class TreeConverter {
     // Collection keys become tuples, annotated mode or not; string keys are
     // shared per document in plain mode.
     PyObject* key(const YamlNode& k) {
-        if (k.is_collection()) {
+        const std::string_view tag = k.effective_tag();
+        // Under a custom tag a collection key is the application's value, as
+        // in plain loading.
+        if (k.is_collection() && (tag.empty() || is_standard_tag(tag))) {
             PyObject* t = k.kind == NodeKind::Sequence
                               ? ensure_stack([&] { return sequence_key(k); })
                               : ensure_stack([&] { return mapping_key(k); });

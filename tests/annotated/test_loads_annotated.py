@@ -135,3 +135,14 @@ def test_faults_are_those_of_plain_loading(text, extra):
             return type(e), str(e), getattr(e, "line", None), getattr(e, "column", None)
 
     assert outcome(OPT_ANNOTATED | extra) == outcome(extra)
+
+
+@pytest.mark.parametrize("text, expect", [
+    ("# one\n" * 5000 + "a: 1\n" + "# tail\n" * 5000, {"a": 1}),
+    ("[a, # c\n b, # d\n {c: d} # e\n ]\n", ["a", "b", {"c": "d"}]),
+    ("# only a comment\n", None),
+    ("a: # c\n  # d\n  b: 1 # e\n# f\n", {"a": {"b": 1}}),
+    ("- # c\n- x # d\n#\n", [None, "x"]),
+])
+def test_hostile_comment_layouts(text, expect):
+    assert loads(text, option=OPT_ANNOTATED) == expect

@@ -61,29 +61,45 @@ PyObject* raise_already_borrowed() {
     return nullptr;
 }
 
-// Shared access to a record for reading. With the global lock every access is
-// serialised and nothing can conflict; without it, a reader and __setstate__
-// on one object exclude each other and the loser gets "already borrowed".
-class ReadBorrow {
+// Access to a record: shared for readers, exclusive for __setstate__. With
+// the global lock every access is serialised and nothing can conflict;
+// without it, a reader and __setstate__ on one object exclude each other and
+// the loser gets "already borrowed".
+class Borrow {
   public:
-    explicit ReadBorrow([[maybe_unused]] StoredRecord& r) noexcept {
+    enum Mode : bool { Shared, Exclusive };
+
+    Borrow([[maybe_unused]] StoredRecord& r, [[maybe_unused]] Mode mode) noexcept {
 #ifdef Py_GIL_DISABLED
         std::atomic_ref<std::int32_t> flag(r.borrow);
-        std::int32_t seen = flag.load(std::memory_order_relaxed);
-        do {
-            if (seen < 0) return;
-        } while (!flag.compare_exchange_weak(seen, seen + 1, std::memory_order_acquire,
-                                             std::memory_order_relaxed));
+        if (mode == Exclusive) {
+            std::int32_t expected = 0;
+            if (!flag.compare_exchange_strong(expected, -1, std::memory_order_acquire,
+                                              std::memory_order_relaxed))
+                return;
+        } else {
+            std::int32_t seen = flag.load(std::memory_order_relaxed);
+            do {
+                if (seen < 0) return;
+            } while (!flag.compare_exchange_weak(seen, seen + 1, std::memory_order_acquire,
+                                                 std::memory_order_relaxed));
+        }
         held_ = &r.borrow;
+        exclusive_ = mode == Exclusive;
 #endif
     }
-    ~ReadBorrow() {
+    ~Borrow() {
 #ifdef Py_GIL_DISABLED
-        if (held_) std::atomic_ref<std::int32_t>(*held_).fetch_sub(1, std::memory_order_release);
+        if (!held_) return;
+        std::atomic_ref<std::int32_t> flag(*held_);
+        if (exclusive_)
+            flag.store(0, std::memory_order_release);
+        else
+            flag.fetch_sub(1, std::memory_order_release);
 #endif
     }
-    ReadBorrow(const ReadBorrow&) = delete;
-    ReadBorrow& operator=(const ReadBorrow&) = delete;
+    Borrow(const Borrow&) = delete;
+    Borrow& operator=(const Borrow&) = delete;
 
     bool ok() const noexcept {
 #ifdef Py_GIL_DISABLED
@@ -96,39 +112,7 @@ class ReadBorrow {
   private:
 #ifdef Py_GIL_DISABLED
     std::int32_t* held_ = nullptr;
-#endif
-};
-
-// Exclusive access to a record for __setstate__.
-class WriteBorrow {
-  public:
-    explicit WriteBorrow([[maybe_unused]] StoredRecord& r) noexcept {
-#ifdef Py_GIL_DISABLED
-        std::int32_t expected = 0;
-        if (std::atomic_ref<std::int32_t>(r.borrow).compare_exchange_strong(
-                expected, -1, std::memory_order_acquire, std::memory_order_relaxed))
-            held_ = &r.borrow;
-#endif
-    }
-    ~WriteBorrow() {
-#ifdef Py_GIL_DISABLED
-        if (held_) std::atomic_ref<std::int32_t>(*held_).store(0, std::memory_order_release);
-#endif
-    }
-    WriteBorrow(const WriteBorrow&) = delete;
-    WriteBorrow& operator=(const WriteBorrow&) = delete;
-
-    bool ok() const noexcept {
-#ifdef Py_GIL_DISABLED
-        return held_ != nullptr;
-#else
-        return true;
-#endif
-    }
-
-  private:
-#ifdef Py_GIL_DISABLED
-    std::int32_t* held_ = nullptr;
+    bool exclusive_ = false;
 #endif
 };
 
@@ -160,7 +144,7 @@ void clear_record(StoredRecord& r) {
 template <class Obj, std::uint64_t StoredRecord::* Field>
 PyObject* get_number(PyObject* self, void*) {
     StoredRecord& r = record_of<Obj>(self);
-    ReadBorrow borrow(r);
+    Borrow borrow(r, Borrow::Shared);
     if (!borrow.ok()) return raise_already_borrowed();
     return PyLong_FromUnsignedLongLong(r.*Field);
 }
@@ -168,7 +152,7 @@ PyObject* get_number(PyObject* self, void*) {
 template <class Obj, PyObject* StoredRecord::* Field>
 PyObject* get_text(PyObject* self, void*) {
     StoredRecord& r = record_of<Obj>(self);
-    ReadBorrow borrow(r);
+    Borrow borrow(r, Borrow::Shared);
     if (!borrow.ok()) return raise_already_borrowed();
     return text_or_none(r.*Field);
 }
@@ -201,7 +185,7 @@ bool tag_is_include(PyObject* tag) {
 template <class Obj, bool (*Test)(PyObject*)>
 PyObject* get_flag(PyObject* self, void*) {
     StoredRecord& r = record_of<Obj>(self);
-    ReadBorrow borrow(r);
+    Borrow borrow(r, Borrow::Shared);
     if (!borrow.ok()) return raise_already_borrowed();
     return PyBool_FromLong(Test(r.source_tag));
 }
@@ -232,7 +216,7 @@ PyGetSetDef getset_table[] = {
 // The 9-tuple __setstate__ takes back: (line, column, file, end line, end
 // column, source tag, source target, offset, end offset).
 Ref state_of(StoredRecord& r) {
-    ReadBorrow borrow(r);
+    Borrow borrow(r, Borrow::Shared);
     if (!borrow.ok()) return Ref(raise_already_borrowed());
     Ref items[] = {
         Ref(PyLong_FromUnsignedLongLong(r.line)),
@@ -289,7 +273,7 @@ PyObject* setstate(PyObject* self, PyObject* state) {
     // the last reference to a str subclass may run arbitrary code.
     Ref old_file, old_tag, old_target;
     {
-        WriteBorrow borrow(r);
+        Borrow borrow(r, Borrow::Exclusive);
         if (!borrow.ok()) return raise_already_borrowed();
         const SourceRecord& s = incoming.record;
         r.line = s.line;
@@ -423,10 +407,10 @@ PyType_Spec dict_spec = {"quarvel.QuarvelAnnotatedDict", sizeof(AnnotatedDictObj
 PyType_Spec list_spec = {"quarvel.QuarvelAnnotatedList", sizeof(AnnotatedListObject), 0, kFlags,
                          list_slots};
 
-PyObject* make_subclass(PyType_Spec* spec, PyTypeObject* base) {
+PyObject* make_subclass(PyType_Spec* type_spec, PyTypeObject* base) {
     Ref bases(PyTuple_Pack(1, reinterpret_cast<PyObject*>(base)));
     if (!bases) return nullptr;
-    return PyType_FromSpecWithBases(spec, bases.get());
+    return PyType_FromSpecWithBases(type_spec, bases.get());
 }
 
 PyObject* make_dict_type() {

@@ -11,20 +11,13 @@
 #include <vector>
 
 #include "check.hpp"
+#include "compose_check.hpp"
 #include "syntax/compose.hpp"
 
 using namespace quarvel;
+using check::compose;
 
 namespace {
-
-SyntaxForest compose(std::string_view text, bool keep_empty = false) {
-    auto r = compose_text(text, 0, keep_empty);
-    if (!r) {
-        CHECK_EQ(r.error().message, std::string("no error"));
-        return {};
-    }
-    return std::move(*r);
-}
 
 // The comment fields of one node, defaults left out (a value_pad of 1 means
 // the same as 0): "bb=2 head=[a|b] inline=note/3 pad=4 compact foot=[e]".

@@ -10,12 +10,14 @@
 #include <vector>
 
 #include "check.hpp"
+#include "compose_check.hpp"
 #include "support/stack.hpp"
 #include "syntax/anchors.hpp"
 #include "syntax/checks.hpp"
 #include "syntax/compose.hpp"
 
 using namespace quarvel;
+using check::compose;
 
 namespace {
 
@@ -568,15 +570,6 @@ void upgrade() {
 }
 
 // --- composed from text ---------------------------------------------------
-
-SyntaxForest compose(std::string_view text) {
-    auto r = compose_text(text, 0, false);
-    if (!r) {
-        CHECK_EQ(r.error().message, std::string("no error"));
-        return {};
-    }
-    return std::move(*r);
-}
 
 void from_text() {
     {

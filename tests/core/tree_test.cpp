@@ -8,20 +8,13 @@
 #include <vector>
 
 #include "check.hpp"
+#include "compose_check.hpp"
 #include "syntax/compose.hpp"
 
 using namespace quarvel;
+using check::compose;
 
 namespace {
-
-SyntaxForest compose(std::string_view text, bool keep_empty = false) {
-    auto r = compose_text(text, 0, keep_empty);
-    if (!r) {
-        CHECK_EQ(r.error().message, std::string("no error"));
-        return {};
-    }
-    return std::move(*r);
-}
 
 // "kind@line:column-end_line:end_column[offset,end_offset)" with 1-based positions.
 std::string where(const YamlNode& n) {

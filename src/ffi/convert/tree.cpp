@@ -91,8 +91,8 @@ class TreeConverter {
         Ref value(new_str(text));
         if (!value || !options_.annotated) return value.release();
         Ref tag;
-        const SourceRecord r = record(n, tag);
-        if (n.tag && !tag && PyErr_Occurred()) return nullptr;
+        SourceRecord r;
+        if (!record(n, tag, r)) return nullptr;
         return new_annotated_str(value.get(), r, style_of(n));
     }
 
@@ -100,8 +100,8 @@ class TreeConverter {
         Ref value(made);
         if (!value || !options_.annotated || !options_.annotate_numbers) return value.release();
         Ref tag;
-        const SourceRecord r = record(n, tag);
-        if (n.tag && !tag && PyErr_Occurred()) return nullptr;
+        SourceRecord r;
+        if (!record(n, tag, r)) return nullptr;
         // A big integer Python could not take stays a string.
         if (PyUnicode_Check(value.get())) return new_annotated_str(value.get(), r, style_of(n));
         if (PyFloat_Check(value.get()))
@@ -282,45 +282,45 @@ class TreeConverter {
 
     // ---- annotation ----------------------------------------------------------
 
+    // __file__ of the node's text: borrowed, null for None.
     PyObject* file_of(const YamlNode& n) {
-        if (n.span.file_id == 0 && options_.root_file) return options_.root_file;
-        return Py_None;
+        if (n.span.file_id != 0 || options_.root_file == Py_None) return nullptr;
+        return options_.root_file;
     }
 
     static ScalarStyle style_of(const YamlNode& n) {
         return n.kind == NodeKind::Null ? ScalarStyle::Plain : n.scalar_style;
     }
 
-    // The node's record; `tag` holds the source tag's str while the record
-    // is in use (null for None).
-    SourceRecord record(const YamlNode& n, Ref& tag) {
-        SourceRecord r;
+    // Fills the node's record; `tag` holds the source tag's str while the
+    // record is in use. False with an exception set on failure.
+    bool record(const YamlNode& n, Ref& tag, SourceRecord& r) {
         r.line = std::uint64_t{n.span.line} + 1;
         r.column = std::uint64_t{n.span.column} + 1;
         r.end_line = std::uint64_t{n.end_line} + 1;
         r.end_column = std::uint64_t{n.end_column} + 1;
         r.offset = n.span.offset;
         r.end_offset = n.end_offset;
-        PyObject* file = file_of(n);
-        r.file = file == Py_None ? nullptr : file;
+        r.file = file_of(n);
         if (n.tag && !is_standard_tag(n.effective_tag())) {
             tag = Ref(new_str(*n.tag));
+            if (!tag) return false;
             r.source_tag = tag.get();
         }
-        return r;
+        return true;
     }
 
     PyObject* annotated_dict(const YamlNode& n) {
         Ref tag;
-        const SourceRecord r = record(n, tag);
-        if (n.tag && !tag && PyErr_Occurred()) return nullptr;
+        SourceRecord r;
+        if (!record(n, tag, r)) return nullptr;
         return new_annotated_dict(r);
     }
 
     PyObject* annotated_list(const YamlNode& n, Py_ssize_t size) {
         Ref tag;
-        const SourceRecord r = record(n, tag);
-        if (n.tag && !tag && PyErr_Occurred()) return nullptr;
+        SourceRecord r;
+        if (!record(n, tag, r)) return nullptr;
         return new_annotated_list(r, size);
     }
 

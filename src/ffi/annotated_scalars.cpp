@@ -2,7 +2,9 @@
 // fast way of creating their instances.
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -101,6 +103,10 @@ Ref packed_positions(const SourceRecord& r) {
     Ref bytes(PyBytes_FromStringAndSize(nullptr, ScalarClass::kPackedPositions));
     if (!bytes) return bytes;
     auto* out = reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(bytes.get()));
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out, values, sizeof values);
+        return bytes;
+    }
     for (std::uint64_t v : values) {
         for (int i = 0; i < 8; ++i) *out++ = static_cast<unsigned char>(v >> (8 * i));
     }

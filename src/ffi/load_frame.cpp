@@ -189,6 +189,7 @@ PyObject* loads_config(const std::string& text, std::uint64_t option, const Mode
     ComposeChecks checks;
     checks.strict = early;
     checks.reject_complex_keys = option & opt::REJECT_COMPLEX_KEYS;
+    checks.keep_comments = false;
     auto forest = compose_text(text, 0, /*keep_empty=*/false, checks);
     if (early && (!forest || forest->has_aliases) && !early_parse(text, option, mode))
         return nullptr;
@@ -238,7 +239,9 @@ PyObject* loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
 // Every document of the stream, annotated; empty explicit documents are None.
 PyObject* loads_all_annotated(const std::string& text, std::uint64_t option, const ModeChoice& mode,
                               const ConvertOptions& convert) {
-    auto forest = compose_text(text, 0, /*keep_empty=*/true);
+    ComposeChecks reading;
+    reading.keep_comments = false;
+    auto forest = compose_text(text, 0, /*keep_empty=*/true, reading);
     if (!forest) return raise(forest.error());
     // The decode before this one has logged the warnings; only the upgrade
     // rewrite is wanted from the checks here.

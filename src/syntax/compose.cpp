@@ -11,7 +11,7 @@ namespace quarvel {
 // error anywhere in the text wins over the composer's error.
 Result<SyntaxForest> compose_text(std::string_view text, std::uint32_t file, bool keep_empty,
                                   const ComposeChecks& checks) {
-    TokenStream tokens(text, file, /*keep_comments=*/true);
+    TokenStream tokens(text, file, checks.keep_comments);
     const LineStarts lines(text);
     SyntaxForest forest;
     ParseErrors errors;
@@ -23,9 +23,11 @@ Result<SyntaxForest> compose_text(std::string_view text, std::uint32_t file, boo
     if (stack_exhausted()) return fail(stack_exhausted_error());
     if (!composed) return fail(errors.take());
     forest.arena.adopt(std::move(tokens.arena()));
-    std::vector<Comment> comments;
-    tokens.take_comments(comments);
-    attach_comments(forest.roots, comments, text, lines);
+    if (checks.keep_comments) {
+        std::vector<Comment> comments;
+        tokens.take_comments(comments);
+        attach_comments(forest.roots, comments, text, lines);
+    }
     if (tokens.leading_bom() && !forest.roots.empty()) forest.roots.front().leading_bom = true;
     return forest;
 }

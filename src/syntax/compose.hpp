@@ -15,14 +15,17 @@
 
 namespace quarvel {
 
-// What composition refuses besides syntax errors. Strict composition raises
+// How composition reads the text. Strict composition raises
 // the errors the value decoder raises on the same text, with the same
 // messages and positions, for everything but aliases (a second anchor on a
 // node, an undefined tag handle, and complex keys when they are rejected);
 // a forest with aliases says so in `has_aliases`.
+// Without `keep_comments` no comment is recorded or attached: loading that
+// converts the tree to Python objects needs positions, not comments.
 struct ComposeChecks {
     bool strict = false;
     bool reject_complex_keys = false;
+    bool keep_comments = true;
 };
 
 // Composes every document of `text` (UTF-8; it must outlive the forest) read

@@ -443,6 +443,37 @@ void generated_texts() {
 
 }  // namespace
 
+// Loading that only converts the tree reads no comments: no comment field is
+// filled, and every position stays what the commented composition gives.
+void without_comments() {
+    const std::string_view text = "# top\n\na: 1  # one\n\n# head\nb:\n  - x # two\n# foot\n";
+    ComposeChecks reading;
+    reading.keep_comments = false;
+    auto bare = compose_text(text, 0, false, reading);
+    CHECK(bare.has_value());
+    if (!bare) return;
+    std::string out;
+    render(bare->roots.front(), "r0", out);
+    CHECK_EQ(out, std::string());
+    auto full = compose(text);
+    std::vector<const YamlNode*> a{&bare->roots.front()}, b{&full.roots.front()};
+    while (!a.empty()) {
+        const YamlNode* x = a.back();
+        const YamlNode* y = b.back();
+        a.pop_back();
+        b.pop_back();
+        CHECK_EQ(x->span.offset, y->span.offset);
+        CHECK_EQ(x->end_offset, y->end_offset);
+        CHECK_EQ(x->end_line, y->end_line);
+        CHECK_EQ(x->children.size(), y->children.size());
+        if (x->children.size() != y->children.size()) return;
+        for (std::size_t i = 0; i < x->children.size(); ++i) {
+            a.push_back(&x->children[i]);
+            b.push_back(&y->children[i]);
+        }
+    }
+}
+
 int main() {
     inline_comments();
     heads_and_blank_lines();
@@ -451,5 +482,6 @@ int main() {
     hostile_sizes();
     approximate_ends();
     generated_texts();
+    without_comments();
     return check::finish("comments_test");
 }

@@ -213,8 +213,8 @@ class TreeConverter {
         return false;
     }
 
-    // Collection keys become tuples, annotated mode or not; string keys are
-    // shared per document in plain mode.
+    // Collection keys become tuples, annotated mode or not; the text of string
+    // keys is made once per document.
     PyObject* key(const YamlNode& k) {
         const std::string_view tag = k.effective_tag();
         // Under a custom tag a collection key is the application's value, as
@@ -232,14 +232,25 @@ class TreeConverter {
             Ref held(target);
             return frozen(target);
         }
-        if (!options_.annotated && k.kind == NodeKind::Scalar && !k.tag &&
+        if (k.kind == NodeKind::Scalar && !k.tag &&
             (k.scalar_style != ScalarStyle::Plain ||
              resolve(options_.mode, k.text, true).kind == ResolvedKind::Str)) {
-            PyObject* s = keys_.get(k.text);
+            PyObject* s = options_.annotated ? annotated_key(k) : keys_.get(k.text);
             if (s && k.anchor) anchors_[*k.anchor] = Ref::borrow(s);
             return s;
         }
         return node(k);
+    }
+
+    // An annotated copy of the document's shared key str: the copy takes its
+    // hash along, so the dict does not hash the key text again.
+    PyObject* annotated_key(const YamlNode& k) {
+        Ref shared(keys_.get(k.text));
+        if (!shared) return nullptr;
+        Ref tag;
+        SourceRecord r;
+        if (!record(k, tag, r)) return nullptr;
+        return new_annotated_str(shared.get(), r, style_of(k));
     }
 
     PyObject* sequence_key(const YamlNode& k) {

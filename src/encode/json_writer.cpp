@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "encode/emitter.hpp"
+#include "encode/json_sink.hpp"
 #include "support/float_format.hpp"
 #include "support/stack.hpp"
 
@@ -15,91 +16,6 @@ namespace quarvel {
 namespace {
 
 constexpr std::string_view kCollectionKey = "a collection cannot be a JSON object key";
-
-// Per byte: 0 copies unchanged; 1 is a control character written as \u00XX;
-// 2 is the lead byte of U+2028/U+2029 candidates; other values are the
-// letter of a short escape (\n, \", ...).
-constexpr std::array<unsigned char, 256> make_escape_table() {
-    std::array<unsigned char, 256> t{};
-    for (int c = 0; c < 0x20; ++c) t[c] = 1;
-    t['\b'] = 'b';
-    t['\t'] = 't';
-    t['\n'] = 'n';
-    t['\f'] = 'f';
-    t['\r'] = 'r';
-    t['"'] = '"';
-    t['\\'] = '\\';
-    t[0xE2] = 2;
-    return t;
-}
-constexpr auto kEscape = make_escape_table();
-
-constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-
-constexpr std::uint64_t has_zero_byte(std::uint64_t w) {
-    return (w - kOnes) & ~w & kHighs;
-}
-
-// Whether any of eight bytes is a control character, '"', '\\' or 0xE2, so
-// runs of plain text are skipped a word at a time. False positives only
-// cost a byte-wise look.
-bool word_may_need_escape(const char* p) {
-    std::uint64_t w;
-    std::memcpy(&w, p, sizeof w);
-    std::uint64_t control = (w - kOnes * 0x20) & ~w & kHighs;
-    return (control | has_zero_byte(w ^ (kOnes * '"')) | has_zero_byte(w ^ (kOnes * '\\')) |
-            has_zero_byte(w ^ (kOnes * 0xE2))) != 0;
-}
-
-// Appends to a std::string through a raw cursor: the string is grown ahead
-// (without zero-filling) and cut back to the written length when done, so
-// each write is a bounds check and a copy rather than a library call.
-class Sink {
-  public:
-    explicit Sink(std::string& s) : s_(s), pos_(s.size()) {}
-    ~Sink() { s_.resize(pos_); }
-    Sink(const Sink&) = delete;
-    Sink& operator=(const Sink&) = delete;
-
-    // At least n writable bytes at the cursor.
-    char* room(std::size_t n) {
-        if (s_.size() - pos_ < n) [[unlikely]]
-            grow(n);
-        return s_.data() + pos_;
-    }
-    void commit(char* end) { pos_ = static_cast<std::size_t>(end - s_.data()); }
-    void put(char c) { *room(1) = c, ++pos_; }
-    void put(std::string_view t) {
-        std::memcpy(room(t.size()), t.data(), t.size());
-        pos_ += t.size();
-    }
-    void spaces(std::size_t n) {
-        std::memset(room(n), ' ', n);
-        pos_ += n;
-    }
-    std::size_t position() const { return pos_; }
-    void truncate(std::size_t pos) { pos_ = pos; }
-
-  private:
-    [[gnu::noinline]] void grow(std::size_t n) {
-        // Use the capacity already there before doubling it.
-        std::size_t want = std::max(pos_ + n, s_.capacity());
-        if (want == pos_ + n) want = std::max(s_.capacity() * 2, pos_ + n + 256);
-        s_.resize_and_overwrite(want, [](char*, std::size_t k) { return k; });
-    }
-
-    std::string& s_;
-    std::size_t pos_;
-};
-
-void put_int(std::int64_t i, Sink& out) {
-    char* p = out.room(24);
-    out.commit(std::to_chars(p, p + 24, i).ptr);
-}
-
-void put_float(double x, Sink& out);
-void put_string(std::string_view text, Sink& out);
 
 const YamlValue& untag(const YamlValue& v) {
     const YamlValue* p = &v;
@@ -136,7 +52,8 @@ bool key_text(const YamlValue& key, std::string& out) {
 
 class JsonWriter {
   public:
-    JsonWriter(const JsonSettings& settings, std::string& out) : settings_(settings), out_(out) {}
+    JsonWriter(const JsonSettings& settings, std::string& out)
+        : settings_(settings), layout_{settings.indent}, out_(out) {}
 
     std::size_t position() const { return out_.position(); }
     void truncate(std::size_t pos) { out_.truncate(pos); }
@@ -151,16 +68,16 @@ class JsonWriter {
                 out_.put(v.boolean ? std::string_view("true") : std::string_view("false"));
                 return true;
             case ValueKind::Int:
-                put_int(v.integer, out_);
+                put_json_int(v.integer, out_);
                 return true;
             case ValueKind::BigInt:
                 out_.put(v.text);
                 return true;
             case ValueKind::Float:
-                put_float(v.real, out_);
+                put_json_float(v.real, out_);
                 return true;
             case ValueKind::String:
-                put_string(v.text, out_);
+                put_json_string(v.text, out_);
                 return true;
             case ValueKind::Sequence:
                 return write_sequence(v, depth);
@@ -180,28 +97,9 @@ class JsonWriter {
         return write(child, depth);
     }
 
-    void line_break(std::size_t depth) {
-        out_.put('\n');
-        out_.spaces(depth * settings_.indent);
-    }
-
-    void open_member(bool first, std::size_t depth) {
-        if (!first) out_.put(',');
-        if (settings_.indent != 0) line_break(depth + 1);
-    }
-
-    void close(char bracket, std::size_t depth) {
-        if (settings_.indent != 0) line_break(depth);
-        out_.put(bracket);
-    }
-
-    void key_separator() {
-        if (settings_.indent != 0) {
-            out_.put(": ");
-        } else {
-            out_.put(':');
-        }
-    }
+    void open_member(bool first, std::size_t depth) { layout_.open_member(out_, first, depth); }
+    void close(char bracket, std::size_t depth) { layout_.close(out_, bracket, depth); }
+    void key_separator() { layout_.key_separator(out_); }
 
     bool write_sequence(const YamlValue& v, std::size_t depth) {
         if (v.children.empty()) {
@@ -224,12 +122,12 @@ class JsonWriter {
     bool write_key(const YamlValue& key) {
         const YamlValue& k = untag(key);
         if (k.kind == ValueKind::String) {
-            put_string(k.text, out_);
+            put_json_string(k.text, out_);
             return true;
         }
         scratch_.clear();
         if (!key_text(k, scratch_)) return false;
-        put_string(scratch_, out_);
+        put_json_string(scratch_, out_);
         return true;
     }
 
@@ -280,7 +178,7 @@ class JsonWriter {
         for (const Member& m : members) {
             open_member(first, depth);
             first = false;
-            put_string(text_of(m), out_);
+            put_json_string(text_of(m), out_);
             key_separator();
             if (!write_child(*m.value, depth + 1)) return false;
         }
@@ -289,75 +187,10 @@ class JsonWriter {
     }
 
     const JsonSettings& settings_;
-    Sink out_;
+    JsonLayout layout_;
+    JsonSink out_;
     std::string scratch_;
 };
-
-void put_float(double x, Sink& out) {
-    if (!std::isfinite(x)) {
-        out.put("null");
-        return;
-    }
-    char digits[kMaxFloatDigits];
-    FloatShape shape;
-    shortest_digits(x, digits, shape);
-    out.commit(write_positional(shape, digits, out.room(kMaxPositionalFloat)));
-}
-
-// Escapes [p, stop) into dst, which has room for 6 bytes per input byte
-// (a U+2028 sequence may run up to two bytes past `stop`, within `end`).
-// Returns the input position reached.
-const char* escape_run(const char* p, const char* stop, const char* end, char*& dst) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    char* d = dst;
-    while (p < stop) {
-        const char* run = p;
-        while (stop - p >= 8 && !word_may_need_escape(p)) p += 8;
-        while (p != stop && kEscape[static_cast<unsigned char>(*p)] == 0) ++p;
-        std::memcpy(d, run, static_cast<std::size_t>(p - run));
-        d += p - run;
-        if (p == stop) break;
-        unsigned char code = kEscape[static_cast<unsigned char>(*p)];
-        if (code == 2) {
-            // U+2028 and U+2029 (E2 80 A8/A9) end statements in JavaScript.
-            if (end - p >= 3 && static_cast<unsigned char>(p[1]) == 0x80 &&
-                (static_cast<unsigned char>(p[2]) == 0xA8 ||
-                 static_cast<unsigned char>(p[2]) == 0xA9)) {
-                std::memcpy(d, p[2] == '\xA8' ? "\\u2028" : "\\u2029", 6);
-                d += 6;
-                p += 3;
-            } else {
-                *d++ = *p++;
-            }
-        } else if (code == 1) {
-            char u[6] = {'\\', 'u', '0', '0', kHex[(*p >> 4) & 0xF], kHex[*p & 0xF]};
-            std::memcpy(d, u, sizeof u);
-            d += sizeof u;
-            ++p;
-        } else {
-            *d++ = '\\';
-            *d++ = static_cast<char>(code);
-            ++p;
-        }
-    }
-    dst = d;
-    return p;
-}
-
-void put_string(std::string_view text, Sink& out) {
-    // Long texts go in chunks so the worst-case room stays small.
-    constexpr std::size_t kChunk = 4096;
-    const char* p = text.data();
-    const char* end = p + text.size();
-    out.put('"');
-    while (p < end) {
-        const char* stop = end - p > static_cast<std::ptrdiff_t>(kChunk) ? p + kChunk : end;
-        char* dst = out.room(6 * (static_cast<std::size_t>(stop - p) + 2));
-        p = escape_run(p, stop, end, dst);
-        out.commit(dst);
-    }
-    out.put('"');
-}
 
 }  // namespace
 
@@ -376,13 +209,13 @@ Status write_json(const YamlValue& root, const JsonSettings& settings, std::stri
 }
 
 void json_float(double x, std::string& out) {
-    Sink sink(out);
-    put_float(x, sink);
+    JsonSink sink(out);
+    put_json_float(x, sink);
 }
 
 void json_string(std::string_view text, std::string& out) {
-    Sink sink(out);
-    put_string(text, sink);
+    JsonSink sink(out);
+    put_json_string(text, sink);
 }
 
 }  // namespace quarvel

@@ -6,6 +6,7 @@
 
 #include "encode/emitter.hpp"
 #include "ffi/convert/encode.hpp"
+#include "ffi/convert/json_direct.hpp"
 #include "ffi/functions.hpp"
 #include "ffi/types.hpp"
 #include "pyutil/args.hpp"
@@ -162,6 +163,8 @@ PyObject* to_json_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwname
     if (!bind_arguments(kToJsonSig, args, nargs, kwnames, &obj, kw)) return nullptr;
     auto option = read_u64(kw[kJsonOption], "to_json", "option");
     if (!option) return nullptr;
+    if (std::string direct; write_json_direct(obj, json_settings(*option), direct))
+        return bytes_of(direct);
 
     int is_document = instance_of(obj, document_type);
     if (is_document < 0) return nullptr;

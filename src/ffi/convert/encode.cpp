@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "encode/emitter.hpp"
+#include "ffi/convert/strings.hpp"
 #include "ffi/types.hpp"
 #include "support/limits.hpp"
 #include "support/options.hpp"
@@ -127,24 +128,6 @@ std::string replace_surrogates(PyObject* s) {
         }
     }
     return out;
-}
-
-// The UTF-8 buffer of a str (valid while it lives): 1, or 0 when it holds a
-// lone surrogate, or -1 with an exception set.
-int borrowed_utf8(PyObject* s, std::string_view& out) {
-    if (PyUnicode_IS_COMPACT_ASCII(s)) {
-        out = {static_cast<const char*>(PyUnicode_DATA(s)),
-               static_cast<std::size_t>(PyUnicode_GET_LENGTH(s))};
-        return 1;
-    }
-    Py_ssize_t size = 0;
-    if (const char* p = PyUnicode_AsUTF8AndSize(s, &size)) {
-        out = {p, static_cast<std::size_t>(size)};
-        return 1;
-    }
-    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return -1;
-    PyErr_Clear();
-    return 0;
 }
 
 bool is_digit(char c) {

@@ -33,4 +33,22 @@ inline PyObject* new_str(std::string_view s) {
     return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "strict");
 }
 
+// The UTF-8 buffer of a str (valid while it lives): 1, or 0 when it holds a
+// lone surrogate, or -1 with an exception set.
+inline int borrowed_utf8(PyObject* s, std::string_view& out) {
+    if (PyUnicode_IS_COMPACT_ASCII(s)) {
+        out = {static_cast<const char*>(PyUnicode_DATA(s)),
+               static_cast<std::size_t>(PyUnicode_GET_LENGTH(s))};
+        return 1;
+    }
+    Py_ssize_t size = 0;
+    if (const char* p = PyUnicode_AsUTF8AndSize(s, &size)) {
+        out = {p, static_cast<std::size_t>(size)};
+        return 1;
+    }
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return -1;
+    PyErr_Clear();
+    return 0;
+}
+
 }  // namespace quarvel::py

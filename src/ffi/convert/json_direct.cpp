@@ -1,0 +1,217 @@
+#include "ffi/convert/json_direct.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <string_view>
+#include <vector>
+
+#include "encode/json_sink.hpp"
+#include "ffi/convert/strings.hpp"
+#include "pyutil/py_ref.hpp"
+#include "support/limits.hpp"
+#include "support/stack.hpp"
+
+namespace quarvel::py {
+namespace {
+
+class DirectJsonWriter {
+  public:
+    DirectJsonWriter(const JsonSettings& settings, std::string& out)
+        : sort_keys_(settings.sort_keys), layout_{settings.indent}, out_(out) {}
+
+    // False: the general path must write this graph.
+    bool value(PyObject* o, std::size_t depth) {
+        PyTypeObject* t = Py_TYPE(o);
+        // Nesting past the limit is the general path's error to raise.
+        if (depth >= kMaxDepth) return false;
+        if (t == &PyUnicode_Type) return string(o);
+        if (t == &PyLong_Type) return integer(o, out_);
+        if (t == &PyFloat_Type) {
+            put_json_float(PyFloat_AS_DOUBLE(o), out_);
+            return true;
+        }
+        if (o == Py_None) {
+            out_.put("null");
+            return true;
+        }
+        if (t == &PyBool_Type) {
+            out_.put(o == Py_True ? std::string_view("true") : std::string_view("false"));
+            return true;
+        }
+        // The general path grows the stack where this one gives up.
+        if (stack_remaining() < kMinStackLeft) return false;
+        if (t == &PyDict_Type) return mapping(o, depth);
+        if (t == &PyList_Type) return items(o, PyList_GET_SIZE(o), &list_item, depth);
+        if (t == &PyTuple_Type) return items(o, PyTuple_GET_SIZE(o), &tuple_item, depth);
+        return false;
+    }
+
+  private:
+    static PyObject* list_item(PyObject* o, Py_ssize_t i) { return PyList_GET_ITEM(o, i); }
+    static PyObject* tuple_item(PyObject* o, Py_ssize_t i) { return PyTuple_GET_ITEM(o, i); }
+
+    bool string(PyObject* s) {
+        std::string_view text;
+        if (borrowed_utf8(s, text) <= 0) return give_up();
+        put_json_string(text, out_);
+        return true;
+    }
+
+    // Digits of an exact int; one beyond 64 bits through str().
+    template <class Out>
+    bool integer(PyObject* o, Out& out) {
+        int overflow = 0;
+        const long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
+        if (overflow == 0) {
+            if (v == -1 && PyErr_Occurred()) return give_up();
+            put_digits(v, out);
+            return true;
+        }
+        Ref digits(PyObject_Str(o));
+        std::string_view text;
+        if (!digits || borrowed_utf8(digits.get(), text) <= 0) return give_up();
+        put_text(text, out);
+        return true;
+    }
+
+    template <class Get>
+    bool items(PyObject* o, Py_ssize_t n, Get get, std::size_t depth) {
+        if (n == 0) {
+            out_.put("[]");
+            return true;
+        }
+        out_.put('[');
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            layout_.open_member(out_, i == 0, depth);
+            if (!value(get(o, i), depth + 1)) return false;
+        }
+        layout_.close(out_, ']', depth);
+        return true;
+    }
+
+    bool mapping(PyObject* o, std::size_t depth) {
+        const Py_ssize_t n = PyDict_GET_SIZE(o);
+        if (n == 0) {
+            out_.put("{}");
+            return true;
+        }
+        if (sort_keys_ && n >= 2) return sorted_mapping(o, depth);
+        out_.put('{');
+        Py_ssize_t pos = 0;
+        PyObject *key, *item;
+        for (bool first = true; PyDict_Next(o, &pos, &key, &item); first = false) {
+            layout_.open_member(out_, first, depth);
+            if (!write_key(key)) return false;
+            layout_.key_separator(out_);
+            if (!value(item, depth + 1)) return false;
+        }
+        layout_.close(out_, '}', depth);
+        return true;
+    }
+
+    bool write_key(PyObject* key) {
+        if (Py_TYPE(key) == &PyUnicode_Type) return string(key);
+        scratch_.clear();
+        if (!key_text(key, scratch_)) return false;
+        put_json_string(scratch_, out_);
+        return true;
+    }
+
+    // The text a scalar key stands for: "1", "1.5", "true", "null".
+    bool key_text(PyObject* key, std::string& out) {
+        PyTypeObject* t = Py_TYPE(key);
+        if (t == &PyUnicode_Type) {
+            std::string_view text;
+            if (borrowed_utf8(key, text) <= 0) return give_up();
+            out.append(text);
+            return true;
+        }
+        if (t == &PyLong_Type) return integer(key, out);
+        if (t == &PyFloat_Type) {
+            json_float(PyFloat_AS_DOUBLE(key), out);
+            return true;
+        }
+        if (key == Py_None) {
+            out.append("null");
+            return true;
+        }
+        if (t == &PyBool_Type) {
+            out.append(key == Py_True ? "true" : "false");
+            return true;
+        }
+        return false;
+    }
+
+    struct Member {
+        std::size_t offset;
+        std::size_t length;
+        PyObject* value;
+    };
+
+    // Key texts go into one buffer per object; sorting moves small records.
+    bool sorted_mapping(PyObject* o, std::size_t depth) {
+        std::string keys;
+        std::vector<Member> members;
+        members.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(o)));
+        Py_ssize_t pos = 0;
+        PyObject *key, *item;
+        while (PyDict_Next(o, &pos, &key, &item)) {
+            const std::size_t start = keys.size();
+            if (!key_text(key, keys)) return false;
+            members.push_back({start, keys.size() - start, item});
+        }
+        auto text_of = [&keys](const Member& m) {
+            return std::string_view(keys).substr(m.offset, m.length);
+        };
+        std::stable_sort(members.begin(), members.end(),
+                         [&](const Member& a, const Member& b) { return text_of(a) < text_of(b); });
+        out_.put('{');
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            layout_.open_member(out_, i == 0, depth);
+            put_json_string(text_of(members[i]), out_);
+            layout_.key_separator(out_);
+            if (!value(members[i].value, depth + 1)) return false;
+        }
+        layout_.close(out_, '}', depth);
+        return true;
+    }
+
+    static void put_digits(long long v, JsonSink& out) { put_json_int(v, out); }
+    static void put_digits(long long v, std::string& out) {
+        char buf[24];
+        out.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+    }
+    static void put_text(std::string_view t, JsonSink& out) { out.put(t); }
+    static void put_text(std::string_view t, std::string& out) { out.append(t); }
+
+    // Drops a Python error this path met: the general path meets it again.
+    static bool give_up() {
+        PyErr_Clear();
+        return false;
+    }
+
+    bool sort_keys_;
+    JsonLayout layout_;
+    JsonSink out_;
+    std::string scratch_;
+};
+
+}  // namespace
+
+bool write_json_direct(PyObject* root, const JsonSettings& settings, std::string& out) {
+#ifdef Py_GIL_DISABLED
+    // Without the lock, another thread may change a container mid-walk.
+    return false;
+#else
+    const std::size_t start = out.size();
+    bool ok;
+    {
+        DirectJsonWriter writer(settings, out);
+        ok = writer.value(root, 0);
+    }
+    if (!ok) out.resize(start);
+    return ok;
+#endif
+}
+
+}  // namespace quarvel::py

@@ -1,0 +1,92 @@
+#include "ffi/schema_check.hpp"
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "ffi/convert/encode.hpp"
+#include "pyutil/errors.hpp"
+#include "pyutil/py_ref.hpp"
+#include "schema/validate.hpp"
+#include "syntax/compose.hpp"
+
+namespace quarvel::py {
+namespace {
+
+std::atomic<PyObject*> g_violation_type;
+
+// quarvel.exceptions.SchemaViolation, the record type of `errors`.
+PyObject* violation_type() {
+    return once_object(g_violation_type, []() -> PyObject* {
+        Ref module(PyImport_ImportModule("quarvel.exceptions"));
+        return module ? PyObject_GetAttrString(module.get(), "SchemaViolation") : nullptr;
+    });
+}
+
+Ref violation_record(PyObject* type, const SchemaViolation& v) {
+    Ref message = str_from_utf8(v.message);
+    Ref path = str_from_utf8(v.path);
+    if (!message || !path) return {};
+    return Ref(PyObject_CallFunction(type, "OOKK", message.get(), path.get(),
+                                     static_cast<unsigned long long>(v.line) + 1,
+                                     static_cast<unsigned long long>(v.column) + 1));
+}
+
+Ref violation_list(const std::vector<SchemaViolation>& violations) {
+    PyObject* type = violation_type();
+    if (!type) return {};
+    Ref list(PyList_New(static_cast<Py_ssize_t>(violations.size())));
+    if (!list) return {};
+    for (std::size_t i = 0; i < violations.size(); ++i) {
+        Ref record = violation_record(type, violations[i]);
+        if (!record) return {};
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), record.release());
+    }
+    return list;
+}
+
+// Sets `errors` on the exception just raised. Like the other attributes, a
+// failure to build it leaves the exception as it is, without the attribute.
+void attach_errors(const std::vector<SchemaViolation>& violations) {
+    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    if (value) {
+        Ref list = violation_list(violations);
+        if (!list || PyObject_SetAttrString(value, "errors", list.get()) < 0) PyErr_Clear();
+    }
+    PyErr_Restore(type, value, traceback);
+}
+
+}  // namespace
+
+bool check_schema(PyObject* schema, const YamlNode& root, bool has_aliases, ResolverMode mode) {
+    EncodeStorage storage;
+    EncodeContext context;
+    context.storage = &storage;
+    auto encoded = encode_object(schema, context);
+    if (!encoded) {
+        raise(encoded.error());
+        return false;
+    }
+    auto violations = validate_document(root, has_aliases, *encoded, mode);
+    if (!violations) {
+        raise(violations.error());
+        return false;
+    }
+    if (violations->empty()) return true;
+    raise(schema_violation_error(violations->front()));
+    attach_errors(*violations);
+    return false;
+}
+
+bool check_schema_of_text(PyObject* schema, const std::string& text, ResolverMode mode) {
+    auto forest = compose_text(text, 0, /*keep_empty=*/true);
+    if (!forest) {
+        raise(forest.error());
+        return false;
+    }
+    if (forest->roots.empty()) return true;
+    return check_schema(schema, forest->roots.front(), forest->has_aliases, mode);
+}
+
+}  // namespace quarvel::py

@@ -134,7 +134,8 @@ PyObject* loads_plain(const std::string& text, std::uint64_t option, const ModeC
     if (!decoded) return raise(decoded.error());
     log_warnings(decoded->warnings);
     if (decoded->documents.empty()) Py_RETURN_NONE;
-    if (schema.schema && !check_schema_of_text(schema.schema.get(), text, mode.mode))
+    if (schema.schema &&
+        !check_schema_of_text(schema.schema.get(), text, decoded->documents.front(), mode.mode))
         return nullptr;
     PyObject* result = convert_document(decoded->documents.front(), convert);
     drop_released(decoded);

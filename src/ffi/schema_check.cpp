@@ -57,18 +57,28 @@ void attach_errors(const std::vector<SchemaViolation>& violations) {
     PyErr_Restore(type, value, traceback);
 }
 
-}  // namespace
-
-bool check_schema(PyObject* schema, const YamlNode& root, bool has_aliases, ResolverMode mode) {
+// The schema object as a value tree, with the storage its texts view.
+struct EncodedSchema {
     EncodeStorage storage;
-    EncodeContext context;
-    context.storage = &storage;
-    auto encoded = encode_object(schema, context);
-    if (!encoded) {
-        raise(encoded.error());
-        return false;
+    YamlValue value;  // declared after `storage`: dropped before it
+
+    // False with the encoder's exception set.
+    bool encode(PyObject* schema) {
+        EncodeContext context;
+        context.storage = &storage;
+        auto encoded = encode_object(schema, context);
+        if (!encoded) {
+            raise(encoded.error());
+            return false;
+        }
+        value = std::move(*encoded);
+        return true;
     }
-    auto violations = validate_document(root, has_aliases, *encoded, mode);
+};
+
+bool validate(const EncodedSchema& schema, const YamlNode& root, bool has_aliases,
+              ResolverMode mode) {
+    auto violations = validate_document(root, has_aliases, schema.value, mode);
     if (!violations) {
         raise(violations.error());
         return false;
@@ -79,14 +89,27 @@ bool check_schema(PyObject* schema, const YamlNode& root, bool has_aliases, Reso
     return false;
 }
 
-bool check_schema_of_text(PyObject* schema, const std::string& text, ResolverMode mode) {
+}  // namespace
+
+bool check_schema(PyObject* schema, const YamlNode& root, bool has_aliases, ResolverMode mode) {
+    EncodedSchema encoded;
+    return encoded.encode(schema) && validate(encoded, root, has_aliases, mode);
+}
+
+bool check_schema_of_text(PyObject* schema, const std::string& text, const YamlValue& document,
+                          ResolverMode mode) {
+    EncodedSchema encoded;
+    if (!encoded.encode(schema)) return false;
+    // A valid document is told from the value tree alone; the syntax tree,
+    // with the positions messages need, is composed only when it is not.
+    if (quick_verdict(text, document, encoded.value, mode) == true) return true;
     auto forest = compose_text(text, 0, /*keep_empty=*/true);
     if (!forest) {
         raise(forest.error());
         return false;
     }
     if (forest->roots.empty()) return true;
-    return check_schema(schema, forest->roots.front(), forest->has_aliases, mode);
+    return validate(encoded, forest->roots.front(), forest->has_aliases, mode);
 }
 
 }  // namespace quarvel::py

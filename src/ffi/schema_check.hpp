@@ -7,6 +7,7 @@
 #include "pyutil/python.hpp"
 #include "resolver/resolver.hpp"
 #include "syntax/node.hpp"
+#include "value/value.hpp"
 
 namespace quarvel::py {
 
@@ -16,8 +17,10 @@ namespace quarvel::py {
 // exception), or when memory runs out.
 bool check_schema(PyObject* schema, const YamlNode& root, bool has_aliases, ResolverMode mode);
 
-// The plain path's check: the text composed once more into syntax trees,
-// whose first document (an empty one included) is checked.
-bool check_schema_of_text(PyObject* schema, const std::string& text, ResolverMode mode);
+// The plain path's check of the first document of `text`, whose value tree
+// is `document`: the same outcome as check_schema on the text's syntax tree,
+// which is composed only when the value tree cannot vouch for the document.
+bool check_schema_of_text(PyObject* schema, const std::string& text, const YamlValue& document,
+                          ResolverMode mode);
 
 }  // namespace quarvel::py

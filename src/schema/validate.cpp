@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "schema/data_copy.hpp"
+#include "schema/data_views.hpp"
 #include "schema/rules.hpp"
 #include "support/float_format.hpp"
 #include "support/stack.hpp"
@@ -65,16 +66,6 @@ std::string path_text(const PathStep* last) {
     return out;
 }
 
-// What the value checks compare: a scalar as the resolver reads it; a
-// collection as an empty one of its kind.
-struct DataValue {
-    ValueKind kind = ValueKind::Null;
-    bool boolean = false;
-    std::int64_t integer = 0;
-    double real = 0.0;
-    std::string_view text;  // String text; BigInt text as written
-};
-
 const char* json_type_name(ValueKind kind) {
     switch (kind) {
         case ValueKind::Null:
@@ -121,12 +112,56 @@ std::optional<double> big_int_number(std::string_view text) {
     return d;
 }
 
-class Validator {
-  public:
-    Validator(const DataCopy& copy, ResolverMode mode, std::vector<SchemaViolation>& out)
-        : nodes_(copy.nodes), mode_(mode), out_(out) {}
+std::string type_message(std::string expected, const DataValue& v) {
+    return "expected type " + expected + ", found " + json_type_name(v.kind);
+}
 
-    void check(std::uint32_t at, const SchemaRule& rule, const PathStep* path) {
+// An Int equals a Float of the same value; otherwise values of one kind
+// compare by content (big integers by their digits, whatever base the data
+// wrote them in).
+bool scalars_equal(const DataValue& d, const YamlValue& s) {
+    if (d.kind == ValueKind::Int && s.kind == ValueKind::Float)
+        return static_cast<double>(d.integer) == s.real;
+    if (d.kind == ValueKind::Float && s.kind == ValueKind::Int)
+        return d.real == static_cast<double>(s.integer);
+    if (d.kind != s.kind) return false;
+    switch (d.kind) {
+        case ValueKind::Null:
+            return true;
+        case ValueKind::Bool:
+            return d.boolean == s.boolean;
+        case ValueKind::Int:
+            return d.integer == s.integer;
+        case ValueKind::Float:
+            return d.real == s.real;
+        case ValueKind::BigInt:
+            return big_int_digits(d.text) == s.text;
+        case ValueKind::String:
+            return d.text == s.text;
+        default:
+            return false;
+    }
+}
+
+// The schema of property `name`: the first entry of `properties` with that name.
+const SchemaRule* property(const SchemaRule& rule, std::string_view name) {
+    for (const PropertyRule& p : rule.properties)
+        if (p.name == name) return p.rule;
+    return nullptr;
+}
+
+// Checks nodes of a View (SyntaxView or ValueView) against schema rules.
+template <class View>
+class Validator {
+    using Node = typename View::Node;
+
+  public:
+    Validator(const View& view, std::vector<SchemaViolation>& out) : view_(view), out_(out) {}
+
+    // Whether the root passes, without building any violation.
+    bool satisfies(const SchemaRule& rule) { return passes(view_.root(), rule, nullptr); }
+
+    void check(Node at, const SchemaRule& rule, const PathStep* path) {
         if (rule.kind == RuleKind::Nothing) {
             report(at, path, [] { return std::string("value is not allowed (schema is false)"); });
             return;
@@ -143,19 +178,19 @@ class Validator {
     bool done() const { return probing_ && failed_; }
 
     template <class Message>
-    void report(std::uint32_t at, const PathStep* path, Message message) {
+    void report(Node at, const PathStep* path, Message message) {
         failed_ = true;
         if (probing_) return;
         SchemaViolation v;
         v.message = message();
         v.path = path_text(path);
-        v.line = nodes_[at].line;
-        v.column = nodes_[at].column;
+        v.line = view_.line(at);
+        v.column = view_.column(at);
         out_.push_back(std::move(v));
     }
 
     // Whether the node passes `rule`: a run into a fresh list.
-    bool passes(std::uint32_t at, const SchemaRule& rule, const PathStep* path) {
+    bool passes(Node at, const SchemaRule& rule, const PathStep* path) {
         const bool saved_probing = probing_, saved_failed = failed_;
         probing_ = true;
         failed_ = false;
@@ -166,114 +201,43 @@ class Validator {
         return ok;
     }
 
-    // ---- data values -----------------------------------------------------
-
-    DataValue value_of(const DataNode& n) const {
-        DataValue v;
-        if (n.kind == NodeKind::Sequence) {
-            v.kind = ValueKind::Sequence;
-        } else if (n.kind == NodeKind::Mapping) {
-            v.kind = ValueKind::Mapping;
-        } else if (n.kind == NodeKind::Scalar) {
-            read_scalar(v, n.source->text, n.source->scalar_style == ScalarStyle::Plain,
-                        n.source->effective_tag());
-        } else if (n.source && !n.source->effective_tag().empty()) {
-            // An empty node under a tag reads as an empty scalar under it,
-            // as loading reads it ("!!str" alone is the empty string).
-            read_scalar(v, {}, true, n.source->effective_tag());
-        }
-        return v;
-    }
-
-    void read_scalar(DataValue& v, std::string_view text, bool plain, std::string_view tag) const {
-        const Resolved r = resolve(mode_, text, plain, tag);
-        switch (r.kind) {
-            case ResolvedKind::Null:
-                v.kind = ValueKind::Null;
-                return;
-            case ResolvedKind::Bool:
-                v.kind = ValueKind::Bool;
-                v.boolean = r.boolean;
-                return;
-            case ResolvedKind::Int:
-                v.kind = ValueKind::Int;
-                v.integer = r.integer;
-                return;
-            case ResolvedKind::BigInt:
-                v.kind = ValueKind::BigInt;
-                v.text = text;
-                return;
-            case ResolvedKind::Float:
-                v.kind = ValueKind::Float;
-                v.real = r.real;
-                return;
-            case ResolvedKind::Merge:
-            case ResolvedKind::Str:
-                v.kind = ValueKind::String;
-                v.text = text;
-                return;
-        }
-    }
-
     // ---- equality (enum, const) -----------------------------------------
-
-    static bool scalars_equal(const DataValue& d, const YamlValue& s) {
-        if (d.kind == ValueKind::Int && s.kind == ValueKind::Float)
-            return static_cast<double>(d.integer) == s.real;
-        if (d.kind == ValueKind::Float && s.kind == ValueKind::Int)
-            return d.real == static_cast<double>(s.integer);
-        if (d.kind != s.kind) return false;
-        switch (d.kind) {
-            case ValueKind::Null:
-                return true;
-            case ValueKind::Bool:
-                return d.boolean == s.boolean;
-            case ValueKind::Int:
-                return d.integer == s.integer;
-            case ValueKind::Float:
-                return d.real == s.real;
-            case ValueKind::BigInt:
-                return big_int_digits(d.text) == s.text;
-            case ValueKind::String:
-                return d.text == s.text;
-            default:
-                return false;
-        }
-    }
 
     // Collections compare by content: items in order, entries by key
     // whatever their order (as two dicts compare).
-    bool equals(std::uint32_t at, const YamlValue& s) const {
-        const DataNode& n = nodes_[at];
-        if (n.kind == NodeKind::Sequence) {
-            if (s.kind != ValueKind::Sequence || s.children.size() != n.count) return false;
+    bool equals(Node at, const YamlValue& s) const {
+        const NodeKind kind = view_.kind(at);
+        const std::uint32_t n = view_.count(at);
+        if (kind == NodeKind::Sequence) {
+            if (s.kind != ValueKind::Sequence || s.children.size() != n) return false;
             return ensure_stack([&] {
-                for (std::uint32_t i = 0; i < n.count; ++i)
-                    if (!equals(n.first + i, s.children[i])) return false;
+                for (std::uint32_t i = 0; i < n; ++i)
+                    if (!equals(view_.child(at, i), s.children[i])) return false;
                 return true;
             });
         }
-        if (n.kind == NodeKind::Mapping) {
-            if (s.kind != ValueKind::Mapping || s.map_size() != n.entries()) return false;
+        if (kind == NodeKind::Mapping) {
+            if (s.kind != ValueKind::Mapping || s.children.size() != n) return false;
             return ensure_stack([&] {
                 for (std::size_t i = 0; i < s.map_size(); ++i)
-                    if (!has_entry(n, s.key(i), s.value(i))) return false;
+                    if (!has_entry(at, s.key(i), s.value(i))) return false;
                 return true;
             });
         }
-        return scalars_equal(value_of(n), s);
+        return scalars_equal(view_.value_of(at), s);
     }
 
-    bool has_entry(const DataNode& n, const YamlValue& key, const YamlValue& value) const {
-        for (std::uint32_t i = 0; i < n.entries(); ++i)
-            if (equals(n.key(i), key)) return equals(n.value(i), value);
+    bool has_entry(Node at, const YamlValue& key, const YamlValue& value) const {
+        const std::uint32_t n = view_.count(at);
+        for (std::uint32_t i = 0; i + 1 < n; i += 2)
+            if (equals(view_.child(at, i), key)) return equals(view_.child(at, i + 1), value);
         return false;
     }
 
     // ---- keywords --------------------------------------------------------
 
-    void check_keywords(std::uint32_t at, const SchemaRule& rule, const PathStep* path) {
-        const DataValue v = value_of(nodes_[at]);
+    void check_keywords(Node at, const SchemaRule& rule, const PathStep* path) {
+        const DataValue v = view_.value_of(at);
         if (rule.type) check_type(at, *rule.type, v, path);
         if (rule.enum_values && !done() && !in_enum(at, *rule.enum_values))
             report(at, path,
@@ -282,15 +246,15 @@ class Validator {
             report(at, path, [] { return std::string("value does not equal the required const"); });
         check_number(at, rule, v, path);
         if (v.kind == ValueKind::String) check_length(at, rule, v.text, path);
-        if (nodes_[at].kind == NodeKind::Mapping) check_object(at, rule, path);
-        if (nodes_[at].kind == NodeKind::Sequence) check_array(at, rule, path);
+        const NodeKind kind = view_.kind(at);
+        if (kind == NodeKind::Mapping) check_object(at, rule, path);
+        if (kind == NodeKind::Sequence) check_array(at, rule, path);
         check_combinators(at, rule, path);
         if (rule.not_rule && !done() && passes(at, *rule.not_rule, path))
             report(at, path, [] { return std::string("value must not match the 'not' schema"); });
     }
 
-    void check_type(std::uint32_t at, const YamlValue& type, const DataValue& v,
-                    const PathStep* path) {
+    void check_type(Node at, const YamlValue& type, const DataValue& v, const PathStep* path) {
         if (type.kind == ValueKind::String) {
             if (!type_matches(type.text, v.kind))
                 report(at, path, [&] { return type_message(std::string(type.text), v); });
@@ -309,40 +273,34 @@ class Validator {
         });
     }
 
-    static std::string type_message(std::string expected, const DataValue& v) {
-        return "expected type " + expected + ", found " + json_type_name(v.kind);
-    }
-
-    bool in_enum(std::uint32_t at, const YamlValue& values) const {
+    bool in_enum(Node at, const YamlValue& values) const {
         for (const YamlValue& item : values.children)
             if (equals(at, item)) return true;
         return false;
     }
 
-    void check_number(std::uint32_t at, const SchemaRule& rule, const DataValue& v,
-                      const PathStep* path) {
+    void check_number(Node at, const SchemaRule& rule, const DataValue& v, const PathStep* path) {
         std::optional<double> number;
         if (v.kind == ValueKind::Int) number = static_cast<double>(v.integer);
         if (v.kind == ValueKind::Float) number = v.real;
         if (v.kind == ValueKind::BigInt) number = big_int_number(v.text);
         if (!number || done()) return;
         const double x = *number;
-        auto message = [x](const char* before, const char* between, double bound) {
-            return
-                [=] { return std::string(before) + number_text(x) + between + number_text(bound); };
+        auto message = [x](const char* between, double bound) {
+            return [=] { return "value " + number_text(x) + between + number_text(bound); };
         };
         if (rule.minimum && x < *rule.minimum)
-            report(at, path, message("value ", " is less than minimum ", *rule.minimum));
+            report(at, path, message(" is less than minimum ", *rule.minimum));
         if (rule.maximum && x > *rule.maximum)
-            report(at, path, message("value ", " is greater than maximum ", *rule.maximum));
+            report(at, path, message(" is greater than maximum ", *rule.maximum));
         if (std::isnan(x)) return;  // NaN is neither above nor below a bound
         if (rule.exclusive_minimum && !(x > *rule.exclusive_minimum))
-            report(at, path, message("value ", " is not greater than ", *rule.exclusive_minimum));
+            report(at, path, message(" is not greater than ", *rule.exclusive_minimum));
         if (rule.exclusive_maximum && !(x < *rule.exclusive_maximum))
-            report(at, path, message("value ", " is not less than ", *rule.exclusive_maximum));
+            report(at, path, message(" is not less than ", *rule.exclusive_maximum));
     }
 
-    void check_length(std::uint32_t at, const SchemaRule& rule, std::string_view text,
+    void check_length(Node at, const SchemaRule& rule, std::string_view text,
                       const PathStep* path) {
         if ((!rule.min_length && !rule.max_length) || done()) return;
         const auto length = static_cast<double>(utf8::count_chars(text));
@@ -356,28 +314,28 @@ class Validator {
             });
     }
 
-    void check_object(std::uint32_t at, const SchemaRule& rule, const PathStep* path) {
-        const DataNode& n = nodes_[at];
+    void check_object(Node at, const SchemaRule& rule, const PathStep* path) {
         if (rule.required) {
             for (const YamlValue& name : rule.required->children) {
                 if (done()) return;
-                if (name.kind == ValueKind::String && !has_key(n, name.text))
+                if (name.kind == ValueKind::String && !has_key(at, name.text))
                     report(at, path, [&] {
                         return "missing required property '" + std::string(name.text) + "'";
                     });
             }
         }
-        for (std::uint32_t i = 0; i < n.entries() && !done(); ++i) {
-            const DataNode& key = nodes_[n.key(i)];
-            if (key.kind != NodeKind::Scalar) continue;
-            const PathStep step{path, key.source->text, 0, true};
-            const std::uint32_t value = n.value(i);
-            if (const SchemaRule* sub = property(rule, key.source->text)) {
+        const std::uint32_t n = view_.count(at);
+        for (std::uint32_t i = 0; i + 1 < n && !done(); i += 2) {
+            const Node key = view_.child(at, i);
+            if (!view_.is_key(key)) continue;
+            const std::string_view name = view_.key_text(key);
+            const PathStep step{path, name, 0, true};
+            const Node value = view_.child(at, i + 1);
+            if (const SchemaRule* sub = property(rule, name)) {
                 check(value, *sub, &step);
             } else if (rule.additional == Additional::Forbidden) {
                 report(value, &step, [&] {
-                    return "additional property '" + std::string(key.source->text) +
-                           "' is not allowed";
+                    return "additional property '" + std::string(name) + "' is not allowed";
                 });
             } else if (rule.additional == Additional::Checked) {
                 check(value, *rule.additional_rule, &step);
@@ -385,23 +343,18 @@ class Validator {
         }
     }
 
-    bool has_key(const DataNode& n, std::string_view name) const {
-        for (std::uint32_t i = 0; i < n.entries(); ++i) {
-            const DataNode& key = nodes_[n.key(i)];
-            if (key.kind == NodeKind::Scalar && key.source->text == name) return true;
+    bool has_key(Node at, std::string_view name) const {
+        const std::uint32_t n = view_.count(at);
+        for (std::uint32_t i = 0; i + 1 < n; i += 2) {
+            const Node key = view_.child(at, i);
+            if (view_.is_key(key) && view_.key_text(key) == name) return true;
         }
         return false;
     }
 
-    static const SchemaRule* property(const SchemaRule& rule, std::string_view name) {
-        for (const PropertyRule& p : rule.properties)
-            if (p.name == name) return p.rule;
-        return nullptr;
-    }
-
-    void check_array(std::uint32_t at, const SchemaRule& rule, const PathStep* path) {
-        const DataNode& n = nodes_[at];
-        const auto count = static_cast<double>(n.count);
+    void check_array(Node at, const SchemaRule& rule, const PathStep* path) {
+        const std::uint32_t items = view_.count(at);
+        const auto count = static_cast<double>(items);
         if (rule.min_items && count < *rule.min_items && !done())
             report(at, path,
                    [&] { return "array has fewer than minItems " + number_text(*rule.min_items); });
@@ -409,14 +362,13 @@ class Validator {
             report(at, path,
                    [&] { return "array has more than maxItems " + number_text(*rule.max_items); });
         if (!rule.items) return;
-        const std::uint32_t first = n.first, items = n.count;
         for (std::uint32_t i = 0; i < items && !done(); ++i) {
             const PathStep step{path, {}, i, false};
-            check(first + i, *rule.items, &step);
+            check(view_.child(at, i), *rule.items, &step);
         }
     }
 
-    void check_combinators(std::uint32_t at, const SchemaRule& rule, const PathStep* path) {
+    void check_combinators(Node at, const SchemaRule& rule, const PathStep* path) {
         for (const SchemaRule* sub : rule.all_of) {
             if (done()) return;
             check(at, *sub, path);
@@ -440,14 +392,44 @@ class Validator {
         }
     }
 
-    const std::vector<DataNode>& nodes_;
-    ResolverMode mode_;
+    const View& view_;
     std::vector<SchemaViolation>& out_;
     bool probing_ = false;
     bool failed_ = false;
 };
 
 }  // namespace
+
+void SyntaxView::read_scalar(DataValue& v, std::string_view text, bool plain,
+                             std::string_view tag) const {
+    const Resolved r = resolve(mode_, text, plain, tag);
+    switch (r.kind) {
+        case ResolvedKind::Null:
+            v.kind = ValueKind::Null;
+            return;
+        case ResolvedKind::Bool:
+            v.kind = ValueKind::Bool;
+            v.boolean = r.boolean;
+            return;
+        case ResolvedKind::Int:
+            v.kind = ValueKind::Int;
+            v.integer = r.integer;
+            return;
+        case ResolvedKind::BigInt:
+            v.kind = ValueKind::BigInt;
+            v.text = text;
+            return;
+        case ResolvedKind::Float:
+            v.kind = ValueKind::Float;
+            v.real = r.real;
+            return;
+        case ResolvedKind::Merge:
+        case ResolvedKind::Str:
+            v.kind = ValueKind::String;
+            v.text = text;
+            return;
+    }
+}
 
 Result<std::vector<SchemaViolation>> validate_document(const YamlNode& root, bool has_aliases,
                                                        const YamlValue& schema, ResolverMode mode) {
@@ -458,9 +440,27 @@ Result<std::vector<SchemaViolation>> validate_document(const YamlNode& root, boo
     if (rule->kind == RuleKind::Anything) return violations;  // nothing to check: no copy
     const DataCopy copy = copy_for_validation(root, has_aliases);
     if (copy.nodes.empty()) return fail(stack_exhausted_error());
-    Validator(copy, mode, violations).check(0, *rule, nullptr);
+    const SyntaxView view(copy, mode);
+    Validator<SyntaxView>(view, violations).check(view.root(), *rule, nullptr);
     if (stack_exhausted()) return fail(stack_exhausted_error());
     return violations;
+}
+
+std::optional<bool> quick_verdict(std::string_view text, const YamlValue& document,
+                                  const YamlValue& schema, ResolverMode) {
+    // Aliases and merge keys are applied in the value tree but not in the
+    // syntax tree; a text without '*' or "<<" has neither.
+    if (text.find('*') != std::string_view::npos || text.find("<<") != std::string_view::npos)
+        return std::nullopt;
+    SchemaRules rules;
+    const SchemaRule* rule = rules.read(schema);
+    if (!rule) return std::nullopt;
+    if (rule->kind == RuleKind::Anything) return true;
+    const ValueView view(document);
+    std::vector<SchemaViolation> unused;
+    const bool ok = Validator<ValueView>(view, unused).satisfies(*rule);
+    if (stack_exhausted() || view.unreadable()) return std::nullopt;
+    return ok;
 }
 
 }  // namespace quarvel

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "resolver/resolver.hpp"
@@ -28,6 +30,14 @@ struct SchemaViolation {
 // skips the alias bookkeeping.
 Result<std::vector<SchemaViolation>> validate_document(const YamlNode& root, bool has_aliases,
                                                        const YamlValue& schema, ResolverMode mode);
+
+// Whether a document satisfies `schema`, told from its value tree (decoded
+// from `text` in `mode`) without composing the syntax tree; the verdict is the
+// one validate_document gives on the syntax tree of the same text. None when
+// the value tree cannot tell: the text has aliases or merge keys, the checks
+// met a custom tag or a key that is not a string, or the stack ran out.
+std::optional<bool> quick_verdict(std::string_view text, const YamlValue& document,
+                                  const YamlValue& schema, ResolverMode mode);
 
 // The error a violation is reported as: the schema family, with its path and position.
 Error schema_violation_error(const SchemaViolation& v);

@@ -259,3 +259,38 @@ def test_unencodable_schema_raises_the_encoder_error(schema):
 ])
 def test_malformed_schema_parts_never_raise(schema):
     assert quarvel.loads("a: [1, x]", schema=schema) == {"a": [1, "x"]}
+
+
+def outcome(text, schema, option=0):
+    try:
+        quarvel.loads(text, schema=schema, option=option)
+    except QuarvelSchemaError as e:
+        return e.errors
+    return []
+
+
+# The plain path tells most valid documents from their value tree and
+# composes the syntax tree only otherwise; the configuration path always
+# checks the syntax tree. Both must reach the same verdict on every text.
+@pytest.mark.parametrize("text, schema", [
+    ("1: a\n", {"required": ["1"], "additionalProperties": False, "properties": {"1": {}}}),
+    ("~: a\n", {"properties": {"~": {"type": "integer"}}}),
+    ("true: a\n", {"required": ["true"]}),
+    ("1.5: a\n", {"additionalProperties": False}),
+    ("k: !custom 5\n", {"properties": {"k": {"type": "integer"}}}),
+    ("k: !custom [1]\n", {"properties": {"k": {"type": "array", "items": {"type": "string"}}}}),
+    ("k: !!str 5\n", {"properties": {"k": {"type": "string"}}}),
+    ("base: &b {x: 1}\nuse:\n  <<: *b\n  y: 2\n", {"additionalProperties": {"required": ["x"]}}),
+    ("a: &x 5\nb: *x\n", {"additionalProperties": {"type": "string"}}),
+    ("glob: '*.py'\nn: 3\n", {"properties": {"n": {"maximum": 2}}}),
+    ("a: 1\na: x\n", {"properties": {"a": {"type": "integer"}}}),
+    ("[1, {a: [x, 2]}]", {"items": {"anyOf": [{"type": "integer"},
+                                             {"properties": {"a": {"items": {"type": "integer"}}}}]}}),
+    ("{a: 1, b: 2}", {"const": {"a": 1, "b": 2}}),
+    ("{a: 1, 2: b}", {"const": {"a": 1}}),
+])
+def test_plain_and_configuration_paths_agree(text, schema):
+    plain = outcome(text, schema)
+    assert plain == outcome(text, schema, OPT_ANNOTATED)
+    # The verdict of a valid document is the same without the quick check's help.
+    assert (plain == []) == (outcome(text, {"allOf": [schema]}, OPT_ANNOTATED) == [])

@@ -47,7 +47,7 @@ class Copier {
         d.line = line;
         d.column = column;
         if (depth > 0) {
-            if (depth > kMaxAliasDepth || budget_ == 0) return true;  // stays a cut-off null
+            if (depth > kExpandDepthLimit || budget_ == 0) return true;  // stays a cut-off null
             --budget_;
         }
         if (n.kind == NodeKind::Alias) {
@@ -75,7 +75,7 @@ class Copier {
   private:
     const AliasTargets& targets_;
     std::vector<DataNode>& nodes_;
-    std::uint64_t budget_ = kAliasNodeBudget;
+    std::uint64_t budget_ = kExpandBudget;
 };
 
 }  // namespace

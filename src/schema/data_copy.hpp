@@ -2,21 +2,21 @@
 // every alias replaced by a copy of the node it names, so that an aliased
 // mapping is checked like the mapping itself.
 //
-// Aliases are bounded: a chain of more than kMaxAliasDepth aliases, and any
-// node past kAliasNodeBudget nodes brought in by aliases, is copied as a null
-// at its place. Nodes written out in the document cost nothing, so a large
-// document without aliases is validated in full.
+// Aliases are bounded as in the expanding copy of syntax/anchors.hpp: a node
+// reached through more than kExpandDepthLimit nested aliases, and any node
+// past kExpandBudget nodes brought in by aliases, is copied as a null at its
+// place. Unlike that copy, nodes written out in the document cost nothing,
+// so a large document without aliases is validated in full, and the copy
+// keeps no comments, only what validation reads.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
+#include "syntax/anchors.hpp"
 #include "syntax/node.hpp"
 
 namespace quarvel {
-
-inline constexpr std::uint32_t kMaxAliasDepth = 100;
-inline constexpr std::uint64_t kAliasNodeBudget = 1'000'000;
 
 struct DataNode {
     const YamlNode* source = nullptr;  // text, style and tag; null for a cut-off node

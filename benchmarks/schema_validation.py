@@ -22,14 +22,10 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import corpora  # noqa: E402
-from run import best_time, yaml_text  # noqa: E402
+from run import best_time, yaml, yaml_text  # noqa: E402
 
 import quarvel  # noqa: E402
 
-try:
-    import yaml
-except ImportError:  # pragma: no cover
-    yaml = None
 try:
     import jsonschema
 except ImportError:  # pragma: no cover

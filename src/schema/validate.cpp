@@ -446,11 +446,40 @@ Result<std::vector<SchemaViolation>> validate_document(const YamlNode& root, boo
     return violations;
 }
 
+namespace {
+
+// Whether no node of the tree lies deeper than the alias depth limit and the
+// tree has no more nodes than the alias budget. Every nested alias adds a
+// level, so then the validation copy of the same text is cut nowhere.
+class LimitWalk {
+  public:
+    bool fits(const YamlValue& v, std::uint32_t depth) {
+        if (++nodes_ > kExpandBudget || depth > kExpandDepthLimit) return false;
+        if (v.children.empty()) return true;
+        return ensure_stack([&] {
+            for (const YamlValue& c : v.children)
+                if (!fits(c, depth + 1)) return false;
+            return true;
+        });
+    }
+
+  private:
+    std::uint64_t nodes_ = 0;
+};
+
+bool within_copy_limits(const YamlValue& document) {
+    return LimitWalk().fits(document, 0);
+}
+
+}  // namespace
+
 std::optional<bool> quick_verdict(std::string_view text, const YamlValue& document,
                                   const YamlValue& schema, ResolverMode) {
-    // Aliases and merge keys are applied in the value tree but not in the
-    // syntax tree; a text without '*' or "<<" has neither.
-    if (text.find('*') != std::string_view::npos || text.find("<<") != std::string_view::npos)
+    // Merge keys are applied in the value tree but not in the syntax tree; a
+    // text without "<<" has none. Aliases are expanded in both alike unless
+    // the validation copy's limits would cut them short.
+    if (text.find("<<") != std::string_view::npos) return std::nullopt;
+    if (text.find('*') != std::string_view::npos && !within_copy_limits(document))
         return std::nullopt;
     SchemaRules rules;
     const SchemaRule* rule = rules.read(schema);

@@ -34,8 +34,9 @@ Result<std::vector<SchemaViolation>> validate_document(const YamlNode& root, boo
 // Whether a document satisfies `schema`, told from its value tree (decoded
 // from `text` in `mode`) without composing the syntax tree; the verdict is the
 // one validate_document gives on the syntax tree of the same text. None when
-// the value tree cannot tell: the text has aliases or merge keys, the checks
-// met a custom tag or a key that is not a string, or the stack ran out.
+// the value tree cannot tell: the text has merge keys, or aliases in a tree
+// large or deep enough for the alias limits to cut its validation copy, the
+// checks met a custom tag or a key that is not a string, or the stack ran out.
 std::optional<bool> quick_verdict(std::string_view text, const YamlValue& document,
                                   const YamlValue& schema, ResolverMode mode);
 

@@ -47,14 +47,22 @@ Ref violation_list(const std::vector<SchemaViolation>& violations) {
 
 // Sets `errors` on the exception just raised. Like the other attributes, a
 // failure to build it leaves the exception as it is, without the attribute.
+void set_errors(PyObject* exc, const std::vector<SchemaViolation>& violations) {
+    Ref list = violation_list(violations);
+    if (!list || PyObject_SetAttrString(exc, "errors", list.get()) < 0) PyErr_Clear();
+}
+
 void attach_errors(const std::vector<SchemaViolation>& violations) {
+#if PY_VERSION_HEX >= 0x030C0000
+    PyObject* exc = PyErr_GetRaisedException();
+    if (exc) set_errors(exc, violations);
+    PyErr_SetRaisedException(exc);
+#else
     PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
     PyErr_Fetch(&type, &value, &traceback);
-    if (value) {
-        Ref list = violation_list(violations);
-        if (!list || PyObject_SetAttrString(value, "errors", list.get()) < 0) PyErr_Clear();
-    }
+    if (value) set_errors(value, violations);
     PyErr_Restore(type, value, traceback);
+#endif
 }
 
 // The schema object as a value tree, with the storage its texts view.

@@ -10,6 +10,8 @@ Position attributes (``file``, ``line``, ``column``, ``include_stack``,
 lines and columns are 1-based.
 """
 
+from collections import namedtuple
+
 __all__ = [
     "QuarvelError",
     "QuarvelParseError",
@@ -26,6 +28,7 @@ __all__ = [
     "QuarvelCircularIncludeError",
     "QuarvelIncludeNotFoundError",
     "QuarvelIncludeConfinementError",
+    "SchemaViolation",
 ]
 
 
@@ -58,7 +61,12 @@ class QuarvelUnserializableError(QuarvelEncodeError):
 
 
 class QuarvelSchemaError(QuarvelError, ValueError):
-    """A document does not satisfy its schema."""
+    """A document does not satisfy its schema.
+
+    The message, ``schema_path``, ``line`` and ``column`` describe the first
+    violation; ``errors`` lists every violation found, as
+    :class:`SchemaViolation` records, in the order found.
+    """
 
 
 class QuarvelIncludeError(QuarvelError):
@@ -87,3 +95,11 @@ class QuarvelSecretNotFoundError(QuarvelError):
 
 class QuarvelEnvVarError(QuarvelError):
     """An !env_var names an undefined environment variable and has no default."""
+
+
+SchemaViolation = namedtuple("SchemaViolation", ["message", "path", "line", "column"])
+SchemaViolation.__doc__ = """One violation of a schema, as listed in ``QuarvelSchemaError.errors``.
+
+``path`` locates the offending node ("$", "$.server.port", "$.items[2]");
+``line`` and ``column`` are 1-based.
+"""

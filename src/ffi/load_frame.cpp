@@ -7,6 +7,7 @@
 #include "ffi/convert/tree.hpp"
 #include "ffi/functions.hpp"
 #include "ffi/input.hpp"
+#include "ffi/schema_check.hpp"
 #include "pyutil/args.hpp"
 #include "pyutil/py_ref.hpp"
 #include "scanner/prologue.hpp"
@@ -132,8 +133,10 @@ PyObject* loads_plain(const std::string& text, std::uint64_t option, const ModeC
     auto decoded = decode_released(text, decode_options(option, mode));
     if (!decoded) return raise(decoded.error());
     log_warnings(decoded->warnings);
-    if (schema.schema) return not_yet("schema validation");
     if (decoded->documents.empty()) Py_RETURN_NONE;
+    if (schema.schema &&
+        !check_schema_of_text(schema.schema.get(), text, decoded->documents.front(), mode.mode))
+        return nullptr;
     PyObject* result = convert_document(decoded->documents.front(), convert);
     drop_released(decoded);
     return result;
@@ -199,7 +202,9 @@ PyObject* loads_config(const std::string& text, std::uint64_t option, const Mode
     log_warnings(warnings);
     if (forest->roots.empty()) Py_RETURN_NONE;
     if (!checked) return raise(checked.error());
-    if (schema.schema) return not_yet("schema validation");
+    if (schema.schema &&
+        !check_schema(schema.schema.get(), forest->roots.front(), forest->has_aliases, mode.mode))
+        return nullptr;
     Ref file = root_file_name(include_dir, root_path);
     if (!file) return nullptr;
     return convert_tree(forest->roots.front(), tree_options(option, mode, convert, file.get()));

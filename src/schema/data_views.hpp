@@ -1,0 +1,121 @@
+// The two views validation reads a document through: the copy of its syntax
+// tree (positions, key texts as written) and its value tree (a quick verdict
+// without composing the syntax tree). Both give each node a kind, children
+// and the value the checks compare.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "resolver/resolver.hpp"
+#include "schema/data_copy.hpp"
+#include "value/value.hpp"
+
+namespace quarvel {
+
+// What the value checks compare: a scalar as the resolver reads it; a
+// collection as an empty one of its kind.
+struct DataValue {
+    ValueKind kind = ValueKind::Null;
+    bool boolean = false;
+    std::int64_t integer = 0;
+    double real = 0.0;
+    std::string_view text;  // String text; BigInt text as written
+};
+
+class SyntaxView {
+  public:
+    using Node = std::uint32_t;  // index into the copy
+
+    SyntaxView(const DataCopy& copy, ResolverMode mode) : nodes_(copy.nodes), mode_(mode) {}
+
+    Node root() const { return 0; }
+    NodeKind kind(Node n) const { return nodes_[n].kind; }
+    std::uint32_t count(Node n) const { return nodes_[n].count; }  // children
+    Node child(Node n, std::uint32_t i) const { return nodes_[n].first + i; }
+    std::uint32_t line(Node n) const { return nodes_[n].line; }
+    std::uint32_t column(Node n) const { return nodes_[n].column; }
+    // Keys that can name a property are scalars; their text as written.
+    bool is_key(Node n) const { return nodes_[n].kind == NodeKind::Scalar; }
+    std::string_view key_text(Node n) const { return nodes_[n].source->text; }
+    bool unreadable() const { return false; }
+
+    DataValue value_of(Node at) const {
+        const DataNode& n = nodes_[at];
+        DataValue v;
+        if (n.kind == NodeKind::Sequence) {
+            v.kind = ValueKind::Sequence;
+        } else if (n.kind == NodeKind::Mapping) {
+            v.kind = ValueKind::Mapping;
+        } else if (n.kind == NodeKind::Scalar) {
+            read_scalar(v, n.source->text, n.source->scalar_style == ScalarStyle::Plain,
+                        n.source->effective_tag());
+        } else if (n.source && !n.source->effective_tag().empty()) {
+            // An empty node under a tag reads as an empty scalar under it,
+            // as loading reads it ("!!str" alone is the empty string).
+            read_scalar(v, {}, true, n.source->effective_tag());
+        }
+        return v;
+    }
+
+  private:
+    void read_scalar(DataValue& v, std::string_view text, bool plain, std::string_view tag) const;
+
+    const std::vector<DataNode>& nodes_;
+    ResolverMode mode_;
+};
+
+// A value tree stands in for the syntax tree only where both read alike: a
+// node under a custom tag (a string in the syntax tree, its own value in the
+// value tree) or a key that is not a string (its text as written is gone)
+// makes the view unreadable, and the verdict is left to the syntax tree.
+class ValueView {
+  public:
+    using Node = const YamlValue*;
+
+    explicit ValueView(const YamlValue& root) : root_(&root) {}
+
+    Node root() const { return root_; }
+    NodeKind kind(Node n) const {
+        switch (n->kind) {
+            case ValueKind::Null:
+                return NodeKind::Null;
+            case ValueKind::Sequence:
+                return NodeKind::Sequence;
+            case ValueKind::Mapping:
+                return NodeKind::Mapping;
+            case ValueKind::Tagged:
+                unreadable_ = true;
+                return NodeKind::Null;
+            default:
+                return NodeKind::Scalar;
+        }
+    }
+    std::uint32_t count(Node n) const { return static_cast<std::uint32_t>(n->children.size()); }
+    Node child(Node n, std::uint32_t i) const { return &n->children[i]; }
+    std::uint32_t line(Node) const { return 0; }
+    std::uint32_t column(Node) const { return 0; }
+    bool is_key(Node n) const {
+        if (n->kind != ValueKind::String) unreadable_ = true;
+        return !unreadable_;
+    }
+    std::string_view key_text(Node n) const { return n->text; }
+    bool unreadable() const { return unreadable_; }
+
+    DataValue value_of(Node n) const {
+        DataValue v;
+        v.kind = n->kind;
+        if (n->kind == ValueKind::Tagged) unreadable_ = true;
+        if (n->kind == ValueKind::Bool) v.boolean = n->boolean;
+        if (n->kind == ValueKind::Int) v.integer = n->integer;
+        if (n->kind == ValueKind::Float) v.real = n->real;
+        v.text = n->text;
+        return v;
+    }
+
+  private:
+    Node root_;
+    mutable bool unreadable_ = false;
+};
+
+}  // namespace quarvel

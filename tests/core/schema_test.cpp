@@ -1,0 +1,102 @@
+// Schema validation without Python: number spelling in messages, the
+// validation copy's limits on large trees, and violations on composed text.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "check.hpp"
+#include "compose_check.hpp"
+#include "schema/data_copy.hpp"
+#include "schema/validate.hpp"
+
+using namespace quarvel;
+
+namespace {
+
+void number_spelling() {
+    struct Case {
+        double value;
+        const char* text;
+    };
+    for (Case c : {Case{3, "3"}, Case{2.5, "2.5"}, Case{0.001, "0.001"}, Case{-7, "-7"},
+                   Case{1e20, "100000000000000000000"}, Case{1e-7, "0.0000001"},
+                   Case{0.1 + 0.2, "0.30000000000000004"}, Case{1.0 / 0.0, "inf"},
+                   Case{-1.0 / 0.0, "-inf"}, Case{9007199254740993.0, "9007199254740992"}}) {
+        check::Case name(c.text);
+        CHECK_EQ(number_text(c.value), std::string(c.text));
+    }
+}
+
+YamlNode scalar(std::string_view text) {
+    YamlNode n;
+    n.kind = NodeKind::Scalar;
+    n.text = text;
+    return n;
+}
+
+// A million and more nodes written out (no aliases) are all copied; only
+// copies made for aliases draw on the budget.
+void large_tree_is_copied_in_full() {
+    YamlNode root;
+    root.kind = NodeKind::Sequence;
+    const std::uint32_t n = 1'200'000;
+    root.children.reserve(n);
+    for (std::uint32_t i = 0; i < n; ++i) root.children.push_back(scalar("1"));
+    root.children.back().text = "x";
+    const DataCopy copy = copy_for_validation(root, false);
+    CHECK_EQ(copy.nodes.size(), std::size_t{n} + 1);
+    CHECK(copy.nodes.back().kind == NodeKind::Scalar);
+
+    YamlValue schema = YamlValue::mapping();
+    YamlValue items = YamlValue::mapping();
+    items.add_entry(YamlValue::string("type"), YamlValue::string("integer"));
+    schema.add_entry(YamlValue::string("items"), std::move(items));
+    auto result = validate_document(root, false, schema, ResolverMode::Core12);
+    CHECK(result.has_value());
+    if (result && CHECK_EQ(result->size(), std::size_t{1}))
+        CHECK_EQ(result->front().path, std::string("$[1199999]"));
+}
+
+YamlValue type_schema(std::string_view type) {
+    YamlValue schema = YamlValue::mapping();
+    schema.add_entry(YamlValue::string("type"), YamlValue::string(type));
+    return schema;
+}
+
+// The alias target is the latest definition before the alias, also for an
+// alias inside an anchored node that is itself copied later.
+void aliases_follow_the_latest_definition() {
+    const std::string text = "a: &x 1\nl: &y [*x]\nc: &x two\nd: *y\ne: *x\n";
+    SyntaxForest forest = check::compose(text);
+    if (!CHECK_EQ(forest.roots.size(), std::size_t{1})) return;
+    const DataCopy copy = copy_for_validation(forest.roots[0], forest.has_aliases);
+    // Root entries: a, l, c, d, e; d's copy holds [1], e reads "two".
+    const DataNode& root = copy.nodes[0];
+    const DataNode& d = copy.nodes[root.value(3)];
+    const DataNode& e = copy.nodes[root.value(4)];
+    CHECK(d.kind == NodeKind::Sequence);
+    if (CHECK_EQ(d.count, 1u)) CHECK_EQ(copy.nodes[d.first].source->text, std::string_view("1"));
+    CHECK_EQ(e.source->text, std::string_view("two"));
+    // The alias's own position: line 3, column 3 (0-based).
+    CHECK_EQ(d.line, 3u);
+    CHECK_EQ(d.column, 3u);
+
+    auto result = validate_document(forest.roots[0], forest.has_aliases, type_schema("array"),
+                                    ResolverMode::Core12);
+    if (CHECK(result.has_value()) && CHECK_EQ(result->size(), std::size_t{1})) {
+        CHECK_EQ(result->front().message, std::string("expected type array, found object"));
+        const Error e2 = schema_violation_error(result->front());
+        CHECK(e2.family == ErrorFamily::Schema);
+        CHECK_EQ(e2.schema_path, std::string("$"));
+    }
+}
+
+}  // namespace
+
+int main() {
+    number_spelling();
+    large_tree_is_copied_in_full();
+    aliases_follow_the_latest_definition();
+    return check::finish("schema_test");
+}

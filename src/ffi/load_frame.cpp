@@ -5,6 +5,7 @@
 #include "decode/decoder.hpp"
 #include "ffi/convert/decode.hpp"
 #include "ffi/convert/tree.hpp"
+#include "ffi/directive_frame.hpp"
 #include "ffi/functions.hpp"
 #include "ffi/input.hpp"
 #include "pyutil/args.hpp"
@@ -43,7 +44,8 @@ constexpr Signature kLoadsAllSig{"loads_all", "data", kLoadsAllKeywords};
 constexpr Signature kYamlVersionSig{"yaml_version", "data", {}};
 constexpr Signature kSchemaRefSig{"schema_ref", "data", {}};
 
-constexpr std::uint64_t kConfigBits = opt::ANNOTATED | opt::INCLUDES | opt::SECRETS | opt::ENV_VAR;
+constexpr std::uint64_t kDirectiveBits = opt::INCLUDES | opt::SECRETS | opt::ENV_VAR;
+constexpr std::uint64_t kConfigBits = opt::ANNOTATED | kDirectiveBits;
 
 PyObject* not_yet(const char* what) {
     PyErr_Format(PyExc_NotImplementedError, "%s is not available in this build", what);
@@ -176,11 +178,9 @@ TreeConvertOptions tree_options(std::uint64_t option, const ModeChoice& mode,
 }
 
 // The configuration path: the text as a syntax tree, converted annotated or plain.
-PyObject* loads_config(const std::string& text, std::uint64_t option, const ModeChoice& mode,
-                       const SchemaChoice& schema, const ConvertOptions& convert,
-                       PyObject* include_dir, PyObject* root_path) {
-    if (option & (opt::INCLUDES | opt::SECRETS | opt::ENV_VAR))
-        return not_yet("include, secret and environment variable resolution");
+PyObject* loads_config(const std::string& text, const ModeChoice& mode, const SchemaChoice& schema,
+                       const ConvertOptions& convert, const DirectiveCall& call) {
+    const std::uint64_t option = call.option;
     // Syntax errors and complex keys must surface as plain loading reports
     // them. Strict composition raises those itself; the plain parse runs only
     // where it may find more: faults of aliases (unknown names, properties,
@@ -193,15 +193,28 @@ PyObject* loads_config(const std::string& text, std::uint64_t option, const Mode
     if (early && (!forest || forest->has_aliases) && !early_parse(text, option, mode))
         return nullptr;
     if (!forest) return raise(forest.error());
+    std::optional<DirectiveOutcome> directives;
+    std::optional<std::vector<Ref>> files;
+    if (option & kDirectiveBits) {
+        directives = resolve_for_loads(*forest, call);
+        if (!directives || !(files = file_names(directives->files))) return nullptr;
+    }
     Warnings warnings;
-    const Status checked = check_tree(*forest, tree_check_options(option, mode), warnings);
+    std::uint32_t error_file = 0;
+    Status checked = check_tree(*forest, tree_check_options(option, mode), warnings, &error_file);
     log_warnings(warnings);
     if (forest->roots.empty()) Py_RETURN_NONE;
-    if (!checked) return raise(checked.error());
+    if (!checked) {
+        if (directives && error_file != 0)
+            checked.error().file = directives->files.files[error_file].path;
+        return raise(checked.error());
+    }
     if (schema.schema) return not_yet("schema validation");
-    Ref file = root_file_name(include_dir, root_path);
+    Ref file = root_file_name(call.include_dir, call.root_path);
     if (!file) return nullptr;
-    return convert_tree(forest->roots.front(), tree_options(option, mode, convert, file.get()));
+    TreeConvertOptions t = tree_options(option, mode, convert, file.get());
+    if (files) t.file_names = *files;
+    return convert_tree(forest->roots.front(), t);
 }
 
 PyObject* loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -228,9 +241,10 @@ PyObject* loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
         return not_yet("round-trip loading");
     }
     if (*option & kConfigBits)
-        return loads_config(*text, *option, mode, *schema,
-                            convert_options(kw[kTags], kw[kTagHandler], *option), kw[kIncludeDir],
-                            kw[kRootPath]);
+        return loads_config(*text, mode, *schema,
+                            convert_options(kw[kTags], kw[kTagHandler], *option),
+                            DirectiveCall{*option, kw[kIncludeDir], kw[kRootPath],
+                                          kw[kOnMissingSecret], kw[kOnMissingEnvVar]});
     return loads_plain(*text, *option, mode, *schema,
                        convert_options(kw[kTags], kw[kTagHandler], *option));
 }

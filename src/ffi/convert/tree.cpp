@@ -16,6 +16,12 @@
 namespace quarvel::py {
 namespace {
 
+// The strings a record borrows while it is in use.
+struct SourceTexts {
+    Ref tag;
+    Ref target;
+};
+
 class TreeConverter {
   public:
     explicit TreeConverter(const TreeConvertOptions& options) : options_(options) {}
@@ -90,7 +96,7 @@ class TreeConverter {
     PyObject* string(std::string_view text, const YamlNode& n) {
         Ref value(new_str(text));
         if (!value || !options_.annotated) return value.release();
-        Ref tag;
+        SourceTexts tag;
         SourceRecord r;
         if (!record(n, tag, r)) return nullptr;
         return new_annotated_str(value.get(), r, style_of(n));
@@ -99,7 +105,7 @@ class TreeConverter {
     PyObject* number(PyObject* made, const YamlNode& n) {
         Ref value(made);
         if (!value || !options_.annotated || !options_.annotate_numbers) return value.release();
-        Ref tag;
+        SourceTexts tag;
         SourceRecord r;
         if (!record(n, tag, r)) return nullptr;
         // A big integer Python could not take stays a string.
@@ -284,6 +290,10 @@ class TreeConverter {
 
     // __file__ of the node's text: borrowed, null for None.
     PyObject* file_of(const YamlNode& n) {
+        if (!options_.file_names.empty())
+            return n.span.file_id < options_.file_names.size()
+                       ? options_.file_names[n.span.file_id].get()
+                       : nullptr;
         if (n.span.file_id != 0 || options_.root_file == Py_None) return nullptr;
         return options_.root_file;
     }
@@ -292,9 +302,10 @@ class TreeConverter {
         return n.kind == NodeKind::Null ? ScalarStyle::Plain : n.scalar_style;
     }
 
-    // Fills the node's record; `tag` holds the source tag's str while the
-    // record is in use. False with an exception set on failure.
-    bool record(const YamlNode& n, Ref& tag, SourceRecord& r) {
+    // Fills the node's record; `tag` holds the source tag's str (and the
+    // source target's) while the record is in use. False with an exception
+    // set on failure.
+    bool record(const YamlNode& n, SourceTexts& tag, SourceRecord& r) {
         r.line = std::uint64_t{n.span.line} + 1;
         r.column = std::uint64_t{n.span.column} + 1;
         r.end_line = std::uint64_t{n.end_line} + 1;
@@ -302,23 +313,30 @@ class TreeConverter {
         r.offset = n.span.offset;
         r.end_offset = n.end_offset;
         r.file = file_of(n);
-        if (n.tag && !is_standard_tag(n.effective_tag())) {
-            tag = Ref(new_str(*n.tag));
-            if (!tag) return false;
-            r.source_tag = tag.get();
+        if (n.source) {
+            // A directive produced the node.
+            tag.tag = Ref(new_str(n.source->tag));
+            tag.target = Ref(new_str(n.source->target));
+            if (!tag.tag || !tag.target) return false;
+            r.source_tag = tag.tag.get();
+            r.source_target = tag.target.get();
+        } else if (n.tag && !is_standard_tag(n.effective_tag())) {
+            tag.tag = Ref(new_str(*n.tag));
+            if (!tag.tag) return false;
+            r.source_tag = tag.tag.get();
         }
         return true;
     }
 
     PyObject* annotated_dict(const YamlNode& n) {
-        Ref tag;
+        SourceTexts tag;
         SourceRecord r;
         if (!record(n, tag, r)) return nullptr;
         return new_annotated_dict(r);
     }
 
     PyObject* annotated_list(const YamlNode& n, Py_ssize_t size) {
-        Ref tag;
+        SourceTexts tag;
         SourceRecord r;
         if (!record(n, tag, r)) return nullptr;
         return new_annotated_list(r, size);

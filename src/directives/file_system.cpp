@@ -1,0 +1,150 @@
+#include "directives/file_system.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+#include <system_error>
+
+#include "support/utf8.hpp"
+
+namespace quarvel {
+namespace {
+
+OsFailure os_failure(int code) {
+    return OsFailure{code, std::error_code(code, std::generic_category()).message()};
+}
+
+// A path with a NUL byte would be cut short by every system call.
+bool usable(const std::string& path) {
+    return !path.empty() && path.find('\0') == std::string::npos;
+}
+
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+struct DirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+};
+
+class PosixFileSystem final : public FileSystem {
+  public:
+    std::optional<std::string> canonical(const std::string& path) override {
+        if (!usable(path)) return std::nullopt;
+        std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                             &std::free);
+        if (!resolved) return std::nullopt;
+        return std::string(resolved.get());
+    }
+
+    EntryKind kind(const std::string& path) override {
+        struct stat st{};
+        if (!usable(path) || ::stat(path.c_str(), &st) != 0) return EntryKind::Missing;
+        if (S_ISREG(st.st_mode)) return EntryKind::File;
+        if (S_ISDIR(st.st_mode)) return EntryKind::Directory;
+        return EntryKind::Other;
+    }
+
+    bool is_link(const std::string& path) override {
+        struct stat st{};
+        return usable(path) && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    }
+
+    // Opens without following a final link and without blocking (a FIFO
+    // would otherwise wait for a writer), then reads only a regular file.
+    FileRead read(const std::string& path) override {
+        FileRead out;
+        if (!usable(path)) {
+            out.failure = os_failure(ENOENT);
+            return out;
+        }
+        Fd f{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY)};
+        struct stat st{};
+        if (f.fd < 0 || ::fstat(f.fd, &st) != 0) {
+            out.failure = os_failure(errno);
+            return out;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            out.failure = os_failure(EISDIR);
+            return out;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            out.not_regular = true;
+            return out;
+        }
+        out.bytes.reserve(static_cast<std::size_t>(st.st_size));
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = ::read(f.fd, buffer, sizeof buffer);
+            if (n == 0) break;
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                out.failure = os_failure(errno);
+                out.bytes.clear();
+                return out;
+            }
+            out.bytes.append(buffer, static_cast<std::size_t>(n));
+        }
+        return out;
+    }
+
+    DirListing list(const std::string& path) override {
+        DirListing out;
+        if (!usable(path)) {
+            out.failure = os_failure(ENOENT);
+            return out;
+        }
+        std::unique_ptr<DIR, DirCloser> dir(::opendir(path.c_str()));
+        if (!dir) {
+            out.failure = os_failure(errno);
+            return out;
+        }
+        errno = 0;
+        while (const dirent* e = ::readdir(dir.get())) {
+            const std::string_view name(e->d_name);
+            if (name != "." && name != "..") out.names.emplace_back(name);
+        }
+        if (errno != 0) out.failure = os_failure(errno);
+        return out;
+    }
+
+    std::string current_directory() override {
+        std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
+        return cwd ? std::string(cwd.get()) : std::string("/");
+    }
+};
+
+class ProcessEnvironment final : public Environment {
+  public:
+    std::optional<std::string> get(const std::string& name) override {
+        if (name.empty() || name.find('\0') != std::string::npos) return std::nullopt;
+        const char* value = std::getenv(name.c_str());
+        if (!value) return std::nullopt;
+        std::string text(value);
+        if (utf8::validate(text)) return std::nullopt;  // not text: treated as unset
+        return text;
+    }
+};
+
+}  // namespace
+
+FileSystem& posix_file_system() {
+    static PosixFileSystem fs;
+    return fs;
+}
+
+Environment& process_environment() {
+    static ProcessEnvironment env;
+    return env;
+}
+
+}  // namespace quarvel

@@ -25,6 +25,21 @@ bool usable(const std::string& path) {
     return !path.empty() && path.find('\0') == std::string::npos;
 }
 
+// The entry's kind from the listing alone, sparing a lookup per entry.
+std::optional<EntryKind> known_kind(const dirent* e) {
+    switch (e->d_type) {
+        case DT_REG:
+            return EntryKind::File;
+        case DT_DIR:
+            return EntryKind::Directory;
+        case DT_LNK:
+        case DT_UNKNOWN:
+            return std::nullopt;
+        default:
+            return EntryKind::Other;
+    }
+}
+
 struct Fd {
     int fd = -1;
     ~Fd() {
@@ -61,7 +76,7 @@ class PosixFileSystem final : public FileSystem {
 
     // Opens without following a final link and without blocking (a FIFO
     // would otherwise wait for a writer), then reads only a regular file.
-    FileRead read(const std::string& path) override {
+    FileRead read(const std::string& path, std::uint64_t max_bytes) override {
         FileRead out;
         if (!usable(path)) {
             out.failure = os_failure(ENOENT);
@@ -81,19 +96,35 @@ class PosixFileSystem final : public FileSystem {
             out.not_regular = true;
             return out;
         }
-        out.bytes.reserve(static_cast<std::size_t>(st.st_size));
-        char buffer[65536];
+        if (static_cast<std::uint64_t>(st.st_size) > max_bytes) {
+            out.failure = os_failure(EFBIG);
+            return out;
+        }
+        // One byte more than the size: a short read then means the end,
+        // without another call to find it.
+        out.bytes.resize(static_cast<std::size_t>(st.st_size) + 1);
+        std::size_t got = 0;
         for (;;) {
-            const ssize_t n = ::read(f.fd, buffer, sizeof buffer);
-            if (n == 0) break;
+            if (got == out.bytes.size()) {
+                if (got > max_bytes) {  // grew while being read
+                    out.bytes.clear();
+                    out.failure = os_failure(EFBIG);
+                    return out;
+                }
+                out.bytes.resize(got * 2);
+            }
+            const std::size_t want = out.bytes.size() - got;
+            const ssize_t n = ::read(f.fd, out.bytes.data() + got, want);
             if (n < 0) {
                 if (errno == EINTR) continue;
                 out.failure = os_failure(errno);
                 out.bytes.clear();
                 return out;
             }
-            out.bytes.append(buffer, static_cast<std::size_t>(n));
+            got += static_cast<std::size_t>(n);
+            if (n == 0 || static_cast<std::size_t>(n) < want) break;
         }
+        out.bytes.resize(got);
         return out;
     }
 
@@ -111,7 +142,8 @@ class PosixFileSystem final : public FileSystem {
         errno = 0;
         while (const dirent* e = ::readdir(dir.get())) {
             const std::string_view name(e->d_name);
-            if (name != "." && name != "..") out.names.emplace_back(name);
+            if (name != "." && name != "..")
+                out.entries.push_back(DirEntry{std::string(name), known_kind(e)});
         }
         if (errno != 0) out.failure = os_failure(errno);
         return out;

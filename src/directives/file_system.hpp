@@ -5,6 +5,7 @@
 // process_environment() are the real ones.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,8 +27,17 @@ struct FileRead {
     bool not_regular = false;  // a FIFO, device or socket: refused unopened or unread
 };
 
+struct DirEntry {
+    std::string name;
+    // What the entry is when the listing says so and it is not a symbolic
+    // link; none when it must be looked up through its path.
+    std::optional<EntryKind> kind;
+
+    bool operator<(const DirEntry& other) const { return name < other.name; }
+};
+
 struct DirListing {
-    std::vector<std::string> names;  // without "." and ".."
+    std::vector<DirEntry> entries;  // without "." and ".."
     std::optional<OsFailure> failure;
 };
 
@@ -41,7 +51,8 @@ class FileSystem {
     virtual EntryKind kind(const std::string& path) = 0;
     // Whether the path itself is a symbolic link (not followed).
     virtual bool is_link(const std::string& path) = 0;
-    virtual FileRead read(const std::string& path) = 0;
+    // A regular file larger than `max_bytes` fails with EFBIG unread.
+    virtual FileRead read(const std::string& path, std::uint64_t max_bytes) = 0;
     virtual DirListing list(const std::string& path) = 0;
     // The directory relative paths are taken from.
     virtual std::string current_directory() = 0;

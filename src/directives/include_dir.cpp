@@ -57,12 +57,13 @@ Result<std::vector<std::string>> Resolver::directory_files(const std::string& di
                                  "cannot read directory: " + listing.failure->description +
                                      " (os error " + std::to_string(listing.failure->code) + ")",
                                  file, at));
-        std::sort(listing.names.begin(), listing.names.end());
+        std::sort(listing.entries.begin(), listing.entries.end());
         std::vector<std::string> subdirs;
-        for (const std::string& name : listing.names) {
+        for (const DirEntry& entry : listing.entries) {
+            const std::string& name = entry.name;
             if (name.front() == '.') continue;
-            const std::string full = paths::join(current, name);
-            const EntryKind kind = fs_.kind(full);
+            std::string full = paths::join(current, name);
+            const EntryKind kind = entry.kind ? *entry.kind : fs_.kind(full);
             const bool yaml =
                 has_yaml_extension(name) && !(input_.options.secrets && name == "secrets.yaml");
             const bool wanted = kind == EntryKind::File        ? yaml
@@ -70,12 +71,16 @@ Result<std::vector<std::string>> Resolver::directory_files(const std::string& di
                                 : kind == EntryKind::Missing   ? yaml && fs_.is_link(full)
                                                                : false;
             if (!wanted) continue;
-            auto target = confine(full, file, at);
-            if (!target) return fail(std::move(target.error()));
+            // `current` is canonical, so an entry that is no link is too.
+            if (!entry.kind) {
+                auto target = confine(full, file, at);
+                if (!target) return fail(std::move(target.error()));
+                full = std::move(target->path);
+            }
             if (kind == EntryKind::File)
-                taken.push_back(std::move(target->path));
-            else if (seen.insert(target->path).second)
-                subdirs.push_back(std::move(target->path));
+                taken.push_back(std::move(full));
+            else if (seen.insert(full).second)
+                subdirs.push_back(std::move(full));
         }
         for (auto it = subdirs.rbegin(); it != subdirs.rend(); ++it)
             pending.push_back(std::move(*it));

@@ -118,7 +118,7 @@ bool MemoryFileSystem::is_link(const std::string& path) {
     return e && e->type == Type::Link;
 }
 
-FileRead MemoryFileSystem::read(const std::string& path) {
+FileRead MemoryFileSystem::read(const std::string& path, std::uint64_t max_bytes) {
     touched_.push_back(path);
     FileRead out;
     auto c = canonical(path);
@@ -129,6 +129,8 @@ FileRead MemoryFileSystem::read(const std::string& path) {
         out.failure = failure(EISDIR);
     else if (e->type != Type::File)
         out.not_regular = true;
+    else if (e->data.size() > max_bytes)
+        out.failure = failure(EFBIG);
     else
         out.bytes = e->data;
     return out;
@@ -147,7 +149,12 @@ DirListing MemoryFileSystem::list(const std::string& path) {
     for (auto it = entries_.lower_bound(prefix); it != entries_.end(); ++it) {
         if (!it->first.starts_with(prefix)) break;
         const std::string_view rest = std::string_view(it->first).substr(prefix.size());
-        if (!rest.empty() && rest.find('/') == std::string_view::npos) out.names.emplace_back(rest);
+        if (rest.empty() || rest.find('/') != std::string_view::npos) continue;
+        std::optional<EntryKind> kind;
+        if (it->second.type == Type::File) kind = EntryKind::File;
+        if (it->second.type == Type::Directory) kind = EntryKind::Directory;
+        if (it->second.type == Type::Special) kind = EntryKind::Other;
+        out.entries.push_back(DirEntry{std::string(rest), kind});
     }
     return out;
 }

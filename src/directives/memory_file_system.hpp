@@ -24,7 +24,7 @@ class MemoryFileSystem final : public FileSystem {
     std::optional<std::string> canonical(const std::string& path) override;
     EntryKind kind(const std::string& path) override;
     bool is_link(const std::string& path) override;
-    FileRead read(const std::string& path) override;
+    FileRead read(const std::string& path, std::uint64_t max_bytes) override;
     DirListing list(const std::string& path) override;
     std::string current_directory() override { return "/"; }
 

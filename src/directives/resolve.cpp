@@ -1,5 +1,6 @@
 // The walk over the tree, the include steps every include directive shares,
 // and !include itself.
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -179,7 +180,8 @@ Result<Target> Resolver::target_of(const YamlNode& n, std::uint32_t file) {
 Result<std::uint32_t> Resolver::load(const std::string& path, const std::string& prefix, int kind) {
     FileTable& table = out_.files;
     if (auto it = table.by_path.find(path); it != table.by_path.end()) return it->second;
-    FileRead read = fs_.read(path);
+    FileRead read =
+        fs_.read(path, kMaxIncludedBytes - std::min(composed_bytes_, kMaxIncludedBytes));
     if (read.not_regular)
         return fail(error_in(directive_kind::include_other, prefix + "not a regular file", path));
     if (read.failure) return fail(error_in(kind, prefix + os_detail(*read.failure), path));
@@ -200,7 +202,15 @@ Result<SyntaxForest> Resolver::compose_file(std::uint32_t id, std::string_view p
                                  " files or " + std::to_string(kMaxIncludedBytes >> 20) +
                                  " MiB in one load",
                              f.path));
-    auto forest = compose_text(*f.text, id, /*keep_empty=*/false);
+    ComposeChecks checks;
+    checks.strict = input_.options.strict;
+    checks.reject_complex_keys = input_.options.reject_complex_keys;
+    auto forest = compose_text(*f.text, id, /*keep_empty=*/false, checks);
+    if (checks.strict && (!forest || forest->has_aliases)) {
+        // The text's own check reports what strictness found, with its position.
+        out_.files.files[id].recheck = true;
+        if (!forest) forest = compose_text(*f.text, id, /*keep_empty=*/false);
+    }
     if (!forest) {
         const Error& e = forest.error();
         std::string message = std::string(prefix) + e.message;

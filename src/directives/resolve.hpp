@@ -33,6 +33,11 @@ struct DirectiveOptions {
     bool recursive_dirs = false;  // !include_dir_* descend into subdirectories
     bool soft_secrets = false;    // a missing secret loads as null and is listed
     bool soft_env_vars = false;   // the same for environment variables
+    // Compose read files as strictly as the plain decoder reads them
+    // (ComposeChecks); a file whose faults only that decoder can find
+    // (aliases) or that fails only the strict checks is marked `recheck`.
+    bool strict = false;
+    bool reject_complex_keys = false;
 };
 
 // One source file: entry 0 is the root document (whose text the caller
@@ -40,6 +45,7 @@ struct DirectiveOptions {
 struct SourceFile {
     std::string path;
     std::unique_ptr<const std::string> text;  // null for entry 0
+    bool recheck = false;                     // strict composition could not vouch for the text
 };
 
 // Files by number in order of first use; a file read twice keeps its first

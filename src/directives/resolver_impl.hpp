@@ -83,6 +83,7 @@ class Resolver {
 
     Result<YamlNode> secret(YamlNode& n, std::uint32_t file);
     Result<const SecretsFile*> secrets_in(const std::string& dir);
+    std::string secrets_start(std::uint32_t file);
     Result<YamlNode> env_var(YamlNode& n, std::uint32_t file);
 
     // The replacement takes the directive's place: its position, comments
@@ -96,6 +97,7 @@ class Resolver {
     Environment& env_;
     std::string root_;  // the include root
     std::string cwd_;
+    std::optional<std::string> root_start_;  // where the root text's secrets search starts
     DirectiveOutcome out_;
     std::vector<Frame> stack_;
     std::unordered_map<std::string, std::unique_ptr<SecretsFile>> secrets_;

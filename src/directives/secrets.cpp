@@ -102,10 +102,20 @@ Result<const SecretsFile*> Resolver::secrets_in(const std::string& dir) {
     return slot.get();
 }
 
+// The canonical directory of the file; the include root for a root text
+// that exists only in memory. Included files are recorded canonical.
+std::string Resolver::secrets_start(std::uint32_t file) {
+    if (file != 0) return paths::parent(path_of(file)).value_or(root_);
+    if (!root_start_) {
+        const auto canonical = fs_.canonical(path_of(0));
+        root_start_ = canonical ? paths::parent(*canonical).value_or(root_) : root_;
+    }
+    return *root_start_;
+}
+
 Result<YamlNode> Resolver::secret(YamlNode& n, std::uint32_t file) {
     const std::string_view name = scalar_text(n);
-    const auto canonical = fs_.canonical(path_of(file));
-    std::string dir = canonical ? paths::parent(*canonical).value_or(root_) : root_;
+    std::string dir = secrets_start(file);
     // Up to the include root, and never past "/" (whose parent is itself).
     while (paths::inside(dir, root_)) {
         auto secrets = secrets_in(dir);

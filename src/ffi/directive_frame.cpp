@@ -57,10 +57,12 @@ bool report(const std::vector<MissingValue>& missing, PyObject* callback, bool w
 }
 
 // Syntax faults and complex keys in included texts surface as they would in
-// the root text, naming the file; the plain decoder runs without the lock.
+// the root text, naming the file; the plain decoder runs without the lock,
+// over the texts strict composition could not vouch for.
 bool check_included(const FileTable& table, std::uint64_t option) {
     for (std::size_t i = 1; i < table.files.size(); ++i) {
         const SourceFile& f = table.files[i];
+        if (!f.recheck) continue;
         const ModeChoice mode = choose_mode(option, sniff_version(*f.text));
         DecodeOptions d;
         d.mode = mode.mode;
@@ -98,6 +100,8 @@ std::optional<DirectiveOutcome> resolve_for_loads(SyntaxForest& forest, const Di
     input.options.recursive_dirs = o & opt::INCLUDE_DIR_RECURSIVE;
     input.options.soft_secrets = call.on_missing_secret || (o & opt::SECRET_NOT_FOUND_WARN);
     input.options.soft_env_vars = call.on_missing_env_var || (o & opt::ENV_VAR_NOT_FOUND_WARN);
+    input.options.strict = o & (opt::ANNOTATED | opt::REJECT_COMPLEX_KEYS);
+    input.options.reject_complex_keys = o & opt::REJECT_COMPLEX_KEYS;
 
     // The lock stays held: the environment is read here, and another thread
     // may change it only through the interpreter.

@@ -266,7 +266,9 @@ void Resolver::mark(YamlNode& result, YamlNode& directive, std::optional<std::ui
     result.end_column = directive.end_column;
     result.explicit_start = directive.explicit_start;
     result.comments = std::move(directive.comments);
-    if (directive.anchor) result.anchor = directive.anchor;
+    // The anchor is the directive's: one the included root had belongs to
+    // the other file, where nothing after the root could refer to it.
+    result.anchor = directive.anchor;
     result.source =
         std::make_unique<IncludeSource>(IncludeSource{*directive.tag, directive.text, file_id});
 }

@@ -85,7 +85,7 @@ bool check_included(const FileTable& table, std::uint64_t option) {
 
 }  // namespace
 
-std::optional<DirectiveOutcome> resolve_for_loads(SyntaxForest& forest, const DirectiveCall& call) {
+std::optional<DirectiveInput> directive_input(const DirectiveCall& call) {
     DirectiveInput input;
     auto dir = fs_bytes(call.include_dir);
     if (!dir) return std::nullopt;
@@ -102,10 +102,16 @@ std::optional<DirectiveOutcome> resolve_for_loads(SyntaxForest& forest, const Di
     input.options.soft_env_vars = call.on_missing_env_var || (o & opt::ENV_VAR_NOT_FOUND_WARN);
     input.options.strict = o & (opt::ANNOTATED | opt::REJECT_COMPLEX_KEYS);
     input.options.reject_complex_keys = o & opt::REJECT_COMPLEX_KEYS;
+    return input;
+}
 
+std::optional<DirectiveOutcome> resolve_for_loads(SyntaxForest& forest, const DirectiveCall& call) {
+    const auto input = directive_input(call);
+    if (!input) return std::nullopt;
+    const std::uint64_t o = call.option;
     // The lock stays held: the environment is read here, and another thread
     // may change it only through the interpreter.
-    auto outcome = resolve_directives(forest, input, posix_file_system(), process_environment());
+    auto outcome = resolve_directives(forest, *input, posix_file_system(), process_environment());
     if (!outcome) {
         raise(outcome.error());
         return std::nullopt;

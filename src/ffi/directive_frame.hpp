@@ -21,6 +21,10 @@ struct DirectiveCall {
     PyObject* on_missing_env_var = nullptr;
 };
 
+// The resolver's input from the call's arguments (paths as the file
+// system's bytes). None with an exception set when a path is unusable.
+std::optional<DirectiveInput> directive_input(const DirectiveCall& call);
+
 // Resolves the directives of the root forest, logs the resolver's warnings,
 // reports missing values, and (annotated or complex-key rejection) checks
 // each included text as the root text was checked. None with an exception

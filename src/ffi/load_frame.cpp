@@ -156,10 +156,18 @@ bool early_parse(const std::string& text, std::uint64_t option, const ModeChoice
     return true;
 }
 
+// A path argument as str (a bytes path decoded as the file system does).
+Ref fs_path_str(PyObject* value) {
+    Ref path(PyOS_FSPath(value));
+    if (!path || !PyBytes_Check(path.get())) return path;
+    return Ref(PyUnicode_DecodeFSDefaultAndSize(PyBytes_AS_STRING(path.get()),
+                                                PyBytes_GET_SIZE(path.get())));
+}
+
 // __file__ of the root text: root_path, or the include directory joined with "<root>".
 Ref root_file_name(PyObject* include_dir, PyObject* root_path) {
-    if (root_path) return Ref(PyOS_FSPath(root_path));
-    Ref dir(include_dir ? PyOS_FSPath(include_dir) : PyUnicode_FromString("."));
+    if (root_path) return fs_path_str(root_path);
+    Ref dir(include_dir ? fs_path_str(include_dir) : Ref(PyUnicode_FromString(".")));
     if (!dir) return {};
     Ref os_path(PyImport_ImportModule("os.path"));
     if (!os_path) return {};
@@ -210,7 +218,8 @@ PyObject* loads_config(const std::string& text, const ModeChoice& mode, const Sc
         return raise(checked.error());
     }
     if (schema.schema) return not_yet("schema validation");
-    Ref file = root_file_name(call.include_dir, call.root_path);
+    Ref file = files ? Ref::borrow(files->front().get())
+                     : root_file_name(call.include_dir, call.root_path);
     if (!file) return nullptr;
     TreeConvertOptions t = tree_options(option, mode, convert, file.get());
     if (files) t.file_names = *files;

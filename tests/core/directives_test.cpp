@@ -52,8 +52,9 @@ void include_records_its_source() {
     check::Case c("include source");
     MemoryFileSystem fs;
     fs.add_file("/c/a.yaml", "k: [1, 2]\n");
-    Run r = run(fs, "x: 0\nv: !include a.yaml\n");
+    Run r = run(fs, "x: 0\nv: !include a.yaml\nw: !include ./a.yaml\n");
     if (!CHECK(r.outcome)) return;
+    CHECK_EQ(fs.touched().size(), std::size_t{1});  // read once, composed twice
     const YamlNode* v = value_of(r.forest.roots[0], "v");
     if (!CHECK(v && v->source)) return;
     CHECK_EQ(v->source->tag, std::string_view("!include"));

@@ -1,5 +1,8 @@
 """!include and the four !include_dir_* directives."""
 
+import os
+import pathlib
+
 import pytest
 
 import quarvel
@@ -255,3 +258,47 @@ def test_large_directory_scales(config):
     elapsed = time.perf_counter() - start
     assert got == list(range(10000))
     assert elapsed < 5.0
+
+
+@pytest.mark.parametrize("option", [INC, INC | quarvel.OPT_ANNOTATED])
+def test_anchor_names_are_per_file(config, option):
+    config.write({"a.yaml": "x: &a inner\ny: *a\n", "r.yaml": "&a [1]\n"})
+    got = config.load("top: &a outer\ninc: !include a.yaml\nroot: !include r.yaml\nafter: *a\n",
+                      option=option)
+    assert got == {"top": "outer", "inc": {"x": "inner", "y": "inner"}, "root": [1],
+                   "after": "outer"}
+
+
+@pytest.mark.parametrize("convert", [str, os.fsencode, pathlib.Path])
+@pytest.mark.parametrize("with_root", [True, False])
+def test_path_arguments_and_file_names(config, convert, with_root):
+    config.write({"a.yaml": "k: v\n"})
+    kw = {"root_path": convert(config.dir / "c.yaml")} if with_root else {}
+    got = quarvel.loads("v: !include a.yaml\n", option=INC | quarvel.OPT_ANNOTATED,
+                        include_dir=convert(config.dir), **kw)
+    root = str(config.dir / "c.yaml") if with_root else os.path.join(str(config.dir), "<root>")
+    assert got == {"v": {"k": "v"}}
+    assert got.__file__ == got["v"].__file__ == root
+    assert got["v"]["k"].__file__ == str(config.dir / "a.yaml")
+
+
+def test_relative_include_dir(config, monkeypatch):
+    config.write({"sub/a.yaml": "k: v\n"})
+    monkeypatch.chdir(config.dir)
+    got = quarvel.loads("v: !include a.yaml\n", option=INC | quarvel.OPT_ANNOTATED,
+                        include_dir="sub")
+    assert got.__file__ == os.path.join("sub", "<root>")
+    assert got["v"]["k"].__file__ == str(config.dir / "sub" / "a.yaml")
+
+
+def test_deep_nesting_across_a_chain_of_files(config):
+    # Each file nests 900 levels and includes the next at the bottom.
+    depth, files = 900, 8
+    for i in range(files):
+        inner = f"!include f{i + 1}.yaml" if i + 1 < files else "end"
+        config.write({f"f{i}.yaml": "[" * depth + inner + "]" * depth + "\n"})
+    got = config.load("!include f0.yaml\n")
+    for _ in range(depth * files):
+        assert isinstance(got, list) and len(got) == 1
+        got = got[0]
+    assert got == "end"

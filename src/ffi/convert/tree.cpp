@@ -30,7 +30,7 @@ class TreeConverter {
     // or without one when the stack ran out.
     PyObject* node(const YamlNode& n) {
         PyObject* out = content(n);
-        if (out && n.anchor) anchors_[*n.anchor] = Ref::borrow(out);
+        if (out && n.anchor) anchors_of(n)[*n.anchor] = Ref::borrow(out);
         return out;
     }
 
@@ -60,8 +60,9 @@ class TreeConverter {
     // Two aliases of one anchor give the same object: the last node converted
     // under that name; an alias of no converted anchor is None.
     PyObject* alias(const YamlNode& n) {
-        auto it = anchors_.find(n.text);
-        if (it == anchors_.end()) return Py_NewRef(Py_None);
+        SeededMap<Ref>& anchors = anchors_of(n);
+        auto it = anchors.find(n.text);
+        if (it == anchors.end()) return Py_NewRef(Py_None);
         return Py_NewRef(it->second.get());
     }
 
@@ -229,7 +230,7 @@ class TreeConverter {
             PyObject* t = k.kind == NodeKind::Sequence
                               ? ensure_stack([&] { return sequence_key(k); })
                               : ensure_stack([&] { return mapping_key(k); });
-            if (t && k.anchor) anchors_[*k.anchor] = Ref::borrow(t);
+            if (t && k.anchor) anchors_of(k)[*k.anchor] = Ref::borrow(t);
             return t;
         }
         if (k.kind == NodeKind::Alias) {
@@ -242,7 +243,7 @@ class TreeConverter {
             (k.scalar_style != ScalarStyle::Plain ||
              resolve(options_.mode, k.text, true).kind == ResolvedKind::Str)) {
             PyObject* s = keys_.get(k.text);
-            if (s && k.anchor) anchors_[*k.anchor] = Ref::borrow(s);
+            if (s && k.anchor) anchors_of(k)[*k.anchor] = Ref::borrow(s);
             return s;
         }
         return node(k);
@@ -343,7 +344,14 @@ class TreeConverter {
     }
 
     const TreeConvertOptions& options_;
-    SeededMap<Ref> anchors_;
+    // Anchor names are per file: an included file's "&a" is not the "&a" of
+    // the file that includes it.
+    SeededMap<Ref>& anchors_of(const YamlNode& n) {
+        if (n.span.file_id >= anchors_.size()) anchors_.resize(n.span.file_id + 1);
+        return anchors_[n.span.file_id];
+    }
+
+    std::vector<SeededMap<Ref>> anchors_;
     KeyCache keys_;
 };
 

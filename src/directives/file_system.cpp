@@ -11,7 +11,13 @@
 #include <memory>
 #include <system_error>
 
+#include "directives/paths.hpp"
 #include "support/utf8.hpp"
+
+#if defined(__linux__)
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#endif
 
 namespace quarvel {
 namespace {
@@ -53,6 +59,16 @@ struct DirCloser {
 
 class PosixFileSystem final : public FileSystem {
   public:
+    ~PosixFileSystem() override {
+        if (root_fd_ >= 0) ::close(root_fd_);
+    }
+
+    void confine_to(const std::string& root) override {
+        if (root_fd_ >= 0) ::close(root_fd_);
+        root_ = root;
+        root_fd_ = usable(root) ? ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC) : -1;
+    }
+
     std::optional<std::string> canonical(const std::string& path) override {
         if (!usable(path)) return std::nullopt;
         std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
@@ -82,7 +98,7 @@ class PosixFileSystem final : public FileSystem {
             out.failure = os_failure(ENOENT);
             return out;
         }
-        Fd f{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY)};
+        Fd f{open_confined(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY)};
         struct stat st{};
         if (f.fd < 0 || ::fstat(f.fd, &st) != 0) {
             out.failure = os_failure(errno);
@@ -134,11 +150,13 @@ class PosixFileSystem final : public FileSystem {
             out.failure = os_failure(ENOENT);
             return out;
         }
-        std::unique_ptr<DIR, DirCloser> dir(::opendir(path.c_str()));
+        Fd f{open_confined(path, O_RDONLY | O_CLOEXEC | O_DIRECTORY | O_NONBLOCK)};
+        std::unique_ptr<DIR, DirCloser> dir(f.fd >= 0 ? ::fdopendir(f.fd) : nullptr);
         if (!dir) {
             out.failure = os_failure(errno);
             return out;
         }
+        f.fd = -1;  // the listing owns it now
         errno = 0;
         while (const dirent* e = ::readdir(dir.get())) {
             const std::string_view name(e->d_name);
@@ -149,10 +167,35 @@ class PosixFileSystem final : public FileSystem {
         return out;
     }
 
+  private:
+    // The paths read are canonical: below the root, a path that meets a
+    // symbolic link or leaves the root now was changed after the check, and
+    // the kernel refuses it. Elsewhere (or without openat2) a plain open that
+    // does not follow a final link.
+    int open_confined(const std::string& path, int flags) {
+#if defined(__linux__) && defined(SYS_openat2)
+        if (root_fd_ >= 0 && paths::inside(path, root_)) {
+            const std::size_t skip = root_ == "/" ? 1 : root_.size() + 1;
+            const std::string rel = path.size() > skip ? path.substr(skip) : ".";
+            open_how how{};
+            how.flags = static_cast<std::uint64_t>(flags);
+            how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+            const long fd = ::syscall(SYS_openat2, root_fd_, rel.c_str(), &how, sizeof how);
+            if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return static_cast<int>(fd);
+        }
+#endif
+        return ::open(path.c_str(), flags | O_NOFOLLOW);
+    }
+
+  public:
     std::string current_directory() override {
         std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
         return cwd ? std::string(cwd.get()) : std::string("/");
     }
+
+  private:
+    std::string root_;
+    int root_fd_ = -1;
 };
 
 class ProcessEnvironment final : public Environment {
@@ -169,9 +212,8 @@ class ProcessEnvironment final : public Environment {
 
 }  // namespace
 
-FileSystem& posix_file_system() {
-    static PosixFileSystem fs;
-    return fs;
+std::unique_ptr<FileSystem> posix_file_system() {
+    return std::make_unique<PosixFileSystem>();
 }
 
 Environment& process_environment() {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,6 +57,10 @@ class FileSystem {
     virtual DirListing list(const std::string& path) = 0;
     // The directory relative paths are taken from.
     virtual std::string current_directory() = 0;
+    // Told the include root once it is known: reads and listings of paths
+    // inside it may then refuse to leave it, even when the tree changes
+    // between the resolver's check and the read.
+    virtual void confine_to(const std::string& root) { (void)root; }
 };
 
 class Environment {
@@ -65,7 +70,8 @@ class Environment {
     virtual std::optional<std::string> get(const std::string& name) = 0;
 };
 
-FileSystem& posix_file_system();
+// A new view of the real file system, for one resolution.
+std::unique_ptr<FileSystem> posix_file_system();
 Environment& process_environment();
 
 }  // namespace quarvel

@@ -40,6 +40,7 @@ Resolver::Resolver(SyntaxForest& forest, const DirectiveInput& input, FileSystem
     : forest_(forest), input_(input), fs_(fs), env_(env), cwd_(fs.current_directory()) {
     const std::string dir = absolute(input.include_dir.empty() ? "." : input.include_dir);
     root_ = fs_.canonical(dir).value_or(paths::normalise(dir));
+    fs_.confine_to(root_);
     out_.files.files.push_back(SourceFile{input.root_file, nullptr});
 }
 

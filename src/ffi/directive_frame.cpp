@@ -111,7 +111,8 @@ std::optional<DirectiveOutcome> resolve_for_loads(SyntaxForest& forest, const Di
     const std::uint64_t o = call.option;
     // The lock stays held: the environment is read here, and another thread
     // may change it only through the interpreter.
-    auto outcome = resolve_directives(forest, *input, posix_file_system(), process_environment());
+    auto fs = posix_file_system();
+    auto outcome = resolve_directives(forest, *input, *fs, process_environment());
     if (!outcome) {
         raise(outcome.error());
         return std::nullopt;

@@ -1,6 +1,11 @@
 // The directive resolver over an in-memory file system: splicing, walk
 // order, provenance records, confinement (nothing outside the root is ever
 // read), limits, and the secrets search ending at "/".
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -191,9 +196,49 @@ void env_vars() {
     CHECK_EQ(r.outcome->missing_env_vars.size(), std::size_t{1});
 }
 
+void write_file(const std::string& path, std::string_view text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!CHECK(fd >= 0)) return;
+    CHECK_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ::close(fd);
+}
+
+// The real file system, confined: a path that meets a link below the root
+// (as when the tree changes after the resolver's check) is not followed out.
+void posix_reads_stay_below_the_root() {
+    check::Case c("posix confinement");
+    char tmpl[] = "/tmp/quarvel-dir-XXXXXX";
+    if (!CHECK(::mkdtemp(tmpl) != nullptr)) return;
+    const std::string base = tmpl;
+    ::mkdir((base + "/root").c_str(), 0700);
+    ::mkdir((base + "/out").c_str(), 0700);
+    write_file(base + "/root/in.yaml", "in: 1\n");
+    write_file(base + "/out/x.yaml", "out: 1\n");
+    CHECK_EQ(::symlink((base + "/out").c_str(), (base + "/root/link").c_str()), 0);
+    auto fs = posix_file_system();
+    fs->confine_to(base + "/root");
+    FileRead inside = fs->read(base + "/root/in.yaml", 1 << 20);
+    CHECK(!inside.failure);
+    CHECK_EQ(inside.bytes, std::string("in: 1\n"));
+    FileRead escaped = fs->read(base + "/root/link/x.yaml", 1 << 20);
+    CHECK(escaped.failure.has_value());
+    CHECK(escaped.bytes.empty());
+    DirListing listed = fs->list(base + "/root/link");
+    CHECK(listed.failure.has_value());
+    FileRead big = fs->read(base + "/root/in.yaml", 3);
+    CHECK(big.failure && big.failure->code == EFBIG);
+    ::unlink((base + "/root/link").c_str());
+    ::unlink((base + "/root/in.yaml").c_str());
+    ::unlink((base + "/out/x.yaml").c_str());
+    ::rmdir((base + "/root").c_str());
+    ::rmdir((base + "/out").c_str());
+    ::rmdir(base.c_str());
+}
+
 }  // namespace
 
 int main() {
+    posix_reads_stay_below_the_root();
     include_records_its_source();
     walk_order_and_file_numbers();
     confinement_never_reads_outside();

@@ -227,6 +227,16 @@ Result<SyntaxForest> Resolver::compose_file(std::uint32_t id, std::string_view p
 // or an empty mapping when it has none.
 Result<YamlNode> Resolver::included_root(const std::string& path, const YamlNode& directive,
                                          std::uint32_t file, std::uint32_t* id_out) {
+    // On the stack from the read on: a file that cannot be read or composed
+    // is named as the error's file, with this directive in its chain.
+    stack_.push_back(Frame{path, file, directive.span.line});
+    auto root = read_and_resolve(directive, id_out);
+    stack_.pop_back();
+    return root;
+}
+
+Result<YamlNode> Resolver::read_and_resolve(const YamlNode& directive, std::uint32_t* id_out) {
+    const std::string& path = stack_.back().target;
     auto id = load(path, "cannot read included file '" + std::string(directive.text) + "': ",
                    directive_kind::include_not_found);
     if (!id) return fail(std::move(id.error()));
@@ -243,10 +253,7 @@ Result<YamlNode> Resolver::included_root(const std::string& path, const YamlNode
         return empty;
     }
     YamlNode root = std::move(forest->roots.front());
-    stack_.push_back(Frame{path, file, directive.span.line});
-    Status st = walk_child(root, *id);
-    stack_.pop_back();
-    if (!st) return fail(std::move(st.error()));
+    if (auto st = walk_child(root, *id); !st) return fail(std::move(st.error()));
     return root;
 }
 

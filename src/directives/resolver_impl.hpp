@@ -75,6 +75,7 @@ class Resolver {
     Result<SyntaxForest> compose_file(std::uint32_t id, std::string_view prefix);
     Result<YamlNode> included_root(const std::string& path, const YamlNode& directive,
                                    std::uint32_t file, std::uint32_t* id);
+    Result<YamlNode> read_and_resolve(const YamlNode& directive, std::uint32_t* id);
 
     Result<YamlNode> include_file(YamlNode& n, std::uint32_t file);
     Result<YamlNode> include_dir(Directive d, YamlNode& n, std::uint32_t file);

@@ -68,7 +68,8 @@ def test_missing_file(config):
     assert str(e.value).startswith(
         "cannot read included file 'nope.yaml': No such file or directory (os error 2) in ")
     assert e.value.file == str(config.dir / "nope.yaml")
-    assert e.value.include_stack == []
+    assert e.value.include_stack == [(config.path(), 2)]
+    assert str(e.value).endswith(f"\n  included from {config.path()}, line 2")
 
 
 def test_include_of_a_directory_is_a_read_failure(config):
@@ -146,9 +147,11 @@ def test_error_message_and_include_stack_name_each_including_file(config):
     root = config.path()
     with pytest.raises(QuarvelIncludeNotFoundError) as e:
         config.load("top: 0\nv: !include a.yaml\n")
-    a = str(config.dir / "a.yaml")
-    assert e.value.include_stack == [(root, 2), (a, 2)]
-    assert str(e.value).endswith(f"\n  included from {root}, line 2\n  included from {a}, line 2")
+    a, b = str(config.dir / "a.yaml"), str(config.dir / "sub" / "b.yaml")
+    assert e.value.file == str(config.dir / "sub" / "missing.yaml")
+    assert e.value.include_stack == [(root, 2), (a, 2), (b, 3)]
+    assert str(e.value).endswith(f"\n  included from {root}, line 2\n  included from {a}, line 2"
+                                 f"\n  included from {b}, line 3")
 
 
 DIR_FILES = {"d/b.yaml": "b: 2\n", "d/a.yml": "a: 1\n", "d/.hidden.yaml": "h: 1\n",
@@ -302,3 +305,18 @@ def test_deep_nesting_across_a_chain_of_files(config):
         assert isinstance(got, list) and len(got) == 1
         got = got[0]
     assert got == "end"
+
+
+@pytest.mark.parametrize("option", [INC, INC | quarvel.OPT_ANNOTATED | quarvel.OPT_PYYAML_COMPAT])
+def test_merge_key_from_an_included_file(config, option):
+    config.write({"common.yaml": "a: 1\nb: 2\n"})
+    got = config.load("x:\n  <<: !include common.yaml\n  b: 3\n", option=option)
+    assert got == {"x": {"a": 1, "b": 3}}
+
+
+def test_failure_inside_a_directory_walk_names_the_chain(config):
+    config.write({"pk/a.yaml": "ok: 1\n", "pk/b.yaml": "x:\n  y: !include nope.yaml\n"})
+    with pytest.raises(QuarvelIncludeNotFoundError) as e:
+        config.load("top: 1\npackages: !include_dir_named pk\n")
+    assert e.value.file == str(config.dir / "pk" / "nope.yaml")
+    assert e.value.include_stack == [(config.path(), 2), (str(config.dir / "pk" / "b.yaml"), 2)]

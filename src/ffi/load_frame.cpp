@@ -5,6 +5,7 @@
 #include "decode/decoder.hpp"
 #include "ffi/convert/decode.hpp"
 #include "ffi/convert/tree.hpp"
+#include "ffi/directive_frame.hpp"
 #include "ffi/functions.hpp"
 #include "ffi/input.hpp"
 #include "ffi/schema_check.hpp"
@@ -44,7 +45,8 @@ constexpr Signature kLoadsAllSig{"loads_all", "data", kLoadsAllKeywords};
 constexpr Signature kYamlVersionSig{"yaml_version", "data", {}};
 constexpr Signature kSchemaRefSig{"schema_ref", "data", {}};
 
-constexpr std::uint64_t kConfigBits = opt::ANNOTATED | opt::INCLUDES | opt::SECRETS | opt::ENV_VAR;
+constexpr std::uint64_t kDirectiveBits = opt::INCLUDES | opt::SECRETS | opt::ENV_VAR;
+constexpr std::uint64_t kConfigBits = opt::ANNOTATED | kDirectiveBits;
 
 PyObject* not_yet(const char* what) {
     PyErr_Format(PyExc_NotImplementedError, "%s is not available in this build", what);
@@ -157,10 +159,18 @@ bool early_parse(const std::string& text, std::uint64_t option, const ModeChoice
     return true;
 }
 
+// A path argument as str (a bytes path decoded as the file system does).
+Ref fs_path_str(PyObject* value) {
+    Ref path(PyOS_FSPath(value));
+    if (!path || !PyBytes_Check(path.get())) return path;
+    return Ref(PyUnicode_DecodeFSDefaultAndSize(PyBytes_AS_STRING(path.get()),
+                                                PyBytes_GET_SIZE(path.get())));
+}
+
 // __file__ of the root text: root_path, or the include directory joined with "<root>".
 Ref root_file_name(PyObject* include_dir, PyObject* root_path) {
-    if (root_path) return Ref(PyOS_FSPath(root_path));
-    Ref dir(include_dir ? PyOS_FSPath(include_dir) : PyUnicode_FromString("."));
+    if (root_path) return fs_path_str(root_path);
+    Ref dir(include_dir ? fs_path_str(include_dir) : Ref(PyUnicode_FromString(".")));
     if (!dir) return {};
     Ref os_path(PyImport_ImportModule("os.path"));
     if (!os_path) return {};
@@ -179,11 +189,9 @@ TreeConvertOptions tree_options(std::uint64_t option, const ModeChoice& mode,
 }
 
 // The configuration path: the text as a syntax tree, converted annotated or plain.
-PyObject* loads_config(const std::string& text, std::uint64_t option, const ModeChoice& mode,
-                       const SchemaChoice& schema, const ConvertOptions& convert,
-                       PyObject* include_dir, PyObject* root_path) {
-    if (option & (opt::INCLUDES | opt::SECRETS | opt::ENV_VAR))
-        return not_yet("include, secret and environment variable resolution");
+PyObject* loads_config(const std::string& text, const ModeChoice& mode, const SchemaChoice& schema,
+                       const ConvertOptions& convert, const DirectiveCall& call) {
+    const std::uint64_t option = call.option;
     // Syntax errors and complex keys must surface as plain loading reports
     // them. Strict composition raises those itself; the plain parse runs only
     // where it may find more: faults of aliases (unknown names, properties,
@@ -197,17 +205,31 @@ PyObject* loads_config(const std::string& text, std::uint64_t option, const Mode
     if (early && (!forest || forest->has_aliases) && !early_parse(text, option, mode))
         return nullptr;
     if (!forest) return raise(forest.error());
+    std::optional<DirectiveOutcome> directives;
+    std::optional<std::vector<Ref>> files;
+    if (option & kDirectiveBits) {
+        directives = resolve_for_loads(*forest, call);
+        if (!directives || !(files = file_names(directives->files))) return nullptr;
+    }
     Warnings warnings;
-    const Status checked = check_tree(*forest, tree_check_options(option, mode), warnings);
+    std::uint32_t error_file = 0;
+    Status checked = check_tree(*forest, tree_check_options(option, mode), warnings, &error_file);
     log_warnings(warnings);
     if (forest->roots.empty()) Py_RETURN_NONE;
-    if (!checked) return raise(checked.error());
+    if (!checked) {
+        if (directives && error_file != 0)
+            checked.error().file = directives->files.files[error_file].path;
+        return raise(checked.error());
+    }
     if (schema.schema &&
         !check_schema(schema.schema.get(), forest->roots.front(), forest->has_aliases, mode.mode))
         return nullptr;
-    Ref file = root_file_name(include_dir, root_path);
+    Ref file = files ? Ref::borrow(files->front().get())
+                     : root_file_name(call.include_dir, call.root_path);
     if (!file) return nullptr;
-    return convert_tree(forest->roots.front(), tree_options(option, mode, convert, file.get()));
+    TreeConvertOptions t = tree_options(option, mode, convert, file.get());
+    if (files) t.file_names = *files;
+    return convert_tree(forest->roots.front(), t);
 }
 
 PyObject* loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -234,9 +256,10 @@ PyObject* loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
         return not_yet("round-trip loading");
     }
     if (*option & kConfigBits)
-        return loads_config(*text, *option, mode, *schema,
-                            convert_options(kw[kTags], kw[kTagHandler], *option), kw[kIncludeDir],
-                            kw[kRootPath]);
+        return loads_config(*text, mode, *schema,
+                            convert_options(kw[kTags], kw[kTagHandler], *option),
+                            DirectiveCall{*option, kw[kIncludeDir], kw[kRootPath],
+                                          kw[kOnMissingSecret], kw[kOnMissingEnvVar]});
     return loads_plain(*text, *option, mode, *schema,
                        convert_options(kw[kTags], kw[kTagHandler], *option));
 }

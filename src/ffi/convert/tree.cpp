@@ -16,6 +16,12 @@
 namespace quarvel::py {
 namespace {
 
+// The strings a record borrows while it is in use.
+struct SourceTexts {
+    Ref tag;
+    Ref target;
+};
+
 class TreeConverter {
   public:
     explicit TreeConverter(const TreeConvertOptions& options) : options_(options) {}
@@ -24,7 +30,7 @@ class TreeConverter {
     // or without one when the stack ran out.
     PyObject* node(const YamlNode& n) {
         PyObject* out = content(n);
-        if (out && n.anchor) anchors_[*n.anchor] = Ref::borrow(out);
+        if (out && n.anchor) anchors_of(n)[*n.anchor] = Ref::borrow(out);
         return out;
     }
 
@@ -54,8 +60,9 @@ class TreeConverter {
     // Two aliases of one anchor give the same object: the last node converted
     // under that name; an alias of no converted anchor is None.
     PyObject* alias(const YamlNode& n) {
-        auto it = anchors_.find(n.text);
-        if (it == anchors_.end()) return Py_NewRef(Py_None);
+        SeededMap<Ref>& anchors = anchors_of(n);
+        auto it = anchors.find(n.text);
+        if (it == anchors.end()) return Py_NewRef(Py_None);
         return Py_NewRef(it->second.get());
     }
 
@@ -90,7 +97,7 @@ class TreeConverter {
     PyObject* string(std::string_view text, const YamlNode& n) {
         Ref value(new_str(text));
         if (!value || !options_.annotated) return value.release();
-        Ref tag;
+        SourceTexts tag;
         SourceRecord r;
         if (!record(n, tag, r)) return nullptr;
         return new_annotated_str(value.get(), r, style_of(n));
@@ -99,7 +106,7 @@ class TreeConverter {
     PyObject* number(PyObject* made, const YamlNode& n) {
         Ref value(made);
         if (!value || !options_.annotated || !options_.annotate_numbers) return value.release();
-        Ref tag;
+        SourceTexts tag;
         SourceRecord r;
         if (!record(n, tag, r)) return nullptr;
         // A big integer Python could not take stays a string.
@@ -223,7 +230,7 @@ class TreeConverter {
             PyObject* t = k.kind == NodeKind::Sequence
                               ? ensure_stack([&] { return sequence_key(k); })
                               : ensure_stack([&] { return mapping_key(k); });
-            if (t && k.anchor) anchors_[*k.anchor] = Ref::borrow(t);
+            if (t && k.anchor) anchors_of(k)[*k.anchor] = Ref::borrow(t);
             return t;
         }
         if (k.kind == NodeKind::Alias) {
@@ -236,7 +243,7 @@ class TreeConverter {
             (k.scalar_style != ScalarStyle::Plain ||
              resolve(options_.mode, k.text, true).kind == ResolvedKind::Str)) {
             PyObject* s = options_.annotated ? annotated_key(k) : keys_.get(k.text);
-            if (s && k.anchor) anchors_[*k.anchor] = Ref::borrow(s);
+            if (s && k.anchor) anchors_of(k)[*k.anchor] = Ref::borrow(s);
             return s;
         }
         return node(k);
@@ -247,7 +254,7 @@ class TreeConverter {
     PyObject* annotated_key(const YamlNode& k) {
         Ref shared(keys_.get(k.text));
         if (!shared) return nullptr;
-        Ref tag;
+        SourceTexts tag;
         SourceRecord r;
         if (!record(k, tag, r)) return nullptr;
         return new_annotated_str(shared.get(), r, style_of(k));
@@ -295,6 +302,10 @@ class TreeConverter {
 
     // __file__ of the node's text: borrowed, null for None.
     PyObject* file_of(const YamlNode& n) {
+        if (!options_.file_names.empty())
+            return n.span.file_id < options_.file_names.size()
+                       ? options_.file_names[n.span.file_id].get()
+                       : nullptr;
         if (n.span.file_id != 0 || options_.root_file == Py_None) return nullptr;
         return options_.root_file;
     }
@@ -303,9 +314,10 @@ class TreeConverter {
         return n.kind == NodeKind::Null ? ScalarStyle::Plain : n.scalar_style;
     }
 
-    // Fills the node's record; `tag` holds the source tag's str while the
-    // record is in use. False with an exception set on failure.
-    bool record(const YamlNode& n, Ref& tag, SourceRecord& r) {
+    // Fills the node's record; `tag` holds the source tag's str (and the
+    // source target's) while the record is in use. False with an exception
+    // set on failure.
+    bool record(const YamlNode& n, SourceTexts& tag, SourceRecord& r) {
         r.line = std::uint64_t{n.span.line} + 1;
         r.column = std::uint64_t{n.span.column} + 1;
         r.end_line = std::uint64_t{n.end_line} + 1;
@@ -313,30 +325,44 @@ class TreeConverter {
         r.offset = n.span.offset;
         r.end_offset = n.end_offset;
         r.file = file_of(n);
-        if (n.tag && !is_standard_tag(n.effective_tag())) {
-            tag = Ref(new_str(*n.tag));
-            if (!tag) return false;
-            r.source_tag = tag.get();
+        if (n.source) {
+            // A directive produced the node.
+            tag.tag = Ref(new_str(n.source->tag));
+            tag.target = Ref(new_str(n.source->target));
+            if (!tag.tag || !tag.target) return false;
+            r.source_tag = tag.tag.get();
+            r.source_target = tag.target.get();
+        } else if (n.tag && !is_standard_tag(n.effective_tag())) {
+            tag.tag = Ref(new_str(*n.tag));
+            if (!tag.tag) return false;
+            r.source_tag = tag.tag.get();
         }
         return true;
     }
 
     PyObject* annotated_dict(const YamlNode& n) {
-        Ref tag;
+        SourceTexts tag;
         SourceRecord r;
         if (!record(n, tag, r)) return nullptr;
         return new_annotated_dict(r);
     }
 
     PyObject* annotated_list(const YamlNode& n, Py_ssize_t size) {
-        Ref tag;
+        SourceTexts tag;
         SourceRecord r;
         if (!record(n, tag, r)) return nullptr;
         return new_annotated_list(r, size);
     }
 
     const TreeConvertOptions& options_;
-    SeededMap<Ref> anchors_;
+    // Anchor names are per file: an included file's "&a" is not the "&a" of
+    // the file that includes it.
+    SeededMap<Ref>& anchors_of(const YamlNode& n) {
+        if (n.span.file_id >= anchors_.size()) anchors_.resize(n.span.file_id + 1);
+        return anchors_[n.span.file_id];
+    }
+
+    std::vector<SeededMap<Ref>> anchors_;
     KeyCache keys_;
 };
 

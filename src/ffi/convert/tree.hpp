@@ -2,7 +2,10 @@
 // scalars that remember file, line and column.
 #pragma once
 
+#include <span>
+
 #include "ffi/convert/decode.hpp"
+#include "pyutil/py_ref.hpp"
 #include "pyutil/python.hpp"
 #include "resolver/resolver.hpp"
 #include "syntax/node.hpp"
@@ -15,6 +18,9 @@ struct TreeConvertOptions {
     bool annotated = false;
     bool annotate_numbers = false;  // annotated ints and floats too
     PyObject* root_file = nullptr;  // borrowed: __file__ of nodes of file 0 (str or None)
+    // __file__ by file number when directives read other files (borrowed);
+    // takes the place of root_file when not empty.
+    std::span<const Ref> file_names;
 };
 
 // One document's tree. A new reference, or null with an exception set.

@@ -1,0 +1,75 @@
+// The directive resolver over a random in-memory tree of files, directories
+// and links: the first segment of the input (segments are separated by NUL
+// bytes) is the root text, then pairs of path and contents (contents that
+// start with "->" make a link, an empty one a directory). A file outside the
+// include root always exists. Whatever the tree, resolution must not crash
+// and must never read or list anything outside the root.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "directives/memory_file_system.hpp"
+#include "directives/resolve.hpp"
+#include "support/utf8.hpp"
+#include "syntax/compose.hpp"
+
+namespace {
+
+std::vector<std::string_view> segments(std::string_view data) {
+    std::vector<std::string_view> out;
+    std::size_t i = 0;
+    while (i <= data.size()) {
+        const std::size_t nul = data.find('\0', i);
+        const std::size_t end = nul == std::string_view::npos ? data.size() : nul;
+        out.push_back(data.substr(i, end - i));
+        i = end + 1;
+    }
+    return out;
+}
+
+void build(quarvel::MemoryFileSystem& fs, const std::vector<std::string_view>& parts) {
+    fs.add_file("/outside/secrets.yaml", "pw: leaked\n");
+    fs.add_file("/outside/x.yaml", "leaked: true\n");
+    fs.add_directory("/c");
+    for (std::size_t i = 1; i + 1 < parts.size(); i += 2) {
+        const std::string path = "/c/" + std::string(parts[i]);
+        const std::string_view body = parts[i + 1];
+        if (body.starts_with("->"))
+            fs.add_link(path, std::string(body.substr(2)));
+        else if (body.empty())
+            fs.add_directory(path);
+        else
+            fs.add_file(path, std::string(body));
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return 0;
+    const std::uint8_t flags = data[0];
+    const auto parts = segments({reinterpret_cast<const char*>(data) + 1, size - 1});
+    auto text = quarvel::utf8::decode_input(parts.front());
+    if (!text) return 0;
+    auto forest = quarvel::compose_text(*text, 0, false);
+    if (!forest) return 0;
+    quarvel::MemoryFileSystem fs;
+    build(fs, parts);
+    quarvel::MemoryEnvironment env;
+    env.variables["HOME"] = "/home";
+    quarvel::DirectiveInput input;
+    input.include_dir = "/c";
+    input.root_file = (flags & 1) ? "/c/configuration.yaml" : "/c/<root>";
+    input.options.includes = true;
+    input.options.secrets = flags & 2;
+    input.options.env_vars = flags & 4;
+    input.options.recursive_dirs = flags & 8;
+    input.options.soft_secrets = flags & 16;
+    input.options.soft_env_vars = flags & 32;
+    auto outcome = quarvel::resolve_directives(*forest, input, fs, env);
+    for (const std::string& p : fs.touched())
+        if (p != "/c" && !p.starts_with("/c/")) std::abort();
+    return 0;
+}

@@ -1,0 +1,303 @@
+// The walk over the tree, the include steps every include directive shares,
+// and !include itself.
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "directives/paths.hpp"
+#include "directives/resolver_impl.hpp"
+#include "support/stack.hpp"
+#include "support/utf8.hpp"
+#include "syntax/compose.hpp"
+
+namespace quarvel {
+namespace directives_detail {
+namespace {
+
+std::string os_detail(const OsFailure& f) {
+    return f.description + " (os error " + std::to_string(f.code) + ")";
+}
+
+bool blank(std::string_view s) {
+    return s.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+}  // namespace
+
+Directive directive_of(std::string_view tag) {
+    if (tag == "!include") return Directive::Include;
+    if (tag == "!include_dir_list") return Directive::DirList;
+    if (tag == "!include_dir_named") return Directive::DirNamed;
+    if (tag == "!include_dir_merge_list") return Directive::DirMergeList;
+    if (tag == "!include_dir_merge_named") return Directive::DirMergeNamed;
+    if (tag == "!secret") return Directive::Secret;
+    if (tag == "!env_var") return Directive::EnvVar;
+    return Directive::None;
+}
+
+Resolver::Resolver(SyntaxForest& forest, const DirectiveInput& input, FileSystem& fs,
+                   Environment& env)
+    : forest_(forest), input_(input), fs_(fs), env_(env), cwd_(fs.current_directory()) {
+    const std::string dir = absolute(input.include_dir.empty() ? "." : input.include_dir);
+    root_ = fs_.canonical(dir).value_or(paths::normalise(dir));
+    fs_.confine_to(root_);
+    out_.files.files.push_back(SourceFile{input.root_file, nullptr});
+}
+
+Result<DirectiveOutcome> Resolver::run() {
+    for (YamlNode& root : forest_.roots)
+        if (auto st = walk(root, 0); !st) return fail(std::move(st.error()));
+    // Copied secrets may point into their file's arena.
+    for (auto& [path, file] : secrets_)
+        if (file) forest_.arena.adopt(std::move(file->forest.arena));
+    return std::move(out_);
+}
+
+Status Resolver::walk(YamlNode& n, std::uint32_t file) {
+    if (n.tag) {
+        const Directive d = directive_of(*n.tag);
+        const DirectiveOptions& o = input_.options;
+        const bool on = d == Directive::Secret   ? o.secrets
+                        : d == Directive::EnvVar ? o.env_vars
+                        : d != Directive::None   ? o.includes
+                                                 : false;
+        if (on) {
+            auto result = apply(d, n, file);
+            if (!result) return fail(std::move(result.error()));
+            n = std::move(*result);
+            return {};
+        }
+    }
+    for (YamlNode& child : n.children)
+        if (auto st = walk_child(child, file); !st) return st;
+    return {};
+}
+
+Status Resolver::walk_child(YamlNode& n, std::uint32_t file) {
+    if (n.children.empty() && !n.tag) return {};
+    bool ran = false;
+    Status st = ensure_stack([&] {
+        ran = true;
+        return walk(n, file);
+    });
+    if (!ran) return fail(stack_exhausted_error());
+    return st;
+}
+
+Result<YamlNode> Resolver::apply(Directive d, YamlNode& n, std::uint32_t file) {
+    switch (d) {
+        case Directive::Include:
+            return include_file(n, file);
+        case Directive::Secret:
+            return secret(n, file);
+        case Directive::EnvVar:
+            return env_var(n, file);
+        default:
+            return include_dir(d, n, file);
+    }
+}
+
+const std::string& Resolver::path_of(std::uint32_t file) const {
+    return out_.files.files[file].path;
+}
+
+Error Resolver::error_in(int kind, std::string message, std::string path) const {
+    Error e;
+    e.family = ErrorFamily::Directive;
+    e.selector = kind;
+    e.message = std::move(message);
+    e.file = std::move(path);
+    e.include_stack.reserve(stack_.size());
+    for (const Frame& f : stack_)
+        e.include_stack.push_back(IncludeFrame{path_of(f.from_file), f.line});
+    return e;
+}
+
+Error Resolver::error_at(int kind, std::string message, std::uint32_t file,
+                         const YamlNode& at) const {
+    Error e = error_in(kind, std::move(message), path_of(file));
+    e.has_position = true;
+    e.line = at.span.line;
+    e.column = at.span.column;
+    return e;
+}
+
+std::string Resolver::absolute(std::string_view path) {
+    return paths::normalise(paths::join(cwd_, path));
+}
+
+// The directory of the file's path as recorded; the include root when the
+// path has no directory part.
+std::string Resolver::base_directory(std::uint32_t file) {
+    auto dir = paths::parent(path_of(file));
+    return dir ? absolute(*dir) : root_;
+}
+
+Result<Target> Resolver::confine(const std::string& joined, std::uint32_t file,
+                                 const YamlNode& at) {
+    const auto outside = [&] {
+        return error_at(directive_kind::include_confinement,
+                        "'" + joined + "' resolves outside the configured include directory", file,
+                        at);
+    };
+    if (auto canonical = fs_.canonical(joined)) {
+        if (!paths::inside(*canonical, root_)) return fail(outside());
+        return Target{std::move(*canonical), true};
+    }
+    std::string normal = paths::normalise(joined);
+    if (!paths::inside(normal, root_)) return fail(outside());
+    if (fs_.is_link(joined))
+        return fail(error_at(directive_kind::include_not_found,
+                             "cannot read included file '" + joined + "': not found", file, at));
+    return Target{std::move(normal), false};
+}
+
+Status Resolver::not_a_cycle(const std::string& path, std::uint32_t file,
+                             const YamlNode& at) const {
+    for (const Frame& f : stack_)
+        if (f.target == path)
+            return fail(error_at(directive_kind::circular_include,
+                                 "circular include detected: '" + path + "'", file, at));
+    return {};
+}
+
+// Argument, depth, confinement and cycle: the steps every include shares.
+Result<Target> Resolver::target_of(const YamlNode& n, std::uint32_t file) {
+    if (n.kind != NodeKind::Scalar || blank(n.text))
+        return fail(error_at(directive_kind::include_other,
+                             std::string(*n.tag) + " needs an argument", file, n));
+    if (stack_.size() >= kMaxIncludeDepth)
+        return fail(error_at(
+            directive_kind::include_depth,
+            "include chain exceeds the maximum depth of " + std::to_string(kMaxIncludeDepth), file,
+            n));
+    auto target = confine(paths::join(base_directory(file), n.text), file, n);
+    if (!target) return target;
+    if (auto st = not_a_cycle(target->path, file, n); !st) return fail(std::move(st.error()));
+    return target;
+}
+
+// Reads a file once per call: a second use gets the first number back.
+Result<std::uint32_t> Resolver::load(const std::string& path, const std::string& prefix, int kind) {
+    FileTable& table = out_.files;
+    if (auto it = table.by_path.find(path); it != table.by_path.end()) return it->second;
+    FileRead read =
+        fs_.read(path, kMaxIncludedBytes - std::min(composed_bytes_, kMaxIncludedBytes));
+    if (read.not_regular)
+        return fail(error_in(directive_kind::include_other, prefix + "not a regular file", path));
+    if (read.failure) return fail(error_in(kind, prefix + os_detail(*read.failure), path));
+    auto text = utf8::decode_input(read.bytes);
+    if (!text) return fail(error_in(kind, prefix + text.error().message, path));
+    const auto id = static_cast<std::uint32_t>(table.files.size());
+    table.files.push_back(SourceFile{path, std::make_unique<const std::string>(std::move(*text))});
+    table.by_path.emplace(path, id);
+    return id;
+}
+
+Result<SyntaxForest> Resolver::compose_file(std::uint32_t id, std::string_view prefix) {
+    const SourceFile& f = out_.files.files[id];
+    composed_bytes_ += f.text->size();
+    if (++composed_files_ > kMaxIncludedFiles || composed_bytes_ > kMaxIncludedBytes)
+        return fail(error_in(directive_kind::include_other,
+                             "includes exceed the limit of " + std::to_string(kMaxIncludedFiles) +
+                                 " files or " + std::to_string(kMaxIncludedBytes >> 20) +
+                                 " MiB in one load",
+                             f.path));
+    ComposeChecks checks;
+    checks.strict = input_.options.strict;
+    checks.reject_complex_keys = input_.options.reject_complex_keys;
+    auto forest = compose_text(*f.text, id, /*keep_empty=*/false, checks);
+    if (checks.strict && (!forest || forest->has_aliases)) {
+        // The text's own check reports what strictness found, with its position.
+        out_.files.files[id].recheck = true;
+        if (!forest) forest = compose_text(*f.text, id, /*keep_empty=*/false);
+    }
+    if (!forest) {
+        const Error& e = forest.error();
+        std::string message = std::string(prefix) + e.message;
+        if (e.has_position)
+            message += " at line " + std::to_string(std::uint64_t{e.line} + 1) + ", column " +
+                       std::to_string(std::uint64_t{e.column} + 1);
+        return fail(error_in(directive_kind::include_other, std::move(message), f.path));
+    }
+    return forest;
+}
+
+// Reads, composes and resolves one included file; its first document's root,
+// or an empty mapping when it has none.
+Result<YamlNode> Resolver::included_root(const std::string& path, const YamlNode& directive,
+                                         std::uint32_t file, std::uint32_t* id_out) {
+    // On the stack from the read on: a file that cannot be read or composed
+    // is named as the error's file, with this directive in its chain.
+    stack_.push_back(Frame{path, file, directive.span.line});
+    auto root = read_and_resolve(directive, id_out);
+    stack_.pop_back();
+    return root;
+}
+
+Result<YamlNode> Resolver::read_and_resolve(const YamlNode& directive, std::uint32_t* id_out) {
+    const std::string& path = stack_.back().target;
+    auto id = load(path, "cannot read included file '" + std::string(directive.text) + "': ",
+                   directive_kind::include_not_found);
+    if (!id) return fail(std::move(id.error()));
+    *id_out = *id;
+    auto forest = compose_file(*id, "");
+    if (!forest) return fail(std::move(forest.error()));
+    forest_.has_aliases = forest_.has_aliases || forest->has_aliases;
+    forest_.arena.adopt(std::move(forest->arena));
+    if (forest->roots.empty()) {
+        YamlNode empty;
+        empty.kind = NodeKind::Mapping;
+        empty.style = CollectionStyle::Flow;
+        empty.span.file_id = *id;
+        return empty;
+    }
+    YamlNode root = std::move(forest->roots.front());
+    if (auto st = walk_child(root, *id); !st) return fail(std::move(st.error()));
+    return root;
+}
+
+Result<YamlNode> Resolver::include_file(YamlNode& n, std::uint32_t file) {
+    auto target = target_of(n, file);
+    if (!target) return fail(std::move(target.error()));
+    std::uint32_t id = 0;
+    auto root = included_root(target->path, n, file, &id);
+    if (!root) return root;
+    mark(*root, n, id);
+    return root;
+}
+
+void Resolver::mark(YamlNode& result, YamlNode& directive, std::optional<std::uint32_t> file_id) {
+    result.span = directive.span;
+    result.end_offset = directive.end_offset;
+    result.end_line = directive.end_line;
+    result.end_column = directive.end_column;
+    result.explicit_start = directive.explicit_start;
+    result.comments = std::move(directive.comments);
+    // The anchor is the directive's: one the included root had belongs to
+    // the other file, where nothing after the root could refer to it.
+    result.anchor = directive.anchor;
+    result.source =
+        std::make_unique<IncludeSource>(IncludeSource{*directive.tag, directive.text, file_id});
+}
+
+YamlNode Resolver::null_at(const YamlNode& at) const {
+    YamlNode out;
+    out.kind = NodeKind::Null;
+    out.span = at.span;
+    out.end_offset = at.end_offset;
+    out.end_line = at.end_line;
+    out.end_column = at.end_column;
+    out.anchor = at.anchor;
+    return out;
+}
+
+}  // namespace directives_detail
+
+Result<DirectiveOutcome> resolve_directives(SyntaxForest& forest, const DirectiveInput& input,
+                                            FileSystem& fs, Environment& env) {
+    directives_detail::Resolver resolver(forest, input, fs, env);
+    return resolver.run();
+}
+
+}  // namespace quarvel

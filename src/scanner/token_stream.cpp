@@ -53,6 +53,11 @@ void TokenStream::release_before(std::size_t i) {
     if (i <= base_) return;
     std::size_t n = std::min(i - base_, final_);
     if (n > 0 && !error_ && scanner_->ended() && n == final_) --n;  // keep StreamEnd
+    // Dropping tokens moves the rest to the front of the buffer. A one-line
+    // flow collection that might still be a key keeps every token after its
+    // '[' pending; drop only when that frees at least as much as it moves, so
+    // such a line costs linear time rather than quadratic.
+    if (n * 2 < tokens_->size()) return;
     scanner_->discard(n);
     base_ += n;
     final_ -= n;

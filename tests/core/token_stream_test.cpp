@@ -62,10 +62,10 @@ struct Run {
 Run run_all(std::string_view text, std::uint32_t file = 0, bool keep_comments = true) {
     Run r{std::make_unique<TokenStream>(text, file, keep_comments), {}, {}};
     for (std::size_t i = 0;; ++i) {
-        const Token& t = r.stream->at(i);
-        r.tokens.push_back(t);
+        r.tokens.push_back(r.stream->at(i));
+        // The reference at() gave is gone after a release: read the copy.
         r.stream->release_before(i + 1);
-        if (t.kind == TokenKind::StreamEnd) break;
+        if (r.tokens.back().kind == TokenKind::StreamEnd) break;
     }
     r.stream->take_comments(r.comments);
     return r;

@@ -9,27 +9,26 @@ def load(text, option=0):
 
 def snapshot(doc):
     """The values and, for every addressable node, its metadata: equal
-    snapshots mean an operation left the document as it was."""
+    snapshots mean an operation left the document as it was. Iterative, so
+    that deep documents do not reach Python's recursion limit."""
     nodes = []
-
-    def visit(node, path):
+    pending = [(doc.node, ())] if len(doc) else []
+    while pending:
+        node, path = pending.pop()
         nodes.append((path, repr(node), node.style, node.tag, node.anchor, node.comment,
                       node.comment_before))
-        value = node.value
-        if isinstance(value, dict) and not node.is_alias:
-            for key in node_keys(node):
-                visit(node[key], path + (key,))
-        elif isinstance(value, list) and not node.is_alias:
-            for i in range(len(value)):
-                visit(node[i], path + (i,))
+        if node.is_alias:
+            continue
+        if node.style in ("block", "flow"):
+            value = node.value
+            if isinstance(value, dict):
+                keys = [k for k in value if isinstance(k, str) and k in node]
+                pending.extend((node[k], path + (k,)) for k in reversed(keys))
+            else:
+                pending.extend((node[i], path + (i,)) for i in reversed(range(len(value))))
+    return repr_safe(doc.walk()), nodes
 
-    def node_keys(node):
-        keys = []
-        for k in node.value:
-            if isinstance(k, str) and k in node:
-                keys.append(k)
-        return keys
 
-    if len(doc) and not isinstance(doc.to_dict(), list) or len(doc) == 1:
-        visit(doc.node, ())
-    return doc.to_dict(), nodes
+def repr_safe(walked):
+    return [(path, value if not isinstance(value, (list, dict)) else type(value))
+            for path, value in walked]

@@ -1,39 +1,21 @@
 #include "roundtrip/python/document_object.hpp"
 
+#include "pyutil/borrow_flag.hpp"
 #include "roundtrip/python/api.hpp"
 
 namespace quarvel::py {
 
 Borrow::Borrow(PyObject* document, Mode mode) noexcept : doc_(as_document(document)) {
-    std::atomic_ref<std::int32_t> flag(doc_->borrow);
-    if (mode == Exclusive) {
-        std::int32_t expected = 0;
-        if (!flag.compare_exchange_strong(expected, -1, std::memory_order_acquire,
-                                          std::memory_order_relaxed)) {
-            raise_text(PyExc_RuntimeError, "already borrowed");
-            return;
-        }
-    } else {
-        std::int32_t seen = flag.load(std::memory_order_relaxed);
-        do {
-            if (seen < 0) {
-                raise_text(PyExc_RuntimeError, "already borrowed");
-                return;
-            }
-        } while (!flag.compare_exchange_weak(seen, seen + 1, std::memory_order_acquire,
-                                             std::memory_order_relaxed));
+    if (!acquire_borrow(doc_->borrow, mode == Exclusive)) {
+        raise_text(PyExc_RuntimeError, "already borrowed");
+        return;
     }
     held_ = &doc_->borrow;
     exclusive_ = mode == Exclusive;
 }
 
 Borrow::~Borrow() {
-    if (!held_) return;
-    std::atomic_ref<std::int32_t> flag(*held_);
-    if (exclusive_)
-        flag.store(0, std::memory_order_release);
-    else
-        flag.fetch_sub(1, std::memory_order_release);
+    if (held_) release_borrow(*held_, exclusive_);
 }
 
 namespace {

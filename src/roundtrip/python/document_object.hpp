@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "pyutil/guarded.hpp"
 #include "pyutil/py_ref.hpp"
 #include "pyutil/python.hpp"
 #include "roundtrip/document_state.hpp"
@@ -54,6 +55,15 @@ class Borrow {
     std::int32_t* held_ = nullptr;
     bool exclusive_ = false;
 };
+
+// guarded() for slots that return 0 or -1 (setters, item assignment).
+template <class F>
+int guarded_status(F&& body) noexcept {
+    PyObject* r = guarded([&]() -> PyObject* { return body() < 0 ? nullptr : Py_NewRef(Py_None); });
+    if (!r) return -1;
+    Py_DECREF(r);
+    return 0;
+}
 
 // New handles on `document` (a new reference, or null with an exception set).
 PyObject* new_view(PyObject* document, NodePath path);

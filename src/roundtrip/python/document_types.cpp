@@ -71,21 +71,20 @@ int assign_root(PyObject* self, PyObject* key, PyObject* value) {
 }
 
 int document_ass_subscript(PyObject* self, PyObject* key, PyObject* value) {
-    PyObject* r = guarded([&]() -> PyObject* {
-        if (!value) return raise_text(PyExc_NotImplementedError, "can't delete item");
+    return guarded_status([&]() -> int {
+        if (!value) {
+            raise_text(PyExc_NotImplementedError, "can't delete item");
+            return -1;
+        }
         std::size_t count;
         {
             Borrow hold(self, Borrow::Shared);
-            if (!hold.ok()) return nullptr;
+            if (!hold.ok()) return -1;
             count = hold.state().roots().size();
         }
-        const int done = count == 1 ? assign_at(self, {}, key, value, "stale view")
-                                    : assign_root(self, key, value);
-        return done < 0 ? nullptr : Py_NewRef(Py_None);
+        return count == 1 ? assign_at(self, {}, key, value, "stale view")
+                          : assign_root(self, key, value);
     });
-    if (!r) return -1;
-    Py_DECREF(r);
-    return 0;
 }
 
 Py_ssize_t document_length(PyObject* self) {

@@ -303,57 +303,67 @@ int node_contains(PyObject* self, PyObject* key) {
 // ---- editing -------------------------------------------------------------------
 
 int node_set_value(PyObject* self, PyObject* value, void*) {
-    if (!value) {
-        raise_text(PyExc_AttributeError, "can't delete attribute");
-        return -1;
-    }
-    NodeAccess at(self, Borrow::Exclusive);
-    if (!at.node()) return -1;
-    auto fresh = node_from_python(value, at.state());
-    if (!fresh) return -1;
-    replace_node(*at.node(), std::move(*fresh));
-    return 0;
+    return guarded_status([&]() -> int {
+        if (!value) {
+            raise_text(PyExc_AttributeError, "can't delete attribute");
+            return -1;
+        }
+        NodeAccess at(self, Borrow::Exclusive);
+        if (!at.node()) return -1;
+        auto fresh = node_from_python(value, at.state());
+        if (!fresh) return -1;
+        replace_node(*at.node(), std::move(*fresh));
+        return 0;
+    });
 }
 
 int node_set_comment(PyObject* self, PyObject* value, void*) {
-    std::optional<std::string_view> text;
-    if (!optional_str_argument(value, "comment", "text", text)) return -1;
-    NodeAccess at(self, Borrow::Exclusive);
-    if (!at.node()) return -1;
-    return status_to_int(set_inline_comment(at.state(), *at.node(), text));
+    return guarded_status([&]() -> int {
+        std::optional<std::string_view> text;
+        if (!optional_str_argument(value, "comment", "text", text)) return -1;
+        NodeAccess at(self, Borrow::Exclusive);
+        if (!at.node()) return -1;
+        return status_to_int(set_inline_comment(at.state(), *at.node(), text));
+    });
 }
 
 int node_set_comment_before(PyObject* self, PyObject* value, void*) {
-    std::optional<std::string_view> text;
-    if (!optional_str_argument(value, "comment_before", "text", text)) return -1;
-    NodeAccess at(self, Borrow::Exclusive);
-    if (!at.node()) return -1;
-    YamlNode* target = comment_before_target(at.state(), at.path());
-    set_head_comments(at.state(), *target, text);
-    return 0;
+    return guarded_status([&]() -> int {
+        std::optional<std::string_view> text;
+        if (!optional_str_argument(value, "comment_before", "text", text)) return -1;
+        NodeAccess at(self, Borrow::Exclusive);
+        if (!at.node()) return -1;
+        YamlNode* target = comment_before_target(at.state(), at.path());
+        set_head_comments(at.state(), *target, text);
+        return 0;
+    });
 }
 
 int node_set_anchor(PyObject* self, PyObject* value, void*) {
-    std::optional<std::string_view> name;
-    if (!optional_str_argument(value, "anchor", "name", name)) return -1;
-    HandleObject* h = as_handle(self);
-    Borrow hold(h->document, Borrow::Exclusive);
-    if (!hold.ok()) return -1;
-    return status_to_int(set_anchor(hold.state(), h->path, name));
+    return guarded_status([&]() -> int {
+        std::optional<std::string_view> name;
+        if (!optional_str_argument(value, "anchor", "name", name)) return -1;
+        HandleObject* h = as_handle(self);
+        Borrow hold(h->document, Borrow::Exclusive);
+        if (!hold.ok()) return -1;
+        return status_to_int(set_anchor(hold.state(), h->path, name));
+    });
 }
 
 PyObject* node_make_alias(PyObject* self, PyObject* name) {
-    if (!PyUnicode_Check(name)) {
-        raise_argument_type("make_alias", "name", "str", name);
-        return nullptr;
-    }
-    std::string_view text;
-    if (!utf8_view(name, text)) return nullptr;
-    HandleObject* h = as_handle(self);
-    Borrow hold(h->document, Borrow::Exclusive);
-    if (!hold.ok()) return nullptr;
-    if (status_to_int(make_alias(hold.state(), h->path, text)) < 0) return nullptr;
-    Py_RETURN_NONE;
+    return guarded([&]() -> PyObject* {
+        if (!PyUnicode_Check(name)) {
+            raise_argument_type("make_alias", "name", "str", name);
+            return nullptr;
+        }
+        std::string_view text;
+        if (!utf8_view(name, text)) return nullptr;
+        HandleObject* h = as_handle(self);
+        Borrow hold(h->document, Borrow::Exclusive);
+        if (!hold.ok()) return nullptr;
+        if (status_to_int(make_alias(hold.state(), h->path, text)) < 0) return nullptr;
+        Py_RETURN_NONE;
+    });
 }
 
 PyObject* node_detach(PyObject* self, PyObject*) {

@@ -46,14 +46,10 @@ PyObject* view_subscript(PyObject* self, PyObject* key) {
 }
 
 int view_ass_subscript(PyObject* self, PyObject* key, PyObject* value) {
-    PyObject* r = guarded([&]() -> PyObject* {
+    return guarded_status([&] {
         HandleObject* h = as_handle(self);
-        if (assign_at(h->document, h->path, key, value, "stale view") < 0) return nullptr;
-        return Py_NewRef(Py_None);
+        return assign_at(h->document, h->path, key, value, "stale view");
     });
-    if (!r) return -1;
-    Py_DECREF(r);
-    return 0;
 }
 
 Py_ssize_t view_length(PyObject* self) {

@@ -119,6 +119,10 @@ PyObject* view_to_yaml(PyObject*, PyObject*) {
 }
 
 PyObject* view_node(PyObject* self, void*) {
+    {
+        ViewRead read(self);
+        if (!read.node()) return nullptr;
+    }
     HandleObject* h = as_handle(self);
     return new_node(h->document, h->path);
 }

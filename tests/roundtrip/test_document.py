@@ -394,3 +394,23 @@ def test_upgrade_rewrites_1_1_spellings():
 def test_output_waits_for_the_emitter(call):
     with pytest.raises(NotImplementedError, match="not available in this build"):
         call(load("a: {b: 1}\n"))
+
+
+@pytest.mark.parametrize(
+    "assign",
+    [
+        lambda d: d.__setitem__("a", {"new": [1]}),
+        lambda d: d["outer"].__setitem__("b", "text"),
+        lambda d: d["outer"]["list"].__setitem__(1, None),
+    ],
+)
+def test_item_assignment_keeps_comments_anchor_and_tag(assign):
+    doc = load(
+        "x: 0\n# above a\na: &anc !t 1  # after a\nouter:\n  z: 0\n  # above b\n  b: &bb 2  # after b\n"
+        "  list:\n    - 0\n    # above item\n    - &it !i 3  # after item\n"
+    )
+    assign(doc)
+    cursors = [doc.node["a"], doc.node["outer"]["b"], doc.node["outer"]["list"][1]]
+    facts = [(c.anchor, c.tag, c.comment.strip(), c.comment_before.strip()) for c in cursors]
+    assert facts == [("anc", "!t", "after a", "above a"), ("bb", None, "after b", "above b"),
+                     ("it", "!i", "after item", "above item")]

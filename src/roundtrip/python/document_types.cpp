@@ -57,7 +57,8 @@ PyObject* document_subscript(PyObject* self, PyObject* key) {
 int assign_root(PyObject* self, PyObject* key, PyObject* value) {
     Borrow hold(self, Borrow::Exclusive);
     if (!hold.ok()) return -1;
-    const Py_ssize_t index = PyNumber_AsSsize_t(key, PyExc_IndexError);
+    // Out-of-range integers clamp, and so fail as out of range below.
+    const Py_ssize_t index = PyNumber_AsSsize_t(key, nullptr);
     if (index == -1 && PyErr_Occurred()) return -1;
     auto& roots = hold.state().roots();
     if (index < 0 || static_cast<std::size_t>(index) >= roots.size()) {

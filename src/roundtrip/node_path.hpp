@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "support/stack.hpp"
 #include "syntax/node.hpp"
 
 namespace quarvel {
@@ -49,7 +50,27 @@ NodePath root_path(const std::vector<YamlNode>& roots, std::size_t root);
 // document order. `visit(node, path)` returns false to stop the walk.
 // Returns false when the walk was stopped.
 template <class Visit>
-bool walk_addressable(YamlNode& node, NodePath& path, Visit&& visit);
+bool walk_addressable(YamlNode& node, NodePath& path, Visit&& visit) {
+    if (!visit(node, static_cast<const NodePath&>(path))) return false;
+    const bool mapping = node.kind == NodeKind::Mapping;
+    if (!mapping && node.kind != NodeKind::Sequence) return true;
+    for (std::size_t i = 0; i < node.size(); ++i) {
+        YamlNode* child;
+        if (mapping) {
+            const YamlNode& key = node.key(i);
+            if (key.kind != NodeKind::Scalar) continue;
+            path.push_back(PathStep::of_key(key.text));
+            child = &node.value(i);
+        } else {
+            path.push_back(PathStep::of_index(i));
+            child = &node.children[i];
+        }
+        const bool go_on = ensure_stack([&] { return walk_addressable(*child, path, visit); });
+        path.pop_back();
+        if (!go_on) return false;
+    }
+    return true;
+}
 
 // The first addressable node of root `root` defining `name`, with its path.
 struct Located {
@@ -63,5 +84,3 @@ Located find_anchor_definition(std::vector<YamlNode>& roots, std::size_t root,
 const YamlNode* first_definition(const YamlNode& root, std::string_view name);
 
 }  // namespace quarvel
-
-#include "roundtrip/node_path_walk.hpp"

@@ -41,9 +41,20 @@ def at(root, path):
 
 
 edits = st.lists(
-    st.tuples(st.integers(0, 1000), st.integers(0, 1000), st.booleans(), values, keys),
+    st.tuples(st.integers(0, 1000), st.integers(0, 1000), st.sampled_from(["view", "cursor", "meta"]),
+              values, keys),
     min_size=1, max_size=8,
 )
+
+
+def set_metadata(cursor, step, slot):
+    """Comments and anchors change no value."""
+    if slot % 3 == 0:
+        cursor.comment = f"note {step}"
+    elif slot % 3 == 1:
+        cursor.comment_before = f"line {step}\nsecond"
+    else:
+        cursor.anchor = f"n{step}"
 
 
 @settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
@@ -53,7 +64,7 @@ def test_edits_match_a_model(initial, steps, single_quotes):
     doc = load(quarvel.dumps(initial).decode(), option)
     model = copy.deepcopy(initial)
     assert doc.to_dict() == model
-    for pick, slot, use_cursor, value, new_key in steps:
+    for step, (pick, slot, how, value, new_key) in enumerate(steps):
         paths = containers(model)
         path = paths[pick % len(paths)]
         target = at(model, path)
@@ -64,7 +75,12 @@ def test_edits_match_a_model(initial, steps, single_quotes):
             key = slot % len(target)
         else:
             continue
-        if use_cursor and (isinstance(target, list) or key in target):
+        exists = isinstance(target, list) or key in target
+        if how == "meta" and exists:
+            set_metadata(at(doc.node, path)[key], step, slot)
+            assert doc.to_dict() == model
+            continue
+        if how == "cursor" and exists:
             at(doc.node, path)[key].value = value
         else:
             at(doc, path)[key] = value

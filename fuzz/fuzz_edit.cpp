@@ -26,11 +26,16 @@ void fingerprint(const YamlNode& n, std::string& out) {
     out += static_cast<char>('0' + static_cast<int>(n.kind));
     out += n.text;
     out += '|';
-    if (n.anchor) out += "&" + std::string(*n.anchor);
-    if (n.tag) out += "!" + std::string(*n.tag);
+    // Appended piece by piece: GCC 12 misjudges string concatenation at -O3.
+    auto field = [&](char mark, std::string_view text) {
+        out += mark;
+        out += text;
+    };
+    if (n.anchor) field('&', *n.anchor);
+    if (n.tag) field('!', *n.tag);
     if (n.comments.text) {
-        if (n.comments.text->inline_text) out += "#" + std::string(*n.comments.text->inline_text);
-        for (auto h : n.comments.text->head) out += "^" + std::string(h);
+        if (n.comments.text->inline_text) field('#', *n.comments.text->inline_text);
+        for (auto h : n.comments.text->head) field('^', h);
     }
     out += n.comments.modified ? 'M' : '-';
     out += '(';

@@ -8,6 +8,7 @@
 
 #include "ffi/annotated.hpp"
 #include "ffi/types.hpp"
+#include "pyutil/borrow_flag.hpp"
 #include "pyutil/py_ref.hpp"
 
 // Interpreters whose deallocation bounds its own recursion no longer offer
@@ -71,31 +72,14 @@ class Borrow {
 
     Borrow([[maybe_unused]] StoredRecord& r, [[maybe_unused]] Mode mode) noexcept {
 #ifdef Py_GIL_DISABLED
-        std::atomic_ref<std::int32_t> flag(r.borrow);
-        if (mode == Exclusive) {
-            std::int32_t expected = 0;
-            if (!flag.compare_exchange_strong(expected, -1, std::memory_order_acquire,
-                                              std::memory_order_relaxed))
-                return;
-        } else {
-            std::int32_t seen = flag.load(std::memory_order_relaxed);
-            do {
-                if (seen < 0) return;
-            } while (!flag.compare_exchange_weak(seen, seen + 1, std::memory_order_acquire,
-                                                 std::memory_order_relaxed));
-        }
+        if (!acquire_borrow(r.borrow, mode == Exclusive)) return;
         held_ = &r.borrow;
         exclusive_ = mode == Exclusive;
 #endif
     }
     ~Borrow() {
 #ifdef Py_GIL_DISABLED
-        if (!held_) return;
-        std::atomic_ref<std::int32_t> flag(*held_);
-        if (exclusive_)
-            flag.store(0, std::memory_order_release);
-        else
-            flag.fetch_sub(1, std::memory_order_release);
+        if (held_) release_borrow(*held_, exclusive_);
 #endif
     }
     Borrow(const Borrow&) = delete;

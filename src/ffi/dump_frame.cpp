@@ -168,9 +168,18 @@ PyObject* to_json_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwname
 
     int is_document = instance_of(obj, document_type);
     if (is_document < 0) return nullptr;
-    if (is_document) return not_yet("writing a QuarvelDocument as JSON");
     Ref replaced;
-    if (!replace_view(obj, replaced)) return nullptr;
+    if (is_document) {
+        // An empty stream is null; otherwise the document's values are written.
+        const Py_ssize_t roots = document_root_count(obj);
+        if (roots < 0) return nullptr;
+        if (roots == 0) return PyBytes_FromString("null");
+        replaced = call_to_dict(obj);
+        if (!replaced) return nullptr;
+        obj = replaced.get();
+    } else if (!replace_view(obj, replaced)) {
+        return nullptr;
+    }
 
     EncodeStorage storage;
     EncodeContext context = encode_context_from_options(*option);

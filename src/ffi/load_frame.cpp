@@ -11,6 +11,7 @@
 #include "ffi/schema_check.hpp"
 #include "pyutil/args.hpp"
 #include "pyutil/py_ref.hpp"
+#include "roundtrip/python/api.hpp"
 #include "scanner/prologue.hpp"
 #include "schema/reference.hpp"
 #include "support/options.hpp"
@@ -253,7 +254,7 @@ PyObject* loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
         if ((*option & opt::NULL_AS_KEYWORD) && (*option & opt::NULL_AS_TILDE))
             return raise(Error::argument(
                 "OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive"));
-        return not_yet("round-trip loading");
+        return load_document(std::move(*text), *option, mode);
     }
     if (*option & kConfigBits)
         return loads_config(*text, mode, *schema,

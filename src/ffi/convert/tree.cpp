@@ -8,6 +8,7 @@
 #include "ffi/convert/strings.hpp"
 #include "ffi/types.hpp"
 #include "pyutil/errors.hpp"
+#include "pyutil/frozen.hpp"
 #include "pyutil/py_ref.hpp"
 #include "support/core_tag.hpp"
 #include "support/seeded_hash.hpp"
@@ -266,36 +267,6 @@ class TreeConverter {
 
     PyObject* mapping_key(const YamlNode& k) {
         return pairs_tuple(k.children, [&](const YamlNode& c) { return key(c); });
-    }
-
-    // A list or dict already converted (an alias used as a key), as tuples.
-    PyObject* frozen(PyObject* o) {
-        if (PyList_Check(o)) {
-            const Py_ssize_t n = PyList_GET_SIZE(o);
-            Ref tuple(PyTuple_New(n));
-            if (!tuple) return nullptr;
-            for (Py_ssize_t i = 0; i < n; ++i) {
-                PyObject* item = ensure_stack([&] { return frozen(PyList_GET_ITEM(o, i)); });
-                if (!item) return nullptr;
-                PyTuple_SET_ITEM(tuple.get(), i, item);
-            }
-            return tuple.release();
-        }
-        if (PyDict_Check(o)) {
-            Ref tuple(PyTuple_New(PyDict_GET_SIZE(o)));
-            if (!tuple) return nullptr;
-            Py_ssize_t pos = 0, i = 0;
-            PyObject *k, *v;
-            while (PyDict_Next(o, &pos, &k, &v)) {
-                Ref fv(ensure_stack([&] { return frozen(v); }));
-                if (!fv) return nullptr;
-                PyObject* pair = PyTuple_Pack(2, k, fv.get());
-                if (!pair) return nullptr;
-                PyTuple_SET_ITEM(tuple.get(), i++, pair);
-            }
-            return tuple.release();
-        }
-        return Py_NewRef(o);
     }
 
     // ---- annotation ----------------------------------------------------------

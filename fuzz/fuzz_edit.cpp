@@ -1,0 +1,178 @@
+// Random documents edited by a small script: each pair of script bytes picks
+// an edit (assign, append, set or clear an anchor, make an alias, detach, set
+// comments) and the node it applies to. After every edit the trees must keep
+// their invariants, and an edit that was refused must have changed nothing.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "fuzz_options.hpp"
+#include "roundtrip/edits.hpp"
+#include "support/stack.hpp"
+#include "support/utf8.hpp"
+
+namespace {
+
+using namespace quarvel;
+
+void check(bool ok) {
+    if (!ok) std::abort();
+}
+
+// Everything an edit may change, written out.
+void fingerprint(const YamlNode& n, std::string& out) {
+    out += static_cast<char>('0' + static_cast<int>(n.kind));
+    out += n.text;
+    out += '|';
+    // Appended piece by piece: GCC 12 misjudges string concatenation at -O3.
+    auto field = [&](char mark, std::string_view text) {
+        out += mark;
+        out += text;
+    };
+    if (n.anchor) field('&', *n.anchor);
+    if (n.tag) field('!', *n.tag);
+    if (n.comments.text) {
+        if (n.comments.text->inline_text) field('#', *n.comments.text->inline_text);
+        for (auto h : n.comments.text->head) field('^', h);
+    }
+    out += n.comments.modified ? 'M' : '-';
+    out += '(';
+    for (const YamlNode& c : n.children) ensure_stack([&] { fingerprint(c, out); });
+    out += ')';
+}
+
+std::string fingerprint(const DocumentState& s) {
+    std::string out;
+    for (const YamlNode& r : s.roots()) fingerprint(r, out);
+    return out;
+}
+
+std::vector<NodePath> addressable(DocumentState& s) {
+    std::vector<NodePath> paths;
+    auto& roots = s.roots();
+    for (std::size_t i = 0; i < roots.size(); ++i) {
+        NodePath p = root_path(roots, i);
+        walk_addressable(roots[i], p, [&](YamlNode& n, const NodePath& at) {
+            // Equal only for the first of duplicate keys, which paths address.
+            check(resolve_path(roots, at) != nullptr);
+            check(n.kind != NodeKind::Mapping || n.children.size() % 2 == 0);
+            paths.push_back(at);
+            return paths.size() < 4096;
+        });
+    }
+    return paths;
+}
+
+// Document order of a tree: for every node its position and the position
+// just past its subtree.
+struct Order {
+    std::vector<const YamlNode*> nodes;
+    std::vector<std::size_t> end;
+};
+
+void order_of(const YamlNode& n, Order& o) {
+    const std::size_t at = o.nodes.size();
+    o.nodes.push_back(&n);
+    o.end.push_back(0);
+    for (const YamlNode& c : n.children) ensure_stack([&] { order_of(c, o); });
+    o.end[at] = o.nodes.size();
+}
+
+// A new alias comes after the whole of its anchor's node.
+void check_alias_placement(const YamlNode& root, const YamlNode& alias) {
+    check(alias.kind == NodeKind::Alias && !alias.anchor && !alias.tag);
+    Order o;
+    order_of(root, o);
+    std::size_t def = o.nodes.size(), self = o.nodes.size();
+    for (std::size_t i = 0; i < o.nodes.size(); ++i) {
+        if (def == o.nodes.size() && o.nodes[i]->anchor && *o.nodes[i]->anchor == alias.text)
+            def = i;
+        if (o.nodes[i] == &alias) self = i;
+    }
+    check(def < o.nodes.size() && self < o.nodes.size() && self >= o.end[def]);
+}
+
+bool has_anchor_or_alias(const YamlNode& n) {
+    if (n.anchor || n.kind == NodeKind::Alias) return true;
+    for (const YamlNode& c : n.children)
+        if (ensure_stack([&] { return has_anchor_or_alias(c); })) return true;
+    return false;
+}
+
+constexpr std::string_view kNames[] = {"a", "b", "c"};
+
+// Runs one edit; returns whether it was refused.
+bool run(DocumentState& s, std::uint8_t op, const NodePath& path) {
+    auto& roots = s.roots();
+    YamlNode* node = resolve_path(roots, path);
+    check(node != nullptr);
+    const std::string_view name = kNames[(op >> 3) % 3];
+    YamlNode fresh;
+    fresh.kind = NodeKind::Scalar;
+    fresh.text = s.arena().store(name);
+    switch (op % 8) {
+        case 0:
+            replace_node(*node, std::move(fresh));
+            check(node->comments.modified);
+            return false;
+        case 1: {
+            const PathStep step = node->kind == NodeKind::Sequence ? PathStep::of_index(op >> 4)
+                                                                   : PathStep::of_key(name);
+            return !assign_item(s, *node, step, std::move(fresh));
+        }
+        case 2: {
+            if (!set_anchor(s, path, name)) return true;
+            check(first_definition(roots[root_of(roots, path)], name) == node);
+            return false;
+        }
+        case 3:
+            return !set_anchor(s, path, std::nullopt);
+        case 4: {
+            if (!make_alias(s, path, name)) return true;
+            check_alias_placement(roots[root_of(roots, path)], *node);
+            return false;
+        }
+        case 5: {
+            if (!detach_alias(s, path)) return true;
+            check(node->kind != NodeKind::Alias && !has_anchor_or_alias(*node));
+            return false;
+        }
+        case 6:
+            return !set_inline_comment(s, *node, (op & 16) ? std::optional(name) : std::nullopt);
+        default: {
+            YamlNode* target = comment_before_target(s, path);
+            set_head_comments(s, target ? *target : *node,
+                              (op & 16) ? std::optional<std::string_view>("x\ny") : std::nullopt);
+            return false;
+        }
+    }
+}
+
+}  // namespace
+
+// Input: a byte with the script's length, a spare byte, the document text,
+// then the script (so that plain YAML seeds run with an empty script).
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const fuzz::Input in = fuzz::split_input(data, size);
+    const std::size_t script_size =
+        std::min<std::size_t>(in.flags, in.text.size()) & ~std::size_t{1};
+    const std::string_view raw = in.text.substr(0, in.text.size() - script_size);
+    const auto* script =
+        reinterpret_cast<const std::uint8_t*>(in.text.data()) + (in.text.size() - script_size);
+    auto text = utf8::decode_input(raw);
+    if (!text) return 0;
+    auto state = compose_document(std::move(*text), DocumentSettings{});
+    if (!state) return 0;
+    DocumentState& s = **state;
+    for (std::size_t i = 0; i + 1 < script_size; i += 2) {
+        const std::vector<NodePath> paths = addressable(s);
+        if (paths.empty()) break;
+        const NodePath& path = paths[script[i + 1] % paths.size()];
+        const std::string before = fingerprint(s);
+        if (run(s, script[i], path)) check(fingerprint(s) == before);
+    }
+    addressable(s);
+    return 0;
+}

@@ -1,0 +1,54 @@
+// What a round-trip document owns: its syntax trees, the text they were
+// composed from, where it came from, and the load options that decide how
+// new values and the document itself are written.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/error.hpp"
+#include "syntax/node.hpp"
+
+namespace quarvel {
+
+// How nulls created by edits are spelled: "null", nothing, or "~".
+enum class EditNullStyle : std::uint8_t { Keyword = 0, Empty = 1, Tilde = 2 };
+
+// One file a document was read from: number 0 is the root text.
+struct SourceFile {
+    std::string path;
+    std::string text;
+};
+
+struct DocumentSettings {
+    bool prefer_double_quotes = true;  // new strings that need quotes get double quotes
+    bool declare_1_2 = false;          // the output starts with a %YAML 1.2 line
+    EditNullStyle null_style = EditNullStyle::Empty;
+};
+
+// The state is pinned in memory: the trees hold views into `source` and into
+// the forest's arena, so it is neither copied nor moved once composed.
+struct DocumentState {
+    std::string source;  // UTF-8, byte order mark included
+    SyntaxForest forest;
+    std::optional<std::string> origin;
+    std::vector<SourceFile> files;  // empty unless directives were resolved
+    DocumentSettings settings;
+
+    DocumentState() = default;
+    DocumentState(const DocumentState&) = delete;
+    DocumentState& operator=(const DocumentState&) = delete;
+
+    std::vector<YamlNode>& roots() { return forest.roots; }
+    const std::vector<YamlNode>& roots() const { return forest.roots; }
+    Arena& arena() { return forest.arena; }
+};
+
+// Takes `text` and composes it as file 0 (empty documents dropped).
+Result<std::unique_ptr<DocumentState>> compose_document(std::string text,
+                                                        const DocumentSettings& settings);
+
+}  // namespace quarvel

@@ -1,0 +1,254 @@
+#include "roundtrip/edits.hpp"
+
+#include "encode/emitter.hpp"
+#include "syntax/anchors.hpp"
+
+namespace quarvel {
+namespace {
+
+EditStatus stale_node() {
+    return edit_fault(EditFaultKind::Key, "stale node");
+}
+
+// Characters that end an anchor name when it is read back.
+bool valid_anchor_name(std::string_view name) {
+    for (char c : name) {
+        switch (c) {
+            case ' ':
+            case '\t':
+            case '\n':
+            case '\r':
+            case ',':
+            case '[':
+            case ']':
+            case '{':
+            case '}':
+                return false;
+            default:
+                break;
+        }
+    }
+    return true;
+}
+
+// Where two nodes of one tree stand in document order, found in one walk.
+struct Placement {
+    const YamlNode* anchor = nullptr;  // first node defining the name
+    bool cursor_first = false;         // the cursor's node comes before it
+    bool cursor_inside = false;        // the cursor's node is it or lies inside it
+};
+
+class PlacementWalk {
+  public:
+    PlacementWalk(std::string_view name, const YamlNode* cursor) : name_(name), cursor_(cursor) {}
+
+    Placement run(const YamlNode& root) {
+        visit(root, false);
+        return placement_;
+    }
+
+  private:
+    // Returns false once both nodes are placed.
+    bool visit(const YamlNode& n, bool inside) {
+        if (!placement_.anchor && n.anchor && *n.anchor == name_) {
+            placement_.anchor = &n;
+            inside = true;
+        }
+        if (&n == cursor_) {
+            placement_.cursor_first = placement_.anchor == nullptr;
+            placement_.cursor_inside = inside;
+            cursor_seen_ = true;
+        }
+        if (cursor_seen_ && placement_.anchor) return false;
+        for (const YamlNode& c : n.children)
+            if (!ensure_stack([&] { return visit(c, inside); })) return false;
+        return true;
+    }
+
+    std::string_view name_;
+    const YamlNode* cursor_;
+    bool cursor_seen_ = false;
+    Placement placement_;
+};
+
+}  // namespace
+
+void replace_node(YamlNode& target, YamlNode fresh) {
+    fresh.comments = std::move(target.comments);
+    fresh.anchor = target.anchor;
+    fresh.tag = target.tag;
+    fresh.expanded_tag = target.expanded_tag;
+    fresh.explicit_start = target.explicit_start;
+    fresh.leading_bom = target.leading_bom;
+    fresh.comments.modified = true;
+    target = std::move(fresh);
+}
+
+ScalarStyle style_for_new_text(std::string_view text, const DocumentSettings& settings) {
+    if (!needs_quotes(text)) return ScalarStyle::Plain;
+    if (settings.prefer_double_quotes) return ScalarStyle::DoubleQuoted;
+    if (text.find_first_of("'\n\r") != std::string_view::npos) return ScalarStyle::DoubleQuoted;
+    return ScalarStyle::SingleQuoted;
+}
+
+EditStatus check_assignment(const YamlNode& container, const PathStep& step) {
+    if (container.kind == NodeKind::Sequence) {
+        if (!step.is_index || step.index >= container.children.size())
+            return edit_fault(EditFaultKind::Index, "index out of range");
+        return {};
+    }
+    if (container.kind != NodeKind::Mapping)
+        return edit_fault(EditFaultKind::Type, "node is not a mapping or sequence");
+    if (step.is_index) return edit_fault(EditFaultKind::Type, "mapping keys must be str");
+    return {};
+}
+
+EditStatus assign_item(DocumentState& doc, YamlNode& container, const PathStep& step,
+                       YamlNode fresh) {
+    if (auto checked = check_assignment(container, step); !checked) return checked;
+    if (container.kind == NodeKind::Sequence) {
+        replace_node(container.children[step.index], std::move(fresh));
+        return {};
+    }
+    if (auto entry = find_entry(container, step.key)) {
+        replace_node(container.value(*entry), std::move(fresh));
+        return {};
+    }
+    YamlNode key;
+    key.kind = NodeKind::Scalar;
+    key.text = doc.arena().store(step.key);
+    key.scalar_style = style_for_new_text(step.key, doc.settings);
+    key.comments.modified = true;
+    fresh.comments.modified = true;
+    container.children.reserve(container.children.size() + 2);
+    container.children.push_back(std::move(key));
+    container.children.push_back(std::move(fresh));
+    container.comments.modified = true;
+    return {};
+}
+
+EditStatus set_anchor(DocumentState& doc, const NodePath& path,
+                      std::optional<std::string_view> name) {
+    auto& roots = doc.roots();
+    if (name) {
+        if (name->empty()) return edit_fault(EditFaultKind::Value, "anchor name cannot be empty");
+        if (!valid_anchor_name(*name))
+            return edit_fault(EditFaultKind::Value,
+                              "anchor name cannot contain spaces, line breaks or , [ ] { }");
+        YamlNode* self = resolve_path(roots, path);
+        const std::size_t root = root_of(roots, path);
+        const YamlNode* owner =
+            root < roots.size() ? first_definition(roots[root], *name) : nullptr;
+        if (owner && owner != self)
+            return edit_fault(EditFaultKind::Value, "anchor name '" + std::string(*name) +
+                                                        "' is already used by another node");
+    }
+    YamlNode* node = resolve_path(roots, path);
+    if (!node) return stale_node();
+    if (name)
+        node->anchor = doc.arena().store(*name);
+    else
+        node->anchor.reset();
+    node->comments.modified = true;
+    return {};
+}
+
+EditStatus make_alias(DocumentState& doc, const NodePath& path, std::string_view name) {
+    auto& roots = doc.roots();
+    const std::string shown(name);
+    YamlNode* node = resolve_path(roots, path);
+    const std::size_t root = root_of(roots, path);
+    Placement at;
+    if (root < roots.size()) at = PlacementWalk(name, node).run(roots[root]);
+    if (!at.anchor)
+        return edit_fault(EditFaultKind::Value,
+                          "no anchor '&" + shown + "' is defined in this document");
+    if (at.cursor_inside)
+        return edit_fault(
+            EditFaultKind::Value,
+            "anchor '&" + shown + "' contains the alias that would reference it, which is a cycle");
+    if (at.cursor_first)
+        return edit_fault(
+            EditFaultKind::Value,
+            "anchor '&" + shown + "' must be defined before the alias that references it");
+    if (!node) return stale_node();
+    YamlNode alias;
+    alias.kind = NodeKind::Alias;
+    alias.text = at.anchor->anchor ? *at.anchor->anchor : doc.arena().store(name);
+    alias.span = node->span;
+    alias.end_offset = node->span.offset;
+    alias.end_line = node->span.line;
+    alias.end_column = node->span.column;
+    replace_node(*node, std::move(alias));
+    // An alias carries no properties of its own: "&x *a" and "!t *a" do not parse.
+    node->anchor.reset();
+    node->tag.reset();
+    node->expanded_tag = {};
+    return {};
+}
+
+EditStatus detach_alias(DocumentState& doc, const NodePath& path) {
+    auto& roots = doc.roots();
+    YamlNode* node = resolve_path(roots, path);
+    if (!node) return stale_node();
+    if (node->kind != NodeKind::Alias)
+        return edit_fault(EditFaultKind::Type, "detach() is only valid on an alias node");
+    const std::size_t root = root_of(roots, path);
+    const AnchorIndex index(std::span<const YamlNode>(&roots[root], 1));
+    const YamlNode* target = index.find(node->text);
+    if (!target)
+        return edit_fault(EditFaultKind::Key,
+                          "alias *" + std::string(node->text) + " has no anchor to detach");
+    YamlNode copy = expanding_copy(*target, index, CopyAnchors::Drop);
+    copy.comments.modified = true;
+    copy.explicit_start = node->explicit_start;
+    copy.leading_bom = node->leading_bom;
+    *node = std::move(copy);
+    return {};
+}
+
+YamlNode* comment_before_target(DocumentState& doc, const NodePath& path) {
+    auto& roots = doc.roots();
+    YamlNode* node = resolve_path(roots, path);
+    if (!node || path.empty() || path.back().is_index) return node;
+    YamlNode* parent = resolve_path(roots, std::span(path).first(path.size() - 1));
+    if (!parent || parent->kind != NodeKind::Mapping) return node;
+    auto entry = find_entry(*parent, path.back().key);
+    return entry ? &parent->key(*entry) : node;
+}
+
+EditStatus set_inline_comment(DocumentState& doc, YamlNode& node,
+                              std::optional<std::string_view> text) {
+    if (text && text->find_first_of("\n\r") != std::string_view::npos)
+        return edit_fault(EditFaultKind::Value, "comment cannot contain a line break");
+    if (text) {
+        node.comments.text_fields().inline_text = doc.arena().store(*text);
+    } else if (node.comments.text) {
+        node.comments.text->inline_text.reset();
+    }
+    if (node.comments.text) node.comments.text->inline_spaces = 0;
+    node.comments.modified = true;
+    return {};
+}
+
+void set_head_comments(DocumentState& doc, YamlNode& node, std::optional<std::string_view> text) {
+    if (!text) {
+        if (node.comments.text) node.comments.text->head.clear();
+        node.comments.modified = true;
+        return;
+    }
+    std::vector<std::string_view> lines;
+    std::string_view rest = doc.arena().store(*text);
+    for (;;) {
+        const std::size_t cut = rest.find('\n');
+        std::string_view line = rest.substr(0, cut);
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        lines.push_back(line);
+        if (cut == std::string_view::npos) break;
+        rest.remove_prefix(cut + 1);
+    }
+    node.comments.text_fields().head = std::move(lines);
+    node.comments.modified = true;
+}
+
+}  // namespace quarvel

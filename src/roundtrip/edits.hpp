@@ -1,0 +1,72 @@
+// Changes to a document's trees. Every edit either succeeds or leaves the
+// trees exactly as they were; the checks all run before the first change.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "roundtrip/document_state.hpp"
+#include "roundtrip/node_path.hpp"
+#include "support/expected.hpp"
+
+namespace quarvel {
+
+// The Python exception class an edit's refusal becomes.
+enum class EditFaultKind : std::uint8_t { Type, Value, Key, Index };
+
+struct EditFault {
+    EditFaultKind kind = EditFaultKind::Value;
+    std::string message;
+};
+
+using EditStatus = detail::expected<void, EditFault>;
+
+inline detail::unexpected<EditFault> edit_fault(EditFaultKind kind, std::string message) {
+    return detail::unexpected<EditFault>(EditFault{kind, std::move(message)});
+}
+
+// Puts `fresh` in the place of `target`. The target's comments and layout,
+// anchor and tag stay (they describe the place, not the value), and so do the
+// flags only a document root carries; the result is marked modified.
+void replace_node(YamlNode& target, YamlNode fresh);
+
+// Whether container[step] = ... can be done: the refusal assign_item would give.
+EditStatus check_assignment(const YamlNode& container, const PathStep& step);
+
+// container[step] = fresh: replaces a sequence item or a mapping value, or
+// appends a new entry to a mapping (marking the mapping modified). The key
+// of a new entry is stored in the document's arena, quoted when plain text
+// would read differently.
+EditStatus assign_item(DocumentState& doc, YamlNode& container, const PathStep& step,
+                       YamlNode fresh);
+
+// The scalar style a new string gets: plain when it reads back as the same
+// string, else quoted by the document's preference.
+ScalarStyle style_for_new_text(std::string_view text, const DocumentSettings& settings);
+
+// The node's anchor: removed (nullopt) or set to a name no other node uses.
+EditStatus set_anchor(DocumentState& doc, const NodePath& path,
+                      std::optional<std::string_view> name);
+
+// Turns the node at `path` into an alias of `name`, defined earlier in the
+// same document and not around the node.
+EditStatus make_alias(DocumentState& doc, const NodePath& path, std::string_view name);
+
+// Replaces the alias at `path` by a copy of what it refers to, without anchors.
+EditStatus detach_alias(DocumentState& doc, const NodePath& path);
+
+// The node whose head comments the "comment before" of `path` means: the key
+// of the entry when the last step is a mapping key, else the node itself.
+YamlNode* comment_before_target(DocumentState& doc, const NodePath& path);
+
+// Sets or clears the comment after the node (stored in the arena). A comment
+// holding a line break is refused: it would end the line it is written on.
+EditStatus set_inline_comment(DocumentState& doc, YamlNode& node,
+                              std::optional<std::string_view> text);
+
+// Sets (one head line per line of `text`) or clears the comments above the node.
+void set_head_comments(DocumentState& doc, YamlNode& node, std::optional<std::string_view> text);
+
+}  // namespace quarvel

@@ -1,0 +1,145 @@
+#include "roundtrip/python/container_ops.hpp"
+
+#include <vector>
+
+#include "pyutil/errors.hpp"
+#include "roundtrip/python/from_python.hpp"
+#include "roundtrip/python/to_python.hpp"
+#include "support/stack.hpp"
+
+namespace quarvel::py {
+
+const YamlNode& root_for(const DocumentState& state, const NodePath& path) {
+    return state.roots()[root_of(state.roots(), path)];
+}
+
+PyObject* read_item(PyObject* document, const DocumentState& state, YamlNode& node,
+                    const NodePath& base, const PathStep& step, PyObject* key) {
+    YamlNode* child = step_into(node, step);
+    if (!child) {
+        if (node.kind == NodeKind::Sequence)
+            return raise_text(PyExc_IndexError, "index out of range");
+        return raise_missing_key(key);
+    }
+    if (child->is_collection()) {
+        NodePath path = base;
+        path.push_back(step);
+        return new_view(document, std::move(path));
+    }
+    return node_value(root_for(state, base), *child);
+}
+
+PyObject* mapping_keys(const YamlNode& root, const YamlNode& node) {
+    if (node.kind != NodeKind::Mapping) return raise_text(PyExc_TypeError, "node is not a mapping");
+    Ref list(PyList_New(static_cast<Py_ssize_t>(node.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < node.size(); ++i) {
+        PyObject* k = key_value(root, node.key(i));
+        if (!k) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), k);
+    }
+    return list.release();
+}
+
+bool has_text_key(const YamlNode& node, PyObject* key) {
+    if (node.kind != NodeKind::Mapping || !PyUnicode_Check(key)) return false;
+    std::string_view text;
+    if (!utf8_view(key, text)) {
+        PyErr_Clear();  // a str with lone surrogates is no key of the tree
+        return false;
+    }
+    return find_entry(node, text).has_value();
+}
+
+Py_ssize_t node_length(const YamlNode& node) {
+    return node.is_collection() ? static_cast<Py_ssize_t>(node.size()) : 1;
+}
+
+namespace {
+
+class LeafWalk {
+  public:
+    explicit LeafWalk(const YamlNode& root) : root_(root) {}
+
+    // False with an exception set (or the stack ran out).
+    bool visit(const YamlNode& n) {
+        if (!n.is_collection()) return leaf(n);
+        const bool mapping = n.kind == NodeKind::Mapping;
+        for (std::size_t i = 0; i < n.size(); ++i) {
+            const YamlNode* child;
+            if (mapping) {
+                if (n.key(i).kind != NodeKind::Scalar) continue;
+                steps_.emplace_back(str_from_utf8(n.key(i).text));
+                child = &n.value(i);
+            } else {
+                steps_.emplace_back(PyLong_FromSize_t(i));
+                child = &n.children[i];
+            }
+            if (!steps_.back()) return false;
+            const bool ok = ensure_stack([&] { return visit(*child); });
+            steps_.pop_back();
+            if (!ok) return false;
+        }
+        return true;
+    }
+
+    Ref result{PyList_New(0)};
+
+  private:
+    bool leaf(const YamlNode& n) {
+        Ref path(PyTuple_New(static_cast<Py_ssize_t>(steps_.size())));
+        if (!path) return false;
+        for (std::size_t i = 0; i < steps_.size(); ++i)
+            PyTuple_SET_ITEM(path.get(), static_cast<Py_ssize_t>(i), Py_NewRef(steps_[i].get()));
+        Ref value(node_value(root_, n));
+        if (!value) return false;
+        Ref pair(PyTuple_Pack(2, path.get(), value.get()));
+        return pair && PyList_Append(result.get(), pair.get()) == 0;
+    }
+
+    const YamlNode& root_;
+    std::vector<Ref> steps_;
+};
+
+}  // namespace
+
+PyObject* walk_leaves(const YamlNode& root, const YamlNode& node) {
+    LeafWalk walk(root);
+    if (!walk.result) return nullptr;
+    if (!walk.visit(node)) {
+        if (!PyErr_Occurred() && stack_exhausted()) return raise_stack_exhausted(nullptr);
+        return nullptr;
+    }
+    return walk.result.release();
+}
+
+int assign_at(PyObject* document, const NodePath& path, PyObject* key, PyObject* value,
+              const char* stale) {
+    if (!value) {
+        raise_text(PyExc_NotImplementedError, "can't delete item");
+        return -1;
+    }
+    Borrow hold(document, Borrow::Exclusive);
+    if (!hold.ok()) return -1;
+    DocumentState& state = hold.state();
+    YamlNode* container = resolve_path(state.roots(), path);
+    if (!container) {
+        raise_text(PyExc_KeyError, stale);
+        return -1;
+    }
+    PathStep step;
+    if (!convert_key(key, step)) return -1;
+    if (auto checked = check_assignment(*container, step); !checked) {
+        raise_fault(checked.error());
+        return -1;
+    }
+    auto fresh = node_from_python(value, state);
+    if (!fresh) return -1;
+    if (auto done = assign_item(state, *container, step, std::move(*fresh)); !done) {
+        raise_fault(done.error());
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace quarvel::py

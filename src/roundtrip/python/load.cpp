@@ -1,0 +1,42 @@
+// loads(..., option=OPT_ROUND_TRIP): the text as a document to edit.
+#include "pyutil/errors.hpp"
+#include "roundtrip/document_state.hpp"
+#include "roundtrip/python/api.hpp"
+#include "support/options.hpp"
+#include "syntax/checks.hpp"
+
+namespace quarvel::py {
+
+namespace {
+
+DocumentSettings settings_from(std::uint64_t option) {
+    DocumentSettings s;
+    s.prefer_double_quotes = !(option & opt::SINGLE_QUOTES);
+    s.declare_1_2 = option & opt::UPGRADE_1_1;
+    s.null_style = option & opt::NULL_AS_KEYWORD ? EditNullStyle::Keyword
+                   : option & opt::NULL_AS_TILDE ? EditNullStyle::Tilde
+                                                 : EditNullStyle::Empty;
+    return s;
+}
+
+}  // namespace
+
+PyObject* load_document(std::string text, std::uint64_t option, const ModeChoice& mode) {
+    if (option & (opt::INCLUDES | opt::SECRETS | opt::ENV_VAR)) {
+        PyErr_SetString(PyExc_NotImplementedError,
+                        "round-trip loading with include, secret and environment variable "
+                        "resolution is not available in this build");
+        return nullptr;
+    }
+    auto state = compose_document(std::move(text), settings_from(option));
+    if (!state) return raise(state.error());
+    // Duplicate keys, 1.1 warnings and the 1.2 upgrade work as on the
+    // configuration path.
+    Warnings warnings;
+    const Status checked = check_tree((*state)->forest, tree_check_options(option, mode), warnings);
+    log_warnings(warnings);
+    if (!checked) return raise(checked.error());
+    return new_document(std::move(*state));
+}
+
+}  // namespace quarvel::py

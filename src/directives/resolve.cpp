@@ -206,11 +206,16 @@ Result<SyntaxForest> Resolver::compose_file(std::uint32_t id, std::string_view p
     ComposeChecks checks;
     checks.strict = input_.options.strict;
     checks.reject_complex_keys = input_.options.reject_complex_keys;
+    checks.keep_comments = input_.options.keep_comments;
     auto forest = compose_text(*f.text, id, /*keep_empty=*/false, checks);
     if (checks.strict && (!forest || forest->has_aliases)) {
         // The text's own check reports what strictness found, with its position.
         out_.files.files[id].recheck = true;
-        if (!forest) forest = compose_text(*f.text, id, /*keep_empty=*/false);
+        if (!forest) {
+            ComposeChecks lenient;
+            lenient.keep_comments = checks.keep_comments;
+            forest = compose_text(*f.text, id, /*keep_empty=*/false, lenient);
+        }
     }
     if (!forest) {
         const Error& e = forest.error();

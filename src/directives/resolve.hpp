@@ -38,6 +38,8 @@ struct DirectiveOptions {
     // (aliases) or that fails only the strict checks is marked `recheck`.
     bool strict = false;
     bool reject_complex_keys = false;
+    // Included files keep their comments: only documents to edit need them.
+    bool keep_comments = true;
 };
 
 // One source file: entry 0 is the root document (whose text the caller

@@ -102,6 +102,7 @@ std::optional<DirectiveInput> directive_input(const DirectiveCall& call) {
     input.options.soft_env_vars = call.on_missing_env_var || (o & opt::ENV_VAR_NOT_FOUND_WARN);
     input.options.strict = o & (opt::ANNOTATED | opt::REJECT_COMPLEX_KEYS);
     input.options.reject_complex_keys = o & opt::REJECT_COMPLEX_KEYS;
+    input.options.keep_comments = o & opt::ROUND_TRIP;
     return input;
 }
 

@@ -11,6 +11,7 @@
 #include "ffi/schema_check.hpp"
 #include "pyutil/args.hpp"
 #include "pyutil/py_ref.hpp"
+#include "roundtrip/document_state.hpp"
 #include "roundtrip/python/api.hpp"
 #include "scanner/prologue.hpp"
 #include "schema/reference.hpp"
@@ -254,7 +255,17 @@ PyObject* loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
         if ((*option & opt::NULL_AS_KEYWORD) && (*option & opt::NULL_AS_TILDE))
             return raise(Error::argument(
                 "OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive"));
-        return load_document(std::move(*text), *option, mode);
+        if (!(*option & kDirectiveBits)) return load_document(std::move(*text), *option, mode);
+        const DirectiveCall call{*option, kw[kIncludeDir], kw[kRootPath], kw[kOnMissingSecret],
+                                 kw[kOnMissingEnvVar]};
+        // Include boundaries (`source`) and the file table stay in the
+        // document, for writing edits back to the files they came from.
+        return load_document(std::move(*text), *option, mode, [&](DocumentState& state) {
+            auto outcome = resolve_for_loads(state.forest, call);
+            if (!outcome) return false;
+            state.files = std::move(outcome->files);
+            return true;
+        });
     }
     if (*option & kConfigBits)
         return loads_config(*text, mode, *schema,

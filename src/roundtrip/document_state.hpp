@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "directives/resolve.hpp"
 #include "support/error.hpp"
 #include "syntax/node.hpp"
 
@@ -16,12 +17,6 @@ namespace quarvel {
 
 // How nulls created by edits are spelled: "null", nothing, or "~".
 enum class EditNullStyle : std::uint8_t { Keyword = 0, Empty = 1, Tilde = 2 };
-
-// One file a document was read from: number 0 is the root text.
-struct SourceFile {
-    std::string path;
-    std::string text;
-};
 
 struct DocumentSettings {
     bool prefer_double_quotes = true;  // new strings that need quotes get double quotes
@@ -35,7 +30,7 @@ struct DocumentState {
     std::string source;  // UTF-8, byte order mark included
     SyntaxForest forest;
     std::optional<std::string> origin;
-    std::vector<SourceFile> files;  // empty unless directives were resolved
+    FileTable files;  // empty unless directives were resolved; entry 0 is the root
     DocumentSettings settings;
 
     DocumentState() = default;

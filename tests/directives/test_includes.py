@@ -247,9 +247,16 @@ def test_duplicate_key_in_included_file_names_that_file(config):
     assert e.value.line == 2
 
 
-def test_round_trip_with_directives_is_not_available_yet(config):
-    with pytest.raises(NotImplementedError):
-        config.load("a: 1\n", option=INC | quarvel.OPT_ROUND_TRIP)
+def test_round_trip_keeps_include_boundaries_and_files(config):
+    config.write({"a.yaml": "w: 0\n# kept\nx: 1\n", "more/b.yaml": "y: 2\n"})
+    doc = config.load("a: !include a.yaml\nb: !include_dir_named more\n",
+                      option=INC | quarvel.OPT_ROUND_TRIP)
+    assert doc.to_dict() == {"a": {"w": 0, "x": 1}, "b": {"b": {"y": 2}}}
+    a = doc.node["a"]
+    assert (a.source_tag, a.source_target) == ("!include", "a.yaml")
+    assert doc.node["a"]["x"].file == config.path("a.yaml")
+    assert doc.node["b"]["b"]["y"].file == config.path("more/b.yaml")
+    assert doc.node["a"]["x"].comment_before == "kept"
 
 
 def test_large_directory_scales(config):

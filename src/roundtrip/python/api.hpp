@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -25,8 +26,14 @@ PyObject* new_document(std::unique_ptr<DocumentState> state);
 // The number of roots of a QuarvelDocument; -1 with an exception set.
 Py_ssize_t document_root_count(PyObject* document);
 
-// The round-trip path of loads: `text` composed into a new QuarvelDocument.
-PyObject* load_document(std::string text, std::uint64_t option, const ModeChoice& mode);
+// Resolves the configuration directives of a composed document in place and
+// keeps its file table; false with an exception set.
+using ResolveDirectives = std::function<bool(DocumentState&)>;
+
+// The round-trip path of loads: `text` composed into a new QuarvelDocument,
+// its directives resolved by `resolve` when that is given.
+PyObject* load_document(std::string text, std::uint64_t option, const ModeChoice& mode,
+                        const ResolveDirectives& resolve = {});
 
 PyObject* dump_includes(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames);

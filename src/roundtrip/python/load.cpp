@@ -21,15 +21,11 @@ DocumentSettings settings_from(std::uint64_t option) {
 
 }  // namespace
 
-PyObject* load_document(std::string text, std::uint64_t option, const ModeChoice& mode) {
-    if (option & (opt::INCLUDES | opt::SECRETS | opt::ENV_VAR)) {
-        PyErr_SetString(PyExc_NotImplementedError,
-                        "round-trip loading with include, secret and environment variable "
-                        "resolution is not available in this build");
-        return nullptr;
-    }
+PyObject* load_document(std::string text, std::uint64_t option, const ModeChoice& mode,
+                        const ResolveDirectives& resolve) {
     auto state = compose_document(std::move(text), settings_from(option));
     if (!state) return raise(state.error());
+    if (resolve && !resolve(**state)) return nullptr;
     // Duplicate keys, 1.1 warnings and the 1.2 upgrade work as on the
     // configuration path.
     Warnings warnings;

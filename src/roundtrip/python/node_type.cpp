@@ -104,7 +104,7 @@ PyObject* node_end_offset(PyObject* self, void*) {
 
 PyObject* node_file(PyObject* self, void*) {
     return read_field(self, [](const NodeAccess& at, const YamlNode& n) -> PyObject* {
-        const auto& files = at.state().files;
+        const auto& files = at.state().files.files;
         if (n.span.file_id >= files.size()) Py_RETURN_NONE;
         const std::string& path = files[n.span.file_id].path;
         return PyUnicode_DecodeUTF8(path.data(), static_cast<Py_ssize_t>(path.size()), "replace");

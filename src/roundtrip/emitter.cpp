@@ -1,0 +1,653 @@
+#include "roundtrip/emitter.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "roundtrip/scalar_writer.hpp"
+#include "support/stack.hpp"
+
+namespace quarvel::roundtrip {
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+// Longer keys than this are not implicit keys for every reader.
+constexpr std::size_t kMaxImplicitKey = 1024;
+
+bool is_block_collection(const YamlNode& n) {
+    return n.is_collection() && n.style == CollectionStyle::Block && !n.children.empty();
+}
+
+bool has_properties(const YamlNode& n) {
+    return n.anchor.has_value() || n.tag.has_value();
+}
+
+bool has_head_or_blank(const YamlNode& n) {
+    return n.comments.blank_before > 0 || n.comments.has_head();
+}
+
+bool is_block_style(const YamlNode& n) {
+    return n.kind == NodeKind::Scalar &&
+           (n.scalar_style == ScalarStyle::Literal || n.scalar_style == ScalarStyle::Folded);
+}
+
+// A key that can stand before ':' on one line.
+bool is_simple_key(const YamlNode& key) {
+    if (key.kind == NodeKind::Scalar)
+        return !is_block_style(key) && key.text.size() <= kMaxImplicitKey;
+    return !is_block_collection(key);
+}
+
+// The indentation of the content of an untouched block scalar, or -1 when
+// it has no content line; -2 when the header fixes it with a digit, which is
+// relative to where the scalar used to be.
+int raw_content_indent(std::string_view raw) {
+    const std::size_t header_end = raw.find('\n');
+    if (header_end == std::string_view::npos) return -1;
+    const std::string_view header = raw.substr(0, header_end);
+    const std::size_t comment = header.find('#');
+    for (char c : header.substr(0, comment))
+        if (c >= '1' && c <= '9') return -2;
+    std::size_t pos = header_end + 1;
+    while (pos < raw.size()) {
+        std::size_t end = raw.find('\n', pos);
+        if (end == std::string_view::npos) end = raw.size();
+        const std::string_view line = raw.substr(pos, end - pos);
+        const std::size_t first = line.find_first_not_of(' ');
+        if (first != std::string_view::npos && line[first] != '\r') return static_cast<int>(first);
+        pos = end + 1;
+    }
+    return -1;
+}
+
+// A %TAG handle a document's tags were written with, and its prefix.
+struct Handle {
+    std::string_view handle;
+    std::string_view prefix;
+};
+
+// The handle of a tag written in shorthand ("!e!" of "!e!foo", "!" of "!foo").
+std::string_view handle_of(std::string_view tag) {
+    if (tag.starts_with("!<") || !tag.starts_with('!')) return {};
+    const std::size_t second = tag.find('!', 1);
+    return tag.substr(0, second == std::string_view::npos ? 1 : second + 1);
+}
+
+class Writer {
+  public:
+    Writer(const EmitOptions& options, std::string& out) : o_(options), out_(out) {}
+
+    // One document: %TAG lines for the handles its tags need, the "---"
+    // marker (always after directives or when `separated`), then the root.
+    void document(const YamlNode& node, bool with_source, bool separated, bool after_document);
+    void root(const YamlNode& node, bool with_source);
+    bool failed() const { return failed_; }
+
+  private:
+    // Writes where a scalar sits: its place and the indentation of its parent
+    // (the column of its key or dash; -1 for a root).
+    struct At {
+        ScalarPlace place;
+        int parent;
+    };
+
+    template <class F>
+    void deeper(F&& f) {
+        if (failed_) return;
+        if (!ensure_stack([&] {
+                f();
+                return true;
+            }))
+            failed_ = true;
+    }
+
+    void spaces(std::size_t n) { out_.append(n, ' '); }
+    void comment_line(std::string_view text, std::size_t n);
+    void head(const YamlNode& node, std::size_t n);
+    void blank_lines(const YamlNode& node) { out_.append(node.comments.blank_before, '\n'); }
+    std::string inline_comment(const YamlNode& node) const;
+    void finish_line(const YamlNode& node);
+
+    void tag(const YamlNode& node);
+    void properties_inline(const YamlNode& node);
+    void properties_line(const YamlNode& node);
+    void properties_after_indicator(const YamlNode& node);
+    void padding(const YamlNode& node) {
+        spaces(std::max<std::uint32_t>(node.comments.value_pad, 1));
+    }
+    void directive(const YamlNode& node);
+
+    void block_children(const YamlNode& node, std::size_t n);
+    void entries(const YamlNode& map, std::size_t n, bool first_on_line);
+    void entry(const YamlNode& key, const YamlNode& value, std::size_t n, bool spell_null);
+    void complex_key(const YamlNode& key, std::size_t n);
+    void value_after_colon(const YamlNode& value, const YamlNode& key, std::size_t n,
+                           bool spell_null);
+    void items(const YamlNode& seq, std::size_t n, bool first_on_line);
+    void item(const YamlNode& node, std::size_t n);
+    bool written_empty(const YamlNode& node) const;
+    void empty_node(const YamlNode& node);
+
+    void node_inline(const YamlNode& node, At at);
+    void flow_sequence(const YamlNode& seq);
+    void flow_mapping(const YamlNode& map);
+    void null_node(const YamlNode& node, At at);
+    void scalar(const YamlNode& node, At at);
+    void quoted(std::string_view text, bool single);
+    bool untouched_block(const YamlNode& node, At at);
+
+    void collect_handles(const YamlNode& node);
+    bool declared(const YamlNode& node) const;
+
+    const EmitOptions& o_;
+    std::string& out_;
+    bool failed_ = false;
+    std::vector<Handle> handles_;  // of the document being written
+};
+
+// Tags a %TAG directive expanded are written as they were, under that
+// directive written again; when the prefix cannot be recovered (escapes in
+// the suffix, or two prefixes for one handle after edits) in verbatim form.
+void Writer::collect_handles(const YamlNode& node) {
+    if (!node.expanded_tag.empty() && node.tag) {
+        const std::string_view handle = handle_of(*node.tag);
+        const std::string_view suffix = node.tag->substr(handle.size());
+        const std::string_view full = node.expanded_tag;
+        if (!handle.empty() && full.ends_with(suffix)) {
+            const Handle h{handle, full.substr(0, full.size() - suffix.size())};
+            const bool known = std::any_of(handles_.begin(), handles_.end(),
+                                           [&](const Handle& k) { return k.handle == handle; });
+            if (!known) handles_.push_back(h);
+        }
+    }
+    for (const YamlNode& child : node.children) {
+        if (!child.children.empty() || !child.expanded_tag.empty())
+            deeper([&] { collect_handles(child); });
+    }
+}
+
+bool Writer::declared(const YamlNode& node) const {
+    const std::string_view handle = handle_of(*node.tag);
+    const std::string_view suffix = node.tag->substr(handle.size());
+    return std::any_of(handles_.begin(), handles_.end(), [&](const Handle& h) {
+        return h.handle == handle && h.prefix.size() + suffix.size() == node.expanded_tag.size() &&
+               node.expanded_tag.starts_with(h.prefix) && node.expanded_tag.ends_with(suffix);
+    });
+}
+
+void Writer::document(const YamlNode& node, bool with_source, bool separated, bool after_document) {
+    handles_.clear();
+    collect_handles(node);
+    if (!handles_.empty()) {
+        // Directives may only follow a document that was closed with "...".
+        if (after_document) out_ += "...\n";
+        for (const Handle& h : handles_) {
+            out_ += "%TAG ";
+            out_ += h.handle;
+            out_ += ' ';
+            out_ += h.prefix;
+            out_ += '\n';
+        }
+    }
+    if (!handles_.empty() || node.explicit_start || separated) out_ += "---\n";
+    root(node, with_source);
+}
+
+void Writer::comment_line(std::string_view text, std::size_t n) {
+    spaces(n);
+    out_ += '#';
+    if (!text.empty()) {
+        out_ += ' ';
+        out_ += text;
+    }
+    out_ += '\n';
+}
+
+void Writer::head(const YamlNode& node, std::size_t n) {
+    if (!node.comments.has_head()) return;
+    for (std::string_view line : node.comments.text->head) comment_line(line, n);
+}
+
+std::string Writer::inline_comment(const YamlNode& node) const {
+    std::string s;
+    if (!node.comments.has_inline()) return s;
+    const CommentText& t = *node.comments.text;
+    s.append(std::max<std::uint32_t>(t.inline_spaces, 1), ' ');
+    s += '#';
+    if (!t.inline_text->empty()) {
+        s += ' ';
+        s += *t.inline_text;
+    }
+    return s;
+}
+
+// Block scalars end their own line (with their comment on the header).
+void Writer::finish_line(const YamlNode& node) {
+    if (out_.ends_with('\n')) return;
+    out_ += inline_comment(node);
+    out_ += '\n';
+}
+
+// A tag whose handle a %TAG directive redefined is written in full: the
+// directives themselves are not written again.
+void Writer::tag(const YamlNode& node) {
+    if (!node.expanded_tag.empty() && !declared(node)) {
+        out_ += "!<";
+        out_ += node.expanded_tag;
+        out_ += '>';
+    } else {
+        out_ += *node.tag;
+    }
+}
+
+void Writer::properties_inline(const YamlNode& node) {
+    if (node.tag) {
+        tag(node);
+        out_ += ' ';
+    }
+    if (node.anchor) {
+        out_ += '&';
+        out_ += *node.anchor;
+        out_ += ' ';
+    }
+}
+
+void Writer::properties_line(const YamlNode& node) {
+    if (!has_properties(node)) return;
+    if (node.tag) tag(node);
+    if (node.tag && node.anchor) out_ += ' ';
+    if (node.anchor) {
+        out_ += '&';
+        out_ += *node.anchor;
+    }
+    out_ += '\n';
+}
+
+void Writer::properties_after_indicator(const YamlNode& node) {
+    if (node.tag) {
+        out_ += ' ';
+        tag(node);
+    }
+    if (node.anchor) {
+        out_ += " &";
+        out_ += *node.anchor;
+    }
+}
+
+void Writer::directive(const YamlNode& node) {
+    out_ += node.source->tag;
+    out_ += ' ';
+    out_ += node.source->target;
+}
+
+void Writer::root(const YamlNode& node, bool with_source) {
+    head(node, 0);
+    if (with_source && node.source) {
+        directive(node);
+        out_ += inline_comment(node);
+        out_ += '\n';
+    } else if (is_block_collection(node)) {
+        properties_line(node);
+        block_children(node, 0);
+    } else {
+        properties_inline(node);
+        node_inline(node, {ScalarPlace::Block, -1});
+        finish_line(node);
+    }
+    if (node.comments.text)
+        for (std::string_view line : node.comments.text->foot) comment_line(line, 0);
+}
+
+void Writer::block_children(const YamlNode& node, std::size_t n) {
+    if (node.kind == NodeKind::Mapping)
+        entries(node, n, false);
+    else
+        items(node, n, false);
+}
+
+void Writer::entries(const YamlNode& map, std::size_t n, bool first_on_line) {
+    for (std::size_t i = 0; i < map.size() && !failed_; ++i) {
+        const YamlNode& key = map.key(i);
+        if (i > 0 || !first_on_line) {
+            blank_lines(key);
+            head(key, n);
+            spaces(n);
+        }
+        // "k:" followed by a line opening with "&a" or "!t" would give those
+        // properties to the empty value, so that value is spelled out.
+        const bool spell_null = i + 1 < map.size() && has_properties(map.key(i + 1));
+        entry(key, map.value(i), n, spell_null);
+    }
+}
+
+void Writer::entry(const YamlNode& key, const YamlNode& value, std::size_t n, bool spell_null) {
+    if (is_simple_key(key)) {
+        properties_inline(key);
+        node_inline(key, {ScalarPlace::Key, static_cast<int>(n)});
+        // "*a:" would read as an alias named "a:".
+        if (key.kind == NodeKind::Alias && !key.source) out_ += ' ';
+        out_ += ':';
+    } else {
+        complex_key(key, n);
+        spaces(n);
+        out_ += ':';
+    }
+    deeper([&] { value_after_colon(value, key, n, spell_null); });
+}
+
+void Writer::complex_key(const YamlNode& key, std::size_t n) {
+    out_ += '?';
+    if (is_block_collection(key)) {
+        properties_after_indicator(key);
+        out_ += '\n';
+        deeper([&] { block_children(key, n + 2); });
+        return;
+    }
+    out_ += ' ';
+    properties_inline(key);
+    node_inline(key, {ScalarPlace::Block, static_cast<int>(n)});
+    if (!out_.ends_with('\n')) out_ += '\n';
+}
+
+void Writer::value_after_colon(const YamlNode& value, const YamlNode& key, std::size_t n,
+                               bool spell_null) {
+    if (value.source) {
+        out_ += ' ';
+        directive(value);
+        out_ += inline_comment(value);
+        out_ += '\n';
+    } else if (is_block_collection(value)) {
+        properties_after_indicator(value);
+        out_ += inline_comment(value);
+        out_ += '\n';
+        blank_lines(value);
+        // A sequence written level with its key stays that way.
+        const bool indentless =
+            value.kind == NodeKind::Sequence && value.span.column <= key.span.column;
+        const std::size_t inner = indentless ? n : n + 2;
+        head(value, inner);
+        block_children(value, inner);
+    } else if (!spell_null && written_empty(value)) {
+        empty_node(value);
+    } else {
+        padding(value);
+        properties_inline(value);
+        node_inline(value, {ScalarPlace::Block, static_cast<int>(n)});
+        finish_line(value);
+    }
+}
+
+void Writer::items(const YamlNode& seq, std::size_t n, bool first_on_line) {
+    for (std::size_t i = 0; i < seq.children.size() && !failed_; ++i) {
+        const YamlNode& it = seq.children[i];
+        if (i > 0 || !first_on_line) {
+            blank_lines(it);
+            head(it, n);
+            spaces(n);
+        }
+        out_ += '-';
+        deeper([&] { item(it, n); });
+    }
+}
+
+void Writer::item(const YamlNode& node, std::size_t n) {
+    if (node.source) {
+        out_ += ' ';
+        directive(node);
+        out_ += inline_comment(node);
+        out_ += '\n';
+        return;
+    }
+    if (is_block_collection(node)) {
+        // "- &a k: v" would give the anchor to the key, so a collection with
+        // properties starts below its dash.
+        const YamlNode& first = node.children.front();
+        const bool same_line = !has_properties(node) && !has_head_or_blank(first) &&
+                               (node.kind == NodeKind::Mapping || node.comments.compact);
+        if (same_line) {
+            out_ += ' ';
+            if (node.kind == NodeKind::Mapping)
+                entries(node, n + 2, true);
+            else
+                items(node, n + 2, true);
+        } else {
+            properties_after_indicator(node);
+            out_ += '\n';
+            block_children(node, n + 2);
+        }
+        return;
+    }
+    if (written_empty(node)) {
+        empty_node(node);
+        return;
+    }
+    padding(node);
+    properties_inline(node);
+    node_inline(node, {ScalarPlace::Block, static_cast<int>(n)});
+    finish_line(node);
+}
+
+// An empty value or item is written as nothing: a null as loaded, or one
+// made by an edit when the document writes nulls as nothing.
+bool Writer::written_empty(const YamlNode& node) const {
+    return node.kind == NodeKind::Null && !has_properties(node) &&
+           (!node.synthetic || o_.null_style == NullStyle::Empty);
+}
+
+void Writer::empty_node(const YamlNode& node) {
+    out_ += inline_comment(node);
+    out_ += '\n';
+}
+
+void Writer::node_inline(const YamlNode& node, At at) {
+    if (node.source) {
+        directive(node);
+        return;
+    }
+    switch (node.kind) {
+        case NodeKind::Sequence:
+            deeper([&] { flow_sequence(node); });
+            return;
+        case NodeKind::Mapping:
+            deeper([&] { flow_mapping(node); });
+            return;
+        case NodeKind::Alias:
+            out_ += '*';
+            out_ += node.text;
+            return;
+        case NodeKind::Null:
+            null_node(node, at);
+            return;
+        case NodeKind::Scalar:
+            scalar(node, at);
+            return;
+    }
+}
+
+void Writer::flow_sequence(const YamlNode& seq) {
+    out_ += '[';
+    for (std::size_t i = 0; i < seq.children.size() && !failed_; ++i) {
+        if (i > 0) out_ += ", ";
+        properties_inline(seq.children[i]);
+        node_inline(seq.children[i], {ScalarPlace::Flow, 0});
+    }
+    out_ += ']';
+}
+
+void Writer::flow_mapping(const YamlNode& map) {
+    out_ += '{';
+    for (std::size_t i = 0; i < map.size() && !failed_; ++i) {
+        if (i > 0) out_ += ", ";
+        const YamlNode& key = map.key(i);
+        properties_inline(key);
+        node_inline(key, {ScalarPlace::Flow, 0});
+        if (key.kind == NodeKind::Alias && !key.source) out_ += ' ';
+        out_ += ": ";
+        properties_inline(map.value(i));
+        node_inline(map.value(i), {ScalarPlace::Flow, 0});
+    }
+    out_ += '}';
+}
+
+// A null loaded with a tag or an anchor is written as its properties alone:
+// "k: !!str" is an empty string, "k: !!str null" would be the word null.
+void Writer::null_node(const YamlNode& node, At at) {
+    if (has_properties(node) && !node.synthetic) {
+        if (at.place == ScalarPlace::Block && out_.ends_with(' ')) out_.pop_back();
+        return;
+    }
+    out_ += node.synthetic && o_.null_style == NullStyle::Tilde ? "~" : "null";
+}
+
+void Writer::quoted(std::string_view text, bool single) {
+    if (single && fits_single(text))
+        write_single_quoted(text, out_);
+    else
+        write_double_quoted(text, out_);
+}
+
+// An untouched block scalar is written as its source when that source still
+// reads the same at the new position: its content must stay deeper than its
+// parent, and an indentation digit is only right where it was written.
+bool Writer::untouched_block(const YamlNode& node, At at) {
+    if (node.comments.modified || at.place != ScalarPlace::Block) return false;
+    if (!node.comments.text || !node.comments.text->raw) return false;
+    const std::string_view raw = *node.comments.text->raw;
+    const int indent = raw_content_indent(raw);
+    if (indent == -2 || (indent != -1 && indent <= at.parent)) return false;
+    const std::size_t header_end = raw.find('\n');
+    const std::string_view header = raw.substr(0, header_end);
+    if (header.find('#') == std::string_view::npos && node.comments.has_inline()) {
+        out_ += header;
+        out_ += inline_comment(node);
+        out_ += raw.substr(header.size());
+    } else {
+        out_ += raw;
+    }
+    if (!out_.ends_with('\n')) out_ += '\n';
+    return true;
+}
+
+void Writer::scalar(const YamlNode& node, At at) {
+    if (untouched_block(node, at)) return;
+    const std::string_view text = node.text;
+    switch (node.scalar_style) {
+        case ScalarStyle::Plain:
+            if (fits_plain(text, at.place))
+                out_ += text;
+            else
+                quoted(text, !o_.prefer_double_quotes);
+            return;
+        case ScalarStyle::SingleQuoted:
+            quoted(text, true);
+            return;
+        case ScalarStyle::DoubleQuoted:
+            write_double_quoted(text, out_);
+            return;
+        case ScalarStyle::Literal:
+        case ScalarStyle::Folded:
+            if (at.place == ScalarPlace::Block && fits_block(text)) {
+                const std::size_t indent = static_cast<std::size_t>(at.parent + 2);
+                write_block_scalar(text, indent < 2 ? 2 : indent,
+                                   node.scalar_style == ScalarStyle::Folded, inline_comment(node),
+                                   out_);
+            } else {
+                write_double_quoted(text, out_);
+            }
+            return;
+    }
+}
+
+bool modified_below(const YamlNode& node) {
+    for (const YamlNode& child : node.children) {
+        if (child.comments.modified) return true;
+        if (child.children.empty()) continue;
+        const std::optional<bool> deep =
+            ensure_stack([&] { return std::optional<bool>(modified_below(child)); });
+        if (!deep || *deep) return true;
+    }
+    return false;
+}
+
+bool is_marker_line(std::string_view line) {
+    return line.starts_with("---") &&
+           (line.size() == 3 || line[3] == ' ' || line[3] == '\t' || line[3] == '\r');
+}
+
+}  // namespace
+
+bool tree_modified(const YamlNode& node) {
+    return node.comments.modified || modified_below(node);
+}
+
+bool any_modified(std::span<const YamlNode> roots) {
+    return std::any_of(roots.begin(), roots.end(),
+                       [](const YamlNode& r) { return tree_modified(r); });
+}
+
+Status emit_root(const YamlNode& node, const EmitOptions& options, std::string& out) {
+    Writer w(options, out);
+    w.document(node, true, false, false);
+    if (w.failed()) return fail(stack_exhausted_error());
+    return {};
+}
+
+Result<std::string> emit_stream(std::span<const YamlNode> roots,
+                                std::optional<std::string_view> source,
+                                const EmitOptions& options) {
+    std::string out;
+    if (source && !any_modified(roots)) {
+        out.assign(*source);
+    } else {
+        out.reserve(256);
+        Writer w(options, out);
+        for (std::size_t i = 0; i < roots.size(); ++i) {
+            if (i == 0 && roots[0].leading_bom) out += kBom;
+            w.document(roots[i], true, i > 0, i > 0);
+            if (w.failed()) return fail(stack_exhausted_error());
+        }
+    }
+    if (options.declare_1_2) declare_yaml_1_2(out);
+    return out;
+}
+
+Result<std::string> emit_included_file(const YamlNode& node) {
+    std::string out;
+    if (node.leading_bom) out += kBom;
+    EmitOptions options;
+    options.null_style = NullStyle::Keyword;
+    Writer w(options, out);
+    w.document(node, false, false, false);
+    if (w.failed()) return fail(stack_exhausted_error());
+    return out;
+}
+
+// Walks the prologue (directives, comments, blank lines): every %YAML line
+// goes, and "---" is added unless the first document already opens with it.
+void declare_yaml_1_2(std::string& text) {
+    const std::size_t start = text.starts_with(kBom) ? kBom.size() : 0;
+    std::size_t pos = start;
+    bool has_marker = false;
+    bool directives = false;  // other directives stay, and a "---" follows them
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        const std::size_t next = end == std::string::npos ? text.size() : end + 1;
+        if (end == std::string::npos) end = text.size();
+        const std::string_view line(text.data() + pos, end - pos);
+        if (line.starts_with("%YAML")) {
+            text.erase(pos, next - pos);
+            continue;
+        }
+        const std::size_t first = line.find_first_not_of(" \t\r");
+        if (line.starts_with('%') || first == std::string_view::npos || line[first] == '#') {
+            directives = directives || line.starts_with('%');
+            pos = next;
+            continue;
+        }
+        has_marker = is_marker_line(line);
+        break;
+    }
+    text.insert(start, has_marker || directives ? "%YAML 1.2\n" : "%YAML 1.2\n---\n");
+}
+
+}  // namespace quarvel::roundtrip

@@ -75,7 +75,8 @@ std::string_view handle_of(std::string_view tag) {
 
 class Writer {
   public:
-    Writer(const EmitOptions& options, std::string& out) : o_(options), out_(out) {}
+    Writer(const EmitOptions& options, std::string& out, std::optional<SourceText> source)
+        : o_(options), out_(out), source_(source) {}
 
     // One document: %TAG lines for the handles its tags need, the "---"
     // marker (always after directives or when `separated`), then the root.
@@ -104,6 +105,10 @@ class Writer {
     void spaces(std::size_t n) { out_.append(n, ' '); }
     void comment_line(std::string_view text, std::size_t n);
     void head(const YamlNode& node, std::size_t n);
+    std::optional<std::string_view> source_of(const YamlNode& node) const;
+    std::uint32_t blank_lines_above(const YamlNode& node) const;
+    bool copied_scalar(const YamlNode& node, At at);
+    bool value_on_next_line(const YamlNode& value, const YamlNode& key, std::size_t n);
     void blank_lines(const YamlNode& node) { out_.append(node.comments.blank_before, '\n'); }
     std::string inline_comment(const YamlNode& node) const;
     void finish_line(const YamlNode& node);
@@ -142,8 +147,74 @@ class Writer {
     const EmitOptions& o_;
     std::string& out_;
     bool failed_ = false;
+    std::optional<SourceText> source_;
     std::vector<Handle> handles_;  // of the document being written
 };
+
+// The source bytes of an untouched node of the known text.
+std::optional<std::string_view> Writer::source_of(const YamlNode& node) const {
+    if (!source_ || node.comments.modified || node.span.file_id != source_->file_id) return {};
+    const std::string_view text = source_->text;
+    if (node.end_offset <= node.span.offset || node.end_offset > text.size()) return {};
+    return text.substr(node.span.offset, node.end_offset - node.span.offset);
+}
+
+// Blank lines right above the line a node starts on, in the known text: the
+// gap between a node's head comments and the node.
+std::uint32_t Writer::blank_lines_above(const YamlNode& node) const {
+    if (!source_ || node.span.file_id != source_->file_id) return 0;
+    const std::string_view text = source_->text;
+    if (node.span.offset > text.size()) return 0;
+    std::size_t line_start = text.rfind('\n', node.span.offset == 0 ? 0 : node.span.offset - 1);
+    if (node.span.offset == 0 || line_start == std::string_view::npos) return 0;
+    std::uint32_t blank = 0;
+    while (line_start > 0) {
+        const std::size_t prev = text.rfind('\n', line_start - 1);
+        const std::size_t from = prev == std::string_view::npos ? 0 : prev + 1;
+        const std::string_view line = text.substr(from, line_start - from);
+        if (line.find_first_not_of(" \t\r") != std::string_view::npos) break;
+        ++blank;
+        if (prev == std::string_view::npos) break;
+        line_start = prev;
+    }
+    return blank;
+}
+
+// An untouched flow scalar is copied as written when every line after its
+// first stays deeper than its parent.
+bool Writer::copied_scalar(const YamlNode& node, At at) {
+    if (is_block_style(node)) return false;
+    const auto slice = source_of(node);
+    if (!slice) return false;
+    for (std::size_t nl = slice->find('\n'); nl != std::string_view::npos;
+         nl = slice->find('\n', nl + 1)) {
+        if (at.place != ScalarPlace::Block) return false;
+        const std::size_t first = slice->find_first_not_of(' ', nl + 1);
+        const char c = first == std::string_view::npos ? '\n' : (*slice)[first];
+        if (c == '\n' || c == '\r') continue;
+        if (static_cast<int>(first - nl - 1) <= at.parent) return false;
+    }
+    out_ += *slice;
+    return true;
+}
+
+// "key:\n    'long text'": an untouched scalar value loaded below its key
+// stays there, at its own column.
+bool Writer::value_on_next_line(const YamlNode& value, const YamlNode& key, std::size_t n) {
+    if (value.kind != NodeKind::Scalar || is_block_style(value) || has_properties(value))
+        return false;
+    if (key.end_line >= value.span.line || value.span.column <= n) return false;
+    if (key.span.file_id != value.span.file_id || !source_of(value)) return false;
+    const std::size_t mark = out_.size();
+    out_ += '\n';
+    spaces(value.span.column);
+    if (!copied_scalar(value, {ScalarPlace::Block, static_cast<int>(n)})) {
+        out_.resize(mark);
+        return false;
+    }
+    finish_line(value);
+    return true;
+}
 
 // Tags a %TAG directive expanded are written as they were, under that
 // directive written again; when the prefix cannot be recovered (escapes in
@@ -206,6 +277,7 @@ void Writer::comment_line(std::string_view text, std::size_t n) {
 void Writer::head(const YamlNode& node, std::size_t n) {
     if (!node.comments.has_head()) return;
     for (std::string_view line : node.comments.text->head) comment_line(line, n);
+    out_.append(blank_lines_above(node), '\n');
 }
 
 std::string Writer::inline_comment(const YamlNode& node) const {
@@ -369,7 +441,7 @@ void Writer::value_after_colon(const YamlNode& value, const YamlNode& key, std::
         block_children(value, inner);
     } else if (!spell_null && written_empty(value)) {
         empty_node(value);
-    } else {
+    } else if (!value_on_next_line(value, key, n)) {
         padding(value);
         properties_inline(value);
         node_inline(value, {ScalarPlace::Block, static_cast<int>(n)});
@@ -529,7 +601,7 @@ bool Writer::untouched_block(const YamlNode& node, At at) {
 }
 
 void Writer::scalar(const YamlNode& node, At at) {
-    if (untouched_block(node, at)) return;
+    if (untouched_block(node, at) || copied_scalar(node, at)) return;
     const std::string_view text = node.text;
     switch (node.scalar_style) {
         case ScalarStyle::Plain:
@@ -585,8 +657,9 @@ bool any_modified(std::span<const YamlNode> roots) {
                        [](const YamlNode& r) { return tree_modified(r); });
 }
 
-Status emit_root(const YamlNode& node, const EmitOptions& options, std::string& out) {
-    Writer w(options, out);
+Status emit_root(const YamlNode& node, const EmitOptions& options, std::string& out,
+                 std::optional<SourceText> source) {
+    Writer w(options, out, source);
     w.document(node, true, false, false);
     if (w.failed()) return fail(stack_exhausted_error());
     return {};
@@ -600,7 +673,9 @@ Result<std::string> emit_stream(std::span<const YamlNode> roots,
         out.assign(*source);
     } else {
         out.reserve(256);
-        Writer w(options, out);
+        std::optional<SourceText> text;
+        if (source) text = SourceText{*source, 0};
+        Writer w(options, out, text);
         for (std::size_t i = 0; i < roots.size(); ++i) {
             if (i == 0 && roots[0].leading_bom) out += kBom;
             w.document(roots[i], true, i > 0, i > 0);
@@ -611,12 +686,14 @@ Result<std::string> emit_stream(std::span<const YamlNode> roots,
     return out;
 }
 
-Result<std::string> emit_included_file(const YamlNode& node) {
+Result<std::string> emit_included_file(const YamlNode& node, std::optional<std::string_view> text) {
     std::string out;
     if (node.leading_bom) out += kBom;
     EmitOptions options;
     options.null_style = NullStyle::Keyword;
-    Writer w(options, out);
+    std::optional<SourceText> source;
+    if (text) source = SourceText{*text, node.span.file_id};
+    Writer w(options, out, source);
     w.document(node, false, false, false);
     if (w.failed()) return fail(stack_exhausted_error());
     return out;

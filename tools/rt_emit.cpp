@@ -1,6 +1,8 @@
 // Development driver for the round-trip emitter.
-//   rt_emit emit all|none FILE   prints the stream re-emitted with every node
-//                                marked modified, or with none (a plain copy)
+//   rt_emit emit all|none|one FILE
+//                                prints the stream re-emitted with every node
+//                                marked modified, with none (a plain copy), or
+//                                with the one value edited as `edit` does
 //   rt_emit check FILE...        for each file that composes: the unmodified
 //                                copy is byte-identical, and the full
 //                                re-emission composes again and reads as the
@@ -76,8 +78,19 @@ int emit(const char* mode, const char* path) {
         std::fprintf(stderr, "%s\n", forest.error().message.c_str());
         return 1;
     }
-    if (std::strcmp(mode, "all") == 0)
+    std::string edited;
+    if (std::strcmp(mode, "all") == 0) {
         for (auto& r : forest->roots) rt::mark_modified(r);
+    } else if (std::strcmp(mode, "one") == 0) {
+        for (auto& r : forest->roots) {
+            if (quarvel::YamlNode* target = first_plain_value(r)) {
+                edited = std::string(target->text) + "x";
+                target->text = edited;
+                target->comments.modified = true;
+                break;
+            }
+        }
+    }
     auto out = rt::emit_stream(forest->roots, *text, {});
     if (!out) return 1;
     std::fwrite(out->data(), 1, out->size(), stdout);

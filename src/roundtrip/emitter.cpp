@@ -14,6 +14,11 @@ constexpr std::string_view kBom = "\xEF\xBB\xBF";
 // Longer keys than this are not implicit keys for every reader.
 constexpr std::size_t kMaxImplicitKey = 1024;
 
+bool is_marker_line(std::string_view line) {
+    return line.starts_with("---") &&
+           (line.size() == 3 || line[3] == ' ' || line[3] == '\t' || line[3] == '\r');
+}
+
 bool is_block_collection(const YamlNode& n) {
     return n.is_collection() && n.style == CollectionStyle::Block && !n.children.empty();
 }
@@ -81,7 +86,7 @@ class Writer {
     // One document: %TAG lines for the handles its tags need, the "---"
     // marker (always after directives or when `separated`), then the root.
     void document(const YamlNode& node, bool with_source, bool separated, bool after_document);
-    void root(const YamlNode& node, bool with_source);
+    void root(const YamlNode& node, bool with_source, std::size_t head_from);
     bool failed() const { return failed_; }
 
   private:
@@ -103,13 +108,28 @@ class Writer {
     }
 
     void spaces(std::size_t n) { out_.append(n, ' '); }
-    void comment_line(std::string_view text, std::size_t n);
-    void head(const YamlNode& node, std::size_t n);
+    // Where a comment text of the known source stands: its '#', the start
+    // of its line, and whether only blanks come before it on that line.
+    struct Located {
+        std::size_t hash;
+        std::size_t line_start;
+        std::size_t end;
+        bool standalone;
+    };
+    std::optional<Located> locate(std::string_view comment) const;
+    void comment_line(std::string_view text, std::size_t n, std::uint32_t column);
+    void head(const YamlNode& node, std::size_t n, std::size_t from = 0);
+    std::optional<std::size_t> marker_line(const YamlNode& node) const;
+    void foot(const YamlNode& node);
+    bool fits_at(std::string_view slice, At at) const;
+    std::optional<std::size_t> flow_end(const YamlNode& node) const;
+    bool copied_flow(const YamlNode& node, At at);
     std::optional<std::string_view> source_of(const YamlNode& node) const;
-    std::uint32_t blank_lines_above(const YamlNode& node) const;
+    std::uint32_t blank_lines_above(std::size_t offset) const;
     bool copied_scalar(const YamlNode& node, At at);
     bool value_on_next_line(const YamlNode& value, const YamlNode& key, std::size_t n);
-    void blank_lines(const YamlNode& node) { out_.append(node.comments.blank_before, '\n'); }
+    void blank_lines(std::uint32_t count);
+    void blank_lines(const YamlNode& node) { blank_lines(node.comments.blank_before); }
     std::string inline_comment(const YamlNode& node) const;
     void finish_line(const YamlNode& node);
 
@@ -161,12 +181,11 @@ std::optional<std::string_view> Writer::source_of(const YamlNode& node) const {
 
 // Blank lines right above the line a node starts on, in the known text: the
 // gap between a node's head comments and the node.
-std::uint32_t Writer::blank_lines_above(const YamlNode& node) const {
-    if (!source_ || node.span.file_id != source_->file_id) return 0;
+std::uint32_t Writer::blank_lines_above(std::size_t offset) const {
     const std::string_view text = source_->text;
-    if (node.span.offset > text.size()) return 0;
-    std::size_t line_start = text.rfind('\n', node.span.offset == 0 ? 0 : node.span.offset - 1);
-    if (node.span.offset == 0 || line_start == std::string_view::npos) return 0;
+    if (offset == 0 || offset > text.size()) return 0;
+    std::size_t line_start = text.rfind('\n', offset - 1);
+    if (line_start == std::string_view::npos) return 0;
     std::uint32_t blank = 0;
     while (line_start > 0) {
         const std::size_t prev = text.rfind('\n', line_start - 1);
@@ -185,16 +204,73 @@ std::uint32_t Writer::blank_lines_above(const YamlNode& node) const {
 bool Writer::copied_scalar(const YamlNode& node, At at) {
     if (is_block_style(node)) return false;
     const auto slice = source_of(node);
-    if (!slice) return false;
-    for (std::size_t nl = slice->find('\n'); nl != std::string_view::npos;
-         nl = slice->find('\n', nl + 1)) {
+    if (!slice || !fits_at(*slice, at)) return false;
+    out_ += *slice;
+    return true;
+}
+
+// Source text spanning lines can be copied where every line after its first
+// stays deeper than the parent; keys and flow content stay on one line.
+bool Writer::fits_at(std::string_view slice, At at) const {
+    for (std::size_t nl = slice.find('\n'); nl != std::string_view::npos;
+         nl = slice.find('\n', nl + 1)) {
         if (at.place != ScalarPlace::Block) return false;
-        const std::size_t first = slice->find_first_not_of(' ', nl + 1);
-        const char c = first == std::string_view::npos ? '\n' : (*slice)[first];
+        const std::size_t first = slice.find_first_not_of(' ', nl + 1);
+        const char c = first == std::string_view::npos ? '\n' : slice[first];
         if (c == '\n' || c == '\r') continue;
         if (static_cast<int>(first - nl - 1) <= at.parent) return false;
     }
-    out_ += *slice;
+    return true;
+}
+
+// Just past the bracket that closes a flow collection of the known source.
+// The collection's end is its last scalar's; only blanks, separators,
+// indicators, comments, properties and the brackets of the collections
+// along its last entries can follow. Anything else gives up.
+std::optional<std::size_t> Writer::flow_end(const YamlNode& node) const {
+    const std::string_view text = source_->text;
+    int open = 0;
+    for (const YamlNode* n = &node; n->is_collection() && !n->children.empty();
+         n = &n->children.back())
+        ++open;
+    std::size_t pos = node.end_offset;
+    while (pos < text.size()) {
+        const char c = text[pos];
+        if (c == ']' || c == '}') {
+            if (--open == 0) return pos + 1;
+            ++pos;
+        } else if (c == '[' || c == '{') {
+            ++open;
+            ++pos;
+        } else if (c == '#') {
+            pos = text.find('\n', pos);
+        } else if (c == '!' || c == '&') {
+            pos = text.find_first_of(" \t\r\n,[]{}", pos);
+        } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ',' || c == ':' ||
+                   c == '?') {
+            ++pos;
+        } else {
+            return {};
+        }
+    }
+    return {};
+}
+
+// An untouched flow collection is copied as written: its spacing, line
+// breaks and the comments inside it are kept.
+bool Writer::copied_flow(const YamlNode& node, At at) {
+    if (!source_ || node.style != CollectionStyle::Flow || node.span.file_id != source_->file_id)
+        return false;
+    const std::string_view text = source_->text;
+    if (node.span.offset >= text.size() || node.end_offset > text.size() || tree_modified(node))
+        return false;
+    const char first = text[node.span.offset];
+    if (first != (node.kind == NodeKind::Mapping ? '{' : '[')) return false;
+    const auto end = flow_end(node);
+    if (!end) return false;
+    const std::string_view slice = text.substr(node.span.offset, *end - node.span.offset);
+    if (!fits_at(slice, at)) return false;
+    out_ += slice;
     return true;
 }
 
@@ -260,11 +336,77 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
             out_ += '\n';
         }
     }
-    if (!handles_.empty() || node.explicit_start || separated) out_ += "---\n";
-    root(node, with_source);
+    // Head comments the source has above the "---" line stay above it.
+    std::size_t before = 0;
+    const auto marker = node.explicit_start ? marker_line(node) : std::nullopt;
+    const auto& head_lines =
+        node.comments.has_head() ? node.comments.text->head : std::vector<std::string_view>{};
+    if (marker) {
+        while (before < head_lines.size()) {
+            const auto c = locate(head_lines[before]);
+            if (!c || c->hash >= *marker) break;
+            if (before > 0) blank_lines(blank_lines_above(c->line_start));
+            comment_line(head_lines[before], 0, 0);
+            ++before;
+        }
+    }
+    if (!handles_.empty() || node.explicit_start || separated) {
+        out_ += "---";
+        const auto c =
+            marker && before < head_lines.size() ? locate(head_lines[before]) : std::nullopt;
+        if (c && c->line_start == *marker) {
+            out_ += ' ';
+            out_ += source_->text.substr(c->hash, c->end - c->hash);
+            ++before;
+        }
+        out_ += '\n';
+    }
+    root(node, with_source, before);
 }
 
-void Writer::comment_line(std::string_view text, std::size_t n) {
+// Makes the output end with at least `count` empty lines: the empty lines
+// that close a block scalar kept with "+" are the source's blank lines too.
+void Writer::blank_lines(std::uint32_t count) {
+    if (count == 0) return;
+    std::size_t have = 0;
+    const std::size_t size = out_.size();
+    while (have + 1 < size && out_[size - 1 - have] == '\n' && out_[size - 2 - have] == '\n')
+        ++have;
+    if (have < count) out_.append(count - have, '\n');
+}
+
+std::optional<Writer::Located> Writer::locate(std::string_view comment) const {
+    if (!source_) return {};
+    const std::string_view text = source_->text;
+    const auto base = reinterpret_cast<std::uintptr_t>(text.data());
+    const auto at = reinterpret_cast<std::uintptr_t>(comment.data());
+    if (at < base || at + comment.size() > base + text.size()) return {};
+    std::size_t hash = at - base;
+    const std::size_t end = hash + comment.size();
+    while (hash > 0 && (text[hash - 1] == ' ' || text[hash - 1] == '\t')) --hash;
+    if (hash == 0 || text[hash - 1] != '#') return {};
+    --hash;
+    const std::size_t nl = hash == 0 ? std::string_view::npos : text.rfind('\n', hash - 1);
+    const std::size_t line_start = nl == std::string_view::npos ? 0 : nl + 1;
+    const bool standalone = text.substr(line_start, hash - line_start).find_first_not_of(" \t") ==
+                            std::string_view::npos;
+    return Located{hash, line_start, end, standalone};
+}
+
+// A comment of the known source is written as it was ("#note", "#  note");
+// a standalone one keeps its own indentation unless it was level with the
+// node it belongs to, in which case it follows that node.
+void Writer::comment_line(std::string_view text, std::size_t n, std::uint32_t column) {
+    if (const auto c = locate(text)) {
+        const std::string_view src = source_->text;
+        if (c->standalone && c->hash - c->line_start != column)
+            out_ += src.substr(c->line_start, c->hash - c->line_start);
+        else
+            spaces(n);
+        out_ += src.substr(c->hash, c->end - c->hash);
+        out_ += '\n';
+        return;
+    }
     spaces(n);
     out_ += '#';
     if (!text.empty()) {
@@ -274,10 +416,47 @@ void Writer::comment_line(std::string_view text, std::size_t n) {
     out_ += '\n';
 }
 
-void Writer::head(const YamlNode& node, std::size_t n) {
+void Writer::head(const YamlNode& node, std::size_t n, std::size_t from) {
     if (!node.comments.has_head()) return;
-    for (std::string_view line : node.comments.text->head) comment_line(line, n);
-    out_.append(blank_lines_above(node), '\n');
+    const auto& lines = node.comments.text->head;
+    for (std::size_t i = from; i < lines.size(); ++i) {
+        const auto c = i > 0 ? locate(lines[i]) : std::nullopt;
+        if (c) blank_lines(blank_lines_above(c->line_start));
+        comment_line(lines[i], n, node.span.column);
+    }
+    if (source_ && node.span.file_id == source_->file_id)
+        blank_lines(blank_lines_above(node.span.offset));
+}
+
+void Writer::foot(const YamlNode& node) {
+    if (!node.comments.text) return;
+    for (std::string_view line : node.comments.text->foot) {
+        if (const auto c = locate(line)) blank_lines(blank_lines_above(c->line_start));
+        comment_line(line, 0, 0);
+    }
+}
+
+// The start of the "---" line that opens the document of a root, when the
+// known source has it above the root with only comments and blank lines
+// between.
+std::optional<std::size_t> Writer::marker_line(const YamlNode& node) const {
+    if (!source_ || node.span.file_id != source_->file_id) return {};
+    const std::string_view text = source_->text;
+    if (node.span.offset > text.size()) return {};
+    std::size_t pos = node.span.offset;
+    bool own_line = true;
+    while (true) {
+        const std::size_t nl = pos == 0 ? std::string_view::npos : text.rfind('\n', pos - 1);
+        const std::size_t start = nl == std::string_view::npos ? 0 : nl + 1;
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const std::string_view line = text.substr(start, end - start);
+        if (is_marker_line(line) || line == "---") return start;
+        const std::size_t first = line.find_first_not_of(" \t\r");
+        if (!own_line && first != std::string_view::npos && line[first] != '#') return {};
+        if (start == 0) return {};
+        own_line = false;
+        pos = start - 1;
+    }
 }
 
 std::string Writer::inline_comment(const YamlNode& node) const {
@@ -285,6 +464,10 @@ std::string Writer::inline_comment(const YamlNode& node) const {
     if (!node.comments.has_inline()) return s;
     const CommentText& t = *node.comments.text;
     s.append(std::max<std::uint32_t>(t.inline_spaces, 1), ' ');
+    if (const auto c = locate(*t.inline_text)) {
+        s += source_->text.substr(c->hash, c->end - c->hash);
+        return s;
+    }
     s += '#';
     if (!t.inline_text->empty()) {
         s += ' ';
@@ -352,8 +535,8 @@ void Writer::directive(const YamlNode& node) {
     out_ += node.source->target;
 }
 
-void Writer::root(const YamlNode& node, bool with_source) {
-    head(node, 0);
+void Writer::root(const YamlNode& node, bool with_source, std::size_t head_from) {
+    head(node, 0, head_from);
     if (with_source && node.source) {
         directive(node);
         out_ += inline_comment(node);
@@ -366,8 +549,7 @@ void Writer::root(const YamlNode& node, bool with_source) {
         node_inline(node, {ScalarPlace::Block, -1});
         finish_line(node);
     }
-    if (node.comments.text)
-        for (std::string_view line : node.comments.text->foot) comment_line(line, 0);
+    foot(node);
 }
 
 void Writer::block_children(const YamlNode& node, std::size_t n) {
@@ -518,10 +700,10 @@ void Writer::node_inline(const YamlNode& node, At at) {
     }
     switch (node.kind) {
         case NodeKind::Sequence:
-            deeper([&] { flow_sequence(node); });
+            if (!copied_flow(node, at)) deeper([&] { flow_sequence(node); });
             return;
         case NodeKind::Mapping:
-            deeper([&] { flow_mapping(node); });
+            if (!copied_flow(node, at)) deeper([&] { flow_mapping(node); });
             return;
         case NodeKind::Alias:
             out_ += '*';
@@ -639,11 +821,6 @@ bool modified_below(const YamlNode& node) {
         if (!deep || *deep) return true;
     }
     return false;
-}
-
-bool is_marker_line(std::string_view line) {
-    return line.starts_with("---") &&
-           (line.size() == 3 || line[3] == ' ' || line[3] == '\t' || line[3] == '\r');
 }
 
 }  // namespace

@@ -168,7 +168,8 @@ class Writer {
     std::string& out_;
     bool failed_ = false;
     std::optional<SourceText> source_;
-    std::vector<Handle> handles_;  // of the document being written
+    const YamlNode* content_of_ = nullptr;  // a boundary written as its content
+    std::vector<Handle> handles_;           // of the document being written
 };
 
 // The source bytes of an untouched node of the known text.
@@ -536,6 +537,7 @@ void Writer::directive(const YamlNode& node) {
 }
 
 void Writer::root(const YamlNode& node, bool with_source, std::size_t head_from) {
+    if (!with_source) content_of_ = &node;
     head(node, 0, head_from);
     if (with_source && node.source) {
         directive(node);
@@ -694,7 +696,7 @@ void Writer::empty_node(const YamlNode& node) {
 }
 
 void Writer::node_inline(const YamlNode& node, At at) {
-    if (node.source) {
+    if (node.source && &node != content_of_) {
         directive(node);
         return;
     }
@@ -863,13 +865,11 @@ Result<std::string> emit_stream(std::span<const YamlNode> roots,
     return out;
 }
 
-Result<std::string> emit_included_file(const YamlNode& node, std::optional<std::string_view> text) {
+Result<std::string> emit_included_file(const YamlNode& node, std::optional<SourceText> source) {
     std::string out;
     if (node.leading_bom) out += kBom;
     EmitOptions options;
     options.null_style = NullStyle::Keyword;
-    std::optional<SourceText> source;
-    if (text) source = SourceText{*text, node.span.file_id};
     Writer w(options, out, source);
     w.document(node, false, false, false);
     if (w.failed()) return fail(stack_exhausted_error());

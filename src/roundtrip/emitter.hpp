@@ -49,9 +49,8 @@ Result<std::string> emit_stream(std::span<const YamlNode> roots,
 
 // The content of an included file whose tree is `node`: the node's content
 // rather than its directive, keyword nulls, and a byte order mark first when
-// the node has leading_bom. `text` is the file's loaded text, when known.
-Result<std::string> emit_included_file(const YamlNode& node,
-                                       std::optional<std::string_view> text = {});
+// the node has leading_bom. `source` is the file's loaded text, when known.
+Result<std::string> emit_included_file(const YamlNode& node, std::optional<SourceText> source = {});
 
 // Makes `text` open with "%YAML 1.2" (replacing a first %YAML line after an
 // optional byte order mark) followed by "---" unless the text already opens

@@ -1,8 +1,9 @@
 // Development driver for the round-trip emitter.
-//   rt_emit emit all|none|one FILE
+//   rt_emit emit all|none|one|root FILE
 //                                prints the stream re-emitted with every node
 //                                marked modified, with none (a plain copy), or
-//                                with the one value edited as `edit` does
+//                                with the one value edited as `edit` does,
+//                                or (root) with only the roots marked
 //   rt_emit check FILE...        for each file that composes: the unmodified
 //                                copy is byte-identical, and the full
 //                                re-emission composes again and reads as the
@@ -81,6 +82,8 @@ int emit(const char* mode, const char* path) {
     std::string edited;
     if (std::strcmp(mode, "all") == 0) {
         for (auto& r : forest->roots) rt::mark_modified(r);
+    } else if (std::strncmp(mode, "root", 4) == 0) {
+        for (auto& r : forest->roots) r.comments.modified = true;
     } else if (std::strcmp(mode, "one") == 0) {
         for (auto& r : forest->roots) {
             if (quarvel::YamlNode* target = first_plain_value(r)) {

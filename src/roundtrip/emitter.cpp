@@ -6,6 +6,7 @@
 
 #include "roundtrip/scalar_writer.hpp"
 #include "support/stack.hpp"
+#include "syntax/compose.hpp"
 
 namespace quarvel::roundtrip {
 namespace {
@@ -17,6 +18,25 @@ constexpr std::size_t kMaxImplicitKey = 1024;
 bool is_marker_line(std::string_view line) {
     return line.starts_with("---") &&
            (line.size() == 3 || line[3] == ' ' || line[3] == '\t' || line[3] == '\r');
+}
+
+// A text whose first line ends with CR LF: re-emitted lines end that way too.
+bool uses_crlf(std::string_view text) {
+    const std::size_t nl = text.find('\n');
+    return nl != std::string_view::npos && nl > 0 && text[nl - 1] == '\r';
+}
+
+// Every line feed not already preceded by a carriage return gets one. The
+// writers never put a carriage return into a line (quoted scalars escape
+// it), so the only ones present came with copied CR LF source lines.
+void to_crlf(std::string& text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+        out += text[i];
+    }
+    text = std::move(out);
 }
 
 bool is_block_collection(const YamlNode& n) {
@@ -78,6 +98,14 @@ std::string_view handle_of(std::string_view tag) {
     return tag.substr(0, second == std::string_view::npos ? 1 : second + 1);
 }
 
+// The source of a block scalar, read on its own, gives the node's text:
+// a scalar whose recorded end leaves out a last line of blanks does not.
+bool raw_reads_as(std::string_view raw, std::string_view text) {
+    const auto forest = compose_text(raw, 0, false);
+    return forest && forest->roots.size() == 1 && forest->roots[0].kind == NodeKind::Scalar &&
+           forest->roots[0].text == text;
+}
+
 class Writer {
   public:
     Writer(const EmitOptions& options, std::string& out, std::optional<SourceText> source)
@@ -121,6 +149,8 @@ class Writer {
     void head(const YamlNode& node, std::size_t n, std::size_t from = 0);
     std::optional<std::size_t> marker_line(const YamlNode& node) const;
     void foot(const YamlNode& node);
+    std::optional<std::size_t> document_end(const YamlNode& node) const;
+    bool explicit_key(const YamlNode& key) const;
     bool fits_at(std::string_view slice, At at) const;
     std::optional<std::size_t> flow_end(const YamlNode& node) const;
     bool copied_flow(const YamlNode& node, At at);
@@ -134,9 +164,14 @@ class Writer {
     void finish_line(const YamlNode& node);
 
     void tag(const YamlNode& node);
-    void properties_inline(const YamlNode& node);
-    void properties_line(const YamlNode& node);
-    void properties_after_indicator(const YamlNode& node);
+    // Inline: "!t &a " before a node; Line: "!t &a" and a line feed above a
+    // block collection; After: " !t &a" after an indicator.
+    enum class Spacing : unsigned char { Inline, Line, After };
+    void properties(const YamlNode& node, Spacing spacing);
+    void properties_inline(const YamlNode& node) { properties(node, Spacing::Inline); }
+    void properties_line(const YamlNode& node) { properties(node, Spacing::Line); }
+    void properties_after_indicator(const YamlNode& node) { properties(node, Spacing::After); }
+    bool locate_in_source(std::string_view piece) const;
     void padding(const YamlNode& node) {
         spaces(std::max<std::uint32_t>(node.comments.value_pad, 1));
     }
@@ -280,7 +315,8 @@ bool Writer::copied_flow(const YamlNode& node, At at) {
 bool Writer::value_on_next_line(const YamlNode& value, const YamlNode& key, std::size_t n) {
     if (value.kind != NodeKind::Scalar || is_block_style(value) || has_properties(value))
         return false;
-    if (key.end_line >= value.span.line || value.span.column <= n) return false;
+    if (key.end_line >= value.span.line || value.span.column <= n || explicit_key(key))
+        return false;
     if (key.span.file_id != value.span.file_id || !source_of(value)) return false;
     const std::size_t mark = out_.size();
     out_ += '\n';
@@ -377,12 +413,9 @@ void Writer::blank_lines(std::uint32_t count) {
 }
 
 std::optional<Writer::Located> Writer::locate(std::string_view comment) const {
-    if (!source_) return {};
+    if (!locate_in_source(comment)) return {};
     const std::string_view text = source_->text;
-    const auto base = reinterpret_cast<std::uintptr_t>(text.data());
-    const auto at = reinterpret_cast<std::uintptr_t>(comment.data());
-    if (at < base || at + comment.size() > base + text.size()) return {};
-    std::size_t hash = at - base;
+    std::size_t hash = static_cast<std::size_t>(comment.data() - text.data());
     const std::size_t end = hash + comment.size();
     while (hash > 0 && (text[hash - 1] == ' ' || text[hash - 1] == '\t')) --hash;
     if (hash == 0 || text[hash - 1] != '#') return {};
@@ -429,12 +462,62 @@ void Writer::head(const YamlNode& node, std::size_t n, std::size_t from) {
         blank_lines(blank_lines_above(node.span.offset));
 }
 
+// Foot comments, with the "..." line the source closed the document with
+// (between them where it stood).
 void Writer::foot(const YamlNode& node) {
-    if (!node.comments.text) return;
-    for (std::string_view line : node.comments.text->foot) {
-        if (const auto c = locate(line)) blank_lines(blank_lines_above(c->line_start));
-        comment_line(line, 0, 0);
+    const auto end = document_end(node);
+    bool ended = !end;
+    if (node.comments.text) {
+        for (std::string_view line : node.comments.text->foot) {
+            const auto c = locate(line);
+            if (!ended && c && c->hash > *end) {
+                out_ += "...\n";
+                ended = true;
+            }
+            if (c) blank_lines(blank_lines_above(c->line_start));
+            comment_line(line, 0, 0);
+        }
     }
+    if (!ended) out_ += "...\n";
+}
+
+// The start of a "..." line after the node in the known source, with only
+// blank and comment lines between.
+std::optional<std::size_t> Writer::document_end(const YamlNode& node) const {
+    if (!source_ || node.span.file_id != source_->file_id) return {};
+    const std::string_view text = source_->text;
+    std::size_t pos = node.end_offset;
+    if (pos > text.size()) return {};
+    if (pos > 0 && text[pos - 1] != '\n') {
+        pos = text.find('\n', pos);
+        if (pos == std::string_view::npos) return {};
+        ++pos;
+    }
+    while (pos < text.size()) {
+        const std::size_t end = std::min(text.find('\n', pos), text.size());
+        const std::string_view line = text.substr(pos, end - pos);
+        if (line.starts_with("...") &&
+            (line.size() == 3 || line[3] == ' ' || line[3] == '\t' || line[3] == '\r'))
+            return pos;
+        const std::size_t first = line.find_first_not_of(" \t\r");
+        if (first != std::string_view::npos && line[first] != '#') return {};
+        pos = end + 1;
+    }
+    return {};
+}
+
+// A key the source wrote after "? " keeps that form.
+bool Writer::explicit_key(const YamlNode& key) const {
+    if (!source_ || key.span.file_id != source_->file_id) return false;
+    const std::string_view text = source_->text;
+    if (key.span.offset == 0 || key.span.offset > text.size()) return false;
+    const std::size_t nl = text.rfind('\n', key.span.offset - 1);
+    const std::size_t start = nl == std::string_view::npos ? 0 : nl + 1;
+    const std::string_view prefix = text.substr(start, key.span.offset - start);
+    const std::size_t q = prefix.find('?');
+    return q != std::string_view::npos && q + 1 < prefix.size() &&
+           (prefix[q + 1] == ' ' || prefix[q + 1] == '\t') &&
+           prefix.substr(0, q).find_first_not_of(" -\t") == std::string_view::npos;
 }
 
 // The start of the "---" line that opens the document of a root, when the
@@ -496,38 +579,35 @@ void Writer::tag(const YamlNode& node) {
     }
 }
 
-void Writer::properties_inline(const YamlNode& node) {
-    if (node.tag) {
-        tag(node);
-        out_ += ' ';
-    }
-    if (node.anchor) {
-        out_ += '&';
-        out_ += *node.anchor;
-        out_ += ' ';
-    }
-}
-
-void Writer::properties_line(const YamlNode& node) {
+// Tag and anchor in the order the source has them ("&a !!map" or "!!map &a"),
+// tag first for nodes made by edits.
+void Writer::properties(const YamlNode& node, Spacing spacing) {
     if (!has_properties(node)) return;
-    if (node.tag) tag(node);
-    if (node.tag && node.anchor) out_ += ' ';
-    if (node.anchor) {
-        out_ += '&';
-        out_ += *node.anchor;
-    }
-    out_ += '\n';
+    const bool anchor_first = node.tag && node.anchor && locate_in_source(*node.anchor) &&
+                              locate_in_source(*node.tag) && node.anchor->data() < node.tag->data();
+    bool first = true;
+    auto piece = [&](bool is_anchor) {
+        if (spacing == Spacing::After || (spacing == Spacing::Line && !first)) out_ += ' ';
+        if (is_anchor) {
+            out_ += '&';
+            out_ += *node.anchor;
+        } else {
+            tag(node);
+        }
+        if (spacing == Spacing::Inline) out_ += ' ';
+        first = false;
+    };
+    const bool order[2] = {anchor_first, !anchor_first};
+    for (bool is_anchor : order)
+        if (is_anchor ? node.anchor.has_value() : node.tag.has_value()) piece(is_anchor);
+    if (spacing == Spacing::Line) out_ += '\n';
 }
 
-void Writer::properties_after_indicator(const YamlNode& node) {
-    if (node.tag) {
-        out_ += ' ';
-        tag(node);
-    }
-    if (node.anchor) {
-        out_ += " &";
-        out_ += *node.anchor;
-    }
+bool Writer::locate_in_source(std::string_view piece) const {
+    if (!source_) return false;
+    const auto base = reinterpret_cast<std::uintptr_t>(source_->text.data());
+    const auto at = reinterpret_cast<std::uintptr_t>(piece.data());
+    return at >= base && at + piece.size() <= base + source_->text.size();
 }
 
 void Writer::directive(const YamlNode& node) {
@@ -577,7 +657,7 @@ void Writer::entries(const YamlNode& map, std::size_t n, bool first_on_line) {
 }
 
 void Writer::entry(const YamlNode& key, const YamlNode& value, std::size_t n, bool spell_null) {
-    if (is_simple_key(key)) {
+    if (is_simple_key(key) && !explicit_key(key)) {
         properties_inline(key);
         node_inline(key, {ScalarPlace::Key, static_cast<int>(n)});
         // "*a:" would read as an alias named "a:".
@@ -769,8 +849,12 @@ bool Writer::untouched_block(const YamlNode& node, At at) {
     if (node.comments.modified || at.place != ScalarPlace::Block) return false;
     if (!node.comments.text || !node.comments.text->raw) return false;
     const std::string_view raw = *node.comments.text->raw;
+    // A scalar that ends the text without a line break reads differently
+    // once one follows it.
+    if (!raw.ends_with('\n')) return false;
     const int indent = raw_content_indent(raw);
     if (indent == -2 || (indent != -1 && indent <= at.parent)) return false;
+    if (!raw_reads_as(raw, node.text)) return false;
     const std::size_t header_end = raw.find('\n');
     const std::string_view header = raw.substr(0, header_end);
     if (header.find('#') == std::string_view::npos && node.comments.has_inline()) {
@@ -780,7 +864,6 @@ bool Writer::untouched_block(const YamlNode& node, At at) {
     } else {
         out_ += raw;
     }
-    if (!out_.ends_with('\n')) out_ += '\n';
     return true;
 }
 
@@ -860,6 +943,7 @@ Result<std::string> emit_stream(std::span<const YamlNode> roots,
             w.document(roots[i], true, i > 0, i > 0);
             if (w.failed()) return fail(stack_exhausted_error());
         }
+        if (source && uses_crlf(*source)) to_crlf(out);
     }
     if (options.declare_1_2) declare_yaml_1_2(out);
     return out;
@@ -873,6 +957,7 @@ Result<std::string> emit_included_file(const YamlNode& node, std::optional<Sourc
     Writer w(options, out, source);
     w.document(node, false, false, false);
     if (w.failed()) return fail(stack_exhausted_error());
+    if (source && uses_crlf(source->text)) to_crlf(out);
     return out;
 }
 
@@ -901,7 +986,10 @@ void declare_yaml_1_2(std::string& text) {
         has_marker = is_marker_line(line);
         break;
     }
-    text.insert(start, has_marker || directives ? "%YAML 1.2\n" : "%YAML 1.2\n---\n");
+    const char* lines = uses_crlf(text)
+                            ? (has_marker || directives ? "%YAML 1.2\r\n" : "%YAML 1.2\r\n---\r\n")
+                            : (has_marker || directives ? "%YAML 1.2\n" : "%YAML 1.2\n---\n");
+    text.insert(start, lines);
 }
 
 }  // namespace quarvel::roundtrip

@@ -140,8 +140,7 @@ void full_rewrites() {
          "- &a\n  k: v\n- *a\n"},
         {"alias key keeps a space before the colon", "- &k a\n- {*k : 1}\n",
          "- &k a\n- {*k : 1}\n"},
-        {"empty value before a key with properties", "? b\n&anchor c: 3\n",
-         "b: null\n&anchor c: 3\n"},
+        {"explicit key without a value", "? b\n&anchor c: 3\n", "? b\n: null\n&anchor c: 3\n"},
         {"block scalar key", "? |\n  lit\n: v\n", "? |\n  lit\n: v\n"},
         {"compact nested sequence", "- - a\n  - b\n- c\n", "- - a\n  - b\n- c\n"},
         {"literal starting with spaces", "k: |2\n    lead\n", "k: |2\n    lead\n"},
@@ -179,6 +178,16 @@ void synthetic_nulls_and_directives() {
         rt::EmitOptions options;
         options.null_style = style;
         CHECK_EQ(emit(f, "a: 5\nb: 1\n", options), std::string(expected));
+    }
+    {
+        // "b:" above "&anchor c: 3" would hand the anchor to b's value.
+        check::Case c{"empty value before a key with properties"};
+        auto f = compose("b: 1\n&anchor c: 3\n");
+        YamlNode& v = *find(f.roots[0], {"b"});
+        v.kind = NodeKind::Null;
+        v.synthetic = true;
+        v.comments.modified = true;
+        CHECK_EQ(emit(f, "b: 1\n&anchor c: 3\n"), std::string("b: null\n&anchor c: 3\n"));
     }
     check::Case c{"include directive"};
     auto f = compose("a: 1\nb: {x: 1}\n");

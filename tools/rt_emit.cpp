@@ -14,7 +14,12 @@
 //                                which only that line changed; each file's
 //                                result is printed as "path<TAB>line<TAB>ok"
 //                                (line 1-based, ok 1 or 0) for comparisons
+//   rt_emit bench FILE [RUNS]     best time of compose + unmodified emission,
+//                                and of compose + one edit + emission
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -162,12 +167,52 @@ int edit(int argc, char** argv) {
     return 0;
 }
 
+template <class F>
+double best_ms(int runs, F&& f) {
+    double best = 1e300;
+    for (int i = 0; i < runs; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        f();
+        const auto t1 = std::chrono::steady_clock::now();
+        best = std::min(best, std::chrono::duration<double, std::milli>(t1 - t0).count());
+    }
+    return best;
+}
+
+int bench(const char* path, int runs) {
+    std::string bytes;
+    if (!read_file(path, bytes)) return 2;
+    std::size_t sink = 0;
+    const double copy = best_ms(runs, [&] {
+        auto forest = quarvel::compose_text(bytes, 0, false);
+        auto out = rt::emit_stream(forest->roots, bytes, {});
+        sink += out->size();
+    });
+    const double edit = best_ms(runs, [&] {
+        auto forest = quarvel::compose_text(bytes, 0, false);
+        for (auto& r : forest->roots) {
+            if (quarvel::YamlNode* target = first_plain_value(r)) {
+                target->text = "edited";
+                target->comments.modified = true;
+                break;
+            }
+        }
+        auto out = rt::emit_stream(forest->roots, bytes, {});
+        sink += out->size();
+    });
+    std::printf("%zu bytes: load + unmodified emit %.2f ms, load + one edit + emit %.2f ms (%zu)\n",
+                bytes.size(), copy, edit, sink);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc >= 4 && std::strcmp(argv[1], "emit") == 0) return emit(argv[2], argv[3]);
     if (argc >= 2 && std::strcmp(argv[1], "check") == 0) return check(argc - 2, argv + 2);
     if (argc >= 2 && std::strcmp(argv[1], "edit") == 0) return edit(argc - 2, argv + 2);
+    if (argc >= 3 && std::strcmp(argv[1], "bench") == 0)
+        return bench(argv[2], argc >= 4 ? std::atoi(argv[3]) : 10);
     std::fprintf(stderr, "usage: rt_emit emit all|none FILE | check FILE... | edit FILE...\n");
     return 2;
 }

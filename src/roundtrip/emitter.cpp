@@ -150,6 +150,8 @@ class Writer {
     std::optional<std::size_t> marker_line(const YamlNode& node) const;
     void foot(const YamlNode& node);
     std::optional<std::size_t> document_end(const YamlNode& node) const;
+    std::optional<std::size_t> dash_above(const YamlNode& item) const;
+    void item_below_dash(const YamlNode& item, std::size_t n, std::size_t dash);
     bool explicit_key(const YamlNode& key) const;
     bool fits_at(std::string_view slice, At at) const;
     std::optional<std::size_t> flow_end(const YamlNode& node) const;
@@ -223,8 +225,9 @@ std::uint32_t Writer::blank_lines_above(std::size_t offset) const {
     std::size_t line_start = text.rfind('\n', offset - 1);
     if (line_start == std::string_view::npos) return 0;
     std::uint32_t blank = 0;
-    while (line_start > 0) {
-        const std::size_t prev = text.rfind('\n', line_start - 1);
+    while (true) {
+        const std::size_t prev =
+            line_start == 0 ? std::string_view::npos : text.rfind('\n', line_start - 1);
         const std::size_t from = prev == std::string_view::npos ? 0 : prev + 1;
         const std::string_view line = text.substr(from, line_start - from);
         if (line.find_first_not_of(" \t\r") != std::string_view::npos) break;
@@ -618,6 +621,12 @@ void Writer::directive(const YamlNode& node) {
 
 void Writer::root(const YamlNode& node, bool with_source, std::size_t head_from) {
     if (!with_source) content_of_ = &node;
+    // Blank lines opening the document (the first root has no blank_before).
+    if (head_from == 0 && source_ && node.span.file_id == source_->file_id) {
+        const auto first =
+            node.comments.has_head() ? locate(node.comments.text->head[0]) : std::nullopt;
+        blank_lines(blank_lines_above(first ? first->line_start : node.span.offset));
+    }
     head(node, 0, head_from);
     if (with_source && node.source) {
         directive(node);
@@ -716,6 +725,11 @@ void Writer::value_after_colon(const YamlNode& value, const YamlNode& key, std::
 void Writer::items(const YamlNode& seq, std::size_t n, bool first_on_line) {
     for (std::size_t i = 0; i < seq.children.size() && !failed_; ++i) {
         const YamlNode& it = seq.children[i];
+        const auto dash = i > 0 || !first_on_line ? dash_above(it) : std::nullopt;
+        if (dash) {
+            item_below_dash(it, n, *dash);
+            continue;
+        }
         if (i > 0 || !first_on_line) {
             blank_lines(it);
             head(it, n);
@@ -724,6 +738,73 @@ void Writer::items(const YamlNode& seq, std::size_t n, bool first_on_line) {
         out_ += '-';
         deeper([&] { item(it, n); });
     }
+}
+
+// "-" alone on its line with the collection below: blank lines and head
+// comments stay on their side of the dash.
+void Writer::item_below_dash(const YamlNode& item, std::size_t n, std::size_t dash) {
+    static const std::vector<std::string_view> kNone;
+    const auto& heads = item.comments.has_head() ? item.comments.text->head : kNone;
+    auto comment = [&](std::size_t k, std::size_t indent) {
+        if (const auto c = locate(heads[k])) blank_lines(blank_lines_above(c->line_start));
+        comment_line(heads[k], indent, item.span.column);
+    };
+    std::size_t k = 0;
+    for (; k < heads.size(); ++k) {
+        const auto c = locate(heads[k]);
+        if (!c || c->line_start > dash) break;
+        comment(k, n);
+    }
+    blank_lines(blank_lines_above(dash));
+    spaces(n);
+    out_ += '-';
+    properties_after_indicator(item);
+    out_ += '\n';
+    for (; k < heads.size(); ++k) comment(k, n + 2);
+    blank_lines(blank_lines_above(item.span.offset));
+    deeper([&] { block_children(item, n + 2); });
+}
+
+// The start of the line holding the dash of a block collection item that
+// the source wrote below that dash ("-" then the entries on later lines),
+// with only blank and comment lines between.
+std::optional<std::size_t> Writer::dash_above(const YamlNode& item) const {
+    if (!is_block_collection(item) || !source_ || item.span.file_id != source_->file_id) return {};
+    const std::string_view text = source_->text;
+    if (item.span.offset > text.size()) return {};
+    std::size_t nl =
+        item.span.offset == 0 ? std::string_view::npos : text.rfind('\n', item.span.offset - 1);
+    std::size_t start = nl == std::string_view::npos ? 0 : nl + 1;
+    // The item must open its own line.
+    if (text.substr(start, item.span.offset - start).find_first_not_of(' ') !=
+        std::string_view::npos)
+        return {};
+    while (start > 0) {
+        // The line before the one at `start` ends at start - 1.
+        nl = start >= 2 ? text.rfind('\n', start - 2) : std::string_view::npos;
+        const std::size_t from = nl == std::string_view::npos ? 0 : nl + 1;
+        const std::string_view line = text.substr(from, start - 1 - from);
+        const std::size_t first = line.find_first_not_of(" \t\r");
+        start = from;
+        if (first == std::string_view::npos || line[first] == '#') continue;
+        if (line[first] != '-') return {};
+        // After the dash only properties and a comment may follow.
+        std::size_t pos = first + 1;
+        while (pos < line.size()) {
+            const char c = line[pos];
+            if (c == ' ' || c == '\t' || c == '\r') {
+                ++pos;
+            } else if (c == '#') {
+                return from;
+            } else if (c == '&' || c == '!') {
+                pos = std::min(line.find_first_of(" \t\r", pos), line.size());
+            } else {
+                return {};
+            }
+        }
+        return from;
+    }
+    return {};
 }
 
 void Writer::item(const YamlNode& node, std::size_t n) {

@@ -39,6 +39,21 @@ YamlNode* find(YamlNode& node, std::initializer_list<std::string_view> path) {
     return at;
 }
 
+bool is_block(const YamlNode& n) {
+    return n.scalar_style == ScalarStyle::Literal || n.scalar_style == ScalarStyle::Folded;
+}
+
+std::vector<std::string> lines(std::string_view s) {
+    std::vector<std::string> out;
+    for (std::size_t pos = 0; pos < s.size();) {
+        std::size_t end = s.find('\n', pos);
+        if (end == std::string_view::npos) end = s.size();
+        out.emplace_back(s.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return out;
+}
+
 std::string emit(const SyntaxForest& f, std::string_view source, rt::EmitOptions options = {}) {
     auto out = rt::emit_stream(f.roots, source, options);
     CHECK(out.has_value());
@@ -325,6 +340,112 @@ void random_texts_read_back() {
     }
 }
 
+// A random block document with comments, blank lines and every scalar style.
+struct DocumentMaker {
+    std::mt19937& rng;
+    std::string out;
+    int counter = 0;
+
+    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
+    void line_extras(int indent) {
+        if (pick(4) == 0) out += "\n";
+        if (pick(3) == 0)
+            out += std::string(indent, ' ') + "# head " + std::to_string(counter) + "\n";
+    }
+    void scalar(int indent) {
+        static const char* words[] = {"plain", "two words", "'single'", "\"double\\t\"", "12", "~"};
+        if (pick(6) == 0) {
+            out += "|\n" + std::string(indent + 2, ' ') + "block " + std::to_string(counter) + "\n";
+            return;
+        }
+        out += words[pick(6)];
+        if (pick(3) == 0)
+            out += std::string(1 + pick(3), ' ') + "# note " + std::to_string(counter);
+        out += "\n";
+    }
+    void mapping(int indent, int depth) {
+        const int n = 1 + pick(4);
+        for (int i = 0; i < n; ++i) {
+            ++counter;
+            line_extras(indent);
+            out += std::string(indent, ' ') + "key" + std::to_string(counter) + ":";
+            node(indent, depth);
+        }
+    }
+    void sequence(int indent, int depth) {
+        const int n = 1 + pick(3);
+        for (int i = 0; i < n; ++i) {
+            ++counter;
+            line_extras(indent);
+            out += std::string(indent, ' ') + "-";
+            node(indent, depth);
+        }
+    }
+    void node(int indent, int depth) {
+        const int kind = depth > 2 ? 0 : pick(4);
+        if (kind == 2) {
+            out += "\n";
+            mapping(indent + 2, depth + 1);
+        } else if (kind == 3) {
+            out += "\n";
+            sequence(indent + 2, depth + 1);
+        } else {
+            out += std::string(1 + pick(2), ' ');
+            scalar(indent);
+        }
+    }
+};
+
+void collect_one_line_scalars(YamlNode& node, std::vector<YamlNode*>& found) {
+    for (std::size_t i = 0; i < node.children.size(); ++i) {
+        YamlNode& c = node.children[i];
+        const bool key = node.kind == NodeKind::Mapping && i % 2 == 0;
+        if (!key && c.kind == NodeKind::Scalar && !is_block(c) && c.end_line == c.span.line)
+            found.push_back(&c);
+        collect_one_line_scalars(c, found);
+    }
+}
+
+// Generated documents: one scalar edited changes its own line and no other,
+// and the output reads back with the new text there.
+void random_documents_one_edit() {
+    std::mt19937 rng(99);
+    static const char* replacements[] = {"new", "with: colon", "#hash", "", "it's", "x\ty", "true"};
+    for (int round = 0; round < 300; ++round) {
+        DocumentMaker maker{rng, {}, 0};
+        maker.mapping(0, 0);
+        const std::string text = maker.out;
+        check::Case c{text};
+        auto f = compose(text);
+        std::vector<YamlNode*> scalars;
+        if (f.roots.empty()) continue;
+        collect_one_line_scalars(f.roots[0], scalars);
+        if (scalars.empty()) continue;
+        YamlNode& target =
+            *scalars[static_cast<std::size_t>(maker.pick(static_cast<int>(scalars.size())))];
+        const std::string replacement = replacements[maker.pick(7)];
+        target.text = replacement;
+        target.comments.modified = true;
+        const std::string out = emit(f, text);
+        const auto before = lines(text);
+        const auto after = lines(out);
+        if (!CHECK_EQ(after.size(), before.size())) {
+            std::printf("output: %s\n", check::quoted(out).c_str());
+            continue;
+        }
+        for (std::size_t i = 0; i < before.size(); ++i)
+            if (i != target.span.line) CHECK_EQ(after[i], before[i]);
+        auto again = compose_text(out, 0, false);
+        if (!CHECK(again.has_value())) continue;
+        std::vector<YamlNode*> back;
+        collect_one_line_scalars(again->roots[0], back);
+        bool seen = false;
+        for (YamlNode* n : back)
+            seen = seen || (n->span.line == target.span.line && n->text == replacement);
+        CHECK(seen);
+    }
+}
+
 }  // namespace
 
 int main() {
@@ -334,5 +455,6 @@ int main() {
     synthetic_nulls_and_directives();
     declared_version();
     random_texts_read_back();
+    random_documents_one_edit();
     return check::finish("roundtrip_emit_test");
 }

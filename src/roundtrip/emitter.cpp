@@ -181,10 +181,10 @@ class Writer {
 
     void block_children(const YamlNode& node, std::size_t n);
     void entries(const YamlNode& map, std::size_t n, bool first_on_line);
-    void entry(const YamlNode& key, const YamlNode& value, std::size_t n, bool spell_null);
+    void entry(const YamlNode& key, const YamlNode& value, std::size_t n);
+    void spell_empty_value_before(const YamlNode& key, std::size_t n);
     void complex_key(const YamlNode& key, std::size_t n);
-    void value_after_colon(const YamlNode& value, const YamlNode& key, std::size_t n,
-                           bool spell_null);
+    void value_after_colon(const YamlNode& value, const YamlNode& key, std::size_t n);
     void items(const YamlNode& seq, std::size_t n, bool first_on_line);
     void item(const YamlNode& node, std::size_t n);
     bool written_empty(const YamlNode& node) const;
@@ -206,7 +206,14 @@ class Writer {
     bool failed_ = false;
     std::optional<SourceText> source_;
     const YamlNode* content_of_ = nullptr;  // a boundary written as its content
-    std::vector<Handle> handles_;           // of the document being written
+    // The last value written as nothing: where "null" would go, and the end
+    // of its line.
+    struct EmptyValue {
+        std::size_t spell_at;
+        std::size_t line_end;
+    };
+    std::optional<EmptyValue> empty_value_;
+    std::vector<Handle> handles_;  // of the document being written
 };
 
 // The source bytes of an untouched node of the known text.
@@ -658,15 +665,21 @@ void Writer::entries(const YamlNode& map, std::size_t n, bool first_on_line) {
             head(key, n);
             spaces(n);
         }
-        // "k:" followed by a line opening with "&a" or "!t" would give those
-        // properties to the empty value, so that value is spelled out.
-        const bool spell_null = i + 1 < map.size() && has_properties(map.key(i + 1));
-        entry(key, map.value(i), n, spell_null);
+        entry(key, map.value(i), n);
     }
 }
 
-void Writer::entry(const YamlNode& key, const YamlNode& value, std::size_t n, bool spell_null) {
+// "k:" followed by a line opening with "&a" or "!t" would give those
+// properties to the empty value, so that value is spelled out after all.
+void Writer::spell_empty_value_before(const YamlNode& key, std::size_t n) {
+    if (!has_properties(key) || !empty_value_ || empty_value_->line_end + n != out_.size()) return;
+    out_.insert(empty_value_->spell_at, " null");
+    empty_value_.reset();
+}
+
+void Writer::entry(const YamlNode& key, const YamlNode& value, std::size_t n) {
     if (is_simple_key(key) && !explicit_key(key)) {
+        spell_empty_value_before(key, n);
         properties_inline(key);
         node_inline(key, {ScalarPlace::Key, static_cast<int>(n)});
         // "*a:" would read as an alias named "a:".
@@ -677,7 +690,7 @@ void Writer::entry(const YamlNode& key, const YamlNode& value, std::size_t n, bo
         spaces(n);
         out_ += ':';
     }
-    deeper([&] { value_after_colon(value, key, n, spell_null); });
+    deeper([&] { value_after_colon(value, key, n); });
 }
 
 void Writer::complex_key(const YamlNode& key, std::size_t n) {
@@ -694,8 +707,7 @@ void Writer::complex_key(const YamlNode& key, std::size_t n) {
     if (!out_.ends_with('\n')) out_ += '\n';
 }
 
-void Writer::value_after_colon(const YamlNode& value, const YamlNode& key, std::size_t n,
-                               bool spell_null) {
+void Writer::value_after_colon(const YamlNode& value, const YamlNode& key, std::size_t n) {
     if (value.source) {
         out_ += ' ';
         directive(value);
@@ -712,7 +724,7 @@ void Writer::value_after_colon(const YamlNode& value, const YamlNode& key, std::
         const std::size_t inner = indentless ? n : n + 2;
         head(value, inner);
         block_children(value, inner);
-    } else if (!spell_null && written_empty(value)) {
+    } else if (written_empty(value)) {
         empty_node(value);
     } else if (!value_on_next_line(value, key, n)) {
         padding(value);
@@ -852,8 +864,10 @@ bool Writer::written_empty(const YamlNode& node) const {
 }
 
 void Writer::empty_node(const YamlNode& node) {
+    const std::size_t spell_at = out_.size();
     out_ += inline_comment(node);
     out_ += '\n';
+    empty_value_ = EmptyValue{spell_at, out_.size()};
 }
 
 void Writer::node_inline(const YamlNode& node, At at) {

@@ -156,6 +156,8 @@ void full_rewrites() {
         {"alias key keeps a space before the colon", "- &k a\n- {*k : 1}\n",
          "- &k a\n- {*k : 1}\n"},
         {"explicit key without a value", "? b\n&anchor c: 3\n", "? b\n: null\n&anchor c: 3\n"},
+        {"empty value above a tagged key one level out", "a:\n  b:\n!t c: 1\n",
+         "a:\n  b: null\n!t c: 1\n"},
         {"block scalar key", "? |\n  lit\n: v\n", "? |\n  lit\n: v\n"},
         {"compact nested sequence", "- - a\n  - b\n- c\n", "- - a\n  - b\n- c\n"},
         {"literal starting with spaces", "k: |2\n    lead\n", "k: |2\n    lead\n"},

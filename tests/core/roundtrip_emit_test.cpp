@@ -156,8 +156,6 @@ void full_rewrites() {
         {"alias key keeps a space before the colon", "- &k a\n- {*k : 1}\n",
          "- &k a\n- {*k : 1}\n"},
         {"explicit key without a value", "? b\n&anchor c: 3\n", "? b\n: null\n&anchor c: 3\n"},
-        {"empty value above a tagged key one level out", "a:\n  b:\n!t c: 1\n",
-         "a:\n  b: null\n!t c: 1\n"},
         {"block scalar key", "? |\n  lit\n: v\n", "? |\n  lit\n: v\n"},
         {"compact nested sequence", "- - a\n  - b\n- c\n", "- - a\n  - b\n- c\n"},
         {"literal starting with spaces", "k: |2\n    lead\n", "k: |2\n    lead\n"},
@@ -205,6 +203,14 @@ void synthetic_nulls_and_directives() {
         v.synthetic = true;
         v.comments.modified = true;
         CHECK_EQ(emit(f, "b: 1\n&anchor c: 3\n"), std::string("b: null\n&anchor c: 3\n"));
+    }
+    {
+        check::Case c{"empty value above a tagged key one level out"};
+        auto f = compose("a:\n  b: 1\n!t c: 1\n");
+        YamlNode& v = *find(f.roots[0], {"a", "b"});
+        v.kind = NodeKind::Null;
+        v.comments.modified = true;
+        CHECK_EQ(emit(f, "a:\n  b: 1\n!t c: 1\n"), std::string("a:\n  b: null\n!t c: 1\n"));
     }
     check::Case c{"include directive"};
     auto f = compose("a: 1\nb: {x: 1}\n");

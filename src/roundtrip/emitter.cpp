@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "roundtrip/scalar_writer.hpp"
+#include "roundtrip/source_layout.hpp"
 #include "support/stack.hpp"
 #include "syntax/compose.hpp"
 
@@ -14,11 +15,6 @@ namespace {
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 // Longer keys than this are not implicit keys for every reader.
 constexpr std::size_t kMaxImplicitKey = 1024;
-
-bool is_marker_line(std::string_view line) {
-    return line.starts_with("---") &&
-           (line.size() == 3 || line[3] == ' ' || line[3] == '\t' || line[3] == '\r');
-}
 
 // A text whose first line ends with CR LF: re-emitted lines end that way too.
 bool uses_crlf(std::string_view text) {
@@ -109,7 +105,9 @@ bool raw_reads_as(std::string_view raw, std::string_view text) {
 class Writer {
   public:
     Writer(const EmitOptions& options, std::string& out, std::optional<SourceText> source)
-        : o_(options), out_(out), source_(source) {}
+        : o_(options), out_(out) {
+        if (source) source_.emplace(*source);
+    }
 
     // One document: %TAG lines for the handles its tags need, the "---"
     // marker (always after directives or when `separated`), then the root.
@@ -136,28 +134,24 @@ class Writer {
     }
 
     void spaces(std::size_t n) { out_.append(n, ' '); }
-    // Where a comment text of the known source stands: its '#', the start
-    // of its line, and whether only blanks come before it on that line.
-    struct Located {
-        std::size_t hash;
-        std::size_t line_start;
-        std::size_t end;
-        bool standalone;
-    };
-    std::optional<Located> locate(std::string_view comment) const;
+    using Located = SourceLayout::Located;
+    std::optional<Located> locate(std::string_view comment) const {
+        return source_ ? source_->locate_comment(comment) : std::nullopt;
+    }
+    bool in_source(const YamlNode& node) const { return source_ && source_->holds(node); }
+    bool written_explicit(const YamlNode& key) const {
+        return in_source(key) && source_->explicit_key(key);
+    }
+    std::uint32_t blank_lines_above(std::size_t offset) const {
+        return source_ ? source_->blank_lines_above(offset) : 0;
+    }
     void comment_line(std::string_view text, std::size_t n, std::uint32_t column);
     void head(const YamlNode& node, std::size_t n, std::size_t from = 0);
-    std::optional<std::size_t> marker_line(const YamlNode& node) const;
     void foot(const YamlNode& node);
-    std::optional<std::size_t> document_end(const YamlNode& node) const;
-    std::optional<std::size_t> dash_above(const YamlNode& item) const;
     void item_below_dash(const YamlNode& item, std::size_t n, std::size_t dash);
-    bool explicit_key(const YamlNode& key) const;
     bool fits_at(std::string_view slice, At at) const;
-    std::optional<std::size_t> flow_end(const YamlNode& node) const;
     bool copied_flow(const YamlNode& node, At at);
     std::optional<std::string_view> source_of(const YamlNode& node) const;
-    std::uint32_t blank_lines_above(std::size_t offset) const;
     bool copied_scalar(const YamlNode& node, At at);
     bool value_on_next_line(const YamlNode& value, const YamlNode& key, std::size_t n);
     void blank_lines(std::uint32_t count);
@@ -173,7 +167,7 @@ class Writer {
     void properties_inline(const YamlNode& node) { properties(node, Spacing::Inline); }
     void properties_line(const YamlNode& node) { properties(node, Spacing::Line); }
     void properties_after_indicator(const YamlNode& node) { properties(node, Spacing::After); }
-    bool locate_in_source(std::string_view piece) const;
+
     void padding(const YamlNode& node) {
         spaces(std::max<std::uint32_t>(node.comments.value_pad, 1));
     }
@@ -204,7 +198,7 @@ class Writer {
     const EmitOptions& o_;
     std::string& out_;
     bool failed_ = false;
-    std::optional<SourceText> source_;
+    std::optional<SourceLayout> source_;
     const YamlNode* content_of_ = nullptr;  // a boundary written as its content
     // The last value written as nothing: where "null" would go, and the end
     // of its line.
@@ -218,31 +212,10 @@ class Writer {
 
 // The source bytes of an untouched node of the known text.
 std::optional<std::string_view> Writer::source_of(const YamlNode& node) const {
-    if (!source_ || node.comments.modified || node.span.file_id != source_->file_id) return {};
-    const std::string_view text = source_->text;
+    if (!in_source(node) || node.comments.modified) return {};
+    const std::string_view text = source_->text();
     if (node.end_offset <= node.span.offset || node.end_offset > text.size()) return {};
     return text.substr(node.span.offset, node.end_offset - node.span.offset);
-}
-
-// Blank lines right above the line a node starts on, in the known text: the
-// gap between a node's head comments and the node.
-std::uint32_t Writer::blank_lines_above(std::size_t offset) const {
-    const std::string_view text = source_->text;
-    if (offset == 0 || offset > text.size()) return 0;
-    std::size_t line_start = text.rfind('\n', offset - 1);
-    if (line_start == std::string_view::npos) return 0;
-    std::uint32_t blank = 0;
-    while (true) {
-        const std::size_t prev =
-            line_start == 0 ? std::string_view::npos : text.rfind('\n', line_start - 1);
-        const std::size_t from = prev == std::string_view::npos ? 0 : prev + 1;
-        const std::string_view line = text.substr(from, line_start - from);
-        if (line.find_first_not_of(" \t\r") != std::string_view::npos) break;
-        ++blank;
-        if (prev == std::string_view::npos) break;
-        line_start = prev;
-    }
-    return blank;
 }
 
 // An untouched flow scalar is copied as written when every line after its
@@ -269,50 +242,16 @@ bool Writer::fits_at(std::string_view slice, At at) const {
     return true;
 }
 
-// Just past the bracket that closes a flow collection of the known source.
-// The collection's end is its last scalar's; only blanks, separators,
-// indicators, comments, properties and the brackets of the collections
-// along its last entries can follow. Anything else gives up.
-std::optional<std::size_t> Writer::flow_end(const YamlNode& node) const {
-    const std::string_view text = source_->text;
-    int open = 0;
-    for (const YamlNode* n = &node; n->is_collection() && !n->children.empty();
-         n = &n->children.back())
-        ++open;
-    std::size_t pos = node.end_offset;
-    while (pos < text.size()) {
-        const char c = text[pos];
-        if (c == ']' || c == '}') {
-            if (--open == 0) return pos + 1;
-            ++pos;
-        } else if (c == '[' || c == '{') {
-            ++open;
-            ++pos;
-        } else if (c == '#') {
-            pos = text.find('\n', pos);
-        } else if (c == '!' || c == '&') {
-            pos = text.find_first_of(" \t\r\n,[]{}", pos);
-        } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ',' || c == ':' ||
-                   c == '?') {
-            ++pos;
-        } else {
-            return {};
-        }
-    }
-    return {};
-}
-
 // An untouched flow collection is copied as written: its spacing, line
 // breaks and the comments inside it are kept.
 bool Writer::copied_flow(const YamlNode& node, At at) {
-    if (!source_ || node.style != CollectionStyle::Flow || node.span.file_id != source_->file_id)
-        return false;
-    const std::string_view text = source_->text;
+    if (!in_source(node) || node.style != CollectionStyle::Flow) return false;
+    const std::string_view text = source_->text();
     if (node.span.offset >= text.size() || node.end_offset > text.size() || tree_modified(node))
         return false;
     const char first = text[node.span.offset];
     if (first != (node.kind == NodeKind::Mapping ? '{' : '[')) return false;
-    const auto end = flow_end(node);
+    const auto end = source_->flow_end(node);
     if (!end) return false;
     const std::string_view slice = text.substr(node.span.offset, *end - node.span.offset);
     if (!fits_at(slice, at)) return false;
@@ -325,7 +264,7 @@ bool Writer::copied_flow(const YamlNode& node, At at) {
 bool Writer::value_on_next_line(const YamlNode& value, const YamlNode& key, std::size_t n) {
     if (value.kind != NodeKind::Scalar || is_block_style(value) || has_properties(value))
         return false;
-    if (key.end_line >= value.span.line || value.span.column <= n || explicit_key(key))
+    if (key.end_line >= value.span.line || value.span.column <= n || written_explicit(key))
         return false;
     if (key.span.file_id != value.span.file_id || !source_of(value)) return false;
     const std::size_t mark = out_.size();
@@ -385,7 +324,8 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
     }
     // Head comments the source has above the "---" line stay above it.
     std::size_t before = 0;
-    const auto marker = node.explicit_start ? marker_line(node) : std::nullopt;
+    const auto marker =
+        node.explicit_start && in_source(node) ? source_->marker_line(node) : std::nullopt;
     const auto& head_lines =
         node.comments.has_head() ? node.comments.text->head : std::vector<std::string_view>{};
     if (marker) {
@@ -403,7 +343,7 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
             marker && before < head_lines.size() ? locate(head_lines[before]) : std::nullopt;
         if (c && c->line_start == *marker) {
             out_ += ' ';
-            out_ += source_->text.substr(c->hash, c->end - c->hash);
+            out_ += source_->text().substr(c->hash, c->end - c->hash);
             ++before;
         }
         out_ += '\n';
@@ -422,27 +362,12 @@ void Writer::blank_lines(std::uint32_t count) {
     if (have < count) out_.append(count - have, '\n');
 }
 
-std::optional<Writer::Located> Writer::locate(std::string_view comment) const {
-    if (!locate_in_source(comment)) return {};
-    const std::string_view text = source_->text;
-    std::size_t hash = static_cast<std::size_t>(comment.data() - text.data());
-    const std::size_t end = hash + comment.size();
-    while (hash > 0 && (text[hash - 1] == ' ' || text[hash - 1] == '\t')) --hash;
-    if (hash == 0 || text[hash - 1] != '#') return {};
-    --hash;
-    const std::size_t nl = hash == 0 ? std::string_view::npos : text.rfind('\n', hash - 1);
-    const std::size_t line_start = nl == std::string_view::npos ? 0 : nl + 1;
-    const bool standalone = text.substr(line_start, hash - line_start).find_first_not_of(" \t") ==
-                            std::string_view::npos;
-    return Located{hash, line_start, end, standalone};
-}
-
 // A comment of the known source is written as it was ("#note", "#  note");
 // a standalone one keeps its own indentation unless it was level with the
 // node it belongs to, in which case it follows that node.
 void Writer::comment_line(std::string_view text, std::size_t n, std::uint32_t column) {
     if (const auto c = locate(text)) {
-        const std::string_view src = source_->text;
+        const std::string_view src = source_->text();
         if (c->standalone && c->hash - c->line_start != column)
             out_ += src.substr(c->line_start, c->hash - c->line_start);
         else
@@ -468,14 +393,13 @@ void Writer::head(const YamlNode& node, std::size_t n, std::size_t from) {
         if (c) blank_lines(blank_lines_above(c->line_start));
         comment_line(lines[i], n, node.span.column);
     }
-    if (source_ && node.span.file_id == source_->file_id)
-        blank_lines(blank_lines_above(node.span.offset));
+    if (in_source(node)) blank_lines(blank_lines_above(node.span.offset));
 }
 
 // Foot comments, with the "..." line the source closed the document with
 // (between them where it stood).
 void Writer::foot(const YamlNode& node) {
-    const auto end = document_end(node);
+    const auto end = in_source(node) ? source_->document_end(node) : std::nullopt;
     bool ended = !end;
     if (node.comments.text) {
         for (std::string_view line : node.comments.text->foot) {
@@ -491,75 +415,13 @@ void Writer::foot(const YamlNode& node) {
     if (!ended) out_ += "...\n";
 }
 
-// The start of a "..." line after the node in the known source, with only
-// blank and comment lines between.
-std::optional<std::size_t> Writer::document_end(const YamlNode& node) const {
-    if (!source_ || node.span.file_id != source_->file_id) return {};
-    const std::string_view text = source_->text;
-    std::size_t pos = node.end_offset;
-    if (pos > text.size()) return {};
-    if (pos > 0 && text[pos - 1] != '\n') {
-        pos = text.find('\n', pos);
-        if (pos == std::string_view::npos) return {};
-        ++pos;
-    }
-    while (pos < text.size()) {
-        const std::size_t end = std::min(text.find('\n', pos), text.size());
-        const std::string_view line = text.substr(pos, end - pos);
-        if (line.starts_with("...") &&
-            (line.size() == 3 || line[3] == ' ' || line[3] == '\t' || line[3] == '\r'))
-            return pos;
-        const std::size_t first = line.find_first_not_of(" \t\r");
-        if (first != std::string_view::npos && line[first] != '#') return {};
-        pos = end + 1;
-    }
-    return {};
-}
-
-// A key the source wrote after "? " keeps that form.
-bool Writer::explicit_key(const YamlNode& key) const {
-    if (!source_ || key.span.file_id != source_->file_id) return false;
-    const std::string_view text = source_->text;
-    if (key.span.offset == 0 || key.span.offset > text.size()) return false;
-    const std::size_t nl = text.rfind('\n', key.span.offset - 1);
-    const std::size_t start = nl == std::string_view::npos ? 0 : nl + 1;
-    const std::string_view prefix = text.substr(start, key.span.offset - start);
-    const std::size_t q = prefix.find('?');
-    return q != std::string_view::npos && q + 1 < prefix.size() &&
-           (prefix[q + 1] == ' ' || prefix[q + 1] == '\t') &&
-           prefix.substr(0, q).find_first_not_of(" -\t") == std::string_view::npos;
-}
-
-// The start of the "---" line that opens the document of a root, when the
-// known source has it above the root with only comments and blank lines
-// between.
-std::optional<std::size_t> Writer::marker_line(const YamlNode& node) const {
-    if (!source_ || node.span.file_id != source_->file_id) return {};
-    const std::string_view text = source_->text;
-    if (node.span.offset > text.size()) return {};
-    std::size_t pos = node.span.offset;
-    bool own_line = true;
-    while (true) {
-        const std::size_t nl = pos == 0 ? std::string_view::npos : text.rfind('\n', pos - 1);
-        const std::size_t start = nl == std::string_view::npos ? 0 : nl + 1;
-        const std::size_t end = std::min(text.find('\n', start), text.size());
-        const std::string_view line = text.substr(start, end - start);
-        if (is_marker_line(line) || line == "---") return start;
-        const std::size_t first = line.find_first_not_of(" \t\r");
-        if (!own_line && first != std::string_view::npos && line[first] != '#') return {};
-        if (start == 0) return {};
-        own_line = false;
-        pos = start - 1;
-    }
-}
-
 std::string Writer::inline_comment(const YamlNode& node) const {
     std::string s;
     if (!node.comments.has_inline()) return s;
     const CommentText& t = *node.comments.text;
     s.append(std::max<std::uint32_t>(t.inline_spaces, 1), ' ');
     if (const auto c = locate(*t.inline_text)) {
-        s += source_->text.substr(c->hash, c->end - c->hash);
+        s += source_->text().substr(c->hash, c->end - c->hash);
         return s;
     }
     s += '#';
@@ -593,8 +455,9 @@ void Writer::tag(const YamlNode& node) {
 // tag first for nodes made by edits.
 void Writer::properties(const YamlNode& node, Spacing spacing) {
     if (!has_properties(node)) return;
-    const bool anchor_first = node.tag && node.anchor && locate_in_source(*node.anchor) &&
-                              locate_in_source(*node.tag) && node.anchor->data() < node.tag->data();
+    const bool anchor_first = node.tag && node.anchor && source_ &&
+                              source_->contains(*node.anchor) && source_->contains(*node.tag) &&
+                              node.anchor->data() < node.tag->data();
     bool first = true;
     auto piece = [&](bool is_anchor) {
         if (spacing == Spacing::After || (spacing == Spacing::Line && !first)) out_ += ' ';
@@ -613,13 +476,6 @@ void Writer::properties(const YamlNode& node, Spacing spacing) {
     if (spacing == Spacing::Line) out_ += '\n';
 }
 
-bool Writer::locate_in_source(std::string_view piece) const {
-    if (!source_) return false;
-    const auto base = reinterpret_cast<std::uintptr_t>(source_->text.data());
-    const auto at = reinterpret_cast<std::uintptr_t>(piece.data());
-    return at >= base && at + piece.size() <= base + source_->text.size();
-}
-
 void Writer::directive(const YamlNode& node) {
     out_ += node.source->tag;
     out_ += ' ';
@@ -629,7 +485,7 @@ void Writer::directive(const YamlNode& node) {
 void Writer::root(const YamlNode& node, bool with_source, std::size_t head_from) {
     if (!with_source) content_of_ = &node;
     // Blank lines opening the document (the first root has no blank_before).
-    if (head_from == 0 && source_ && node.span.file_id == source_->file_id) {
+    if (head_from == 0 && in_source(node)) {
         const auto first =
             node.comments.has_head() ? locate(node.comments.text->head[0]) : std::nullopt;
         blank_lines(blank_lines_above(first ? first->line_start : node.span.offset));
@@ -678,7 +534,7 @@ void Writer::spell_empty_value_before(const YamlNode& key, std::size_t n) {
 }
 
 void Writer::entry(const YamlNode& key, const YamlNode& value, std::size_t n) {
-    if (is_simple_key(key) && !explicit_key(key)) {
+    if (is_simple_key(key) && !written_explicit(key)) {
         spell_empty_value_before(key, n);
         properties_inline(key);
         node_inline(key, {ScalarPlace::Key, static_cast<int>(n)});
@@ -737,7 +593,9 @@ void Writer::value_after_colon(const YamlNode& value, const YamlNode& key, std::
 void Writer::items(const YamlNode& seq, std::size_t n, bool first_on_line) {
     for (std::size_t i = 0; i < seq.children.size() && !failed_; ++i) {
         const YamlNode& it = seq.children[i];
-        const auto dash = i > 0 || !first_on_line ? dash_above(it) : std::nullopt;
+        const auto dash = (i > 0 || !first_on_line) && is_block_collection(it) && in_source(it)
+                              ? source_->dash_above(it)
+                              : std::nullopt;
         if (dash) {
             item_below_dash(it, n, *dash);
             continue;
@@ -775,48 +633,6 @@ void Writer::item_below_dash(const YamlNode& item, std::size_t n, std::size_t da
     for (; k < heads.size(); ++k) comment(k, n + 2);
     blank_lines(blank_lines_above(item.span.offset));
     deeper([&] { block_children(item, n + 2); });
-}
-
-// The start of the line holding the dash of a block collection item that
-// the source wrote below that dash ("-" then the entries on later lines),
-// with only blank and comment lines between.
-std::optional<std::size_t> Writer::dash_above(const YamlNode& item) const {
-    if (!is_block_collection(item) || !source_ || item.span.file_id != source_->file_id) return {};
-    const std::string_view text = source_->text;
-    if (item.span.offset > text.size()) return {};
-    std::size_t nl =
-        item.span.offset == 0 ? std::string_view::npos : text.rfind('\n', item.span.offset - 1);
-    std::size_t start = nl == std::string_view::npos ? 0 : nl + 1;
-    // The item must open its own line.
-    if (text.substr(start, item.span.offset - start).find_first_not_of(' ') !=
-        std::string_view::npos)
-        return {};
-    while (start > 0) {
-        // The line before the one at `start` ends at start - 1.
-        nl = start >= 2 ? text.rfind('\n', start - 2) : std::string_view::npos;
-        const std::size_t from = nl == std::string_view::npos ? 0 : nl + 1;
-        const std::string_view line = text.substr(from, start - 1 - from);
-        const std::size_t first = line.find_first_not_of(" \t\r");
-        start = from;
-        if (first == std::string_view::npos || line[first] == '#') continue;
-        if (line[first] != '-') return {};
-        // After the dash only properties and a comment may follow.
-        std::size_t pos = first + 1;
-        while (pos < line.size()) {
-            const char c = line[pos];
-            if (c == ' ' || c == '\t' || c == '\r') {
-                ++pos;
-            } else if (c == '#') {
-                return from;
-            } else if (c == '&' || c == '!') {
-                pos = std::min(line.find_first_of(" \t\r", pos), line.size());
-            } else {
-                return {};
-            }
-        }
-        return from;
-    }
-    return {};
 }
 
 void Writer::item(const YamlNode& node, std::size_t n) {

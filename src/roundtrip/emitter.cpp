@@ -176,7 +176,7 @@ class Writer {
     void block_children(const YamlNode& node, std::size_t n);
     void entries(const YamlNode& map, std::size_t n, bool first_on_line);
     void entry(const YamlNode& key, const YamlNode& value, std::size_t n);
-    void spell_empty_value_before(const YamlNode& key, std::size_t n);
+    void spell_empty_value_before(const YamlNode& key);
     void complex_key(const YamlNode& key, std::size_t n);
     void value_after_colon(const YamlNode& value, const YamlNode& key, std::size_t n);
     void items(const YamlNode& seq, std::size_t n, bool first_on_line);
@@ -527,15 +527,26 @@ void Writer::entries(const YamlNode& map, std::size_t n, bool first_on_line) {
 
 // "k:" followed by a line opening with "&a" or "!t" would give those
 // properties to the empty value, so that value is spelled out after all.
-void Writer::spell_empty_value_before(const YamlNode& key, std::size_t n) {
-    if (!has_properties(key) || !empty_value_ || empty_value_->line_end + n != out_.size()) return;
+void Writer::spell_empty_value_before(const YamlNode& key) {
+    if (!has_properties(key) || !empty_value_ || empty_value_->line_end > out_.size()) return;
+    // Only blank lines, comment lines and this key's indentation may lie
+    // between: anything else ended the empty value's line for good.
+    std::size_t pos = empty_value_->line_end;
+    while (pos < out_.size()) {
+        const std::size_t first = out_.find_first_not_of(' ', pos);
+        if (first == std::string::npos) break;
+        if (out_[first] != '\n' && out_[first] != '#') return;
+        const std::size_t end = out_.find('\n', first);
+        if (end == std::string::npos) return;
+        pos = end + 1;
+    }
     out_.insert(empty_value_->spell_at, " null");
     empty_value_.reset();
 }
 
 void Writer::entry(const YamlNode& key, const YamlNode& value, std::size_t n) {
     if (is_simple_key(key) && !written_explicit(key)) {
-        spell_empty_value_before(key, n);
+        spell_empty_value_before(key);
         properties_inline(key);
         node_inline(key, {ScalarPlace::Key, static_cast<int>(n)});
         // "*a:" would read as an alias named "a:".

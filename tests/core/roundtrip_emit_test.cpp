@@ -204,13 +204,19 @@ void synthetic_nulls_and_directives() {
         v.comments.modified = true;
         CHECK_EQ(emit(f, "b: 1\n&anchor c: 3\n"), std::string("b: null\n&anchor c: 3\n"));
     }
-    {
-        check::Case c{"empty value above a tagged key one level out"};
-        auto f = compose("a:\n  b: 1\n!t c: 1\n");
+    const RewriteCase spelled[] = {
+        {"empty value above a tagged key one level out", "a:\n  b: 1\n!t c: 1\n",
+         "a:\n  b: null\n!t c: 1\n"},
+        {"comment and blank line between", "a:\n  b: 1\n\n# c\n!t c: 1\n",
+         "a:\n  b: null\n\n# c\n!t c: 1\n"},
+    };
+    for (const RewriteCase& rc : spelled) {
+        check::Case c{rc.name};
+        auto f = compose(rc.input);
         YamlNode& v = *find(f.roots[0], {"a", "b"});
         v.kind = NodeKind::Null;
         v.comments.modified = true;
-        CHECK_EQ(emit(f, "a:\n  b: 1\n!t c: 1\n"), std::string("a:\n  b: null\n!t c: 1\n"));
+        CHECK_EQ(emit(f, rc.input), std::string(rc.expected));
     }
     check::Case c{"include directive"};
     auto f = compose("a: 1\nb: {x: 1}\n");

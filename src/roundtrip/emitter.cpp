@@ -81,6 +81,8 @@ int raw_content_indent(std::string_view raw) {
     return -1;
 }
 
+const std::vector<std::string_view> kNoLines;
+
 // A %TAG handle a document's tags were written with, and its prefix.
 struct Handle {
     std::string_view handle;
@@ -313,7 +315,7 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
     collect_handles(node);
     if (!handles_.empty()) {
         // Directives may only follow a document that was closed with "...".
-        if (after_document) out_ += "...\n";
+        if (after_document && !out_.ends_with("...\n")) out_ += "...\n";
         for (const Handle& h : handles_) {
             out_ += "%TAG ";
             out_ += h.handle;
@@ -326,8 +328,7 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
     std::size_t before = 0;
     const auto marker =
         node.explicit_start && in_source(node) ? source_->marker_line(node) : std::nullopt;
-    const auto& head_lines =
-        node.comments.has_head() ? node.comments.text->head : std::vector<std::string_view>{};
+    const auto& head_lines = node.comments.has_head() ? node.comments.text->head : kNoLines;
     if (marker) {
         while (before < head_lines.size()) {
             const auto c = locate(head_lines[before]);
@@ -624,8 +625,7 @@ void Writer::items(const YamlNode& seq, std::size_t n, bool first_on_line) {
 // "-" alone on its line with the collection below: blank lines and head
 // comments stay on their side of the dash.
 void Writer::item_below_dash(const YamlNode& item, std::size_t n, std::size_t dash) {
-    static const std::vector<std::string_view> kNone;
-    const auto& heads = item.comments.has_head() ? item.comments.text->head : kNone;
+    const auto& heads = item.comments.has_head() ? item.comments.text->head : kNoLines;
     auto comment = [&](std::size_t k, std::size_t indent) {
         if (const auto c = locate(heads[k])) blank_lines(blank_lines_above(c->line_start));
         comment_line(heads[k], indent, item.span.column);

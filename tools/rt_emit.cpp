@@ -30,6 +30,7 @@
 #include "roundtrip/verify.hpp"
 #include "support/utf8.hpp"
 #include "syntax/compose.hpp"
+#include "timing.hpp"
 
 namespace rt = quarvel::roundtrip;
 
@@ -105,15 +106,30 @@ int emit(const char* mode, const char* path) {
     return 0;
 }
 
+// A file's decoded text and its trees; false when it does not read or compose.
+struct Loaded {
+    std::string text;
+    quarvel::SyntaxForest forest;
+};
+bool load(const char* path, Loaded& out) {
+    std::string bytes;
+    if (!read_file(path, bytes)) return false;
+    auto text = quarvel::utf8::decode_input(bytes);
+    if (!text) return false;
+    out.text = std::move(*text);
+    auto forest = quarvel::compose_text(out.text, 0, true);
+    if (!forest) return false;
+    out.forest = std::move(*forest);
+    return true;
+}
+
 int check(int argc, char** argv) {
     int composed = 0, identical = 0, same = 0, failed_compose = 0;
     for (int i = 0; i < argc; ++i) {
-        std::string bytes;
-        if (!read_file(argv[i], bytes)) continue;
-        auto text = quarvel::utf8::decode_input(bytes);
-        if (!text) continue;
-        auto forest = quarvel::compose_text(*text, 0, true);
-        if (!forest) continue;
+        Loaded file;
+        if (!load(argv[i], file)) continue;
+        const std::string* text = &file.text;
+        auto* forest = &file.forest;
         ++composed;
         auto copy = rt::emit_stream(forest->roots, *text, {});
         if (copy && *copy == *text)
@@ -139,12 +155,10 @@ int check(int argc, char** argv) {
 int edit(int argc, char** argv) {
     int edited = 0, one_line = 0;
     for (int i = 0; i < argc; ++i) {
-        std::string bytes;
-        if (!read_file(argv[i], bytes)) continue;
-        auto text = quarvel::utf8::decode_input(bytes);
-        if (!text) continue;
-        auto forest = quarvel::compose_text(*text, 0, true);
-        if (!forest) continue;
+        Loaded file;
+        if (!load(argv[i], file)) continue;
+        const std::string* text = &file.text;
+        auto* forest = &file.forest;
         quarvel::YamlNode* target = nullptr;
         for (auto& r : forest->roots)
             if ((target = first_plain_value(r))) break;
@@ -167,17 +181,7 @@ int edit(int argc, char** argv) {
     return 0;
 }
 
-template <class F>
-double best_ms(int runs, F&& f) {
-    double best = 1e300;
-    for (int i = 0; i < runs; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
-        f();
-        const auto t1 = std::chrono::steady_clock::now();
-        best = std::min(best, std::chrono::duration<double, std::milli>(t1 - t0).count());
-    }
-    return best;
-}
+using quarvel::tools::best_ms;
 
 int bench(const char* path, int runs) {
     std::string bytes;

@@ -21,6 +21,7 @@
 #include "roundtrip/verify.hpp"
 #include "support/utf8.hpp"
 #include "syntax/compose.hpp"
+#include "text_lines.hpp"
 
 using namespace quarvel;
 namespace rt = quarvel::roundtrip;
@@ -57,17 +58,6 @@ bool exists(const std::string& path) {
 void mark_some(YamlNode& node, std::mt19937& rng) {
     if (rng() % 2) node.comments.modified = true;
     for (YamlNode& child : node.children) mark_some(child, rng);
-}
-
-std::vector<std::string_view> lines_of(std::string_view s) {
-    std::vector<std::string_view> lines;
-    for (std::size_t pos = 0; pos < s.size();) {
-        std::size_t end = s.find('\n', pos);
-        if (end == std::string_view::npos) end = s.size();
-        lines.push_back(s.substr(pos, end - pos));
-        pos = end + 1;
-    }
-    return lines;
 }
 
 YamlNode* first_plain_value(YamlNode& node) {
@@ -116,8 +106,8 @@ bool check_file(const std::string& path, bool edit_one, std::mt19937& rng) {
             target->comments.modified = true;
             auto out = rt::emit_stream(f->roots, text, {});
             const std::string emitted = out ? *out : std::string();
-            const auto before = lines_of(text);
-            const auto after = lines_of(emitted);
+            const auto before = check::split_lines(text);
+            const auto after = check::split_lines(emitted);
             CHECK_EQ(after.size(), before.size());
             for (std::size_t i = 0; i < before.size() && i < after.size(); ++i)
                 if (i != target->span.line) CHECK_EQ(std::string(after[i]), std::string(before[i]));

@@ -12,6 +12,7 @@
 #include "compose_check.hpp"
 #include "roundtrip/emitter.hpp"
 #include "roundtrip/verify.hpp"
+#include "text_lines.hpp"
 
 using namespace quarvel;
 using check::compose;
@@ -41,17 +42,6 @@ YamlNode* find(YamlNode& node, std::initializer_list<std::string_view> path) {
 
 bool is_block(const YamlNode& n) {
     return n.scalar_style == ScalarStyle::Literal || n.scalar_style == ScalarStyle::Folded;
-}
-
-std::vector<std::string> lines(std::string_view s) {
-    std::vector<std::string> out;
-    for (std::size_t pos = 0; pos < s.size();) {
-        std::size_t end = s.find('\n', pos);
-        if (end == std::string_view::npos) end = s.size();
-        out.emplace_back(s.substr(pos, end - pos));
-        pos = end + 1;
-    }
-    return out;
 }
 
 std::string emit(const SyntaxForest& f, std::string_view source, rt::EmitOptions options = {}) {
@@ -441,8 +431,8 @@ void random_documents_one_edit() {
         target.text = replacement;
         target.comments.modified = true;
         const std::string out = emit(f, text);
-        const auto before = lines(text);
-        const auto after = lines(out);
+        const auto before = check::split_lines(text);
+        const auto after = check::split_lines(out);
         if (!CHECK_EQ(after.size(), before.size())) {
             std::printf("output: %s\n", check::quoted(out).c_str());
             continue;

@@ -361,10 +361,22 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
 // that close a block scalar kept with "+" are the source's blank lines too.
 void Writer::blank_lines(std::uint32_t count) {
     if (count == 0) return;
-    std::size_t have = 0;
-    const std::size_t size = out_.size();
-    while (have + 1 < size && out_[size - 1 - have] == '\n' && out_[size - 2 - have] == '\n')
+    if (out_.empty()) {
+        out_.append(count, '\n');
+        return;
+    }
+    if (!out_.ends_with('\n')) return;
+    // Count the blank lines (blanks and carriage returns only) at the end.
+    std::uint32_t have = 0;
+    std::size_t end = out_.size() - 1;  // the line feed closing the last line
+    while (have < count && end > 0) {
+        const std::size_t nl = out_.rfind('\n', end - 1);
+        if (nl == std::string::npos) break;
+        const std::string_view line(out_.data() + nl + 1, end - nl - 1);
+        if (line.find_first_not_of(" \t\r") != std::string_view::npos) break;
         ++have;
+        end = nl;
+    }
     if (have < count) out_.append(count - have, '\n');
 }
 

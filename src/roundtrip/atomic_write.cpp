@@ -112,6 +112,9 @@ detail::expected<void, WriteFailure> write_file_atomic(const std::string& path,
     struct stat old;
     const bool exists = ::stat(target.c_str(), &old) == 0;
     if (exists && S_ISDIR(old.st_mode)) return failure(path, EISDIR);
+    // Renaming would replace a file its owner made read-only; writing in
+    // place would be refused, and so is this.
+    if (exists && ::access(target.c_str(), W_OK) != 0) return failure(path, errno);
     if (!exists && errno != ENOENT) return failure(path, errno);
 
     std::string tmp;

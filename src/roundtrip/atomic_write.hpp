@@ -22,7 +22,8 @@ struct WriteFailure {
 // Writes `bytes` to `path`. An existing target keeps its permission bits
 // (and its owner when the process may set it); a new one gets 0666 less the
 // umask. A symlink is written through: the file it points to is replaced and
-// the link stays. No directory is created.
+// the link stays. A target the process may not write is refused as writing
+// in place would refuse it. No directory is created.
 detail::expected<void, WriteFailure> write_file_atomic(const std::string& path,
                                                        std::string_view bytes);
 

@@ -285,6 +285,7 @@ void failures_leave_the_target_intact() {
         {"short write then a full disk", "file.yaml", ENOSPC, short_then_full, 0},
         {"device takes nothing", "file.yaml", ENOSPC, writes_nothing, 0},
         {"read-only directory", "ro/file.yaml", EACCES, nullptr, 1},
+        {"read-only file", "locked.yaml", EACCES, nullptr, 1},
         // Root writes through permission bits; sysfs refuses new files even to root.
         {"directory that refuses new files", "/sys/quarvel-write-test.yaml", EACCES, nullptr, 2},
     };
@@ -299,6 +300,8 @@ void failures_leave_the_target_intact() {
         mkdir((dir + "/dir.yaml").c_str(), 0755);
         put(dir + "/plain.txt", "text\n");
         put(dir + "/file.yaml", "original\n");
+        put(dir + "/locked.yaml", "original\n");
+        chmod((dir + "/locked.yaml").c_str(), 0444);
         mkdir((dir + "/ro").c_str(), 0755);
         put(dir + "/ro/file.yaml", "original\n");
         chmod((dir + "/ro").c_str(), 0555);

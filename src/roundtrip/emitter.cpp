@@ -386,8 +386,12 @@ void Writer::blank_lines(std::uint32_t count) {
 void Writer::comment_line(std::string_view text, std::size_t n, std::uint32_t column) {
     if (const auto c = locate(text)) {
         const std::string_view src = source_->text();
-        if (c->standalone && c->hash - c->line_start != column)
-            out_ += src.substr(c->line_start, c->hash - c->line_start);
+        // Only spaces are copied: a tab before a comment is not accepted
+        // everywhere a comment line can land.
+        const std::string_view indent = src.substr(c->line_start, c->hash - c->line_start);
+        if (c->standalone && indent.size() != column &&
+            indent.find_first_not_of(' ') == std::string_view::npos)
+            out_ += indent;
         else
             spaces(n);
         out_ += src.substr(c->hash, c->end - c->hash);

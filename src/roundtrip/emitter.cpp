@@ -209,6 +209,10 @@ class Writer {
         std::size_t line_end;
     };
     std::optional<EmptyValue> empty_value_;
+    // Where the last block scalar ended: a comment line below it must stay
+    // less indented than its content, or it would become content.
+    std::size_t block_end_ = std::string::npos;
+    bool right_after_block() const;
     std::vector<Handle> handles_;  // of the document being written
 };
 
@@ -357,6 +361,12 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
     root(node, with_source, before);
 }
 
+bool Writer::right_after_block() const {
+    if (block_end_ > out_.size()) return false;
+    return std::string_view(out_).substr(block_end_).find_first_not_of(" \t\r\n") ==
+           std::string_view::npos;
+}
+
 // Makes the output end with at least `count` empty lines: the empty lines
 // that close a block scalar kept with "+" are the source's blank lines too.
 void Writer::blank_lines(std::uint32_t count) {
@@ -389,7 +399,7 @@ void Writer::comment_line(std::string_view text, std::size_t n, std::uint32_t co
         // Only spaces are copied: a tab before a comment is not accepted
         // everywhere a comment line can land.
         const std::string_view indent = src.substr(c->line_start, c->hash - c->line_start);
-        if (c->standalone && indent.size() != column &&
+        if (c->standalone && indent.size() != column && !right_after_block() &&
             indent.find_first_not_of(' ') == std::string_view::npos)
             out_ += indent;
         else
@@ -811,7 +821,11 @@ bool Writer::untouched_block(const YamlNode& node, At at) {
 }
 
 void Writer::scalar(const YamlNode& node, At at) {
-    if (untouched_block(node, at) || copied_scalar(node, at)) return;
+    if (untouched_block(node, at)) {
+        block_end_ = out_.size();
+        return;
+    }
+    if (copied_scalar(node, at)) return;
     const std::string_view text = node.text;
     switch (node.scalar_style) {
         case ScalarStyle::Plain:
@@ -833,6 +847,7 @@ void Writer::scalar(const YamlNode& node, At at) {
                 write_block_scalar(text, indent < 2 ? 2 : indent,
                                    node.scalar_style == ScalarStyle::Folded, inline_comment(node),
                                    out_);
+                block_end_ = out_.size();
             } else {
                 write_double_quoted(text, out_);
             }

@@ -202,13 +202,9 @@ class Writer {
     bool failed_ = false;
     std::optional<SourceLayout> source_;
     const YamlNode* content_of_ = nullptr;  // a boundary written as its content
-    // The last value written as nothing: where "null" would go, and the end
-    // of its line.
-    struct EmptyValue {
-        std::size_t spell_at;
-        std::size_t line_end;
-    };
-    std::optional<EmptyValue> empty_value_;
+    // Where "null" would go after the last value written without content
+    // (nothing, or only its properties).
+    std::optional<std::size_t> empty_value_;
     // Where the last block scalar ended: a comment line below it must stay
     // less indented than its content, or it would become content.
     std::size_t block_end_ = std::string::npos;
@@ -560,10 +556,12 @@ void Writer::entries(const YamlNode& map, std::size_t n, bool first_on_line) {
 // "k:" followed by a line opening with "&a" or "!t" would give those
 // properties to the empty value, so that value is spelled out after all.
 void Writer::spell_empty_value_before(const YamlNode& key) {
-    if (!has_properties(key) || !empty_value_ || empty_value_->line_end > out_.size()) return;
+    if (!has_properties(key) || !empty_value_) return;
     // Only blank lines, comment lines and this key's indentation may lie
     // between: anything else ended the empty value's line for good.
-    std::size_t pos = empty_value_->line_end;
+    std::size_t pos = out_.find('\n', *empty_value_);
+    if (pos == std::string::npos) return;
+    ++pos;
     while (pos < out_.size()) {
         const std::size_t first = out_.find_first_not_of(' ', pos);
         if (first == std::string::npos) break;
@@ -572,7 +570,7 @@ void Writer::spell_empty_value_before(const YamlNode& key) {
         if (end == std::string::npos) return;
         pos = end + 1;
     }
-    out_.insert(empty_value_->spell_at, " null");
+    out_.insert(*empty_value_, " null");
     empty_value_.reset();
 }
 
@@ -725,7 +723,7 @@ void Writer::empty_node(const YamlNode& node) {
     const std::size_t spell_at = out_.size();
     out_ += inline_comment(node);
     out_ += '\n';
-    empty_value_ = EmptyValue{spell_at, out_.size()};
+    empty_value_ = spell_at;
 }
 
 void Writer::node_inline(const YamlNode& node, At at) {
@@ -782,7 +780,10 @@ void Writer::flow_mapping(const YamlNode& map) {
 // "k: !!str" is an empty string, "k: !!str null" would be the word null.
 void Writer::null_node(const YamlNode& node, At at) {
     if (has_properties(node) && !node.synthetic) {
-        if (at.place == ScalarPlace::Block && out_.ends_with(' ')) out_.pop_back();
+        if (at.place == ScalarPlace::Block && out_.ends_with(' ')) {
+            out_.pop_back();
+            empty_value_ = out_.size();
+        }
         return;
     }
     out_ += node.synthetic && o_.null_style == NullStyle::Tilde ? "~" : "null";

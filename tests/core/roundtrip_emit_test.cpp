@@ -215,6 +215,15 @@ void synthetic_nulls_and_directives() {
         {"comment and blank line between", "a:\n  b: 1\n\n# c\n!t c: 1\n",
          "a:\n  b: null\n\n# c\n!t c: 1\n"},
     };
+    {
+        check::Case c{"value of properties alone above a key with properties"};
+        auto f = compose("a: 1\n&k c: 1\n");
+        YamlNode& v = *find(f.roots[0], {"a"});
+        v.kind = NodeKind::Null;
+        v.anchor = "x";
+        v.comments.modified = true;
+        CHECK_EQ(emit(f, "a: 1\n&k c: 1\n"), std::string("a: &x null\n&k c: 1\n"));
+    }
     for (const RewriteCase& rc : spelled) {
         check::Case c{rc.name};
         auto f = compose(rc.input);

@@ -238,6 +238,10 @@ bool Writer::copied_scalar(const YamlNode& node, At at) {
 // Source text spanning lines can be copied where every line after its first
 // stays deeper than the parent; keys and flow content stay on one line.
 bool Writer::fits_at(std::string_view slice, At at) const {
+    // A carriage return alone breaks a line too; such texts are written anew.
+    for (std::size_t cr = slice.find('\r'); cr != std::string_view::npos;
+         cr = slice.find('\r', cr + 1))
+        if (cr + 1 == slice.size() || slice[cr + 1] != '\n') return false;
     for (std::size_t nl = slice.find('\n'); nl != std::string_view::npos;
          nl = slice.find('\n', nl + 1)) {
         if (at.place != ScalarPlace::Block) return false;

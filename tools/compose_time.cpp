@@ -11,20 +11,11 @@
 
 #include "decode/decoder.hpp"
 #include "syntax/compose.hpp"
+#include "timing.hpp"
 
 namespace {
 
-template <class F>
-double best_ms(int runs, F&& f) {
-    double best = 1e300;
-    for (int i = 0; i < runs; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
-        f();
-        const auto t1 = std::chrono::steady_clock::now();
-        best = std::min(best, std::chrono::duration<double, std::milli>(t1 - t0).count());
-    }
-    return best;
-}
+using quarvel::tools::best_ms;
 
 }  // namespace
 

@@ -1,0 +1,63 @@
+// Where things stand in the text a tree was composed from. The tree keeps
+// offsets and comment texts; the layout of the lines around them (blank
+// lines, the "-" above an item, "---" and "..." lines, "? " before a key,
+// the bracket closing a flow collection) is read back from the text itself
+// so that re-emission can put it back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "roundtrip/emitter.hpp"
+#include "syntax/node.hpp"
+
+namespace quarvel::roundtrip {
+
+// "---" opening a line, followed by a blank or the line's end.
+bool is_marker_line(std::string_view line);
+
+class SourceLayout {
+  public:
+    explicit SourceLayout(SourceText source) : text_(source.text), file_id_(source.file_id) {}
+
+    std::string_view text() const { return text_; }
+    // The node was read from this text.
+    bool holds(const YamlNode& node) const {
+        return node.span.file_id == file_id_ && node.span.offset <= text_.size();
+    }
+    // The view points into this text (texts of the tree usually do).
+    bool contains(std::string_view piece) const;
+
+    // Where a comment text stands: its '#', the start of its line, its end,
+    // and whether only blanks come before it on that line.
+    struct Located {
+        std::size_t hash;
+        std::size_t line_start;
+        std::size_t end;
+        bool standalone;
+    };
+    std::optional<Located> locate_comment(std::string_view comment) const;
+
+    // Blank lines right above the line holding `offset`.
+    std::uint32_t blank_lines_above(std::size_t offset) const;
+
+    // Just past the bracket closing a flow collection of this text.
+    std::optional<std::size_t> flow_end(const YamlNode& node) const;
+    // The start of the "---" line opening the document of a root.
+    std::optional<std::size_t> marker_line(const YamlNode& root) const;
+    // The start of the "..." line closing the document of a root.
+    std::optional<std::size_t> document_end(const YamlNode& root) const;
+    // The key was written after "? ".
+    bool explicit_key(const YamlNode& key) const;
+    // The start of the line holding the "-" of a block collection item that
+    // begins on a later line than its dash.
+    std::optional<std::size_t> dash_above(const YamlNode& item) const;
+
+  private:
+    std::string_view text_;
+    std::uint32_t file_id_;
+};
+
+}  // namespace quarvel::roundtrip

@@ -1,0 +1,167 @@
+#include "roundtrip/write_back.hpp"
+
+#include <algorithm>
+
+#include "support/stack.hpp"
+
+namespace quarvel::roundtrip {
+namespace {
+
+bool is_boundary(const YamlNode& node) {
+    return node.source != nullptr;
+}
+
+// A boundary that stands for one included file with its own number.
+std::optional<std::uint32_t> included_file(const YamlNode& node) {
+    if (!node.source || !node.source->target_file_id) return {};
+    return *node.source->target_file_id;
+}
+
+// Changed within the node's file, looking past the node's own boundary.
+bool content_changed(const YamlNode& node);
+
+bool child_changed(const YamlNode& child, bool is_key) {
+    const std::optional<bool> changed = ensure_stack([&] {
+        return std::optional<bool>(is_key ? content_changed(child) : changed_within_file(child));
+    });
+    return !changed || *changed;  // out of stack: assume changed, never drop an edit
+}
+
+bool content_changed(const YamlNode& node) {
+    if (node.comments.modified) return true;
+    const bool mapping = node.kind == NodeKind::Mapping;
+    for (std::size_t i = 0; i < node.children.size(); ++i)
+        if (child_changed(node.children[i], mapping && i % 2 == 0)) return true;
+    return false;
+}
+
+// Calls f(node, file number) at every boundary of an included file, in
+// document order, descending below each. False when the stack ran out.
+template <class F>
+bool for_each_include(const YamlNode& node, F& f) {
+    if (const auto id = included_file(node)) {
+        if (!f(node, *id)) return false;
+    }
+    for (const YamlNode& child : node.children) {
+        if (child.children.empty() && !child.source) continue;
+        if (!ensure_stack([&] { return for_each_include(child, f); })) return false;
+    }
+    return true;
+}
+
+std::optional<SourceText> text_of(std::span<const FileRecord> files, std::uint32_t id) {
+    if (!files[id].text) return {};
+    return SourceText{*files[id].text, id};
+}
+
+// Paths equal component by component: "a//b" and "a/./b" name "a/b".
+std::string path_key(std::string_view path) {
+    std::string key = path.starts_with('/') ? "/" : "";
+    std::size_t pos = 0;
+    while (pos <= path.size()) {
+        std::size_t end = path.find('/', pos);
+        if (end == std::string_view::npos) end = path.size();
+        const std::string_view part = path.substr(pos, end - pos);
+        if (!part.empty() && part != ".") {
+            if (!key.empty() && key.back() != '/') key += '/';
+            key += part;
+        }
+        pos = end + 1;
+    }
+    return key;
+}
+
+Error conflicting_edits(const std::string& path) {
+    Error e;
+    e.family = ErrorFamily::Directive;
+    e.selector = directive_kind::include_other;
+    e.message = "'" + path +
+                "' is included more than once with conflicting edits; write-back cannot store two "
+                "different versions of one file";
+    e.file = path;
+    return e;
+}
+
+}  // namespace
+
+bool changed_within_file(const YamlNode& node) {
+    return !is_boundary(node) && content_changed(node);
+}
+
+Result<std::vector<FileBytes>> plan_save(const SaveInput& input) {
+    std::vector<FileBytes> out;
+    std::optional<Error> error;
+    auto visit = [&](const YamlNode& node, std::uint32_t id) {
+        if (id >= input.files.size() || !content_changed(node)) return true;
+        auto bytes = emit_included_file(node, text_of(input.files, id));
+        if (!bytes) {
+            error = std::move(bytes.error());
+            return false;
+        }
+        out.push_back({input.files[id].path, std::move(*bytes)});
+        return true;
+    };
+    bool root_changed = false;
+    for (const YamlNode& root : input.roots) {
+        if (!for_each_include(root, visit)) return fail(error ? *error : stack_exhausted_error());
+        root_changed = root_changed || root.comments.modified || changed_within_file(root);
+    }
+    if (!input.path && !root_changed) return out;
+    if (!input.path && !input.origin)
+        return fail(
+            Error::argument("save() needs a path: this document was not loaded from a file"));
+    auto bytes = emit_stream(input.roots, input.root_text, input.options);
+    if (!bytes) return fail(std::move(bytes.error()));
+    out.push_back({input.path ? *input.path : *input.origin, std::move(*bytes)});
+    return out;
+}
+
+Result<std::vector<FileBytes>> collect_included_files(std::span<const YamlNode> roots,
+                                                      std::span<const FileRecord> files) {
+    if (files.empty())
+        return fail(
+            Error::argument("document was not loaded with OPT_INCLUDES; nothing to write back"));
+    std::vector<FileBytes> out;
+    std::vector<std::string> keys;
+    std::optional<Error> error;
+    auto visit = [&](const YamlNode& node, std::uint32_t id) {
+        if (id >= files.size()) return true;
+        FileBytes file{files[id].path, {}};
+        if (files[id].text && !content_changed(node)) {
+            file.bytes.assign(*files[id].text);
+        } else {
+            auto bytes = emit_included_file(node, text_of(files, id));
+            if (!bytes) {
+                error = std::move(bytes.error());
+                return false;
+            }
+            file.bytes = std::move(*bytes);
+        }
+        std::string key = path_key(file.path);
+        const auto seen = std::find(keys.begin(), keys.end(), key);
+        if (seen == keys.end()) {
+            keys.push_back(std::move(key));
+            out.push_back(std::move(file));
+        } else if (out[static_cast<std::size_t>(seen - keys.begin())].bytes != file.bytes) {
+            error = conflicting_edits(file.path);
+            return false;
+        }
+        return true;
+    };
+    for (const YamlNode& root : roots)
+        if (!for_each_include(root, visit)) return fail(error ? *error : stack_exhausted_error());
+    return out;
+}
+
+detail::expected<std::vector<std::string>, WriteFailure> write_files(
+    std::span<const FileBytes> files) {
+    std::vector<std::string> written;
+    for (const FileBytes& f : files) {
+        auto done = write_file_atomic(f.path, f.bytes);
+        if (!done) return detail::unexpected<WriteFailure>(std::move(done.error()));
+        written.push_back(f.path);
+    }
+    return written;
+}
+
+}  // namespace quarvel::roundtrip

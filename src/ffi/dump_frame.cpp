@@ -27,11 +27,6 @@ enum ToJsonArg { kJsonDefault, kJsonOption, kToJsonArgCount };
 constexpr Signature kDumpsSig{"dumps", "obj", kDumpsKeywords};
 constexpr Signature kToJsonSig{"to_json", "obj", kToJsonKeywords};
 
-PyObject* not_yet(const char* what) {
-    PyErr_Format(PyExc_NotImplementedError, "%s is not available in this build", what);
-    return nullptr;
-}
-
 // 1 when obj is an instance of the class `get` returns, 0 when not, -1 failed.
 int instance_of(PyObject* obj, PyTypeObject* (*get)()) {
     PyTypeObject* type = get();
@@ -126,7 +121,7 @@ PyObject* dumps_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
 
     int is_document = instance_of(obj, document_type);
     if (is_document < 0) return nullptr;
-    if (is_document) return not_yet("dumping a QuarvelDocument");
+    if (is_document) return document_yaml(obj);
     Ref replaced;
     if (!replace_view(obj, replaced)) return nullptr;
 

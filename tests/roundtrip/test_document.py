@@ -390,13 +390,6 @@ def test_upgrade_rewrites_1_1_spellings():
     assert doc.to_dict() == {"a": True, "b": 8}
 
 
-@pytest.mark.parametrize("call", [lambda d: d.to_yaml(), lambda d: d["a"].to_yaml(),
-                                  lambda d: d.save("/nonexistent/x"), lambda d: quarvel.dumps(d)])
-def test_output_waits_for_the_emitter(call):
-    with pytest.raises(NotImplementedError, match="not available in this build"):
-        call(load("a: {b: 1}\n"))
-
-
 @pytest.mark.parametrize(
     "assign",
     [

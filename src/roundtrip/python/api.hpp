@@ -35,6 +35,9 @@ using ResolveDirectives = std::function<bool(DocumentState&)>;
 PyObject* load_document(std::string text, std::uint64_t option, const ModeChoice& mode,
                         const ResolveDirectives& resolve = {});
 
+// QuarvelDocument.to_yaml() (and dumps of a document): the YAML bytes.
+PyObject* document_yaml(PyObject* document);
+
 PyObject* dump_includes(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames);
 PyObject* dump_includes_map(PyObject* module, PyObject* const* args, Py_ssize_t nargs,

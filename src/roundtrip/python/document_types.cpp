@@ -7,6 +7,7 @@
 #include "pyutil/py_ref.hpp"
 #include "roundtrip/python/api.hpp"
 #include "roundtrip/python/container_ops.hpp"
+#include "roundtrip/python/emit_bindings.hpp"
 #include "roundtrip/python/from_python.hpp"
 #include "roundtrip/python/to_python.hpp"
 
@@ -14,11 +15,6 @@ namespace quarvel::py {
 namespace {
 
 std::atomic<PyObject*> g_document{nullptr};
-
-PyObject* not_available(const char* what) {
-    PyErr_Format(PyExc_NotImplementedError, "%s is not available in this build", what);
-    return nullptr;
-}
 
 void document_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
@@ -180,12 +176,22 @@ PyObject* document_set_origin(PyObject* self, PyObject* path) {
     Py_RETURN_NONE;
 }
 
-PyObject* document_to_yaml(PyObject*, PyObject*) {
-    return not_available("to_yaml()");
+PyObject* document_to_yaml(PyObject* self, PyObject*) {
+    return guarded([&] { return document_yaml(self); });
 }
 
-PyObject* document_save(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
-    return not_available("save()");
+// save(path=None): one optional argument, by position or as "path".
+PyObject* document_save(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+        if (nargs + nkw > 1) {
+            return raise_text(PyExc_TypeError, "save() takes at most 1 argument");
+        }
+        if (nkw == 1 && PyUnicode_CompareWithASCIIString(PyTuple_GET_ITEM(kwnames, 0), "path") != 0)
+            return raise_text(PyExc_TypeError, "save() got an unexpected keyword argument");
+        return save_document(self, nargs + nkw == 1 ? args[0] : nullptr);
+    });
 }
 
 PyObject* document_anchors(PyObject* self, void*) {

@@ -5,6 +5,7 @@
 #include "pyutil/guarded.hpp"
 #include "roundtrip/python/api.hpp"
 #include "roundtrip/python/container_ops.hpp"
+#include "roundtrip/python/emit_bindings.hpp"
 #include "roundtrip/python/to_python.hpp"
 
 namespace quarvel::py {
@@ -113,9 +114,12 @@ PyObject* view_walk(PyObject* self, PyObject*) {
     });
 }
 
-PyObject* view_to_yaml(PyObject*, PyObject*) {
-    PyErr_SetString(PyExc_NotImplementedError, "to_yaml() is not available in this build");
-    return nullptr;
+PyObject* view_to_yaml(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        ViewRead read(self);
+        if (!read.node()) return nullptr;
+        return node_yaml(read.state(), *read.node());
+    });
 }
 
 PyObject* view_node(PyObject* self, void*) {

@@ -1,7 +1,9 @@
 // dump_includes and dump_includes_map: writing edited include trees back.
 #include "pyutil/args.hpp"
 #include "pyutil/guarded.hpp"
+#include "pyutil/py_ref.hpp"
 #include "roundtrip/python/api.hpp"
+#include "roundtrip/python/emit_bindings.hpp"
 
 namespace quarvel::py {
 namespace {
@@ -10,10 +12,15 @@ constexpr const char* kDumpIncludesKeywords[] = {"include_dir"};
 constexpr Signature kDumpIncludesSig{"dump_includes", "doc", kDumpIncludesKeywords};
 constexpr Signature kDumpIncludesMapSig{"dump_includes_map", "doc", {}};
 
-PyObject* needs_document(PyObject* /*doc*/) {
-    PyErr_SetString(PyExc_NotImplementedError,
-                    "writing include trees back is not available in this build");
-    return nullptr;
+// include_dir is accepted as None, str or path-like; it does not change
+// where files are written.
+bool check_include_dir(PyObject* value) {
+    if (!value || value == Py_None) return true;
+    Ref path(PyOS_FSPath(value));
+    if (path) return true;
+    PyErr_Clear();
+    raise_argument_type("dump_includes", "include_dir", "str or path-like", value);
+    return false;
 }
 
 }  // namespace
@@ -23,7 +30,8 @@ PyObject* dump_includes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
         PyObject* doc = nullptr;
         PyObject* kw[1];
         if (!bind_arguments(kDumpIncludesSig, args, nargs, kwnames, &doc, kw)) return nullptr;
-        return needs_document(doc);
+        if (!check_include_dir(kw[0])) return nullptr;
+        return write_included_files(doc);
     });
 }
 
@@ -32,7 +40,7 @@ PyObject* dump_includes_map(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
         PyObject* doc = nullptr;
         if (!bind_arguments(kDumpIncludesMapSig, args, nargs, kwnames, &doc, nullptr))
             return nullptr;
-        return needs_document(doc);
+        return included_files_map(doc);
     });
 }
 

@@ -1,0 +1,159 @@
+"""YAML output of round-trip documents and writing them back to their files."""
+
+import os
+import stat
+
+import pytest
+
+import quarvel
+from quarvel.exceptions import QuarvelIncludeError
+
+RT = quarvel.OPT_ROUND_TRIP
+INC = RT | quarvel.OPT_INCLUDES
+
+
+def load(text, option=RT, **kw):
+    return quarvel.loads(text, option=option, **kw)
+
+
+@pytest.mark.parametrize("text", [
+    "# top\n\na: 1   # one\nb:\n- x\n-   y\nc: |\n  keep\n   this\n",
+    "\ufeffa: 1\r\nb: [1, 2]\r\n",
+    "%YAML 1.2\n---\na: &x {k: 'v'}\nb: *x\n...\n--- second\n",
+    "",
+])
+def test_unedited_documents_come_back_byte_for_byte(text):
+    doc = load(text)
+    assert doc.to_yaml() == text.encode()
+    assert quarvel.dumps(doc) == text.encode()
+
+
+def test_an_edit_changes_only_its_line():
+    text = "# head\na: 1  # one\n\nb:\n  c: 'x'   # two\n  d: [1, 2]\n"
+    doc = load(text)
+    doc["b"]["c"] = "y"
+    out = doc.to_yaml().decode()
+    before, after = text.splitlines(), out.splitlines()
+    assert len(before) == len(after)
+    assert [i for i, (x, y) in enumerate(zip(before, after)) if x != y] == [4]
+    assert quarvel.loads(out) == {"a": 1, "b": {"c": "y", "d": [1, 2]}}
+
+
+def test_a_view_writes_its_node_as_a_document():
+    doc = load("a:\n  b: 1  # c\n  d: [x]\n")
+    assert doc["a"].to_yaml() == b"b: 1  # c\nd: [x]\n"
+
+
+def test_save_writes_the_root_to_the_path_given(tmp_path):
+    text = "a: 1  # kept\n"
+    doc = load(text)
+    target = tmp_path / "out.yaml"
+    assert doc.save(str(target)) == [str(target)]
+    assert target.read_bytes() == text.encode()
+    doc["a"] = 2
+    assert doc.save(path=str(target)) == [str(target)]
+    assert target.read_text() == "a: 2  # kept\n"
+
+
+def test_save_needs_a_path_or_an_origin(tmp_path):
+    doc = load("a: 1\n")
+    assert doc.save() == []  # nothing changed, nothing to write
+    doc["a"] = 2
+    with pytest.raises(ValueError, match=r"save\(\) needs a path: this document was not loaded from a file"):
+        doc.save()
+    doc.set_origin(str(tmp_path / "origin.yaml"))
+    assert doc.save() == [str(tmp_path / "origin.yaml")]
+    with pytest.raises(TypeError):
+        doc.save(42)
+
+
+@pytest.fixture
+def tree(tmp_path):
+    (tmp_path / "inc.yaml").write_text("x: 1  # keep\ny: 2\n")
+    (tmp_path / "twice.yaml").write_text("v: 1\n")
+    root = tmp_path / "conf.yaml"
+    root.write_text("top: !include inc.yaml\none: !include twice.yaml\ntwo: !include twice.yaml\n")
+
+    def open_doc():
+        return load(root.read_text(), INC, include_dir=str(tmp_path), root_path=str(root))
+
+    return tmp_path, root, open_doc
+
+
+def test_save_rewrites_only_the_included_file_that_changed(tree):
+    folder, root, open_doc = tree
+    doc = open_doc()
+    root_before = root.read_bytes()
+    doc["top"]["x"] = 10
+    assert doc.save() == [str(folder / "inc.yaml")]
+    assert (folder / "inc.yaml").read_text() == "x: 10  # keep\ny: 2\n"
+    assert root.read_bytes() == root_before
+    # Saving again writes the same files again.
+    assert doc.save() == [str(folder / "inc.yaml")]
+
+
+def test_replacing_an_include_rewrites_the_including_file(tree):
+    folder, root, open_doc = tree
+    doc = open_doc()
+    doc.set_origin(str(root))
+    doc["top"] = {"z": 3}
+    assert doc.save() == [str(root)]
+    assert (folder / "inc.yaml").read_text() == "x: 1  # keep\ny: 2\n"
+    assert quarvel.loads(root.read_text(), option=quarvel.OPT_INCLUDES,
+                         include_dir=str(folder))["top"] == {"z": 3}
+
+
+def test_dump_includes_map_and_conflicting_edits(tree):
+    folder, root, open_doc = tree
+    doc = open_doc()
+    files = quarvel.dump_includes_map(doc)
+    assert files == {str(folder / "inc.yaml"): b"x: 1  # keep\ny: 2\n",
+                     str(folder / "twice.yaml"): b"v: 1\n"}
+    doc["one"]["v"] = 5
+    with pytest.raises(QuarvelIncludeError, match="is included more than once with conflicting edits"):
+        quarvel.dump_includes_map(doc)
+    doc["two"]["v"] = 5
+    assert quarvel.dump_includes_map(doc)[str(folder / "twice.yaml")] == b"v: 5\n"
+    assert quarvel.dump_includes(doc, include_dir=str(folder)) is None
+    assert (folder / "twice.yaml").read_text() == "v: 5\n"
+
+
+@pytest.mark.parametrize("call", [quarvel.dump_includes, quarvel.dump_includes_map])
+def test_write_back_needs_a_document_loaded_with_includes(call):
+    with pytest.raises(ValueError, match="document was not loaded with OPT_INCLUDES; nothing to write back"):
+        call(load("a: 1\n"))
+    with pytest.raises(TypeError):
+        call({"a": 1})
+
+
+@pytest.mark.skipif(os.geteuid() == 0, reason="root writes into read-only directories")
+def test_a_failed_save_leaves_the_file_intact(tmp_path):
+    folder = tmp_path / "ro"
+    folder.mkdir()
+    target = folder / "conf.yaml"
+    target.write_text("a: 1\n")
+    doc = load("a: 1\n")
+    doc.set_origin(str(target))
+    doc["a"] = 2
+    folder.chmod(stat.S_IRUSR | stat.S_IXUSR)
+    try:
+        with pytest.raises(OSError, match="cannot write "):
+            doc.save()
+    finally:
+        folder.chmod(stat.S_IRWXU)
+    assert target.read_text() == "a: 1\n"
+    assert os.listdir(folder) == ["conf.yaml"]
+
+
+def test_save_into_a_missing_directory_fails_without_creating_it(tmp_path):
+    doc = load("a: 1\n")
+    with pytest.raises(OSError, match="cannot write "):
+        doc.save(str(tmp_path / "missing" / "x.yaml"))
+    assert not (tmp_path / "missing").exists()
+
+
+def test_upgrade_declares_yaml_1_2():
+    doc = load("a: yes\n", RT | quarvel.OPT_UPGRADE_1_1)
+    out = doc.to_yaml()
+    assert out.startswith(b"%YAML 1.2\n---")
+    assert quarvel.loads(out) == {"a": True}

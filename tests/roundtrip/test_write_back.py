@@ -157,3 +157,32 @@ def test_upgrade_declares_yaml_1_2():
     out = doc.to_yaml()
     assert out.startswith(b"%YAML 1.2\n---")
     assert quarvel.loads(out) == {"a": True}
+
+
+def _deep_list(levels):
+    root = cur = []
+    for _ in range(levels):
+        cur.append([])
+        cur = cur[0]
+    return root
+
+
+@pytest.mark.parametrize("op", [
+    lambda d: d.__setitem__("a", object()),
+    lambda d: d.__setitem__("c", {"k": [1, object()]}),
+    lambda d: d.__setitem__("a", _deep_list(1100)),
+    lambda d: d.__setitem__(1.5, 1),
+    lambda d: d.__delitem__("a"),
+    lambda d: d["b"].__setitem__(5, 1),
+    lambda d: setattr(d.node["a"], "anchor", "bad name"),
+    lambda d: setattr(d.node["b"], "anchor", "x"),
+    lambda d: setattr(d.node["a"], "comment", "x\ny"),
+    lambda d: d.node["a"].make_alias("nope"),
+], ids=["object", "nested object", "too deep", "float key", "delete", "index", "anchor text",
+        "anchor taken", "comment break", "unknown alias"])
+def test_a_failed_edit_leaves_the_output_unchanged(op):
+    doc = load("# c\na: &x 1  # one\nb: [1, 2]\nc: {k: v}\nd: *x\n")
+    before = doc.to_yaml()
+    with pytest.raises((TypeError, ValueError, IndexError, NotImplementedError)):
+        op(doc)
+    assert doc.to_yaml() == before

@@ -335,13 +335,17 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
     }
     // Head comments the source has above the "---" line stay above it.
     std::size_t before = 0;
-    const auto marker =
+    // Plain values rather than an optional: GCC at -O3 misreads the
+    // optional's state here as possibly uninitialised.
+    const auto found =
         node.explicit_start && in_source(node) ? source_->marker_line(node) : std::nullopt;
+    const bool has_marker = found.has_value();
+    const std::size_t marker = found.value_or(0);
     const auto& head_lines = node.comments.has_head() ? node.comments.text->head : kNoLines;
-    if (marker) {
+    if (has_marker) {
         while (before < head_lines.size()) {
             const auto c = locate(head_lines[before]);
-            if (!c || c->hash >= *marker) break;
+            if (!c || c->hash >= marker) break;
             if (before > 0) blank_lines(blank_lines_above(c->line_start));
             comment_line(head_lines[before], 0, 0);
             ++before;
@@ -350,8 +354,8 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
     if (!handles_.empty() || node.explicit_start || separated) {
         out_ += "---";
         const auto c =
-            marker && before < head_lines.size() ? locate(head_lines[before]) : std::nullopt;
-        if (c && c->line_start == *marker) {
+            has_marker && before < head_lines.size() ? locate(head_lines[before]) : std::nullopt;
+        if (c && c->line_start == marker) {
             out_ += ' ';
             out_ += source_->text().substr(c->hash, c->end - c->hash);
             ++before;

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "support/stack.hpp"
@@ -45,20 +46,42 @@ std::size_t root_of(const std::vector<YamlNode>& roots, const NodePath& path);
 // The path of that root: [] for a single root, [n] with several.
 NodePath root_path(const std::vector<YamlNode>& roots, std::size_t root);
 
+// Scalar keys of one mapping already met: a path names the first of
+// duplicate keys, so the entries of later ones cannot be addressed.
+class SeenKeys {
+  public:
+    // True when `text` was met before; records it otherwise.
+    bool repeat(std::string_view text) {
+        if (set_.empty() && small_.size() < 16) {
+            for (std::string_view k : small_)
+                if (k == text) return true;
+            small_.push_back(text);
+            return false;
+        }
+        if (set_.empty()) set_.insert(small_.begin(), small_.end());
+        return !set_.insert(text).second;
+    }
+
+  private:
+    std::vector<std::string_view> small_;
+    std::unordered_set<std::string_view> set_;
+};
+
 // Visits the nodes of one root that a path can address (sequence items and
-// the values of entries with scalar keys), node before children, in
-// document order. `visit(node, path)` returns false to stop the walk.
-// Returns false when the walk was stopped.
+// the values of entries with scalar keys, the first of duplicate keys only),
+// node before children, in document order. `visit(node, path)` returns
+// false to stop the walk. Returns false when the walk was stopped.
 template <class Visit>
 bool walk_addressable(YamlNode& node, NodePath& path, Visit&& visit) {
     if (!visit(node, static_cast<const NodePath&>(path))) return false;
     const bool mapping = node.kind == NodeKind::Mapping;
     if (!mapping && node.kind != NodeKind::Sequence) return true;
+    SeenKeys seen;
     for (std::size_t i = 0; i < node.size(); ++i) {
         YamlNode* child;
         if (mapping) {
             const YamlNode& key = node.key(i);
-            if (key.kind != NodeKind::Scalar) continue;
+            if (key.kind != NodeKind::Scalar || seen.repeat(key.text)) continue;
             path.push_back(PathStep::of_key(key.text));
             child = &node.value(i);
         } else {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -27,8 +28,17 @@ class Arena {
     }
 
     // Moves every block of `other` into this arena; views into it stay valid.
+    // Allocation goes on in the last block, so this arena's current block
+    // stays last; an empty arena takes over `other`'s current block instead.
     void adopt(Arena&& other) {
-        for (auto& b : other.blocks_) blocks_.push_back(std::move(b));
+        if (blocks_.empty()) {
+            blocks_ = std::move(other.blocks_);
+            used_ = other.used_;
+            capacity_ = other.capacity_;
+        } else {
+            blocks_.insert(blocks_.end() - 1, std::make_move_iterator(other.blocks_.begin()),
+                           std::make_move_iterator(other.blocks_.end()));
+        }
         other.blocks_.clear();
         other.used_ = other.capacity_ = 0;
     }

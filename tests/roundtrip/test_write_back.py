@@ -186,3 +186,15 @@ def test_a_failed_edit_leaves_the_output_unchanged(op):
     with pytest.raises((TypeError, ValueError, IndexError, NotImplementedError)):
         op(doc)
     assert doc.to_yaml() == before
+
+
+def test_edits_never_overwrite_texts_stored_while_composing():
+    # %TAG expansions are stored while composing and escaped scalars by the
+    # scanner; texts of later edits must go to fresh storage.
+    text = "%TAG !m! !my-\n---\n" + "".join(f'k{i}: !m!t "esc\\t{i}"\n' for i in range(50))
+    doc = load(text)
+    for i in range(50):
+        doc[f"n{i}"] = f"new value {i}"
+    values = doc.to_dict()
+    assert [values[f"k{i}"] for i in range(50)] == [f"esc\t{i}" for i in range(50)]
+    assert quarvel.loads(doc.to_yaml(), option=RT).to_dict() == values

@@ -226,9 +226,11 @@ bool Writer::copied_scalar(const YamlNode& node, At at) {
     if (is_block_style(node)) return false;
     const auto slice = source_of(node);
     if (!slice || !fits_at(*slice, at)) return false;
-    // A root written after "--- " in the source starts its own line here,
-    // where "%" opens a directive and "---" or "..." a marker.
-    if (at.parent < 0 &&
+    // A root (or a key of a root mapping) may land at the start of a line
+    // where it stood elsewhere, and there "%" opens a directive and "---" or
+    // "..." a marker.
+    const bool line_start = at.parent < 0 || (at.place == ScalarPlace::Key && at.parent == 0);
+    if (line_start &&
         (slice->starts_with('%') || is_marker_line(*slice) || slice->starts_with("...")))
         return false;
     out_ += *slice;

@@ -233,6 +233,8 @@ bool Writer::copied_scalar(const YamlNode& node, At at) {
     if (line_start &&
         (slice->starts_with('%') || is_marker_line(*slice) || slice->starts_with("...")))
         return false;
+    // A byte order mark opening the output would be taken for the stream's.
+    if (slice->starts_with(kBom)) return false;
     out_ += *slice;
     return true;
 }

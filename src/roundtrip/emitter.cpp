@@ -230,8 +230,9 @@ bool Writer::copied_scalar(const YamlNode& node, At at) {
     // where it stood elsewhere, and there "%" opens a directive and "---" or
     // "..." a marker.
     const bool line_start = at.parent < 0 || (at.place == ScalarPlace::Key && at.parent == 0);
+    const std::string_view first_line = slice->substr(0, slice->find('\n'));
     if (line_start &&
-        (slice->starts_with('%') || is_marker_line(*slice) || slice->starts_with("...")))
+        (slice->starts_with('%') || is_marker_line(first_line) || slice->starts_with("...")))
         return false;
     // A byte order mark opening the output would be taken for the stream's.
     if (slice->starts_with(kBom)) return false;

@@ -266,7 +266,7 @@ bool Writer::copied_flow(const YamlNode& node, At at) {
     if (node.span.offset >= text.size() || node.end_offset > text.size() || tree_modified(node))
         return false;
     const char first = text[node.span.offset];
-    if (first != (node.kind == NodeKind::Mapping ? '{' : '[')) return false;
+    if (is_flow_pair(node) || first != (node.kind == NodeKind::Mapping ? '{' : '[')) return false;
     const auto end = source_->flow_end(node);
     if (!end) return false;
     const std::string_view slice = text.substr(node.span.offset, *end - node.span.offset);

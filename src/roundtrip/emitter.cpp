@@ -178,7 +178,7 @@ class Writer {
     void block_children(const YamlNode& node, std::size_t n);
     void entries(const YamlNode& map, std::size_t n, bool first_on_line);
     void entry(const YamlNode& key, const YamlNode& value, std::size_t n);
-    void spell_empty_value_before(const YamlNode& key);
+    bool simple_key_safe_after_empty_value(const YamlNode& key);
     void complex_key(const YamlNode& key, std::size_t n);
     void value_after_colon(const YamlNode& value, const YamlNode& key, std::size_t n);
     void items(const YamlNode& seq, std::size_t n, bool first_on_line);
@@ -204,7 +204,11 @@ class Writer {
     const YamlNode* content_of_ = nullptr;  // a boundary written as its content
     // Where "null" would go after the last value written without content
     // (nothing, or only its properties).
-    std::optional<std::size_t> empty_value_;
+    struct EmptyValue {
+        std::size_t spell_at;
+        bool tagged;  // "!t null" would be the word null: the next key goes after "? "
+    };
+    std::optional<EmptyValue> empty_value_;
     // Where the last block scalar ended: a comment line below it must stay
     // less indented than its content, or it would become content.
     std::size_t block_end_ = std::string::npos;
@@ -563,29 +567,33 @@ void Writer::entries(const YamlNode& map, std::size_t n, bool first_on_line) {
 }
 
 // "k:" followed by a line opening with "&a" or "!t" would give those
-// properties to the empty value, so that value is spelled out after all.
-void Writer::spell_empty_value_before(const YamlNode& key) {
-    if (!has_properties(key) || !empty_value_) return;
+// properties to the empty value. That value is spelled out after all
+// ("k: null", "k: &a null"), or, when it has a tag ("k: !t" is not "k: !t
+// null"), the key with properties is written after "? " (false).
+bool Writer::simple_key_safe_after_empty_value(const YamlNode& key) {
+    if (!has_properties(key) || !empty_value_) return true;
     // Only blank lines, comment lines and this key's indentation may lie
     // between: anything else ended the empty value's line for good.
-    std::size_t pos = out_.find('\n', *empty_value_);
-    if (pos == std::string::npos) return;
+    std::size_t pos = out_.find('\n', empty_value_->spell_at);
+    if (pos == std::string::npos) return true;
     ++pos;
     while (pos < out_.size()) {
         const std::size_t first = out_.find_first_not_of(' ', pos);
         if (first == std::string::npos) break;
-        if (out_[first] != '\n' && out_[first] != '#') return;
+        if (out_[first] != '\n' && out_[first] != '#') return true;
         const std::size_t end = out_.find('\n', first);
-        if (end == std::string::npos) return;
+        if (end == std::string::npos) return true;
         pos = end + 1;
     }
-    out_.insert(*empty_value_, " null");
+    const EmptyValue empty = *empty_value_;
     empty_value_.reset();
+    if (empty.tagged) return false;
+    out_.insert(empty.spell_at, " null");
+    return true;
 }
 
 void Writer::entry(const YamlNode& key, const YamlNode& value, std::size_t n) {
-    if (is_simple_key(key) && !written_explicit(key)) {
-        spell_empty_value_before(key);
+    if (is_simple_key(key) && !written_explicit(key) && simple_key_safe_after_empty_value(key)) {
         properties_inline(key);
         node_inline(key, {ScalarPlace::Key, static_cast<int>(n)});
         // "*a:" would read as an alias named "a:".
@@ -732,7 +740,7 @@ void Writer::empty_node(const YamlNode& node) {
     const std::size_t spell_at = out_.size();
     out_ += inline_comment(node);
     out_ += '\n';
-    empty_value_ = spell_at;
+    empty_value_ = EmptyValue{spell_at, false};
 }
 
 void Writer::node_inline(const YamlNode& node, At at) {
@@ -791,7 +799,7 @@ void Writer::null_node(const YamlNode& node, At at) {
     if (has_properties(node) && !node.synthetic) {
         if (at.place == ScalarPlace::Block && out_.ends_with(' ')) {
             out_.pop_back();
-            empty_value_ = out_.size();
+            empty_value_ = EmptyValue{out_.size(), node.tag.has_value()};
         }
         return;
     }

@@ -249,6 +249,17 @@ void synthetic_nulls_and_directives() {
         v.comments.modified = true;
         CHECK_EQ(emit(f, "a: 1\n&k c: 1\n"), std::string("a: &x null\n&k c: 1\n"));
     }
+    {
+        check::Case c{"tagged empty value above a key with properties"};
+        auto f = compose("a: 1\n!k b: 1\n");
+        YamlNode& v = *find(f.roots[0], {"a"});
+        v.kind = NodeKind::Null;
+        v.tag = "!t";
+        v.comments.modified = true;
+        const std::string out = emit(f, "a: 1\n!k b: 1\n");
+        CHECK_EQ(out, std::string("a: !t\n? !k b\n: 1\n"));
+        CHECK(compose_text(out, 0, false).has_value());
+    }
     for (const RewriteCase& rc : spelled) {
         check::Case c{rc.name};
         auto f = compose(rc.input);

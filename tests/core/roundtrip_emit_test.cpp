@@ -3,6 +3,7 @@
 // written with random text reads back as that text.
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -234,39 +235,42 @@ void synthetic_nulls_and_directives() {
         v.comments.modified = true;
         CHECK_EQ(emit(f, "b: 1\n&anchor c: 3\n"), std::string("b: null\n&anchor c: 3\n"));
     }
-    const RewriteCase spelled[] = {
-        {"empty value above a tagged key one level out", "a:\n  b: 1\n!t c: 1\n",
-         "a:\n  b: null\n!t c: 1\n"},
-        {"comment and blank line between", "a:\n  b: 1\n\n# c\n!t c: 1\n",
-         "a:\n  b: null\n\n# c\n!t c: 1\n"},
+    // A value turned into a loaded-style null (with the properties given)
+    // above a key that has properties of its own.
+    struct EmptiedCase {
+        const char* name;
+        std::string_view input;
+        std::initializer_list<std::string_view> path;
+        std::optional<std::string_view> anchor, tag;
+        std::string_view expected;
     };
-    {
-        check::Case c{"value of properties alone above a key with properties"};
-        auto f = compose("a: 1\n&k c: 1\n");
-        YamlNode& v = *find(f.roots[0], {"a"});
+    const EmptiedCase emptied[] = {
+        {"empty value above a tagged key one level out",
+         "a:\n  b: 1\n!t c: 1\n",
+         {"a", "b"},
+         {},
+         {},
+         "a:\n  b: null\n!t c: 1\n"},
+        {"comment and blank line between",
+         "a:\n  b: 1\n\n# c\n!t c: 1\n",
+         {"a", "b"},
+         {},
+         {},
+         "a:\n  b: null\n\n# c\n!t c: 1\n"},
+        {"value of an anchor alone", "a: 1\n&k c: 1\n", {"a"}, "x", {}, "a: &x null\n&k c: 1\n"},
+        {"value of a tag alone", "a: 1\n!k b: 1\n", {"a"}, {}, "!t", "a: !t\n? !k b\n: 1\n"},
+    };
+    for (const EmptiedCase& ec : emptied) {
+        check::Case c{ec.name};
+        auto f = compose(ec.input);
+        YamlNode& v = *find(f.roots[0], ec.path);
         v.kind = NodeKind::Null;
-        v.anchor = "x";
+        v.anchor = ec.anchor;
+        v.tag = ec.tag;
         v.comments.modified = true;
-        CHECK_EQ(emit(f, "a: 1\n&k c: 1\n"), std::string("a: &x null\n&k c: 1\n"));
-    }
-    {
-        check::Case c{"tagged empty value above a key with properties"};
-        auto f = compose("a: 1\n!k b: 1\n");
-        YamlNode& v = *find(f.roots[0], {"a"});
-        v.kind = NodeKind::Null;
-        v.tag = "!t";
-        v.comments.modified = true;
-        const std::string out = emit(f, "a: 1\n!k b: 1\n");
-        CHECK_EQ(out, std::string("a: !t\n? !k b\n: 1\n"));
+        const std::string out = emit(f, ec.input);
+        CHECK_EQ(out, std::string(ec.expected));
         CHECK(compose_text(out, 0, false).has_value());
-    }
-    for (const RewriteCase& rc : spelled) {
-        check::Case c{rc.name};
-        auto f = compose(rc.input);
-        YamlNode& v = *find(f.roots[0], {"a", "b"});
-        v.kind = NodeKind::Null;
-        v.comments.modified = true;
-        CHECK_EQ(emit(f, rc.input), std::string(rc.expected));
     }
     check::Case c{"include directive"};
     auto f = compose("a: 1\nb: {x: 1}\n");

@@ -247,6 +247,12 @@ bool Writer::copied_scalar(const YamlNode& node, At at) {
 // Source text spanning lines can be copied where every line after its first
 // stays deeper than the parent; keys and flow content stay on one line.
 bool Writer::fits_at(std::string_view slice, At at) const {
+    // Control bytes are written escaped by the quoted writer; a copy would
+    // keep them raw where a reader may see them differently.
+    for (char c : slice) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && c != '\t' && c != '\n' && c != '\r') || u == 0x7F) return false;
+    }
     // A carriage return alone breaks a line too; such texts are written anew.
     for (std::size_t cr = slice.find('\r'); cr != std::string_view::npos;
          cr = slice.find('\r', cr + 1))

@@ -951,9 +951,11 @@ void declare_yaml_1_2(std::string& text) {
     bool has_marker = false;
     bool directives = false;  // other directives stay, and a "---" follows them
     while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        const std::size_t next = end == std::string::npos ? text.size() : end + 1;
+        // Lines end at LF, CR LF, or a CR alone.
+        std::size_t end = text.find_first_of("\r\n", pos);
         if (end == std::string::npos) end = text.size();
+        const std::size_t next =
+            end == text.size() ? end : end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
         const std::string_view line(text.data() + pos, end - pos);
         if (line.starts_with("%YAML")) {
             text.erase(pos, next - pos);

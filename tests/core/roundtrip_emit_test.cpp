@@ -290,6 +290,8 @@ void declared_version() {
         {"other directives keep their marker", "%TAG !e! x:\n--- !e!a 1\n",
          "%YAML 1.2\n%TAG !e! x:\n--- !e!a 1\n"},
         {"comment before the marker", "# c\n---\na: 1\n", "%YAML 1.2\n# c\n---\na: 1\n"},
+        {"lines ended by a carriage return alone", "\r%TAG !e! x:\r--- !e!a 1\r",
+         "%YAML 1.2\n\r%TAG !e! x:\r--- !e!a 1\r"},
         {"byte order mark first",
          "\xEF\xBB\xBF"
          "a: 1\n",

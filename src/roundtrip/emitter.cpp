@@ -178,7 +178,7 @@ class Writer {
     void block_children(const YamlNode& node, std::size_t n);
     void entries(const YamlNode& map, std::size_t n, bool first_on_line);
     void entry(const YamlNode& key, const YamlNode& value, std::size_t n);
-    void spell_empty_value_before(const YamlNode& key);
+    bool simple_key_safe_after_empty_value(const YamlNode& key);
     void complex_key(const YamlNode& key, std::size_t n);
     void value_after_colon(const YamlNode& value, const YamlNode& key, std::size_t n);
     void items(const YamlNode& seq, std::size_t n, bool first_on_line);
@@ -204,7 +204,11 @@ class Writer {
     const YamlNode* content_of_ = nullptr;  // a boundary written as its content
     // Where "null" would go after the last value written without content
     // (nothing, or only its properties).
-    std::optional<std::size_t> empty_value_;
+    struct EmptyValue {
+        std::size_t spell_at;
+        bool tagged;  // "!t null" would be the word null: the next key goes after "? "
+    };
+    std::optional<EmptyValue> empty_value_;
     // Where the last block scalar ended: a comment line below it must stay
     // less indented than its content, or it would become content.
     std::size_t block_end_ = std::string::npos;
@@ -226,11 +230,16 @@ bool Writer::copied_scalar(const YamlNode& node, At at) {
     if (is_block_style(node)) return false;
     const auto slice = source_of(node);
     if (!slice || !fits_at(*slice, at)) return false;
-    // A root written after "--- " in the source starts its own line here,
-    // where "%" opens a directive and "---" or "..." a marker.
-    if (at.parent < 0 &&
-        (slice->starts_with('%') || is_marker_line(*slice) || slice->starts_with("...")))
+    // A root (or a key of a root mapping) may land at the start of a line
+    // where it stood elsewhere, and there "%" opens a directive and "---" or
+    // "..." a marker.
+    const bool line_start = at.parent < 0 || (at.place == ScalarPlace::Key && at.parent == 0);
+    const std::string_view first_line = slice->substr(0, slice->find('\n'));
+    if (line_start &&
+        (slice->starts_with('%') || is_marker_line(first_line) || slice->starts_with("...")))
         return false;
+    // A byte order mark opening the output would be taken for the stream's.
+    if (slice->starts_with(kBom)) return false;
     out_ += *slice;
     return true;
 }
@@ -238,6 +247,12 @@ bool Writer::copied_scalar(const YamlNode& node, At at) {
 // Source text spanning lines can be copied where every line after its first
 // stays deeper than the parent; keys and flow content stay on one line.
 bool Writer::fits_at(std::string_view slice, At at) const {
+    // Control bytes are written escaped by the quoted writer; a copy would
+    // keep them raw where a reader may see them differently.
+    for (char c : slice) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && c != '\t' && c != '\n' && c != '\r') || u == 0x7F) return false;
+    }
     // A carriage return alone breaks a line too; such texts are written anew.
     for (std::size_t cr = slice.find('\r'); cr != std::string_view::npos;
          cr = slice.find('\r', cr + 1))
@@ -261,7 +276,7 @@ bool Writer::copied_flow(const YamlNode& node, At at) {
     if (node.span.offset >= text.size() || node.end_offset > text.size() || tree_modified(node))
         return false;
     const char first = text[node.span.offset];
-    if (first != (node.kind == NodeKind::Mapping ? '{' : '[')) return false;
+    if (is_flow_pair(node) || first != (node.kind == NodeKind::Mapping ? '{' : '[')) return false;
     const auto end = source_->flow_end(node);
     if (!end) return false;
     const std::string_view slice = text.substr(node.span.offset, *end - node.span.offset);
@@ -562,29 +577,33 @@ void Writer::entries(const YamlNode& map, std::size_t n, bool first_on_line) {
 }
 
 // "k:" followed by a line opening with "&a" or "!t" would give those
-// properties to the empty value, so that value is spelled out after all.
-void Writer::spell_empty_value_before(const YamlNode& key) {
-    if (!has_properties(key) || !empty_value_) return;
+// properties to the empty value. That value is spelled out after all
+// ("k: null", "k: &a null"), or, when it has a tag ("k: !t" is not "k: !t
+// null"), the key with properties is written after "? " (false).
+bool Writer::simple_key_safe_after_empty_value(const YamlNode& key) {
+    if (!has_properties(key) || !empty_value_) return true;
     // Only blank lines, comment lines and this key's indentation may lie
     // between: anything else ended the empty value's line for good.
-    std::size_t pos = out_.find('\n', *empty_value_);
-    if (pos == std::string::npos) return;
+    std::size_t pos = out_.find('\n', empty_value_->spell_at);
+    if (pos == std::string::npos) return true;
     ++pos;
     while (pos < out_.size()) {
         const std::size_t first = out_.find_first_not_of(' ', pos);
         if (first == std::string::npos) break;
-        if (out_[first] != '\n' && out_[first] != '#') return;
+        if (out_[first] != '\n' && out_[first] != '#') return true;
         const std::size_t end = out_.find('\n', first);
-        if (end == std::string::npos) return;
+        if (end == std::string::npos) return true;
         pos = end + 1;
     }
-    out_.insert(*empty_value_, " null");
+    const EmptyValue empty = *empty_value_;
     empty_value_.reset();
+    if (empty.tagged) return false;
+    out_.insert(empty.spell_at, " null");
+    return true;
 }
 
 void Writer::entry(const YamlNode& key, const YamlNode& value, std::size_t n) {
-    if (is_simple_key(key) && !written_explicit(key)) {
-        spell_empty_value_before(key);
+    if (is_simple_key(key) && !written_explicit(key) && simple_key_safe_after_empty_value(key)) {
         properties_inline(key);
         node_inline(key, {ScalarPlace::Key, static_cast<int>(n)});
         // "*a:" would read as an alias named "a:".
@@ -731,7 +750,7 @@ void Writer::empty_node(const YamlNode& node) {
     const std::size_t spell_at = out_.size();
     out_ += inline_comment(node);
     out_ += '\n';
-    empty_value_ = spell_at;
+    empty_value_ = EmptyValue{spell_at, false};
 }
 
 void Writer::node_inline(const YamlNode& node, At at) {
@@ -790,7 +809,7 @@ void Writer::null_node(const YamlNode& node, At at) {
     if (has_properties(node) && !node.synthetic) {
         if (at.place == ScalarPlace::Block && out_.ends_with(' ')) {
             out_.pop_back();
-            empty_value_ = out_.size();
+            empty_value_ = EmptyValue{out_.size(), node.tag.has_value()};
         }
         return;
     }
@@ -936,9 +955,11 @@ void declare_yaml_1_2(std::string& text) {
     bool has_marker = false;
     bool directives = false;  // other directives stay, and a "---" follows them
     while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        const std::size_t next = end == std::string::npos ? text.size() : end + 1;
+        // Lines end at LF, CR LF, or a CR alone.
+        std::size_t end = text.find_first_of("\r\n", pos);
         if (end == std::string::npos) end = text.size();
+        const std::size_t next =
+            end == text.size() ? end : end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
         const std::string_view line(text.data() + pos, end - pos);
         if (line.starts_with("%YAML")) {
             text.erase(pos, next - pos);

@@ -4,6 +4,11 @@
 
 namespace quarvel::roundtrip {
 
+bool is_flow_pair(const YamlNode& node) {
+    return node.kind == NodeKind::Mapping && !node.children.empty() &&
+           node.end_offset == node.span.offset;
+}
+
 bool is_marker_line(std::string_view line) {
     return line.starts_with("---") &&
            (line.size() == 3 || line[3] == ' ' || line[3] == '\t' || line[3] == '\r');
@@ -39,7 +44,7 @@ std::optional<std::size_t> SourceLayout::flow_end(const YamlNode& node) const {
     int open = 0;
     for (const YamlNode* n = &node; n->is_collection() && !n->children.empty();
          n = &n->children.back())
-        ++open;
+        if (!is_flow_pair(*n)) ++open;
     std::size_t pos = node.end_offset;
     while (pos < text.size()) {
         const char c = text[pos];

@@ -3,6 +3,7 @@
 // written with random text reads back as that text.
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -135,6 +136,26 @@ void single_edits() {
          {"m"},
          "2",
          "k: a b\nm: 2\n"},
+        {"root key that stood off the line start",
+         " %k: 1\n m: 1\n",
+         {"m"},
+         "2",
+         "\"%k\": 1\nm: 2\n"},
+        {"key opening with a byte order mark",
+         " \xEF\xBB\xBFk: 1\n m: 1\n",
+         {"m"},
+         "2",
+         "\"\\uFEFFk\": 1\nm: 2\n"},
+        {"root scalar opening with dashes on a line of their own",
+         " ---\n a\n---\nm: 1\n",
+         {"m"},
+         "2",
+         "\"--- a\"\n---\nm: 2\n"},
+        {"pair in a flow sequence keyed by a flow sequence",
+         "f: [[a]: b]\nm: 1\n",
+         {"m"},
+         "2",
+         "f: [{[a]: b}]\nm: 2\n"},
         {"plain text needing quotes", "a: 1\n", {"a"}, "x: y", "a: \"x: y\"\n"},
         {"empty plain text", "a: 1\n", {"a"}, "", "a: \"\"\n"},
         {"single quotes doubled", "a: 'q'\n", {"a"}, "it's", "a: 'it''s'\n"},
@@ -214,28 +235,42 @@ void synthetic_nulls_and_directives() {
         v.comments.modified = true;
         CHECK_EQ(emit(f, "b: 1\n&anchor c: 3\n"), std::string("b: null\n&anchor c: 3\n"));
     }
-    const RewriteCase spelled[] = {
-        {"empty value above a tagged key one level out", "a:\n  b: 1\n!t c: 1\n",
-         "a:\n  b: null\n!t c: 1\n"},
-        {"comment and blank line between", "a:\n  b: 1\n\n# c\n!t c: 1\n",
-         "a:\n  b: null\n\n# c\n!t c: 1\n"},
+    // A value turned into a loaded-style null (with the properties given)
+    // above a key that has properties of its own.
+    struct EmptiedCase {
+        const char* name;
+        std::string_view input;
+        std::initializer_list<std::string_view> path;
+        std::optional<std::string_view> anchor, tag;
+        std::string_view expected;
     };
-    {
-        check::Case c{"value of properties alone above a key with properties"};
-        auto f = compose("a: 1\n&k c: 1\n");
-        YamlNode& v = *find(f.roots[0], {"a"});
+    const EmptiedCase emptied[] = {
+        {"empty value above a tagged key one level out",
+         "a:\n  b: 1\n!t c: 1\n",
+         {"a", "b"},
+         {},
+         {},
+         "a:\n  b: null\n!t c: 1\n"},
+        {"comment and blank line between",
+         "a:\n  b: 1\n\n# c\n!t c: 1\n",
+         {"a", "b"},
+         {},
+         {},
+         "a:\n  b: null\n\n# c\n!t c: 1\n"},
+        {"value of an anchor alone", "a: 1\n&k c: 1\n", {"a"}, "x", {}, "a: &x null\n&k c: 1\n"},
+        {"value of a tag alone", "a: 1\n!k b: 1\n", {"a"}, {}, "!t", "a: !t\n? !k b\n: 1\n"},
+    };
+    for (const EmptiedCase& ec : emptied) {
+        check::Case c{ec.name};
+        auto f = compose(ec.input);
+        YamlNode& v = *find(f.roots[0], ec.path);
         v.kind = NodeKind::Null;
-        v.anchor = "x";
+        v.anchor = ec.anchor;
+        v.tag = ec.tag;
         v.comments.modified = true;
-        CHECK_EQ(emit(f, "a: 1\n&k c: 1\n"), std::string("a: &x null\n&k c: 1\n"));
-    }
-    for (const RewriteCase& rc : spelled) {
-        check::Case c{rc.name};
-        auto f = compose(rc.input);
-        YamlNode& v = *find(f.roots[0], {"a", "b"});
-        v.kind = NodeKind::Null;
-        v.comments.modified = true;
-        CHECK_EQ(emit(f, rc.input), std::string(rc.expected));
+        const std::string out = emit(f, ec.input);
+        CHECK_EQ(out, std::string(ec.expected));
+        CHECK(compose_text(out, 0, false).has_value());
     }
     check::Case c{"include directive"};
     auto f = compose("a: 1\nb: {x: 1}\n");
@@ -255,6 +290,8 @@ void declared_version() {
         {"other directives keep their marker", "%TAG !e! x:\n--- !e!a 1\n",
          "%YAML 1.2\n%TAG !e! x:\n--- !e!a 1\n"},
         {"comment before the marker", "# c\n---\na: 1\n", "%YAML 1.2\n# c\n---\na: 1\n"},
+        {"lines ended by a carriage return alone", "\r%TAG !e! x:\r--- !e!a 1\r",
+         "%YAML 1.2\n\r%TAG !e! x:\r--- !e!a 1\r"},
         {"byte order mark first",
          "\xEF\xBB\xBF"
          "a: 1\n",

@@ -5,6 +5,7 @@
 // its text.
 #include <cstdint>
 #include <cstdlib>
+#include <string_view>
 
 #include "fuzz_options.hpp"
 #include "roundtrip/emitter.hpp"
@@ -28,6 +29,15 @@ struct Marks {
         return (state & 3) == 0;
     }
 };
+
+// YAML streams hold printable characters only; the composer lets some
+// control characters through in comments and quoted text, where re-emitting
+// them need not read back the same.
+bool printable(std::string_view text) {
+    for (unsigned char c : text)
+        if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F) return false;
+    return true;
+}
 
 void mark(quarvel::YamlNode& node, Marks& marks) {
     if (marks.next()) node.comments.modified = true;
@@ -57,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(quarvel::compose_text(*out, 0, true).has_value());
     // The %YAML 1.2 line may change how a YAML 1.1 text reads; only the
     // output's syntax is checked then.
-    if (!options.declare_1_2 && quarvel::decode(*text, {})) check(rt::same_values(*text, *out));
+    if (!options.declare_1_2 && printable(*text) && quarvel::decode(*text, {}))
+        check(rt::same_values(*text, *out));
     return 0;
 }

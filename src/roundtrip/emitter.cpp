@@ -870,7 +870,10 @@ void Writer::scalar(const YamlNode& node, At at) {
             return;
         case ScalarStyle::Literal:
         case ScalarStyle::Folded:
-            if (at.place == ScalarPlace::Block && fits_block(text)) {
+            // A root block scalar without content lines would take a comment
+            // line written below it as its content.
+            if (at.place == ScalarPlace::Block && fits_block(text) &&
+                !(at.parent < 0 && text.find_first_not_of('\n') == std::string_view::npos)) {
                 const std::size_t indent = static_cast<std::size_t>(at.parent + 2);
                 write_block_scalar(text, indent < 2 ? 2 : indent,
                                    node.scalar_style == ScalarStyle::Folded, inline_comment(node),

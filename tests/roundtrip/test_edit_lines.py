@@ -1,0 +1,63 @@
+"""One value edited in a commented block document: the output reads back
+with the edited value, keeps every comment, and changes only that line."""
+
+import re
+
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import quarvel
+
+RT = quarvel.OPT_ROUND_TRIP
+
+words = st.text(alphabet="abcdefghijklmnopqrstuvwxyz", min_size=1, max_size=8)
+values = st.one_of(st.integers(-1000, 1000), words, st.booleans(),
+                   st.floats(-1e6, 1e6, allow_nan=False).map(lambda f: round(f, 3)))
+
+
+@st.composite
+def documents(draw):
+    """Block mappings two levels deep, with head and inline comments."""
+    lines, leaves = [], []
+    for i in range(draw(st.integers(1, 6))):
+        key = f"k{i}"
+        if draw(st.booleans()):
+            lines.append(f"# about {key}")
+        if draw(st.booleans()):
+            lines.append(f"{key}:")
+            for j in range(draw(st.integers(1, 4))):
+                value = draw(values)
+                comment = f"  # note {i}.{j}" if draw(st.booleans()) else ""
+                lines.append(f"  s{j}: {quarvel.dumps(value).decode().strip()}{comment}")
+                leaves.append(((key, f"s{j}"), len(lines) - 1))
+        else:
+            value = draw(values)
+            comment = f"  # note {i}" if draw(st.booleans()) else ""
+            lines.append(f"{key}: {quarvel.dumps(value).decode().strip()}{comment}")
+            leaves.append(((key,), len(lines) - 1))
+    return "\n".join(lines) + "\n", leaves
+
+
+@settings(max_examples=200, deadline=None)
+@given(documents(), st.data())
+def test_one_edit_changes_one_line(doc_and_leaves, data):
+    text, leaves = doc_and_leaves
+    path, line = data.draw(st.sampled_from(leaves))
+    new = data.draw(values)
+    doc = quarvel.loads(text, option=RT)
+    target = doc
+    for step in path[:-1]:
+        target = target[step]
+    target[path[-1]] = new
+    out = doc.to_yaml().decode()
+    expected = quarvel.loads(text)
+    place = expected
+    for step in path[:-1]:
+        place = place[step]
+    place[path[-1]] = new
+    assert quarvel.loads(out) == expected
+    before, after = text.splitlines(), out.splitlines()
+    assert len(before) == len(after)
+    changed = [i for i, (a, b) in enumerate(zip(before, after)) if a != b]
+    assert changed in ([], [line])
+    assert re.findall(r"#.*", out) == re.findall(r"#.*", text)

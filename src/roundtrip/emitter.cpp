@@ -240,6 +240,9 @@ bool Writer::copied_scalar(const YamlNode& node, At at) {
         return false;
     // A byte order mark opening the output would be taken for the stream's.
     if (slice->starts_with(kBom)) return false;
+    // A plain scalar ending in ':' stood before another ':' in the source
+    // ("a:: b"); placed elsewhere, its own last ':' would start a value.
+    if (node.scalar_style == ScalarStyle::Plain && slice->ends_with(':')) return false;
     out_ += *slice;
     return true;
 }

@@ -39,13 +39,13 @@ bool ascii_iequals(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::vector<std::string_view> words(std::string_view spec) {
+std::vector<std::string_view> words(std::string_view text) {
     std::vector<std::string_view> out;
     std::size_t i = 0;
     constexpr std::string_view space = " \t\r\n\f\v";
-    while ((i = spec.find_first_not_of(space, i)) != std::string_view::npos) {
-        const std::size_t end = spec.find_first_of(space, i);
-        out.push_back(spec.substr(i, end == std::string_view::npos ? spec.size() - i : end - i));
+    while ((i = text.find_first_not_of(space, i)) != std::string_view::npos) {
+        const std::size_t end = text.find_first_of(space, i);
+        out.push_back(text.substr(i, end == std::string_view::npos ? text.size() - i : end - i));
         if (end == std::string_view::npos) break;
         i = end;
     }

@@ -125,7 +125,7 @@ def test_walk_up_stops_at_the_file_system_root(tmp_path):
     assert got == {"v": None}
 
 
-@pytest.mark.parametrize("spec, env, expected", [
+@pytest.mark.parametrize("argument, env, expected", [
     ("QV_HOME", {"QV_HOME": "/home/x"}, "/home/x"),
     ("QV_PORT 8080", {}, "8080"),
     ("QV_PORT 8080", {"QV_PORT": "9"}, "9"),
@@ -136,10 +136,10 @@ def test_walk_up_stops_at_the_file_system_root(tmp_path):
     ("''", {}, ""),
     ("[a]", {}, ""),
 ])
-def test_env_var_is_always_a_string(config, clean_env, spec, env, expected):
+def test_env_var_is_always_a_string(config, clean_env, argument, env, expected):
     for k, v in env.items():
         clean_env.setenv(k, v)
-    got = config.load(f"v: !env_var {spec}\n", option=ALL | quarvel.OPT_ANNOTATED)["v"]
+    got = config.load(f"v: !env_var {argument}\n", option=ALL | quarvel.OPT_ANNOTATED)["v"]
     assert got == expected and isinstance(got, str)
     assert got.is_env_var
 

@@ -72,9 +72,20 @@ bool check_document(const char* function, PyObject* doc) {
     return false;
 }
 
-Result<std::vector<roundtrip::FileBytes>> included_files(const DocumentState& state) {
-    const auto records = file_records(state);
-    return roundtrip::collect_included_files(state.roots(), records);
+// Every included file of `doc` (a QuarvelDocument, else the argument error
+// naming `function`); nullopt with an exception set.
+std::optional<std::vector<roundtrip::FileBytes>> included_files(const char* function,
+                                                                PyObject* doc) {
+    if (!check_document(function, doc)) return std::nullopt;
+    Borrow hold(doc, Borrow::Shared);
+    if (!hold.ok()) return std::nullopt;
+    const auto records = file_records(hold.state());
+    auto files = roundtrip::collect_included_files(hold.state().roots(), records);
+    if (!files) {
+        raise(files.error());
+        return std::nullopt;
+    }
+    return std::move(*files);
 }
 
 }  // namespace
@@ -127,22 +138,16 @@ PyObject* save_document(PyObject* document, PyObject* path) {
 }
 
 PyObject* write_included_files(PyObject* doc) {
-    if (!check_document("dump_includes", doc)) return nullptr;
-    Borrow hold(doc, Borrow::Shared);
-    if (!hold.ok()) return nullptr;
-    auto files = included_files(hold.state());
-    if (!files) return raise(files.error());
+    auto files = included_files("dump_includes", doc);
+    if (!files) return nullptr;
     Ref written(write_all(*files, PyExc_ValueError, false));
     if (!written) return nullptr;
     Py_RETURN_NONE;
 }
 
 PyObject* included_files_map(PyObject* doc) {
-    if (!check_document("dump_includes_map", doc)) return nullptr;
-    Borrow hold(doc, Borrow::Shared);
-    if (!hold.ok()) return nullptr;
-    auto files = included_files(hold.state());
-    if (!files) return raise(files.error());
+    auto files = included_files("dump_includes_map", doc);
+    if (!files) return nullptr;
     Ref map(PyDict_New());
     if (!map) return nullptr;
     for (const roundtrip::FileBytes& f : *files) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "directives/memory_file_system.hpp"
+#include "directives/paths.hpp"
 #include "directives/resolve.hpp"
 #include "support/utf8.hpp"
 #include "syntax/compose.hpp"
@@ -34,7 +35,10 @@ void build(quarvel::MemoryFileSystem& fs, const std::vector<std::string_view>& p
     fs.add_file("/outside/x.yaml", "leaked: true\n");
     fs.add_directory("/c");
     for (std::size_t i = 1; i + 1 < parts.size(); i += 2) {
-        const std::string path = "/c/" + std::string(parts[i]);
+        // Entries live strictly below the include root: replacing "/c" itself
+        // (say by a link to "/") would move the root, not escape it.
+        const std::string path = quarvel::paths::normalise("/c/" + std::string(parts[i]));
+        if (!path.starts_with("/c/")) continue;
         const std::string_view body = parts[i + 1];
         if (body.starts_with("->"))
             fs.add_link(path, std::string(body.substr(2)));

@@ -30,7 +30,7 @@ class MappingMerger {
     // False when the stack ran out while comparing keys; the mapping is
     // incomplete then.
     bool run() {
-        std::vector<YamlValue> entries = std::move(mapping_.children);
+        ValueList entries = std::move(mapping_.children);
         std::vector<YamlValue> sources;
         result_.reserve(entries.size());
         for (std::size_t i = 0; i + 1 < entries.size() && !out_of_stack_; i += 2) {
@@ -83,7 +83,7 @@ class MappingMerger {
                 merge_mapping(std::move(source));
                 return;
             case ValueKind::Sequence: {
-                std::vector<YamlValue> rejected;
+                ValueList rejected;
                 for (auto& item : source.children) {
                     if (out_of_stack_) return;
                     if (item.kind == ValueKind::Mapping)
@@ -102,7 +102,7 @@ class MappingMerger {
     }
 
     YamlValue& mapping_;
-    std::vector<YamlValue> result_;
+    ValueList result_;
     std::vector<YamlValue> unmerged_;
     SeededStringSet present_;
     std::string text_;

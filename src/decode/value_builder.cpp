@@ -1,5 +1,6 @@
 #include "decode/value_builder.hpp"
 
+#include <cmath>
 #include <limits>
 #include <utility>
 
@@ -84,14 +85,68 @@ bool ValueBuilder::complex_key(const YamlValue& key, const Mark& mark) {
                         syntax_kind::complex_key);
 }
 
-bool ValueBuilder::check_duplicate(KeyCheck& check, const YamlValue& key, const Mark& mark) {
-    if (is_merge_placeholder(key)) return true;  // merge keys may repeat
+namespace {
+
+bool is_scalar_key(const YamlValue& v) {
+    return v.kind != ValueKind::Sequence && v.kind != ValueKind::Mapping &&
+           v.kind != ValueKind::Tagged;
+}
+
+// The same answer as comparing canonical key texts, for two scalars.
+bool same_scalar_key(const YamlValue& a, const YamlValue& b) {
+    if (a.kind != b.kind) return false;
+    switch (a.kind) {
+        case ValueKind::Null:
+            return true;
+        case ValueKind::Bool:
+            return a.boolean == b.boolean;
+        case ValueKind::Int:
+            return a.integer == b.integer;
+        case ValueKind::Float:  // 0.0 and -0.0 are one key, and so are all NaNs
+            return a.real == b.real || (std::isnan(a.real) && std::isnan(b.real));
+        default:
+            return a.text == b.text;
+    }
+}
+
+}  // namespace
+
+bool ValueBuilder::seen_before(Mapping& map, const YamlValue& key) {
+    const std::size_t end = scratch_.size();
+    if (!map.set && is_scalar_key(key) && end - map.base < 2 * kLinearKeys) {
+        bool linear = true;
+        for (std::size_t i = map.base; i < end; i += 2) {
+            const YamlValue& earlier = scratch_[i];
+            if (is_merge_placeholder(earlier)) continue;
+            if (!is_scalar_key(earlier)) {
+                linear = false;
+                break;
+            }
+            if (same_scalar_key(earlier, key)) return true;
+        }
+        if (linear) return false;
+    }
+    if (!map.set) {
+        map.set = std::make_unique<KeyCheck>();
+        for (std::size_t i = map.base; i < end; i += 2) {
+            if (is_merge_placeholder(scratch_[i])) continue;
+            map.set->scratch.clear();
+            append_canonical_key(scratch_[i], map.set->scratch);
+            map.set->seen.insert(map.set->scratch);
+        }
+    }
+    KeyCheck& check = *map.set;
     check.scratch.clear();
     append_canonical_key(key, check.scratch);
-    if (check.seen.find(check.scratch) == check.seen.end()) {
-        check.seen.insert(check.scratch);
-        return true;
-    }
+    return !check.seen.insert(check.scratch).second;
+}
+
+bool ValueBuilder::check_duplicate(Mapping& map, const YamlValue& key, const Mark& mark) {
+    if (is_merge_placeholder(key)) return true;  // merge keys may repeat
+    return !seen_before(map, key) || report_duplicate(key, mark);
+}
+
+bool ValueBuilder::report_duplicate(const YamlValue& key, const Mark& mark) {
     std::string shown;
     if (key.kind == ValueKind::String)
         shown.assign(key.text);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,14 +38,20 @@ class ValueBuilder {
         std::size_t base;
     };
     // Duplicate-key bookkeeping of one mapping, active only with a policy.
+    // Keys of one mapping seen so far. Small mappings of scalar keys compare
+    // the new key with the earlier ones where they lie (in scratch_); a set
+    // of canonical key texts takes over past kLinearKeys entries or at the
+    // first collection or tagged key.
     struct KeyCheck {
         SeededStringSet seen;
         std::string scratch;
     };
     struct Mapping {
         std::size_t base;
-        std::optional<KeyCheck> check;
+        bool check = false;
+        std::unique_ptr<KeyCheck> set;
     };
+    static constexpr std::size_t kLinearKeys = 16;
 
     ValueBuilder(const DecodeOptions& options, Arena& arena, Warnings& warnings,
                  ParseErrors& errors, std::vector<YamlValue>& documents)
@@ -99,15 +106,13 @@ class ValueBuilder {
     }
 
     Mapping begin_mapping(const Props&, const Token&, CollectionStyle) {
-        Mapping map{scratch_.size(), std::nullopt};
-        if (check_duplicates_) map.check.emplace();
-        return map;
+        return Mapping{scratch_.size(), check_duplicates_, nullptr};
     }
     bool key(const YamlValue& key, const Mark& mark) {
         return !options_.reject_complex_keys || !key.is_collection() || complex_key(key, mark);
     }
     bool pair(Mapping& map, YamlValue&& key, const Mark& key_mark, YamlValue&& value, const Mark&) {
-        if (map.check && !check_duplicate(*map.check, key, key_mark)) return false;
+        if (map.check && !check_duplicate(map, key, key_mark)) return false;
         scratch_.push_back(std::move(key));
         scratch_.push_back(std::move(value));
         return true;
@@ -124,7 +129,9 @@ class ValueBuilder {
                              const Mark& mark);
     void collect(std::size_t base, ValueKind kind, const Props& props, YamlValue& out);
     bool complex_key(const YamlValue& key, const Mark& mark);
-    bool check_duplicate(KeyCheck& check, const YamlValue& key, const Mark& mark);
+    bool check_duplicate(Mapping& map, const YamlValue& key, const Mark& mark);
+    bool seen_before(Mapping& map, const YamlValue& key);
+    bool report_duplicate(const YamlValue& key, const Mark& mark);
 
     const DecodeOptions& options_;
     Arena& arena_;
@@ -135,7 +142,7 @@ class ValueBuilder {
     bool saw_merge_ = false;      // the current document holds a merge placeholder
     std::uint64_t expanded_ = 0;  // alias nodes copied so far, for the whole call
     AnchorTable anchors_;
-    std::vector<YamlValue> scratch_;
+    ValueList scratch_;
 };
 
 }  // namespace quarvel

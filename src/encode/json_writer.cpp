@@ -107,7 +107,7 @@ class JsonWriter {
             return true;
         }
         out_.put('[');
-        const std::vector<YamlValue>& items = v.children;
+        const ValueList& items = v.children;
         for (std::size_t i = 0; i < items.size(); ++i) {
             // Each nested container lives in its own allocation; fetching the
             // next one early hides most of the cache miss.

@@ -14,6 +14,7 @@
 #include "roundtrip/python/api.hpp"
 #include "support/options.hpp"
 #include "support/utf8.hpp"
+#include "support/warm_memory.hpp"
 
 namespace quarvel::py {
 namespace {
@@ -140,11 +141,11 @@ PyObject* dumps_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
     auto tree = encode_object(obj, context);
     if (!tree) return raise(tree.error());
 
-    std::string out;
+    warm::OutputBuffer buffer;
+    std::string& out = buffer.text();
     Status written;
     {
         AllowThreads unlocked;
-        out.reserve(1024);
         written = emit_yaml(*tree, settings, out);
         YamlValue dropped = std::move(*tree);
     }
@@ -158,8 +159,11 @@ PyObject* to_json_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwname
     if (!bind_arguments(kToJsonSig, args, nargs, kwnames, &obj, kw)) return nullptr;
     auto option = read_u64(kw[kJsonOption], "to_json", "option");
     if (!option) return nullptr;
-    if (std::string direct; write_json_direct(obj, json_settings(*option), direct))
-        return bytes_of(direct);
+    {
+        warm::OutputBuffer buffer;
+        if (write_json_direct(obj, json_settings(*option), buffer.text()))
+            return bytes_of(buffer.text());
+    }
 
     int is_document = instance_of(obj, document_type);
     if (is_document < 0) return nullptr;
@@ -184,7 +188,8 @@ PyObject* to_json_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwname
     auto tree = encode_object(obj, context);
     if (!tree) return raise(tree.error());
 
-    std::string out;
+    warm::OutputBuffer buffer;
+    std::string& out = buffer.text();
     Status written;
     {
         AllowThreads unlocked;

@@ -50,11 +50,6 @@ constexpr Signature kSchemaRefSig{"schema_ref", "data", {}};
 constexpr std::uint64_t kDirectiveBits = opt::INCLUDES | opt::SECRETS | opt::ENV_VAR;
 constexpr std::uint64_t kConfigBits = opt::ANNOTATED | kDirectiveBits;
 
-PyObject* not_yet(const char* what) {
-    PyErr_Format(PyExc_NotImplementedError, "%s is not available in this build", what);
-    return nullptr;
-}
-
 // include_dir and root_path go through os.fspath at extraction.
 bool check_path_argument(PyObject* value, const char* name) {
     if (!value) return true;

@@ -10,13 +10,30 @@
 #include <string_view>
 #include <vector>
 
+#include "support/warm_memory.hpp"
+
 namespace quarvel {
 
 class Arena {
   public:
     Arena() = default;
-    Arena(Arena&&) noexcept = default;
-    Arena& operator=(Arena&&) noexcept = default;
+    Arena(Arena&& other) noexcept
+        : blocks_(std::move(other.blocks_)), used_(other.used_), capacity_(other.capacity_) {
+        other.blocks_.clear();
+        other.used_ = other.capacity_ = 0;
+    }
+    Arena& operator=(Arena&& other) noexcept {
+        if (this != &other) {
+            release_all();
+            blocks_ = std::move(other.blocks_);
+            used_ = other.used_;
+            capacity_ = other.capacity_;
+            other.blocks_.clear();
+            other.used_ = other.capacity_ = 0;
+        }
+        return *this;
+    }
+    ~Arena() { release_all(); }
     Arena(const Arena&) = delete;
     Arena& operator=(const Arena&) = delete;
 
@@ -46,25 +63,38 @@ class Arena {
   private:
     static constexpr std::size_t kBlock = 64 * 1024;
 
+    // Blocks come from the thread's warm memory (support/warm_memory.hpp).
+    struct Block {
+        char* data;
+        std::size_t size;
+    };
+
     char* allocate(std::size_t n) {
         if (n > kBlock / 4) {
             // Large texts get a block of their own so the current block keeps filling.
-            blocks_.emplace_back(new char[n]);
-            char* p = blocks_.back().get();
+            blocks_.reserve(blocks_.size() + 1);
+            blocks_.push_back(Block{static_cast<char*>(warm::allocate(n)), n});
+            char* p = blocks_.back().data;
             if (blocks_.size() >= 2) std::swap(blocks_.back(), blocks_[blocks_.size() - 2]);
             return p;
         }
         if (capacity_ - used_ < n) {
-            blocks_.emplace_back(new char[kBlock]);
+            blocks_.reserve(blocks_.size() + 1);
+            blocks_.push_back(Block{static_cast<char*>(warm::allocate(kBlock)), kBlock});
             used_ = 0;
             capacity_ = kBlock;
         }
-        char* p = blocks_.back().get() + used_;
+        char* p = blocks_.back().data + used_;
         used_ += n;
         return p;
     }
 
-    std::vector<std::unique_ptr<char[]>> blocks_;
+    void release_all() noexcept {
+        for (const Block& b : blocks_) warm::release(b.data, b.size);
+        blocks_.clear();
+    }
+
+    std::vector<Block> blocks_;
     std::size_t used_ = 0;
     std::size_t capacity_ = 0;
 };

@@ -97,4 +97,53 @@ std::uint64_t seeded_hash(std::string_view bytes) noexcept {
     return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
 }
 
+namespace {
+
+std::uint64_t load64(const char* p) noexcept {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+std::uint64_t load32(const char* p) noexcept {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// The high and low halves of a 64 x 64 bit product, folded together.
+std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) noexcept {
+    const unsigned __int128 r = static_cast<unsigned __int128>(a) * b;
+    return static_cast<std::uint64_t>(r) ^ static_cast<std::uint64_t>(r >> 64);
+}
+
+}  // namespace
+
+std::uint64_t quick_seeded_hash(std::string_view bytes) noexcept {
+    const Key& key = process_key();
+    const char* p = bytes.data();
+    std::size_t n = bytes.size();
+    std::uint64_t seed = key.k0 ^ n;
+    std::uint64_t a = 0;
+    std::uint64_t b = 0;
+    if (n <= 16) {
+        if (n >= 8) {  // two loads that may overlap
+            a = load64(p);
+            b = load64(p + n - 8);
+        } else if (n >= 4) {
+            a = load32(p);
+            b = load32(p + n - 4);
+        } else if (n > 0) {
+            const auto byte = [&](std::size_t i) { return std::uint64_t{(unsigned char)p[i]}; };
+            a = byte(0) << 16 | byte(n / 2) << 8 | byte(n - 1);
+        }
+    } else {
+        for (; n > 16; p += 16, n -= 16)
+            seed = fold_multiply(load64(p) ^ key.k1, load64(p + 8) ^ seed);
+        a = load64(p + n - 16);
+        b = load64(p + n - 8);
+    }
+    return fold_multiply(a ^ key.k1 ^ 0xa0761d6478bd642fULL, b ^ seed ^ 0xe7037ed1a0b428dbULL);
+}
+
 }  // namespace quarvel

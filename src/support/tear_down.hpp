@@ -1,5 +1,5 @@
 // Freeing deep trees without deep recursion, for any node type that holds its
-// children in a std::vector member named `children`.
+// children in a vector member named `children`.
 #pragma once
 
 #include <iterator>
@@ -13,10 +13,10 @@ namespace quarvel {
 
 // Keeps the elements of `v` from ever being destroyed (their memory is lost),
 // without allocating.
-template <class Node>
-void abandon(std::vector<Node>& v) noexcept {
-    alignas(std::vector<Node>) unsigned char keep[sizeof(std::vector<Node>)];
-    ::new (static_cast<void*>(keep)) std::vector<Node>(std::move(v));
+template <class List>
+void abandon(List& v) noexcept {
+    alignas(List) unsigned char keep[sizeof(List)];
+    ::new (static_cast<void*>(keep)) List(std::move(v));
 }
 
 // Frees a subtree without recursion: the nodes still to free form one list;
@@ -24,13 +24,14 @@ void abandon(std::vector<Node>& v) noexcept {
 // childless nodes are ever destroyed. A chain of single children never needs
 // the list to grow. If growing it fails, the rest is abandoned: a leak is
 // better than no way out of a destructor.
-template <class Node>
-void tear_down(std::vector<Node>& children) noexcept {
-    std::vector<Node> work = std::move(children);
+template <class List>
+void tear_down(List& children) noexcept {
+    using Node = typename List::value_type;
+    List work = std::move(children);
     while (!work.empty()) {
         Node node = std::move(work.back());
         work.pop_back();
-        std::vector<Node>& below = node.children;
+        List& below = node.children;
         if (below.empty()) continue;
         if (below.size() > work.size()) below.swap(work);  // append the shorter list
         try {
@@ -47,8 +48,8 @@ void tear_down(std::vector<Node>& children) noexcept {
 
 // Deep trees are freed on the stack there is: recursively while it lasts,
 // then iteratively (mapping a segment just to free memory could itself fail).
-template <class Node>
-void free_children(std::vector<Node>& children) noexcept {
+template <class List>
+void free_children(List& children) noexcept {
     if (stack_remaining() >= kMinStackLeft)
         children.clear();
     else

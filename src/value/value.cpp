@@ -18,7 +18,7 @@ namespace {
 
 // Copies child by child so a copy whose stack ran out stops at the first
 // child it could not copy whole.
-void copy_children(std::vector<YamlValue>& to, const std::vector<YamlValue>& from) {
+void copy_children(ValueList& to, const ValueList& from) {
     to.reserve(from.size());
     for (const auto& c : from) {
         to.push_back(c);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/arena.hpp"
+#include "support/warm_memory.hpp"
 
 namespace quarvel {
 
@@ -26,6 +27,11 @@ enum class ValueKind : std::uint8_t {
 // Texts are views: into the decoded input, or into an Arena that travels with
 // the tree (DecodedStream::arena, or the encoder's arena). A tree never
 // outlives the storage its views point into.
+struct YamlValue;
+
+// Children live in memory the thread keeps warm between calls.
+using ValueList = std::vector<YamlValue, warm::Allocator<YamlValue>>;
+
 struct YamlValue {
     ValueKind kind = ValueKind::Null;
     union {
@@ -36,7 +42,7 @@ struct YamlValue {
     std::string_view text;  // BigInt digits, String text, Tagged tag
     // Sequence: the items. Mapping: key, value, key, value, ... in order.
     // Tagged: exactly one element, the inner value.
-    std::vector<YamlValue> children;
+    ValueList children;
 
     YamlValue() : integer(0) {}
     // Deep copy, safe for deep trees. When the stack runs out (see
@@ -80,7 +86,7 @@ struct YamlValue {
         v.text = digits;
         return v;
     }
-    static YamlValue sequence(std::vector<YamlValue> items = {}) {
+    static YamlValue sequence(ValueList items = {}) {
         YamlValue v;
         v.kind = ValueKind::Sequence;
         v.children = std::move(items);

@@ -321,6 +321,38 @@ def test_distinct_keys(text):
     loads(text, option=OPT_DUPLICATE_KEYS_ERROR)
 
 
+def _many_keys(n, repeat_of, at):
+    """n distinct keys k0..k(n-1), with key number `repeat_of` written again after key `at`."""
+    lines = [f"k{i}: {i}" for i in range(n)]
+    lines.insert(at + 1, f"k{repeat_of}: again")
+    return "\n".join(lines) + "\n", at + 2
+
+
+@pytest.mark.parametrize("n, repeat_of, at", [(5, 0, 4), (15, 3, 14), (16, 0, 15), (17, 16, 16),
+                                              (40, 0, 39), (40, 39, 39), (40, 20, 30)])
+def test_duplicate_found_in_small_and_large_mappings(n, repeat_of, at):
+    text, line = _many_keys(n, repeat_of, at)
+    fails_with(text, f"duplicate mapping key: k{repeat_of} at line {line}, column 1",
+               cls=QuarvelDuplicateKeyError, option=OPT_DUPLICATE_KEYS_ERROR)
+
+
+@pytest.mark.parametrize(
+    "text, shown",
+    [
+        ("0.0: a\n-0.0: b\n", "Float(-0.0)"),  # one key, as in a Python dict
+        (".nan: a\n.NaN: b\n", "Float(NaN)"),
+        ("a: 1\n[x]: 2\nb: 3\na: 4\n", None),  # a collection key among scalars
+        ("[x]: 1\na: 2\n[x]: 3\n", None),
+        ("<<: {q: 1}\na: 1\n<<: {r: 1}\na: 2\n", None),  # merge keys in between
+    ],
+)
+def test_duplicate_scalar_kinds(text, shown):
+    with pytest.raises(QuarvelDuplicateKeyError) as e:
+        loads(text, option=OPT_DUPLICATE_KEYS_ERROR)
+    if shown:
+        assert str(e.value).startswith(f"duplicate mapping key: {shown} at line 2")
+
+
 def test_duplicate_key_warning(quarvel_warnings):
     doc = loads("a: 1\nb: 2\na: 3\n", option=OPT_DUPLICATE_KEYS_WARN)
     assert doc == {"a": 3, "b": 2}

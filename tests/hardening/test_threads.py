@@ -101,3 +101,29 @@ def test_parse_errors_in_many_threads_report_their_own_positions():
                 raise AssertionError("unclosed flow sequence was accepted")
 
     run_threads(work)
+
+
+def test_memory_kept_by_threads_serves_later_calls():
+    """Each thread keeps the memory of its calls for the next one: threads
+    that come and go, one huge call followed by small ones, and a default
+    callback that writes again while the outer call holds the thread's output
+    buffer all give the same results as a fresh process would."""
+    huge = {f"key{i}": [i, str(i), {"x": i / 3}] for i in range(60_000)}
+    huge_text = dumps(huge)
+
+    def nested_default(obj):
+        return dumps({"inner": 1}).decode() + to_json([1, 2]).decode()
+
+    def work(i):
+        if i == 0:
+            assert loads(huge_text) == huge
+            assert to_json(huge).startswith(b'{"key0":[0,"0",{"x":0.0}]')
+        for _ in range(50):
+            value = document(i)
+            assert loads(dumps(value)) == value
+            assert to_json(value) == to_json(loads(to_json(value)))
+            assert dumps([object()], default=nested_default) == b"- |-\n  inner: 1\n  [1,2]\n"
+
+    for _ in range(3):  # new threads each round: caches are made and freed
+        run_threads(work, count=4)
+    work(1)  # and the main thread still works after the huge call

@@ -21,17 +21,22 @@ class KeyCache {
     KeyCache& operator=(const KeyCache&) = delete;
 
     // A new reference to the str for `text`, or null with an exception set.
+    // Probing stops after kMaxProbes slots: the key then gets a str of its
+    // own, so keys crafted to collide cannot make the cache quadratic.
     PyObject* get(std::string_view text) {
-        std::uint64_t h = seeded_hash(text);
+        std::uint64_t h = quick_seeded_hash(text);
         std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+        std::size_t i = h & mask;
+        for (std::size_t probes = 0; probes < kMaxProbes; ++probes, i = (i + 1) & mask) {
             Slot& s = slots_[i];
             if (!s.value) return insert(s, h, text);
             if (s.hash == h && s.key == text) return Py_NewRef(s.value);
         }
+        return new_str(text);
     }
 
   private:
+    static constexpr std::size_t kMaxProbes = 32;
     struct Slot {
         std::uint64_t hash = 0;
         std::string_view key;

@@ -19,14 +19,14 @@ std::string_view tag_name(std::string_view tag) {
 }
 
 bool same_tree(const quarvel::YamlValue& a, const quarvel::YamlValue& b) {
-    if (a.kind != b.kind || a.children.size() != b.children.size()) return false;
+    if (a.kind != b.kind || a.children().size() != b.children().size()) return false;
     if (a.kind == quarvel::ValueKind::Tagged) {
-        if (tag_name(a.text) != tag_name(b.text)) return false;
+        if (tag_name(a.text()) != tag_name(b.text())) return false;
     } else if (!a.is_collection()) {
         return quarvel::values_equal(a, b);
     }
-    for (std::size_t i = 0; i < a.children.size(); ++i)
-        if (!same_tree(a.children[i], b.children[i])) return false;
+    for (std::size_t i = 0; i < a.children().size(); ++i)
+        if (!same_tree(a.children()[i], b.children()[i])) return false;
     return true;
 }
 
@@ -34,9 +34,9 @@ bool same_tree(const quarvel::YamlValue& a, const quarvel::YamlValue& b) {
 // holds a '>') has no YAML spelling; such trees are not compared.
 bool tags_writable(const quarvel::YamlValue& v) {
     if (v.kind == quarvel::ValueKind::Tagged &&
-        quarvel::tag_spelling(v.text) == quarvel::TagSpelling::None)
+        quarvel::tag_spelling(v.text()) == quarvel::TagSpelling::None)
         return false;
-    for (const auto& c : v.children)
+    for (const auto& c : v.children())
         if (!tags_writable(c)) return false;
     return true;
 }
@@ -46,7 +46,7 @@ bool tags_writable(const quarvel::YamlValue& v) {
 // nulls spelled out, one level too deep to read: such trees are not compared.
 std::size_t depth_of(const quarvel::YamlValue& v) {
     std::size_t d = 0;
-    for (const auto& c : v.children) d = std::max(d, depth_of(c));
+    for (const auto& c : v.children()) d = std::max(d, depth_of(c));
     return d + 1;
 }
 

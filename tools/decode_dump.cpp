@@ -41,7 +41,7 @@ void put_key(std::string& out, const YamlValue& k) {
     const YamlValue* key = &k;
     while (g_plain && key->kind == ValueKind::Tagged) key = &key->inner();
     if (key->kind == ValueKind::String) {
-        put_string(out, key->text);
+        put_string(out, key->text());
         return;
     }
     std::string text;
@@ -61,7 +61,7 @@ void put_value(std::string& out, const YamlValue& v) {
             out += std::to_string(v.integer);
             return;
         case ValueKind::BigInt:
-            out += v.text;
+            out += v.text();
             return;
         case ValueKind::Float: {
             if (std::isnan(v.real)) {
@@ -78,13 +78,13 @@ void put_value(std::string& out, const YamlValue& v) {
             return;
         }
         case ValueKind::String:
-            put_string(out, v.text);
+            put_string(out, v.text());
             return;
         case ValueKind::Sequence:
             out.push_back('[');
-            for (std::size_t i = 0; i < v.children.size(); ++i) {
+            for (std::size_t i = 0; i < v.children().size(); ++i) {
                 if (i) out += ", ";
-                ensure_stack([&] { put_value(out, v.children[i]); });
+                ensure_stack([&] { put_value(out, v.children()[i]); });
             }
             out.push_back(']');
             return;
@@ -104,7 +104,7 @@ void put_value(std::string& out, const YamlValue& v) {
                 return;
             }
             out += "{\"!tag\": ";
-            put_string(out, v.text);
+            put_string(out, v.text());
             out += ", \"value\": ";
             ensure_stack([&] { put_value(out, v.inner()); });
             out.push_back('}');

@@ -27,6 +27,7 @@ using quarvel::YamlValue;
 namespace {
 
 std::deque<std::string> g_texts;  // owns every string the trees point into
+quarvel::Arena arena;             // and the children of every tree
 
 struct JsonReader {
     std::string_view s;
@@ -112,7 +113,7 @@ struct JsonReader {
     }
     YamlValue object() {
         ++i;
-        YamlValue m = YamlValue::mapping();
+        quarvel::ValueList entries;
         ws();
         while (s[i] != '}') {
             ws();
@@ -120,44 +121,47 @@ struct JsonReader {
             ws();
             ++i;  // ':'
             YamlValue v = value();
-            m.add_entry(YamlValue::string(key), std::move(v));
+            entries.push_back(YamlValue::string(key));
+            entries.push_back(v);
             ws();
             if (s[i] == ',') ++i;
             ws();
         }
         ++i;
-        return special(std::move(m));
+        return special(YamlValue::mapping(arena, entries));
     }
-    static YamlValue special(YamlValue m) {
+    YamlValue special(YamlValue m) {
         if (m.map_size() == 0 || m.key(0).kind != quarvel::ValueKind::String) return m;
-        std::string_view k = m.key(0).text;
-        if (k == "$tag") return YamlValue::tagged(m.value(0).text, std::move(m.value(1)));
-        if (k == "$big") return YamlValue::big_int(m.value(0).text);
+        std::string_view k = m.key(0).text();
+        if (k == "$tag") return YamlValue::tagged(arena, m.value(0).text(), m.value(1));
+        if (k == "$big") return YamlValue::big_int(m.value(0).text());
         if (k == "$float") {
-            std::string_view f = m.value(0).text;
+            std::string_view f = m.value(0).text();
             double d = f == "nan" ? NAN : f == "inf" ? INFINITY : -INFINITY;
             return YamlValue::from_float(d);
         }
         if (k == "$map") {
-            YamlValue out = YamlValue::mapping();
-            for (auto& pair : m.value(0).children)
-                out.add_entry(std::move(pair.children[0]), std::move(pair.children[1]));
-            return out;
+            quarvel::ValueList entries;
+            for (const YamlValue& pair : m.value(0).children()) {
+                entries.push_back(pair.children()[0]);
+                entries.push_back(pair.children()[1]);
+            }
+            return YamlValue::mapping(arena, entries);
         }
         return m;
     }
     YamlValue array() {
         ++i;
-        YamlValue seq = YamlValue::sequence();
+        quarvel::ValueList items;
         ws();
         while (s[i] != ']') {
-            seq.children.push_back(value());
+            items.push_back(value());
             ws();
             if (s[i] == ',') ++i;
             ws();
         }
         ++i;
-        return seq;
+        return YamlValue::sequence(arena, items);
     }
     YamlValue value() {
         ws();

@@ -429,35 +429,32 @@ void check_json() {
     expect_eq(jf(NAN), "null", "nan");
     expect_eq(jf(-INFINITY), "null", "-inf");
 
-    YamlValue seq = YamlValue::sequence({YamlValue::from_int(1), YamlValue::from_int(2)});
+    quarvel::Arena arena;
+    using quarvel::ValueList;
+    YamlValue seq = YamlValue::sequence(arena, {YamlValue::from_int(1), YamlValue::from_int(2)});
     expect_eq(json(seq), "[1,2]", "compact seq");
     expect_eq(json(seq, 2), "[\n  1,\n  2\n]", "indent seq");
-    YamlValue m = YamlValue::mapping();
-    m.add_entry(YamlValue::from_int(9), YamlValue::sequence());
-    m.add_entry(YamlValue::from_int(10), YamlValue::mapping());
-    m.add_entry(YamlValue::tagged("!t", YamlValue::string("a")), YamlValue::tagged("!x", seq));
-    m.add_entry(YamlValue::from_float(NAN), YamlValue::from_bool(true));
+    YamlValue m = YamlValue::mapping(
+        arena, {YamlValue::from_int(9), YamlValue::empty_sequence(), YamlValue::from_int(10),
+                YamlValue::empty_mapping(), YamlValue::tagged(arena, "!t", YamlValue::string("a")),
+                YamlValue::tagged(arena, "!x", seq), YamlValue::from_float(NAN),
+                YamlValue::from_bool(true)});
     expect_eq(json(m), "{\"9\":[],\"10\":{},\"a\":[1,2],\"null\":true}", "compact map");
     expect_eq(json(m, 0, true), "{\"10\":{},\"9\":[],\"a\":[1,2],\"null\":true}", "sorted map");
-    YamlValue outer = YamlValue::mapping();
-    outer.add_entry(YamlValue::string("k"), m);
+    YamlValue outer = YamlValue::mapping(arena, {YamlValue::string("k"), m});
     expect_eq(json(outer, 4),
               "{\n    \"k\": {\n        \"9\": [],\n        \"10\": {},\n        \"a\": [\n"
               "            1,\n            2\n        ],\n        \"null\": true\n    }\n}",
               "indent 4");
-    YamlValue bad = YamlValue::mapping();
-    bad.add_entry(YamlValue::string("ok"), YamlValue::from_int(1));
-    bad.add_entry(YamlValue::tagged("!t", YamlValue::sequence()), YamlValue::null());
+    YamlValue bad = YamlValue::mapping(
+        arena, {YamlValue::string("ok"), YamlValue::from_int(1),
+                YamlValue::tagged(arena, "!t", YamlValue::empty_sequence()), YamlValue::null()});
     expect_eq(json(bad), "ERROR a collection cannot be a JSON object key", "collection key");
     expect_eq(json(bad, 0, true), "ERROR a collection cannot be a JSON object key",
               "collection key sorted");
 
     YamlValue deep = YamlValue::from_int(0);
-    for (int i = 0; i < 200000; ++i) {
-        YamlValue outer_seq = YamlValue::sequence();
-        outer_seq.children.push_back(std::move(deep));
-        deep = std::move(outer_seq);
-    }
+    for (int i = 0; i < 200000; ++i) deep = YamlValue::sequence(arena, {deep});
     std::string out = json(deep);
     if (out.size() != 400001) {
         std::printf("FAIL deep nesting: %zu bytes\n", out.size());

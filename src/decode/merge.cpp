@@ -10,47 +10,47 @@
 namespace quarvel {
 namespace {
 
-bool apply(YamlValue& v);
+bool apply(YamlValue& v, Arena& arena);
 
 // Placeholders that are not mapping keys become the string "<<"; every other
 // child is processed itself first. False when the stack ran out.
-bool apply_to_child(YamlValue& child) {
+bool apply_to_child(YamlValue& child, Arena& arena) {
     if (is_merge_placeholder(child)) {
         child = YamlValue::string("<<");
         return true;
     }
-    if (child.children.empty()) return true;
-    return ensure_stack([&] { return apply(child); });
+    if (!child.has_children()) return true;
+    return ensure_stack([&] { return apply(child, arena); });
 }
 
 class MappingMerger {
   public:
-    explicit MappingMerger(YamlValue& mapping) : mapping_(mapping) {}
+    MappingMerger(YamlValue& mapping, Arena& arena) : mapping_(mapping), arena_(arena) {}
 
     // False when the stack ran out while comparing keys; the mapping is
     // incomplete then.
     bool run() {
-        ValueList entries = std::move(mapping_.children);
-        std::vector<YamlValue> sources;
+        const ValueSpan entries = mapping_.children();
+        ValueList sources;
         result_.reserve(entries.size());
         for (std::size_t i = 0; i + 1 < entries.size() && !out_of_stack_; i += 2) {
             if (is_merge_placeholder(entries[i])) {
-                sources.push_back(std::move(entries[i + 1]));
+                sources.push_back(entries[i + 1]);
             } else {
                 mark_present(entries[i]);
-                result_.push_back(std::move(entries[i]));
-                result_.push_back(std::move(entries[i + 1]));
+                result_.push_back(entries[i]);
+                result_.push_back(entries[i + 1]);
             }
         }
-        for (auto& source : sources) {
+        for (const YamlValue& source : sources) {
             if (out_of_stack_) break;
-            merge_source(std::move(source));
+            merge_source(source);
         }
-        for (auto& rest : unmerged_) {
+        for (const YamlValue& rest : unmerged_) {
             result_.push_back(YamlValue::string("<<"));
-            result_.push_back(std::move(rest));
+            result_.push_back(rest);
         }
-        mapping_.children = std::move(result_);
+        mapping_ = YamlValue::mapping(arena_, result_);
         return !out_of_stack_;
     }
 
@@ -67,65 +67,67 @@ class MappingMerger {
 
     // Earlier sources and the mapping's own keys win: a key is only taken
     // from a source when it is not present yet.
-    void merge_mapping(YamlValue&& source) {
-        for (std::size_t i = 0; i + 1 < source.children.size() && !out_of_stack_; i += 2) {
-            if (!mark_present(source.children[i])) continue;
-            result_.push_back(std::move(source.children[i]));
-            result_.push_back(std::move(source.children[i + 1]));
+    void merge_mapping(const YamlValue& source) {
+        const ValueSpan entries = source.children();
+        for (std::size_t i = 0; i + 1 < entries.size() && !out_of_stack_; i += 2) {
+            if (!mark_present(entries[i])) continue;
+            result_.push_back(entries[i]);
+            result_.push_back(entries[i + 1]);
         }
     }
 
-    void merge_source(YamlValue&& source) {
+    void merge_source(const YamlValue& source) {
         switch (source.kind) {
             case ValueKind::Null:
                 return;
             case ValueKind::Mapping:
-                merge_mapping(std::move(source));
+                merge_mapping(source);
                 return;
             case ValueKind::Sequence: {
                 ValueList rejected;
-                for (auto& item : source.children) {
+                for (const YamlValue& item : source.children()) {
                     if (out_of_stack_) return;
                     if (item.kind == ValueKind::Mapping)
-                        merge_mapping(std::move(item));
+                        merge_mapping(item);
                     else if (item.kind != ValueKind::Null)
-                        rejected.push_back(std::move(item));
+                        rejected.push_back(item);
                 }
-                if (!rejected.empty())
-                    unmerged_.push_back(YamlValue::sequence(std::move(rejected)));
+                if (!rejected.empty()) unmerged_.push_back(YamlValue::sequence(arena_, rejected));
                 return;
             }
             default:
-                unmerged_.push_back(std::move(source));
+                unmerged_.push_back(source);
                 return;
         }
     }
 
     YamlValue& mapping_;
+    Arena& arena_;
     ValueList result_;
-    std::vector<YamlValue> unmerged_;
+    ValueList unmerged_;
     SeededStringSet present_;
     std::string text_;
     bool out_of_stack_ = false;
 };
 
-bool apply(YamlValue& v) {
+bool apply(YamlValue& v, Arena& arena) {
     switch (v.kind) {
         case ValueKind::Sequence:
         case ValueKind::Tagged:
-            for (auto& child : v.children)
-                if (!apply_to_child(child)) return false;
+            for (auto& child : v.children())
+                if (!apply_to_child(child, arena)) return false;
             return true;
         case ValueKind::Mapping: {
             bool has_merge = false;
-            for (std::size_t i = 0; i + 1 < v.children.size(); i += 2) {
-                if (is_merge_placeholder(v.children[i]))
+            const ValueSpan entries = v.children();
+            for (std::size_t i = 0; i + 1 < entries.size(); i += 2) {
+                if (is_merge_placeholder(entries[i]))
                     has_merge = true;
-                else if (!apply_to_child(v.children[i]))
+                else if (!apply_to_child(entries[i], arena))
                     return false;
-                if (!apply_to_child(v.children[i + 1])) return false;
+                if (!apply_to_child(entries[i + 1], arena)) return false;
             }
-            return !has_merge || MappingMerger(v).run();
+            return !has_merge || MappingMerger(v, arena).run();
         }
         default:
             return true;
@@ -134,8 +136,8 @@ bool apply(YamlValue& v) {
 
 }  // namespace
 
-bool apply_merge_keys(YamlValue& root) {
-    return apply_to_child(root);
+bool apply_merge_keys(YamlValue& root, Arena& arena) {
+    return apply_to_child(root, arena);
 }
 
 }  // namespace quarvel

@@ -37,7 +37,7 @@ YamlValue ValueBuilder::resolve_scalar(std::string_view text, bool plain, const 
     if (!props.has_tag) {
         if (text.empty() && plain) return YamlValue::null();
     } else if (!is_resolver_tag(props.tag)) {
-        return YamlValue::tagged(props.tag, YamlValue::string(text));
+        return YamlValue::tagged(arena_, props.tag, YamlValue::string(text));
     }
     const std::string_view tag = props.has_tag ? props.tag : std::string_view{};
     const Resolved r = resolve(options_.mode, text, plain, tag);
@@ -59,24 +59,18 @@ YamlValue ValueBuilder::resolve_scalar(std::string_view text, bool plain, const 
             return YamlValue::string(text);
         case ResolvedKind::Merge:
             saw_merge_ = true;
-            return merge_placeholder();
+            return merge_placeholder(arena_);
     }
     return YamlValue::string(text);
 }
 
 void ValueBuilder::collect(std::size_t base, ValueKind kind, const Props& props, YamlValue& out) {
-    out = YamlValue{};
-    out.kind = kind;
     const std::size_t n = scratch_.size() - base;
-    if (n != 0) {
-        out.children.reserve(n);
-        for (std::size_t i = base; i < scratch_.size(); ++i)
-            out.children.push_back(std::move(scratch_[i]));
-        scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(base), scratch_.end());
-    }
+    out = YamlValue::collection(kind, YamlValue::store_nodes(arena_, scratch_.data() + base, n), n);
+    scratch_.resize(base);
     // Tags the resolver does not consume wrap the collection.
     if (props.has_tag && !is_resolver_tag(props.tag))
-        out = YamlValue::tagged(props.tag, std::move(out));
+        out = YamlValue::tagged(arena_, props.tag, out);
 }
 
 bool ValueBuilder::complex_key(const YamlValue& key, const Mark& mark) {
@@ -105,7 +99,7 @@ bool same_scalar_key(const YamlValue& a, const YamlValue& b) {
         case ValueKind::Float:  // 0.0 and -0.0 are one key, and so are all NaNs
             return a.real == b.real || (std::isnan(a.real) && std::isnan(b.real));
         default:
-            return a.text == b.text;
+            return a.text() == b.text();
     }
 }
 
@@ -149,7 +143,7 @@ bool ValueBuilder::check_duplicate(Mapping& map, const YamlValue& key, const Mar
 bool ValueBuilder::report_duplicate(const YamlValue& key, const Mark& mark) {
     std::string shown;
     if (key.kind == ValueKind::String)
-        shown.assign(key.text);
+        shown.assign(key.text());
     else
         append_display_form(key, shown);
     if (options_.duplicate_keys_error)
@@ -162,7 +156,7 @@ bool ValueBuilder::report_duplicate(const YamlValue& key, const Mark& mark) {
 
 bool ValueBuilder::end_document(YamlValue&& root, bool, bool) {
     anchors_.clear();
-    if (saw_merge_) apply_merge_keys(root);
+    if (saw_merge_) apply_merge_keys(root, arena_);
     saw_merge_ = false;
     documents_.push_back(std::move(root));
     return true;

@@ -94,10 +94,10 @@ class ValueBuilder {
         return true;
     }
     bool pair_item(Sequence&, YamlValue&& key, const Mark&, YamlValue&& value) {
-        YamlValue pair = YamlValue::mapping();
-        pair.children.reserve(2);
-        pair.add_entry(std::move(key), std::move(value));
-        scratch_.push_back(std::move(pair));
+        YamlValue* entry = YamlValue::store_nodes(arena_, nullptr, 2);
+        entry[0] = key;
+        entry[1] = value;
+        scratch_.push_back(YamlValue::collection(ValueKind::Mapping, entry, 2));
         return true;
     }
     bool end_sequence(Sequence& seq, const Props& props, YamlValue& out) {

@@ -43,7 +43,7 @@ bool key_text(const YamlValue& key, std::string& out) {
             return true;
         case ValueKind::BigInt:
         case ValueKind::String:
-            out.append(k.text);
+            out.append(k.text());
             return true;
         default:
             return false;
@@ -71,13 +71,13 @@ class JsonWriter {
                 put_json_int(v.integer, out_);
                 return true;
             case ValueKind::BigInt:
-                out_.put(v.text);
+                out_.put(v.text());
                 return true;
             case ValueKind::Float:
                 put_json_float(v.real, out_);
                 return true;
             case ValueKind::String:
-                put_json_string(v.text, out_);
+                put_json_string(v.text(), out_);
                 return true;
             case ValueKind::Sequence:
                 return write_sequence(v, depth);
@@ -102,16 +102,13 @@ class JsonWriter {
     void key_separator() { layout_.key_separator(out_); }
 
     bool write_sequence(const YamlValue& v, std::size_t depth) {
-        if (v.children.empty()) {
+        if (v.children().empty()) {
             out_.put("[]");
             return true;
         }
         out_.put('[');
-        const ValueList& items = v.children;
+        const ValueSpan items = v.children();
         for (std::size_t i = 0; i < items.size(); ++i) {
-            // Each nested container lives in its own allocation; fetching the
-            // next one early hides most of the cache miss.
-            if (i + 1 < items.size()) __builtin_prefetch(items[i + 1].children.data());
             open_member(i == 0, depth);
             if (!write_child(items[i], depth + 1)) return false;
         }
@@ -122,7 +119,7 @@ class JsonWriter {
     bool write_key(const YamlValue& key) {
         const YamlValue& k = untag(key);
         if (k.kind == ValueKind::String) {
-            put_json_string(k.text, out_);
+            put_json_string(k.text(), out_);
             return true;
         }
         scratch_.clear();

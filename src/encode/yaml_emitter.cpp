@@ -66,7 +66,7 @@ class Emitter {
 
     bool folding() const { return width_ != 0 && key_depth_ == 0; }
     bool block_collection(const YamlValue& v) const {
-        return !s_.flow && v.is_collection() && !v.children.empty();
+        return !s_.flow && v.is_collection() && !v.children().empty();
     }
     bool empty_null(const YamlValue& v) const {
         return v.kind == ValueKind::Null && s_.null_style == NullStyle::Empty;
@@ -130,7 +130,7 @@ std::size_t Emitter::line_indent() const {
 
 // Bytewise order of string keys; other keys sort as the empty text.
 std::string_view sort_text(const YamlValue& key) {
-    return key.kind == ValueKind::String ? key.text : std::string_view();
+    return key.kind == ValueKind::String ? key.text() : std::string_view();
 }
 
 template <class F>
@@ -157,10 +157,10 @@ void Emitter::emit_document(const YamlValue& root) {
         write_block_mapping(root, 0);
     } else if (block_collection(root)) {
         write_block_sequence(root, 0);
-    } else if (root.kind == ValueKind::String && ss::fits_literal(root.text)) {
-        write_literal(root.text, step_);
+    } else if (root.kind == ValueKind::String && ss::fits_literal(root.text())) {
+        write_literal(root.text(), step_);
     } else if (root.kind == ValueKind::Tagged) {
-        write_tag(root.text);
+        write_tag(root.text());
         write_after_key(root.inner(), 0);
     } else {
         write_inline(root, false);
@@ -202,13 +202,13 @@ void Emitter::write_key(const YamlValue& key, bool in_flow) {
 void Emitter::write_after_key(const YamlValue& v, std::size_t n) {
     if (v.kind == ValueKind::Tagged) {
         out_ += ' ';
-        write_tag(v.text);
+        write_tag(v.text());
         deeper([&] { write_after_key(v.inner(), n); });
     } else if (empty_null(v)) {
         empty_value_at_ = out_.size();
         newline();
     } else if (v.kind == ValueKind::String) {
-        write_block_string(v.text, n, n + step_);
+        write_block_string(v.text(), n, n + step_);
     } else if (block_collection(v) && v.kind == ValueKind::Sequence) {
         newline();
         deeper([&] { write_block_sequence(v, s_.indentless ? n : n + step_); });
@@ -236,7 +236,7 @@ void Emitter::write_block_string(std::string_view text, std::size_t n, std::size
 }
 
 void Emitter::write_block_sequence(const YamlValue& seq, std::size_t n) {
-    for (const YamlValue& item : seq.children) {
+    for (const YamlValue& item : seq.children()) {
         if (out_of_stack_) return;
         spaces(n);
         out_ += '-';
@@ -248,7 +248,7 @@ void Emitter::write_sequence_item(const YamlValue& item, std::size_t n) {
     if (empty_null(item)) {
         newline();
     } else if (item.kind == ValueKind::String) {
-        write_block_string(item.text, n, n + 2);
+        write_block_string(item.text(), n, n + 2);
     } else if (block_collection(item) && item.kind == ValueKind::Sequence) {
         newline();
         deeper([&] { write_block_sequence(item, n + 2); });
@@ -268,7 +268,7 @@ void Emitter::write_sequence_item(const YamlValue& item, std::size_t n) {
         });
     } else if (item.kind == ValueKind::Tagged) {
         out_ += ' ';
-        write_tag(item.text);
+        write_tag(item.text());
         const YamlValue& inner = item.inner();
         if (block_collection(inner) && inner.kind == ValueKind::Sequence) {
             // An indentless sequence here would read as further items of the outer one.
@@ -313,13 +313,13 @@ void Emitter::write_inline(const YamlValue& v, bool in_flow) {
             write_int(v.integer);
             break;
         case ValueKind::BigInt:
-            out_ += v.text;
+            out_ += v.text();
             break;
         case ValueKind::Float:
             format_float(v.real, out_);
             break;
         case ValueKind::String:
-            write_string(v.text, ss::scan_text(v.text), in_flow);
+            write_string(v.text(), ss::scan_text(v.text()), in_flow);
             break;
         case ValueKind::Sequence:
             deeper([&] { write_flow_sequence(v); });
@@ -328,7 +328,7 @@ void Emitter::write_inline(const YamlValue& v, bool in_flow) {
             deeper([&] { write_flow_mapping(v); });
             break;
         case ValueKind::Tagged:
-            write_tag(v.text);
+            write_tag(v.text());
             out_ += ' ';
             deeper([&] { write_inline(v.inner(), in_flow); });
             break;
@@ -336,14 +336,14 @@ void Emitter::write_inline(const YamlValue& v, bool in_flow) {
 }
 
 void Emitter::write_flow_sequence(const YamlValue& seq) {
-    if (seq.children.empty()) {
+    if (seq.children().empty()) {
         out_ += "[]";
         return;
     }
     out_ += '[';
     const std::size_t k = folding() ? line_indent() : 0;
     bool first = true;
-    for (const YamlValue& item : seq.children) {
+    for (const YamlValue& item : seq.children()) {
         if (out_of_stack_) return;
         if (!first) flow_separator(k);
         first = false;
@@ -353,7 +353,7 @@ void Emitter::write_flow_sequence(const YamlValue& seq) {
 }
 
 void Emitter::write_flow_mapping(const YamlValue& m) {
-    if (m.children.empty()) {
+    if (m.children().empty()) {
         out_ += "{}";
         return;
     }

@@ -147,7 +147,6 @@ PyObject* dumps_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
     {
         AllowThreads unlocked;
         written = emit_yaml(*tree, settings, out);
-        YamlValue dropped = std::move(*tree);
     }
     if (!written) return raise(written.error());
     return bytes_of(out);
@@ -194,7 +193,6 @@ PyObject* to_json_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwname
     {
         AllowThreads unlocked;
         written = write_json(*tree, settings, out);
-        YamlValue dropped = std::move(*tree);
     }
     if (!written) return raise(written.error());
     return bytes_of(out);

@@ -39,24 +39,34 @@ Result<std::string> read_buffer(PyObject* data) {
 
 }  // namespace
 
-Result<std::string> read_input_text(PyObject* data) {
+Result<InputText> read_input_text(PyObject* data) {
     if (PyUnicode_Check(data)) {
         Py_ssize_t size = 0;
         const char* utf8 = PyUnicode_AsUTF8AndSize(data, &size);
         if (utf8 == nullptr) return fail(Error::python_raised());  // lone surrogates
-        return std::string(utf8, static_cast<std::size_t>(size));
+        return InputText(std::string_view(utf8, static_cast<std::size_t>(size)));
     }
-    if (PyBytes_Check(data))
-        return utf8::decode_input(
-            {PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data))});
-    if (PyByteArray_Check(data)) {
-        std::string copy(PyByteArray_AS_STRING(data),
-                         static_cast<std::size_t>(PyByteArray_GET_SIZE(data)));
-        return utf8::decode_input(copy);
+    if (PyBytes_Check(data)) {
+        const std::string_view bytes(PyBytes_AS_STRING(data),
+                                     static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
+        if (auto transcoded = utf8::transcode_input(bytes)) {
+            if (!*transcoded) return fail(std::move(transcoded->error()));
+            return InputText(std::move(**transcoded));
+        }
+        if (auto checked = utf8::check_input(bytes); !checked)
+            return fail(std::move(checked.error()));
+        return InputText(bytes);
     }
-    auto bytes = read_buffer(data);
+    // A bytearray or other buffer may change while the lock is released.
+    auto bytes =
+        PyByteArray_Check(data)
+            ? Result<std::string>(std::string(PyByteArray_AS_STRING(data),
+                                              static_cast<std::size_t>(PyByteArray_GET_SIZE(data))))
+            : read_buffer(data);
     if (!bytes) return fail(std::move(bytes.error()));
-    return utf8::decode_input(*bytes);
+    auto text = utf8::decode_input(*bytes);
+    if (!text) return fail(std::move(text.error()));
+    return InputText(std::move(*text));
 }
 
 }  // namespace quarvel::py

@@ -78,7 +78,7 @@ DecodeOptions decode_options(std::uint64_t option, const ModeChoice& mode) {
 }
 
 // Decodes every document with the interpreter lock released.
-Result<DecodedStream> decode_released(const std::string& text, const DecodeOptions& options) {
+Result<DecodedStream> decode_released(std::string_view text, const DecodeOptions& options) {
     AllowThreads unlocked;
     return decode(text, options);
 }
@@ -96,7 +96,7 @@ struct SchemaChoice {
 
 // schema / schema_resolver pairing; a None resolver result means no validation.
 std::optional<SchemaChoice> choose_schema(PyObject* schema, PyObject* resolver,
-                                          const std::string& text) {
+                                          std::string_view text) {
     SchemaChoice choice;
     if (schema && PyUnicode_Check(schema) &&
         PyUnicode_CompareWithASCIIString(schema, "auto") == 0) {
@@ -127,7 +127,7 @@ ConvertOptions convert_options(PyObject* tags, PyObject* tag_handler, std::uint6
     return ConvertOptions{tags, tag_handler, (option & opt::PASSTHROUGH_TAG) != 0};
 }
 
-PyObject* loads_plain(const std::string& text, std::uint64_t option, const ModeChoice& mode,
+PyObject* loads_plain(std::string_view text, std::uint64_t option, const ModeChoice& mode,
                       const SchemaChoice& schema, const ConvertOptions& convert) {
     auto decoded = decode_released(text, decode_options(option, mode));
     if (!decoded) return raise(decoded.error());
@@ -143,7 +143,7 @@ PyObject* loads_plain(const std::string& text, std::uint64_t option, const ModeC
 
 // Syntax errors and complex keys surface from a plain parse with the lock
 // released before the tree is composed; its values and warnings are dropped.
-bool early_parse(const std::string& text, std::uint64_t option, const ModeChoice& mode) {
+bool early_parse(std::string_view text, std::uint64_t option, const ModeChoice& mode) {
     DecodeOptions d;
     d.mode = mode.mode;
     d.reject_complex_keys = option & opt::REJECT_COMPLEX_KEYS;
@@ -186,7 +186,7 @@ TreeConvertOptions tree_options(std::uint64_t option, const ModeChoice& mode,
 }
 
 // The configuration path: the text as a syntax tree, converted annotated or plain.
-PyObject* loads_config(const std::string& text, const ModeChoice& mode, const SchemaChoice& schema,
+PyObject* loads_config(std::string_view text, const ModeChoice& mode, const SchemaChoice& schema,
                        const ConvertOptions& convert, const DirectiveCall& call) {
     const std::uint64_t option = call.option;
     // Syntax errors and complex keys must surface as plain loading reports
@@ -239,23 +239,25 @@ PyObject* loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
         !check_path_argument(kw[kRootPath], "root_path"))
         return nullptr;
 
-    auto text = read_input_text(data);
-    if (!text) return raise(text.error());
-    auto schema = choose_schema(kw[kSchema], kw[kSchemaResolver], *text);
+    auto input = read_input_text(data);
+    if (!input) return raise(input.error());
+    const std::string_view text = input->view();
+    auto schema = choose_schema(kw[kSchema], kw[kSchemaResolver], text);
     if (!schema) return nullptr;
-    ModeChoice mode = choose_mode(*option, sniff_version(*text));
+    ModeChoice mode = choose_mode(*option, sniff_version(text));
     if (!check_tags(kw[kTags])) return nullptr;
 
     if (*option & opt::ROUND_TRIP) {
         if ((*option & opt::NULL_AS_KEYWORD) && (*option & opt::NULL_AS_TILDE))
             return raise(Error::argument(
                 "OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive"));
-        if (!(*option & kDirectiveBits)) return load_document(std::move(*text), *option, mode);
+        if (!(*option & kDirectiveBits))
+            return load_document(std::move(*input).take(), *option, mode);
         const DirectiveCall call{*option, kw[kIncludeDir], kw[kRootPath], kw[kOnMissingSecret],
                                  kw[kOnMissingEnvVar]};
         // Include boundaries (`source`) and the file table stay in the
         // document, for writing edits back to the files they came from.
-        return load_document(std::move(*text), *option, mode, [&](DocumentState& state) {
+        return load_document(std::move(*input).take(), *option, mode, [&](DocumentState& state) {
             auto outcome = resolve_for_loads(state.forest, call);
             if (!outcome) return false;
             state.files = std::move(outcome->files);
@@ -263,16 +265,16 @@ PyObject* loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
         });
     }
     if (*option & kConfigBits)
-        return loads_config(*text, mode, *schema,
+        return loads_config(text, mode, *schema,
                             convert_options(kw[kTags], kw[kTagHandler], *option),
                             DirectiveCall{*option, kw[kIncludeDir], kw[kRootPath],
                                           kw[kOnMissingSecret], kw[kOnMissingEnvVar]});
-    return loads_plain(*text, *option, mode, *schema,
+    return loads_plain(text, *option, mode, *schema,
                        convert_options(kw[kTags], kw[kTagHandler], *option));
 }
 
 // Every document of the stream, annotated; empty explicit documents are None.
-PyObject* loads_all_annotated(const std::string& text, std::uint64_t option, const ModeChoice& mode,
+PyObject* loads_all_annotated(std::string_view text, std::uint64_t option, const ModeChoice& mode,
                               const ConvertOptions& convert) {
     ComposeChecks reading;
     reading.keep_comments = false;
@@ -303,20 +305,21 @@ PyObject* loads_all_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwna
     if (!bind_arguments(kLoadsAllSig, args, nargs, kwnames, &data, kw)) return nullptr;
     auto option = read_u64(kw[kAllOption], "loads_all", "option");
     if (!option) return nullptr;
-    auto text = read_input_text(data);
-    if (!text) return raise(text.error());
+    auto input = read_input_text(data);
+    if (!input) return raise(input.error());
+    const std::string_view text = input->view();
     if (*option & (opt::ROUND_TRIP | opt::INCLUDES | opt::SECRETS | opt::ENV_VAR))
         return raise(
             Error::argument("loads_all() does not support OPT_INCLUDES, OPT_SECRETS, OPT_ENV_VAR, "
                             "or OPT_ROUND_TRIP; use loads() "
                             "for include resolution and round-trip editing"));
-    ModeChoice mode = choose_mode(*option, sniff_version(*text));
+    ModeChoice mode = choose_mode(*option, sniff_version(text));
     if (!check_tags(kw[kAllTags])) return nullptr;
-    auto decoded = decode_released(*text, decode_options(*option, mode));
+    auto decoded = decode_released(text, decode_options(*option, mode));
     if (!decoded) return raise(decoded.error());
     log_warnings(decoded->warnings);
     ConvertOptions convert = convert_options(kw[kAllTags], kw[kAllTagHandler], *option);
-    if (*option & opt::ANNOTATED) return loads_all_annotated(*text, *option, mode, convert);
+    if (*option & opt::ANNOTATED) return loads_all_annotated(text, *option, mode, convert);
     Ref list(PyList_New(static_cast<Py_ssize_t>(decoded->documents.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < decoded->documents.size(); ++i) {
@@ -338,7 +341,7 @@ std::optional<std::string> single_text_argument(const Signature& sig, PyObject* 
         raise(text.error());
         return std::nullopt;
     }
-    return std::move(*text);
+    return std::move(*text).take();
 }
 
 PyObject* yaml_version_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -104,7 +104,7 @@ bool check_schema(PyObject* schema, const YamlNode& root, bool has_aliases, Reso
     return encoded.encode(schema) && validate(encoded, root, has_aliases, mode);
 }
 
-bool check_schema_of_text(PyObject* schema, const std::string& text, const YamlValue& document,
+bool check_schema_of_text(PyObject* schema, std::string_view text, const YamlValue& document,
                           ResolverMode mode) {
     EncodedSchema encoded;
     if (!encoded.encode(schema)) return false;

@@ -20,7 +20,7 @@ bool check_schema(PyObject* schema, const YamlNode& root, bool has_aliases, Reso
 // The plain path's check of the first document of `text`, whose value tree
 // is `document`: the same outcome as check_schema on the text's syntax tree,
 // which is composed only when the value tree cannot vouch for the document.
-bool check_schema_of_text(PyObject* schema, const std::string& text, const YamlValue& document,
+bool check_schema_of_text(PyObject* schema, std::string_view text, const YamlValue& document,
                           ResolverMode mode);
 
 }  // namespace quarvel::py

@@ -91,15 +91,15 @@ class ValueView {
                 return NodeKind::Scalar;
         }
     }
-    std::uint32_t count(Node n) const { return static_cast<std::uint32_t>(n->children.size()); }
-    Node child(Node n, std::uint32_t i) const { return &n->children[i]; }
+    std::uint32_t count(Node n) const { return static_cast<std::uint32_t>(n->children().size()); }
+    Node child(Node n, std::uint32_t i) const { return &n->children()[i]; }
     std::uint32_t line(Node) const { return 0; }
     std::uint32_t column(Node) const { return 0; }
     bool is_key(Node n) const {
         if (n->kind != ValueKind::String) unreadable_ = true;
         return !unreadable_;
     }
-    std::string_view key_text(Node n) const { return n->text; }
+    std::string_view key_text(Node n) const { return n->text(); }
     bool unreadable() const { return unreadable_; }
 
     DataValue value_of(Node n) const {
@@ -109,7 +109,7 @@ class ValueView {
         if (n->kind == ValueKind::Bool) v.boolean = n->boolean;
         if (n->kind == ValueKind::Int) v.integer = n->integer;
         if (n->kind == ValueKind::Float) v.real = n->real;
-        v.text = n->text;
+        v.text = n->text();
         return v;
     }
 

@@ -15,8 +15,8 @@ std::optional<double> number_bound(const YamlValue& v) {
             return v.real;
         case ValueKind::BigInt: {
             double d = 0.0;
-            const char* end = v.text.data() + v.text.size();
-            auto [ptr, ec] = std::from_chars(v.text.data(), end, d);
+            const char* end = v.text().data() + v.text().size();
+            auto [ptr, ec] = std::from_chars(v.text().data(), end, d);
             if (ec != std::errc() || ptr != end) return std::nullopt;
             return d;
         }
@@ -38,7 +38,7 @@ namespace {
 const YamlValue* keyword(const YamlValue& schema, std::string_view name) {
     for (std::size_t i = 0; i < schema.map_size(); ++i) {
         const YamlValue& k = schema.key(i);
-        if (k.kind == ValueKind::String && k.text == name) return &schema.value(i);
+        if (k.kind == ValueKind::String && k.text() == name) return &schema.value(i);
     }
     return nullptr;
 }
@@ -71,8 +71,8 @@ const SchemaRule* SchemaRules::read(const YamlValue& schema) {
 }
 
 bool SchemaRules::read_list(const YamlValue& list, std::vector<const SchemaRule*>& out) {
-    out.reserve(list.children.size());
-    for (const YamlValue& sub : list.children) {
+    out.reserve(list.children().size());
+    for (const YamlValue& sub : list.children()) {
         const SchemaRule* r = read(sub);
         if (!r) return false;
         out.push_back(r);
@@ -95,7 +95,7 @@ const SchemaRule* SchemaRules::read_keywords(const YamlValue& schema, SchemaRule
     rule.min_items = count(schema, "minItems");
     rule.max_items = count(schema, "maxItems");
     const YamlValue* required = of_kind(keyword(schema, "required"), ValueKind::Sequence);
-    if (required && !required->children.empty()) rule.required = required;
+    if (required && !required->children().empty()) rule.required = required;
 
     if (const YamlValue* props = of_kind(keyword(schema, "properties"), ValueKind::Mapping)) {
         rule.has_properties = true;
@@ -105,7 +105,7 @@ const SchemaRule* SchemaRules::read_keywords(const YamlValue& schema, SchemaRule
             if (!sub) return nullptr;
             // Only String names can match a key; the others are never looked up.
             if (props->key(i).kind == ValueKind::String)
-                rule.properties.push_back({props->key(i).text, sub});
+                rule.properties.push_back({props->key(i).text(), sub});
         }
     }
     if (const YamlValue* extra = keyword(schema, "additionalProperties")) {

@@ -135,9 +135,9 @@ bool scalars_equal(const DataValue& d, const YamlValue& s) {
         case ValueKind::Float:
             return d.real == s.real;
         case ValueKind::BigInt:
-            return big_int_digits(d.text) == s.text;
+            return big_int_digits(d.text) == s.text();
         case ValueKind::String:
-            return d.text == s.text;
+            return d.text == s.text();
         default:
             return false;
     }
@@ -209,15 +209,15 @@ class Validator {
         const NodeKind kind = view_.kind(at);
         const std::uint32_t n = view_.count(at);
         if (kind == NodeKind::Sequence) {
-            if (s.kind != ValueKind::Sequence || s.children.size() != n) return false;
+            if (s.kind != ValueKind::Sequence || s.children().size() != n) return false;
             return ensure_stack([&] {
                 for (std::uint32_t i = 0; i < n; ++i)
-                    if (!equals(view_.child(at, i), s.children[i])) return false;
+                    if (!equals(view_.child(at, i), s.children()[i])) return false;
                 return true;
             });
         }
         if (kind == NodeKind::Mapping) {
-            if (s.kind != ValueKind::Mapping || s.children.size() != n) return false;
+            if (s.kind != ValueKind::Mapping || s.children().size() != n) return false;
             return ensure_stack([&] {
                 for (std::size_t i = 0; i < s.map_size(); ++i)
                     if (!has_entry(at, s.key(i), s.value(i))) return false;
@@ -256,25 +256,25 @@ class Validator {
 
     void check_type(Node at, const YamlValue& type, const DataValue& v, const PathStep* path) {
         if (type.kind == ValueKind::String) {
-            if (!type_matches(type.text, v.kind))
-                report(at, path, [&] { return type_message(std::string(type.text), v); });
+            if (!type_matches(type.text(), v.kind))
+                report(at, path, [&] { return type_message(std::string(type.text()), v); });
             return;
         }
-        for (const YamlValue& item : type.children)
-            if (item.kind == ValueKind::String && type_matches(item.text, v.kind)) return;
+        for (const YamlValue& item : type.children())
+            if (item.kind == ValueKind::String && type_matches(item.text(), v.kind)) return;
         report(at, path, [&] {
             std::string names;
-            for (const YamlValue& item : type.children) {
+            for (const YamlValue& item : type.children()) {
                 if (item.kind != ValueKind::String) continue;
                 if (!names.empty()) names += " | ";
-                names += item.text;
+                names += item.text();
             }
             return type_message(std::move(names), v);
         });
     }
 
     bool in_enum(Node at, const YamlValue& values) const {
-        for (const YamlValue& item : values.children)
+        for (const YamlValue& item : values.children())
             if (equals(at, item)) return true;
         return false;
     }
@@ -316,11 +316,11 @@ class Validator {
 
     void check_object(Node at, const SchemaRule& rule, const PathStep* path) {
         if (rule.required) {
-            for (const YamlValue& name : rule.required->children) {
+            for (const YamlValue& name : rule.required->children()) {
                 if (done()) return;
-                if (name.kind == ValueKind::String && !has_key(at, name.text))
+                if (name.kind == ValueKind::String && !has_key(at, name.text()))
                     report(at, path, [&] {
-                        return "missing required property '" + std::string(name.text) + "'";
+                        return "missing required property '" + std::string(name.text()) + "'";
                     });
             }
         }
@@ -455,9 +455,9 @@ class LimitWalk {
   public:
     bool fits(const YamlValue& v, std::uint32_t depth) {
         if (++nodes_ > kExpandBudget || depth > kExpandDepthLimit) return false;
-        if (v.children.empty()) return true;
+        if (v.children().empty()) return true;
         return ensure_stack([&] {
-            for (const YamlValue& c : v.children)
+            for (const YamlValue& c : v.children())
                 if (!fits(c, depth + 1)) return false;
             return true;
         });

@@ -7,7 +7,9 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <new>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "support/warm_memory.hpp"
@@ -44,6 +46,21 @@ class Arena {
         return {p, text.size()};
     }
 
+    // Uninitialised room for `count` objects of a trivial type `T`, aligned
+    // for it. std::bad_alloc when the size overflows or memory runs out.
+    template <class T>
+    T* allocate_array(std::size_t count) {
+        static_assert(std::is_trivially_destructible_v<T> && alignof(T) <= 16);
+        if (count == 0) return nullptr;
+        if (count > (std::size_t{1} << 58) / sizeof(T)) throw std::bad_alloc();
+        const std::size_t bytes = count * sizeof(T);
+        // Pad the current block to the alignment first; large arrays get a block
+        // of their own, which malloc aligns.
+        const std::size_t pad = (alignof(T) - used_ % alignof(T)) % alignof(T);
+        if (bytes <= kBlock / 4 && capacity_ - used_ >= pad + bytes) used_ += pad;
+        return reinterpret_cast<T*>(allocate(bytes, alignof(T)));
+    }
+
     // Moves every block of `other` into this arena; views into it stay valid.
     // Allocation goes on in the last block, so this arena's current block
     // stays last; an empty arena takes over `other`'s current block instead.
@@ -69,7 +86,7 @@ class Arena {
         std::size_t size;
     };
 
-    char* allocate(std::size_t n) {
+    char* allocate(std::size_t n, std::size_t align = 1) {
         if (n > kBlock / 4) {
             // Large texts get a block of their own so the current block keeps filling.
             blocks_.reserve(blocks_.size() + 1);
@@ -78,7 +95,7 @@ class Arena {
             if (blocks_.size() >= 2) std::swap(blocks_.back(), blocks_[blocks_.size() - 2]);
             return p;
         }
-        if (capacity_ - used_ < n) {
+        if (capacity_ - used_ < n || used_ % align != 0) {
             blocks_.reserve(blocks_.size() + 1);
             blocks_.push_back(Block{static_cast<char*>(warm::allocate(kBlock)), kBlock});
             used_ = 0;

@@ -171,7 +171,9 @@ std::string describe(const Utf8Fault& fault) {
     return "incomplete utf-8 byte sequence from index " + std::to_string(fault.valid_up_to);
 }
 
-Result<std::string> decode_input(std::string_view bytes) {
+// UTF-32 and UTF-16 by their byte order mark, else by the zero bytes that
+// ASCII text has in those encodings; everything else is UTF-8.
+std::optional<Result<std::string>> transcode_input(std::string_view bytes) {
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
     if (n >= 4) {
@@ -192,8 +194,18 @@ Result<std::string> decode_input(std::string_view bytes) {
         if (b[0] == 0) return from_utf16(bytes, Endian::Big);
         if (b[1] == 0) return from_utf16(bytes, Endian::Little);
     }
+    return std::nullopt;
+}
+
+Status check_input(std::string_view bytes) {
     if (auto fault = validate(bytes))
         return fail(Error::argument("invalid UTF-8: " + describe(*fault)));
+    return {};
+}
+
+Result<std::string> decode_input(std::string_view bytes) {
+    if (auto transcoded = transcode_input(bytes)) return std::move(*transcoded);
+    if (auto checked = check_input(bytes); !checked) return fail(std::move(checked.error()));
     return std::string(bytes);
 }
 

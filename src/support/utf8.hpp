@@ -76,4 +76,9 @@ std::string describe(const Utf8Fault& fault);
 // The code point of a byte order mark stays in the text.
 Result<std::string> decode_input(std::string_view bytes);
 
+// The two halves of decode_input: text in UTF-16 or UTF-32 transcoded (none
+// when the bytes are to be read as UTF-8), and the check of UTF-8 text.
+std::optional<Result<std::string>> transcode_input(std::string_view bytes);
+Status check_input(std::string_view bytes);
+
 }  // namespace quarvel::utf8

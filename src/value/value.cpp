@@ -9,46 +9,20 @@
 
 #include "support/float_format.hpp"
 #include "support/stack.hpp"
-#include "support/tear_down.hpp"
 #include "support/utf8.hpp"
 
 namespace quarvel {
 
-namespace {
-
-// Copies child by child so a copy whose stack ran out stops at the first
-// child it could not copy whole.
-void copy_children(ValueList& to, const ValueList& from) {
-    to.reserve(from.size());
-    for (const auto& c : from) {
-        to.push_back(c);
-        if (!c.children.empty() && stack_exhausted()) return;
-    }
-}
-
-}  // namespace
-
-YamlValue::YamlValue(const YamlValue& other)
-    : kind(other.kind), integer(other.integer), text(other.text) {
-    if (!other.children.empty()) ensure_stack([&] { copy_children(children, other.children); });
-}
-
-YamlValue& YamlValue::operator=(const YamlValue& other) {
-    if (this != &other) {
-        YamlValue copy(other);
-        *this = std::move(copy);
-    }
-    return *this;
-}
-
-void YamlValue::destroy_children() noexcept {
-    free_children(children);
+YamlValue* YamlValue::store_nodes(Arena& arena, const YamlValue* from, std::size_t count) {
+    YamlValue* to = arena.allocate_array<YamlValue>(count);
+    if (from && count) std::memcpy(static_cast<void*>(to), from, count * sizeof(YamlValue));
+    return to;
 }
 
 std::uint64_t node_count(const YamlValue& v) {
     std::uint64_t n = 1;
-    for (const auto& c : v.children) {
-        if (c.children.empty()) {
+    for (const auto& c : v.children()) {
+        if (!c.has_children()) {
             ++n;
             continue;
         }
@@ -98,20 +72,20 @@ bool append_canonical_key(const YamlValue& v, std::string& out) {
         }
         case ValueKind::BigInt:
         case ValueKind::String:
-            append_u64(out, v.text.size());
+            append_u64(out, v.text().size());
             out.push_back(':');
-            out += v.text;
+            out += v.text();
             break;
         case ValueKind::Tagged:
-            append_u64(out, v.text.size());
+            append_u64(out, v.text().size());
             out.push_back(':');
-            out += v.text;
+            out += v.text();
             return ensure_stack([&] { return append_canonical_key(v.inner(), out); });
         case ValueKind::Sequence:
         case ValueKind::Mapping:
-            append_u64(out, v.children.size());
+            append_u64(out, v.children().size());
             out.push_back('[');
-            for (const auto& c : v.children)
+            for (const auto& c : v.children())
                 if (!ensure_stack([&] { return append_canonical_key(c, out); })) return false;
             out.push_back(']');
             break;
@@ -137,7 +111,7 @@ bool append_display_form(const YamlValue& v, std::string& out) {
         }
         case ValueKind::BigInt:
             out += "BigInt(";
-            out += utf8::quoted_literal(v.text);
+            out += utf8::quoted_literal(v.text());
             out += ")";
             return true;
         case ValueKind::Float:
@@ -147,14 +121,14 @@ bool append_display_form(const YamlValue& v, std::string& out) {
             return true;
         case ValueKind::String:
             out += "String(";
-            out += utf8::quoted_literal(v.text);
+            out += utf8::quoted_literal(v.text());
             out += ")";
             return true;
         case ValueKind::Sequence:
             out += "Sequence([";
-            for (std::size_t i = 0; i < v.children.size(); ++i) {
+            for (std::size_t i = 0; i < v.children().size(); ++i) {
                 if (i) out += ", ";
-                if (!ensure_stack([&] { return append_display_form(v.children[i], out); }))
+                if (!ensure_stack([&] { return append_display_form(v.children()[i], out); }))
                     return false;
             }
             out += "])";
@@ -174,7 +148,7 @@ bool append_display_form(const YamlValue& v, std::string& out) {
             return true;
         case ValueKind::Tagged:
             out += "Tagged(";
-            out += utf8::quoted_literal(v.text);
+            out += utf8::quoted_literal(v.text());
             out += ", ";
             if (!ensure_stack([&] { return append_display_form(v.inner(), out); })) return false;
             out += ")";

@@ -48,10 +48,10 @@ void large_tree_is_copied_in_full() {
     CHECK_EQ(copy.nodes.size(), std::size_t{n} + 1);
     CHECK(copy.nodes.back().kind == NodeKind::Scalar);
 
-    YamlValue schema = YamlValue::mapping();
-    YamlValue items = YamlValue::mapping();
-    items.add_entry(YamlValue::string("type"), YamlValue::string("integer"));
-    schema.add_entry(YamlValue::string("items"), std::move(items));
+    Arena arena;
+    const YamlValue items =
+        YamlValue::mapping(arena, {YamlValue::string("type"), YamlValue::string("integer")});
+    const YamlValue schema = YamlValue::mapping(arena, {YamlValue::string("items"), items});
     auto result = validate_document(root, false, schema, ResolverMode::Core12);
     CHECK(result.has_value());
     if (result && CHECK_EQ(result->size(), std::size_t{1}))
@@ -59,9 +59,8 @@ void large_tree_is_copied_in_full() {
 }
 
 YamlValue type_schema(std::string_view type) {
-    YamlValue schema = YamlValue::mapping();
-    schema.add_entry(YamlValue::string("type"), YamlValue::string(type));
-    return schema;
+    static Arena arena;  // lives as long as the program, like the schemas
+    return YamlValue::mapping(arena, {YamlValue::string("type"), YamlValue::string(type)});
 }
 
 // The alias target is the latest definition before the alias, also for an

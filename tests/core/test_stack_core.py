@@ -13,7 +13,7 @@ CASES = [
     "unmappable_segment_skips_the_step",
     "value_helpers_report_exhaustion",
     "deep_trees_free_without_recursion",
-    "deep_copy_across_segments",
+    "deep_compare_across_segments",
 ]
 
 

@@ -57,8 +57,9 @@ void huge_call_then_small_ones() {
     CHECK_EQ(warm::kept_bytes(), before);
     // Small calls afterwards still reuse kept blocks.
     for (int round = 0; round < 100; ++round) {
+        Arena arena;
         ValueList items(50);
-        for (auto& v : items) v = YamlValue::sequence(ValueList(3));
+        for (auto& v : items) v = YamlValue::sequence(arena, ValueList(3));
     }
     CHECK(warm::kept_bytes() <= warm::kKeepBytes);
 }
@@ -71,10 +72,14 @@ void threads_and_cross_thread_release() {
         threads.emplace_back([t, &handed] {
             CHECK_EQ(warm::kept_bytes(), std::size_t{0});  // a new thread starts empty
             for (int round = 0; round < 200; ++round) {
-                YamlValue root = YamlValue::mapping();
-                for (int i = 0; i < 20; ++i)
-                    root.add_entry(YamlValue::from_int(i), YamlValue::sequence(ValueList(i + 1)));
                 Arena arena;
+                ValueList entries;
+                for (int i = 0; i < 20; ++i) {
+                    entries.push_back(YamlValue::from_int(i));
+                    entries.push_back(YamlValue::sequence(arena, ValueList(i + 1)));
+                }
+                const YamlValue root = YamlValue::mapping(arena, entries);
+                CHECK_EQ(root.map_size(), std::size_t{20});
                 for (int i = 0; i < 50; ++i) arena.store(std::string(100 + i * 40, 'x'));
             }
             handed[static_cast<std::size_t>(t)] = warm::allocate(200);

@@ -285,6 +285,27 @@ def test_merge_placeholders_elsewhere_are_strings():
     assert loads("<<\n") == "<<"
 
 
+def test_merges_inside_aliased_nodes_apply_at_every_use():
+    # An alias shares its anchor's subtree; merging it at one place must
+    # leave the same result at every other place.
+    text = (
+        "base: &b {x: 1, y: 2}\n"
+        "shared: &s\n"
+        "  inner: {<<: *b, y: 3}\n"
+        "  list: [<<, {<<: *b}]\n"
+        "  <<: {z: 0}\n"
+        "one: *s\n"
+        "two: {<<: *s, z: 9}\n"
+        "three: [*s, *s]\n"
+    )
+    shared = {"inner": {"x": 1, "y": 3}, "list": ["<<", {"x": 1, "y": 2}], "z": 0}
+    doc = loads(text)
+    assert doc["shared"] == shared and doc["one"] == shared
+    assert doc["two"] == {**shared, "z": 9}
+    assert doc["three"] == [shared, shared]
+    assert doc["base"] == {"x": 1, "y": 2}
+
+
 def test_merge_keys_are_not_duplicates():
     text = "<<: {a: 1}\n<<: {b: 1}\n"
     assert loads(text, option=OPT_DUPLICATE_KEYS_ERROR) == {"a": 1, "b": 1}

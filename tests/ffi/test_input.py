@@ -94,6 +94,27 @@ def test_bytearray_is_copied_before_use():
     assert loads(data) == "zzzz"
 
 
+def test_bytearray_changed_by_a_callback_mid_load_does_not_change_the_result():
+    # Conversion runs after parsing and reads texts out of the input: for a
+    # bytearray those must come from a copy, not the caller's buffer.
+    data = bytearray(b"- !t first\n- second text\n- [third, fourth]\n")
+
+    def handler(tag, value):
+        data[:] = b"#" * len(data)
+        return value
+
+    assert loads(data, tag_handler=handler) == ["first", "second text", ["third", "fourth"]]
+    assert loads_all(bytearray(b"a: b\n---\nc\n")) == [{"a": "b"}, "c"]
+
+
+@pytest.mark.parametrize("data", ["k: v\n" * 3000, ("k%d: \u00e9t\u00e9\n" * 3000) % tuple(range(3000))])
+def test_str_and_bytes_inputs_read_alike(data):
+    # str input is read in place, bytes in place once checked, bytearray copied.
+    expected = loads(bytearray(data.encode()))
+    assert loads(data) == expected
+    assert loads(data.encode()) == expected
+
+
 class TestVersionSniffing:
     @pytest.mark.parametrize(
         "text, version",

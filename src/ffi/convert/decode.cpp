@@ -32,11 +32,11 @@ class Converter {
             case ValueKind::Int:
                 return PyLong_FromLongLong(v.integer);
             case ValueKind::BigInt:
-                return big_int_object(v.text);
+                return big_int_object(v.text());
             case ValueKind::Float:
                 return PyFloat_FromDouble(v.real);
             case ValueKind::String:
-                return new_str(v.text);
+                return new_str(v.text());
             case ValueKind::Sequence:
                 return ensure_stack([&] { return sequence(v); });
             case ValueKind::Mapping:
@@ -49,10 +49,10 @@ class Converter {
 
   private:
     PyObject* sequence(const YamlValue& v) {
-        Ref list(PyList_New(static_cast<Py_ssize_t>(v.children.size())));
+        Ref list(PyList_New(static_cast<Py_ssize_t>(v.children().size())));
         if (!list) return nullptr;
-        for (std::size_t i = 0; i < v.children.size(); ++i) {
-            PyObject* item = value(v.children[i]);
+        for (std::size_t i = 0; i < v.children().size(); ++i) {
+            PyObject* item = value(v.children()[i]);
             if (!item) return nullptr;
             PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
         }
@@ -63,7 +63,7 @@ class Converter {
         Ref dict(PyDict_New());
         if (!dict) return nullptr;
         if (!fill_dict(
-                dict.get(), v.children, [&](const YamlValue& c) { return key(c); },
+                dict.get(), v.children(), [&](const YamlValue& c) { return key(c); },
                 [&](const YamlValue& c) { return value(c); }))
             return nullptr;
         return dict.release();
@@ -73,7 +73,7 @@ class Converter {
     PyObject* key(const YamlValue& k) {
         switch (k.kind) {
             case ValueKind::String:
-                return keys_.get(k.text);
+                return keys_.get(k.text());
             case ValueKind::Sequence:
                 return ensure_stack([&] { return sequence_key(k); });
             case ValueKind::Mapping:
@@ -84,17 +84,17 @@ class Converter {
     }
 
     PyObject* sequence_key(const YamlValue& k) {
-        return items_tuple(k.children, [&](const YamlValue& c) { return key(c); });
+        return items_tuple(k.children(), [&](const YamlValue& c) { return key(c); });
     }
 
     PyObject* mapping_key(const YamlValue& k) {
-        return pairs_tuple(k.children, [&](const YamlValue& c) { return key(c); });
+        return pairs_tuple(k.children(), [&](const YamlValue& c) { return key(c); });
     }
 
     PyObject* tagged(const YamlValue& v) {
         Ref inner(value(v.inner()));
         if (!inner) return nullptr;
-        return apply_tag(v.text, std::move(inner), options_);
+        return apply_tag(v.text(), std::move(inner), options_);
     }
 
     const ConvertOptions& options_;

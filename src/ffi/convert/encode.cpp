@@ -196,7 +196,21 @@ class Encoder {
 
     bool exact_scalar(PyObject* o, YamlValue& out, bool& ok);
     bool view_str(PyObject* s, std::string_view& out);
+    // Makes `out` a collection of `count` null nodes in the arena, to be filled.
+    YamlValue* new_items(YamlValue& out, ValueKind kind, std::size_t count) {
+        YamlValue* items = YamlValue::store_nodes(storage_.arena, nullptr, count);
+        for (std::size_t i = 0; i < count; ++i) items[i] = YamlValue::null();
+        out = YamlValue::collection(kind, items, count);
+        return items;
+    }
     bool take_str(Ref s, std::string_view& out);
+    // A rule result (1, or -1 on failure) with `out` the String of `s`.
+    int string_result(Ref s, YamlValue& out) {
+        std::string_view text;
+        if (!take_str(std::move(s), text)) return -1;
+        out = YamlValue::string(text);
+        return 1;
+    }
     bool integer(PyObject* o, YamlValue& out);
     bool str_subclass(PyObject* o, YamlValue& out);
     bool bytes(PyObject* o, YamlValue& out);
@@ -240,8 +254,9 @@ bool Encoder::exact_scalar(PyObject* o, YamlValue& out, bool& ok) {
         out = YamlValue::null();
         ok = true;
     } else if (t == &PyUnicode_Type) {
-        out.kind = ValueKind::String;
-        ok = view_str(o, out.text);
+        std::string_view text;
+        ok = view_str(o, text);
+        out = YamlValue::string(text);
     } else if (t == &PyLong_Type) {
         ok = integer(o, out);
     } else if (t == &PyFloat_Type) {
@@ -292,24 +307,32 @@ bool Encoder::integer(PyObject* o, YamlValue& out) {
     Ref as_int(PyNumber_Long(o));
     if (!as_int) return python_failed();
     Ref digits(PyObject_Str(as_int.get()));
-    out.kind = ValueKind::BigInt;
-    return take_str(std::move(digits), out.text);
+    std::string_view text;
+    if (!take_str(std::move(digits), text)) return false;
+    out = YamlValue::big_int(text);
+    return true;
 }
 
 // str(o) decides the text; a failing __str__ is reported as unraisable.
 bool Encoder::str_subclass(PyObject* o, YamlValue& out) {
-    out.kind = ValueKind::String;
+    std::string_view view;
     Ref text(PyObject_Str(o));
-    if (text) return view_str(text.get(), out.text);
+    if (text) {
+        if (!view_str(text.get(), view)) return false;
+        out = YamlValue::string(view);
+        return true;
+    }
     PyErr_WriteUnraisable(o);
     Ref n(PyType_GetName(Py_TYPE(o)));
     Ref fallback = n ? Ref(PyUnicode_FromFormat("<unprintable %U object>", n.get())) : Ref();
     if (!fallback) {
         PyErr_Clear();
-        out.text = "<unprintable object>";
+        out = YamlValue::string("<unprintable object>");
         return true;
     }
-    return view_str(fallback.get(), out.text);
+    if (!view_str(fallback.get(), view)) return false;
+    out = YamlValue::string(view);
+    return true;
 }
 
 bool Encoder::bytes(PyObject* o, YamlValue& out) {
@@ -328,10 +351,9 @@ bool Encoder::exact_list(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlV
     held_.reserve(held.base + static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) held_.push_back(Py_NewRef(PyList_GET_ITEM(o, i)));
     QUARVEL_END_CRITICAL_SECTION();
-    out.kind = ValueKind::Sequence;
-    out.children.resize(static_cast<std::size_t>(n));
+    YamlValue* items = new_items(out, ValueKind::Sequence, static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
-        if (!child(held_[held.base + i], depth + 1, dflt, out.children[i])) return false;
+        if (!child(held_[held.base + i], depth + 1, dflt, items[i])) return false;
     }
     return true;
 }
@@ -339,10 +361,9 @@ bool Encoder::exact_list(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlV
 // A tuple never changes, and the caller keeps it alive, so its items are too.
 bool Encoder::exact_tuple(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out) {
     const Py_ssize_t n = PyTuple_GET_SIZE(o);
-    out.kind = ValueKind::Sequence;
-    out.children.resize(static_cast<std::size_t>(n));
+    YamlValue* items = new_items(out, ValueKind::Sequence, static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
-        if (!child(PyTuple_GET_ITEM(o, i), depth + 1, dflt, out.children[i])) return false;
+        if (!child(PyTuple_GET_ITEM(o, i), depth + 1, dflt, items[i])) return false;
     }
     return true;
 }
@@ -353,10 +374,9 @@ bool Encoder::iterated(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlVal
     Ref items(PySequence_List(o));
     if (!items) return python_failed();
     const Py_ssize_t n = PyList_GET_SIZE(items.get());
-    out.kind = ValueKind::Sequence;
-    out.children.resize(static_cast<std::size_t>(n));
+    YamlValue* nodes = new_items(out, ValueKind::Sequence, static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
-        if (!child(PyList_GET_ITEM(items.get(), i), depth + 1, dflt, out.children[i])) return false;
+        if (!child(PyList_GET_ITEM(items.get(), i), depth + 1, dflt, nodes[i])) return false;
     }
     return true;
 }
@@ -376,10 +396,9 @@ bool Encoder::mapping(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValu
     }
     QUARVEL_END_CRITICAL_SECTION();
     const std::size_t count = held_.size() - held.base;
-    out.kind = ValueKind::Mapping;
-    out.children.resize(count);
+    YamlValue* items = new_items(out, ValueKind::Mapping, count);
     for (std::size_t i = 0; i < count; ++i) {
-        if (!child(held_[held.base + i], depth + 1, dflt, out.children[i])) return false;
+        if (!child(held_[held.base + i], depth + 1, dflt, items[i])) return false;
     }
     return true;
 }
@@ -413,15 +432,15 @@ bool Encoder::subclass_rules(PyObject* o, std::uint32_t depth, PyObject* dflt, Y
 
 bool Encoder::tagged(PyObject* tag, PyObject* value, std::uint32_t depth, PyObject* dflt,
                      YamlValue& out) {
-    out.kind = ValueKind::Tagged;
-    if (!view_str(tag, out.text)) return false;
+    std::string_view text;
+    if (!view_str(tag, text)) return false;
     // A tag YAML has no spelling for would come out as text that reads back
     // as something else; JSON drops tags, so only YAML output refuses it.
-    if (ctx_.tags_must_be_yaml && tag_spelling(out.text) == TagSpelling::None)
-        return fail_with(("cannot write the tag " + std::string(out.text) + " in YAML").c_str(),
+    if (ctx_.tags_must_be_yaml && tag_spelling(text) == TagSpelling::None)
+        return fail_with(("cannot write the tag " + std::string(text) + " in YAML").c_str(),
                          conversion_kind::encode);
-    out.children.resize(1);
-    return child(value, depth + 1, dflt, out.children[0]);
+    out = YamlValue::tagged(storage_.arena, text, YamlValue::null());
+    return child(value, depth + 1, dflt, out.inner());
 }
 
 // Rule results: 1 handled, 0 does not apply, -1 failed (error_ set).
@@ -483,8 +502,7 @@ int Encoder::dataclass(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlVal
     Ref names(PySequence_List(fields.get()));
     if (!names) return python_failed(), -1;
     const Py_ssize_t n = PyList_GET_SIZE(names.get());
-    out.kind = ValueKind::Mapping;
-    out.children.resize(2 * static_cast<std::size_t>(n));
+    YamlValue* items = new_items(out, ValueKind::Mapping, 2 * static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject* field = PyList_GET_ITEM(names.get(), i);
         if (!PyUnicode_Check(field)) {
@@ -492,12 +510,12 @@ int Encoder::dataclass(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlVal
                          Py_TYPE(field)->tp_name);
             return python_failed(), -1;
         }
-        YamlValue& key = out.children[2 * i];
-        key.kind = ValueKind::String;
-        if (!view_str(field, key.text)) return -1;
+        std::string_view key;
+        if (!view_str(field, key)) return -1;
+        items[2 * i] = YamlValue::string(key);
         Ref value(PyObject_GetAttr(o, field));
         if (!value) return python_failed(), -1;
-        if (!child(value.get(), depth + 1, dflt, out.children[2 * i + 1])) return -1;
+        if (!child(value.get(), depth + 1, dflt, items[2 * i + 1])) return -1;
     }
     return 1;
 }
@@ -537,8 +555,7 @@ int Encoder::uuid_or_decimal(PyObject* o, YamlValue& out) {
     int is_uuid = module_type(o, "UUID", "uuid");
     if (is_uuid < 0) return -1;
     if (is_uuid) {
-        out.kind = ValueKind::String;
-        return take_str(Ref(PyObject_Str(o)), out.text) ? 1 : -1;
+        return string_result(Ref(PyObject_Str(o)), out);
     }
     int is_decimal = module_type(o, "Decimal", "decimal");
     if (is_decimal <= 0) return is_decimal;
@@ -548,8 +565,7 @@ int Encoder::uuid_or_decimal(PyObject* o, YamlValue& out) {
         return 1;
     }
     PyErr_Clear();  // a signalling NaN has no float value: keep its text
-    out.kind = ValueKind::String;
-    return take_str(Ref(PyObject_Str(o)), out.text) ? 1 : -1;
+    return string_result(Ref(PyObject_Str(o)), out);
 }
 
 int Encoder::path_like(PyObject* o, YamlValue& out) {
@@ -559,8 +575,7 @@ int Encoder::path_like(PyObject* o, YamlValue& out) {
     Ref path(PyObject_CallNoArgs(method.get()));
     if (!path) return python_failed(), -1;
     if (!PyUnicode_Check(path.get())) return 0;
-    out.kind = ValueKind::String;
-    return view_str(path.get(), out.text) ? 1 : -1;
+    return string_result(std::move(path), out);
 }
 
 // default(o) converted without default: it applies at most once per object.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "scanner/plain_run.hpp"
 #include "scanner/scanner.hpp"
 #include "support/utf8.hpp"
 
@@ -47,21 +48,16 @@ Status Scanner::push_scalar_key(const Mark& start, std::uint64_t end, std::strin
 // position is past any trailing blanks. Returns true when an indicator ended
 // the scalar, false at a line break or the end of the text.
 bool Scanner::scan_plain_line(bool flow, std::size_t& seg_begin, std::size_t& seg_end) {
-    const auto& stop = flow ? kPlainStop.flow : kPlainStop.block;
     const char* s = text_.data();
     const std::size_t n = text_.size();
     seg_begin = seg_end = pos_;
     for (;;) {
-        std::size_t i = pos_;
-        std::uint32_t col = col_;
-        while (i < n && !stop[static_cast<unsigned char>(s[i])]) {
-            col += starts_char(static_cast<unsigned char>(s[i]));
-            ++i;
-        }
-        if (i > pos_) {
-            pos_ = i;
-            col_ = col;
-            seg_end = i;
+        const PlainRun run = plain_run(flow, s, pos_, n);
+        if (run.end > pos_) {
+            const std::size_t bytes = run.end - pos_;
+            col_ += run.ascii ? static_cast<std::uint32_t>(bytes) : count_chars(s + pos_, bytes);
+            pos_ = run.end;
+            seg_end = run.end;
         }
         const int c = cur();
         if (c == kEnd || is_break(c)) return false;

@@ -146,7 +146,17 @@ bool Scanner::tab_in_indentation(bool continuation) const {
 }
 
 // Skips the leading blanks of a scalar's continuation line.
+// Past the spaces from the current position: one update for the whole run.
+void Scanner::skip_spaces() {
+    const char* s = text_.data();
+    const std::size_t n = text_.size();
+    std::size_t i = pos_;
+    while (i < n && s[i] == ' ') ++i;
+    advance_ascii(i - pos_);
+}
+
 Status Scanner::skip_line_indentation() {
+    skip_spaces();
     for (int c = cur(); is_blank(c); c = cur()) {
         if (c == '\t' && tab_in_indentation(true)) {
             if (auto s = check_leading_tab(); !s) return s;
@@ -161,7 +171,7 @@ Status Scanner::skip_to_token(bool& crossed_break) {
     for (;;) {
         int c = cur();
         if (c == ' ') {
-            advance_ascii();
+            skip_spaces();
         } else if (c == '\t') {
             if (in_indentation && tab_in_indentation(false)) {
                 if (auto s = check_leading_tab(); !s) return s;

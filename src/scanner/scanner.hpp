@@ -62,6 +62,7 @@ class Scanner {
         col_ += static_cast<std::uint32_t>(n);
     }
     void advance_char();
+    void skip_spaces();
     // Moves to byte offset `to` on the current line, counting characters.
     void advance_to(std::size_t to);
     // Moves to the next line break (or the end) of the current line.

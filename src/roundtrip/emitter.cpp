@@ -193,6 +193,7 @@ class Writer {
     void scalar(const YamlNode& node, At at);
     void quoted(std::string_view text, bool single);
     bool untouched_block(const YamlNode& node, At at);
+    void ended_block(std::size_t start);
 
     void collect_handles(const YamlNode& node);
     bool declared(const YamlNode& node) const;
@@ -212,6 +213,7 @@ class Writer {
     // Where the last block scalar ended: a comment line below it must stay
     // less indented than its content, or it would become content.
     std::size_t block_end_ = std::string::npos;
+    bool block_keeps_ = false;  // that block scalar keeps its trailing empty lines ("+")
     bool right_after_block() const;
     std::vector<Handle> handles_;  // of the document being written
 };
@@ -383,6 +385,16 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
     root(node, with_source, before);
 }
 
+// Notes the block scalar just written from `start`: where it ends, and
+// whether its header keeps trailing empty lines as content.
+void Writer::ended_block(std::size_t start) {
+    block_end_ = out_.size();
+    const std::string_view written(out_.data() + start, out_.size() - start);
+    std::string_view header = written.substr(0, written.find('\n'));
+    header = header.substr(0, header.find('#'));
+    block_keeps_ = header.find('+') != std::string_view::npos;
+}
+
 bool Writer::right_after_block() const {
     if (block_end_ > out_.size()) return false;
     return std::string_view(out_).substr(block_end_).find_first_not_of(" \t\r\n") ==
@@ -393,6 +405,8 @@ bool Writer::right_after_block() const {
 // that close a block scalar kept with "+" are the source's blank lines too.
 void Writer::blank_lines(std::uint32_t count) {
     if (count == 0) return;
+    // Below a block scalar kept with "+", empty lines would become its content.
+    if (block_keeps_ && right_after_block()) return;
     if (out_.empty()) {
         out_.append(count, '\n');
         return;
@@ -852,8 +866,9 @@ bool Writer::untouched_block(const YamlNode& node, At at) {
 }
 
 void Writer::scalar(const YamlNode& node, At at) {
+    const std::size_t start = out_.size();
     if (untouched_block(node, at)) {
-        block_end_ = out_.size();
+        ended_block(start);
         return;
     }
     if (copied_scalar(node, at)) return;
@@ -881,7 +896,7 @@ void Writer::scalar(const YamlNode& node, At at) {
                 write_block_scalar(text, indent < 2 ? 2 : indent,
                                    node.scalar_style == ScalarStyle::Folded, inline_comment(node),
                                    out_);
-                block_end_ = out_.size();
+                ended_block(start);
             } else {
                 write_double_quoted(text, out_);
             }

@@ -1,0 +1,26 @@
+"""A block scalar kept with "+" takes every empty line written below it as
+content: re-emitting a document around an untouched one must not move the
+source's empty lines under it."""
+
+import pytest
+
+import quarvel
+
+
+@pytest.mark.parametrize(
+    "text",
+    [
+        "kep: |+\n  #\n&a\n\n\nkey: 1\nz: 3\n",  # properties on their own line, then empty lines
+        "kep: >+\n  text\n!t\n\nkey: 1\nz: 3\n",
+        "kep: |2+\n   x\n&a\n\nkey: 1\nz: 3\n",
+        "kep: |-\n  x\n&a\n\n\nkey: 1\nz: 3\n",  # strip and clip take no empty lines
+        "kep: |\n  x\n&a\n\n\nkey: 1\nz: 3\n",
+    ],
+)
+def test_edits_below_a_block_scalar_keep_its_text(text):
+    before = quarvel.loads(text)
+    doc = quarvel.loads(text, option=quarvel.OPT_ROUND_TRIP)
+    doc["key"] = 2
+    doc["new"] = 5
+    after = quarvel.loads(quarvel.dumps(doc))
+    assert after == {**before, "key": 2, "new": 5}

@@ -41,11 +41,17 @@ std::uint32_t SourceLayout::blank_lines_above(std::size_t offset) const {
 // along its last entries can follow. Anything else gives up.
 std::optional<std::size_t> SourceLayout::flow_end(const YamlNode& node) const {
     const std::string_view text = text_;
+    // The scan starts at the furthest end along the chain of last children:
+    // a flow pair's end can lie before its value ("[: [x]]" ends at its empty
+    // key), and with it every end above it.
     int open = 0;
-    for (const YamlNode* n = &node; n->is_collection() && !n->children.empty();
-         n = &n->children.back())
-        if (!is_flow_pair(*n)) ++open;
     std::size_t pos = node.end_offset;
+    const YamlNode* n = &node;
+    for (; n->is_collection() && !n->children.empty(); n = &n->children.back()) {
+        if (!is_flow_pair(*n)) ++open;
+        pos = std::max<std::size_t>(pos, n->end_offset);
+    }
+    pos = std::max<std::size_t>(pos, n->end_offset);
     while (pos < text.size()) {
         const char c = text[pos];
         if (c == ']' || c == '}') {

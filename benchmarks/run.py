@@ -10,6 +10,7 @@ import argparse
 import gc
 import json
 import os
+import random
 import subprocess
 import sys
 import time
@@ -168,6 +169,20 @@ def bench_dumps(corpus_list, repeat):
             rows.append(("orjson.dumps", best_time(lambda: orjson.dumps(data), repeat)))
         rows.append(("json.dumps", best_time(lambda: json.dumps(data), repeat)))
         print_table(f"to_json: {name}", rows, "quarvel.to_json")
+    # Shapes where the JSON writer's per-value work shows: many small
+    # containers, and floats that need all seventeen digits.
+    rng = random.Random(4)
+    shapes = [
+        ("100,000 small dicts",
+         [{"id": i, "name": f"n{i}", "ok": i % 2 == 0, "v": None} for i in range(100_000)]),
+        ("400,000 floats", [rng.random() * 10 ** rng.randint(-5, 8) for _ in range(400_000)]),
+    ]
+    for name, data in shapes:
+        rows = [("quarvel.to_json", best_time(lambda: quarvel.to_json(data), repeat))]
+        if orjson is not None:
+            rows.append(("orjson.dumps", best_time(lambda: orjson.dumps(data), repeat)))
+        rows.append(("json.dumps", best_time(lambda: json.dumps(data), repeat)))
+        print_table(f"to_json: {name}", rows, "quarvel.to_json")
 
 
 # ru_maxrss survives exec (the child would inherit this process's peak), so
@@ -197,7 +212,7 @@ else:
     load = json.loads
 # A small document first: the pages of each library's code and tables are
 # then resident, so the figure is the memory of one load, not code size.
-load(b'{"a": [1, 2.5, "x\\n"]}' if lib != 'json' else '{"a": [1, 2.5, "x\\n"]}')
+load(b'{{"a": [1, 2.5, "x\\n"]}}' if lib != 'json' else '{{"a": [1, 2.5, "x\\n"]}}')
 before = status_kib('VmRSS')
 value = load(text)
 print(status_kib('VmHWM') - before)

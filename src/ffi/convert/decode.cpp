@@ -7,6 +7,7 @@
 #include "ffi/convert/key_cache.hpp"
 #include "ffi/convert/strings.hpp"
 #include "ffi/types.hpp"
+#include "pyutil/big_int.hpp"
 #include "pyutil/errors.hpp"
 #include "pyutil/py_ref.hpp"
 #include "resolver/resolver.hpp"
@@ -32,7 +33,7 @@ class Converter {
             case ValueKind::Int:
                 return PyLong_FromLongLong(v.integer);
             case ValueKind::BigInt:
-                return big_int_object(v.text());
+                return big_int_object(big_int_digits(v.text()), v.text());
             case ValueKind::Float:
                 return PyFloat_FromDouble(v.real);
             case ValueKind::String:
@@ -105,15 +106,6 @@ class Converter {
 
 // A number past the interpreter's limit on decimal digits, or too long to
 // change base, stays the text it was written as.
-PyObject* big_int_object(std::string_view text) {
-    std::string digits = big_int_digits(text);
-    if (!digits.empty() && digits.find('\0') == std::string::npos) {
-        if (PyObject* n = PyLong_FromString(digits.c_str(), nullptr, 10)) return n;
-        PyErr_Clear();
-    }
-    return new_str(text);
-}
-
 PyObject* apply_tag(std::string_view tag_text, Ref inner, const ConvertOptions& options) {
     if (!options.tags && !options.tag_handler && !options.passthrough_tags) return inner.release();
     Ref tag(new_str(tag_text));

@@ -3,6 +3,7 @@
 
 #include <string_view>
 
+#include "pyutil/big_int.hpp"
 #include "pyutil/py_ref.hpp"
 #include "pyutil/python.hpp"
 #include "value/value.hpp"
@@ -24,8 +25,5 @@ PyObject* convert_document(const YamlValue& root, const ConvertOptions& options)
 // `tags` table, the tag handler, or as a QuarvelTag with passthrough; else the
 // value itself. A new reference, or null with an exception set.
 PyObject* apply_tag(std::string_view tag, Ref inner, const ConvertOptions& options);
-
-// An int from big-integer text, or the text as a str when Python cannot take it.
-PyObject* big_int_object(std::string_view text);
 
 }  // namespace quarvel::py

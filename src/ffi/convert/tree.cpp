@@ -7,9 +7,11 @@
 #include "ffi/convert/key_cache.hpp"
 #include "ffi/convert/strings.hpp"
 #include "ffi/types.hpp"
+#include "pyutil/big_int.hpp"
 #include "pyutil/errors.hpp"
 #include "pyutil/frozen.hpp"
 #include "pyutil/py_ref.hpp"
+#include "resolver/resolver.hpp"
 #include "support/core_tag.hpp"
 #include "support/seeded_hash.hpp"
 #include "support/stack.hpp"
@@ -84,7 +86,7 @@ class TreeConverter {
             case ResolvedKind::Int:
                 return number(PyLong_FromLongLong(r.integer), n);
             case ResolvedKind::BigInt:
-                return number(big_int_object(n.text), n);
+                return number(big_int_object(big_int_digits(n.text), n.text), n);
             case ResolvedKind::Float:
                 return number(PyFloat_FromDouble(r.real), n);
             case ResolvedKind::Merge:

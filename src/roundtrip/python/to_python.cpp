@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "pyutil/big_int.hpp"
 #include "pyutil/errors.hpp"
 #include "pyutil/frozen.hpp"
 #include "pyutil/py_ref.hpp"
@@ -67,7 +68,7 @@ class ValueReader {
             case ResolvedKind::Int:
                 return PyLong_FromLongLong(r.integer);
             case ResolvedKind::BigInt:
-                return big_int(n.text);
+                return big_int_object(big_int_digits(n.text), n.text);
             case ResolvedKind::Float:
                 return PyFloat_FromDouble(r.real);
             case ResolvedKind::Str:
@@ -75,15 +76,6 @@ class ValueReader {
                 break;
         }
         return str_from_utf8(n.text).release();
-    }
-
-    static PyObject* big_int(std::string_view text) {
-        const std::string digits = big_int_digits(text);
-        if (!digits.empty() && digits.find('\0') == std::string::npos) {
-            if (PyObject* n = PyLong_FromString(digits.c_str(), nullptr, 10)) return n;
-            PyErr_Clear();
-        }
-        return str_from_utf8(text).release();
     }
 
     PyObject* alias(const YamlNode& n) {

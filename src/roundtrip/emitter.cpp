@@ -245,6 +245,9 @@ bool Writer::copied_scalar(const YamlNode& node, At at) {
     // A plain scalar ending in ':' stood before another ':' in the source
     // ("a:: b"); placed elsewhere, its own last ':' would start a value.
     if (node.scalar_style == ScalarStyle::Plain && slice->ends_with(':')) return false;
+    // A lone "-" or "?" stood before ':' ("-: x"); anywhere a break or blank
+    // follows it, it opens a sequence entry or a complex key instead.
+    if (node.scalar_style == ScalarStyle::Plain && (*slice == "-" || *slice == "?")) return false;
     out_ += *slice;
     return true;
 }

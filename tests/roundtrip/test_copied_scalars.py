@@ -1,0 +1,22 @@
+"""Untouched plain scalars are copied as written when their parent is
+re-emitted, except where the copy would read as something else in its new
+place."""
+
+import pytest
+
+import quarvel
+
+
+@pytest.mark.parametrize(
+    "text",
+    [
+        "? a \r\n\n? \r-: \n",  # "-" stood before ':'; below "? " it would open a sequence
+        "? a\n? \n-: \n",
+        "? a\n-: 1\n?: 2\n",
+        "? a\na:: 1\n",  # a plain scalar ending in ':'
+    ],
+)
+def test_reemitted_keys_read_back_the_same(text):
+    doc = quarvel.loads(text, option=quarvel.OPT_ROUND_TRIP)
+    doc["new"] = 1
+    assert quarvel.loads(quarvel.dumps(doc)) == {**quarvel.loads(text), "new": 1}

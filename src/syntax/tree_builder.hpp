@@ -68,7 +68,7 @@ class TreeBuilder {
         const auto ex = handles.expand(t.text, arena_);
         if (checks_.strict && ex.outcome == TagHandles::Outcome::UndefinedHandle)
             return errors_.fail("undefined tag handle: " + std::string(ex.handle), t.mark);
-        if (ex.outcome == TagHandles::Outcome::Ok && ex.tag != t.text &&
+        if (ex.outcome == TagHandles::Outcome::Ok && (ex.tag != t.text || through_handle(t.text)) &&
             !core_short_form(t.text, ex.tag))
             props.expanded_tag = ex.tag;
         return true;
@@ -126,6 +126,16 @@ class TreeBuilder {
     bool end_document(YamlNode&& root, bool has_root, bool explicit_start);
 
   private:
+    // "!m!x": a tag written through a named handle, which only a %TAG
+    // directive defines. Its expansion is kept even when it reads the same as
+    // the written text ("%TAG !m! !m!"): the text means that only under the
+    // directive.
+    static bool through_handle(std::string_view written) {
+        if (!written.starts_with('!') || written.starts_with("!<")) return false;
+        const std::size_t second = written.find('!', 1);
+        return second != std::string_view::npos && second > 1;
+    }
+
     // "!!int" read as "tag:yaml.org,2002:int": the written form says it all.
     static bool core_short_form(std::string_view written, std::string_view expanded) {
         return written.starts_with("!!") && expanded.starts_with(kCoreTagPrefix) &&

@@ -39,6 +39,21 @@ Result<std::string> read_buffer(PyObject* data) {
 
 }  // namespace
 
+namespace {
+
+// Bytes as text: transcoded from UTF-16 or UTF-32, else checked as UTF-8 and
+// kept as they are (a view of immutable bytes, or the copy made of a buffer).
+Result<InputText> text_of_bytes(std::string_view bytes, std::string* copy) {
+    if (auto transcoded = utf8::transcode_input(bytes)) {
+        if (!*transcoded) return fail(std::move(transcoded->error()));
+        return InputText(std::move(**transcoded));
+    }
+    if (auto checked = utf8::check_input(bytes); !checked) return fail(std::move(checked.error()));
+    return copy ? InputText(std::move(*copy)) : InputText(bytes);
+}
+
+}  // namespace
+
 Result<InputText> read_input_text(PyObject* data) {
     if (PyUnicode_Check(data)) {
         Py_ssize_t size = 0;
@@ -46,27 +61,18 @@ Result<InputText> read_input_text(PyObject* data) {
         if (utf8 == nullptr) return fail(Error::python_raised());  // lone surrogates
         return InputText(std::string_view(utf8, static_cast<std::size_t>(size)));
     }
-    if (PyBytes_Check(data)) {
-        const std::string_view bytes(PyBytes_AS_STRING(data),
-                                     static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
-        if (auto transcoded = utf8::transcode_input(bytes)) {
-            if (!*transcoded) return fail(std::move(transcoded->error()));
-            return InputText(std::move(**transcoded));
-        }
-        if (auto checked = utf8::check_input(bytes); !checked)
-            return fail(std::move(checked.error()));
-        return InputText(bytes);
-    }
-    // A bytearray or other buffer may change while the lock is released.
+    if (PyBytes_Check(data))
+        return text_of_bytes(
+            {PyBytes_AS_STRING(data), static_cast<std::size_t>(PyBytes_GET_SIZE(data))}, nullptr);
+    // A bytearray or other buffer may change while the lock is released: it is
+    // read from a copy.
     auto bytes =
         PyByteArray_Check(data)
             ? Result<std::string>(std::string(PyByteArray_AS_STRING(data),
                                               static_cast<std::size_t>(PyByteArray_GET_SIZE(data))))
             : read_buffer(data);
     if (!bytes) return fail(std::move(bytes.error()));
-    auto text = utf8::decode_input(*bytes);
-    if (!text) return fail(std::move(text.error()));
-    return InputText(std::move(*text));
+    return text_of_bytes(*bytes, &*bytes);
 }
 
 }  // namespace quarvel::py

@@ -53,12 +53,7 @@ class Arena {
         static_assert(std::is_trivially_destructible_v<T> && alignof(T) <= 16);
         if (count == 0) return nullptr;
         if (count > (std::size_t{1} << 58) / sizeof(T)) throw std::bad_alloc();
-        const std::size_t bytes = count * sizeof(T);
-        // Pad the current block to the alignment first; large arrays get a block
-        // of their own, which malloc aligns.
-        const std::size_t pad = (alignof(T) - used_ % alignof(T)) % alignof(T);
-        if (bytes <= kBlock / 4 && capacity_ - used_ >= pad + bytes) used_ += pad;
-        return reinterpret_cast<T*>(allocate(bytes, alignof(T)));
+        return reinterpret_cast<T*>(allocate(count * sizeof(T), alignof(T)));
     }
 
     // Moves every block of `other` into this arena; views into it stay valid.
@@ -95,15 +90,17 @@ class Arena {
             if (blocks_.size() >= 2) std::swap(blocks_.back(), blocks_[blocks_.size() - 2]);
             return p;
         }
-        if (capacity_ - used_ < n || used_ % align != 0) {
+        // Blocks come from malloc, so an offset that is a multiple of `align`
+        // is aligned; large texts and arrays have their own block.
+        std::size_t at = (used_ + align - 1) / align * align;
+        if (at > capacity_ || capacity_ - at < n) {
             blocks_.reserve(blocks_.size() + 1);
             blocks_.push_back(Block{static_cast<char*>(warm::allocate(kBlock)), kBlock});
-            used_ = 0;
+            at = 0;
             capacity_ = kBlock;
         }
-        char* p = blocks_.back().data + used_;
-        used_ += n;
-        return p;
+        used_ = at + n;
+        return blocks_.back().data + at;
     }
 
     void release_all() noexcept {

@@ -9,6 +9,7 @@ import _quarvel
 from _quarvel import *  # noqa: F401,F403
 
 from . import exceptions
+from ._files import dump, load, load_all
 from ._annotated import QuarvelAnnotatedFloat, QuarvelAnnotatedInt, QuarvelAnnotatedStr
 from .exceptions import *  # noqa: F401,F403
 
@@ -31,6 +32,9 @@ __all__ = list(_quarvel.__all__) + [
     "QuarvelAnnotatedInt",
     "QuarvelAnnotatedFloat",
     "Tags",
+    "load",
+    "load_all",
+    "dump",
     "exceptions",
 ] + list(exceptions.__all__)
 

@@ -272,7 +272,26 @@ Result<YamlNode> Resolver::include_file(YamlNode& n, std::uint32_t file) {
     return root;
 }
 
+// The root of an included file keeps what it had as its own, which the
+// directive's position and comments replace below, for writing that file
+// back: "# header" above its first key stays in the file.
+namespace {
+IncludedRoot own_root_of(YamlNode& root) {
+    IncludedRoot own;
+    own.span = root.span;
+    own.end_offset = root.end_offset;
+    own.end_line = root.end_line;
+    own.end_column = root.end_column;
+    own.explicit_start = root.explicit_start;
+    own.anchor = root.anchor;
+    if (root.comments.text) own.comments = std::move(root.comments.text);
+    return own;
+}
+}  // namespace
+
 void Resolver::mark(YamlNode& result, YamlNode& directive, std::optional<std::uint32_t> file_id) {
+    std::optional<IncludedRoot> own;
+    if (file_id) own = own_root_of(result);
     result.span = directive.span;
     result.end_offset = directive.end_offset;
     result.end_line = directive.end_line;
@@ -282,8 +301,8 @@ void Resolver::mark(YamlNode& result, YamlNode& directive, std::optional<std::ui
     // The anchor is the directive's: one the included root had belongs to
     // the other file, where nothing after the root could refer to it.
     result.anchor = directive.anchor;
-    result.source =
-        std::make_unique<IncludeSource>(IncludeSource{*directive.tag, directive.text, file_id});
+    result.source = std::make_unique<IncludeSource>(
+        IncludeSource{*directive.tag, directive.text, file_id, std::move(own)});
 }
 
 YamlNode Resolver::null_at(const YamlNode& at) const {

@@ -57,6 +57,14 @@ struct FileTable {
     std::unordered_map<std::string, std::uint32_t> by_path;
 };
 
+// The table's paths by file number.
+inline std::vector<std::string> file_paths(const FileTable& table) {
+    std::vector<std::string> paths;
+    paths.reserve(table.files.size());
+    for (const SourceFile& f : table.files) paths.push_back(f.path);
+    return paths;
+}
+
 // A secret or environment variable that was not found in soft mode.
 struct MissingValue {
     std::string name;

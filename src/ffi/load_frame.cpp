@@ -210,7 +210,10 @@ PyObject* loads_config(std::string_view text, const ModeChoice& mode, const Sche
     }
     Warnings warnings;
     std::uint32_t error_file = 0;
-    Status checked = check_tree(*forest, tree_check_options(option, mode), warnings, &error_file);
+    TreeCheckOptions tree_checks = tree_check_options(option, mode);
+    std::vector<std::string> paths;
+    if (directives) tree_checks.file_paths = paths = file_paths(directives->files);
+    Status checked = check_tree(*forest, tree_checks, warnings, &error_file);
     log_warnings(warnings);
     if (forest->roots.empty()) Py_RETURN_NONE;
     if (!checked) {

@@ -115,6 +115,10 @@ class Writer {
     // marker (always after directives or when `separated`), then the root.
     void document(const YamlNode& node, bool with_source, bool separated, bool after_document);
     void root(const YamlNode& node, bool with_source, std::size_t head_from);
+    void stand_in(const YamlNode& boundary, const YamlNode& own_root) {
+        boundary_ = &boundary;
+        own_root_ = &own_root;
+    }
     bool failed() const { return failed_; }
 
   private:
@@ -203,6 +207,13 @@ class Writer {
     bool failed_ = false;
     std::optional<SourceLayout> source_;
     const YamlNode* content_of_ = nullptr;  // a boundary written as its content
+    // Writing an included file back: the properties its root had in that
+    // file stand in for the boundary's, which belong to the including file.
+    const YamlNode* boundary_ = nullptr;
+    const YamlNode* own_root_ = nullptr;
+    const YamlNode& own(const YamlNode& node) const {
+        return &node == boundary_ ? *own_root_ : node;
+    }
     // Where "null" would go after the last value written without content
     // (nothing, or only its properties).
     struct EmptyValue {
@@ -356,15 +367,16 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
             out_ += '\n';
         }
     }
+    const YamlNode& props = own(node);
     // Head comments the source has above the "---" line stay above it.
     std::size_t before = 0;
     // Plain values rather than an optional: GCC at -O3 misreads the
     // optional's state here as possibly uninitialised.
     const auto found =
-        node.explicit_start && in_source(node) ? source_->marker_line(node) : std::nullopt;
+        props.explicit_start && in_source(props) ? source_->marker_line(props) : std::nullopt;
     const bool has_marker = found.has_value();
     const std::size_t marker = found.value_or(0);
-    const auto& head_lines = node.comments.has_head() ? node.comments.text->head : kNoLines;
+    const auto& head_lines = props.comments.has_head() ? props.comments.text->head : kNoLines;
     if (has_marker) {
         while (before < head_lines.size()) {
             const auto c = locate(head_lines[before]);
@@ -374,7 +386,7 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
             ++before;
         }
     }
-    if (!handles_.empty() || node.explicit_start || separated) {
+    if (!handles_.empty() || props.explicit_start || separated) {
         out_ += "---";
         const auto c =
             has_marker && before < head_lines.size() ? locate(head_lines[before]) : std::nullopt;
@@ -555,26 +567,27 @@ void Writer::directive(const YamlNode& node) {
 
 void Writer::root(const YamlNode& node, bool with_source, std::size_t head_from) {
     if (!with_source) content_of_ = &node;
+    const YamlNode& props = own(node);
     // Blank lines opening the document (the first root has no blank_before).
-    if (head_from == 0 && in_source(node)) {
+    if (head_from == 0 && in_source(props)) {
         const auto first =
-            node.comments.has_head() ? locate(node.comments.text->head[0]) : std::nullopt;
-        blank_lines(blank_lines_above(first ? first->line_start : node.span.offset));
+            props.comments.has_head() ? locate(props.comments.text->head[0]) : std::nullopt;
+        blank_lines(blank_lines_above(first ? first->line_start : props.span.offset));
     }
-    head(node, 0, head_from);
+    head(props, 0, head_from);
     if (with_source && node.source) {
         directive(node);
         out_ += inline_comment(node);
         out_ += '\n';
     } else if (is_block_collection(node)) {
-        properties_line(node);
+        properties_line(props);
         block_children(node, 0);
     } else {
-        properties_inline(node);
+        properties_inline(props);
         node_inline(node, {ScalarPlace::Block, -1});
-        finish_line(node);
+        finish_line(props);
     }
-    foot(node);
+    foot(props);
 }
 
 void Writer::block_children(const YamlNode& node, std::size_t n) {
@@ -959,12 +972,40 @@ Result<std::string> emit_stream(std::span<const YamlNode> roots,
     return out;
 }
 
+namespace {
+
+// A node holding no children but the properties an included file's root had
+// in that file: its tag, and its own position, anchor and comments.
+YamlNode own_root_properties(const YamlNode& boundary, const IncludedRoot& root) {
+    YamlNode props;
+    props.kind = boundary.kind;
+    props.style = boundary.style;
+    props.scalar_style = boundary.scalar_style;
+    props.tag = boundary.tag;
+    props.expanded_tag = boundary.expanded_tag;
+    props.span = root.span;
+    props.end_offset = root.end_offset;
+    props.end_line = root.end_line;
+    props.end_column = root.end_column;
+    props.explicit_start = root.explicit_start;
+    props.anchor = root.anchor;
+    if (root.comments) props.comments.text = std::make_unique<CommentText>(*root.comments);
+    return props;
+}
+
+}  // namespace
+
 Result<std::string> emit_included_file(const YamlNode& node, std::optional<SourceText> source) {
     std::string out;
     if (node.leading_bom) out += kBom;
     EmitOptions options;
     options.null_style = NullStyle::Keyword;
     Writer w(options, out, source);
+    YamlNode own_root;
+    if (node.source && node.source->own_root) {
+        own_root = own_root_properties(node, *node.source->own_root);
+        w.stand_in(node, own_root);
+    }
     w.document(node, false, false, false);
     if (w.failed()) return fail(stack_exhausted_error());
     if (source && uses_crlf(source->text)) to_crlf(out);

@@ -281,6 +281,17 @@ class TreeChecker {
         return ok;
     }
 
+    // Positions alone would point into the wrong file for a node that came
+    // from an included one.
+    void warn(std::string text, const YamlNode& about) {
+        const std::uint32_t file = about.span.file_id;
+        if (file != 0 && file < options_.file_paths.size()) {
+            text += " in ";
+            text += options_.file_paths[file];
+        }
+        warnings_.push_back(std::move(text));
+    }
+
     void stack_ran_out() {
         if (!error_) error_ = stack_exhausted_error();
     }
@@ -289,7 +300,7 @@ class TreeChecker {
         if (options_.warn_1_1) {
             auto w = difference_warning(options_.mode, n.text, n.scalar_style == ScalarStyle::Plain,
                                         n.tag.value_or(""), n.span.line, n.span.column);
-            if (w) warnings_.push_back(std::move(*w));
+            if (w) warn(std::move(*w), n);
         }
         if (options_.upgrade_1_1 && n.scalar_style == ScalarStyle::Plain) upgrade(n);
     }
@@ -370,8 +381,9 @@ class TreeChecker {
                     ok = false;
                     break;
                 }
-                warnings_.push_back("duplicate mapping key '" + shown + "' at " +
-                                    position_text(key) + "; keeping the last value");
+                warn("duplicate mapping key '" + shown + "' at " + position_text(key) +
+                         "; keeping the last value",
+                     key);
             }
         }
         pool_.resize(pool_base);

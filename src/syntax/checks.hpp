@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "resolver/resolver.hpp"
@@ -18,6 +19,9 @@ struct TreeCheckOptions {
     bool duplicate_keys_warn = false;          // every duplicate key warns (unless error)
     bool upgrade_1_1 = false;                  // rewrite plain scalars to their 1.2 spelling
     bool warn_1_1 = false;                     // warn about 1.1 / 1.2 differences
+    // Paths by file number: a warning about a node of an included file
+    // (number above 0) ends with " in " and its path.
+    std::span<const std::string> file_paths;
 
     bool any() const {
         return duplicate_keys_error || duplicate_keys_warn || upgrade_1_1 || warn_1_1;

@@ -36,13 +36,6 @@ struct Span {
     std::uint64_t offset = 0;   // 0-based byte offset into that file's text
 };
 
-// The configuration directive that produced a node at load time.
-struct IncludeSource {
-    std::string_view tag;     // as written: "!include", "!secret", "!env_var", ...
-    std::string_view target;  // the argument as written
-    std::optional<std::uint32_t> target_file_id;  // an included single file's number
-};
-
 // The comment fields most nodes never have, kept out of line.
 struct CommentText {
     std::vector<std::string_view> head;           // standalone lines above the node, bare text
@@ -50,6 +43,27 @@ struct CommentText {
     std::uint32_t inline_spaces = 0;              // columns between the node's end and that '#'
     std::optional<std::string_view> raw;          // source bytes of a literal or folded scalar
     std::vector<std::string_view> foot;           // trailing lines (only the last root gets these)
+};
+
+// What the root of an included file had as its own before it took the place
+// of the directive (whose position, comments and anchor it then carries):
+// writing that file back puts these back.
+struct IncludedRoot {
+    Span span;
+    std::uint64_t end_offset = 0;
+    std::uint32_t end_line = 0;
+    std::uint32_t end_column = 0;
+    bool explicit_start = false;
+    std::optional<std::string_view> anchor;
+    std::shared_ptr<const CommentText> comments;  // null when it had none
+};
+
+// The configuration directive that produced a node at load time.
+struct IncludeSource {
+    std::string_view tag;     // as written: "!include", "!secret", "!env_var", ...
+    std::string_view target;  // the argument as written
+    std::optional<std::uint32_t> target_file_id;  // an included single file's number
+    std::optional<IncludedRoot> own_root;         // set by "!include"
 };
 
 // Comments and layout attached to a node.

@@ -340,3 +340,18 @@ def test_schema_checks_the_resolved_tree(config, option):
     assert e.value.schema_path == "$.port"
     # A spliced node stands where its directive stands: at the argument.
     assert (e.value.line, e.value.column) == (1, 16)
+
+
+@pytest.mark.parametrize("extra", [0, quarvel.OPT_ANNOTATED, quarvel.OPT_ROUND_TRIP])
+def test_warnings_about_an_included_file_name_it(config, quarvel_warnings, extra):
+    # A bare position would point into the root document.
+    config.write({"inc.yaml": "a: 1\na: 2\nb: on\n"})
+    config.load("k: off\nx: !include inc.yaml\n",
+                option=INC | extra | quarvel.OPT_DUPLICATE_KEYS_WARN | quarvel.OPT_YAML_1_1
+                | quarvel.OPT_YAML_1_1_WARN)
+    inc = str(config.dir / "inc.yaml")
+    assert quarvel_warnings() == [
+        "YAML 1.1 syntax 'off' resolves as bool in 1.1 but str in 1.2 at line 1, column 4",
+        f"duplicate mapping key 'a' at line 2, column 1; keeping the last value in {inc}",
+        f"YAML 1.1 syntax 'on' resolves as bool in 1.1 but str in 1.2 at line 3, column 4 in {inc}",
+    ]

@@ -92,6 +92,26 @@ def test_save_rewrites_only_the_included_file_that_changed(tree):
     assert doc.save() == [str(folder / "inc.yaml")]
 
 
+@pytest.mark.parametrize("text, edited", [
+    ("# header\n\nx: 1  # keep\n# footer\n", "# header\n\nx: 10  # keep\n# footer\n"),
+    ("\n\n# two blank lines above\nx: 1\n", "\n\n# two blank lines above\nx: 10\n"),
+    ("---\n# below the marker\nx: 1\n...\n", "---\n# below the marker\nx: 10\n...\n"),
+    ("--- # on the marker\nx: 1\n", "--- # on the marker\nx: 10\n"),
+])
+def test_an_edited_included_file_keeps_its_own_comments(tmp_path, text, edited):
+    # The directive's own comment stays in the including file and the
+    # included file's comments around its root stay in that file.
+    (tmp_path / "inc.yaml").write_text(text)
+    root = tmp_path / "conf.yaml"
+    root.write_text("# conf\ntop: !include inc.yaml  # the include\n")
+    doc = load(root.read_text(), INC, include_dir=str(tmp_path), root_path=str(root))
+    assert doc.node["top"].comment == "the include"
+    doc["top"]["x"] = 10
+    assert doc.save() == [str(tmp_path / "inc.yaml")]
+    assert (tmp_path / "inc.yaml").read_text() == edited
+    assert doc.to_yaml() == b"# conf\ntop: !include inc.yaml  # the include\n"
+
+
 def test_replacing_an_include_rewrites_the_including_file(tree):
     folder, root, open_doc = tree
     doc = open_doc()

@@ -29,7 +29,10 @@ PyObject* load_document(std::string text, std::uint64_t option, const ModeChoice
     // Duplicate keys, 1.1 warnings and the 1.2 upgrade work as on the
     // configuration path.
     Warnings warnings;
-    const Status checked = check_tree((*state)->forest, tree_check_options(option, mode), warnings);
+    TreeCheckOptions checks = tree_check_options(option, mode);
+    const std::vector<std::string> paths = file_paths((*state)->files);
+    checks.file_paths = paths;
+    const Status checked = check_tree((*state)->forest, checks, warnings);
     log_warnings(warnings);
     if (!checked) return raise(checked.error());
     return new_document(std::move(*state));

@@ -355,3 +355,11 @@ def test_warnings_about_an_included_file_name_it(config, quarvel_warnings, extra
         f"duplicate mapping key 'a' at line 2, column 1; keeping the last value in {inc}",
         f"YAML 1.1 syntax 'on' resolves as bool in 1.1 but str in 1.2 at line 3, column 4 in {inc}",
     ]
+
+
+@pytest.mark.parametrize("extra", [0, quarvel.OPT_ROUND_TRIP])
+def test_a_duplicate_key_error_in_an_included_file_names_it(config, extra):
+    config.write({"inc.yaml": "a: 1\na: 2\n"})
+    with pytest.raises(quarvel.QuarvelDuplicateKeyError) as e:
+        config.load("x: !include inc.yaml\n", option=INC | extra | quarvel.OPT_DUPLICATE_KEYS_ERROR)
+    assert (e.value.file, e.value.line) == (str(config.dir / "inc.yaml"), 2)

@@ -32,9 +32,14 @@ PyObject* load_document(std::string text, std::uint64_t option, const ModeChoice
     TreeCheckOptions checks = tree_check_options(option, mode);
     const std::vector<std::string> paths = file_paths((*state)->files);
     checks.file_paths = paths;
-    const Status checked = check_tree((*state)->forest, checks, warnings);
+    std::uint32_t error_file = 0;
+    Status checked = check_tree((*state)->forest, checks, warnings, &error_file);
     log_warnings(warnings);
-    if (!checked) return raise(checked.error());
+    if (!checked) {
+        // A duplicate key in an included file is that file's error.
+        if (error_file != 0 && error_file < paths.size()) checked.error().file = paths[error_file];
+        return raise(checked.error());
+    }
     return new_document(std::move(*state));
 }
 

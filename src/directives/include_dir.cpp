@@ -88,9 +88,38 @@ Result<std::vector<std::string>> Resolver::directory_files(const std::string& di
     return taken;
 }
 
+namespace {
+
+// Splices one file's root into a merged directory node: a sequence's items
+// (a merge list takes any other root as one item), a mapping's entries (a
+// merge named skips other roots). Records which children came from the file.
+void merge_into(YamlNode& result, YamlNode root, bool list, std::uint32_t file_id,
+                std::vector<MergedFile>& merged) {
+    MergedFile share;
+    share.file_id = file_id;
+    share.first = static_cast<std::uint32_t>(result.children.size());
+    share.kind = root.kind;
+    share.style = root.style;
+    const NodeKind wanted = list ? NodeKind::Sequence : NodeKind::Mapping;
+    if (root.kind == wanted) {
+        share.own = own_root_of(root);
+        for (YamlNode& child : root.children) result.children.push_back(std::move(child));
+    } else if (list) {
+        share.whole_root = true;
+        result.children.push_back(std::move(root));
+    } else {
+        return;
+    }
+    share.count = static_cast<std::uint32_t>(result.children.size()) - share.first;
+    merged.push_back(std::move(share));
+}
+
+}  // namespace
+
 Result<YamlNode> Resolver::include_dir(Directive d, YamlNode& n, std::uint32_t file) {
     auto target = target_of(n, file);
     if (!target) return fail(std::move(target.error()));
+    std::vector<MergedFile> merged;
     YamlNode result;
     result.kind = named(d) ? NodeKind::Mapping : NodeKind::Sequence;
     if (target->exists && fs_.kind(target->path) == EntryKind::Directory) {
@@ -107,7 +136,7 @@ Result<YamlNode> Resolver::include_dir(Directive d, YamlNode& n, std::uint32_t f
                 case Directive::DirList:
                 case Directive::DirNamed: {
                     root->source =
-                        std::make_unique<IncludeSource>(IncludeSource{*n.tag, n.text, id, {}});
+                        std::make_unique<IncludeSource>(IncludeSource{*n.tag, n.text, id, {}, {}});
                     if (d == Directive::DirNamed) {
                         YamlNode key;
                         key.kind = NodeKind::Scalar;
@@ -120,24 +149,15 @@ Result<YamlNode> Resolver::include_dir(Directive d, YamlNode& n, std::uint32_t f
                     result.children.push_back(std::move(*root));
                     break;
                 }
-                case Directive::DirMergeList:
-                    if (root->kind == NodeKind::Sequence) {
-                        for (YamlNode& item : root->children)
-                            result.children.push_back(std::move(item));
-                    } else {
-                        result.children.push_back(std::move(*root));
-                    }
-                    break;
-                default:  // merge named: mappings only
-                    if (root->kind == NodeKind::Mapping)
-                        for (YamlNode& entry : root->children)
-                            result.children.push_back(std::move(entry));
+                default:
+                    merge_into(result, std::move(*root), d == Directive::DirMergeList, id, merged);
                     break;
             }
         }
     }
     if (result.children.empty()) result.style = CollectionStyle::Flow;
     mark(result, n, std::nullopt);
+    result.source->merged = std::move(merged);
     return result;
 }
 

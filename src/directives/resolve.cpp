@@ -273,9 +273,9 @@ Result<YamlNode> Resolver::include_file(YamlNode& n, std::uint32_t file) {
 }
 
 // The root of an included file keeps what it had as its own, which the
-// directive's position and comments replace below, for writing that file
-// back: "# header" above its first key stays in the file.
-namespace {
+// directive's position and comments replace below (or which merging drops),
+// for writing that file back: "# header" above its first key stays in the
+// file.
 IncludedRoot own_root_of(YamlNode& root) {
     IncludedRoot own;
     own.span = root.span;
@@ -287,7 +287,6 @@ IncludedRoot own_root_of(YamlNode& root) {
     if (root.comments.text) own.comments = std::move(root.comments.text);
     return own;
 }
-}  // namespace
 
 void Resolver::mark(YamlNode& result, YamlNode& directive, std::optional<std::uint32_t> file_id) {
     std::optional<IncludedRoot> own;
@@ -302,7 +301,7 @@ void Resolver::mark(YamlNode& result, YamlNode& directive, std::optional<std::ui
     // the other file, where nothing after the root could refer to it.
     result.anchor = directive.anchor;
     result.source = std::make_unique<IncludeSource>(
-        IncludeSource{*directive.tag, directive.text, file_id, std::move(own)});
+        IncludeSource{*directive.tag, directive.text, file_id, std::move(own), {}});
 }
 
 YamlNode Resolver::null_at(const YamlNode& at) const {

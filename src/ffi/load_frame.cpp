@@ -254,17 +254,25 @@ PyObject* loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
         if ((*option & opt::NULL_AS_KEYWORD) && (*option & opt::NULL_AS_TILDE))
             return raise(Error::argument(
                 "OPT_NULL_AS_KEYWORD and OPT_NULL_AS_TILDE are mutually exclusive"));
-        if (!(*option & kDirectiveBits))
+        const bool directives = *option & kDirectiveBits;
+        if (!directives && !schema->schema)
             return load_document(std::move(*input).take(), *option, mode);
         const DirectiveCall call{*option, kw[kIncludeDir], kw[kRootPath], kw[kOnMissingSecret],
                                  kw[kOnMissingEnvVar]};
-        // Include boundaries (`source`) and the file table stay in the
-        // document, for writing edits back to the files they came from.
         return load_document(std::move(*input).take(), *option, mode, [&](DocumentState& state) {
-            auto outcome = resolve_for_loads(state.forest, call);
-            if (!outcome) return false;
-            state.files = std::move(outcome->files);
-            return true;
+            // Include boundaries (`source`) and the file table stay in the
+            // document, for writing edits back to the files they came from.
+            if (directives) {
+                auto outcome = resolve_for_loads(state.forest, call);
+                if (!outcome) return false;
+                state.files = std::move(outcome->files);
+            }
+            // A schema given for a document to edit is checked as for any
+            // other load, rather than ignored.
+            const SyntaxForest& forest = state.forest;
+            return !schema->schema || forest.roots.empty() ||
+                   check_schema(schema->schema.get(), forest.roots.front(), forest.has_aliases,
+                                mode.mode);
         });
     }
     if (*option & kConfigBits)

@@ -35,16 +35,76 @@ bool content_changed(const YamlNode& node) {
     return false;
 }
 
-// Calls f(node, file number) at every boundary of an included file, in
-// document order, descending below each. False when the stack ran out.
+// A copy of the node and everything below it, aliases kept as aliases;
+// nullopt when the stack ran out.
+std::optional<YamlNode> copy_deep(const YamlNode& node) {
+    YamlNode out = node.copy_shallow();
+    out.children.reserve(node.children.size());
+    for (const YamlNode& child : node.children) {
+        auto copied = ensure_stack([&] { return copy_deep(child); });
+        if (!copied) return std::nullopt;
+        out.children.push_back(std::move(*copied));
+    }
+    return out;
+}
+
+// The root of one file of a merged directory, rebuilt from the children it
+// gave the merged node (edits included) and its own root properties.
+std::optional<YamlNode> merged_file_root(const YamlNode& merged, const MergedFile& share) {
+    if (share.whole_root) return copy_deep(merged.children[share.first]);
+    YamlNode root;
+    root.kind = share.kind;
+    root.style = share.style;
+    root.span = share.own.span;
+    root.end_offset = share.own.end_offset;
+    root.end_line = share.own.end_line;
+    root.end_column = share.own.end_column;
+    root.explicit_start = share.own.explicit_start;
+    root.anchor = share.own.anchor;
+    if (share.own.comments) root.comments.text = std::make_unique<CommentText>(*share.own.comments);
+    root.children.reserve(share.count);
+    for (std::uint32_t i = share.first; i < share.first + share.count; ++i) {
+        auto child = copy_deep(merged.children[i]);
+        if (!child) return std::nullopt;
+        root.children.push_back(std::move(*child));
+    }
+    return root;
+}
+
+Error entries_of_no_file(const YamlNode& merged) {
+    Error e;
+    e.family = ErrorFamily::Directive;
+    e.selector = directive_kind::include_other;
+    e.message = "entries were added to the collection merged by " +
+                std::string(merged.source->tag) + " " + std::string(merged.source->target) +
+                "; write-back cannot tell which of its files they belong in";
+    return e;
+}
+
+// Calls f(file root, file number) for every included file, in document
+// order, descending below each boundary: at a boundary of one included file
+// the boundary itself, for a merged directory the root of each of its files
+// rebuilt from the merged children. False when f refused, the stack ran out
+// (error unset) or a merged collection no longer matches its files.
 template <class F>
-bool for_each_include(const YamlNode& node, F& f) {
+bool for_each_include(const YamlNode& node, F& f, std::optional<Error>& error) {
     if (const auto id = included_file(node)) {
         if (!f(node, *id)) return false;
     }
+    if (node.source && !node.source->merged.empty()) {
+        const auto& shares = node.source->merged;
+        if (shares.back().first + shares.back().count != node.children.size()) {
+            error = entries_of_no_file(node);
+            return false;
+        }
+        for (const MergedFile& share : shares) {
+            auto root = merged_file_root(node, share);
+            if (!root || !f(*root, share.file_id)) return false;
+        }
+    }
     for (const YamlNode& child : node.children) {
         if (child.children.empty() && !child.source) continue;
-        if (!ensure_stack([&] { return for_each_include(child, f); })) return false;
+        if (!ensure_stack([&] { return for_each_include(child, f, error); })) return false;
     }
     return true;
 }
@@ -103,7 +163,8 @@ Result<std::vector<FileBytes>> plan_save(const SaveInput& input) {
     };
     bool root_changed = false;
     for (const YamlNode& root : input.roots) {
-        if (!for_each_include(root, visit)) return fail(error ? *error : stack_exhausted_error());
+        if (!for_each_include(root, visit, error))
+            return fail(error ? *error : stack_exhausted_error());
         root_changed = root_changed || root.comments.modified || changed_within_file(root);
     }
     if (!input.path && !root_changed) return out;
@@ -149,7 +210,8 @@ Result<std::vector<FileBytes>> collect_included_files(std::span<const YamlNode> 
         return true;
     };
     for (const YamlNode& root : roots)
-        if (!for_each_include(root, visit)) return fail(error ? *error : stack_exhausted_error());
+        if (!for_each_include(root, visit, error))
+            return fail(error ? *error : stack_exhausted_error());
     return out;
 }
 

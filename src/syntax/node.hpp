@@ -58,12 +58,28 @@ struct IncludedRoot {
     std::shared_ptr<const CommentText> comments;  // null when it had none
 };
 
+// One file's share of a merged directory ("!include_dir_merge_list" or
+// "_named"): where the children it gave stand among the merged node's, and
+// its root as it was in that file, for writing edits back there.
+struct MergedFile {
+    std::uint32_t file_id = 0;
+    std::uint32_t first = 0;  // index of its first child in the merged node
+    std::uint32_t count = 0;  // children it gave: items, or keys and values
+    // A merge list took the file's root itself as one item, since it was no
+    // sequence; the file is then that item alone.
+    bool whole_root = false;
+    NodeKind kind = NodeKind::Sequence;
+    CollectionStyle style = CollectionStyle::Block;
+    IncludedRoot own;
+};
+
 // The configuration directive that produced a node at load time.
 struct IncludeSource {
     std::string_view tag;     // as written: "!include", "!secret", "!env_var", ...
     std::string_view target;  // the argument as written
     std::optional<std::uint32_t> target_file_id;  // an included single file's number
     std::optional<IncludedRoot> own_root;         // set by "!include"
+    std::vector<MergedFile> merged;               // set by the merging directory directives
 };
 
 // Comments and layout attached to a node.

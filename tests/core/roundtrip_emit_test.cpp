@@ -275,7 +275,7 @@ void synthetic_nulls_and_directives() {
     check::Case c{"include directive"};
     auto f = compose("a: 1\nb: {x: 1}\n");
     YamlNode& b = *find(f.roots[0], {"b"});
-    b.source = std::make_unique<IncludeSource>(IncludeSource{"!include", "x.yaml", 1, {}});
+    b.source = std::make_unique<IncludeSource>(IncludeSource{"!include", "x.yaml", 1, {}, {}});
     find(f.roots[0], {"a"})->comments.modified = true;
     CHECK_EQ(emit(f, "a: 1\nb: {x: 1}\n"), std::string("a: 1\nb: !include x.yaml\n"));
     auto inc = rt::emit_included_file(b);

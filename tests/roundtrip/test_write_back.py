@@ -218,3 +218,53 @@ def test_edits_never_overwrite_texts_stored_while_composing():
     values = doc.to_dict()
     assert [values[f"k{i}"] for i in range(50)] == [f"esc\t{i}" for i in range(50)]
     assert quarvel.loads(doc.to_yaml(), option=RT).to_dict() == values
+
+
+@pytest.fixture
+def merged(tmp_path):
+    (tmp_path / "auto").mkdir()
+    (tmp_path / "auto" / "a.yaml").write_text("# lights\n- id: a1  # first\n  on: 1\n- id: a2\n")
+    (tmp_path / "auto" / "b.yaml").write_text("id: b1\n")  # no list: merged as one item
+    (tmp_path / "pkgs").mkdir()
+    (tmp_path / "pkgs" / "p.yaml").write_text("# package p\nx: 1\ny: 2  # why\n")
+    (tmp_path / "pkgs" / "q.yaml").write_text("z: 3\n")
+    root = tmp_path / "conf.yaml"
+    root.write_text("# conf\nautomation: !include_dir_merge_list auto\n"
+                    "packages: !include_dir_merge_named pkgs\n")
+    doc = load(root.read_text(), INC, include_dir=str(tmp_path), root_path=str(root))
+    doc.set_origin(str(root))
+    return tmp_path, doc
+
+
+@pytest.mark.parametrize("edit, path, expected", [
+    (lambda d: d["automation"].__setitem__(1, {"id": "changed"}),
+     "auto/a.yaml", "# lights\n- id: a1  # first\n  on: 1\n- id: changed\n"),
+    (lambda d: d["automation"][0].__setitem__("on", 5),
+     "auto/a.yaml", "# lights\n- id: a1  # first\n  on: 5\n- id: a2\n"),
+    (lambda d: d["automation"][2].__setitem__("id", "b2"), "auto/b.yaml", "id: b2\n"),
+    (lambda d: d["packages"].__setitem__("y", 20), "pkgs/p.yaml", "# package p\nx: 1\ny: 20  # why\n"),
+    (lambda d: d["packages"].__setitem__("z", [1]), "pkgs/q.yaml", "z:\n- 1\n"),
+])
+def test_an_edit_in_a_merged_directory_goes_back_to_its_file(merged, edit, path, expected):
+    folder, doc = merged
+    before = {p: p.read_text() for p in folder.rglob("*.yaml")}
+    edit(doc)
+    assert doc.save() == [str(folder / path)]
+    for p, text in before.items():
+        assert p.read_text() == (expected if p == folder / path else text)
+
+
+def test_merged_files_are_collected_with_the_others(merged):
+    folder, doc = merged
+    files = quarvel.dump_includes_map(doc)
+    assert files[str(folder / "pkgs" / "q.yaml")] == b"z: 3\n"
+    assert files[str(folder / "auto" / "a.yaml")] == (folder / "auto" / "a.yaml").read_bytes()
+    assert len(files) == 4
+
+
+def test_an_entry_added_to_a_merged_mapping_is_refused_not_lost(merged):
+    folder, doc = merged
+    doc["packages"]["new"] = 1
+    with pytest.raises(QuarvelIncludeError, match="entries were added to the collection merged by "
+                       "!include_dir_merge_named pkgs"):
+        doc.save()

@@ -294,3 +294,17 @@ def test_plain_and_configuration_paths_agree(text, schema):
     assert plain == outcome(text, schema, OPT_ANNOTATED)
     # The verdict of a valid document is the same without the quick check's help.
     assert (plain == []) == (outcome(text, {"allOf": [schema]}, OPT_ANNOTATED) == [])
+
+
+@pytest.mark.parametrize("extra", [0, quarvel.OPT_INCLUDES])
+def test_a_document_to_edit_is_validated_too(tmp_path, extra):
+    # A schema given with OPT_ROUND_TRIP is checked, not silently ignored.
+    (tmp_path / "inc.yaml").write_text("port: http\n")
+    text = "web: !include inc.yaml\n" if extra else "web:\n  port: http\n"
+    schema = {"properties": {"web": {"properties": {"port": {"type": "integer"}}}}}
+    with pytest.raises(quarvel.QuarvelSchemaError) as e:
+        quarvel.loads(text, option=quarvel.OPT_ROUND_TRIP | extra, schema=schema,
+                      include_dir=str(tmp_path))
+    assert e.value.schema_path == "$.web.port"
+    doc = quarvel.loads("web:\n  port: 80\n", option=quarvel.OPT_ROUND_TRIP, schema=schema)
+    assert doc.to_dict() == {"web": {"port": 80}}

@@ -3,8 +3,11 @@
 // bytes) is the root text, then pairs of path and contents (contents that
 // start with "->" make a link, an empty one a directory). A file outside the
 // include root always exists. Whatever the tree, resolution must not crash
-// and must never read or list anything outside the root.
+// and must never read or list anything outside the root. Then every included
+// file is written back (all of them re-emitted when the flags say so), and
+// what write-back produces must read as YAML again.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -13,6 +16,7 @@
 #include "directives/memory_file_system.hpp"
 #include "directives/paths.hpp"
 #include "directives/resolve.hpp"
+#include "roundtrip/write_back.hpp"
 #include "support/utf8.hpp"
 #include "syntax/compose.hpp"
 
@@ -49,6 +53,36 @@ void build(quarvel::MemoryFileSystem& fs, const std::vector<std::string_view>& p
     }
 }
 
+// Marks every node changed, so that write-back re-emits every file.
+void mark_all_modified(std::vector<quarvel::YamlNode>& roots) {
+    std::vector<quarvel::YamlNode*> pending;
+    for (quarvel::YamlNode& r : roots) pending.push_back(&r);
+    while (!pending.empty()) {
+        quarvel::YamlNode* n = pending.back();
+        pending.pop_back();
+        n->comments.modified = true;
+        for (quarvel::YamlNode& c : n->children) pending.push_back(&c);
+    }
+}
+
+void check_write_back(std::vector<quarvel::YamlNode>& roots, const quarvel::FileTable& table,
+                      std::string_view root_text, bool re_emit) {
+    if (re_emit) mark_all_modified(roots);
+    std::vector<quarvel::roundtrip::FileRecord> records;
+    for (const quarvel::SourceFile& f : table.files)
+        records.push_back({f.path, f.text ? std::optional<std::string_view>(*f.text)
+                                          : std::optional<std::string_view>(root_text)});
+    auto files = quarvel::roundtrip::collect_included_files(roots, records);
+    if (!files) return;
+    for (const auto& file : *files) {
+        if (!quarvel::compose_text(file.bytes, 0, false)) {
+            std::fprintf(stderr, "write-back of %s does not read back:\n%s\n", file.path.c_str(),
+                         file.bytes.c_str());
+            std::abort();
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -75,5 +109,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto outcome = quarvel::resolve_directives(*forest, input, fs, env);
     for (const std::string& p : fs.touched())
         if (p != "/c" && !p.starts_with("/c/")) std::abort();
+    if (outcome) check_write_back(forest->roots, outcome->files, *text, flags & 64);
     return 0;
 }

@@ -149,8 +149,26 @@ def shown_path(path: str | None) -> str:
     return path
 
 
+# Longer source lines (minified JSON, say) are shown as a window around the
+# column, so that one report does not fill a terminal.
+_MAX_SHOWN = 160
+
+
+def _window(text: str, column: int | None) -> tuple[str, int | None]:
+    if len(text) <= _MAX_SHOWN:
+        return text, column
+    at = (column or 1) - 1
+    start = max(0, min(at - _MAX_SHOWN // 2, len(text) - _MAX_SHOWN))
+    end = start + _MAX_SHOWN
+    shown = ("..." if start else "") + text[start:end] + ("..." if end < len(text) else "")
+    if column is not None:
+        column = column - start + (3 if start else 0)
+    return shown, column
+
+
 def _quoted_line(number: int, text: str, column: int | None) -> list[str]:
     gutter = f"{number:5d} | "
+    text, column = _window(text, column)
     out = [gutter + text]
     if column is not None and column >= 1:
         # Tabs stay tabs so the caret lines up however wide they show.

@@ -129,6 +129,21 @@ def test_the_caret_keeps_tabs_and_counts_characters(run, tmp_path, monkeypatch):
     assert err.splitlines()[1:] == ['    1 | é: "a\tb" x', "      | " + "     \t   ^"]
 
 
+@pytest.mark.parametrize("at", [5, 2500, 4990])
+def test_a_long_line_is_shown_around_the_column(run, tmp_path, monkeypatch, at):
+    monkeypatch.chdir(tmp_path)
+    line = "[" + "1," * (at // 2 - 1) + "}" + ", 2" * ((5000 - at) // 3)
+    (tmp_path / "long.yaml").write_text(line + "\n")
+    column = line.index("}") + 1
+    status, _, err = run("check", "long.yaml")
+    assert status == 1
+    head, shown, caret = err.splitlines()[:3]
+    assert head.startswith(f"long.yaml:1:{column}: error: ")
+    assert len(shown) < 180
+    # The caret still stands under the offending character.
+    assert shown[caret.index("^")] == "}"
+
+
 def test_check_reports_every_schema_violation(run, tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
     (tmp_path / "schema.yaml").write_text(

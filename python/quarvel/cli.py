@@ -78,6 +78,8 @@ def read_document(name: str, option: int, args: argparse.Namespace, **kwargs: An
             if getattr(error, "file", None) is None:
                 error.file = STDIN_NAME
             raise
+        except ValueError as error:
+            raise UserError(f"{STDIN_NAME}: {error}") from None
     try:
         return load(name, option=option, **kwargs)
     except IsADirectoryError:
@@ -86,6 +88,11 @@ def read_document(name: str, option: int, args: argparse.Namespace, **kwargs: An
         if getattr(error, "filename", None) in (name, os.fspath(name)):
             raise UserError(f"cannot read {name}: {error.strerror}") from None
         raise
+    except QuarvelError:
+        raise
+    except ValueError as error:
+        # Text that is no valid UTF-8 (or UTF-16/32), a schema named by URL.
+        raise UserError(f"{name}: {error}") from None
 
 
 @contextmanager

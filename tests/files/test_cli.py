@@ -84,6 +84,16 @@ def test_check_lists_the_include_chain_innermost_first(run, tree):
                      "conf/configuration.yaml:8: note: included from here"]
 
 
+@pytest.mark.parametrize("command", [["check"], ["to-json"], ["get", "a"], ["fmt"]])
+def test_text_that_is_no_utf8_is_reported_without_a_traceback(run, tmp_path, command):
+    f = tmp_path / "latin1.yaml"
+    f.write_bytes(b"a: caf\xe9\n")
+    argv = command[:1] + [str(f)] + command[1:]
+    status, out, err = run(*argv)
+    assert (status, out) == (1, "")
+    assert err.endswith(f"error: {f}: invalid UTF-8: invalid utf-8 sequence of 1 bytes from index 6\n")
+
+
 def test_check_goes_on_after_a_failing_file(run, tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
     (tmp_path / "good.yaml").write_text("a: 1\n")

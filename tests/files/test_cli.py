@@ -310,6 +310,16 @@ def test_fmt(run, tmp_path):
     assert f.read_text() == text
 
 
+def test_fmt_check_fails_where_the_output_differs(run, tmp_path):
+    # UTF-16 text comes out as UTF-8 (with a byte order mark).
+    f = tmp_path / "wide.yaml"
+    f.write_bytes("a: 1\n".encode("utf-16"))
+    assert run("fmt", str(f), "--check") == (1, "", "")
+    assert run("fmt", str(f), "-i")[0] == 0
+    assert f.read_bytes() == b"\xef\xbb\xbfa: 1\n"
+    assert run("fmt", str(f), "--check")[0] == 0
+
+
 def test_errors_of_data_commands_are_reported_like_check(run, tmp_path):
     f = tmp_path / "c.yaml"
     f.write_text("a: [1\n")

@@ -22,18 +22,28 @@ _POSITIONS = struct.Struct("<6Q")
 
 # What the extension fills when it builds an instance directly: the packed
 # positions first, then the file, the style, the source tag and the source
-# target. It reads this from each concrete class's own namespace; a class
-# without it (a subclass, say) is created by calling it instead.
-_LAYOUT = ("_positions", "__file__", "style", "__source_tag__", "__source_target__")
+# target, each with the docstring its slot shows. It reads the names (as
+# `_quarvel_layout`) from each concrete class's own namespace; a class without
+# them (a subclass, say) is created by calling it instead.
+_FIELD_DOCS = {
+    "_positions": "The six positions of the record, packed (internal).",
+    "__file__": "The file the scalar was read from: root_path, an included file, "
+    "or '<root>' inside the include directory.",
+    "style": "How the scalar was written: 'plain', 'single', 'double', 'literal' or 'folded'.",
+    "__source_tag__": "The directive that produced the value, such as '!secret', or None.",
+    "__source_target__": "The directive's argument (file, directory, secret or variable "
+    "name), or None.",
+}
+_LAYOUT = tuple(_FIELD_DOCS)
 _TEXTS = _LAYOUT[1:]
 
 
-def _position(index, name):
+def _position(index, name, doc):
     def get(self):
         return _POSITIONS.unpack(self._positions)[index]
 
     get.__name__ = name
-    return property(get, doc=f"The record's {name.strip('_').replace('_', ' ')}.")
+    return property(get, doc=doc)
 
 
 class _AnnotatedScalar:
@@ -46,12 +56,12 @@ class _AnnotatedScalar:
 
     __slots__ = ()
 
-    __line__ = _position(0, "__line__")
-    __column__ = _position(1, "__column__")
-    __end_line__ = _position(2, "__end_line__")
-    __end_column__ = _position(3, "__end_column__")
-    __offset__ = _position(4, "__offset__")
-    __end_offset__ = _position(5, "__end_offset__")
+    __line__ = _position(0, "__line__", "The 1-based line where the scalar starts.")
+    __column__ = _position(1, "__column__", "The 1-based column where the scalar starts.")
+    __end_line__ = _position(2, "__end_line__", "The 1-based line where the scalar ends.")
+    __end_column__ = _position(3, "__end_column__", "The 1-based column just past the scalar.")
+    __offset__ = _position(4, "__offset__", "The 0-based byte offset where the scalar starts.")
+    __end_offset__ = _position(5, "__end_offset__", "The 0-based byte offset just past it.")
 
     def _arguments(self):
         """The ten record arguments of the constructor, in order."""
@@ -118,12 +128,17 @@ def _members(base):
 class QuarvelAnnotatedStr(_AnnotatedScalar, str):
     """A `str` carrying the source location of the scalar it was read from."""
 
-    __slots__ = _LAYOUT
+    __slots__ = _FIELD_DOCS
     locals().update(_members(str))
 
 
 class QuarvelAnnotatedInt(_AnnotatedScalar, int):
-    """An `int` carrying the source location of the scalar it was read from."""
+    """An `int` carrying the source location of the scalar it was read from.
+
+    It has the attributes of `QuarvelAnnotatedStr`; `__file__`, `style`,
+    `__source_tag__` and `__source_target__` are kept in the instance dict,
+    since `int` subclasses cannot have slots.
+    """
 
     locals().update(_members(int))
 
@@ -131,7 +146,7 @@ class QuarvelAnnotatedInt(_AnnotatedScalar, int):
 class QuarvelAnnotatedFloat(_AnnotatedScalar, float):
     """A `float` carrying the source location of the scalar it was read from."""
 
-    __slots__ = _LAYOUT
+    __slots__ = _FIELD_DOCS
     locals().update(_members(float))
 
 

@@ -141,7 +141,11 @@ std::optional<std::size_t> SourceLayout::marker_line(const YamlNode& node) const
         const std::size_t start = nl == std::string_view::npos ? 0 : nl + 1;
         const std::size_t end = std::min(text.find('\n', start), text.size());
         const std::string_view line = text.substr(start, end - start);
-        if (is_marker_line(line) || line == "---") return start;
+        // A root without content sits at the token that ended it, which can
+        // be the next document's "---" at the start of its line: that marker
+        // opens the next document, not this one.
+        const bool next_documents = own_line && node.span.offset == start;
+        if ((is_marker_line(line) || line == "---") && !next_documents) return start;
         const std::size_t first = line.find_first_not_of(" \t\r");
         if (!own_line && first != std::string_view::npos && line[first] != '#') return {};
         if (start == 0) return {};

@@ -205,6 +205,19 @@ void full_rewrites() {
     }
 }
 
+// An empty root sits at the token that ended it, here the next "---"; its
+// comment stays below its own marker rather than joining the literal above,
+// which is copied as written.
+void empty_document_after_literal() {
+    check::Case c{"comment of an empty document after a literal"};
+    const std::string_view input = "|\n---\n&o #\n---\nz\n";
+    auto f = compose(input, true);
+    rt::mark_modified(f.roots[1]);
+    const std::string out = emit(f, input);
+    CHECK_EQ(out, std::string("|\n---\n#\n&o\n---\nz\n"));
+    CHECK(rt::same_values(input, out));
+}
+
 // Nulls made by edits follow the document's null style; an include boundary
 // is written as its directive line.
 void synthetic_nulls_and_directives() {
@@ -522,6 +535,7 @@ int main() {
     unmodified_streams_are_copied();
     single_edits();
     full_rewrites();
+    empty_document_after_literal();
     synthetic_nulls_and_directives();
     declared_version();
     random_texts_read_back();

@@ -159,14 +159,12 @@ def cmd_check(args: argparse.Namespace) -> int:
             try:
                 read_document(name, option, args, **kwargs)
                 error = None
-            except QuarvelError as e:
-                error = e
-            except UserError as e:
+            except (QuarvelError, UserError) as e:
                 error = e
         for text in warnings:
             sys.stderr.write(diag.render(diag.from_warning(text, shown), sources))
         if isinstance(error, UserError):
-            sys.stderr.write(f"quarvel: error: {error}\n")
+            sys.stderr.write(f"quarvel check: error: {error}\n")
             failed = True
         elif error is not None:
             if isinstance(error, QuarvelSchemaError) and option & _quarvel.OPT_INCLUDES:

@@ -101,7 +101,7 @@ def test_check_goes_on_after_a_failing_file(run, tmp_path, monkeypatch):
     status, _, err = run("check", "bad.yaml", "good.yaml", "missing.yaml")
     assert status == 1
     assert err.startswith("bad.yaml:2:1: error: ")
-    assert err.endswith("quarvel: error: cannot read missing.yaml: No such file or directory\n")
+    assert err.endswith("quarvel check: error: cannot read missing.yaml: No such file or directory\n")
 
 
 @pytest.mark.parametrize("flags, status", [((), 0), (("--strict-keys",), 1)])

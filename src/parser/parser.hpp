@@ -156,6 +156,7 @@ class Parser {
         Mark key_mark;
         Mark value_mark;
         bool is_pair = true;
+        std::uint32_t block_column = 0;  // a block mapping's: the column of its keys
     };
 
     const Token& cur() { return tokens_.at(pos_); }
@@ -189,6 +190,7 @@ class Parser {
     bool flow_sequence(const Props& props, Node& out);
     bool flow_mapping(const Props& props, Node& out);
     bool entry(Slot slot, const char* where, bool items_allowed, Entry& e);
+    const Token* content_not_indented(const Mark& value, std::uint32_t column);
 
     TokenStream& tokens_;
     B& builder_;
@@ -433,7 +435,12 @@ bool Parser<B>::entry(Slot slot, const char* where, bool items_allowed, Entry& e
     }
     if (!builder_.key(e.key, e.key_mark)) return false;
     if (kind() == TokenKind::Value) {
+        const Mark value = cur().mark;
         advance();
+        if (slot == Slot::BlockKey) {
+            if (const Token* t = content_not_indented(value, e.block_column))
+                return fail("expected ':' after mapping key", t->mark);
+        }
         return node_or_empty(slot == Slot::BlockKey ? Slot::BlockValue : slot, e.value,
                              e.value_mark);
     }
@@ -442,8 +449,28 @@ bool Parser<B>::entry(Slot slot, const char* where, bool items_allowed, Entry& e
     return true;
 }
 
+// The content token of a block mapping value that starts on a line below
+// its ':' without being indented past the mapping's keys ("a:\nb"): such a
+// token would begin the next entry, so it is a key that lacks its ':'. Block
+// scalars, indentless sequences and empty values are exempt; properties were
+// checked by the scanner.
+template <class B>
+const Token* Parser<B>::content_not_indented(const Mark& value, std::uint32_t column) {
+    std::size_t j = pos_;
+    while (tokens_.at(j).kind == TokenKind::Anchor || tokens_.at(j).kind == TokenKind::Tag) ++j;
+    const Token& t = tokens_.at(j);
+    const bool content = (t.kind == TokenKind::Scalar &&
+                          (t.style == ScalarStyle::Plain || t.style == ScalarStyle::SingleQuoted ||
+                           t.style == ScalarStyle::DoubleQuoted)) ||
+                         t.kind == TokenKind::Alias || t.kind == TokenKind::FlowSequenceStart ||
+                         t.kind == TokenKind::FlowMappingStart;
+    if (content && t.mark.line > value.line && t.mark.column <= column) return &t;
+    return nullptr;
+}
+
 template <class B>
 bool Parser<B>::block_mapping(const Props& props, Node& out) {
+    const std::uint32_t column = cur().mark.column;
     auto map = builder_.begin_mapping(props, cur(), CollectionStyle::Block);
     advance();  // BlockMappingStart
     for (;;) {
@@ -452,6 +479,7 @@ bool Parser<B>::block_mapping(const Props& props, Node& out) {
             break;
         }
         Entry e;
+        e.block_column = column;
         if (!entry(Slot::BlockKey, "a block mapping", false, e)) return false;
         if (!builder_.pair(map, std::move(e.key), e.key_mark, std::move(e.value), e.value_mark))
             return false;

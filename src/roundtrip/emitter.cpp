@@ -614,7 +614,10 @@ void Writer::entries(const YamlNode& map, std::size_t n, bool first_on_line) {
 // ("k: null", "k: &a null"), or, when it has a tag ("k: !t" is not "k: !t
 // null"), the key with properties is written after "? " (false).
 bool Writer::simple_key_safe_after_empty_value(const YamlNode& key) {
-    if (!has_properties(key) || !empty_value_) return true;
+    // A key that came from a directive is written as the directive, which
+    // opens with its tag ("!include_dir_named e").
+    const bool directive_key = key.source && &key != content_of_;
+    if (!(has_properties(key) || directive_key) || !empty_value_) return true;
     // Only blank lines, comment lines and this key's indentation may lie
     // between: anything else ended the empty value's line for good.
     std::size_t pos = out_.find('\n', empty_value_->spell_at);

@@ -436,3 +436,38 @@ def test_difference_warning_position(quarvel_warnings):
 def test_no_difference_warning_without_switch(quarvel_warnings):
     loads("v: yes\n", option=OPT_YAML_1_1)
     assert quarvel_warnings() == []
+
+
+# A block mapping value that starts on a later line must be indented past the
+# mapping's keys; at their column it would begin the next entry, and lacks
+# its ':'. Every load path shares this.
+@pytest.mark.parametrize("text, line, column", [
+    ("a:\nb\n", 2, 1),
+    ("a:\n'q'\n", 2, 1),
+    ('a:\n"q"\n', 2, 1),
+    ("a:\n[1]\n", 2, 1),
+    ("a:\n{b: 1}\n", 2, 1),
+    ("a: &x 1\nb:\n*x\n", 3, 1),
+    ("a: &x\nb\n", 2, 1),
+    ("- a:\n  b\n", 2, 3),
+    ("x:\n  a:\n  b\n", 3, 3),
+    ("? a\n:\nb\n", 3, 1),
+])
+@pytest.mark.parametrize("option", [0, _quarvel.OPT_ANNOTATED, _quarvel.OPT_ROUND_TRIP])
+def test_a_value_not_indented_past_its_key_is_an_error(text, line, column, option):
+    with pytest.raises(QuarvelParseError, match="expected ':' after mapping key") as e:
+        _quarvel.loads(text, option=option)
+    assert (e.value.line, e.value.column) == (line, column)
+
+
+@pytest.mark.parametrize("text, expected", [
+    ("a:\n  b\n", {"a": "b"}),
+    ("a:\n- b\n", {"a": ["b"]}),
+    ("a:\nb: 1\n", {"a": None, "b": 1}),
+    ("a:\n|\n x\n", {"a": "x\n"}),
+    ("- a:\n    b\n", [{"a": "b"}]),
+    ("a: b\n  c\n", {"a": "b c"}),
+    ("a: [1,\n  2]\n", {"a": [1, 2]}),
+])
+def test_values_below_their_key_that_are_indented_or_exempt(text, expected):
+    assert _quarvel.loads(text) == expected

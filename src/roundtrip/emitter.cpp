@@ -639,9 +639,17 @@ bool Writer::simple_key_safe_after_empty_value(const YamlNode& key) {
 }
 
 void Writer::entry(const YamlNode& key, const YamlNode& value, std::size_t n) {
-    if (is_simple_key(key) && !written_explicit(key) && simple_key_safe_after_empty_value(key)) {
-        properties_inline(key);
-        node_inline(key, {ScalarPlace::Key, static_cast<int>(n)});
+    // A key that came from a directive is written as the directive, one
+    // scalar, whatever its content is (a block sequence read from a file).
+    const bool directive_key = key.source && &key != content_of_;
+    if ((directive_key || is_simple_key(key)) && !written_explicit(key) &&
+        simple_key_safe_after_empty_value(key)) {
+        if (directive_key) {
+            directive(key);
+        } else {
+            properties_inline(key);
+            node_inline(key, {ScalarPlace::Key, static_cast<int>(n)});
+        }
         // "*a:" would read as an alias named "a:".
         if (key.kind == NodeKind::Alias && !key.source) out_ += ' ';
         out_ += ':';
@@ -655,7 +663,7 @@ void Writer::entry(const YamlNode& key, const YamlNode& value, std::size_t n) {
 
 void Writer::complex_key(const YamlNode& key, std::size_t n) {
     out_ += '?';
-    if (is_block_collection(key)) {
+    if (is_block_collection(key) && !(key.source && &key != content_of_)) {
         properties_after_indicator(key);
         out_ += '\n';
         deeper([&] { block_children(key, n + 2); });

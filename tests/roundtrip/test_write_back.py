@@ -268,3 +268,16 @@ def test_an_entry_added_to_a_merged_mapping_is_refused_not_lost(merged):
     with pytest.raises(QuarvelIncludeError, match="entries were added to the collection merged by "
                        "!include_dir_merge_named pkgs"):
         doc.save()
+
+
+def test_a_key_read_from_an_included_file_is_written_as_its_directive(tmp_path):
+    # The key's content is a block sequence, which YAML does not allow as a
+    # key; re-emitted, the key is its directive again.
+    (tmp_path / "seq.yaml").write_text("- a\n- b\n")
+    doc = load("!include seq.yaml : 1\nother: 2\n", INC, include_dir=str(tmp_path))
+    assert doc.to_dict() == {("a", "b"): 1, "other": 2}
+    doc.node.comment_before = "top"
+    out = doc.to_yaml()
+    assert out.startswith(b"# top\n!include seq.yaml:")
+    assert quarvel.loads(out, option=quarvel.OPT_INCLUDES, include_dir=str(tmp_path)) == {
+        ("a", "b"): 1, "other": 2}

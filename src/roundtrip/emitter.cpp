@@ -559,10 +559,16 @@ void Writer::properties(const YamlNode& node, Spacing spacing) {
     if (spacing == Spacing::Line) out_ += '\n';
 }
 
+// The directive line of a boundary: its tag and its argument, quoted when
+// the argument would not read back as written plain ("a: b.yaml").
 void Writer::directive(const YamlNode& node) {
     out_ += node.source->tag;
     out_ += ' ';
-    out_ += node.source->target;
+    const std::string_view target = node.source->target;
+    if (fits_plain(target, ScalarPlace::Flow))
+        out_ += target;
+    else
+        write_double_quoted(target, out_);
 }
 
 void Writer::root(const YamlNode& node, bool with_source, std::size_t head_from) {

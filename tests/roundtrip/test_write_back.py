@@ -281,3 +281,18 @@ def test_a_key_read_from_an_included_file_is_written_as_its_directive(tmp_path):
     assert out.startswith(b"# top\n!include seq.yaml:")
     assert quarvel.loads(out, option=quarvel.OPT_INCLUDES, include_dir=str(tmp_path)) == {
         ("a", "b"): 1, "other": 2}
+
+
+@pytest.mark.parametrize("name, written", [
+    ("a: b.yaml", b'"a: b.yaml"'),
+    ("#x.yaml", b'"#x.yaml"'),
+    ("plain.yaml", b"plain.yaml"),
+])
+def test_a_directive_argument_is_quoted_when_it_must_be(tmp_path, name, written):
+    (tmp_path / name).write_text("x: 1\n")
+    doc = load(f"k: !include '{name}'\nother: 2\n", INC, include_dir=str(tmp_path))
+    doc.node.comment_before = "top"
+    out = doc.to_yaml()
+    assert out == b"# top\nk: !include " + written + b"\nother: 2\n"
+    assert quarvel.loads(out, option=quarvel.OPT_INCLUDES, include_dir=str(tmp_path)) == {
+        "k": {"x": 1}, "other": 2}

@@ -22,6 +22,7 @@ constexpr ByteTable build_table() {
     t.cls[static_cast<unsigned char>('"')] |= kEscape;
     t.cls[static_cast<unsigned char>('\\')] |= kEscape;
     t.cls[static_cast<unsigned char>('\'')] |= kApostrophe;
+    for (unsigned char c : {0xC2, 0xE2, 0xEF}) t.cls[c] |= kAwkwardLead;
     return t;
 }
 
@@ -124,8 +125,29 @@ const ByteTable& byte_table() {
     return kTable;
 }
 
+std::size_t awkward_at(std::string_view text, std::size_t i) {
+    const auto b = [&](std::size_t k) {
+        return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0u;
+    };
+    const unsigned c = b(0);
+    if (c == 0xC2 && b(1) >= 0x80 && b(1) <= 0x9F) return 2;  // C1 controls, NEL among them
+    if (c == 0xE2 && b(1) == 0x80 && (b(2) == 0xA8 || b(2) == 0xA9)) return 3;  // LS, PS
+    if (c == 0xEF && b(1) == 0xBB && b(2) == 0xBF) return 3;                    // BOM
+    if (c == 0xEF && b(1) == 0xBF && (b(2) == 0xBE || b(2) == 0xBF)) return 3;  // non-characters
+    return 0;
+}
+
+bool has_awkward_unicode(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((kTable.cls[static_cast<unsigned char>(text[i])] & kAwkwardLead) && awkward_at(text, i))
+            return true;
+    }
+    return false;
+}
+
 TextTraits scan_text(std::string_view text) {
-    constexpr std::uint8_t kMask = kControl | kInnerSpecial | kFlowIndicator | kApostrophe;
+    constexpr std::uint8_t kMask =
+        kControl | kInnerSpecial | kFlowIndicator | kApostrophe | kAwkwardLead;
     TextTraits t;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
@@ -142,7 +164,9 @@ TextTraits scan_text(std::string_view text) {
         const std::uint8_t cls = kTable.cls[p[i]];
         if (!(cls & kMask)) continue;
         const char c = static_cast<char>(p[i]);
-        if (cls & kControl) {
+        if (cls & kAwkwardLead) {
+            if (awkward_at(text, i) != 0) t.control = t.odd_control = t.inner_indicator = true;
+        } else if (cls & kControl) {
             t.control = true;
             if (c == '\n')
                 t.line_feed = true;
@@ -171,14 +195,47 @@ bool fits_literal(std::string_view text, const TextTraits& traits) {
     return text[first] != ' ' && text[first] != '\t';
 }
 
+namespace {
+
+constexpr char kHex[] = "0123456789abcdef";
+
+// The escape of an awkward character of `len` bytes at p.
+void append_awkward_escape(const unsigned char* p, std::size_t len, std::string& out) {
+    if (len == 2) {
+        if (p[1] == 0x85) {
+            out += "\\N";
+        } else {
+            const char esc[4] = {'\\', 'x', kHex[p[1] >> 4], kHex[p[1] & 15]};
+            out.append(esc, 4);
+        }
+    } else if (p[0] == 0xE2) {
+        out += p[2] == 0xA8 ? "\\L" : "\\P";
+    } else if (p[1] == 0xBB) {
+        out += "\\uFEFF";
+    } else {
+        out += p[2] == 0xBE ? "\\uFFFE" : "\\uFFFF";
+    }
+}
+
+}  // namespace
+
 void append_double_escaped(std::string_view text, std::string& out) {
-    static constexpr char kHex[] = "0123456789abcdef";
     const char* p = text.data();
     const std::size_t n = text.size();
     std::size_t run = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const unsigned char c = static_cast<unsigned char>(p[i]);
-        if (!(kTable.cls[c] & kEscape)) continue;
+        const std::uint8_t cls = kTable.cls[c];
+        if (!(cls & (kEscape | kAwkwardLead))) continue;
+        if (cls & kAwkwardLead) {
+            const std::size_t len = awkward_at(text, i);
+            if (len == 0) continue;
+            out.append(p + run, i - run);
+            append_awkward_escape(reinterpret_cast<const unsigned char*>(p + i), len, out);
+            i += len - 1;
+            run = i + 1;
+            continue;
+        }
         out.append(p + run, i - run);
         run = i + 1;
         switch (c) {

@@ -15,6 +15,7 @@ inline constexpr std::uint8_t kInnerSpecial = 4;    // '#' or ':' (context decid
 inline constexpr std::uint8_t kFlowIndicator = 8;   // , [ ] { }
 inline constexpr std::uint8_t kEscape = 16;         // needs an escape inside double quotes
 inline constexpr std::uint8_t kApostrophe = 32;
+inline constexpr std::uint8_t kAwkwardLead = 64;  // may begin an awkward character
 
 struct ByteTable {
     std::uint8_t cls[256];
@@ -27,9 +28,10 @@ inline std::uint8_t byte_class(char c) {
 
 // What one pass over a string finds; every style decision is made from it.
 struct TextTraits {
-    bool line_feed = false;        // holds a line feed
-    bool odd_control = false;      // a control byte other than tab and line feed, or 0x7F
-    bool control = false;          // any control byte or 0x7F
+    bool line_feed = false;  // holds a line feed
+    // A control byte other than tab and line feed, 0x7F, or an awkward character.
+    bool odd_control = false;
+    bool control = false;          // any control byte, 0x7F or an awkward character
     bool inner_indicator = false;  // a control byte after the first, " #", ": " or a final ":"
     bool flow_indicator = false;   // one of , [ ] { }
     bool apostrophe = false;
@@ -50,7 +52,16 @@ inline bool fits_single_quotes(const TextTraits& traits) {
     return !traits.apostrophe && !traits.control;
 }
 
-// Appends the text with double-quote escapes (without the surrounding quotes).
+// Length of the awkward character starting at text[i], or 0. Awkward are the
+// characters a reader may take for a line break or refuse unless escaped:
+// the C1 controls (NEL among them, a break in YAML 1.1), U+2028, U+2029, a
+// byte order mark, and the non-characters U+FFFE and U+FFFF. They are written
+// only as double-quoted escapes.
+std::size_t awkward_at(std::string_view text, std::size_t i);
+bool has_awkward_unicode(std::string_view text);
+
+// Appends the text with double-quote escapes (without the surrounding quotes):
+// control bytes, '"', '\\' and the awkward characters.
 void append_double_escaped(std::string_view text, std::string& out);
 
 }  // namespace quarvel::scalar_style

@@ -513,10 +513,11 @@ bool is_control(char c) {
     return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
 }
 
+// Control bytes, and the characters a reader refuses or breaks lines at.
 bool has_control(std::string_view s) {
     for (char c : s)
         if (is_control(c)) return true;
-    return false;
+    return scalar_style::has_awkward_unicode(s);
 }
 
 bool has_control_or_space(std::string_view s) {

@@ -41,19 +41,6 @@ bool opens_indicator(char c) {
     }
 }
 
-// Length of the awkward character starting at text[i], or 0.
-std::size_t awkward_at(std::string_view text, std::size_t i) {
-    const auto b = [&](std::size_t k) {
-        return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0u;
-    };
-    const unsigned c = b(0);
-    if (c == 0xC2 && b(1) >= 0x80 && b(1) <= 0x9F) return 2;  // C1 controls, NEL among them
-    if (c == 0xE2 && b(1) == 0x80 && (b(2) == 0xA8 || b(2) == 0xA9)) return 3;  // LS, PS
-    if (c == 0xEF && b(1) == 0xBB && b(2) == 0xBF) return 3;                    // BOM
-    if (c == 0xEF && b(1) == 0xBF && (b(2) == 0xBE || b(2) == 0xBF)) return 3;  // non-characters
-    return 0;
-}
-
 bool is_document_marker(std::string_view text) {
     return text.size() >= 3 && (text.starts_with("---") || text.starts_with("...")) &&
            (text.size() == 3 || is_blank(text[3]));
@@ -68,43 +55,12 @@ bool first_fits_plain(std::string_view text, bool flow) {
     return !is_blank(next) && !(flow && is_flow_indicator(next));
 }
 
-void append_escape(std::string_view seq, std::string& out) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    const auto c0 = static_cast<unsigned char>(seq[0]);
-    const auto c1 = static_cast<unsigned char>(seq[1]);
-    if (seq.size() == 2) {
-        if (c1 == 0x85) {
-            out += "\\N";
-        } else {
-            out += "\\x";
-            out += kHex[c1 >> 4];
-            out += kHex[c1 & 15];
-        }
-        return;
-    }
-    const auto c2 = static_cast<unsigned char>(seq[2]);
-    if (c0 == 0xE2) {
-        out += c2 == 0xA8 ? "\\L" : "\\P";
-    } else if (c1 == 0xBB) {
-        out += "\\uFEFF";
-    } else {
-        out += c2 == 0xBE ? "\\uFFFE" : "\\uFFFF";
-    }
-}
-
 // Index of the first non-empty line's first character, or npos.
 std::size_t first_content(std::string_view body) {
     return body.find_first_not_of('\n');
 }
 
 }  // namespace
-
-bool has_awkward_unicode(std::string_view text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (static_cast<unsigned char>(text[i]) >= 0xC2 && awkward_at(text, i) != 0) return true;
-    }
-    return false;
-}
 
 bool fits_plain(std::string_view text, ScalarPlace place) {
     if (text.empty() || is_blank(text.front()) || is_blank(text.back())) return false;
@@ -115,7 +71,7 @@ bool fits_plain(std::string_view text, ScalarPlace place) {
         const char c = text[i];
         const auto u = static_cast<unsigned char>(c);
         if ((u < 0x20 && c != '\t') || u == 0x7F) return false;
-        if (u >= 0xC2 && awkward_at(text, i) != 0) return false;
+        if (u >= 0xC2 && ss::awkward_at(text, i) != 0) return false;
         if (flow && is_flow_indicator(c)) return false;
         if (c == ':' &&
             (i + 1 == n || is_blank(text[i + 1]) || (flow && is_flow_indicator(text[i + 1]))))
@@ -129,29 +85,19 @@ bool fits_single(std::string_view text) {
     // Line breaks fold inside single quotes and a key must stay on one line;
     // controls and awkward characters need escapes. Double quotes carry those.
     const ss::TextTraits traits = ss::scan_text(text);
-    if (traits.odd_control || has_awkward_unicode(text)) return false;
+    if (traits.odd_control) return false;
     if (traits.line_feed) return false;
     return true;
 }
 
 bool fits_block(std::string_view text) {
     const ss::TextTraits traits = ss::scan_text(text);
-    return !traits.odd_control && !has_awkward_unicode(text);
+    return !traits.odd_control;
 }
 
 void write_double_quoted(std::string_view text, std::string& out) {
     out += '"';
-    std::size_t run = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (static_cast<unsigned char>(text[i]) < 0xC2) continue;
-        const std::size_t len = awkward_at(text, i);
-        if (len == 0) continue;
-        ss::append_double_escaped(text.substr(run, i - run), out);
-        append_escape(text.substr(i, len), out);
-        i += len - 1;
-        run = i + 1;
-    }
-    ss::append_double_escaped(text.substr(run), out);
+    ss::append_double_escaped(text, out);
     out += '"';
 }
 

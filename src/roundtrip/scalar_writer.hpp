@@ -19,10 +19,6 @@ bool fits_plain(std::string_view text, ScalarPlace place);
 // The text reads back unchanged from a literal or folded block scalar.
 bool fits_block(std::string_view text);
 
-// Holds a character a reader may take for a line break or refuse outside
-// double quotes (C1 controls, U+2028, U+2029, a byte order mark, U+FFFE/F).
-bool has_awkward_unicode(std::string_view text);
-
 // "text" with every escape a reader needs, surrounding quotes included.
 void write_double_quoted(std::string_view text, std::string& out);
 

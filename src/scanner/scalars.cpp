@@ -190,6 +190,22 @@ Status Scanner::fold_quoted_break(bool escaped, std::size_t& keep_len) {
     return {};
 }
 
+// JSON writes a character beyond U+FFFF as two escapes, a high surrogate and
+// a low one ("\ud83d\udca9"); the pair is one character. A high surrogate
+// not directly followed by a low one stays as it is, and is refused.
+std::uint32_t Scanner::join_low_surrogate(std::uint32_t high) {
+    const std::string_view next = text_.substr(pos_, 6);
+    if (next.size() < 6 || next[0] != '\\' || next[1] != 'u') return high;
+    std::uint32_t low = 0;
+    for (char d : next.substr(2)) {
+        if (!is_hex_digit(static_cast<unsigned char>(d))) return high;
+        low = low * 16 + static_cast<std::uint32_t>(hex_value(static_cast<unsigned char>(d)));
+    }
+    if (low < 0xDC00 || low > 0xDFFF) return high;
+    advance_ascii(6);
+    return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+}
+
 Status Scanner::scan_escape(std::size_t& keep_len) {
     const Mark backslash = mark();
     advance_ascii();
@@ -278,6 +294,7 @@ Status Scanner::scan_escape(std::size_t& keep_len) {
         cp = cp * 16 + static_cast<std::uint32_t>(hex_value(d));
         advance_ascii();
     }
+    if (digits == 4 && cp >= 0xD800 && cp <= 0xDBFF) cp = join_low_surrogate(cp);
     if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) {
         char hex[16];
         std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(cp));
@@ -348,6 +365,7 @@ Status Scanner::fetch_quoted(bool double_quoted) {
     } else {
         text = text_.substr(content_begin, pos_ - content_begin);
     }
+    accept_quoted_unprintable(content_begin, pos_);
     advance_ascii();  // the closing quote
     return finish_quoted(start, text,
                          double_quoted ? ScalarStyle::DoubleQuoted : ScalarStyle::SingleQuoted,

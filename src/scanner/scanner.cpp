@@ -4,6 +4,7 @@
 #include "scanner/scanner.hpp"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "support/unicode_space.hpp"
 #include "support/utf8.hpp"
@@ -16,6 +17,13 @@ Scanner::Scanner(std::string_view text, bool keep_comments, std::uint32_t file)
         bom_ = true;
         pos_ = 3;
     }
+    bad_ = next_unprintable(text_, pos_);
+}
+
+Status Scanner::step() {
+    Status st = fetch_next();
+    if (st && bad_.offset < pos_) return unprintable_error();
+    return st;
 }
 
 // ---- character access -----------------------------------------------------
@@ -51,8 +59,33 @@ void Scanner::consume_break() {
 }
 
 Status Scanner::error(std::string_view message, const Mark& m) const {
+    // A control character before the fault is the first thing wrong with the
+    // text, and often its cause.
+    if (bad_.offset < text_.size() && bad_.offset <= m.offset && !bad_.allowed_quoted)
+        return unprintable_error();
     error_mark_ = m;
     return fail(syntax_error(std::string(message), m));
+}
+
+Mark Scanner::mark_at(std::size_t offset) const {
+    Mark m{offset, file_, 0, 0};
+    for (std::size_t i = bom_ ? 3 : 0; i < offset; ++i) {
+        const char c = text_[i];
+        if (c == '\n' || (c == '\r' && at(i + 1) != '\n')) {
+            ++m.line;
+            m.column = 0;
+        } else if (c != '\r') {
+            m.column += starts_char(static_cast<unsigned char>(c));
+        }
+    }
+    return m;
+}
+
+Status Scanner::unprintable_error() const {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(bad_.code_point));
+    error_mark_ = mark_at(bad_.offset);
+    return fail(syntax_error(std::string("invalid character U+") + hex, error_mark_));
 }
 
 bool Scanner::at_document_marker() const {

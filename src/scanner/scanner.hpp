@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "scanner/char_class.hpp"
+#include "scanner/printable.hpp"
 #include "scanner/token.hpp"
 #include "support/limits.hpp"
 
@@ -27,7 +28,7 @@ class Scanner {
         tokens_.reserve(2048);
         push(TokenKind::StreamStart, mark());
     }
-    Status step() { return fetch_next(); }
+    Status step();
     bool ended() const { return ended_; }
     std::size_t final_count() const { return key_.possible ? key_.token_index : tokens_.size(); }
     const std::vector<Token>& tokens() const { return tokens_; }
@@ -74,6 +75,15 @@ class Scanner {
     // and column). Cold and out of line, and the message becomes a string
     // only inside, so the scanning paths that do not fail stay short.
     [[gnu::cold, gnu::noinline]] Status error(std::string_view message, const Mark& m) const;
+    // The mark of an earlier byte offset, counted from the start of the text.
+    [[gnu::cold]] Mark mark_at(std::size_t offset) const;
+    [[gnu::cold, gnu::noinline]] Status unprintable_error() const;
+    // Moves past the unprintable characters a quoted scalar that spans
+    // [begin, end) may hold.
+    void accept_quoted_unprintable(std::size_t begin, std::size_t end) {
+        while (bad_.offset >= begin && bad_.offset < end && bad_.allowed_quoted)
+            bad_ = next_unprintable(text_, bad_.offset + 1);
+    }
 
     // ---- token queue ------------------------------------------------------
     void push(TokenKind kind, const Mark& m) {
@@ -133,6 +143,7 @@ class Scanner {
     bool plain_continuation_ends(bool flow) const;
     Status fetch_quoted(bool double_quoted);
     Status scan_escape(std::size_t& keep_len);
+    std::uint32_t join_low_surrogate(std::uint32_t high);
     Status fold_quoted_break(bool escaped, std::size_t& keep_len);
     Status finish_quoted(const Mark& start, std::string_view text, ScalarStyle style,
                          bool key_allowed);
@@ -159,6 +170,9 @@ class Scanner {
     std::vector<Comment> comments_;
     Arena arena_;
     std::string buf_;  // reused for every scalar whose text is not a view
+    // The next character that is not printable, found ahead of the scan. Each
+    // step that moves past it fails unless a quoted scalar accepted it.
+    Unprintable bad_;
 
     int indent_ = -1;
     bool level_is_sequence_ = false;

@@ -137,9 +137,12 @@ def test_single_quote_preference(s, expected):
     assert text([s], option=OPT_SINGLE_QUOTES | OPT_FLOW_STYLE) == f"[{expected}]\n"
 
 
+# Characters a reader may take for a line break or refuse raw (C1 controls,
+# NEL, LS, PS, a byte order mark, U+FFFE) are written as escapes.
 def test_double_quote_escapes():
-    s = "\x00\t\n\r\"\\\x1b\x7f\x01é\u2028 "
-    assert text(s) == '"\\0\\t\\n\\r\\"\\\\\\x1b\\x7f\\x01é\u2028 "\n'
+    s = "\x00\t\n\r\"\\\x1b\x7f\x01é\u2028\u2029\x85\x9f\ufeff\uffff "
+    expected = '"\\0\\t\\n\\r\\"\\\\\\x1b\\x7f\\x01é\\L\\P\\N\\x9f\\uFEFF\\uFFFF "\n'
+    assert text(s) == expected
     assert loads(text(s)) == s
 
 

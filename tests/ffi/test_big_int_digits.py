@@ -54,7 +54,7 @@ def test_decimal_integers_follow_the_interpreters_limit(path, limit, digit_limit
     ("0" + "7" * 6000, 8**6000 - 1),
     ("0b" + "1" * 20_000, 2**20_000 - 1),
     ("0x_" + "ab_" * 2000 + "c", int("ab" * 2000 + "c", 16)),
-])
+], ids=["hex", "negative-hex", "octal", "binary", "underscores"])
 def test_power_of_two_bases_load_as_int_at_any_length(path, text, value):
     loaded = load("- " + text, path, OPT_YAML_1_1)[0]
     assert loaded == value and isinstance(loaded, int)

@@ -32,6 +32,7 @@ class TestTypeMapping:
             ("0x" + "f" * 4000, 16**4000 - 1),  # more than 4300 decimal digits
             ("0x" + "f" * 100_000, 16**100_000 - 1),  # longer than a change of base allows
         ],
+        ids=["4000", "100000"],
     )
     def test_big_int_in_a_power_of_two_base_is_an_int(self, text, value):
         from _quarvel import OPT_YAML_1_1

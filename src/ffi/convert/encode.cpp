@@ -1,5 +1,6 @@
 #include "ffi/convert/encode.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <string_view>
@@ -236,9 +237,10 @@ class Encoder {
     // Lists and dicts already encoded, when they are shared.
     struct Encoded {
         YamlValue value;
-        std::uint32_t depth;
+        std::uint32_t height;  // levels below the container itself
     };
     std::unordered_map<PyObject*, Encoded> encoded_;
+    std::uint32_t deepest_ = 0;  // the deepest level encoded, while sharing
 
     // Drops the references a snapshot pushed onto held_.
     struct Held {
@@ -356,17 +358,23 @@ bool Encoder::container(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlVa
     const bool list = Py_TYPE(o) == &PyList_Type;
     if (!ctx_.share_repeated)
         return list ? exact_list(o, depth, dflt, out) : mapping(o, depth, dflt, out);
-    // A tree made at a depth fits at any depth up to that one.
+    // A tree fits wherever its height (and its scalars a level below)
+    // stays within the depth limit.
     auto it = encoded_.find(o);
-    if (it != encoded_.end() && depth <= it->second.depth) {
+    if (it != encoded_.end() && depth + it->second.height + 1 < kMaxDepth) {
         out = it->second.value;
+        deepest_ = std::max(deepest_, depth + it->second.height);
         return true;
     }
+    const std::uint32_t outer = std::max(deepest_, depth);
+    deepest_ = depth;
     if (!(list ? exact_list(o, depth, dflt, out) : mapping(o, depth, dflt, out))) return false;
+    const std::uint32_t height = deepest_ - depth;
+    deepest_ = std::max(outer, deepest_);
     if (it == encoded_.end()) {
         // Held while the tree is, so that no other object takes its address.
         storage_.kept.push_back(Ref::borrow(o));
-        encoded_.emplace(o, Encoded{out, depth});
+        encoded_.emplace(o, Encoded{out, height});
     }
     return true;
 }
@@ -620,6 +628,7 @@ bool Encoder::fallback(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlVal
 bool Encoder::encode(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out) {
     // depth counts from 0: kMaxDepth levels are allowed
     if (depth >= kMaxDepth) return fail_with(kTooDeep, conversion_kind::encode);
+    if (depth > deepest_) deepest_ = depth;
     bool ok = false;
     if (exact_scalar(o, out, ok)) return ok;
     PyTypeObject* t = Py_TYPE(o);

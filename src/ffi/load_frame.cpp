@@ -136,7 +136,9 @@ PyObject* loads_plain(std::string_view text, std::uint64_t option, const ModeCho
     if (schema.schema &&
         !check_schema_of_text(schema.schema.get(), text, decoded->documents.front(), mode.mode))
         return nullptr;
-    PyObject* result = convert_document(decoded->documents.front(), convert);
+    ConvertOptions from_text = convert;
+    from_text.source = text;
+    PyObject* result = convert_document(decoded->documents.front(), from_text);
     drop_released(decoded);
     return result;
 }
@@ -330,6 +332,7 @@ PyObject* loads_all_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwna
     if (!decoded) return raise(decoded.error());
     log_warnings(decoded->warnings);
     ConvertOptions convert = convert_options(kw[kAllTags], kw[kAllTagHandler], *option);
+    convert.source = text;
     if (*option & opt::ANNOTATED) return loads_all_annotated(text, *option, mode, convert);
     Ref list(PyList_New(static_cast<Py_ssize_t>(decoded->documents.size())));
     if (!list) return nullptr;

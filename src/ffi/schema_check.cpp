@@ -74,6 +74,7 @@ struct EncodedSchema {
     bool encode(PyObject* schema) {
         EncodeContext context;
         context.storage = &storage;
+        context.share_repeated = true;
         auto encoded = encode_object(schema, context);
         if (!encoded) {
             raise(encoded.error());

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "support/big_int.hpp"
 #include "support/yaml_version.hpp"
 
 namespace quarvel {
@@ -34,10 +35,8 @@ const char* kind_name(ResolvedKind kind);
 // does not fit a signed 64-bit integer.
 bool parse_int_12(std::string_view text, std::int64_t& out);
 
-// The decimal digits of a text that a resolver read as a big integer, in
-// whichever form it was written (decimal, 0x, 0b, leading-0 octal, base 60):
-// a '-' when negative, no '+' and no '_'.
-std::string big_int_digits(std::string_view text);
+// big_int_digits and the other readings of a big integer's text live in
+// support/big_int.hpp, below every layer that needs them.
 
 // The infinity and NaN spellings shared by every mode (".inf", "-.Inf", ".nan", ...).
 std::optional<double> match_inf_nan(std::string_view text);

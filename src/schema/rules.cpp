@@ -1,29 +1,10 @@
 #include "schema/rules.hpp"
 
-#include <charconv>
 #include <cmath>
 
 #include "support/stack.hpp"
 
 namespace quarvel {
-
-std::optional<double> number_bound(const YamlValue& v) {
-    switch (v.kind) {
-        case ValueKind::Int:
-            return static_cast<double>(v.integer);
-        case ValueKind::Float:
-            return v.real;
-        case ValueKind::BigInt: {
-            double d = 0.0;
-            const char* end = v.text().data() + v.text().size();
-            auto [ptr, ec] = std::from_chars(v.text().data(), end, d);
-            if (ec != std::errc() || ptr != end) return std::nullopt;
-            return d;
-        }
-        default:
-            return std::nullopt;
-    }
-}
 
 std::optional<double> count_bound(const YamlValue& v) {
     if (v.kind == ValueKind::Int) return static_cast<double>(v.integer);
@@ -47,9 +28,9 @@ const YamlValue* of_kind(const YamlValue* v, ValueKind kind) {
     return v && v->kind == kind ? v : nullptr;
 }
 
-std::optional<double> bound(const YamlValue& schema, std::string_view name) {
+std::optional<Number> bound(const YamlValue& schema, std::string_view name) {
     const YamlValue* v = keyword(schema, name);
-    return v ? number_bound(*v) : std::nullopt;
+    return v ? number_of(*v) : std::nullopt;
 }
 
 std::optional<double> count(const YamlValue& schema, std::string_view name) {
@@ -60,6 +41,14 @@ std::optional<double> count(const YamlValue& schema, std::string_view name) {
 }  // namespace
 
 const SchemaRule* SchemaRules::read(const YamlValue& schema) {
+    const bool keyed = schema.kind == ValueKind::Mapping && schema.size != 0;
+    if (keyed) {
+        auto it = read_.find(schema.children().data());
+        if (it != read_.end()) {
+            it->second->shared = true;
+            return it->second;
+        }
+    }
     SchemaRule& rule = store_.emplace_back();
     if (schema.kind == ValueKind::Bool) {
         rule.kind = schema.boolean ? RuleKind::Anything : RuleKind::Nothing;
@@ -67,7 +56,9 @@ const SchemaRule* SchemaRules::read(const YamlValue& schema) {
     }
     if (schema.kind != ValueKind::Mapping) return &rule;
     rule.kind = RuleKind::Keywords;
-    return ensure_stack([&] { return read_keywords(schema, rule); });
+    const SchemaRule* made = ensure_stack([&] { return read_keywords(schema, rule); });
+    if (made && keyed) read_.emplace(schema.children().data(), &rule);
+    return made;
 }
 
 bool SchemaRules::read_list(const YamlValue& list, std::vector<const SchemaRule*>& out) {
@@ -85,6 +76,8 @@ const SchemaRule* SchemaRules::read_keywords(const YamlValue& schema, SchemaRule
     if (type && (type->kind == ValueKind::String || type->kind == ValueKind::Sequence))
         rule.type = type;
     rule.enum_values = of_kind(keyword(schema, "enum"), ValueKind::Sequence);
+    if (rule.enum_values && rule.enum_values->children().size() >= EnumIndex::kWorthwhile)
+        rule.enum_index = &enum_indexes_.emplace_back(*rule.enum_values);
     rule.const_value = keyword(schema, "const");
     rule.minimum = bound(schema, "minimum");
     rule.maximum = bound(schema, "maximum");

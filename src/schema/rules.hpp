@@ -5,8 +5,11 @@
 #include <deque>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "schema/enum_index.hpp"
+#include "schema/numbers.hpp"
 #include "value/value.hpp"
 
 namespace quarvel {
@@ -32,8 +35,9 @@ struct SchemaRule {
     RuleKind kind = RuleKind::Anything;
     const YamlValue* type = nullptr;         // a String or a Sequence
     const YamlValue* enum_values = nullptr;  // a Sequence
+    const EnumIndex* enum_index = nullptr;   // for a long one
     const YamlValue* const_value = nullptr;  // any value
-    std::optional<double> minimum, maximum, exclusive_minimum, exclusive_maximum;
+    std::optional<Number> minimum, maximum, exclusive_minimum, exclusive_maximum;
     std::optional<double> min_length, max_length, min_items, max_items;
     const YamlValue* required = nullptr;  // a non-empty Sequence
     bool has_properties = false;
@@ -44,6 +48,10 @@ struct SchemaRule {
     bool has_all_of = false, has_any_of = false, has_one_of = false;
     std::vector<const SchemaRule*> all_of, any_of, one_of;
     const SchemaRule* not_rule = nullptr;
+    // Reached from more than one place: a schema built of shared parts
+    // (allOf: [s, s], nested) applies it many times to one node, so its
+    // outcome per node is kept.
+    bool shared = false;
 };
 
 // The rules of one schema; they point into the schema value, which must
@@ -57,10 +65,11 @@ class SchemaRules {
     const SchemaRule* read_keywords(const YamlValue& schema, SchemaRule& rule);
     bool read_list(const YamlValue& list, std::vector<const SchemaRule*>& out);
     std::deque<SchemaRule> store_;
+    std::deque<EnumIndex> enum_indexes_;
+    // The rule read from each schema mapping, by its entries' storage: a
+    // schema whose parts are shared is read once per part.
+    std::unordered_map<const YamlValue*, SchemaRule*> read_;
 };
-
-// A bound as a double: an Int, a Float, or a BigInt read as a decimal number.
-std::optional<double> number_bound(const YamlValue& v);
 
 // A length or count bound: an Int, or a finite Float without a fraction.
 std::optional<double> count_bound(const YamlValue& v);

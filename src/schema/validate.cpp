@@ -1,12 +1,15 @@
 #include "schema/validate.hpp"
 
-#include <charconv>
 #include <cmath>
 #include <optional>
 #include <string_view>
+#include <type_traits>
+#include <unordered_map>
 
 #include "schema/data_copy.hpp"
 #include "schema/data_views.hpp"
+#include "schema/enum_index.hpp"
+#include "schema/numbers.hpp"
 #include "schema/rules.hpp"
 #include "support/float_format.hpp"
 #include "support/stack.hpp"
@@ -101,46 +104,8 @@ bool type_matches(std::string_view name, ValueKind kind) {
     return true;  // an unknown type name imposes nothing
 }
 
-// A big integer's value as a double; none when it overflows a double. The
-// digits are taken whatever base the text was written in.
-std::optional<double> big_int_number(std::string_view text) {
-    const std::string digits = big_int_digits(text);
-    double d = 0.0;
-    const char* end = digits.data() + digits.size();
-    auto [ptr, ec] = std::from_chars(digits.data(), end, d);
-    if (ec != std::errc() || ptr != end) return std::nullopt;
-    return d;
-}
-
 std::string type_message(std::string expected, const DataValue& v) {
     return "expected type " + expected + ", found " + json_type_name(v.kind);
-}
-
-// An Int equals a Float of the same value; otherwise values of one kind
-// compare by content (big integers by their digits, whatever base the data
-// wrote them in).
-bool scalars_equal(const DataValue& d, const YamlValue& s) {
-    if (d.kind == ValueKind::Int && s.kind == ValueKind::Float)
-        return static_cast<double>(d.integer) == s.real;
-    if (d.kind == ValueKind::Float && s.kind == ValueKind::Int)
-        return d.real == static_cast<double>(s.integer);
-    if (d.kind != s.kind) return false;
-    switch (d.kind) {
-        case ValueKind::Null:
-            return true;
-        case ValueKind::Bool:
-            return d.boolean == s.boolean;
-        case ValueKind::Int:
-            return d.integer == s.integer;
-        case ValueKind::Float:
-            return d.real == s.real;
-        case ValueKind::BigInt:
-            return big_int_digits(d.text) == s.text();
-        case ValueKind::String:
-            return d.text == s.text();
-        default:
-            return false;
-    }
 }
 
 // The schema of property `name`: the first entry of `properties` with that name.
@@ -167,6 +132,7 @@ class Validator {
             return;
         }
         if (rule.kind != RuleKind::Keywords || done()) return;
+        if (rule.shared) return check_shared(at, rule, path);
         ensure_stack([&] { check_keywords(at, rule, path); });
     }
 
@@ -200,6 +166,45 @@ class Validator {
         failed_ = saved_failed;
         return ok;
     }
+
+    // ---- rules met more than once -----------------------------------------
+
+    // A shared rule is checked once per node. A probe's outcome is kept for
+    // the next probe; a reporting check met again would only append the
+    // same violations at the same path (a node's path is its own), so it is
+    // skipped. Without this, allOf: [s, s] nested n deep costs 2^n checks.
+    void check_shared(Node at, const SchemaRule& rule, const PathStep* path) {
+        const Visit visit{node_key(at), &rule, probing_};
+        if (auto it = visits_.find(visit); it != visits_.end()) {
+            if (probing_ && it->second) failed_ = true;
+            return;
+        }
+        visits_.emplace(visit, false);
+        ensure_stack([&] { check_keywords(at, rule, path); });
+        if (probing_) visits_[visit] = failed_;
+    }
+
+    static std::uintptr_t node_key(Node at) {
+        if constexpr (std::is_pointer_v<Node>) {
+            return reinterpret_cast<std::uintptr_t>(at);
+        } else {
+            return static_cast<std::uintptr_t>(at);
+        }
+    }
+
+    struct Visit {
+        std::uintptr_t node;
+        const SchemaRule* rule;
+        bool probing;
+        bool operator==(const Visit&) const = default;
+    };
+    struct VisitHash {
+        std::size_t operator()(const Visit& v) const {
+            const std::size_t h =
+                std::hash<std::uintptr_t>{}(v.node) * 31 + std::hash<const void*>{}(v.rule);
+            return h * 2 + (v.probing ? 1 : 0);
+        }
+    };
 
     // ---- equality (enum, const) -----------------------------------------
 
@@ -239,7 +244,7 @@ class Validator {
     void check_keywords(Node at, const SchemaRule& rule, const PathStep* path) {
         const DataValue v = view_.value_of(at);
         if (rule.type) check_type(at, *rule.type, v, path);
-        if (rule.enum_values && !done() && !in_enum(at, *rule.enum_values))
+        if (rule.enum_values && !done() && !in_enum(at, rule))
             report(at, path,
                    [] { return std::string("value is not one of the allowed enum values"); });
         if (rule.const_value && !done() && !equals(at, *rule.const_value))
@@ -273,30 +278,41 @@ class Validator {
         });
     }
 
-    bool in_enum(Node at, const YamlValue& values) const {
-        for (const YamlValue& item : values.children())
-            if (equals(at, item)) return true;
+    bool in_enum(Node at, const SchemaRule& rule) const {
+        if (!rule.enum_index) {
+            for (const YamlValue& item : rule.enum_values->children())
+                if (equals(at, item)) return true;
+            return false;
+        }
+        const NodeKind kind = view_.kind(at);
+        if (kind != NodeKind::Sequence && kind != NodeKind::Mapping)
+            return rule.enum_index->has_scalar(view_.value_of(at));
+        for (const YamlValue* item : rule.enum_index->others())
+            if (equals(at, *item)) return true;
         return false;
     }
 
     void check_number(Node at, const SchemaRule& rule, const DataValue& v, const PathStep* path) {
-        std::optional<double> number;
-        if (v.kind == ValueKind::Int) number = static_cast<double>(v.integer);
-        if (v.kind == ValueKind::Float) number = v.real;
-        if (v.kind == ValueKind::BigInt) number = big_int_number(v.text);
+        std::optional<Number> number;
+        if (v.kind == ValueKind::Int) number = Number::from_int(v.integer);
+        if (v.kind == ValueKind::Float) number = Number::from_float(v.real);
+        if (v.kind == ValueKind::BigInt) number = Number::from_big(v.text);
         if (!number || done()) return;
-        const double x = *number;
-        auto message = [x](const char* between, double bound) {
-            return [=] { return "value " + number_text(x) + between + number_text(bound); };
+        const Number x = *number;
+        auto message = [&x](const char* between, const Number& bound) {
+            return [&x, between, &bound] {
+                return "value " + number_message_text(x) + between + number_message_text(bound);
+            };
         };
-        if (rule.minimum && x < *rule.minimum)
+        auto order = [&x](const Number& bound) { return compare_numbers(x, bound); };
+        if (rule.minimum && order(*rule.minimum) < 0)
             report(at, path, message(" is less than minimum ", *rule.minimum));
-        if (rule.maximum && x > *rule.maximum)
+        if (rule.maximum && order(*rule.maximum) > 0)
             report(at, path, message(" is greater than maximum ", *rule.maximum));
-        if (std::isnan(x)) return;  // NaN is neither above nor below a bound
-        if (rule.exclusive_minimum && !(x > *rule.exclusive_minimum))
+        if (is_nan(x)) return;  // NaN is neither above nor below a bound
+        if (rule.exclusive_minimum && !(order(*rule.exclusive_minimum) > 0))
             report(at, path, message(" is not greater than ", *rule.exclusive_minimum));
-        if (rule.exclusive_maximum && !(x < *rule.exclusive_maximum))
+        if (rule.exclusive_maximum && !(order(*rule.exclusive_maximum) < 0))
             report(at, path, message(" is not less than ", *rule.exclusive_maximum));
     }
 
@@ -396,6 +412,7 @@ class Validator {
     std::vector<SchemaViolation>& out_;
     bool probing_ = false;
     bool failed_ = false;
+    std::unordered_map<Visit, bool, VisitHash> visits_;  // of shared rules
 };
 
 }  // namespace

@@ -27,18 +27,25 @@ class TestTypeMapping:
         assert loads("123_456_789_012_345_678_901", option=OPT_YAML_1_1) == 123456789012345678901
 
     @pytest.mark.parametrize(
-        "text",
+        "text, value",
         [
-            "1_" + "0" * 5000,  # past the interpreter's limit on decimal digits
-            "0x" + "f" * 4000,  # fewer characters, but more than 4300 decimal digits
-            "0x" + "f" * 100_000,  # too long to change base
-            "1" + ":00" * 3000,
+            ("0x" + "f" * 4000, 16**4000 - 1),  # more than 4300 decimal digits
+            ("0x" + "f" * 100_000, 16**100_000 - 1),  # longer than a change of base allows
         ],
+        ids=["4000", "100000"],
     )
-    def test_too_big_int_stays_its_text(self, text):
+    def test_big_int_in_a_power_of_two_base_is_an_int(self, text, value):
         from _quarvel import OPT_YAML_1_1
 
-        assert loads(text, option=OPT_YAML_1_1) == text
+        assert loads(text, option=OPT_YAML_1_1) == value
+
+    @pytest.mark.parametrize("text", ["1_" + "0" * 5000, "1" + ":00" * 3000])
+    def test_too_many_decimal_digits_is_a_parse_error(self, text):
+        from _quarvel import OPT_YAML_1_1
+        from quarvel.exceptions import QuarvelParseError
+
+        with pytest.raises(QuarvelParseError, match="integer has more than"):
+            loads(text, option=OPT_YAML_1_1)
 
     def test_repeated_key_keeps_first_position_and_last_value(self):
         assert list(loads("a: 1\nb: 2\na: 3").items()) == [("a", 3), ("b", 2)]

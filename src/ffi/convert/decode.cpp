@@ -1,5 +1,6 @@
 #include "ffi/convert/decode.hpp"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "support/error.hpp"
 #include "support/seeded_hash.hpp"
 #include "support/stack.hpp"
+#include "syntax/line_starts.hpp"
 
 namespace quarvel::py {
 namespace {
@@ -33,7 +35,7 @@ class Converter {
             case ValueKind::Int:
                 return PyLong_FromLongLong(v.integer);
             case ValueKind::BigInt:
-                return big_int_object(big_int_digits(v.text()), v.text());
+                return big_int_object(v.text(), [&] { return position_of(v.text()); });
             case ValueKind::Float:
                 return PyFloat_FromDouble(v.real);
             case ValueKind::String:
@@ -98,8 +100,21 @@ class Converter {
         return apply_tag(v.text(), std::move(inner), options_);
     }
 
+    // A scalar's position, when its text is a view into the source (a
+    // scalar rewritten while scanning, such as a folded one, has none).
+    std::optional<ScalarAt> position_of(std::string_view text) {
+        const std::string_view source = options_.source;
+        if (text.data() < source.data() || text.data() >= source.data() + source.size())
+            return std::nullopt;
+        if (!lines_) lines_.emplace(source);
+        const auto offset = static_cast<std::uint64_t>(text.data() - source.data());
+        const std::uint32_t line = lines_->line_of(offset);
+        return ScalarAt{line, lines_->column_of(line, offset)};
+    }
+
     const ConvertOptions& options_;
     KeyCache keys_;
+    std::optional<LineStarts> lines_;
 };
 
 }  // namespace

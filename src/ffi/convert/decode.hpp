@@ -14,6 +14,9 @@ struct ConvertOptions {
     PyObject* tags = nullptr;         // borrowed dict (or subclass), or null
     PyObject* tag_handler = nullptr;  // borrowed callable, or null
     bool passthrough_tags = false;
+    // The text the value trees were decoded from, which their scalar texts
+    // view: where an error about a scalar points. Empty when unknown.
+    std::string_view source;
 };
 
 // A new reference, or null with an exception set (MemoryError when the stack

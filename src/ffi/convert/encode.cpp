@@ -1,8 +1,10 @@
 #include "ffi/convert/encode.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "encode/emitter.hpp"
 #include "ffi/convert/strings.hpp"
@@ -214,6 +216,7 @@ class Encoder {
     bool integer(PyObject* o, YamlValue& out);
     bool str_subclass(PyObject* o, YamlValue& out);
     bool bytes(PyObject* o, YamlValue& out);
+    bool container(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out);
     bool exact_list(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out);
     bool exact_tuple(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out);
     bool iterated(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out);
@@ -230,6 +233,14 @@ class Encoder {
     int uuid_or_decimal(PyObject* o, YamlValue& out);
     int path_like(PyObject* o, YamlValue& out);
     bool fallback(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out);
+
+    // Lists and dicts already encoded, when they are shared.
+    struct Encoded {
+        YamlValue value;
+        std::uint32_t height;  // levels below the container itself
+    };
+    std::unordered_map<PyObject*, Encoded> encoded_;
+    std::uint32_t deepest_ = 0;  // the deepest level encoded, while sharing
 
     // Drops the references a snapshot pushed onto held_.
     struct Held {
@@ -340,6 +351,31 @@ bool Encoder::bytes(PyObject* o, YamlValue& out) {
     if (utf8::validate(content)) return fail_with(kBadBytes, conversion_kind::encode);
     storage_.kept.push_back(Ref::borrow(o));  // bytes are immutable: the view stays valid
     out = YamlValue::string(content);
+    return true;
+}
+
+bool Encoder::container(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out) {
+    const bool list = Py_TYPE(o) == &PyList_Type;
+    if (!ctx_.share_repeated)
+        return list ? exact_list(o, depth, dflt, out) : mapping(o, depth, dflt, out);
+    // A tree fits wherever its height (and its scalars a level below)
+    // stays within the depth limit.
+    auto it = encoded_.find(o);
+    if (it != encoded_.end() && depth + it->second.height + 1 < kMaxDepth) {
+        out = it->second.value;
+        deepest_ = std::max(deepest_, depth + it->second.height);
+        return true;
+    }
+    const std::uint32_t outer = std::max(deepest_, depth);
+    deepest_ = depth;
+    if (!(list ? exact_list(o, depth, dflt, out) : mapping(o, depth, dflt, out))) return false;
+    const std::uint32_t height = deepest_ - depth;
+    deepest_ = std::max(outer, deepest_);
+    if (it == encoded_.end()) {
+        // Held while the tree is, so that no other object takes its address.
+        storage_.kept.push_back(Ref::borrow(o));
+        encoded_.emplace(o, Encoded{out, height});
+    }
     return true;
 }
 
@@ -592,11 +628,11 @@ bool Encoder::fallback(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlVal
 bool Encoder::encode(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out) {
     // depth counts from 0: kMaxDepth levels are allowed
     if (depth >= kMaxDepth) return fail_with(kTooDeep, conversion_kind::encode);
+    if (depth > deepest_) deepest_ = depth;
     bool ok = false;
     if (exact_scalar(o, out, ok)) return ok;
     PyTypeObject* t = Py_TYPE(o);
-    if (t == &PyList_Type) return exact_list(o, depth, dflt, out);
-    if (t == &PyDict_Type) return mapping(o, depth, dflt, out);
+    if (t == &PyList_Type || t == &PyDict_Type) return container(o, depth, dflt, out);
     if (subclass_rules(o, depth, dflt, out, ok)) return ok;
     if (is_tag(o)) return tagged(tag_text(o), tag_value(o), depth, dflt, out);
     if (PyErr_Occurred()) return python_failed();  // the tag type could not be made

@@ -33,7 +33,11 @@ struct EncodeContext {
     bool utc_z = false;
     bool passthrough_datetime = false;
     bool passthrough_dataclass = false;
-    bool tags_must_be_yaml = false;    // refuse tags that YAML cannot spell (dumps)
+    bool tags_must_be_yaml = false;  // refuse tags that YAML cannot spell (dumps)
+    // A list or dict met again is encoded once and its tree shared, so that
+    // an object graph sharing containers costs its own size, not the size
+    // of its expansion (schemas: nothing is written from the tree).
+    bool share_repeated = false;
     EncodeStorage* storage = nullptr;  // required
 };
 

@@ -86,7 +86,9 @@ class TreeConverter {
             case ResolvedKind::Int:
                 return number(PyLong_FromLongLong(r.integer), n);
             case ResolvedKind::BigInt:
-                return number(big_int_object(big_int_digits(n.text), n.text), n);
+                return number(
+                    big_int_object(n.text, [&] { return ScalarAt{n.span.line, n.span.column}; }),
+                    n);
             case ResolvedKind::Float:
                 return number(PyFloat_FromDouble(r.real), n);
             case ResolvedKind::Merge:
@@ -112,8 +114,6 @@ class TreeConverter {
         SourceTexts tag;
         SourceRecord r;
         if (!record(n, tag, r)) return nullptr;
-        // A big integer Python could not take stays a string.
-        if (PyUnicode_Check(value.get())) return new_annotated_str(value.get(), r, style_of(n));
         if (PyFloat_Check(value.get()))
             return new_annotated_float(PyFloat_AS_DOUBLE(value.get()), r, style_of(n));
         return new_annotated_int(value.get(), r, style_of(n));

@@ -68,7 +68,7 @@ class ValueReader {
             case ResolvedKind::Int:
                 return PyLong_FromLongLong(r.integer);
             case ResolvedKind::BigInt:
-                return big_int_object(big_int_digits(n.text), n.text);
+                return big_int_object(n.text, [&] { return ScalarAt{n.span.line, n.span.column}; });
             case ResolvedKind::Float:
                 return PyFloat_FromDouble(r.real);
             case ResolvedKind::Str:

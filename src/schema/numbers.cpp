@@ -1,0 +1,165 @@
+#include "schema/numbers.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "schema/validate.hpp"
+#include "support/big_int.hpp"
+
+namespace quarvel {
+namespace {
+
+// A finite number split into sign and magnitude, with bounds on log2 of
+// the magnitude that are cheap to find; the exact magnitude in decimal
+// digits is spelled out only when those bounds cannot decide.
+struct Magnitude {
+    bool negative = false;
+    bool zero = false;
+    double low = 0, high = 0;  // 2^low <= |n| < 2^high, loosely
+    bool fraction = false;     // a double with a fractional part: |n| > floor(|n|)
+};
+
+// Slack for the rounding of log2 on doubles.
+constexpr double kSlack = 1e-6;
+
+Magnitude magnitude_of(const Number& n) {
+    Magnitude m;
+    switch (n.kind) {
+        case Number::Kind::Int: {
+            m.negative = n.integer < 0;
+            m.zero = n.integer == 0;
+            const double l = std::log2(std::fabs(static_cast<double>(n.integer)));
+            m.low = l - 1;
+            m.high = l + 1;
+            break;
+        }
+        case Number::Kind::Float: {
+            m.negative = std::signbit(n.real) && n.real != 0;
+            m.zero = n.real == 0;
+            const double l = std::log2(std::fabs(n.real));
+            m.low = l - kSlack;
+            m.high = l + kSlack;
+            m.fraction = std::trunc(n.real) != n.real;
+            break;
+        }
+        case Number::Kind::Big: {
+            const BigIntForm form = big_int_form(n.big);
+            m.negative = form.negative;
+            m.low = big_int_log2(form, false) - kSlack;
+            m.high = big_int_log2(form, true) + kSlack;
+            m.zero = m.high <= kSlack;
+            break;
+        }
+    }
+    return m;
+}
+
+// The integer part of |n| in decimal digits without leading zeros.
+std::string integer_digits(const Number& n) {
+    std::string out;
+    switch (n.kind) {
+        case Number::Kind::Int: {
+            std::uint64_t u = n.integer < 0 ? 0 - static_cast<std::uint64_t>(n.integer)
+                                            : static_cast<std::uint64_t>(n.integer);
+            out = std::to_string(u);
+            break;
+        }
+        case Number::Kind::Float: {
+            // An integral double prints exactly; it has at most 309 digits.
+            char buffer[400];
+            const int size =
+                std::snprintf(buffer, sizeof buffer, "%.0f", std::trunc(std::fabs(n.real)));
+            out.assign(buffer, static_cast<std::size_t>(size));
+            break;
+        }
+        case Number::Kind::Big: {
+            // Only sizes that the other number matches get here, so the
+            // change of base costs no more than that number's size.
+            out = big_int_digits(n.big, n.big.size());
+            if (!out.empty() && out[0] == '-') out.erase(0, 1);
+            break;
+        }
+    }
+    const std::size_t first = out.find_first_not_of('0');
+    out.erase(0, first == std::string::npos ? out.size() : first);
+    return out;
+}
+
+std::strong_ordering compare_digits(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return a.size() <=> b.size();
+    const int c = a.compare(b);
+    return c <=> 0;
+}
+
+// |a| against |b|, both finite and nonzero.
+std::strong_ordering compare_magnitudes(const Number& a, const Magnitude& ma, const Number& b,
+                                        const Magnitude& mb) {
+    if (ma.high < mb.low) return std::strong_ordering::less;
+    if (mb.high < ma.low) return std::strong_ordering::greater;
+    const std::strong_ordering whole = compare_digits(integer_digits(a), integer_digits(b));
+    if (whole != 0) return whole;
+    // Equal integer parts: a fractional part makes the larger magnitude.
+    return ma.fraction <=> mb.fraction;
+}
+
+}  // namespace
+
+std::optional<Number> number_of(const YamlValue& v) {
+    switch (v.kind) {
+        case ValueKind::Int:
+            return Number::from_int(v.integer);
+        case ValueKind::Float:
+            return Number::from_float(v.real);
+        case ValueKind::BigInt:
+            return Number::from_big(v.text());
+        default:
+            return std::nullopt;
+    }
+}
+
+bool is_nan(const Number& n) {
+    return n.kind == Number::Kind::Float && std::isnan(n.real);
+}
+
+std::partial_ordering compare_numbers(const Number& a, const Number& b) {
+    using K = Number::Kind;
+    if (a.kind == K::Float && b.kind == K::Float) return a.real <=> b.real;
+    if (a.kind == K::Int && b.kind == K::Int) return a.integer <=> b.integer;
+    if (is_nan(a) || is_nan(b)) return std::partial_ordering::unordered;
+    // An infinity lies beyond every integer.
+    if (a.kind == K::Float && std::isinf(a.real))
+        return a.real > 0 ? std::partial_ordering::greater : std::partial_ordering::less;
+    if (b.kind == K::Float && std::isinf(b.real))
+        return b.real > 0 ? std::partial_ordering::less : std::partial_ordering::greater;
+    const Magnitude ma = magnitude_of(a), mb = magnitude_of(b);
+    auto sign = [](const Magnitude& m) { return m.zero ? 0 : m.negative ? -1 : 1; };
+    if (sign(ma) != sign(mb)) return sign(ma) <=> sign(mb);
+    if (ma.zero) return std::partial_ordering::equivalent;
+    const std::strong_ordering by_size = compare_magnitudes(a, ma, b, mb);
+    return ma.negative ? 0 <=> by_size : by_size;
+}
+
+std::string number_message_text(const Number& n) {
+    switch (n.kind) {
+        case Number::Kind::Int:
+            return number_text(static_cast<double>(n.integer));
+        case Number::Kind::Float:
+            return number_text(n.real);
+        case Number::Kind::Big: {
+            const BigIntForm form = big_int_form(n.big);
+            if (big_int_log2(form, true) < 1023) {
+                const std::string digits = big_int_digits(n.big);
+                double d = 0;
+                const char* end = digits.data() + digits.size();
+                auto [ptr, ec] = std::from_chars(digits.data(), end, d);
+                if (ec == std::errc() && ptr == end) return number_text(d);
+            }
+            const std::string digits = big_int_digits(n.big);
+            return digits.empty() ? std::string(n.big) : digits;
+        }
+    }
+    return {};
+}
+
+}  // namespace quarvel

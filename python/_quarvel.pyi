@@ -203,6 +203,30 @@ def dump_includes_map(doc: QuarvelDocument, /) -> dict[str, bytes]:
             entries were added to a collection merged from a directory.
     """
 
+def _read_confined(root: _Path | bytes, name: _Path | bytes, max_bytes: int, /) -> bytes:
+    """Read the regular file `name` beneath the directory `root` as includes are read.
+
+    Private: the schema file reader of `quarvel.schema_file_resolver`.
+
+    Raises:
+        QuarvelIncludeConfinementError: `name` is absolute, leads out of
+            `root` (through ".." or a symbolic link), holds a control
+            character, is no regular file, or is larger than `max_bytes`.
+        QuarvelIncludeNotFoundError: The file does not exist or cannot be read.
+    """
+
+def _write_confined(root: _Path | bytes, name: _Path | bytes, data: bytes, /) -> None:
+    """Replace the file `name` beneath the directory `root` with `data`, atomically.
+
+    Private: write-back of a file to where it was loaded from. No component
+    of `name`, the last included, may be a symbolic link.
+
+    Raises:
+        QuarvelIncludeConfinementError: The write would follow a link or
+            leave `root`; nothing was written.
+        OSError: The file could not be written.
+    """
+
 # Option flags, one bit each, combined with `|` and passed as `option=`.
 
 # Reading rules (loads, loads_all).

@@ -75,8 +75,9 @@ def load(path: str | os.PathLike[str], /, *, option: int | None = None, **kwargs
     ``schema_resolver``, schema files are read beneath ``include_dir`` when it
     is given, else beneath the file's directory (see ``schema_file_resolver``).
     A round-trip document remembers ``path`` as its origin, so ``save()``
-    writes back there, confined to the directory it was loaded from. Errors about the text name the file in their ``file``
-    attribute. Other keyword arguments are those of ``loads``.
+    writes back there, confined to the directory it was loaded from. Errors
+    about the text name the file in their ``file`` attribute. Other keyword
+    arguments are those of ``loads``.
     """
     name = os.fspath(path)
     directory = os.path.dirname(name) or "."

@@ -361,6 +361,10 @@ class QuarvelDocument(_Entries):
     def set_origin(self, path: str, /) -> None:
         """Record the file the document belongs to, so `save()` needs no path.
 
+        The folder of `path` is resolved now (its links followed once);
+        `save()` writes the origin only in that folder, and never through a
+        symbolic link in the place of the file itself.
+
         Raises:
             TypeError: `path` is not a str.
         """
@@ -373,8 +377,15 @@ class QuarvelDocument(_Entries):
         `OPT_INCLUDES` also rewrites each included file whose content
         changed; without `path`, the root file only when its own lines did.
 
+        Included files are written beneath the include directory and the
+        origin in the folder it was recorded in, following no symbolic link
+        on the way or in the file's own place; `path`, the caller's choice,
+        is written as named (a link there is followed).
+
         Raises:
             ValueError: There are edits but no `path` and no origin.
+            QuarvelIncludeConfinementError: A file to write back, or a folder
+                on its way, is now a symbolic link; nothing was written.
             QuarvelIncludeError: A file included twice has different edits, or
                 entries were added to a collection merged from a directory.
             TypeError: `path` is not a str.

@@ -17,7 +17,19 @@ Error refusal(int kind, std::string message) {
     return e;
 }
 
+// Built by appending: GCC 12 warns falsely about "'" + std::string(...).
+std::string quoted(std::string_view name) {
+    std::string out;
+    out.reserve(name.size() + 2);
+    out.append(1, '\'').append(name).append(1, '\'');
+    return out;
+}
+
 }  // namespace
+
+std::string outside_message(std::string_view name) {
+    return quoted(name) + " resolves outside the configured include directory";
+}
 
 std::optional<std::string> control_character_in(std::string_view name, std::string_view what) {
     for (const char c : name) {
@@ -29,10 +41,6 @@ std::optional<std::string> control_character_in(std::string_view name, std::stri
         }
     }
     return std::nullopt;
-}
-
-std::string outside_message(std::string_view name) {
-    return "'" + std::string(name) + "' resolves outside the configured include directory";
 }
 
 Confined confine_path(FileSystem& fs, const std::string& root, const std::string& joined) {
@@ -50,7 +58,7 @@ Result<std::string> read_confined(FileSystem& fs, const std::string& dir, std::s
                                   std::uint64_t max_bytes) {
     if (auto control = control_character_in(name, "file"))
         return fail(refusal(directive_kind::include_confinement, std::move(*control)));
-    const std::string quoted = "'" + std::string(name) + "'";
+    const std::string shown = quoted(name);
     if (name.empty() || name.starts_with('/'))
         return fail(refusal(directive_kind::include_confinement, outside_message(name)));
     const std::string absolute = paths::normalise(paths::join(fs.current_directory(), dir));
@@ -59,20 +67,21 @@ Result<std::string> read_confined(FileSystem& fs, const std::string& dir, std::s
     if (target.place == Place::Outside)
         return fail(refusal(directive_kind::include_confinement, outside_message(name)));
     if (!target.exists)
-        return fail(refusal(directive_kind::include_not_found, "cannot read " + quoted + ": not found"));
+        return fail(
+            refusal(directive_kind::include_not_found, "cannot read " + shown + ": not found"));
     fs.confine_to(root);
     FileRead read = fs.read(target.path, max_bytes);
     if (read.not_regular)
         return fail(refusal(directive_kind::include_confinement,
-                            "cannot read " + quoted + ": not a regular file"));
+                            "cannot read " + shown + ": not a regular file"));
     if (read.failure) {
         const OsFailure& f = *read.failure;
-        std::string why = f.code == EFBIG ? "larger than " + std::to_string(max_bytes) + " bytes"
-                                          : f.description;
+        std::string why =
+            f.code == EFBIG ? "larger than " + std::to_string(max_bytes) + " bytes" : f.description;
         const int kind = f.code == EFBIG || beneath::refused(f.code)
                              ? directive_kind::include_confinement
                              : directive_kind::include_not_found;
-        return fail(refusal(kind, "cannot read " + quoted + ": " + why));
+        return fail(refusal(kind, "cannot read " + shown + ": " + why));
     }
     return std::move(read.bytes);
 }

@@ -139,7 +139,8 @@ Result<Target> Resolver::confine(const std::string& joined, std::uint32_t file,
                                  const YamlNode& at) {
     Confined target = confine_path(fs_, root_, joined);
     if (target.place == Place::Outside)
-        return fail(error_at(directive_kind::include_confinement, outside_message(joined), file, at));
+        return fail(
+            error_at(directive_kind::include_confinement, outside_message(joined), file, at));
     if (target.place == Place::DanglingLink)
         return fail(error_at(directive_kind::include_not_found,
                              "cannot read included file '" + joined + "': not found", file, at));

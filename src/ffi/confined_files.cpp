@@ -58,9 +58,8 @@ PyObject* write_confined_body(PyObject* args) {
     const std::string dir = fs->canonical(absolute).value_or(absolute);
     const std::string_view bytes(static_cast<const char*>(data.buf),
                                  static_cast<std::size_t>(data.len));
-    auto done = name.starts_with('/')
-                    ? roundtrip::write_file_beneath(dir, "..", shown, bytes)
-                    : roundtrip::write_file_beneath(dir, name, shown, bytes);
+    auto done = name.starts_with('/') ? roundtrip::write_file_beneath(dir, "..", shown, bytes)
+                                      : roundtrip::write_file_beneath(dir, name, shown, bytes);
     if (done) Py_RETURN_NONE;
     if (done.error().refused) {
         Error e;

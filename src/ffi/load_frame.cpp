@@ -107,9 +107,8 @@ void place_at_reference(std::string_view text, std::string_view ref) {
         return;
     }
     const std::size_t at = static_cast<std::size_t>(ref.data() - text.data());
-    const std::size_t line_start = text.rfind('\n', at) == std::string_view::npos
-                                       ? 0
-                                       : text.rfind('\n', at) + 1;
+    const std::size_t line_start =
+        text.rfind('\n', at) == std::string_view::npos ? 0 : text.rfind('\n', at) + 1;
     const std::size_t hash = text.find('#', line_start);
     const auto line = static_cast<unsigned long long>(
         std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n') + 1);

@@ -157,8 +157,7 @@ detail::expected<void, WriteFailure> write_file_beneath(const std::string& root,
                                                         const std::string& shown,
                                                         std::string_view bytes) {
     const beneath::Split where = beneath::split_last(rel);
-    if (where.name.empty() || where.name == "." || where.name == "..")
-        return refusal(shown, EXDEV);
+    if (where.name.empty() || where.name == "." || where.name == "..") return refusal(shown, EXDEV);
     OwnedFd top{beneath::open_directory(root, O_PATH | O_CLOEXEC)};
     if (top.fd < 0) return beneath::refused(errno) ? refusal(shown, errno) : failure(shown, errno);
     OwnedFd dir{beneath::open_at(top.fd, where.parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC)};

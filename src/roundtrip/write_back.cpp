@@ -149,11 +149,13 @@ FileBytes beneath_root(std::string path, std::string bytes, std::string_view roo
     FileBytes out{std::move(path), std::move(bytes), std::string(root), {}};
     if (!root.empty()) {
         const std::size_t skip = root == "/" ? 1 : root.size() + 1;
-        const bool inside = out.path.starts_with(root) &&
-                            (root == "/" || out.path.size() == root.size() ||
-                             out.path[root.size()] == '/');
+        const bool inside =
+            out.path.starts_with(root) &&
+            (root == "/" || out.path.size() == root.size() || out.path[root.size()] == '/');
         // A path outside the root gets a way out, which the write refuses.
-        out.rel = !inside ? std::string("..") : out.path.size() > skip ? out.path.substr(skip) : ".";
+        out.rel = !inside                  ? std::string("..")
+                  : out.path.size() > skip ? out.path.substr(skip)
+                                           : ".";
     }
     return out;
 }

@@ -203,6 +203,30 @@ def dump_includes_map(doc: QuarvelDocument, /) -> dict[str, bytes]:
             entries were added to a collection merged from a directory.
     """
 
+def _read_confined(root: _Path | bytes, name: _Path | bytes, max_bytes: int, /) -> bytes:
+    """Read the regular file `name` beneath the directory `root` as includes are read.
+
+    Private: the schema file reader of `quarvel.schema_file_resolver`.
+
+    Raises:
+        QuarvelIncludeConfinementError: `name` is absolute, leads out of
+            `root` (through ".." or a symbolic link), holds a control
+            character, is no regular file, or is larger than `max_bytes`.
+        QuarvelIncludeNotFoundError: The file does not exist or cannot be read.
+    """
+
+def _write_confined(root: _Path | bytes, name: _Path | bytes, data: bytes, /) -> None:
+    """Replace the file `name` beneath the directory `root` with `data`, atomically.
+
+    Private: write-back of a file to where it was loaded from. No component
+    of `name`, the last included, may be a symbolic link.
+
+    Raises:
+        QuarvelIncludeConfinementError: The write would follow a link or
+            leave `root`; nothing was written.
+        OSError: The file could not be written.
+    """
+
 # Option flags, one bit each, combined with `|` and passed as `option=`.
 
 # Reading rules (loads, loads_all).
@@ -337,6 +361,10 @@ class QuarvelDocument(_Entries):
     def set_origin(self, path: str, /) -> None:
         """Record the file the document belongs to, so `save()` needs no path.
 
+        The folder of `path` is resolved now (its links followed once);
+        `save()` writes the origin only in that folder, and never through a
+        symbolic link in the place of the file itself.
+
         Raises:
             TypeError: `path` is not a str.
         """
@@ -349,8 +377,15 @@ class QuarvelDocument(_Entries):
         `OPT_INCLUDES` also rewrites each included file whose content
         changed; without `path`, the root file only when its own lines did.
 
+        Included files are written beneath the include directory and the
+        origin in the folder it was recorded in, following no symbolic link
+        on the way or in the file's own place; `path`, the caller's choice,
+        is written as named (a link there is followed).
+
         Raises:
             ValueError: There are edits but no `path` and no origin.
+            QuarvelIncludeConfinementError: A file to write back, or a folder
+                on its way, is now a symbolic link; nothing was written.
             QuarvelIncludeError: A file included twice has different edits, or
                 entries were added to a collection merged from a directory.
             TypeError: `path` is not a str.

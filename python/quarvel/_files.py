@@ -20,6 +20,9 @@ _DIRECTIVES = _quarvel.OPT_INCLUDES | _quarvel.OPT_SECRETS | _quarvel.OPT_ENV_VA
 # A schema named by a URL is never fetched: configuration checks stay offline.
 _URL = re.compile(r"^[A-Za-z][A-Za-z0-9+.-]*://")
 
+# The largest schema file read: a schema is configuration, not data.
+_MAX_SCHEMA_BYTES = 16 << 20
+
 
 def _read_bytes(path: str) -> bytes:
     with open(path, "rb") as f:
@@ -42,6 +45,13 @@ def schema_file_resolver(base_dir: str | os.PathLike[str]):
     relative to ``base_dir`` (a ``file://`` prefix is dropped); the file is read
     as YAML, so JSON schemas work too. Names that are other URLs are refused
     with ``ValueError``, since nothing is fetched over a network.
+
+    The file is read as included files are: it must lie beneath ``base_dir``
+    (no absolute name, no ``..`` or symbolic link leading out), be a regular
+    file (no FIFO or device) of at most 16 MiB, and its name must hold no
+    control character. A refusal raises ``QuarvelIncludeConfinementError``
+    and a missing file ``QuarvelIncludeNotFoundError``; when ``loads`` calls
+    the resolver, the error names the comment's line.
     """
     base = os.fspath(base_dir)
 
@@ -50,7 +60,7 @@ def schema_file_resolver(base_dir: str | os.PathLike[str]):
             name = name[len("file://") :]
         elif _URL.match(name):
             raise ValueError(f"schema {name!r} is a URL; only schema files are read")
-        return _quarvel.loads(_read_bytes(os.path.join(base, name)))
+        return _quarvel.loads(_quarvel._read_confined(base, name, _MAX_SCHEMA_BYTES))
 
     return resolve
 
@@ -62,10 +72,12 @@ def load(path: str | os.PathLike[str], /, *, option: int | None = None, **kwargs
     ``root_path`` defaults to ``path``; when directives are enabled
     (``OPT_INCLUDES``, ``OPT_SECRETS`` or ``OPT_ENV_VAR``), ``include_dir``
     defaults to the file's directory. With ``schema="auto"`` and no
-    ``schema_resolver``, schema files are looked up beside the file. A
-    round-trip document remembers ``path`` as its origin, so ``save()`` writes
-    back there. Errors about the text name the file in their ``file``
-    attribute. Other keyword arguments are those of ``loads``.
+    ``schema_resolver``, schema files are read beneath ``include_dir`` when it
+    is given, else beneath the file's directory (see ``schema_file_resolver``).
+    A round-trip document remembers ``path`` as its origin, so ``save()``
+    writes back there, confined to the directory it was loaded from. Errors
+    about the text name the file in their ``file`` attribute. Other keyword
+    arguments are those of ``loads``.
     """
     name = os.fspath(path)
     directory = os.path.dirname(name) or "."
@@ -73,7 +85,8 @@ def load(path: str | os.PathLike[str], /, *, option: int | None = None, **kwargs
     if option is not None and option & _DIRECTIVES:
         kwargs.setdefault("include_dir", directory)
     if isinstance(kwargs.get("schema"), str) and kwargs["schema"] == "auto":
-        kwargs.setdefault("schema_resolver", schema_file_resolver(directory))
+        base = kwargs.get("include_dir")
+        kwargs.setdefault("schema_resolver", schema_file_resolver(directory if base is None else base))
     data = _read_bytes(name)
     try:
         result = _quarvel.loads(data, option=option, **kwargs)
@@ -163,11 +176,41 @@ def write_atomic(path: str | os.PathLike[str], data: bytes) -> None:
         os.close(dir_fd)
 
 
+def write_back(path: str | os.PathLike[str], data: bytes) -> None:
+    """Replace the file at ``path`` with ``data`` as write-back does.
+
+    Atomic like ``write_atomic``, but confined to the directory of ``path``:
+    the file itself is never followed, so a symbolic link found there is
+    refused with ``QuarvelIncludeConfinementError`` and nothing is written.
+    For files a document was loaded from, which may have been swapped since.
+    """
+    name = os.fspath(path)
+    directory, base = os.path.split(name)
+    _quarvel._write_confined(directory or ".", base, data)
+
+
+def _is_origin(obj: Any, path: str | os.PathLike[str]) -> bool:
+    origin = getattr(obj, "origin", None) if isinstance(obj, _quarvel.QuarvelDocument) else None
+    if origin is None:
+        return False
+    return os.path.abspath(origin) == os.path.abspath(os.fspath(path))
+
+
 def dump(obj: Any, path: str | os.PathLike[str], /, **kwargs: Any) -> None:
     """Write ``obj`` as YAML to the file at ``path``, atomically.
 
     The text is what ``dumps(obj, **kwargs)`` returns. It is written to a
     temporary file beside the target, flushed and renamed over it, so a
     failure (including one of ``dumps``) leaves the old file untouched.
+
+    ``path`` is the caller's choice, so a symbolic link there is followed:
+    the file it points to is replaced and the link stays. The exception is a
+    round-trip document written to its own origin: that write goes back
+    where the document was loaded from and follows no link (a link found in
+    the origin's place raises ``QuarvelIncludeConfinementError``).
     """
-    write_atomic(path, _quarvel.dumps(obj, **kwargs))
+    data = _quarvel.dumps(obj, **kwargs)
+    if _is_origin(obj, path):
+        write_back(path, data)
+    else:
+        write_atomic(path, data)

@@ -20,7 +20,7 @@ from typing import Any
 import _quarvel
 
 from . import _diagnostics as diag
-from ._files import load, schema_file_resolver, write_atomic
+from ._files import load, schema_file_resolver, write_back
 from ._paths import PathError, lookup, parse_path, view_key
 from .exceptions import QuarvelError, QuarvelSchemaError
 
@@ -278,7 +278,7 @@ def cmd_fmt(args: argparse.Namespace) -> int:
     if args.in_place and args.file != STDIN:
         with open(args.file, "rb") as f:
             if f.read() != out:
-                write_atomic(args.file, out)
+                write_back(args.file, out)
         return 0
     _write(out)
     return 0

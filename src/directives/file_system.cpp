@@ -11,13 +11,9 @@
 #include <memory>
 #include <system_error>
 
+#include "directives/beneath.hpp"
 #include "directives/paths.hpp"
 #include "support/utf8.hpp"
-
-#if defined(__linux__)
-#include <linux/openat2.h>
-#include <sys/syscall.h>
-#endif
 
 namespace quarvel {
 namespace {
@@ -66,7 +62,7 @@ class PosixFileSystem final : public FileSystem {
     void confine_to(const std::string& root) override {
         if (root_fd_ >= 0) ::close(root_fd_);
         root_ = root;
-        root_fd_ = usable(root) ? ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC) : -1;
+        root_fd_ = usable(root) ? beneath::open_directory(root, O_PATH | O_CLOEXEC) : -1;
     }
 
     std::optional<std::string> canonical(const std::string& path) override {
@@ -170,20 +166,13 @@ class PosixFileSystem final : public FileSystem {
   private:
     // The paths read are canonical: below the root, a path that meets a
     // symbolic link or leaves the root now was changed after the check, and
-    // the kernel refuses it. Elsewhere (or without openat2) a plain open that
-    // does not follow a final link.
+    // the walk beneath the root refuses it. Elsewhere a plain open that does
+    // not follow a final link.
     int open_confined(const std::string& path, int flags) {
-#if defined(__linux__) && defined(SYS_openat2)
         if (root_fd_ >= 0 && paths::inside(path, root_)) {
             const std::size_t skip = root_ == "/" ? 1 : root_.size() + 1;
-            const std::string rel = path.size() > skip ? path.substr(skip) : ".";
-            open_how how{};
-            how.flags = static_cast<std::uint64_t>(flags);
-            how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-            const long fd = ::syscall(SYS_openat2, root_fd_, rel.c_str(), &how, sizeof how);
-            if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return static_cast<int>(fd);
+            return beneath::open_at(root_fd_, path.size() > skip ? path.substr(skip) : ".", flags);
         }
-#endif
         return ::open(path.c_str(), flags | O_NOFOLLOW);
     }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "directives/confine.hpp"
 #include "directives/paths.hpp"
 #include "directives/resolver_impl.hpp"
 #include "support/stack.hpp"
@@ -41,6 +42,7 @@ Resolver::Resolver(SyntaxForest& forest, const DirectiveInput& input, FileSystem
     const std::string dir = absolute(input.include_dir.empty() ? "." : input.include_dir);
     root_ = fs_.canonical(dir).value_or(paths::normalise(dir));
     fs_.confine_to(root_);
+    out_.files.root = root_;
     out_.files.files.push_back(SourceFile{input.root_file, nullptr});
 }
 
@@ -135,21 +137,14 @@ std::string Resolver::base_directory(std::uint32_t file) {
 
 Result<Target> Resolver::confine(const std::string& joined, std::uint32_t file,
                                  const YamlNode& at) {
-    const auto outside = [&] {
-        return error_at(directive_kind::include_confinement,
-                        "'" + joined + "' resolves outside the configured include directory", file,
-                        at);
-    };
-    if (auto canonical = fs_.canonical(joined)) {
-        if (!paths::inside(*canonical, root_)) return fail(outside());
-        return Target{std::move(*canonical), true};
-    }
-    std::string normal = paths::normalise(joined);
-    if (!paths::inside(normal, root_)) return fail(outside());
-    if (fs_.is_link(joined))
+    Confined target = confine_path(fs_, root_, joined);
+    if (target.place == Place::Outside)
+        return fail(
+            error_at(directive_kind::include_confinement, outside_message(joined), file, at));
+    if (target.place == Place::DanglingLink)
         return fail(error_at(directive_kind::include_not_found,
                              "cannot read included file '" + joined + "': not found", file, at));
-    return Target{std::move(normal), false};
+    return Target{std::move(target.path), target.exists};
 }
 
 Status Resolver::not_a_cycle(const std::string& path, std::uint32_t file,
@@ -173,6 +168,10 @@ Result<Target> Resolver::target_of(const YamlNode& n, std::uint32_t file) {
             n));
     auto target = confine(paths::join(base_directory(file), n.text), file, n);
     if (!target) return target;
+    // A way out is reported as such first; a name inside that holds a
+    // control character (a NUL would cut it short) is refused as well.
+    if (auto control = control_character_in(n.text, "include"))
+        return fail(error_at(directive_kind::include_confinement, std::move(*control), file, n));
     if (auto st = not_a_cycle(target->path, file, n); !st) return fail(std::move(st.error()));
     return target;
 }

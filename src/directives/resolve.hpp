@@ -53,6 +53,7 @@ struct SourceFile {
 // Files by number in order of first use; a file read twice keeps its first
 // number and is not read again.
 struct FileTable {
+    std::string root;  // the include root, canonical: where write-back may write
     std::vector<SourceFile> files;
     std::unordered_map<std::string, std::uint32_t> by_path;
 };

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "directives/confine.hpp"
 #include "directives/paths.hpp"
 #include "directives/resolver_impl.hpp"
 #include "support/stack.hpp"
@@ -115,6 +116,8 @@ std::string Resolver::secrets_start(std::uint32_t file) {
 
 Result<YamlNode> Resolver::secret(YamlNode& n, std::uint32_t file) {
     const std::string_view name = scalar_text(n);
+    if (auto control = control_character_in(name, "secret"))
+        return fail(error_at(directive_kind::secret_not_found, std::move(*control), file, n));
     std::string dir = secrets_start(file);
     // Up to the include root, and never past "/" (whose parent is itself).
     while (paths::inside(dir, root_)) {

@@ -15,5 +15,8 @@ PyObject* to_json(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyO
 PyObject* schema_ref(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* yaml_version(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* kwnames);
+// Private helpers of the Python package (positional arguments only).
+PyObject* read_confined_file(PyObject* module, PyObject* args);
+PyObject* write_confined_file(PyObject* module, PyObject* args);
 
 }  // namespace quarvel::py

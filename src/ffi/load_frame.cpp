@@ -1,4 +1,5 @@
 // The reading functions: loads, loads_all, yaml_version and schema_ref.
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -90,6 +91,45 @@ void drop_released(Result<DecodedStream>& decoded) {
     DecodedStream dropped = std::move(*decoded);
 }
 
+// A schema file its reader refused (an include-family error with no line
+// of its own) is reported at the comment that names it: the error gets that
+// comment's 1-based line and column, and its message says so.
+void place_at_reference(std::string_view text, std::string_view ref) {
+    PyObject* type = nullptr;
+    PyObject* raised = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &raised, &traceback);
+    PyErr_NormalizeException(&type, &raised, &traceback);
+    PyObject* include_error = exception_class(ExcClass::IncludeError);
+    if (!include_error) PyErr_Clear();
+    if (!include_error || !raised || !PyErr_GivenExceptionMatches(raised, include_error)) {
+        PyErr_Restore(type, raised, traceback);
+        return;
+    }
+    const std::size_t at = static_cast<std::size_t>(ref.data() - text.data());
+    const std::size_t line_start =
+        text.rfind('\n', at) == std::string_view::npos ? 0 : text.rfind('\n', at) + 1;
+    const std::size_t hash = text.find('#', line_start);
+    const auto line = static_cast<unsigned long long>(
+        std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n') + 1);
+    Ref old_line(PyObject_GetAttrString(raised, "line"));
+    if (!old_line) PyErr_Clear();
+    if (!old_line || old_line.get() == Py_None) {
+        Ref message(PyObject_Str(raised));
+        Ref placed(message ? PyUnicode_FromFormat("%U (named by the schema comment at line %llu)",
+                                                  message.get(), line)
+                           : nullptr);
+        Ref args(placed ? PyTuple_Pack(1, placed.get()) : nullptr);
+        Ref number(PyLong_FromUnsignedLongLong(line));
+        Ref column(PyLong_FromSize_t(hash - line_start + 1));
+        if (!args || PyObject_SetAttrString(raised, "args", args.get()) < 0 || !number ||
+            PyObject_SetAttrString(raised, "line", number.get()) < 0 || !column ||
+            PyObject_SetAttrString(raised, "column", column.get()) < 0)
+            PyErr_Clear();
+    }
+    PyErr_Restore(type, raised, traceback);
+}
+
 struct SchemaChoice {
     Ref schema;  // null: no validation
 };
@@ -111,7 +151,10 @@ std::optional<SchemaChoice> choose_schema(PyObject* schema, PyObject* resolver,
         Ref ref_text = str_from_utf8(*ref);
         if (!ref_text) return std::nullopt;
         Ref result(PyObject_CallOneArg(resolver, ref_text.get()));
-        if (!result) return std::nullopt;
+        if (!result) {
+            place_at_reference(text, *ref);
+            return std::nullopt;
+        }
         if (result.get() != Py_None) choice.schema = std::move(result);
         return choice;
     }

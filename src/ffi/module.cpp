@@ -31,6 +31,10 @@ PyMethodDef module_functions[] = {
     QUARVEL_FN(yaml_version, "yaml_version(data, /)"),
     QUARVEL_FN(dump_includes, "dump_includes(doc, /, *, include_dir=None)"),
     QUARVEL_FN(dump_includes_map, "dump_includes_map(doc, /)"),
+    {"_read_confined", read_confined_file, METH_VARARGS,
+     "_read_confined(root, name, max_bytes, /)\n--\n\n"},
+    {"_write_confined", write_confined_file, METH_VARARGS,
+     "_write_confined(root, name, data, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -91,10 +95,12 @@ constexpr ClassEntry module_classes[] = {
     {"QuarvelAnnotatedList", annotated_list_type},
 };
 
-// Sets module.name = value (stealing value) and appends name to __all__.
+// Sets module.name = value (stealing value) and appends name to __all__,
+// unless it is a private helper (a leading underscore).
 bool add_public(PyObject* module, PyObject* all, const char* name, PyObject* value) {
     Ref owned(value);
     if (!owned || PyModule_AddObjectRef(module, name, owned.get()) < 0) return false;
+    if (name[0] == '_') return true;
     Ref text(PyUnicode_FromString(name));
     return text && PyList_Append(all, text.get()) == 0;
 }

@@ -148,6 +148,12 @@ PyObject* exception_class(ExcClass which) {
     return once_object(g_classes[static_cast<int>(which)], [name] { return load_class(name); });
 }
 
+PyObject* raise_unplaced(const Error& e) {
+    return raise_instance(directive_class(e.selector), e.message, [&](PyObject* x) {
+        if (e.file) set_attr(x, "file", path_str(*e.file));
+    });
+}
+
 PyObject* raise(const Error& e) {
     switch (e.family) {
         case ErrorFamily::Python:

@@ -31,6 +31,9 @@ PyObject* exception_class(ExcClass which);
 // Sets the Python exception for `error`; always returns null so callers can
 // `return raise(error);`.
 PyObject* raise(const Error& error);
+// A directive-family error whose message stands alone: no " in " + file
+// suffix and no include stack; `file`, when set, becomes the attribute.
+PyObject* raise_unplaced(const Error& error);
 
 // logging.getLogger("quarvel").warning(text) for each text; never raises.
 void log_warnings(const Warnings& warnings);

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "directives/beneath.hpp"
+
 namespace quarvel::roundtrip {
 namespace {
 
@@ -19,6 +21,12 @@ constexpr int kMaxLinks = 40;
 detail::unexpected<WriteFailure> failure(const std::string& path, int error_number) {
     return detail::unexpected<WriteFailure>(WriteFailure{
         path, error_number, "cannot write " + path + ": " + std::strerror(error_number)});
+}
+
+detail::unexpected<WriteFailure> refusal(const std::string& path, int error_number) {
+    auto out = failure(path, error_number);
+    out.error().refused = true;
+    return out;
 }
 
 std::string directory_of(const std::string& path) {
@@ -61,16 +69,22 @@ int write_all(int fd, std::string_view bytes) {
     return 0;
 }
 
-// Creates a new temporary file beside `target`; its name is returned in `tmp`.
-int create_temporary(const std::string& target, std::string& tmp, int& fd) {
-    const std::string dir = directory_of(target);
-    const std::size_t slash = target.rfind('/');
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+struct OwnedFd {
+    int fd = -1;
+    ~OwnedFd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// Creates a new temporary file for `name` in the directory `dir_fd`; its
+// name is returned in `tmp`.
+int create_temporary(int dir_fd, const std::string& name, std::string& tmp, int& fd) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        tmp = dir + "/." + base + ".tmp-" + std::to_string(::getpid()) + "-" +
+        tmp = "." + name + ".tmp-" + std::to_string(::getpid()) + "-" +
               std::to_string(counter.fetch_add(1));
-        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::openat(dir_fd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                      0666);
         if (fd >= 0) return 0;
         if (errno != EEXIST) return errno;
     }
@@ -92,11 +106,32 @@ int fill(int fd, std::string_view bytes, const struct stat* old) {
     return 0;
 }
 
-void sync_directory(const std::string& dir) {
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    (void)::fsync(fd);
-    ::close(fd);
+// Replaces `name` in the open directory `dir_fd`: a temporary file beside
+// it, flushed, renamed over it within the directory, then the directory
+// flushed. The name itself is never followed: a symbolic link there is
+// refused (ELOOP), never written through.
+int replace_in(int dir_fd, const std::string& name, std::string_view bytes) {
+    struct stat old;
+    const bool exists = ::fstatat(dir_fd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!exists && errno != ENOENT) return errno;
+    if (exists && S_ISLNK(old.st_mode)) return ELOOP;
+    if (exists && S_ISDIR(old.st_mode)) return EISDIR;
+    // Renaming would replace a file its owner made read-only; writing in
+    // place would be refused, and so is this.
+    if (exists && ::faccessat(dir_fd, name.c_str(), W_OK, 0) != 0) return errno;
+
+    std::string tmp;
+    int fd = -1;
+    if (int e = create_temporary(dir_fd, name, tmp, fd)) return e;
+    int e = fill(fd, bytes, exists ? &old : nullptr);
+    if (::close(fd) != 0 && e == 0) e = errno;
+    if (e == 0 && ::renameat(dir_fd, tmp.c_str(), dir_fd, name.c_str()) != 0) e = errno;
+    if (e != 0) {
+        ::unlinkat(dir_fd, tmp.c_str(), 0);
+        return e;
+    }
+    (void)::fsync(dir_fd);
+    return 0;
 }
 
 }  // namespace
@@ -109,25 +144,27 @@ detail::expected<void, WriteFailure> write_file_atomic(const std::string& path,
                                                        std::string_view bytes) {
     std::string target;
     if (int e = resolve_links(path, target)) return failure(path, e);
-    struct stat old;
-    const bool exists = ::stat(target.c_str(), &old) == 0;
-    if (exists && S_ISDIR(old.st_mode)) return failure(path, EISDIR);
-    // Renaming would replace a file its owner made read-only; writing in
-    // place would be refused, and so is this.
-    if (exists && ::access(target.c_str(), W_OK) != 0) return failure(path, errno);
-    if (!exists && errno != ENOENT) return failure(path, errno);
+    const std::size_t slash = target.rfind('/');
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    OwnedFd dir{::open(directory_of(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (dir.fd < 0) return failure(path, errno);
+    if (int e = replace_in(dir.fd, name, bytes)) return failure(path, e);
+    return {};
+}
 
-    std::string tmp;
-    int fd = -1;
-    if (int e = create_temporary(target, tmp, fd)) return failure(path, e);
-    int e = fill(fd, bytes, exists ? &old : nullptr);
-    if (::close(fd) != 0 && e == 0) e = errno;
-    if (e == 0 && ::rename(tmp.c_str(), target.c_str()) != 0) e = errno;
-    if (e != 0) {
-        ::unlink(tmp.c_str());
-        return failure(path, e);
-    }
-    sync_directory(directory_of(target));
+detail::expected<void, WriteFailure> write_file_beneath(const std::string& root,
+                                                        std::string_view rel,
+                                                        const std::string& shown,
+                                                        std::string_view bytes) {
+    const beneath::Split where = beneath::split_last(rel);
+    if (where.name.empty() || where.name == "." || where.name == "..") return refusal(shown, EXDEV);
+    OwnedFd top{beneath::open_directory(root, O_PATH | O_CLOEXEC)};
+    if (top.fd < 0) return beneath::refused(errno) ? refusal(shown, errno) : failure(shown, errno);
+    OwnedFd dir{beneath::open_at(top.fd, where.parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (dir.fd < 0) return beneath::refused(errno) ? refusal(shown, errno) : failure(shown, errno);
+    const int e = replace_in(dir.fd, where.name, bytes);
+    if (e == ELOOP) return refusal(shown, e);
+    if (e != 0) return failure(shown, e);
     return {};
 }
 

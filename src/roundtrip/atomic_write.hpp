@@ -17,6 +17,9 @@ struct WriteFailure {
     std::string path;      // the path as given
     int error_number = 0;  // errno of the failed step
     std::string message;   // "cannot write " + path + ": " + the system's text
+    // The target, or a directory on the way to it, is a symbolic link or
+    // leads out of the confining directory: nothing was written.
+    bool refused = false;
 };
 
 // Writes `bytes` to `path`. An existing target keeps its permission bits
@@ -26,6 +29,17 @@ struct WriteFailure {
 // in place would refuse it. No directory is created.
 detail::expected<void, WriteFailure> write_file_atomic(const std::string& path,
                                                        std::string_view bytes);
+
+// Writes `bytes` to `rel` beneath the directory `root` (absolute and free of
+// links, as a canonical path is), as write_file_atomic does but confined:
+// the walk from "/" to the target's directory and the target itself follow
+// no symbolic link and never leave `root`, so a tree changed since it was
+// read cannot redirect the write. A refusal sets `refused`; `shown` is the
+// path failures name.
+detail::expected<void, WriteFailure> write_file_beneath(const std::string& root,
+                                                        std::string_view rel,
+                                                        const std::string& shown,
+                                                        std::string_view bytes);
 
 // The write(2) the writer calls, replaceable by tests to simulate short
 // writes and full disks; nullptr restores the system call.

@@ -1,8 +1,17 @@
 #include "roundtrip/document_state.hpp"
 
+#include "directives/file_system.hpp"
+#include "directives/paths.hpp"
 #include "syntax/compose.hpp"
 
 namespace quarvel {
+
+std::string origin_directory(const std::string& origin) {
+    auto fs = posix_file_system();
+    const std::string dir = paths::parent(origin).value_or(".");
+    const std::string absolute = paths::normalise(paths::join(fs->current_directory(), dir));
+    return fs->canonical(absolute).value_or(absolute);
+}
 
 Result<std::unique_ptr<DocumentState>> compose_document(std::string text,
                                                         const DocumentSettings& settings) {

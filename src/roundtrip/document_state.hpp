@@ -30,6 +30,9 @@ struct DocumentState {
     std::string source;  // UTF-8, byte order mark included
     SyntaxForest forest;
     std::optional<std::string> origin;
+    // The origin's directory when it was recorded (origin_directory): save()
+    // writes the origin only beneath it.
+    std::optional<std::string> origin_dir;
     FileTable files;  // empty unless directives were resolved; entry 0 is the root
     DocumentSettings settings;
 
@@ -41,6 +44,10 @@ struct DocumentState {
     const std::vector<YamlNode>& roots() const { return forest.roots; }
     Arena& arena() { return forest.arena; }
 };
+
+// The directory of `origin` as it is now: canonical when it exists (its
+// links resolved once, here), else lexically normalised.
+std::string origin_directory(const std::string& origin);
 
 // Takes `text` and composes it as file 0 (empty documents dropped).
 Result<std::unique_ptr<DocumentState>> compose_document(std::string text,

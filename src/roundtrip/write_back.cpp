@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "directives/paths.hpp"
 #include "support/stack.hpp"
 
 namespace quarvel::roundtrip {
@@ -142,6 +143,23 @@ Error conflicting_edits(const std::string& path) {
     return e;
 }
 
+// An included file's path is canonical and inside the include root; its
+// part below the root is what the confined write walks.
+FileBytes beneath_root(std::string path, std::string bytes, std::string_view root) {
+    FileBytes out{std::move(path), std::move(bytes), std::string(root), {}};
+    if (!root.empty()) {
+        const std::size_t skip = root == "/" ? 1 : root.size() + 1;
+        const bool inside =
+            out.path.starts_with(root) &&
+            (root == "/" || out.path.size() == root.size() || out.path[root.size()] == '/');
+        // A path outside the root gets a way out, which the write refuses.
+        out.rel = !inside                  ? std::string("..")
+                  : out.path.size() > skip ? out.path.substr(skip)
+                                           : ".";
+    }
+    return out;
+}
+
 }  // namespace
 
 bool changed_within_file(const YamlNode& node) {
@@ -158,7 +176,7 @@ Result<std::vector<FileBytes>> plan_save(const SaveInput& input) {
             error = std::move(bytes.error());
             return false;
         }
-        out.push_back({input.files[id].path, std::move(*bytes)});
+        out.push_back(beneath_root(input.files[id].path, std::move(*bytes), input.include_root));
         return true;
     };
     bool root_changed = false;
@@ -173,12 +191,21 @@ Result<std::vector<FileBytes>> plan_save(const SaveInput& input) {
             Error::argument("save() needs a path: this document was not loaded from a file"));
     auto bytes = emit_stream(input.roots, input.root_text, input.options);
     if (!bytes) return fail(std::move(bytes.error()));
-    out.push_back({input.path ? *input.path : *input.origin, std::move(*bytes)});
+    if (input.path) {
+        out.push_back({*input.path, std::move(*bytes), {}, {}});
+    } else {
+        // The origin's final component is never followed: a link put in
+        // its place since it was loaded is refused, not written through.
+        const std::string& origin = *input.origin;
+        out.push_back({origin, std::move(*bytes), input.origin_dir.value_or(std::string()),
+                       std::string(paths::file_name(origin))});
+    }
     return out;
 }
 
 Result<std::vector<FileBytes>> collect_included_files(std::span<const YamlNode> roots,
-                                                      std::span<const FileRecord> files) {
+                                                      std::span<const FileRecord> files,
+                                                      std::string_view include_root) {
     if (files.empty())
         return fail(
             Error::argument("document was not loaded with OPT_INCLUDES; nothing to write back"));
@@ -187,7 +214,7 @@ Result<std::vector<FileBytes>> collect_included_files(std::span<const YamlNode> 
     std::optional<Error> error;
     auto visit = [&](const YamlNode& node, std::uint32_t id) {
         if (id >= files.size()) return true;
-        FileBytes file{files[id].path, {}};
+        FileBytes file = beneath_root(files[id].path, {}, include_root);
         if (files[id].text && !content_changed(node)) {
             file.bytes.assign(*files[id].text);
         } else {
@@ -215,11 +242,16 @@ Result<std::vector<FileBytes>> collect_included_files(std::span<const YamlNode> 
     return out;
 }
 
+detail::expected<void, WriteFailure> write_file(const FileBytes& file) {
+    if (file.root.empty()) return write_file_atomic(file.path, file.bytes);
+    return write_file_beneath(file.root, file.rel, file.path, file.bytes);
+}
+
 detail::expected<std::vector<std::string>, WriteFailure> write_files(
     std::span<const FileBytes> files) {
     std::vector<std::string> written;
     for (const FileBytes& f : files) {
-        auto done = write_file_atomic(f.path, f.bytes);
+        auto done = write_file(f);
         if (!done) return detail::unexpected<WriteFailure>(std::move(done.error()));
         written.push_back(f.path);
     }

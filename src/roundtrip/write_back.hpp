@@ -30,6 +30,11 @@ struct FileRecord {
 struct FileBytes {
     std::string path;
     std::string bytes;
+    // Where the write is confined: `rel` beneath the directory `root`. An
+    // empty root writes `path` as named, following its links (a path the
+    // caller chose).
+    std::string root;
+    std::string rel;
 };
 
 // Something in the node's own file changed: its flag or, through items,
@@ -49,6 +54,10 @@ struct SaveInput {
     EmitOptions options;                        // the document's null style and version
     std::optional<std::string> path;
     std::optional<std::string> origin;
+    // The canonical directories writes are confined to: the include root
+    // (included files) and the origin's directory as it was when recorded.
+    std::string include_root;
+    std::optional<std::string> origin_dir;
 };
 Result<std::vector<FileBytes>> plan_save(const SaveInput& input);
 
@@ -57,7 +66,11 @@ Result<std::vector<FileBytes>> plan_save(const SaveInput& input);
 // appears once; different bytes for one path are the conflicting-edits
 // error. Fails on an empty file table.
 Result<std::vector<FileBytes>> collect_included_files(std::span<const YamlNode> roots,
-                                                      std::span<const FileRecord> files);
+                                                      std::span<const FileRecord> files,
+                                                      std::string_view include_root = {});
+
+// Writes one file atomically, confined as its FileBytes says.
+detail::expected<void, WriteFailure> write_file(const FileBytes& file);
 
 // Writes the files in order, each atomically, and returns the paths written.
 // The first failure stops: earlier files stay written, later ones untouched.

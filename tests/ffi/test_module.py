@@ -34,7 +34,7 @@ CLASSES = ["QuarvelDocument", "QuarvelDocumentView", "QuarvelNode", "QuarvelTag"
 
 def test_all_lists_every_public_name_in_order():
     assert _quarvel.__all__ == list(FUNCTIONS) + OPTIONS + CLASSES
-    public = {n for n in dir(_quarvel) if not n.startswith("__")}
+    public = {n for n in dir(_quarvel) if not n.startswith("_")}
     assert public == set(_quarvel.__all__)
     assert _quarvel.__doc__ == ""
 

@@ -380,3 +380,16 @@ def test_python_dash_m_and_the_console_script(tmp_path):
         done = subprocess.run(command + ["to-json", "-"], input="a: 1\n", capture_output=True,
                               text=True, env=env)
         assert (done.returncode, done.stdout) == (0, '{"a":1}\n')
+
+
+@pytest.mark.parametrize("argv", [["set", "{f}", "a", "2"], ["set", "{f}", "a", "2", "--includes"]])
+def test_writing_back_through_a_link_is_refused(run, tmp_path, argv):
+    outside = tmp_path / "outside.yaml"
+    outside.write_text("a:   1\n")
+    conf = tmp_path / "conf"
+    conf.mkdir()
+    (conf / "c.yaml").symlink_to(outside)
+    status, _, err = run(*[a.format(f=conf / "c.yaml") for a in argv])
+    assert status == 1
+    assert "resolves outside the configured include directory" in err
+    assert outside.read_text() == "a:   1\n" and (conf / "c.yaml").is_symlink()

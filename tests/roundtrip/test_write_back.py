@@ -296,3 +296,91 @@ def test_a_directive_argument_is_quoted_when_it_must_be(tmp_path, name, written)
     assert out == b"# top\nk: !include " + written + b"\nother: 2\n"
     assert quarvel.loads(out, option=quarvel.OPT_INCLUDES, include_dir=str(tmp_path)) == {
         "k": {"x": 1}, "other": 2}
+
+
+# -- write-back stays where the document was loaded from -----------------------
+
+def _swap_tree(tmp_path):
+    """conf/main.yaml includes conf/sub/inc.yaml; outside.yaml lies beside conf."""
+    conf = tmp_path / "conf"
+    (conf / "sub").mkdir(parents=True)
+    (conf / "main.yaml").write_text("a: 1\nb: !include sub/inc.yaml\n")
+    (conf / "sub" / "inc.yaml").write_text("x: 1\n")
+    outside = tmp_path / "outside.yaml"
+    outside.write_text("precious: 1\n")
+    return conf, outside
+
+
+def _swap(conf, outside, what):
+    """Puts a link where a file or folder of the loaded tree was."""
+    if what == "root file":
+        (conf / "main.yaml").unlink()
+        (conf / "main.yaml").symlink_to(outside)
+    elif what == "included file":
+        (conf / "sub" / "inc.yaml").unlink()
+        (conf / "sub" / "inc.yaml").symlink_to(outside)
+    else:  # the included file's folder
+        away = outside.parent / "away"
+        (conf / "sub").rename(away)
+        (away / "inc.yaml").write_text("x: 1\n")
+        (conf / "sub").symlink_to(away)
+
+
+SWAPS = ["root file", "included file", "included folder"]
+
+
+def _edit(doc, what):
+    if what == "root file":
+        doc["a"] = 2
+    else:
+        doc["b"]["x"] = 2
+
+
+def _outside_unchanged(tmp_path, outside):
+    assert outside.read_text() == "precious: 1\n"
+    away = tmp_path / "away" / "inc.yaml"
+    assert not away.exists() or away.read_text() == "x: 1\n"
+    # No temporary file was left anywhere either.
+    assert not [p for p in tmp_path.rglob(".*tmp-*")]
+
+
+@pytest.mark.parametrize("what", SWAPS)
+@pytest.mark.parametrize("write", ["save", "dump_includes", "dump to origin"])
+def test_a_link_swapped_in_after_loading_is_refused(tmp_path, what, write):
+    conf, outside = _swap_tree(tmp_path)
+    doc = quarvel.load(conf / "main.yaml", option=INC)
+    _edit(doc, what)
+    _swap(conf, outside, what)
+    if write == "dump_includes" and what == "root file":
+        pytest.skip("dump_includes writes included files only")
+    if write == "dump to origin" and what != "root file":
+        pytest.skip("dump writes the root file only")
+    with pytest.raises(quarvel.QuarvelIncludeConfinementError) as e:
+        if write == "save":
+            doc.save()
+        elif write == "dump_includes":
+            quarvel.dump_includes(doc)
+        else:
+            quarvel.dump(doc, doc.origin)
+    assert "resolves outside the configured include directory" in str(e.value)
+    assert str(conf / ("main.yaml" if what == "root file" else "sub/inc.yaml")) in str(e.value)
+    _outside_unchanged(tmp_path, outside)
+
+
+def test_an_unswapped_tree_is_still_written(tmp_path):
+    conf, _ = _swap_tree(tmp_path)
+    doc = quarvel.load(conf / "main.yaml", option=INC)
+    doc["a"] = 2
+    doc["b"]["x"] = 3
+    assert doc.save() == [str(conf / "sub" / "inc.yaml"), str(conf / "main.yaml")]
+    assert quarvel.load(conf / "main.yaml", option=INC | quarvel.OPT_INCLUDES)["b"]["x"] == 3
+
+
+def test_a_path_the_caller_names_still_follows_its_link(tmp_path):
+    target = tmp_path / "target.yaml"
+    target.write_text("old: 1\n")
+    (tmp_path / "link.yaml").symlink_to(target)
+    doc = load("a: 1\n")
+    doc.save(str(tmp_path / "link.yaml"))
+    quarvel.dump({"b": 2}, tmp_path / "link.yaml")
+    assert target.read_text() == "b: 2\n" and (tmp_path / "link.yaml").is_symlink()

@@ -173,6 +173,7 @@ PyObject* document_set_origin(PyObject* self, PyObject* path) {
     Borrow hold(self, Borrow::Exclusive);
     if (!hold.ok()) return nullptr;
     hold.state().origin = std::string(text);
+    hold.state().origin_dir = origin_directory(hold.state().origin.value());
     Py_RETURN_NONE;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "directives/confine.hpp"
 #include "pyutil/args.hpp"
 #include "pyutil/errors.hpp"
 #include "roundtrip/atomic_write.hpp"
@@ -47,6 +48,17 @@ PyObject* path_text(const std::string& path) {
     return PyUnicode_DecodeUTF8(path.data(), static_cast<Py_ssize_t>(path.size()), "replace");
 }
 
+// The confinement error for a write that would have gone through a link or
+// out of the directory it is confined to; nothing was written.
+PyObject* raise_refused_write(const std::string& path) {
+    Error e;
+    e.family = ErrorFamily::Directive;
+    e.selector = directive_kind::include_confinement;
+    e.message = outside_message(path);
+    e.file = path;
+    return raise_unplaced(e);
+}
+
 // Writes every file in order; the paths written, or null with `failure`'s
 // exception type set for the first file that could not be written.
 PyObject* write_all(const std::vector<roundtrip::FileBytes>& files, PyObject* failure,
@@ -54,7 +66,8 @@ PyObject* write_all(const std::vector<roundtrip::FileBytes>& files, PyObject* fa
     Ref written(PyList_New(0));
     if (!written) return nullptr;
     for (const roundtrip::FileBytes& f : files) {
-        auto done = roundtrip::write_file_atomic(f.path, f.bytes);
+        auto done = roundtrip::write_file(f);
+        if (!done && done.error().refused) return raise_refused_write(f.path);
         if (!done) return raise_text(failure, done.error().message.c_str());
         if (!list_paths) continue;
         Ref name(path_text(f.path));
@@ -80,7 +93,8 @@ std::optional<std::vector<roundtrip::FileBytes>> included_files(const char* func
     Borrow hold(doc, Borrow::Shared);
     if (!hold.ok()) return std::nullopt;
     const auto records = file_records(hold.state());
-    auto files = roundtrip::collect_included_files(hold.state().roots(), records);
+    auto files =
+        roundtrip::collect_included_files(hold.state().roots(), records, hold.state().files.root);
     if (!files) {
         raise(files.error());
         return std::nullopt;
@@ -132,6 +146,8 @@ PyObject* save_document(PyObject* document, PyObject* path) {
     input.options = emit_options(state);
     input.path = target;
     input.origin = state.origin;
+    input.include_root = state.files.root;
+    input.origin_dir = state.origin_dir;
     auto plan = roundtrip::plan_save(input);
     if (!plan) return raise(plan.error());
     return write_all(*plan, PyExc_OSError, true);

@@ -60,6 +60,9 @@ YamlValue ValueBuilder::resolve_scalar(std::string_view text, bool plain, const 
         case ResolvedKind::Merge:
             saw_merge_ = true;
             return merge_placeholder(arena_);
+        case ResolvedKind::Invalid:
+            errors_.fail(invalid_scalar_message(text, tag), mark);
+            return YamlValue::null();
     }
     return YamlValue::string(text);
 }

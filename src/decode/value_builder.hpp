@@ -72,7 +72,7 @@ class ValueBuilder {
 
     bool scalar(const Token& t, const Props& props, YamlValue& out) {
         out = resolve_scalar(t.text, t.style == ScalarStyle::Plain, props, t.mark);
-        return true;
+        return !errors_.failed();
     }
     bool alias(const Token& t, const Props& props, YamlValue& out);
     // Properties without content: an empty plain scalar under the tag, or null.

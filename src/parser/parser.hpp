@@ -349,7 +349,7 @@ bool Parser<B>::content(Slot slot, const Props& props, Node& out) {
             if (slot == Slot::Flow ||
                 (t.kind == TokenKind::BlockEntry && slot != Slot::BlockValue)) {
                 builder_.empty(props, t.mark, out);  // not part of this node
-                return true;
+                return !errors_.failed();
             }
             if (t.kind == TokenKind::BlockSequenceStart)
                 return descend([&] { return block_sequence(props, out); });
@@ -357,9 +357,10 @@ bool Parser<B>::content(Slot slot, const Props& props, Node& out) {
                 return descend([&] { return block_mapping(props, out); });
             return descend([&] { return indentless_sequence(props, out); });
         default:
-            // Properties without content, or no node at all.
+            // Properties without content, or no node at all. Under a tag
+            // the empty text may not fit it ("!!int" alone).
             builder_.empty(props, t.mark, out);
-            return true;
+            return !errors_.failed();
     }
 }
 

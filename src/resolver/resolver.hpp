@@ -14,7 +14,9 @@ namespace quarvel {
 
 enum class ResolverMode : std::uint8_t { Core12 = 0, Yaml11 = 1, PyYaml = 2 };
 
-enum class ResolvedKind : std::uint8_t { Null, Bool, Int, BigInt, Float, Str, Merge };
+// Invalid: a scalar under !!int, !!float or !!bool whose text is no such
+// value ("!!int hello"); every reader refuses it rather than make up a value.
+enum class ResolvedKind : std::uint8_t { Null, Bool, Int, BigInt, Float, Str, Merge, Invalid };
 
 struct Resolved {
     ResolvedKind kind = ResolvedKind::Str;
@@ -28,8 +30,11 @@ struct Resolved {
 // ("!!int"); empty when the scalar has no tag.
 Resolved resolve(ResolverMode mode, std::string_view text, bool plain, std::string_view tag = {});
 
-// "null", "bool", "int" (int and big int), "float", "str", "merge".
+// "null", "bool", "int" (int and big int), "float", "str", "merge", "invalid".
 const char* kind_name(ResolvedKind kind);
+
+// The message for a scalar that resolved as Invalid: "cannot read 'hello' as !!int".
+std::string invalid_scalar_message(std::string_view text, std::string_view tag);
 
 // The YAML 1.2 integer syntax; false when the text is not such an integer or
 // does not fit a signed 64-bit integer.

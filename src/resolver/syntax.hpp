@@ -42,8 +42,8 @@ inline std::int64_t apply_sign(std::uint64_t magnitude, bool negative) {
     return negative ? -v : v;
 }
 
-// Parses `text` as a scalar tagged as float in the core schema.
-double core_tagged_float(std::string_view text);
+// Reads `text` as a scalar tagged as float in the core schema (Invalid when it is none).
+Resolved core_tagged_float(std::string_view text);
 
 Resolved resolve_core(std::string_view text, bool plain, std::string_view tag);
 Resolved resolve_11(ResolverMode mode, std::string_view text, bool plain, std::string_view tag);
@@ -59,6 +59,9 @@ inline Resolved make_str() {
 }
 inline Resolved make_big_int() {
     return Resolved{ResolvedKind::BigInt};
+}
+inline Resolved make_invalid() {
+    return Resolved{ResolvedKind::Invalid};
 }
 inline Resolved make_bool(bool b) {
     Resolved r{ResolvedKind::Bool};

@@ -34,7 +34,8 @@ bool same_reading(const Resolved& a, const Resolved& b) {
 std::optional<std::string> upgrade_spelling(ResolverMode mode, std::string_view text,
                                             std::string_view tag) {
     Resolved old_reading = resolve(mode, text, true, tag);
-    if (old_reading.kind == ResolvedKind::Str) return std::nullopt;
+    if (old_reading.kind == ResolvedKind::Str || old_reading.kind == ResolvedKind::Invalid)
+        return std::nullopt;
     if (same_reading(old_reading, resolve(ResolverMode::Core12, text, true, tag)))
         return std::nullopt;
     std::string out;
@@ -60,6 +61,7 @@ std::optional<std::string> upgrade_spelling(ResolverMode mode, std::string_view 
             format_float(old_reading.real, out);
             break;
         case ResolvedKind::Str:
+        case ResolvedKind::Invalid:
             break;
     }
     return out;

@@ -277,13 +277,16 @@ Resolved resolve_11(ResolverMode mode, std::string_view text, bool plain, std::s
         std::string_view name = core_tag_name(tag);
         if (name == "int") {
             Resolved integer;
-            return read_int_11(text, integer) ? integer : make_int(0);
+            return read_int_11(text, integer) ? integer : make_invalid();
         }
         if (name == "null") return make_null();
-        if (name == "bool") return make_bool(bool_word_11(mode, text).value_or(false));
+        if (name == "bool") {
+            const auto b = bool_word_11(mode, text);
+            return b ? make_bool(*b) : make_invalid();
+        }
         if (name == "float") {
             double value = 0.0;
-            return make_float(parse_float_11(mode, text, true, value) ? value : 0.0);
+            return parse_float_11(mode, text, true, value) ? make_float(value) : make_invalid();
         }
         if (name == "merge") return make_merge();
         return make_str();

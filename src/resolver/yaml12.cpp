@@ -123,10 +123,11 @@ std::string_view core_tag_name(std::string_view tag) {
     return {};
 }
 
-double core_tagged_float(std::string_view text) {
-    if (auto special = match_inf_nan(text)) return *special;
+// A scalar tagged !!float may be any decimal number ("5", "1e5").
+Resolved core_tagged_float(std::string_view text) {
+    if (auto special = match_inf_nan(text)) return make_float(*special);
     double value = 0.0;
-    return parse_decimal_float(text, value) ? value : 0.0;
+    return parse_decimal_float(text, value) ? make_float(value) : make_invalid();
 }
 
 Resolved resolve_core(std::string_view text, bool plain, std::string_view tag) {
@@ -137,11 +138,15 @@ Resolved resolve_core(std::string_view text, bool plain, std::string_view tag) {
             if (parse_int_12(text, value)) return make_int(value);
             // Out of the 64-bit range: keep the digits rather than lose the number.
             if (is_decimal_integer(text)) return make_big_int();
-            return make_int(0);
+            return make_invalid();
         }
         if (name == "null") return make_null();
-        if (name == "bool") return make_bool(is_one_of(text, "true", "True", "TRUE"));
-        if (name == "float") return make_float(core_tagged_float(text));
+        if (name == "bool") {
+            if (is_one_of(text, "true", "True", "TRUE")) return make_bool(true);
+            if (is_one_of(text, "false", "False", "FALSE")) return make_bool(false);
+            return make_invalid();
+        }
+        if (name == "float") return core_tagged_float(text);
         return make_str();
     }
     if (!plain) return make_str();
@@ -203,8 +208,16 @@ const char* kind_name(ResolvedKind kind) {
             return "str";
         case ResolvedKind::Merge:
             return "merge";
+        case ResolvedKind::Invalid:
+            return "invalid";
     }
     return "str";
+}
+
+std::string invalid_scalar_message(std::string_view text, std::string_view tag) {
+    std::string shown(text.substr(0, 60));
+    if (text.size() > 60) shown += "...";
+    return "cannot read '" + shown + "' as !!" + std::string(core_tag_name(tag));
 }
 
 bool parse_int_12(std::string_view text, std::int64_t& out) {

@@ -442,6 +442,7 @@ void SyntaxView::read_scalar(DataValue& v, std::string_view text, bool plain,
             return;
         case ResolvedKind::Merge:
         case ResolvedKind::Str:
+        case ResolvedKind::Invalid:  // refused when the value is read
             v.kind = ValueKind::String;
             v.text = text;
             return;

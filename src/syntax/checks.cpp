@@ -25,6 +25,7 @@ TreeCheckOptions tree_check_options(std::uint64_t options, ModeChoice choice) {
     // Under the 1.2 rules every scalar already reads the 1.2 way.
     out.upgrade_1_1 = (options & opt::UPGRADE_1_1) != 0 && choice.mode != ResolverMode::Core12;
     out.warn_1_1 = choice.warn_1_1;
+    out.unreadable_tags = true;
     return out;
 }
 
@@ -94,6 +95,7 @@ void append_leaf_identity(const YamlNode& n, ResolverMode mode, bool nested, std
             out += "s:<<";
             return;
         case ResolvedKind::Str:
+        case ResolvedKind::Invalid:  // refused when the value is read
             out += "s:";
             append_payload(out, n.text, nested);
             return;
@@ -164,6 +166,7 @@ void append_leaf_display(const YamlNode& n, ResolverMode mode, std::string& out)
             out += "String(\"<<\")";
             return;
         case ResolvedKind::Str:
+        case ResolvedKind::Invalid:  // refused when the value is read
             out += "String(";
             out += utf8::quoted_literal(n.text);
             out += ")";
@@ -241,6 +244,7 @@ class TreeChecker {
     bool walk(YamlNode& n) {
         switch (n.kind) {
             case NodeKind::Scalar:
+                if (!readable(n)) return false;
                 scalar(n);
                 return true;
             case NodeKind::Sequence:
@@ -252,8 +256,9 @@ class TreeChecker {
                 for (YamlNode& c : n.children)
                     if (!descend(c)) return false;
                 return true;
-            case NodeKind::Alias:
             case NodeKind::Null:
+                return readable(n);
+            case NodeKind::Alias:
                 return true;
         }
         return true;
@@ -294,6 +299,17 @@ class TreeChecker {
 
     void stack_ran_out() {
         if (!error_) error_ = stack_exhausted_error();
+    }
+
+    // The same refusal the value composer makes when it reads the scalar.
+    bool readable(const YamlNode& n) {
+        if (!options_.unreadable_tags || !n.tag) return true;
+        const std::string_view tag = n.effective_tag();
+        const bool plain = n.kind == NodeKind::Null || n.scalar_style == ScalarStyle::Plain;
+        if (resolve(options_.mode, n.text, plain, tag).kind != ResolvedKind::Invalid) return true;
+        error_ = Error::syntax(invalid_scalar_message(n.text, tag), n.span.line, n.span.column);
+        error_file_ = n.span.file_id;
+        return false;
     }
 
     void scalar(YamlNode& n) {

@@ -19,12 +19,17 @@ struct TreeCheckOptions {
     bool duplicate_keys_warn = false;          // every duplicate key warns (unless error)
     bool upgrade_1_1 = false;                  // rewrite plain scalars to their 1.2 spelling
     bool warn_1_1 = false;                     // warn about 1.1 / 1.2 differences
+    // A scalar under !!int, !!float or !!bool whose text is no such value
+    // fails, before any value is read from the tree (the value composer
+    // refuses it as it reads it).
+    bool unreadable_tags = false;
     // Paths by file number: a warning about a node of an included file
     // (number above 0) ends with " in " and its path.
     std::span<const std::string> file_paths;
 
     bool any() const {
-        return duplicate_keys_error || duplicate_keys_warn || upgrade_1_1 || warn_1_1;
+        return duplicate_keys_error || duplicate_keys_warn || upgrade_1_1 || warn_1_1 ||
+               unreadable_tags;
     }
 };
 

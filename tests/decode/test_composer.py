@@ -87,7 +87,6 @@ def test_directive_and_document_errors(text, message):
     "text, expected",
     [
         ("a: !!str\n", {"a": ""}),
-        ("a: !!int\n", {"a": 0}),
         ("!!int 12\n", 12),
         ("!!str 12\n", "12"),
         ("!!binary aGk=\n", "aGk="),

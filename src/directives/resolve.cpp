@@ -6,6 +6,7 @@
 
 #include "directives/paths.hpp"
 #include "directives/resolver_impl.hpp"
+#include "support/limits.hpp"
 #include "support/stack.hpp"
 #include "support/utf8.hpp"
 #include "syntax/compose.hpp"
@@ -20,6 +21,28 @@ std::string os_detail(const OsFailure& f) {
 
 bool blank(std::string_view s) {
     return s.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+// Errors in an included file name the file and carry no position of their
+// own (the position belongs to the root text); the place goes in the text.
+std::string at_place(std::string message, std::uint32_t line, std::uint32_t column) {
+    return message + " at line " + std::to_string(std::uint64_t{line} + 1) + ", column " +
+           std::to_string(std::uint64_t{column} + 1);
+}
+
+// The level an included file's root takes: the directive's own for
+// !include and for a merge whose entries (or items) it contributes, one
+// below it for an item or value of the directory's collection.
+std::uint32_t root_depth(Directive d, NodeKind root, std::uint32_t depth) {
+    switch (d) {
+        case Directive::Include:
+        case Directive::DirMergeNamed:
+            return depth;
+        case Directive::DirMergeList:
+            return root == NodeKind::Sequence ? depth : depth + 1;
+        default:
+            return depth + 1;
+    }
 }
 
 }  // namespace
@@ -46,14 +69,14 @@ Resolver::Resolver(SyntaxForest& forest, const DirectiveInput& input, FileSystem
 
 Result<DirectiveOutcome> Resolver::run() {
     for (YamlNode& root : forest_.roots)
-        if (auto st = walk(root, 0); !st) return fail(std::move(st.error()));
+        if (auto st = walk_child(root, 0, 1); !st) return fail(std::move(st.error()));
     // Copied secrets may point into their file's arena.
     for (auto& [path, file] : secrets_)
         if (file) forest_.arena.adopt(std::move(file->forest.arena));
     return std::move(out_);
 }
 
-Status Resolver::walk(YamlNode& n, std::uint32_t file) {
+Status Resolver::walk(YamlNode& n, std::uint32_t file, std::uint32_t depth) {
     if (n.tag) {
         const Directive d = directive_of(*n.tag);
         const DirectiveOptions& o = input_.options;
@@ -62,38 +85,57 @@ Status Resolver::walk(YamlNode& n, std::uint32_t file) {
                         : d != Directive::None   ? o.includes
                                                  : false;
         if (on) {
-            auto result = apply(d, n, file);
+            auto result = apply(d, n, file, depth);
             if (!result) return fail(std::move(result.error()));
             n = std::move(*result);
             return {};
         }
     }
     for (YamlNode& child : n.children)
-        if (auto st = walk_child(child, file); !st) return st;
+        if (auto st = walk_child(child, file, depth + 1); !st) return st;
     return {};
 }
 
-Status Resolver::walk_child(YamlNode& n, std::uint32_t file) {
+Status Resolver::walk_child(YamlNode& n, std::uint32_t file, std::uint32_t depth) {
+    if (depth > kMaxDepth) return fail(too_deep(n));
     if (n.children.empty() && !n.tag) return {};
     bool ran = false;
     Status st = ensure_stack([&] {
         ran = true;
-        return walk(n, file);
+        return walk(n, file, depth);
     });
     if (!ran) return fail(stack_exhausted_error());
     return st;
 }
 
-Result<YamlNode> Resolver::apply(Directive d, YamlNode& n, std::uint32_t file) {
+// Whether a spliced tree that is not walked (a secret's copied value) stays
+// within the nesting limit when its top node stands at `depth`.
+Status Resolver::within_depth(const YamlNode& n, std::uint32_t depth) const {
+    if (depth > kMaxDepth) return fail(too_deep(n));
+    for (const YamlNode& child : n.children) {
+        if (child.children.empty() && depth < kMaxDepth) continue;
+        bool ran = false;
+        Status st = ensure_stack([&] {
+            ran = true;
+            return within_depth(child, depth + 1);
+        });
+        if (!ran) return fail(stack_exhausted_error());
+        if (!st) return st;
+    }
+    return {};
+}
+
+Result<YamlNode> Resolver::apply(Directive d, YamlNode& n, std::uint32_t file,
+                                 std::uint32_t depth) {
     switch (d) {
         case Directive::Include:
-            return include_file(n, file);
+            return include_file(n, file, depth);
         case Directive::Secret:
-            return secret(n, file);
+            return secret(n, file, depth);
         case Directive::EnvVar:
             return env_var(n, file);
         default:
-            return include_dir(d, n, file);
+            return include_dir(d, n, file, depth);
     }
 }
 
@@ -111,6 +153,13 @@ Error Resolver::error_in(int kind, std::string message, std::string path) const 
     for (const Frame& f : stack_)
         e.include_stack.push_back(IncludeFrame{path_of(f.from_file), f.line});
     return e;
+}
+
+// The nesting error a too deep file gets, naming the file the node is in.
+Error Resolver::too_deep(const YamlNode& at) const {
+    return error_in(directive_kind::include_other,
+                    at_place(max_depth_message(), at.span.line, at.span.column),
+                    path_of(at.span.file_id));
 }
 
 Error Resolver::error_at(int kind, std::string message, std::uint32_t file,
@@ -220,9 +269,7 @@ Result<SyntaxForest> Resolver::compose_file(std::uint32_t id, std::string_view p
     if (!forest) {
         const Error& e = forest.error();
         std::string message = std::string(prefix) + e.message;
-        if (e.has_position)
-            message += " at line " + std::to_string(std::uint64_t{e.line} + 1) + ", column " +
-                       std::to_string(std::uint64_t{e.column} + 1);
+        if (e.has_position) message = at_place(std::move(message), e.line, e.column);
         return fail(error_in(directive_kind::include_other, std::move(message), f.path));
     }
     return forest;
@@ -230,19 +277,19 @@ Result<SyntaxForest> Resolver::compose_file(std::uint32_t id, std::string_view p
 
 // Reads, composes and resolves one included file; its first document's root,
 // or an empty mapping when it has none.
-Result<YamlNode> Resolver::included_root(const std::string& path, const YamlNode& directive,
-                                         std::uint32_t file, std::uint32_t* id_out) {
+Result<YamlNode> Resolver::included_root(const std::string& path, const Splice& at,
+                                         std::uint32_t* id_out) {
     // On the stack from the read on: a file that cannot be read or composed
     // is named as the error's file, with this directive in its chain.
-    stack_.push_back(Frame{path, file, directive.span.line});
-    auto root = read_and_resolve(directive, id_out);
+    stack_.push_back(Frame{path, at.file, at.node.span.line});
+    auto root = read_and_resolve(at, id_out);
     stack_.pop_back();
     return root;
 }
 
-Result<YamlNode> Resolver::read_and_resolve(const YamlNode& directive, std::uint32_t* id_out) {
+Result<YamlNode> Resolver::read_and_resolve(const Splice& at, std::uint32_t* id_out) {
     const std::string& path = stack_.back().target;
-    auto id = load(path, "cannot read included file '" + std::string(directive.text) + "': ",
+    auto id = load(path, "cannot read included file '" + std::string(at.node.text) + "': ",
                    directive_kind::include_not_found);
     if (!id) return fail(std::move(id.error()));
     *id_out = *id;
@@ -258,15 +305,16 @@ Result<YamlNode> Resolver::read_and_resolve(const YamlNode& directive, std::uint
         return empty;
     }
     YamlNode root = std::move(forest->roots.front());
-    if (auto st = walk_child(root, *id); !st) return fail(std::move(st.error()));
+    const std::uint32_t depth = root_depth(at.directive, root.kind, at.depth);
+    if (auto st = walk_child(root, *id, depth); !st) return fail(std::move(st.error()));
     return root;
 }
 
-Result<YamlNode> Resolver::include_file(YamlNode& n, std::uint32_t file) {
+Result<YamlNode> Resolver::include_file(YamlNode& n, std::uint32_t file, std::uint32_t depth) {
     auto target = target_of(n, file);
     if (!target) return fail(std::move(target.error()));
     std::uint32_t id = 0;
-    auto root = included_root(target->path, n, file, &id);
+    auto root = included_root(target->path, Splice{Directive::Include, n, file, depth}, &id);
     if (!root) return root;
     mark(*root, n, id);
     return root;

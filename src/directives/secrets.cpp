@@ -113,7 +113,7 @@ std::string Resolver::secrets_start(std::uint32_t file) {
     return *root_start_;
 }
 
-Result<YamlNode> Resolver::secret(YamlNode& n, std::uint32_t file) {
+Result<YamlNode> Resolver::secret(YamlNode& n, std::uint32_t file, std::uint32_t depth) {
     const std::string_view name = scalar_text(n);
     std::string dir = secrets_start(file);
     // Up to the include root, and never past "/" (whose parent is itself).
@@ -126,6 +126,7 @@ Result<YamlNode> Resolver::secret(YamlNode& n, std::uint32_t file) {
                 if (!sf.anchors) sf.anchors.emplace(sf.forest.roots);
                 YamlNode value = expanding_copy(*it->second, *sf.anchors, CopyAnchors::Drop);
                 if (stack_exhausted()) return fail(stack_exhausted_error());
+                if (auto st = within_depth(value, depth); !st) return fail(std::move(st.error()));
                 mark(value, n, std::nullopt);
                 return value;
             }

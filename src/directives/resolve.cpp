@@ -1,6 +1,7 @@
 // The walk over the tree, the include steps every include directive shares,
 // and !include itself.
 #include <algorithm>
+#include <cerrno>
 #include <string>
 #include <utility>
 
@@ -155,6 +156,14 @@ Error Resolver::error_in(int kind, std::string message, std::string path) const 
     return e;
 }
 
+// Files included (each use counts) and their bytes are bounded per call.
+Error Resolver::over_budget(const std::string& path) const {
+    return error_in(directive_kind::include_other,
+                    "includes exceed the limit of " + std::to_string(kMaxIncludedFiles) +
+                        " files or " + std::to_string(kMaxIncludedBytes >> 20) + " MiB in one load",
+                    path);
+}
+
 // The nesting error a too deep file gets, naming the file the node is in.
 Error Resolver::too_deep(const YamlNode& at) const {
     return error_in(directive_kind::include_other,
@@ -230,12 +239,14 @@ Result<Target> Resolver::target_of(const YamlNode& n, std::uint32_t file) {
 Result<std::uint32_t> Resolver::load(const std::string& path, const std::string& prefix, int kind) {
     FileTable& table = out_.files;
     if (auto it = table.by_path.find(path); it != table.by_path.end()) return it->second;
+    // A file that would take the call past its byte budget is refused unread.
     FileRead read =
         fs_.read(path, kMaxIncludedBytes - std::min(composed_bytes_, kMaxIncludedBytes));
     if (read.not_regular)
         return fail(error_in(directive_kind::include_other, prefix + "not a regular file", path));
+    if (read.failure && read.failure->code == EFBIG) return fail(over_budget(path));
     if (read.failure) return fail(error_in(kind, prefix + os_detail(*read.failure), path));
-    auto text = utf8::decode_input(read.bytes);
+    auto text = utf8::decode_input(std::move(read.bytes));
     if (!text) return fail(error_in(kind, prefix + text.error().message, path));
     const auto id = static_cast<std::uint32_t>(table.files.size());
     table.files.push_back(SourceFile{path, std::make_unique<const std::string>(std::move(*text))});
@@ -247,11 +258,7 @@ Result<SyntaxForest> Resolver::compose_file(std::uint32_t id, std::string_view p
     const SourceFile& f = out_.files.files[id];
     composed_bytes_ += f.text->size();
     if (++composed_files_ > kMaxIncludedFiles || composed_bytes_ > kMaxIncludedBytes)
-        return fail(error_in(directive_kind::include_other,
-                             "includes exceed the limit of " + std::to_string(kMaxIncludedFiles) +
-                                 " files or " + std::to_string(kMaxIncludedBytes >> 20) +
-                                 " MiB in one load",
-                             f.path));
+        return fail(over_budget(f.path));
     ComposeChecks checks;
     checks.strict = input_.options.strict;
     checks.reject_complex_keys = input_.options.reject_complex_keys;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "directives/resolve.hpp"
+#include "support/seeded_hash.hpp"
 #include "syntax/anchors.hpp"
 
 namespace quarvel::directives_detail {
@@ -32,7 +33,7 @@ Directive directive_of(std::string_view tag);
 // The parsed secrets of one secrets.yaml (kept for the whole call).
 struct SecretsFile {
     SyntaxForest forest;
-    std::unordered_map<std::string_view, const YamlNode*> values;
+    SeededMap<const YamlNode*> values;   // keys are file text: keyed against collisions
     std::optional<AnchorIndex> anchors;  // built on first use, for aliases
 };
 
@@ -71,6 +72,7 @@ class Resolver {
     Error error_at(int kind, std::string message, std::uint32_t file, const YamlNode& at) const;
     Error error_in(int kind, std::string message, std::string path) const;
     Error too_deep(const YamlNode& at) const;
+    Error over_budget(const std::string& path) const;
     const std::string& path_of(std::uint32_t file) const;
 
     // Include steps shared by every include directive.

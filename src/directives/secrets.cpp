@@ -79,6 +79,7 @@ Result<const SecretsFile*> Resolver::secrets_in(const std::string& dir) {
         if (root.kind != NodeKind::Mapping)
             return fail(error_in(directive_kind::include_other,
                                  "secrets.yaml does not contain a dictionary", *canonical));
+        file->values.reserve(root.size());
         for (std::size_t i = 0; i < root.size(); ++i) {
             const YamlNode& key = root.key(i);
             const YamlNode& value = root.value(i);

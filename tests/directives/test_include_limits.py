@@ -1,6 +1,7 @@
 """Limits that hold for a whole load, across the files directives splice in:
 nesting depth, include depth on small thread stacks, and the bytes read."""
 
+import os
 import threading
 
 import pytest
@@ -123,3 +124,64 @@ def test_include_chain_resolves_on_a_small_stack(config, files, raises):
     for _ in range(16 * files):
         got = got[0]
     assert got == "end"
+
+
+# The bytes one load may include, and what the test process may map while
+# showing that a file past them is refused without being read.
+BUDGET = 1 << 30
+LIMIT_ERROR = "includes exceed the limit of 200000 files or 1024 MiB in one load"
+CHILD = r"""
+import resource, sys
+cap = 1536 << 20
+resource.setrlimit(resource.RLIMIT_AS, (cap, cap))
+import quarvel
+try:
+    quarvel.loads(sys.argv[2], option=quarvel.OPT_INCLUDES | quarvel.OPT_SECRETS,
+                  include_dir=sys.argv[1])
+    print("loaded")
+except Exception as e:
+    print(type(e).__name__, "|", e.file, "|", str(e).splitlines()[0])
+"""
+
+
+def sparse(path, size, head=b""):
+    with open(path, "wb") as f:
+        f.write(head)
+        f.truncate(size)
+
+
+def load_capped(directory, text):
+    import subprocess
+    import sys
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    done = subprocess.run([sys.executable, "-c", CHILD, str(directory), text], env=env,
+                          capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr
+    return done.stdout.strip()
+
+
+@pytest.mark.parametrize("name, text", [("big.yaml", "v: !include big.yaml"),
+                                        ("secrets.yaml", "v: !secret pw")])
+def test_file_past_the_budget_is_refused_unread(tmp_path, name, text):
+    # Sparse: it takes no disk, and reading it would not fit the child's cap.
+    sparse(tmp_path / name, BUDGET + 1, b"pw: 1\n")
+    try:
+        got = load_capped(tmp_path, text)
+    finally:
+        (tmp_path / name).unlink()
+    path = tmp_path / name
+    assert got == f"QuarvelIncludeError | {path} | {LIMIT_ERROR} in {path}"
+
+
+def test_budget_counts_every_use_before_the_next_read(tmp_path):
+    # 300 MiB used three times leaves less than the next file's 200 MiB.
+    (tmp_path / "a.yaml").write_bytes(b"#" + b"x" * ((300 << 20) - 1))
+    sparse(tmp_path / "b.yaml", 200 << 20)
+    try:
+        got = load_capped(tmp_path, "[!include a.yaml, !include a.yaml, !include a.yaml, "
+                                    "!include b.yaml]")
+    finally:
+        (tmp_path / "a.yaml").unlink()
+        (tmp_path / "b.yaml").unlink()
+    path = tmp_path / "b.yaml"
+    assert got == f"QuarvelIncludeError | {path} | {LIMIT_ERROR} in {path}"

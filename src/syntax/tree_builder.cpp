@@ -95,9 +95,10 @@ void TreeBuilder::collect(const Sequence& seq, NodeKind kind, const Props& props
     out.style = seq.style;
     const std::size_t n = scratch_.size() - seq.base;
     if (n == 0) return;
-    if (seq.base == 0 && n >= scratch_.capacity() / 2) {
-        // The whole stack, at least half used: it becomes the children as it
-        // is, sparing a second copy of a large document's top level.
+    if (seq.base == 0 && n >= 4096 && n >= scratch_.capacity() / 2) {
+        // A large top level that fills at least half the stack takes the
+        // stack as it is, sparing a second copy of all its nodes at the peak.
+        // Small ones are copied, so the warm stack serves the next document.
         out.children = std::move(scratch_);
         scratch_.clear();
     } else {

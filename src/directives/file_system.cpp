@@ -123,7 +123,8 @@ class PosixFileSystem final : public FileSystem {
                     out.failure = os_failure(EFBIG);
                     return out;
                 }
-                out.bytes.resize(got * 2);
+                // Never more than one byte past the limit, to see it was passed.
+                out.bytes.resize(max_bytes - got >= got ? got * 2 : max_bytes + 1);
             }
             const std::size_t want = out.bytes.size() - got;
             const ssize_t n = ::read(f.fd, out.bytes.data() + got, want);

@@ -116,7 +116,8 @@ void merge_into(YamlNode& result, YamlNode root, bool list, std::uint32_t file_i
 
 }  // namespace
 
-Result<YamlNode> Resolver::include_dir(Directive d, YamlNode& n, std::uint32_t file) {
+Result<YamlNode> Resolver::include_dir(Directive d, YamlNode& n, std::uint32_t file,
+                                       std::uint32_t depth) {
     auto target = target_of(n, file);
     if (!target) return fail(std::move(target.error()));
     std::vector<MergedFile> merged;
@@ -130,7 +131,7 @@ Result<YamlNode> Resolver::include_dir(Directive d, YamlNode& n, std::uint32_t f
             // until the depth limit, doubling the work at every level.
             if (auto st = not_a_cycle(path, file, n); !st) return fail(std::move(st.error()));
             std::uint32_t id = 0;
-            auto root = included_root(path, n, file, &id);
+            auto root = included_root(path, Splice{d, n, file, depth}, &id);
             if (!root) return root;
             switch (d) {
                 case Directive::DirList:

@@ -1,12 +1,14 @@
 // The walk over the tree, the include steps every include directive shares,
 // and !include itself.
 #include <algorithm>
+#include <cerrno>
 #include <string>
 #include <utility>
 
 #include "directives/confine.hpp"
 #include "directives/paths.hpp"
 #include "directives/resolver_impl.hpp"
+#include "support/limits.hpp"
 #include "support/stack.hpp"
 #include "support/utf8.hpp"
 #include "syntax/compose.hpp"
@@ -21,6 +23,28 @@ std::string os_detail(const OsFailure& f) {
 
 bool blank(std::string_view s) {
     return s.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+// Errors in an included file name the file and carry no position of their
+// own (the position belongs to the root text); the place goes in the text.
+std::string at_place(std::string message, std::uint32_t line, std::uint32_t column) {
+    return message + " at line " + std::to_string(std::uint64_t{line} + 1) + ", column " +
+           std::to_string(std::uint64_t{column} + 1);
+}
+
+// The level an included file's root takes: the directive's own for
+// !include and for a merge whose entries (or items) it contributes, one
+// below it for an item or value of the directory's collection.
+std::uint32_t root_depth(Directive d, NodeKind root, std::uint32_t depth) {
+    switch (d) {
+        case Directive::Include:
+        case Directive::DirMergeNamed:
+            return depth;
+        case Directive::DirMergeList:
+            return root == NodeKind::Sequence ? depth : depth + 1;
+        default:
+            return depth + 1;
+    }
 }
 
 }  // namespace
@@ -48,14 +72,14 @@ Resolver::Resolver(SyntaxForest& forest, const DirectiveInput& input, FileSystem
 
 Result<DirectiveOutcome> Resolver::run() {
     for (YamlNode& root : forest_.roots)
-        if (auto st = walk(root, 0); !st) return fail(std::move(st.error()));
+        if (auto st = walk_child(root, 0, 1); !st) return fail(std::move(st.error()));
     // Copied secrets may point into their file's arena.
     for (auto& [path, file] : secrets_)
         if (file) forest_.arena.adopt(std::move(file->forest.arena));
     return std::move(out_);
 }
 
-Status Resolver::walk(YamlNode& n, std::uint32_t file) {
+Status Resolver::walk(YamlNode& n, std::uint32_t file, std::uint32_t depth) {
     if (n.tag) {
         const Directive d = directive_of(*n.tag);
         const DirectiveOptions& o = input_.options;
@@ -64,38 +88,57 @@ Status Resolver::walk(YamlNode& n, std::uint32_t file) {
                         : d != Directive::None   ? o.includes
                                                  : false;
         if (on) {
-            auto result = apply(d, n, file);
+            auto result = apply(d, n, file, depth);
             if (!result) return fail(std::move(result.error()));
             n = std::move(*result);
             return {};
         }
     }
     for (YamlNode& child : n.children)
-        if (auto st = walk_child(child, file); !st) return st;
+        if (auto st = walk_child(child, file, depth + 1); !st) return st;
     return {};
 }
 
-Status Resolver::walk_child(YamlNode& n, std::uint32_t file) {
+Status Resolver::walk_child(YamlNode& n, std::uint32_t file, std::uint32_t depth) {
+    if (depth > kMaxDepth) return fail(too_deep(n));
     if (n.children.empty() && !n.tag) return {};
     bool ran = false;
     Status st = ensure_stack([&] {
         ran = true;
-        return walk(n, file);
+        return walk(n, file, depth);
     });
     if (!ran) return fail(stack_exhausted_error());
     return st;
 }
 
-Result<YamlNode> Resolver::apply(Directive d, YamlNode& n, std::uint32_t file) {
+// Whether a spliced tree that is not walked (a secret's copied value) stays
+// within the nesting limit when its top node stands at `depth`.
+Status Resolver::within_depth(const YamlNode& n, std::uint32_t depth) const {
+    if (depth > kMaxDepth) return fail(too_deep(n));
+    for (const YamlNode& child : n.children) {
+        if (child.children.empty() && depth < kMaxDepth) continue;
+        bool ran = false;
+        Status st = ensure_stack([&] {
+            ran = true;
+            return within_depth(child, depth + 1);
+        });
+        if (!ran) return fail(stack_exhausted_error());
+        if (!st) return st;
+    }
+    return {};
+}
+
+Result<YamlNode> Resolver::apply(Directive d, YamlNode& n, std::uint32_t file,
+                                 std::uint32_t depth) {
     switch (d) {
         case Directive::Include:
-            return include_file(n, file);
+            return include_file(n, file, depth);
         case Directive::Secret:
-            return secret(n, file);
+            return secret(n, file, depth);
         case Directive::EnvVar:
             return env_var(n, file);
         default:
-            return include_dir(d, n, file);
+            return include_dir(d, n, file, depth);
     }
 }
 
@@ -113,6 +156,21 @@ Error Resolver::error_in(int kind, std::string message, std::string path) const 
     for (const Frame& f : stack_)
         e.include_stack.push_back(IncludeFrame{path_of(f.from_file), f.line});
     return e;
+}
+
+// Files included (each use counts) and their bytes are bounded per call.
+Error Resolver::over_budget(const std::string& path) const {
+    return error_in(directive_kind::include_other,
+                    "includes exceed the limit of " + std::to_string(kMaxIncludedFiles) +
+                        " files or " + std::to_string(kMaxIncludedBytes >> 20) + " MiB in one load",
+                    path);
+}
+
+// The nesting error a too deep file gets, naming the file the node is in.
+Error Resolver::too_deep(const YamlNode& at) const {
+    return error_in(directive_kind::include_other,
+                    at_place(max_depth_message(), at.span.line, at.span.column),
+                    path_of(at.span.file_id));
 }
 
 Error Resolver::error_at(int kind, std::string message, std::uint32_t file,
@@ -180,12 +238,14 @@ Result<Target> Resolver::target_of(const YamlNode& n, std::uint32_t file) {
 Result<std::uint32_t> Resolver::load(const std::string& path, const std::string& prefix, int kind) {
     FileTable& table = out_.files;
     if (auto it = table.by_path.find(path); it != table.by_path.end()) return it->second;
+    // A file that would take the call past its byte budget is refused unread.
     FileRead read =
         fs_.read(path, kMaxIncludedBytes - std::min(composed_bytes_, kMaxIncludedBytes));
     if (read.not_regular)
         return fail(error_in(directive_kind::include_other, prefix + "not a regular file", path));
+    if (read.failure && read.failure->code == EFBIG) return fail(over_budget(path));
     if (read.failure) return fail(error_in(kind, prefix + os_detail(*read.failure), path));
-    auto text = utf8::decode_input(read.bytes);
+    auto text = utf8::decode_input(std::move(read.bytes));
     if (!text) return fail(error_in(kind, prefix + text.error().message, path));
     const auto id = static_cast<std::uint32_t>(table.files.size());
     table.files.push_back(SourceFile{path, std::make_unique<const std::string>(std::move(*text))});
@@ -197,11 +257,7 @@ Result<SyntaxForest> Resolver::compose_file(std::uint32_t id, std::string_view p
     const SourceFile& f = out_.files.files[id];
     composed_bytes_ += f.text->size();
     if (++composed_files_ > kMaxIncludedFiles || composed_bytes_ > kMaxIncludedBytes)
-        return fail(error_in(directive_kind::include_other,
-                             "includes exceed the limit of " + std::to_string(kMaxIncludedFiles) +
-                                 " files or " + std::to_string(kMaxIncludedBytes >> 20) +
-                                 " MiB in one load",
-                             f.path));
+        return fail(over_budget(f.path));
     ComposeChecks checks;
     checks.strict = input_.options.strict;
     checks.reject_complex_keys = input_.options.reject_complex_keys;
@@ -219,9 +275,7 @@ Result<SyntaxForest> Resolver::compose_file(std::uint32_t id, std::string_view p
     if (!forest) {
         const Error& e = forest.error();
         std::string message = std::string(prefix) + e.message;
-        if (e.has_position)
-            message += " at line " + std::to_string(std::uint64_t{e.line} + 1) + ", column " +
-                       std::to_string(std::uint64_t{e.column} + 1);
+        if (e.has_position) message = at_place(std::move(message), e.line, e.column);
         return fail(error_in(directive_kind::include_other, std::move(message), f.path));
     }
     return forest;
@@ -229,19 +283,19 @@ Result<SyntaxForest> Resolver::compose_file(std::uint32_t id, std::string_view p
 
 // Reads, composes and resolves one included file; its first document's root,
 // or an empty mapping when it has none.
-Result<YamlNode> Resolver::included_root(const std::string& path, const YamlNode& directive,
-                                         std::uint32_t file, std::uint32_t* id_out) {
+Result<YamlNode> Resolver::included_root(const std::string& path, const Splice& at,
+                                         std::uint32_t* id_out) {
     // On the stack from the read on: a file that cannot be read or composed
     // is named as the error's file, with this directive in its chain.
-    stack_.push_back(Frame{path, file, directive.span.line});
-    auto root = read_and_resolve(directive, id_out);
+    stack_.push_back(Frame{path, at.file, at.node.span.line});
+    auto root = read_and_resolve(at, id_out);
     stack_.pop_back();
     return root;
 }
 
-Result<YamlNode> Resolver::read_and_resolve(const YamlNode& directive, std::uint32_t* id_out) {
+Result<YamlNode> Resolver::read_and_resolve(const Splice& at, std::uint32_t* id_out) {
     const std::string& path = stack_.back().target;
-    auto id = load(path, "cannot read included file '" + std::string(directive.text) + "': ",
+    auto id = load(path, "cannot read included file '" + std::string(at.node.text) + "': ",
                    directive_kind::include_not_found);
     if (!id) return fail(std::move(id.error()));
     *id_out = *id;
@@ -257,15 +311,16 @@ Result<YamlNode> Resolver::read_and_resolve(const YamlNode& directive, std::uint
         return empty;
     }
     YamlNode root = std::move(forest->roots.front());
-    if (auto st = walk_child(root, *id); !st) return fail(std::move(st.error()));
+    const std::uint32_t depth = root_depth(at.directive, root.kind, at.depth);
+    if (auto st = walk_child(root, *id, depth); !st) return fail(std::move(st.error()));
     return root;
 }
 
-Result<YamlNode> Resolver::include_file(YamlNode& n, std::uint32_t file) {
+Result<YamlNode> Resolver::include_file(YamlNode& n, std::uint32_t file, std::uint32_t depth) {
     auto target = target_of(n, file);
     if (!target) return fail(std::move(target.error()));
     std::uint32_t id = 0;
-    auto root = included_root(target->path, n, file, &id);
+    auto root = included_root(target->path, Splice{Directive::Include, n, file, depth}, &id);
     if (!root) return root;
     mark(*root, n, id);
     return root;

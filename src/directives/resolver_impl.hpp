@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "directives/resolve.hpp"
+#include "support/seeded_hash.hpp"
 #include "syntax/anchors.hpp"
 
 namespace quarvel::directives_detail {
@@ -32,7 +33,7 @@ Directive directive_of(std::string_view tag);
 // The parsed secrets of one secrets.yaml (kept for the whole call).
 struct SecretsFile {
     SyntaxForest forest;
-    std::unordered_map<std::string_view, const YamlNode*> values;
+    SeededMap<const YamlNode*> values;   // keys are file text: keyed against collisions
     std::optional<AnchorIndex> anchors;  // built on first use, for aliases
 };
 
@@ -59,13 +60,19 @@ class Resolver {
         std::uint32_t line = 0;
     };
 
-    Status walk(YamlNode& n, std::uint32_t file);
-    Status walk_child(YamlNode& n, std::uint32_t file);
-    Result<YamlNode> apply(Directive d, YamlNode& n, std::uint32_t file);
+    // `depth` is the node's nesting level in the spliced tree (a root is at
+    // 1): an included file's levels count on from its directive's, so the
+    // nesting limit holds for the whole result, not per file.
+    Status walk(YamlNode& n, std::uint32_t file, std::uint32_t depth);
+    Status walk_child(YamlNode& n, std::uint32_t file, std::uint32_t depth);
+    Result<YamlNode> apply(Directive d, YamlNode& n, std::uint32_t file, std::uint32_t depth);
+    Status within_depth(const YamlNode& n, std::uint32_t depth) const;
 
     // Errors carry the include stack at the point of failure.
     Error error_at(int kind, std::string message, std::uint32_t file, const YamlNode& at) const;
     Error error_in(int kind, std::string message, std::string path) const;
+    Error too_deep(const YamlNode& at) const;
+    Error over_budget(const std::string& path) const;
     const std::string& path_of(std::uint32_t file) const;
 
     // Include steps shared by every include directive.
@@ -76,16 +83,23 @@ class Resolver {
     Status not_a_cycle(const std::string& path, std::uint32_t file, const YamlNode& at) const;
     Result<std::uint32_t> load(const std::string& path, const std::string& prefix, int kind);
     Result<SyntaxForest> compose_file(std::uint32_t id, std::string_view prefix);
-    Result<YamlNode> included_root(const std::string& path, const YamlNode& directive,
-                                   std::uint32_t file, std::uint32_t* id);
-    Result<YamlNode> read_and_resolve(const YamlNode& directive, std::uint32_t* id);
+    // Where an included root goes: the directive that splices it and the
+    // directive's depth.
+    struct Splice {
+        Directive directive;
+        const YamlNode& node;
+        std::uint32_t file = 0;
+        std::uint32_t depth = 0;
+    };
+    Result<YamlNode> included_root(const std::string& path, const Splice& at, std::uint32_t* id);
+    Result<YamlNode> read_and_resolve(const Splice& at, std::uint32_t* id);
 
-    Result<YamlNode> include_file(YamlNode& n, std::uint32_t file);
-    Result<YamlNode> include_dir(Directive d, YamlNode& n, std::uint32_t file);
+    Result<YamlNode> include_file(YamlNode& n, std::uint32_t file, std::uint32_t depth);
+    Result<YamlNode> include_dir(Directive d, YamlNode& n, std::uint32_t file, std::uint32_t depth);
     Result<std::vector<std::string>> directory_files(const std::string& dir, std::uint32_t file,
                                                      const YamlNode& at);
 
-    Result<YamlNode> secret(YamlNode& n, std::uint32_t file);
+    Result<YamlNode> secret(YamlNode& n, std::uint32_t file, std::uint32_t depth);
     Result<const SecretsFile*> secrets_in(const std::string& dir);
     std::string secrets_start(std::uint32_t file);
     Result<YamlNode> env_var(YamlNode& n, std::uint32_t file);

@@ -80,6 +80,7 @@ Result<const SecretsFile*> Resolver::secrets_in(const std::string& dir) {
         if (root.kind != NodeKind::Mapping)
             return fail(error_in(directive_kind::include_other,
                                  "secrets.yaml does not contain a dictionary", *canonical));
+        file->values.reserve(root.size());
         for (std::size_t i = 0; i < root.size(); ++i) {
             const YamlNode& key = root.key(i);
             const YamlNode& value = root.value(i);
@@ -114,7 +115,7 @@ std::string Resolver::secrets_start(std::uint32_t file) {
     return *root_start_;
 }
 
-Result<YamlNode> Resolver::secret(YamlNode& n, std::uint32_t file) {
+Result<YamlNode> Resolver::secret(YamlNode& n, std::uint32_t file, std::uint32_t depth) {
     const std::string_view name = scalar_text(n);
     if (auto control = control_character_in(name, "secret"))
         return fail(error_at(directive_kind::secret_not_found, std::move(*control), file, n));
@@ -129,6 +130,7 @@ Result<YamlNode> Resolver::secret(YamlNode& n, std::uint32_t file) {
                 if (!sf.anchors) sf.anchors.emplace(sf.forest.roots);
                 YamlNode value = expanding_copy(*it->second, *sf.anchors, CopyAnchors::Drop);
                 if (stack_exhausted()) return fail(stack_exhausted_error());
+                if (auto st = within_depth(value, depth); !st) return fail(std::move(st.error()));
                 mark(value, n, std::nullopt);
                 return value;
             }

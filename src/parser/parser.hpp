@@ -304,9 +304,7 @@ bool Parser<B>::node_or_empty(Slot slot, Node& out, Mark& mark) {
 template <class B>
 bool Parser<B>::node(Slot slot, Node& out, Mark& mark, Props props) {
     grammar::DepthScope scope(depth_);
-    if (depth_ > kMaxDepth)
-        return fail("maximum nesting depth (" + std::to_string(kMaxDepth) + ") exceeded",
-                    cur().mark);
+    if (depth_ > kMaxDepth) return fail(max_depth_message(), cur().mark);
     while (kind() == TokenKind::Anchor || kind() == TokenKind::Tag)
         if (!property(props)) return false;
     mark = cur().mark;

@@ -517,7 +517,7 @@ Status Scanner::fetch_flow_entry() {
 Status Scanner::fetch_flow_start(bool mapping) {
     Mark m = mark();
     if (flow_stack_.size() >= kMaxDepth) {
-        return error("maximum nesting depth (" + std::to_string(kMaxDepth) + ") exceeded", m);
+        return error(max_depth_message(), m);
     }
     if (flow_level() == 0) {
         save_simple_key();

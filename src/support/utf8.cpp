@@ -209,4 +209,10 @@ Result<std::string> decode_input(std::string_view bytes) {
     return std::string(bytes);
 }
 
+Result<std::string> decode_input(std::string&& bytes) {
+    if (auto transcoded = transcode_input(bytes)) return std::move(*transcoded);
+    if (auto checked = check_input(bytes); !checked) return fail(std::move(checked.error()));
+    return std::move(bytes);
+}
+
 }  // namespace quarvel::utf8

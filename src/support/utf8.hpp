@@ -75,6 +75,8 @@ std::string describe(const Utf8Fault& fault);
 // patterns select UTF-16 or UTF-32; anything else must be valid UTF-8.
 // The code point of a byte order mark stays in the text.
 Result<std::string> decode_input(std::string_view bytes);
+// The same for bytes the caller gives up: UTF-8 becomes the text uncopied.
+Result<std::string> decode_input(std::string&& bytes);
 
 // The two halves of decode_input: text in UTF-16 or UTF-32 transcoded (none
 // when the bytes are to be read as UTF-8), and the check of UTF-8 text.

@@ -95,14 +95,21 @@ void TreeBuilder::collect(const Sequence& seq, NodeKind kind, const Props& props
     out.style = seq.style;
     const std::size_t n = scratch_.size() - seq.base;
     if (n == 0) return;
-    out.children.reserve(n);
-    const YamlNode* last = nullptr;  // the child that ends last
-    for (std::size_t i = seq.base; i < scratch_.size(); ++i) {
-        out.children.push_back(std::move(scratch_[i]));
-        const YamlNode& c = out.children.back();
-        if (last == nullptr || c.end_offset > last->end_offset) last = &c;
+    if (seq.base == 0 && n >= 4096 && n >= scratch_.capacity() / 2) {
+        // A large top level that fills at least half the stack takes the
+        // stack as it is, sparing a second copy of all its nodes at the peak.
+        // Small ones are copied, so the warm stack serves the next document.
+        out.children = std::move(scratch_);
+        scratch_.clear();
+    } else {
+        out.children.reserve(n);
+        for (std::size_t i = seq.base; i < scratch_.size(); ++i)
+            out.children.push_back(std::move(scratch_[i]));
+        scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(seq.base), scratch_.end());
     }
-    scratch_.erase(scratch_.begin() + static_cast<std::ptrdiff_t>(seq.base), scratch_.end());
+    const YamlNode* last = nullptr;  // the child that ends last
+    for (const YamlNode& c : out.children)
+        if (last == nullptr || c.end_offset > last->end_offset) last = &c;
     if (last->end_offset > out.end_offset) {
         out.end_offset = last->end_offset;
         out.end_line = last->end_line;

@@ -20,9 +20,9 @@
 // when parsing fails the events before the error are already written. Once
 // the scanner has failed, nothing more is written: the parser then meets the
 // end of the stream early, and the empty nodes and closing events it would
-// make of that are not in the text. A node
-// is the offset of its first event: a flow sequence item that turns out to be
-// a pair ("[a: b]") gets its "+MAP {}" inserted in front of the key's events.
+// make of that are not in the text. A node is the offset of its first event:
+// a flow sequence item that turns out to be a pair ("[a: b]") gets its
+// "+MAP {}" inserted in front of the key's events.
 // The writer keeps the loader's policies: a second anchor on a node and an
 // alias of an unknown anchor are errors, a later tag replaces an earlier one.
 #pragma once

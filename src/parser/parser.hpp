@@ -48,6 +48,11 @@
 //   pair(Mapping&, Node&& key, const Mark&, Node&& value, const Mark& value_mark) -> bool
 //   end_mapping(Mapping&, const Props&, Node&) -> bool
 //   end_document(Node&& root, bool has_root, bool explicit_start) -> bool
+// Optional hooks, called only when the builder declares them, for a builder
+// that writes events in source order:
+//   begin_document(bool explicit_start)   before the document's root
+//   end_marker(bool explicit_end)         just before end_document: whether
+//                                         a "..." closes the document
 // Policy differences between builders (a second anchor, aliases, empty
 // documents, tag expansion) live in the builder; errors go to ParseErrors.
 #pragma once
@@ -247,15 +252,18 @@ bool Parser<B>::document() {
     Node root;
     Mark mark;
     const bool has_root = !grammar::ends_document(kind());
+    if (!has_root && !explicit_start) return true;  // nothing but comments: no document
+    if constexpr (requires { builder_.begin_document(explicit_start); })
+        builder_.begin_document(explicit_start);
     if (has_root) {
         if (!node(Slot::Block, root, mark)) return false;
-    } else if (!explicit_start) {
-        return true;  // nothing but comments: no document
     } else {
         builder_.empty(Props{}, start, root);
     }
     if (!grammar::ends_document(kind())) return fail("trailing content after document", cur().mark);
     handles_.clear();
+    if constexpr (requires { builder_.end_marker(true); })
+        builder_.end_marker(kind() == TokenKind::DocumentEnd);
     return builder_.end_document(std::move(root), has_root, explicit_start);
 }
 

@@ -62,6 +62,12 @@ def _run(cmd):
 @pytest.fixture(scope="session")
 def core_programs():
     """The directory holding the built programs."""
+    return build_core_programs()
+
+
+def build_core_programs():
+    """Builds the programs (skipping the test without cmake or a compiler) and
+    returns the directory holding them."""
     if shutil.which("cmake") is None:
         pytest.skip("cmake is not installed; the C++ core tests need it")
     if _compiler() is None:

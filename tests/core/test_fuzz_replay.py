@@ -29,5 +29,6 @@ def test_kept_inputs_replay(fuzz_replays, core_env, target):
     # On a crash the last "replay:" line names the input that caused it.
     tail = "\n".join(done.stderr.splitlines()[-40:])
     if done.returncode != 0:
-        pytest.fail(f"replay_{target} exited with {done.returncode}:\n{done.stdout}{tail}", pytrace=False)
+        message = f"replay_{target} exited with {done.returncode}:\n{done.stdout}{tail}"
+        pytest.fail(message, pytrace=False)
     assert f"replay: {len(kept_inputs(target))} inputs run" in done.stderr

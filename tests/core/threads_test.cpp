@@ -50,7 +50,7 @@ std::vector<std::string> inputs() {
     const std::size_t deep = kMaxDepth - 20;
     texts.push_back(std::string(deep, '[') + "1" + std::string(deep, ']') + "\n");
     texts.push_back(std::string(kMaxDepth + 5, '[') + "\n");  // past the limit
-    texts.push_back("a: [1, 2\nb: &x {c: *y}\n");                // unclosed, unknown alias
+    texts.push_back("a: [1, 2\nb: &x {c: *y}\n");             // unclosed, unknown alias
     texts.push_back("k: v\nk: w\n? [a, b]\n: c\n# foot\n");
     return texts;
 }
@@ -102,7 +102,8 @@ int main() {
             for (int round = 0; round < kRounds; ++round)
                 for (std::size_t i = 0; i < texts.size(); ++i)
                     // Each thread starts at another text, so different work overlaps.
-                    mine.push_back(outcome(texts[(i + static_cast<std::size_t>(t)) % texts.size()]));
+                    mine.push_back(
+                        outcome(texts[(i + static_cast<std::size_t>(t)) % texts.size()]));
         });
     for (auto& th : threads) th.join();
 

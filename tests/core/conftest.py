@@ -1,4 +1,5 @@
-"""Builds the C++ test programs of tests/core (one per .cpp file) with CMake,
+"""Builds the C++ test programs of tests/core (one per .cpp file) and the
+replay programs of the fuzz targets with CMake,
 once per session, into a directory kept between sessions so later runs only
 rebuild what changed: core-test-build/ beside the built extension when that
 lies in a CMake build tree, else build/core-test-build in the checkout
@@ -81,3 +82,9 @@ def build_core_programs():
     _run(configure)
     _run(["cmake", "--build", build, "-j2"])
     return build / "core-tests"
+
+
+@pytest.fixture(scope="session")
+def fuzz_replays(core_programs):
+    """The directory holding replay_<target> for each fuzz/fuzz_<target>.cpp."""
+    return core_programs.parent / "fuzz-replay"

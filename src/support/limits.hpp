@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace quarvel {
 
@@ -10,5 +11,9 @@ inline constexpr std::uint32_t kMaxDepth = 1000;
 
 // Nodes that alias expansion may produce in one call of loads or loads_all.
 inline constexpr std::uint64_t kMaxExpandedNodes = 10'000'000;
+
+// What every path that expands aliases reports past kMaxExpandedNodes.
+inline constexpr std::string_view kAliasBombMessage =
+    "document expands to too many nodes (possible alias bomb)";
 
 }  // namespace quarvel

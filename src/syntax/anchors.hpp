@@ -3,10 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "support/error.hpp"
+#include "support/limits.hpp"
 #include "syntax/node.hpp"
 
 namespace quarvel {
@@ -34,6 +38,57 @@ class AnchorIndex {
         const YamlNode* node;
     };
     std::vector<Entry> entries_;  // sorted by name, one entry per name
+};
+
+// The alias-expansion budget of one conversion of a tree into values, counted
+// as plain loading counts it: every alias adds the node count of the value it
+// stands for, and past kMaxExpandedNodes the conversion fails. A node of the
+// tree counts one (a tag is no node of its own), a collection one plus its
+// children, an alias the count of its value.
+//
+// Converters share one value between the aliases of an anchor rather than
+// copying it, so counting must not walk the expansion either: the converter
+// reports every node it makes (made) and every alias it satisfies, and
+// remembers per anchor the count of the value it made for it (made_since
+// across the anchored node). Counting then costs one addition per node, and
+// the logical size of a shared graph is known without materialising it.
+class ExpansionBudget {
+  public:
+    // One node made from the tree.
+    void made() { ++made_; }
+
+    // A position in the count; made_since(mark) is what was made after it,
+    // aliases included at their full count.
+    std::uint64_t mark() const { return made_; }
+    std::uint64_t made_since(std::uint64_t mark) const { return made_ - mark; }
+
+    // An alias stands for an already made value of `nodes` nodes. False
+    // when the expansion total passes the budget.
+    bool reuse(std::uint64_t nodes) {
+        made_ = saturating_add(made_, nodes);
+        return expand(nodes);
+    }
+
+    // An alias was satisfied by making its value anew, `nodes` nodes already
+    // counted as made. False when the expansion total passes the budget.
+    bool expand(std::uint64_t nodes) {
+        expanded_ = saturating_add(expanded_, nodes);
+        return expanded_ <= kMaxExpandedNodes;
+    }
+
+    // The error of an expansion past the budget, at the alias that passed it.
+    static Error exceeded(const YamlNode& alias) {
+        return Error::syntax(std::string(kAliasBombMessage), alias.span.line, alias.span.column);
+    }
+
+  private:
+    static std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+        constexpr std::uint64_t top = std::numeric_limits<std::uint64_t>::max();
+        return b > top - a ? top : a + b;
+    }
+
+    std::uint64_t made_ = 0;
+    std::uint64_t expanded_ = 0;
 };
 
 // Limits of the expanding copy: aliases nested deeper than this many levels,

@@ -65,14 +65,14 @@ class ExpansionBudget {
     // An alias stands for an already made value of `nodes` nodes. False
     // when the expansion total passes the budget.
     bool reuse(std::uint64_t nodes) {
-        made_ = saturating_add(made_, nodes);
+        made_ = add(made_, nodes);
         return expand(nodes);
     }
 
     // An alias was satisfied by making its value anew, `nodes` nodes already
     // counted as made. False when the expansion total passes the budget.
     bool expand(std::uint64_t nodes) {
-        expanded_ = saturating_add(expanded_, nodes);
+        expanded_ = add(expanded_, nodes);
         return expanded_ <= kMaxExpandedNodes;
     }
 
@@ -81,11 +81,13 @@ class ExpansionBudget {
         return Error::syntax(std::string(kAliasBombMessage), alias.span.line, alias.span.column);
     }
 
-  private:
-    static std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+    // Node counts add up saturating, so no hostile count wraps around.
+    static std::uint64_t add(std::uint64_t a, std::uint64_t b) {
         constexpr std::uint64_t top = std::numeric_limits<std::uint64_t>::max();
         return b > top - a ? top : a + b;
     }
+
+  private:
 
     std::uint64_t made_ = 0;
     std::uint64_t expanded_ = 0;

@@ -1,5 +1,6 @@
 #include "schema/data_copy.hpp"
 
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 
@@ -40,7 +41,11 @@ class Copier {
     Copier(const AliasTargets& targets, std::vector<DataNode>& nodes)
         : targets_(targets), nodes_(nodes) {}
 
-    // Fills nodes_[slot] from `n`, shown at (line, column).
+    // The alias whose expansion passed the loading budget, if one did.
+    const YamlNode* over_budget = nullptr;
+
+    // Fills nodes_[slot] from `n`, shown at (line, column). False when the
+    // stack ran out or an alias passed the budget.
     bool copy(std::uint32_t slot, const YamlNode& n, std::uint32_t line, std::uint32_t column,
               std::uint32_t depth) {
         DataNode& d = nodes_[slot];
@@ -53,6 +58,8 @@ class Copier {
         if (n.kind == NodeKind::Alias) {
             auto it = targets_.find(&n);
             if (it == targets_.end()) return true;  // an unknown name reads as null
+            // Aliases inside an expanded one are part of its count already.
+            if (depth == 0 && !charge(n, *it->second)) return false;
             return copy(slot, *it->second, line, column, depth + 1);
         }
         d.source = &n;
@@ -73,20 +80,62 @@ class Copier {
     }
 
   private:
+    // Counts what `alias` expands to, before any of it is copied, against the
+    // budget of loading: a document that loading refuses as an alias bomb is
+    // refused here with the same error, not validated as a cut-down copy.
+    bool charge(const YamlNode& alias, const YamlNode& target) {
+        const std::optional<std::uint64_t> nodes = expanded_size(target);
+        if (!nodes) return false;
+        if (expansion_.expand(*nodes)) return true;
+        over_budget = &alias;
+        return false;
+    }
+
+    // Nodes of `n` with its aliases expanded, computed once per anchored
+    // node; nullopt when the stack ran out. An alias back into a node being
+    // counted (the copy cuts such a loop at the depth limit) counts one.
+    std::optional<std::uint64_t> expanded_size(const YamlNode& n) {
+        if (n.kind == NodeKind::Alias) {
+            auto it = targets_.find(&n);
+            if (it == targets_.end()) return 1;
+            return ensure_stack([&] { return expanded_size(*it->second); });
+        }
+        if (n.anchor) {
+            auto [known, fresh] = sizes_.try_emplace(&n, 1);  // 1 while being counted
+            if (!fresh) return known->second;
+        }
+        std::uint64_t total = 1;
+        for (const YamlNode& c : n.children) {
+            const std::optional<std::uint64_t> size =
+                c.children.empty() && c.kind != NodeKind::Alias
+                    ? std::optional<std::uint64_t>(1)
+                    : ensure_stack([&] { return expanded_size(c); });
+            if (!size) return std::nullopt;
+            total = ExpansionBudget::add(total, *size);
+        }
+        if (n.anchor) sizes_[&n] = total;
+        return total;
+    }
+
     const AliasTargets& targets_;
     std::vector<DataNode>& nodes_;
     std::uint64_t budget_ = kExpandBudget;
+    std::unordered_map<const YamlNode*, std::uint64_t> sizes_;
+    ExpansionBudget expansion_;
 };
 
 }  // namespace
 
-DataCopy copy_for_validation(const YamlNode& root, bool has_aliases) {
+Result<DataCopy> copy_for_validation(const YamlNode& root, bool has_aliases) {
     AliasTargets targets;
     DataCopy out;
     if (has_aliases && !AliasWalk(targets).walk(root)) return out;
     out.nodes.resize(1);
-    if (!Copier(targets, out.nodes).copy(0, root, root.span.line, root.span.column, 0))
+    Copier copier(targets, out.nodes);
+    if (!copier.copy(0, root, root.span.line, root.span.column, 0)) {
+        if (copier.over_budget) return fail(ExpansionBudget::exceeded(*copier.over_budget));
         out.nodes.clear();
+    }
     return out;
 }
 

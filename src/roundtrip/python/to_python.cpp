@@ -10,10 +10,8 @@ namespace quarvel::py {
 
 PyObject* ValueReader::value(const YamlNode& n) {
     if (!n.anchor) return content(n);
-    open_.insert(&n);
     const std::uint64_t start = budget_.mark();
     PyObject* out = content(n);
-    open_.erase(&n);
     if (out) anchors_[*n.anchor] = Made{Ref::borrow(out), budget_.made_since(start)};
     return out;
 }
@@ -68,8 +66,9 @@ PyObject* ValueReader::content(const YamlNode& n) {
 
 // An alias takes the object made for its anchor in this conversion; failing
 // that, its anchor's first definition is made now (the value of a view may
-// name anchors outside it). An undefined name, or an anchor the alias lies
-// inside of, has no value: None.
+// name anchors outside it). An undefined name has no value: None; so has an
+// alias met again while its anchor is being made for it, which would
+// otherwise repeat without end.
 PyObject* ValueReader::alias(const YamlNode& n) {
     if (auto it = anchors_.find(n.text); it != anchors_.end()) {
         if (!budget_.reuse(it->second.nodes)) return raise(ExpansionBudget::exceeded(n));
@@ -77,9 +76,10 @@ PyObject* ValueReader::alias(const YamlNode& n) {
     }
     if (!index_) index_.emplace(std::span<const YamlNode>(&root_, 1));
     const YamlNode* target = index_->find(n.text);
-    if (!target || open_.contains(target)) return Py_NewRef(Py_None);
+    if (!target || !open_.insert(target).second) return Py_NewRef(Py_None);
     const std::uint64_t start = budget_.mark();
     Ref out(ensure_stack([&] { return value(*target); }));
+    open_.erase(target);
     if (out && !budget_.expand(budget_.made_since(start)))
         return raise(ExpansionBudget::exceeded(n));
     return out.release();

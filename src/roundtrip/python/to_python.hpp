@@ -41,7 +41,8 @@ class ValueReader {
     const YamlNode& root_;
     SeededMap<Made> anchors_;
     std::optional<AnchorIndex> index_;  // built at the first alias not yet made
-    // Anchored nodes being made: an alias inside one of them cannot be its value.
+    // Anchors being made for an alias: an alias inside one of them that
+    // names it again gets None.
     std::unordered_set<const YamlNode*> open_;
     ExpansionBudget budget_;
 };

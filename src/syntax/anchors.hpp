@@ -66,11 +66,25 @@ class ExpansionBudget {
     // when the expansion total passes the budget.
     bool reuse(std::uint64_t nodes) {
         made_ = add(made_, nodes);
-        return expand(nodes);
+        return anew_ > 0 || expand(nodes);
     }
 
-    // An alias was satisfied by making its value anew, `nodes` nodes already
-    // counted as made. False when the expansion total passes the budget.
+    // An alias whose value is made anew, from its anchor's node: begin_anew
+    // before, end_anew(its result) after. The aliases met while making it are
+    // part of its count, as those inside an anchored node are part of the
+    // node's count in loading, and are charged with it once it is complete.
+    // Making it visits each node of the tree once, so the work before that
+    // charge is bounded by the tree, not by the expansion.
+    std::uint64_t begin_anew() {
+        ++anew_;
+        return made_;
+    }
+    bool end_anew(std::uint64_t start) {
+        --anew_;
+        return anew_ > 0 || expand(made_ - start);
+    }
+
+    // Charges `nodes` of expansion directly. False past the budget.
     bool expand(std::uint64_t nodes) {
         expanded_ = add(expanded_, nodes);
         return expanded_ <= kMaxExpandedNodes;
@@ -91,6 +105,7 @@ class ExpansionBudget {
 
     std::uint64_t made_ = 0;
     std::uint64_t expanded_ = 0;
+    std::uint32_t anew_ = 0;  // aliases being made anew, nested
 };
 
 // Limits of the expanding copy: aliases nested deeper than this many levels,

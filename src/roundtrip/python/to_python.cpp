@@ -77,11 +77,11 @@ PyObject* ValueReader::alias(const YamlNode& n) {
     if (!index_) index_.emplace(std::span<const YamlNode>(&root_, 1));
     const YamlNode* target = index_->find(n.text);
     if (!target || !open_.insert(target).second) return Py_NewRef(Py_None);
-    const std::uint64_t start = budget_.mark();
+    const std::uint64_t start = budget_.begin_anew();
     Ref out(ensure_stack([&] { return value(*target); }));
     open_.erase(target);
-    if (out && !budget_.expand(budget_.made_since(start)))
-        return raise(ExpansionBudget::exceeded(n));
+    const bool within = budget_.end_anew(start);
+    if (out && !within) return raise(ExpansionBudget::exceeded(n));
     return out.release();
 }
 

@@ -102,7 +102,6 @@ class ExpansionBudget {
     }
 
   private:
-
     std::uint64_t made_ = 0;
     std::uint64_t expanded_ = 0;
     std::uint32_t anew_ = 0;  // aliases being made anew, nested

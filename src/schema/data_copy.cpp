@@ -36,10 +36,18 @@ class AliasWalk {
     AliasTargets& out_;
 };
 
+struct TargetOf {
+    const AliasTargets& targets;
+    const YamlNode* operator()(const YamlNode& alias) const {
+        auto it = targets.find(&alias);
+        return it == targets.end() ? nullptr : it->second;
+    }
+};
+
 class Copier {
   public:
     Copier(const AliasTargets& targets, std::vector<DataNode>& nodes)
-        : targets_(targets), nodes_(nodes) {}
+        : targets_(targets), nodes_(nodes), sizes_(TargetOf{targets}) {}
 
     // The alias whose expansion passed the loading budget, if one did.
     const YamlNode* over_budget = nullptr;
@@ -84,43 +92,17 @@ class Copier {
     // budget of loading: a document that loading refuses as an alias bomb is
     // refused here with the same error, not validated as a cut-down copy.
     bool charge(const YamlNode& alias, const YamlNode& target) {
-        const std::optional<std::uint64_t> nodes = expanded_size(target);
+        const std::optional<std::uint64_t> nodes = sizes_.of(target);
         if (!nodes) return false;
         if (expansion_.expand(*nodes)) return true;
         over_budget = &alias;
         return false;
     }
 
-    // Nodes of `n` with its aliases expanded, computed once per anchored
-    // node; nullopt when the stack ran out. An alias back into a node being
-    // counted (the copy cuts such a loop at the depth limit) counts one.
-    std::optional<std::uint64_t> expanded_size(const YamlNode& n) {
-        if (n.kind == NodeKind::Alias) {
-            auto it = targets_.find(&n);
-            if (it == targets_.end()) return 1;
-            return ensure_stack([&] { return expanded_size(*it->second); });
-        }
-        if (n.anchor) {
-            auto [known, fresh] = sizes_.try_emplace(&n, 1);  // 1 while being counted
-            if (!fresh) return known->second;
-        }
-        std::uint64_t total = 1;
-        for (const YamlNode& c : n.children) {
-            const std::optional<std::uint64_t> size =
-                c.children.empty() && c.kind != NodeKind::Alias
-                    ? std::optional<std::uint64_t>(1)
-                    : ensure_stack([&] { return expanded_size(c); });
-            if (!size) return std::nullopt;
-            total = ExpansionBudget::add(total, *size);
-        }
-        if (n.anchor) sizes_[&n] = total;
-        return total;
-    }
-
     const AliasTargets& targets_;
     std::vector<DataNode>& nodes_;
     std::uint64_t budget_ = kExpandBudget;
-    std::unordered_map<const YamlNode*, std::uint64_t> sizes_;
+    ExpandedSizes<TargetOf> sizes_;
     ExpansionBudget expansion_;
 };
 

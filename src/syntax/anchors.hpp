@@ -4,13 +4,17 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "support/error.hpp"
 #include "support/limits.hpp"
+#include "support/stack.hpp"
 #include "syntax/node.hpp"
 
 namespace quarvel {
@@ -105,6 +109,46 @@ class ExpansionBudget {
     std::uint64_t made_ = 0;
     std::uint64_t expanded_ = 0;
     std::uint32_t anew_ = 0;  // aliases being made anew, nested
+};
+
+// Node counts of subtrees with their aliases expanded, as ExpansionBudget
+// counts them, for code that copies an expansion and must charge it before
+// building it. `target(alias)` gives the node an alias stands for, or null
+// (an undefined alias counts one). Each anchored node is counted once, so
+// counting costs one visit per node whatever the expansion; an alias back
+// into a node still being counted counts one (copies cut such loops).
+template <class Target>
+class ExpandedSizes {
+  public:
+    explicit ExpandedSizes(Target target) : target_(std::move(target)) {}
+
+    // nullopt when the stack ran out.
+    std::optional<std::uint64_t> of(const YamlNode& n) {
+        if (n.kind == NodeKind::Alias) {
+            const YamlNode* target = target_(n);
+            if (!target) return 1;
+            return ensure_stack([&] { return of(*target); });
+        }
+        if (n.anchor) {
+            auto [known, fresh] = sizes_.try_emplace(&n, 1);  // 1 while being counted
+            if (!fresh) return known->second;
+        }
+        std::uint64_t total = 1;
+        for (const YamlNode& c : n.children) {
+            const std::optional<std::uint64_t> size =
+                c.children.empty() && c.kind != NodeKind::Alias
+                    ? std::optional<std::uint64_t>(1)
+                    : ensure_stack([&] { return of(c); });
+            if (!size) return std::nullopt;
+            total = ExpansionBudget::add(total, *size);
+        }
+        if (n.anchor) sizes_[&n] = total;
+        return total;
+    }
+
+  private:
+    Target target_;
+    std::unordered_map<const YamlNode*, std::uint64_t> sizes_;
 };
 
 // Limits of the expanding copy: aliases nested deeper than this many levels,

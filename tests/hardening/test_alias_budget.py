@@ -4,8 +4,8 @@ error plain loading refuses with. Every case runs in a child process with an
 address-space cap and a timeout, so a path that expands without bound fails
 its case instead of taking the machine down."""
 
-import hashlib
 import json
+import re
 import subprocess
 import sys
 import textwrap
@@ -169,3 +169,14 @@ def test_the_budget_boundary_is_that_of_plain_loading(read):
     with pytest.raises(quarvel.QuarvelParseError) as converted:
         read(doc)
     assert str(converted.value).split(" at line")[0] == str(plain.value).split(" at line")[0]
+
+
+def test_secrets_expand_under_the_budget(tmp_path):
+    # Each use of a secret copies its expanded value: a bomb is refused before
+    # any of it is copied; a secret within the budget reads in full.
+    (tmp_path / "secrets.yaml").write_text(DOCUMENTS["billion_laughs"] + "small: *a4\n")
+    options = dict(option=quarvel.OPT_SECRETS, include_dir=tmp_path, root_path=tmp_path / "r.yaml")
+    with pytest.raises(quarvel.QuarvelParseError, match=re.escape(BOMB_MESSAGE)):
+        quarvel.loads("v: !secret top\n", **options)
+    assert quarvel.loads("v: !secret small\n", **options)["v"] == quarvel.loads(
+        DOCUMENTS["billion_laughs"], option=quarvel.OPT_ROUND_TRIP)["a4"].unwrap()

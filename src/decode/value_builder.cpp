@@ -26,8 +26,7 @@ bool ValueBuilder::alias(const Token& t, const Props& props, YamlValue& out) {
     expanded_ = n > std::numeric_limits<std::uint64_t>::max() - expanded_
                     ? std::numeric_limits<std::uint64_t>::max()
                     : expanded_ + n;
-    if (expanded_ > kMaxExpandedNodes)
-        return errors_.fail("document expands to too many nodes (possible alias bomb)", t.mark);
+    if (expanded_ > kMaxExpandedNodes) return errors_.fail(std::string(kAliasBombMessage), t.mark);
     out = e->materialize();
     return true;
 }

@@ -108,6 +108,8 @@ class Resolver {
     // and anchor, and a record of the directive.
     void mark(YamlNode& result, YamlNode& directive, std::optional<std::uint32_t> file_id);
     YamlNode null_at(const YamlNode& at) const;
+    Status charge_expansion(const YamlNode& value, const AnchorIndex& anchors,
+                            const YamlNode& directive);
 
     SyntaxForest& forest_;
     const DirectiveInput& input_;
@@ -121,6 +123,7 @@ class Resolver {
     std::unordered_map<std::string, std::unique_ptr<SecretsFile>> secrets_;
     std::uint64_t composed_files_ = 0;
     std::uint64_t composed_bytes_ = 0;
+    ExpansionBudget expansion_;  // shared by every copy of a secret's value
 };
 
 }  // namespace quarvel::directives_detail

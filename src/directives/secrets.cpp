@@ -115,6 +115,19 @@ std::string Resolver::secrets_start(std::uint32_t file) {
     return *root_start_;
 }
 
+// Every use of a secret copies its value with the aliases in it expanded;
+// the copies of one load share the alias-expansion budget of loading, counted
+// before anything is copied, so a secret that expands like an alias bomb is
+// refused as one.
+Status Resolver::charge_expansion(const YamlNode& value, const AnchorIndex& anchors,
+                                  const YamlNode& directive) {
+    ExpandedSizes sizes([&](const YamlNode& alias) { return anchors.find(alias.text); });
+    const std::optional<std::uint64_t> nodes = sizes.of(value);
+    if (!nodes) return fail(stack_exhausted_error());
+    if (!expansion_.expand(*nodes)) return fail(ExpansionBudget::exceeded(directive));
+    return {};
+}
+
 Result<YamlNode> Resolver::secret(YamlNode& n, std::uint32_t file, std::uint32_t depth) {
     const std::string_view name = scalar_text(n);
     if (auto control = control_character_in(name, "secret"))
@@ -128,6 +141,8 @@ Result<YamlNode> Resolver::secret(YamlNode& n, std::uint32_t file, std::uint32_t
             SecretsFile& sf = *secrets_[paths::join(dir, "secrets.yaml")];
             if (auto it = sf.values.find(name); it != sf.values.end()) {
                 if (!sf.anchors) sf.anchors.emplace(sf.forest.roots);
+                if (auto st = charge_expansion(*it->second, *sf.anchors, n); !st)
+                    return fail(std::move(st.error()));
                 YamlNode value = expanding_copy(*it->second, *sf.anchors, CopyAnchors::Drop);
                 if (stack_exhausted()) return fail(stack_exhausted_error());
                 if (auto st = within_depth(value, depth); !st) return fail(std::move(st.error()));

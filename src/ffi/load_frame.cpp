@@ -167,7 +167,7 @@ std::optional<SchemaChoice> choose_schema(PyObject* schema, PyObject* resolver,
 }
 
 ConvertOptions convert_options(PyObject* tags, PyObject* tag_handler, std::uint64_t option) {
-    return ConvertOptions{tags, tag_handler, (option & opt::PASSTHROUGH_TAG) != 0};
+    return ConvertOptions{tags, tag_handler, (option & opt::PASSTHROUGH_TAG) != 0, {}};
 }
 
 PyObject* loads_plain(std::string_view text, std::uint64_t option, const ModeChoice& mode,

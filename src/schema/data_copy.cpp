@@ -1,5 +1,6 @@
 #include "schema/data_copy.hpp"
 
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 
@@ -35,12 +36,24 @@ class AliasWalk {
     AliasTargets& out_;
 };
 
+struct TargetOf {
+    const AliasTargets& targets;
+    const YamlNode* operator()(const YamlNode& alias) const {
+        auto it = targets.find(&alias);
+        return it == targets.end() ? nullptr : it->second;
+    }
+};
+
 class Copier {
   public:
     Copier(const AliasTargets& targets, std::vector<DataNode>& nodes)
-        : targets_(targets), nodes_(nodes) {}
+        : targets_(targets), nodes_(nodes), sizes_(TargetOf{targets}) {}
 
-    // Fills nodes_[slot] from `n`, shown at (line, column).
+    // The alias whose expansion passed the loading budget, if one did.
+    const YamlNode* over_budget = nullptr;
+
+    // Fills nodes_[slot] from `n`, shown at (line, column). False when the
+    // stack ran out or an alias passed the budget.
     bool copy(std::uint32_t slot, const YamlNode& n, std::uint32_t line, std::uint32_t column,
               std::uint32_t depth) {
         DataNode& d = nodes_[slot];
@@ -53,6 +66,8 @@ class Copier {
         if (n.kind == NodeKind::Alias) {
             auto it = targets_.find(&n);
             if (it == targets_.end()) return true;  // an unknown name reads as null
+            // Aliases inside an expanded one are part of its count already.
+            if (depth == 0 && !charge(n, *it->second)) return false;
             return copy(slot, *it->second, line, column, depth + 1);
         }
         d.source = &n;
@@ -73,20 +88,36 @@ class Copier {
     }
 
   private:
+    // Counts what `alias` expands to, before any of it is copied, against the
+    // budget of loading: a document that loading refuses as an alias bomb is
+    // refused here with the same error, not validated as a cut-down copy.
+    bool charge(const YamlNode& alias, const YamlNode& target) {
+        const std::optional<std::uint64_t> nodes = sizes_.of(target);
+        if (!nodes) return false;
+        if (expansion_.expand(*nodes)) return true;
+        over_budget = &alias;
+        return false;
+    }
+
     const AliasTargets& targets_;
     std::vector<DataNode>& nodes_;
     std::uint64_t budget_ = kExpandBudget;
+    ExpandedSizes<TargetOf> sizes_;
+    ExpansionBudget expansion_;
 };
 
 }  // namespace
 
-DataCopy copy_for_validation(const YamlNode& root, bool has_aliases) {
+Result<DataCopy> copy_for_validation(const YamlNode& root, bool has_aliases) {
     AliasTargets targets;
     DataCopy out;
     if (has_aliases && !AliasWalk(targets).walk(root)) return out;
     out.nodes.resize(1);
-    if (!Copier(targets, out.nodes).copy(0, root, root.span.line, root.span.column, 0))
+    Copier copier(targets, out.nodes);
+    if (!copier.copy(0, root, root.span.line, root.span.column, 0)) {
+        if (copier.over_budget) return fail(ExpansionBudget::exceeded(*copier.over_budget));
         out.nodes.clear();
+    }
     return out;
 }
 

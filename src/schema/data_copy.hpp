@@ -7,12 +7,15 @@
 // past kExpandBudget nodes brought in by aliases, is copied as a null at its
 // place. Unlike that copy, nodes written out in the document cost nothing,
 // so a large document without aliases is validated in full, and the copy
-// keeps no comments, only what validation reads.
+// keeps no comments, only what validation reads. A document whose aliases
+// expand past the budget of loading (kMaxExpandedNodes, counted as loading
+// counts it) is not copied at all: the copy fails with the alias-bomb error.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
+#include "support/error.hpp"
 #include "syntax/anchors.hpp"
 #include "syntax/node.hpp"
 
@@ -39,6 +42,6 @@ struct DataCopy {
 // An alias names the nearest node before it in document order (a node comes
 // before its children, a key before its value) that defines the anchor, as
 // loading reads it. `has_aliases` false skips the alias bookkeeping.
-DataCopy copy_for_validation(const YamlNode& root, bool has_aliases);
+Result<DataCopy> copy_for_validation(const YamlNode& root, bool has_aliases);
 
 }  // namespace quarvel

@@ -456,7 +456,9 @@ Result<std::vector<SchemaViolation>> validate_document(const YamlNode& root, boo
     const SchemaRule* rule = rules.read(schema);
     if (!rule) return fail(stack_exhausted_error());
     if (rule->kind == RuleKind::Anything) return violations;  // nothing to check: no copy
-    const DataCopy copy = copy_for_validation(root, has_aliases);
+    const Result<DataCopy> copied = copy_for_validation(root, has_aliases);
+    if (!copied) return fail(copied.error());
+    const DataCopy& copy = *copied;
     if (copy.nodes.empty()) return fail(stack_exhausted_error());
     const SyntaxView view(copy, mode);
     Validator<SyntaxView>(view, violations).check(view.root(), *rule, nullptr);

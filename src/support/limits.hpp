@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quarvel {
 
@@ -16,5 +17,9 @@ inline std::string max_depth_message() {
 
 // Nodes that alias expansion may produce in one call of loads or loads_all.
 inline constexpr std::uint64_t kMaxExpandedNodes = 10'000'000;
+
+// What every path that expands aliases reports past kMaxExpandedNodes.
+inline constexpr std::string_view kAliasBombMessage =
+    "document expands to too many nodes (possible alias bomb)";
 
 }  // namespace quarvel

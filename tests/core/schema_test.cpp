@@ -44,7 +44,9 @@ void large_tree_is_copied_in_full() {
     root.children.reserve(n);
     for (std::uint32_t i = 0; i < n; ++i) root.children.push_back(scalar("1"));
     root.children.back().text = "x";
-    const DataCopy copy = copy_for_validation(root, false);
+    const auto copied = copy_for_validation(root, false);
+    if (!CHECK(copied.has_value())) return;
+    const DataCopy& copy = *copied;
     CHECK_EQ(copy.nodes.size(), std::size_t{n} + 1);
     CHECK(copy.nodes.back().kind == NodeKind::Scalar);
 
@@ -69,7 +71,9 @@ void aliases_follow_the_latest_definition() {
     const std::string text = "a: &x 1\nl: &y [*x]\nc: &x two\nd: *y\ne: *x\n";
     SyntaxForest forest = check::compose(text);
     if (!CHECK_EQ(forest.roots.size(), std::size_t{1})) return;
-    const DataCopy copy = copy_for_validation(forest.roots[0], forest.has_aliases);
+    const auto copied = copy_for_validation(forest.roots[0], forest.has_aliases);
+    if (!CHECK(copied.has_value())) return;
+    const DataCopy& copy = *copied;
     // Root entries: a, l, c, d, e; d's copy holds [1], e reads "two".
     const DataNode& root = copy.nodes[0];
     const DataNode& d = copy.nodes[root.value(3)];

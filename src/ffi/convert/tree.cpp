@@ -15,6 +15,7 @@
 #include "support/core_tag.hpp"
 #include "support/seeded_hash.hpp"
 #include "support/stack.hpp"
+#include "syntax/anchors.hpp"
 
 namespace quarvel::py {
 namespace {
@@ -25,6 +26,12 @@ struct SourceTexts {
     Ref target;
 };
 
+// The object made for an anchor and its node count.
+struct Made {
+    Ref object;
+    std::uint64_t nodes = 0;
+};
+
 class TreeConverter {
   public:
     explicit TreeConverter(const TreeConvertOptions& options) : options_(options) {}
@@ -32,13 +39,21 @@ class TreeConverter {
     // Every method returns a new reference, or null: with an exception set,
     // or without one when the stack ran out.
     PyObject* node(const YamlNode& n) {
+        const std::uint64_t start = budget_.mark();
         PyObject* out = content(n);
-        if (out && n.anchor) anchors_of(n)[*n.anchor] = Ref::borrow(out);
+        remember(n, out, start);
         return out;
     }
 
   private:
+    // Records `made` as the object of n's anchor, with what it counted since `start`.
+    void remember(const YamlNode& n, PyObject* made, std::uint64_t start) {
+        if (made && n.anchor)
+            anchors_of(n)[*n.anchor] = Made{Ref::borrow(made), budget_.made_since(start)};
+    }
+
     PyObject* content(const YamlNode& n) {
+        if (n.kind != NodeKind::Alias) budget_.made();
         switch (n.kind) {
             case NodeKind::Scalar:
             case NodeKind::Null:
@@ -63,10 +78,24 @@ class TreeConverter {
     // Two aliases of one anchor give the same object: the last node converted
     // under that name; an alias of no converted anchor is None.
     PyObject* alias(const YamlNode& n) {
-        SeededMap<Ref>& anchors = anchors_of(n);
+        SeededMap<Made>& anchors = anchors_of(n);
         auto it = anchors.find(n.text);
         if (it == anchors.end()) return Py_NewRef(Py_None);
-        return Py_NewRef(it->second.get());
+        if (!budget_.reuse(it->second.nodes)) return over_budget(n);
+        return Py_NewRef(it->second.object.get());
+    }
+
+    // The alias-bomb error, naming the file of an included text.
+    PyObject* over_budget(const YamlNode& alias) {
+        Error e = ExpansionBudget::exceeded(alias);
+        PyObject* file = alias.span.file_id != 0 ? file_of(alias) : nullptr;
+        if (file && PyUnicode_Check(file)) {
+            Py_ssize_t size = 0;
+            const char* text = PyUnicode_AsUTF8AndSize(file, &size);
+            if (!text) return nullptr;
+            e.file = std::string(text, static_cast<std::size_t>(size));
+        }
+        return raise(e);
     }
 
     PyObject* scalar(const YamlNode& n) {
@@ -94,6 +123,7 @@ class TreeConverter {
             case ResolvedKind::Merge:
                 return string("<<", n);
             case ResolvedKind::Str:
+            case ResolvedKind::Invalid:  // refused by the tree checks before conversion
                 return string(n.text, n);
         }
         return string(n.text, n);
@@ -170,6 +200,7 @@ class TreeConverter {
         std::vector<Ref> sources;
         for (std::size_t i = 0; i < n.size(); ++i) {
             if (is_merge_key(n.key(i))) {
+                budget_.made();  // the "<<" key
                 Ref v(node(n.value(i)));
                 if (!v) return nullptr;
                 sources.push_back(std::move(v));
@@ -229,11 +260,13 @@ class TreeConverter {
         const std::string_view tag = k.effective_tag();
         // Under a custom tag a collection key is the application's value, as
         // in plain loading.
+        const std::uint64_t start = budget_.mark();
         if (k.is_collection() && (tag.empty() || is_standard_tag(tag))) {
+            budget_.made();
             PyObject* t = k.kind == NodeKind::Sequence
                               ? ensure_stack([&] { return sequence_key(k); })
                               : ensure_stack([&] { return mapping_key(k); });
-            if (t && k.anchor) anchors_of(k)[*k.anchor] = Ref::borrow(t);
+            remember(k, t, start);
             return t;
         }
         if (k.kind == NodeKind::Alias) {
@@ -245,8 +278,9 @@ class TreeConverter {
         if (k.kind == NodeKind::Scalar && !k.tag &&
             (k.scalar_style != ScalarStyle::Plain ||
              resolve(options_.mode, k.text, true).kind == ResolvedKind::Str)) {
+            budget_.made();
             PyObject* s = options_.annotated ? annotated_key(k) : keys_.get(k.text);
-            if (s && k.anchor) anchors_of(k)[*k.anchor] = Ref::borrow(s);
+            remember(k, s, start);
             return s;
         }
         return node(k);
@@ -330,13 +364,14 @@ class TreeConverter {
     const TreeConvertOptions& options_;
     // Anchor names are per file: an included file's "&a" is not the "&a" of
     // the file that includes it.
-    SeededMap<Ref>& anchors_of(const YamlNode& n) {
+    SeededMap<Made>& anchors_of(const YamlNode& n) {
         if (n.span.file_id >= anchors_.size()) anchors_.resize(n.span.file_id + 1);
         return anchors_[n.span.file_id];
     }
 
-    std::vector<SeededMap<Ref>> anchors_;
+    std::vector<SeededMap<Made>> anchors_;
     KeyCache keys_;
+    ExpansionBudget budget_;
 };
 
 }  // namespace

@@ -59,7 +59,7 @@ namespace {
 
 class LeafWalk {
   public:
-    explicit LeafWalk(const YamlNode& root) : root_(root) {}
+    explicit LeafWalk(const YamlNode& root) : values_(root) {}
 
     // False with an exception set (or the stack ran out).
     bool visit(const YamlNode& n) {
@@ -91,19 +91,22 @@ class LeafWalk {
         if (!path) return false;
         for (std::size_t i = 0; i < steps_.size(); ++i)
             PyTuple_SET_ITEM(path.get(), static_cast<Py_ssize_t>(i), Py_NewRef(steps_[i].get()));
-        Ref value(node_value(root_, n));
+        Ref value(values_.value(n));
         if (!value) return false;
         Ref pair(PyTuple_Pack(2, path.get(), value.get()));
         return pair && PyList_Append(result.get(), pair.get()) == 0;
     }
 
-    const YamlNode& root_;
+    // One conversion for every leaf: aliases of one anchor share its object,
+    // and the alias-expansion budget covers the whole walk.
+    ValueReader values_;
     std::vector<Ref> steps_;
 };
 
 }  // namespace
 
 PyObject* walk_leaves(const YamlNode& root, const YamlNode& node) {
+    GcPause pause;
     LeafWalk walk(root);
     if (!walk.result) return nullptr;
     if (!walk.visit(node)) {

@@ -99,6 +99,15 @@ bool accumulate_digits(std::string_view text, unsigned base, std::uint64_t& magn
     return any;
 }
 
+// An optional sign, then 0x or 0X and hexadecimal digits, of any length.
+bool is_hex_integer(std::string_view text) {
+    if (!text.empty() && is_sign(text[0])) text.remove_prefix(1);
+    if (text.size() < 3 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return false;
+    for (char c : text.substr(2))
+        if (digit_value(c) >= 16) return false;
+    return true;
+}
+
 // An optional sign, then decimal digits without a leading 0 unless the digits
 // are exactly "0".
 bool is_decimal_integer(std::string_view text) {
@@ -136,8 +145,9 @@ Resolved resolve_core(std::string_view text, bool plain, std::string_view tag) {
         if (name == "int") {
             std::int64_t value = 0;
             if (parse_int_12(text, value)) return make_int(value);
-            // Out of the 64-bit range: keep the digits rather than lose the number.
-            if (is_decimal_integer(text)) return make_big_int();
+            // Out of the 64-bit range: keep the digits rather than lose the
+            // number. The tag says it is one, so a long hexadecimal is too.
+            if (is_decimal_integer(text) || is_hex_integer(text)) return make_big_int();
             return make_invalid();
         }
         if (name == "null") return make_null();

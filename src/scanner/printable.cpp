@@ -7,18 +7,26 @@ namespace {
 
 using Block = unsigned char __attribute__((vector_size(16)));
 
-// Whether a block may hold an unprintable character: a C0 control other than
+// The bytes of a block that may begin an unprintable character: a C0 control other than
 // tab and the breaks, DEL, or a lead byte that may begin a C1 control (0xC2)
 // or U+FFFE/U+FFFF (0xEF). The lead bytes also begin printable characters
 // ('é' does not, '°' does), so a hit is only a candidate.
-bool block_may_hold_one(const unsigned char* p) {
+Block candidates(const unsigned char* p) {
     Block v;
     std::memcpy(&v, p, sizeof v);
     const Block control = (v < 0x20) & (v != '\t') & (v != '\n') & (v != '\r');
-    const Block hits = control | (v == 0x7F) | (v == 0xC2) | (v == 0xEF);
+    return control | (v == 0x7F) | (v == 0xC2) | (v == 0xEF);
+}
+
+bool any_set(Block hits) {
     std::uint64_t halves[2];
     std::memcpy(halves, &hits, sizeof halves);
     return (halves[0] | halves[1]) != 0;
+}
+
+// Four blocks at a time: one branch per 64 bytes on the common path.
+bool span_may_hold_one(const unsigned char* p) {
+    return any_set(candidates(p) | candidates(p + 16) | candidates(p + 32) | candidates(p + 48));
 }
 
 // Whether the character starting at byte i is unprintable; if so, `out`
@@ -58,7 +66,11 @@ Unprintable next_unprintable(std::string_view text, std::size_t from) {
     Unprintable found;
     std::size_t i = from;
     while (i < n) {
-        if (i + 16 <= n && !block_may_hold_one(p + i)) {
+        if (i + 64 <= n && !span_may_hold_one(p + i)) {
+            i += 64;
+            continue;
+        }
+        if (i + 16 <= n && !any_set(candidates(p + i))) {
             i += 16;
             continue;
         }

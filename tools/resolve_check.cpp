@@ -40,6 +40,8 @@ std::string describe(const Resolved& r, std::string_view text) {
             return buf;
         case ResolvedKind::Str:
             return "str";
+        case ResolvedKind::Invalid:
+            return "invalid";
     }
     return "?";
 }

@@ -11,7 +11,7 @@
 #include "ffi/types.hpp"
 #include "pyutil/args.hpp"
 #include "pyutil/py_ref.hpp"
-#include "roundtrip/python/api.hpp"
+#include "ffi/roundtrip/api.hpp"
 #include "support/options.hpp"
 #include "support/utf8.hpp"
 #include "support/warm_memory.hpp"

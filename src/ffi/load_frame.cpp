@@ -13,7 +13,7 @@
 #include "pyutil/args.hpp"
 #include "pyutil/py_ref.hpp"
 #include "roundtrip/document_state.hpp"
-#include "roundtrip/python/api.hpp"
+#include "ffi/roundtrip/api.hpp"
 #include "scanner/prologue.hpp"
 #include "schema/reference.hpp"
 #include "support/options.hpp"

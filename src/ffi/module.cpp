@@ -6,7 +6,7 @@
 #include "pyutil/errors.hpp"
 #include "pyutil/py_ref.hpp"
 #include "pyutil/stack_protection.hpp"
-#include "roundtrip/python/api.hpp"
+#include "ffi/roundtrip/api.hpp"
 #include "support/options.hpp"
 
 namespace quarvel::py {

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "pyutil/python.hpp"
-#include "roundtrip/python/document_object.hpp"
+#include "ffi/roundtrip/document_object.hpp"
 
 namespace quarvel::py {
 

@@ -2,8 +2,8 @@
 #include "pyutil/args.hpp"
 #include "pyutil/guarded.hpp"
 #include "pyutil/py_ref.hpp"
-#include "roundtrip/python/api.hpp"
-#include "roundtrip/python/emit_bindings.hpp"
+#include "ffi/roundtrip/api.hpp"
+#include "ffi/roundtrip/emit_bindings.hpp"
 
 namespace quarvel::py {
 namespace {

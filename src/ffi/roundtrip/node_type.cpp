@@ -4,10 +4,10 @@
 
 #include "pyutil/args.hpp"
 #include "pyutil/guarded.hpp"
-#include "roundtrip/python/api.hpp"
-#include "roundtrip/python/container_ops.hpp"
-#include "roundtrip/python/from_python.hpp"
-#include "roundtrip/python/to_python.hpp"
+#include "ffi/roundtrip/api.hpp"
+#include "ffi/roundtrip/container_ops.hpp"
+#include "ffi/roundtrip/from_python.hpp"
+#include "ffi/roundtrip/to_python.hpp"
 
 namespace quarvel::py {
 namespace {

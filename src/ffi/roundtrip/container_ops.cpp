@@ -1,10 +1,10 @@
-#include "roundtrip/python/container_ops.hpp"
+#include "ffi/roundtrip/container_ops.hpp"
 
 #include <vector>
 
 #include "pyutil/errors.hpp"
-#include "roundtrip/python/from_python.hpp"
-#include "roundtrip/python/to_python.hpp"
+#include "ffi/roundtrip/from_python.hpp"
+#include "ffi/roundtrip/to_python.hpp"
 #include "support/stack.hpp"
 
 namespace quarvel::py {

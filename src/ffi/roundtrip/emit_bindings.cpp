@@ -1,4 +1,4 @@
-#include "roundtrip/python/emit_bindings.hpp"
+#include "ffi/roundtrip/emit_bindings.hpp"
 
 #include <optional>
 #include <string>
@@ -9,8 +9,8 @@
 #include "pyutil/errors.hpp"
 #include "roundtrip/atomic_write.hpp"
 #include "roundtrip/emitter.hpp"
-#include "roundtrip/python/api.hpp"
-#include "roundtrip/python/document_object.hpp"
+#include "ffi/roundtrip/api.hpp"
+#include "ffi/roundtrip/document_object.hpp"
 #include "roundtrip/write_back.hpp"
 
 namespace quarvel::py {

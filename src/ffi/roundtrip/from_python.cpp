@@ -1,4 +1,4 @@
-#include "roundtrip/python/from_python.hpp"
+#include "ffi/roundtrip/from_python.hpp"
 
 #include <cstring>
 #include <string>
@@ -6,7 +6,7 @@
 #include "pyutil/errors.hpp"
 #include "pyutil/py_ref.hpp"
 #include "roundtrip/edits.hpp"
-#include "roundtrip/python/document_object.hpp"
+#include "ffi/roundtrip/document_object.hpp"
 #include "support/float_format.hpp"
 #include "support/stack.hpp"
 

@@ -5,11 +5,11 @@
 #include "pyutil/args.hpp"
 #include "pyutil/guarded.hpp"
 #include "pyutil/py_ref.hpp"
-#include "roundtrip/python/api.hpp"
-#include "roundtrip/python/container_ops.hpp"
-#include "roundtrip/python/emit_bindings.hpp"
-#include "roundtrip/python/from_python.hpp"
-#include "roundtrip/python/to_python.hpp"
+#include "ffi/roundtrip/api.hpp"
+#include "ffi/roundtrip/container_ops.hpp"
+#include "ffi/roundtrip/emit_bindings.hpp"
+#include "ffi/roundtrip/from_python.hpp"
+#include "ffi/roundtrip/to_python.hpp"
 
 namespace quarvel::py {
 namespace {

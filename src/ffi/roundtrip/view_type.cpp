@@ -3,10 +3,10 @@
 #include <atomic>
 
 #include "pyutil/guarded.hpp"
-#include "roundtrip/python/api.hpp"
-#include "roundtrip/python/container_ops.hpp"
-#include "roundtrip/python/emit_bindings.hpp"
-#include "roundtrip/python/to_python.hpp"
+#include "ffi/roundtrip/api.hpp"
+#include "ffi/roundtrip/container_ops.hpp"
+#include "ffi/roundtrip/emit_bindings.hpp"
+#include "ffi/roundtrip/to_python.hpp"
 
 namespace quarvel::py {
 namespace {

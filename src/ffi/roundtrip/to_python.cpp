@@ -1,4 +1,4 @@
-#include "roundtrip/python/to_python.hpp"
+#include "ffi/roundtrip/to_python.hpp"
 
 #include "pyutil/big_int.hpp"
 #include "pyutil/errors.hpp"

@@ -1,7 +1,7 @@
-#include "roundtrip/python/document_object.hpp"
+#include "ffi/roundtrip/document_object.hpp"
 
 #include "pyutil/borrow_flag.hpp"
-#include "roundtrip/python/api.hpp"
+#include "ffi/roundtrip/api.hpp"
 
 namespace quarvel::py {
 

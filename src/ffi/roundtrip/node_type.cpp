@@ -7,7 +7,7 @@
 #include "ffi/roundtrip/api.hpp"
 #include "ffi/roundtrip/container_ops.hpp"
 #include "ffi/roundtrip/from_python.hpp"
-#include "ffi/roundtrip/to_python.hpp"
+#include "ffi/roundtrip/values.hpp"
 
 namespace quarvel::py {
 namespace {
@@ -70,7 +70,7 @@ PyObject* node_get_value(PyObject* self, void*) {
     return guarded([&]() -> PyObject* {
         NodeAccess at(self, Borrow::Shared);
         if (!at.node()) return nullptr;
-        return node_value(at.root(), *at.node());
+        return node_value(at.state(), at.root(), *at.node());
     });
 }
 

@@ -2,7 +2,6 @@
 
 #include <optional>
 #include <string_view>
-#include <unordered_map>
 
 #include "support/stack.hpp"
 

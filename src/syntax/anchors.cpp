@@ -52,11 +52,13 @@ AliasTargets::AliasTargets(const YamlNode& root) {
             names.last[*n->anchor] = n;
             names.first.try_emplace(*n->anchor, n);
         }
-        for (auto it = n->children.rbegin(); it != n->children.rend(); ++it) pending.push_back(&*it);
+        for (auto it = n->children.rbegin(); it != n->children.rend(); ++it)
+            pending.push_back(&*it);
     }
     for (const YamlNode* alias : before_definition) {
         const auto& first = files[alias->span.file_id].first;
-        if (auto it = first.find(alias->text); it != first.end()) targets_.emplace(alias, it->second);
+        if (auto it = first.find(alias->text); it != first.end())
+            targets_.emplace(alias, it->second);
     }
 }
 

@@ -38,6 +38,7 @@ class TreeConverter;
 // definition it names (the last one before it, else the first after it, as a
 // tree changed by edits may have it), and every alias of one definition gives
 // the one object. The alias-expansion budget spans everything the reader makes.
+// The reader keeps references to the tree and to `options`, which outlive it.
 class TreeReader {
   public:
     TreeReader(const YamlNode& root, const TreeConvertOptions& options);
@@ -60,7 +61,6 @@ class TreeReader {
 PyObject* convert_node(const YamlNode& root, const YamlNode& node,
                        const TreeConvertOptions& options);
 // As convert_node, for a mapping key.
-PyObject* convert_key(const YamlNode& root, const YamlNode& key,
-                      const TreeConvertOptions& options);
+PyObject* convert_key(const YamlNode& root, const YamlNode& key, const TreeConvertOptions& options);
 
 }  // namespace quarvel::py

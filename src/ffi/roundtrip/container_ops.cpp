@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "pyutil/errors.hpp"
 #include "ffi/roundtrip/from_python.hpp"
 #include "ffi/roundtrip/values.hpp"
+#include "pyutil/errors.hpp"
 #include "support/stack.hpp"
 
 namespace quarvel::py {

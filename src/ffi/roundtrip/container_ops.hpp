@@ -2,8 +2,8 @@
 // assigning the entries of the node they stand for.
 #pragma once
 
-#include "pyutil/python.hpp"
 #include "ffi/roundtrip/document_object.hpp"
+#include "pyutil/python.hpp"
 
 namespace quarvel::py {
 

@@ -1,7 +1,7 @@
 #include "ffi/roundtrip/document_object.hpp"
 
-#include "pyutil/borrow_flag.hpp"
 #include "ffi/roundtrip/api.hpp"
+#include "pyutil/borrow_flag.hpp"
 
 namespace quarvel::py {
 

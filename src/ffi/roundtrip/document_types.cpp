@@ -2,14 +2,14 @@
 // loads(..., option=OPT_ROUND_TRIP), never by calling the class.
 #include <atomic>
 
-#include "pyutil/args.hpp"
-#include "pyutil/guarded.hpp"
-#include "pyutil/py_ref.hpp"
 #include "ffi/roundtrip/api.hpp"
 #include "ffi/roundtrip/container_ops.hpp"
 #include "ffi/roundtrip/emit_bindings.hpp"
 #include "ffi/roundtrip/from_python.hpp"
 #include "ffi/roundtrip/values.hpp"
+#include "pyutil/args.hpp"
+#include "pyutil/guarded.hpp"
+#include "pyutil/py_ref.hpp"
 
 namespace quarvel::py {
 namespace {

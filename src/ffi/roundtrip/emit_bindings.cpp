@@ -5,12 +5,12 @@
 #include <vector>
 
 #include "directives/confine.hpp"
+#include "ffi/roundtrip/api.hpp"
+#include "ffi/roundtrip/document_object.hpp"
 #include "pyutil/args.hpp"
 #include "pyutil/errors.hpp"
 #include "roundtrip/atomic_write.hpp"
 #include "roundtrip/emitter.hpp"
-#include "ffi/roundtrip/api.hpp"
-#include "ffi/roundtrip/document_object.hpp"
 #include "roundtrip/write_back.hpp"
 
 namespace quarvel::py {

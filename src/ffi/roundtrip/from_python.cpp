@@ -3,10 +3,10 @@
 #include <cstring>
 #include <string>
 
+#include "ffi/roundtrip/document_object.hpp"
 #include "pyutil/errors.hpp"
 #include "pyutil/py_ref.hpp"
 #include "roundtrip/edits.hpp"
-#include "ffi/roundtrip/document_object.hpp"
 #include "support/float_format.hpp"
 #include "support/stack.hpp"
 

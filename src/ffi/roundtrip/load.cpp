@@ -1,7 +1,7 @@
 // loads(..., option=OPT_ROUND_TRIP): the text as a document to edit.
+#include "ffi/roundtrip/api.hpp"
 #include "pyutil/errors.hpp"
 #include "roundtrip/document_state.hpp"
-#include "ffi/roundtrip/api.hpp"
 #include "support/options.hpp"
 #include "syntax/checks.hpp"
 

@@ -2,12 +2,12 @@
 // its comments, position, style, anchor, tag and directive provenance.
 #include <atomic>
 
-#include "pyutil/args.hpp"
-#include "pyutil/guarded.hpp"
 #include "ffi/roundtrip/api.hpp"
 #include "ffi/roundtrip/container_ops.hpp"
 #include "ffi/roundtrip/from_python.hpp"
 #include "ffi/roundtrip/values.hpp"
+#include "pyutil/args.hpp"
+#include "pyutil/guarded.hpp"
 
 namespace quarvel::py {
 namespace {

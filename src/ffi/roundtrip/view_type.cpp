@@ -2,11 +2,11 @@
 // document, found again by its path before every operation.
 #include <atomic>
 
-#include "pyutil/guarded.hpp"
 #include "ffi/roundtrip/api.hpp"
 #include "ffi/roundtrip/container_ops.hpp"
 #include "ffi/roundtrip/emit_bindings.hpp"
 #include "ffi/roundtrip/values.hpp"
+#include "pyutil/guarded.hpp"
 
 namespace quarvel::py {
 namespace {

@@ -181,3 +181,19 @@ def test_document_values_follow_the_reading_mode():
     doc = quarvel.loads(text, option=OPT_ROUND_TRIP | OPT_PYYAML_COMPAT)
     assert doc["a"] is True and doc.walk() == [(("a",), True), (("b",), 8), (("c",), "<<")]
     assert quarvel.loads("%YAML 1.1\n---\n" + text, option=OPT_ROUND_TRIP)["b"] == 8
+
+
+@pytest.mark.parametrize("name", ["merge one", "merge list", "merge nested", "aliases shared",
+                                  "alias scalar", "alias redefined", "empty str value",
+                                  "words 1.1", "block scalars"])
+def test_entries_read_alone_as_in_the_whole_document(name):
+    # An entry read by itself resolves its aliases to the definitions they
+    # name outside it, and merges as the whole document does.
+    doc = quarvel.loads(HAND_MADE[name], option=OPT_ROUND_TRIP | OPT_YAML_1_1)
+    whole = doc.to_dict()
+    for key in doc.keys():
+        if key not in whole:
+            continue  # a "<<" entry, merged into its mapping
+        entry = doc[key]
+        alone = entry.unwrap() if hasattr(entry, "unwrap") else entry
+        assert plain(alone) == plain(whole[key]), key

@@ -9,11 +9,11 @@
 #include "ffi/directive_frame.hpp"
 #include "ffi/functions.hpp"
 #include "ffi/input.hpp"
+#include "ffi/roundtrip/api.hpp"
 #include "ffi/schema_check.hpp"
 #include "pyutil/args.hpp"
 #include "pyutil/py_ref.hpp"
 #include "roundtrip/document_state.hpp"
-#include "roundtrip/python/api.hpp"
 #include "scanner/prologue.hpp"
 #include "schema/reference.hpp"
 #include "support/options.hpp"
@@ -243,7 +243,8 @@ PyObject* loads_config(std::string_view text, const ModeChoice& mode, const Sche
     checks.strict = early;
     checks.reject_complex_keys = option & opt::REJECT_COMPLEX_KEYS;
     checks.keep_comments = false;
-    auto forest = compose_text(text, 0, /*keep_empty=*/false, checks);
+    // Empty documents stay, so the first document is the one plain loading reads.
+    auto forest = compose_text(text, 0, /*keep_empty=*/true, checks);
     if (early && (!forest || forest->has_aliases) && !early_parse(text, option, mode))
         return nullptr;
     if (!forest) return raise(forest.error());

@@ -2,11 +2,11 @@
 #include <exception>
 
 #include "ffi/functions.hpp"
+#include "ffi/roundtrip/api.hpp"
 #include "ffi/types.hpp"
 #include "pyutil/errors.hpp"
 #include "pyutil/py_ref.hpp"
 #include "pyutil/stack_protection.hpp"
-#include "roundtrip/python/api.hpp"
 #include "support/options.hpp"
 
 namespace quarvel::py {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "directives/resolve.hpp"
+#include "resolver/resolver.hpp"
 #include "support/error.hpp"
 #include "syntax/node.hpp"
 
@@ -35,6 +36,9 @@ struct DocumentState {
     std::optional<std::string> origin_dir;
     FileTable files;  // empty unless directives were resolved; entry 0 is the root
     DocumentSettings settings;
+    // How plain scalars read when values are taken from the trees: the mode
+    // the text was loaded in (its options and its %YAML directive).
+    ResolverMode mode = ResolverMode::Core12;
 
     DocumentState() = default;
     DocumentState(const DocumentState&) = delete;

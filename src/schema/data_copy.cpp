@@ -2,46 +2,15 @@
 
 #include <optional>
 #include <string_view>
-#include <unordered_map>
 
 #include "support/stack.hpp"
 
 namespace quarvel {
 namespace {
 
-using AliasTargets = std::unordered_map<const YamlNode*, const YamlNode*>;
-
-// Records the target of every alias as loading resolves it: the latest
-// definition of the name before the alias.
-class AliasWalk {
-  public:
-    explicit AliasWalk(AliasTargets& out) : out_(out) {}
-
-    bool walk(const YamlNode& n) {
-        if (n.anchor) defined_[*n.anchor] = &n;
-        if (n.kind == NodeKind::Alias) {
-            auto it = defined_.find(n.text);
-            if (it != defined_.end()) out_[&n] = it->second;
-            return true;
-        }
-        return n.children.empty() || ensure_stack([&] {
-                   for (const YamlNode& c : n.children)
-                       if (!walk(c)) return false;
-                   return true;
-               });
-    }
-
-  private:
-    std::unordered_map<std::string_view, const YamlNode*> defined_;
-    AliasTargets& out_;
-};
-
 struct TargetOf {
     const AliasTargets& targets;
-    const YamlNode* operator()(const YamlNode& alias) const {
-        auto it = targets.find(&alias);
-        return it == targets.end() ? nullptr : it->second;
-    }
+    const YamlNode* operator()(const YamlNode& alias) const { return targets.of(alias); }
 };
 
 class Copier {
@@ -64,11 +33,11 @@ class Copier {
             --budget_;
         }
         if (n.kind == NodeKind::Alias) {
-            auto it = targets_.find(&n);
-            if (it == targets_.end()) return true;  // an unknown name reads as null
+            const YamlNode* target = targets_.of(n);
+            if (!target) return true;  // an unknown name reads as null
             // Aliases inside an expanded one are part of its count already.
-            if (depth == 0 && !charge(n, *it->second)) return false;
-            return copy(slot, *it->second, line, column, depth + 1);
+            if (depth == 0 && !charge(n, *target)) return false;
+            return copy(slot, *target, line, column, depth + 1);
         }
         d.source = &n;
         d.kind = n.kind;
@@ -109,9 +78,9 @@ class Copier {
 }  // namespace
 
 Result<DataCopy> copy_for_validation(const YamlNode& root, bool has_aliases) {
-    AliasTargets targets;
+    // Without aliases the walk that finds their targets is skipped.
+    const AliasTargets targets = has_aliases ? AliasTargets(root) : AliasTargets();
     DataCopy out;
-    if (has_aliases && !AliasWalk(targets).walk(root)) return out;
     out.nodes.resize(1);
     Copier copier(targets, out.nodes);
     if (!copier.copy(0, root, root.span.line, root.span.column, 0)) {

@@ -29,6 +29,44 @@ AnchorIndex::AnchorIndex(std::span<const YamlNode> roots) {
     entries_.shrink_to_fit();
 }
 
+AliasTargets::AliasTargets(const YamlNode& root) {
+    struct Names {
+        std::unordered_map<std::string_view, const YamlNode*> last;   // so far in the walk
+        std::unordered_map<std::string_view, const YamlNode*> first;  // in the whole tree
+    };
+    std::vector<Names> files;
+    std::vector<const YamlNode*> before_definition;
+    // Pre-order walk with an explicit stack: document order, any depth.
+    std::vector<const YamlNode*> pending{&root};
+    while (!pending.empty()) {
+        const YamlNode* n = pending.back();
+        pending.pop_back();
+        if (n->span.file_id >= files.size()) files.resize(n->span.file_id + 1);
+        Names& names = files[n->span.file_id];
+        if (n->kind == NodeKind::Alias) {
+            if (auto it = names.last.find(n->text); it != names.last.end())
+                targets_.emplace(n, it->second);
+            else
+                before_definition.push_back(n);
+        } else if (n->anchor) {
+            names.last[*n->anchor] = n;
+            names.first.try_emplace(*n->anchor, n);
+        }
+        for (auto it = n->children.rbegin(); it != n->children.rend(); ++it)
+            pending.push_back(&*it);
+    }
+    for (const YamlNode* alias : before_definition) {
+        const auto& first = files[alias->span.file_id].first;
+        if (auto it = first.find(alias->text); it != first.end())
+            targets_.emplace(alias, it->second);
+    }
+}
+
+const YamlNode* AliasTargets::of(const YamlNode& alias) const {
+    auto it = targets_.find(&alias);
+    return it == targets_.end() ? nullptr : it->second;
+}
+
 const YamlNode* AnchorIndex::find(std::string_view name) const {
     auto it = std::lower_bound(entries_.begin(), entries_.end(), name,
                                [](const Entry& e, std::string_view n) { return e.name < n; });

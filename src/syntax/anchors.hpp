@@ -44,6 +44,25 @@ class AnchorIndex {
     std::vector<Entry> entries_;  // sorted by name, one entry per name
 };
 
+// The definition each alias of one document's tree names: the last node
+// before it in document order that carries the anchor, in the alias's own
+// file (an included file's "&a" is not the "&a" of the file that includes it).
+// An alias with no such definition, which only an edited tree can hold, names
+// the first definition after it; one with neither names nothing.
+//
+// Holds pointers into the tree, as AnchorIndex does: build it after edits.
+class AliasTargets {
+  public:
+    AliasTargets() = default;  // names nothing
+    explicit AliasTargets(const YamlNode& root);
+
+    // The node `alias` names, or null.
+    const YamlNode* of(const YamlNode& alias) const;
+
+  private:
+    std::unordered_map<const YamlNode*, const YamlNode*> targets_;
+};
+
 // The alias-expansion budget of one conversion of a tree into values, counted
 // as plain loading counts it: every alias adds the node count of the value it
 // stands for, and past kMaxExpandedNodes the conversion fails. A node of the

@@ -1,5 +1,8 @@
 #include "ffi/convert/tree.hpp"
 
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "ffi/annotated.hpp"
@@ -18,6 +21,7 @@
 #include "syntax/anchors.hpp"
 
 namespace quarvel::py {
+namespace tree_detail {
 namespace {
 
 // The strings a record borrows while it is in use.
@@ -32,9 +36,17 @@ struct Made {
     std::uint64_t nodes = 0;
 };
 
+}  // namespace
+
 class TreeConverter {
   public:
+    // A whole document, converted from its root down: an alias takes the
+    // object of the last node converted under its name.
     explicit TreeConverter(const TreeConvertOptions& options) : options_(options) {}
+    // Nodes of the tree of `root` in any order: an alias takes the object of
+    // the definition it names, made when first needed.
+    TreeConverter(const TreeConvertOptions& options, const YamlNode& root)
+        : options_(options), root_(&root) {}
 
     // Every method returns a new reference, or null: with an exception set,
     // or without one when the stack ran out.
@@ -46,10 +58,16 @@ class TreeConverter {
     }
 
   private:
+    friend class quarvel::py::TreeReader;  // reads keys too
+
     // Records `made` as the object of n's anchor, with what it counted since `start`.
     void remember(const YamlNode& n, PyObject* made, std::uint64_t start) {
-        if (made && n.anchor)
-            anchors_of(n)[*n.anchor] = Made{Ref::borrow(made), budget_.made_since(start)};
+        if (!made || !n.anchor) return;
+        Made m{Ref::borrow(made), budget_.made_since(start)};
+        if (root_)
+            made_by_node_[&n] = std::move(m);
+        else
+            anchors_of(n)[*n.anchor] = std::move(m);
     }
 
     PyObject* content(const YamlNode& n) {
@@ -78,11 +96,35 @@ class TreeConverter {
     // Two aliases of one anchor give the same object: the last node converted
     // under that name; an alias of no converted anchor is None.
     PyObject* alias(const YamlNode& n) {
+        if (root_) return alias_in_tree(n);
         SeededMap<Made>& anchors = anchors_of(n);
         auto it = anchors.find(n.text);
         if (it == anchors.end()) return Py_NewRef(Py_None);
-        if (!budget_.reuse(it->second.nodes)) return over_budget(n);
-        return Py_NewRef(it->second.object.get());
+        return reused(n, it->second);
+    }
+
+    PyObject* reused(const YamlNode& alias, const Made& made) {
+        if (!budget_.reuse(made.nodes)) return over_budget(alias);
+        return Py_NewRef(made.object.get());
+    }
+
+    // The object of the definition the alias names, made now when this
+    // conversion has not made it yet. An alias met again while its
+    // definition is being made for it (only an edited tree can hold one)
+    // gets None, as does a name with no definition.
+    PyObject* alias_in_tree(const YamlNode& n) {
+        if (!targets_) targets_.emplace(*root_);
+        const YamlNode* target = targets_->of(n);
+        if (!target) return Py_NewRef(Py_None);
+        if (auto it = made_by_node_.find(target); it != made_by_node_.end())
+            return reused(n, it->second);
+        if (!open_.insert(target).second) return Py_NewRef(Py_None);
+        const std::uint64_t start = budget_.begin_anew();
+        Ref out(ensure_stack([&] { return node(*target); }));
+        open_.erase(target);
+        const bool within = budget_.end_anew(start);
+        if (out && !within) return over_budget(n);
+        return out.release();
     }
 
     // The alias-bomb error, naming the file of an included text.
@@ -372,16 +414,58 @@ class TreeConverter {
     std::vector<SeededMap<Made>> anchors_;
     KeyCache keys_;
     ExpansionBudget budget_;
+
+    // Reading nodes in any order: the tree, what its aliases name, the
+    // objects made for definitions, and the definitions being made for an alias.
+    const YamlNode* root_ = nullptr;
+    std::optional<AliasTargets> targets_;
+    std::unordered_map<const YamlNode*, Made> made_by_node_;
+    std::unordered_set<const YamlNode*> open_;
 };
+
+}  // namespace tree_detail
+
+namespace {
+
+// A conversion's result; a conversion that ran out of stack raises here.
+PyObject* finished(PyObject* result) {
+    if (!result && stack_exhausted()) return raise_stack_exhausted(nullptr);
+    return result;
+}
 
 }  // namespace
 
 PyObject* convert_tree(const YamlNode& root, const TreeConvertOptions& options) {
     GcPause pause;
-    TreeConverter converter(options);
-    PyObject* result = converter.node(root);
-    if (!result && stack_exhausted()) return raise_stack_exhausted(nullptr);
-    return result;
+    tree_detail::TreeConverter converter(options);
+    return finished(converter.node(root));
+}
+
+TreeReader::TreeReader(const YamlNode& root, const TreeConvertOptions& options)
+    : converter_(std::make_unique<tree_detail::TreeConverter>(options, root)) {}
+
+TreeReader::~TreeReader() = default;
+
+PyObject* TreeReader::value(const YamlNode& n) {
+    return converter_->node(n);
+}
+
+PyObject* TreeReader::key(const YamlNode& k) {
+    return converter_->key(k);
+}
+
+PyObject* convert_node(const YamlNode& root, const YamlNode& node,
+                       const TreeConvertOptions& options) {
+    GcPause pause;
+    TreeReader reader(root, options);
+    return finished(reader.value(node));
+}
+
+PyObject* convert_key(const YamlNode& root, const YamlNode& key,
+                      const TreeConvertOptions& options) {
+    GcPause pause;
+    TreeReader reader(root, options);
+    return finished(reader.key(key));
 }
 
 }  // namespace quarvel::py

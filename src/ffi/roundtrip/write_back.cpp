@@ -1,9 +1,9 @@
 // dump_includes and dump_includes_map: writing edited include trees back.
+#include "ffi/roundtrip/api.hpp"
+#include "ffi/roundtrip/emit_bindings.hpp"
 #include "pyutil/args.hpp"
 #include "pyutil/guarded.hpp"
 #include "pyutil/py_ref.hpp"
-#include "roundtrip/python/api.hpp"
-#include "roundtrip/python/emit_bindings.hpp"
 
 namespace quarvel::py {
 namespace {

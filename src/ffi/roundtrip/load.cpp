@@ -1,7 +1,7 @@
 // loads(..., option=OPT_ROUND_TRIP): the text as a document to edit.
+#include "ffi/roundtrip/api.hpp"
 #include "pyutil/errors.hpp"
 #include "roundtrip/document_state.hpp"
-#include "roundtrip/python/api.hpp"
 #include "support/options.hpp"
 #include "syntax/checks.hpp"
 
@@ -25,6 +25,7 @@ PyObject* load_document(std::string text, std::uint64_t option, const ModeChoice
                         const ResolveDirectives& resolve) {
     auto state = compose_document(std::move(text), settings_from(option));
     if (!state) return raise(state.error());
+    (*state)->mode = mode.mode;
     if (resolve && !resolve(**state)) return nullptr;
     // Duplicate keys, 1.1 warnings and the 1.2 upgrade work as on the
     // configuration path.

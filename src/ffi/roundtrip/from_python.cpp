@@ -1,12 +1,12 @@
-#include "roundtrip/python/from_python.hpp"
+#include "ffi/roundtrip/from_python.hpp"
 
 #include <cstring>
 #include <string>
 
+#include "ffi/roundtrip/document_object.hpp"
 #include "pyutil/errors.hpp"
 #include "pyutil/py_ref.hpp"
 #include "roundtrip/edits.hpp"
-#include "roundtrip/python/document_object.hpp"
 #include "support/float_format.hpp"
 #include "support/stack.hpp"
 

@@ -1,10 +1,10 @@
-#include "roundtrip/python/container_ops.hpp"
+#include "ffi/roundtrip/container_ops.hpp"
 
 #include <vector>
 
+#include "ffi/roundtrip/from_python.hpp"
+#include "ffi/roundtrip/values.hpp"
 #include "pyutil/errors.hpp"
-#include "roundtrip/python/from_python.hpp"
-#include "roundtrip/python/to_python.hpp"
 #include "support/stack.hpp"
 
 namespace quarvel::py {
@@ -26,15 +26,15 @@ PyObject* read_item(PyObject* document, const DocumentState& state, YamlNode& no
         path.push_back(step);
         return new_view(document, std::move(path));
     }
-    return node_value(root_for(state, base), *child);
+    return node_value(state, root_for(state, base), *child);
 }
 
-PyObject* mapping_keys(const YamlNode& root, const YamlNode& node) {
+PyObject* mapping_keys(const DocumentState& state, const YamlNode& root, const YamlNode& node) {
     if (node.kind != NodeKind::Mapping) return raise_text(PyExc_TypeError, "node is not a mapping");
     Ref list(PyList_New(static_cast<Py_ssize_t>(node.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < node.size(); ++i) {
-        PyObject* k = key_value(root, node.key(i));
+        PyObject* k = key_value(state, root, node.key(i));
         if (!k) return nullptr;
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), k);
     }
@@ -59,7 +59,8 @@ namespace {
 
 class LeafWalk {
   public:
-    explicit LeafWalk(const YamlNode& root) : values_(root) {}
+    LeafWalk(const DocumentState& state, const YamlNode& root)
+        : options_(value_options(state)), values_(root, options_) {}
 
     // False with an exception set (or the stack ran out).
     bool visit(const YamlNode& n) {
@@ -99,15 +100,16 @@ class LeafWalk {
 
     // One conversion for every leaf: aliases of one anchor share its object,
     // and the alias-expansion budget covers the whole walk.
-    ValueReader values_;
+    TreeConvertOptions options_;
+    TreeReader values_;
     std::vector<Ref> steps_;
 };
 
 }  // namespace
 
-PyObject* walk_leaves(const YamlNode& root, const YamlNode& node) {
+PyObject* walk_leaves(const DocumentState& state, const YamlNode& root, const YamlNode& node) {
     GcPause pause;
-    LeafWalk walk(root);
+    LeafWalk walk(state, root);
     if (!walk.result) return nullptr;
     if (!walk.visit(node)) {
         if (!PyErr_Occurred() && stack_exhausted()) return raise_stack_exhausted(nullptr);

@@ -1,16 +1,16 @@
-#include "roundtrip/python/emit_bindings.hpp"
+#include "ffi/roundtrip/emit_bindings.hpp"
 
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "directives/confine.hpp"
+#include "ffi/roundtrip/api.hpp"
+#include "ffi/roundtrip/document_object.hpp"
 #include "pyutil/args.hpp"
 #include "pyutil/errors.hpp"
 #include "roundtrip/atomic_write.hpp"
 #include "roundtrip/emitter.hpp"
-#include "roundtrip/python/api.hpp"
-#include "roundtrip/python/document_object.hpp"
 #include "roundtrip/write_back.hpp"
 
 namespace quarvel::py {

@@ -2,14 +2,14 @@
 // loads(..., option=OPT_ROUND_TRIP), never by calling the class.
 #include <atomic>
 
+#include "ffi/roundtrip/api.hpp"
+#include "ffi/roundtrip/container_ops.hpp"
+#include "ffi/roundtrip/emit_bindings.hpp"
+#include "ffi/roundtrip/from_python.hpp"
+#include "ffi/roundtrip/values.hpp"
 #include "pyutil/args.hpp"
 #include "pyutil/guarded.hpp"
 #include "pyutil/py_ref.hpp"
-#include "roundtrip/python/api.hpp"
-#include "roundtrip/python/container_ops.hpp"
-#include "roundtrip/python/emit_bindings.hpp"
-#include "roundtrip/python/from_python.hpp"
-#include "roundtrip/python/to_python.hpp"
 
 namespace quarvel::py {
 namespace {
@@ -45,7 +45,7 @@ PyObject* document_subscript(PyObject* self, PyObject* key) {
         if (step.index >= roots.size()) return raise_text(PyExc_IndexError, "index out of range");
         YamlNode& root = roots[step.index];
         if (root.is_collection()) return new_view(self, {step});
-        return node_value(root, root);
+        return node_value(hold.state(), root, root);
     });
 }
 
@@ -124,7 +124,7 @@ PyObject* document_keys(PyObject* self, PyObject*) {
         if (roots.size() != 1)
             return raise_text(PyExc_TypeError,
                               "keys() is only available on a single mapping document");
-        return mapping_keys(roots.front(), roots.front());
+        return mapping_keys(hold.state(), roots.front(), roots.front());
     });
 }
 
@@ -133,11 +133,11 @@ PyObject* document_to_dict(PyObject* self, PyObject*) {
         Borrow hold(self, Borrow::Shared);
         if (!hold.ok()) return nullptr;
         const auto& roots = hold.state().roots();
-        if (roots.size() == 1) return node_value(roots.front(), roots.front());
+        if (roots.size() == 1) return node_value(hold.state(), roots.front(), roots.front());
         Ref list(PyList_New(static_cast<Py_ssize_t>(roots.size())));
         if (!list) return nullptr;
         for (std::size_t i = 0; i < roots.size(); ++i) {
-            PyObject* v = node_value(roots[i], roots[i]);
+            PyObject* v = node_value(hold.state(), roots[i], roots[i]);
             if (!v) return nullptr;
             PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), v);
         }
@@ -151,7 +151,7 @@ PyObject* document_walk(PyObject* self, PyObject*) {
         if (!hold.ok()) return nullptr;
         const auto& roots = hold.state().roots();
         if (roots.empty()) return PyList_New(0);
-        return walk_leaves(roots.front(), roots.front());
+        return walk_leaves(hold.state(), roots.front(), roots.front());
     });
 }
 

@@ -2,11 +2,11 @@
 // document, found again by its path before every operation.
 #include <atomic>
 
+#include "ffi/roundtrip/api.hpp"
+#include "ffi/roundtrip/container_ops.hpp"
+#include "ffi/roundtrip/emit_bindings.hpp"
+#include "ffi/roundtrip/values.hpp"
 #include "pyutil/guarded.hpp"
-#include "roundtrip/python/api.hpp"
-#include "roundtrip/python/container_ops.hpp"
-#include "roundtrip/python/emit_bindings.hpp"
-#include "roundtrip/python/to_python.hpp"
 
 namespace quarvel::py {
 namespace {
@@ -88,7 +88,7 @@ PyObject* view_keys(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
         ViewRead read(self);
         if (!read.node()) return nullptr;
-        return mapping_keys(read.root(), *read.node());
+        return mapping_keys(read.state(), read.root(), *read.node());
     });
 }
 
@@ -96,7 +96,7 @@ PyObject* view_unwrap(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
         ViewRead read(self);
         if (!read.node()) return nullptr;
-        return node_value(read.root(), *read.node());
+        return node_value(read.state(), read.root(), *read.node());
     });
 }
 
@@ -110,7 +110,7 @@ PyObject* view_walk(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
         ViewRead read(self);
         if (!read.node()) return nullptr;
-        return walk_leaves(read.root(), *read.node());
+        return walk_leaves(read.state(), read.root(), *read.node());
     });
 }
 

@@ -1,7 +1,7 @@
-#include "roundtrip/python/document_object.hpp"
+#include "ffi/roundtrip/document_object.hpp"
 
+#include "ffi/roundtrip/api.hpp"
 #include "pyutil/borrow_flag.hpp"
-#include "roundtrip/python/api.hpp"
 
 namespace quarvel::py {
 

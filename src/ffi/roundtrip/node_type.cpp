@@ -2,12 +2,12 @@
 // its comments, position, style, anchor, tag and directive provenance.
 #include <atomic>
 
+#include "ffi/roundtrip/api.hpp"
+#include "ffi/roundtrip/container_ops.hpp"
+#include "ffi/roundtrip/from_python.hpp"
+#include "ffi/roundtrip/values.hpp"
 #include "pyutil/args.hpp"
 #include "pyutil/guarded.hpp"
-#include "roundtrip/python/api.hpp"
-#include "roundtrip/python/container_ops.hpp"
-#include "roundtrip/python/from_python.hpp"
-#include "roundtrip/python/to_python.hpp"
 
 namespace quarvel::py {
 namespace {
@@ -70,7 +70,7 @@ PyObject* node_get_value(PyObject* self, void*) {
     return guarded([&]() -> PyObject* {
         NodeAccess at(self, Borrow::Shared);
         if (!at.node()) return nullptr;
-        return node_value(at.root(), *at.node());
+        return node_value(at.state(), at.root(), *at.node());
     });
 }
 

@@ -2,8 +2,8 @@
 // assigning the entries of the node they stand for.
 #pragma once
 
+#include "ffi/roundtrip/document_object.hpp"
 #include "pyutil/python.hpp"
-#include "roundtrip/python/document_object.hpp"
 
 namespace quarvel::py {
 
@@ -17,7 +17,7 @@ PyObject* read_item(PyObject* document, const DocumentState& state, YamlNode& no
                     const NodePath& base, const PathStep& step, PyObject* key);
 
 // The keys of a mapping as Python values; TypeError "node is not a mapping".
-PyObject* mapping_keys(const YamlNode& root, const YamlNode& node);
+PyObject* mapping_keys(const DocumentState& state, const YamlNode& root, const YamlNode& node);
 
 // Whether `key` is a str equal to the text of some scalar key of a mapping.
 bool has_text_key(const YamlNode& node, PyObject* key);
@@ -26,7 +26,7 @@ bool has_text_key(const YamlNode& node, PyObject* key);
 Py_ssize_t node_length(const YamlNode& node);
 
 // The (path, value) pairs of the leaves below `node`, paths relative to it.
-PyObject* walk_leaves(const YamlNode& root, const YamlNode& node);
+PyObject* walk_leaves(const DocumentState& state, const YamlNode& root, const YamlNode& node);
 
 // node-at-path[key] = value under an exclusive hold. `stale` is the message
 // for a path that no longer resolves. 0, or -1 with an exception set.

@@ -290,11 +290,26 @@ Status walk_forest(SyntaxForest& forest, const TreeCheckOptions& options, Warnin
     return {};
 }
 
+Status check_forest(SyntaxForest& forest, const TreeCheckOptions& options, Warnings& warnings,
+                    std::uint32_t* error_file);
+
 }  // namespace
 
 Status check_tree(SyntaxForest& forest, const TreeCheckOptions& options, Warnings& warnings,
                   std::uint32_t* error_file) {
     if (!options.any()) return {};
+    // A load that fails logs none of the warnings found before the failure,
+    // as the value composer reports none when it fails.
+    const std::size_t before = warnings.size();
+    Status st = check_forest(forest, options, warnings, error_file);
+    if (!st) warnings.resize(before);
+    return st;
+}
+
+namespace {
+
+Status check_forest(SyntaxForest& forest, const TreeCheckOptions& options, Warnings& warnings,
+                    std::uint32_t* error_file) {
     if (!options.upgrade_1_1) return walk_forest(forest, options, warnings, error_file);
     // Keys are compared as they were written: the rewrite runs once every
     // check has read the tree.
@@ -307,5 +322,7 @@ Status check_tree(SyntaxForest& forest, const TreeCheckOptions& options, Warning
     rewriting.upgrade_1_1 = true;
     return walk_forest(forest, rewriting, warnings, error_file);
 }
+
+}  // namespace
 
 }  // namespace quarvel

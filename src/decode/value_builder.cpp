@@ -90,7 +90,7 @@ bool ValueBuilder::check_duplicate(Mapping& map, const YamlValue& key, const Mar
             return true;
         case KeySet<ValueKeyView>::Seen::Duplicate:
             return report_duplicate(key, mark);
-        case KeySet<ValueKeyView>::Seen::StackExhausted:
+        case KeySet<ValueKeyView>::Seen::Stopped:
             break;
     }
     return errors_.fail(stack_exhausted_error());

@@ -57,6 +57,8 @@ class ValueKeyView {
     std::size_t count(const YamlValue& v) const { return content(v).children().size(); }
     YamlValue child(const YamlValue& v, std::size_t i) const { return content(v).children()[i]; }
     bool is_merge(const YamlValue& v) const { return is_merge_placeholder(v); }
+    // Aliases were copied within the expansion budget already.
+    bool visit(const YamlValue&) const { return true; }
 
   private:
     static const YamlValue& content(const YamlValue& v) {

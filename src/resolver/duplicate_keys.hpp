@@ -25,6 +25,8 @@
 //                                      (keys and values alternate)
 //   Node child(Node, std::size_t) const;
 //   bool is_merge(Node) const;         a merge key
+//   bool visit(Node) const;            false stops a walk through a key (a
+//                                      budget on the nodes aliases reach)
 #pragma once
 
 #include <cmath>
@@ -106,6 +108,7 @@ inline void append_sized(std::string& out, std::string_view text) {
 // share a text.
 template <class View>
 bool append_identity(const View& view, typename View::Node n, std::string& out) {
+    if (!view.visit(n)) return false;
     const KeyRead r = view.read(n);
     out.push_back(static_cast<char>('A' + static_cast<int>(r.kind)));
     append_sized(out, r.tag);
@@ -154,6 +157,7 @@ bool append_identity(const View& view, typename View::Node n, std::string& out) 
 
 template <class View>
 bool append_display(const View& view, typename View::Node n, std::string& out) {
+    if (!view.visit(n)) return false;
     const KeyRead r = view.read(n);
     if (!r.tag.empty()) {
         out += "Tagged(";
@@ -211,13 +215,14 @@ bool append_display(const View& view, typename View::Node n, std::string& out) {
 }  // namespace duplicate_keys_detail
 
 // The identity text of a key: equal texts for the same key, different texts
-// otherwise. False when the stack ran out.
+// otherwise. False when the stack ran out or the view stopped the walk.
 template <class View>
 bool append_key_identity_text(const View& view, typename View::Node key, std::string& out) {
     return duplicate_keys_detail::append_identity(view, key, out);
 }
 
-// How a duplicate key is named in messages. False when the stack ran out.
+// How a duplicate key is named in messages. False when the stack ran out or
+// the view stopped the walk.
 template <class View>
 bool append_shown_key(const View& view, typename View::Node key, std::string& out) {
     const KeyRead r = view.read(key);
@@ -237,7 +242,7 @@ template <class View>
 class KeySet {
   public:
     using Node = typename View::Node;
-    enum class Seen { New, Duplicate, StackExhausted };
+    enum class Seen { New, Duplicate, Stopped };
 
     template <class Earlier>
     Seen add(const View& view, Node key, std::size_t index, Earlier&& earlier) {
@@ -250,11 +255,11 @@ class KeySet {
             for (std::size_t j = 0; j < index; ++j) {
                 const Node k = earlier(j);
                 if (view.is_merge(k)) continue;
-                if (!identity(view, k)) return Seen::StackExhausted;
+                if (!identity(view, k)) return Seen::Stopped;
                 set_->seen.insert(set_->scratch);
             }
         }
-        if (!identity(view, key)) return Seen::StackExhausted;
+        if (!identity(view, key)) return Seen::Stopped;
         return set_->seen.insert(set_->scratch).second ? Seen::New : Seen::Duplicate;
     }
 

@@ -6,6 +6,7 @@
 
 #include "resolver/duplicate_keys.hpp"
 #include "support/core_tag.hpp"
+#include "support/limits.hpp"
 #include "support/options.hpp"
 #include "support/seeded_hash.hpp"
 #include "support/stack.hpp"
@@ -35,7 +36,14 @@ class NodeKeyView {
     using Node = const YamlNode*;
     using Anchors = std::unordered_map<std::string_view, const YamlNode*>;
 
-    NodeKeyView(ResolverMode mode, const Anchors* anchors) : mode_(mode), anchors_(anchors) {}
+    // `visited`, when given, counts the nodes walked through keys over the
+    // whole check: aliases make a small tree name a huge key, and walking it
+    // stops at the expansion budget that converting the tree would hit.
+    NodeKeyView(ResolverMode mode, const Anchors* anchors, std::uint64_t* visited = nullptr)
+        : mode_(mode), anchors_(anchors), visited_(visited) {}
+
+    bool visit(Node) const { return visited_ == nullptr || ++*visited_ <= kMaxExpandedNodes; }
+    bool budget_spent() const { return visited_ != nullptr && *visited_ > kMaxExpandedNodes; }
 
     KeyRead read(Node at) const {
         const YamlNode& n = target(*at);
@@ -110,6 +118,7 @@ class NodeKeyView {
 
     ResolverMode mode_;
     const Anchors* anchors_;
+    std::uint64_t* visited_;
 };
 
 class TreeChecker {
@@ -218,7 +227,7 @@ class TreeChecker {
     // walked, when the value composer compares it too, so errors and
     // warnings come in the same order on every load path.
     bool mapping(YamlNode& n) {
-        const NodeKeyView view(options_.mode, &anchors_);
+        const NodeKeyView view(options_.mode, &anchors_, &visited_);
         KeySet<NodeKeyView> keys;
         auto earlier = [&](std::size_t j) -> const YamlNode* { return &n.key(j); };
         for (std::size_t i = 0; i < n.size(); ++i) {
@@ -229,20 +238,28 @@ class TreeChecker {
                 case KeySet<NodeKeyView>::Seen::Duplicate:
                     if (!report_duplicate(view, n.key(i))) return false;
                     break;
-                case KeySet<NodeKeyView>::Seen::StackExhausted:
-                    stack_ran_out();
-                    return false;
+                case KeySet<NodeKeyView>::Seen::Stopped:
+                    return stopped(view, n.key(i));
             }
         }
         return true;
     }
 
-    bool report_duplicate(const NodeKeyView& view, const YamlNode& key) {
-        std::string shown;
-        if (!append_shown_key(view, &key, shown)) {
+    // A walk through a key ended early: the stack ran out, or the aliases in
+    // the keys reach more nodes than a load may expand.
+    bool stopped(const NodeKeyView& view, const YamlNode& key) {
+        if (!view.budget_spent()) {
             stack_ran_out();
             return false;
         }
+        error_ = Error::syntax(std::string(kAliasBombMessage), key.span.line, key.span.column);
+        error_file_ = key.span.file_id;
+        return false;
+    }
+
+    bool report_duplicate(const NodeKeyView& view, const YamlNode& key) {
+        std::string shown;
+        if (!append_shown_key(view, &key, shown)) return stopped(view, key);
         if (options_.duplicate_keys_error) {
             error_ = Error::syntax(duplicate_key_error_text(shown), key.span.line, key.span.column,
                                    syntax_kind::duplicate_key);
@@ -258,6 +275,7 @@ class TreeChecker {
     Arena& arena_;
     Warnings& warnings_;
     NodeKeyView::Anchors anchors_;
+    std::uint64_t visited_ = 0;
 };
 
 }  // namespace

@@ -1,6 +1,8 @@
 """Duplicate keys get the same errors and warnings on every load path."""
 
 import logging
+import subprocess
+import sys
 
 import pytest
 
@@ -111,3 +113,30 @@ def test_keys_of_different_identity_are_no_duplicates(doc, expected):
     for path in (0, quarvel.OPT_ANNOTATED):
         got = quarvel.loads(doc, option=quarvel.OPT_DUPLICATE_KEYS_ERROR | path)
         assert got == expected
+
+
+BOMB_KEYS = """
+import quarvel
+text = "l0: &l0 [lol, lol, lol, lol, lol, lol, lol, lol, lol, lol]\\n"
+for i in range(1, 10):
+    text += f"l{i}: &l{i} [" + ", ".join([f"*l{i - 1}"] * 10) + "]\\n"
+text += "m:\\n  ? *l9\\n  : 1\\n  ? *l9\\n  : 2\\n"
+for option in (quarvel.OPT_ROUND_TRIP, quarvel.OPT_INCLUDES):
+    try:
+        quarvel.loads(text, option=option | quarvel.OPT_DUPLICATE_KEYS_WARN)
+    except quarvel.QuarvelParseError as e:
+        print(e)
+"""
+
+
+def test_keys_naming_an_alias_bomb_stop_at_the_expansion_budget():
+    # The tree paths read alias keys without expanding the document; comparing
+    # such keys walks what they name, within the budget of plain loading.
+    result = subprocess.run(
+        [sys.executable, "-c",
+         f"import resource\nresource.setrlimit(resource.RLIMIT_AS, ({1 << 30}, {1 << 30}))\n"
+         + BOMB_KEYS],
+        capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [
+        "document expands to too many nodes (possible alias bomb) at line 12, column 5"] * 2

@@ -34,13 +34,15 @@ namespace {
 class NodeKeyView {
   public:
     using Node = const YamlNode*;
-    using Anchors = std::unordered_map<std::string_view, const YamlNode*>;
+    // The node each alias named where it stood (a name can be anchored again
+    // later in the document).
+    using AliasTargets = std::unordered_map<const YamlNode*, const YamlNode*>;
 
     // `visited`, when given, counts the nodes walked through keys over the
     // whole check: aliases make a small tree name a huge key, and walking it
     // stops at the expansion budget that converting the tree would hit.
-    NodeKeyView(ResolverMode mode, const Anchors* anchors, std::uint64_t* visited = nullptr)
-        : mode_(mode), anchors_(anchors), visited_(visited) {}
+    NodeKeyView(ResolverMode mode, const AliasTargets* targets, std::uint64_t* visited = nullptr)
+        : mode_(mode), targets_(targets), visited_(visited) {}
 
     bool visit(Node) const { return visited_ == nullptr || ++*visited_ <= kMaxExpandedNodes; }
     bool budget_spent() const { return visited_ != nullptr && *visited_ > kMaxExpandedNodes; }
@@ -79,9 +81,9 @@ class NodeKeyView {
 
   private:
     const YamlNode& target(const YamlNode& n) const {
-        if (n.kind != NodeKind::Alias || anchors_ == nullptr) return n;
-        auto it = anchors_->find(n.text);
-        return it == anchors_->end() ? n : *it->second;
+        if (n.kind != NodeKind::Alias || targets_ == nullptr) return n;
+        auto it = targets_->find(&n);
+        return it == targets_->end() ? n : *it->second;
     }
 
     void read_scalar(const YamlNode& n, std::string_view tag, KeyRead& r) const {
@@ -117,7 +119,7 @@ class NodeKeyView {
     }
 
     ResolverMode mode_;
-    const Anchors* anchors_;
+    const AliasTargets* targets_;
     std::uint64_t* visited_;
 };
 
@@ -131,7 +133,7 @@ class TreeChecker {
 
     // False when the walk stopped: error_ says why.
     bool walk(YamlNode& n) {
-        if (duplicates_ && n.anchor) anchors_[*n.anchor] = &n;
+        if (duplicates_) note_anchors(n);
         switch (n.kind) {
             case NodeKind::Scalar:
                 if (!readable(n)) return false;
@@ -155,12 +157,22 @@ class TreeChecker {
     }
 
     // Aliases name the node last anchored under their name, in one document.
-    void next_document() { anchors_.clear(); }
+    void next_document() {
+        anchors_.clear();
+        alias_targets_.clear();
+    }
 
     std::optional<Error> error_;
     std::uint32_t error_file_ = 0;
 
   private:
+    void note_anchors(const YamlNode& n) {
+        if (n.anchor) anchors_[*n.anchor] = &n;
+        if (n.kind != NodeKind::Alias) return;
+        auto it = anchors_.find(n.text);
+        if (it != anchors_.end()) alias_targets_[&n] = it->second;
+    }
+
     bool descend(YamlNode& c) {
         if (c.children.empty()) return walk(c);
         bool ran = false;
@@ -227,7 +239,7 @@ class TreeChecker {
     // walked, when the value composer compares it too, so errors and
     // warnings come in the same order on every load path.
     bool mapping(YamlNode& n) {
-        const NodeKeyView view(options_.mode, &anchors_, &visited_);
+        const NodeKeyView view(options_.mode, &alias_targets_, &visited_);
         KeySet<NodeKeyView> keys;
         auto earlier = [&](std::size_t j) -> const YamlNode* { return &n.key(j); };
         for (std::size_t i = 0; i < n.size(); ++i) {
@@ -274,7 +286,8 @@ class TreeChecker {
     const bool duplicates_;
     Arena& arena_;
     Warnings& warnings_;
-    NodeKeyView::Anchors anchors_;
+    std::unordered_map<std::string_view, const YamlNode*> anchors_;  // latest by name
+    NodeKeyView::AliasTargets alias_targets_;
     std::uint64_t visited_ = 0;
 };
 

@@ -80,6 +80,17 @@ inline std::string duplicate_key_warning_text(std::string_view shown, std::uint6
 
 namespace duplicate_keys_detail {
 
+// Decimal digits whatever base a big integer was written in; its text as
+// written when it is too long to convert.
+inline std::string big_int_identity(std::string_view text) {
+    std::string digits = big_int_digits(text);
+    return digits.empty() ? std::string(text) : digits;
+}
+
+inline bool same_big_int(std::string_view a, std::string_view b) {
+    return big_int_identity(a) == big_int_identity(b);
+}
+
 inline bool same_scalar(const KeyRead& a, const KeyRead& b) {
     if (a.kind != b.kind || a.tag != b.tag) return false;
     switch (a.kind) {
@@ -92,7 +103,7 @@ inline bool same_scalar(const KeyRead& a, const KeyRead& b) {
         case KeyKind::Float:  // 0.0 and -0.0 are one key, and so are all NaNs
             return a.real == b.real || (std::isnan(a.real) && std::isnan(b.real));
         case KeyKind::BigInt:
-            return a.text == b.text || big_int_digits(a.text) == big_int_digits(b.text);
+            return a.text == b.text || same_big_int(a.text, b.text);
         default:
             return a.text == b.text;
     }
@@ -131,12 +142,9 @@ bool append_identity(const View& view, typename View::Node n, std::string& out) 
             out.push_back(';');
             break;
         }
-        case KeyKind::BigInt: {
-            // Decimal digits whatever base it was written in.
-            std::string digits = big_int_digits(r.text);
-            append_sized(out, digits.empty() ? r.text : std::string_view(digits));
+        case KeyKind::BigInt:
+            append_sized(out, big_int_identity(r.text));
             break;
-        }
         case KeyKind::Sequence:
         case KeyKind::Mapping: {
             const std::size_t count = view.count(n);

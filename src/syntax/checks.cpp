@@ -73,8 +73,9 @@ class NodeKeyView {
     Node child(Node at, std::size_t i) const { return &target(*at).children[i]; }
     bool is_merge(Node at) const {
         const YamlNode& n = target(*at);
+        if (n.kind != NodeKind::Scalar || n.text != "<<") return false;  // the only merge text
         const std::string_view tag = n.effective_tag();
-        return n.kind == NodeKind::Scalar && (tag.empty() || is_standard_tag(tag)) &&
+        return (tag.empty() || is_standard_tag(tag)) &&
                resolve(mode_, n.text, n.scalar_style == ScalarStyle::Plain, tag).kind ==
                    ResolvedKind::Merge;
     }

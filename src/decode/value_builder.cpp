@@ -81,78 +81,27 @@ bool ValueBuilder::complex_key(const YamlValue& key, const Mark& mark) {
                         syntax_kind::complex_key);
 }
 
-namespace {
-
-bool is_scalar_key(const YamlValue& v) {
-    return v.kind != ValueKind::Sequence && v.kind != ValueKind::Mapping &&
-           v.kind != ValueKind::Tagged;
-}
-
-// The same answer as comparing canonical key texts, for two scalars.
-bool same_scalar_key(const YamlValue& a, const YamlValue& b) {
-    if (a.kind != b.kind) return false;
-    switch (a.kind) {
-        case ValueKind::Null:
-            return true;
-        case ValueKind::Bool:
-            return a.boolean == b.boolean;
-        case ValueKind::Int:
-            return a.integer == b.integer;
-        case ValueKind::Float:  // 0.0 and -0.0 are one key, and so are all NaNs
-            return a.real == b.real || (std::isnan(a.real) && std::isnan(b.real));
-        default:
-            return a.text() == b.text();
-    }
-}
-
-}  // namespace
-
-bool ValueBuilder::seen_before(Mapping& map, const YamlValue& key) {
-    const std::size_t end = scratch_.size();
-    if (!map.set && is_scalar_key(key) && end - map.base < 2 * kLinearKeys) {
-        bool linear = true;
-        for (std::size_t i = map.base; i < end; i += 2) {
-            const YamlValue& earlier = scratch_[i];
-            if (is_merge_placeholder(earlier)) continue;
-            if (!is_scalar_key(earlier)) {
-                linear = false;
-                break;
-            }
-            if (same_scalar_key(earlier, key)) return true;
-        }
-        if (linear) return false;
-    }
-    if (!map.set) {
-        map.set = std::make_unique<KeyCheck>();
-        for (std::size_t i = map.base; i < end; i += 2) {
-            if (is_merge_placeholder(scratch_[i])) continue;
-            map.set->scratch.clear();
-            append_canonical_key(scratch_[i], map.set->scratch);
-            map.set->seen.insert(map.set->scratch);
-        }
-    }
-    KeyCheck& check = *map.set;
-    check.scratch.clear();
-    append_canonical_key(key, check.scratch);
-    return !check.seen.insert(check.scratch).second;
-}
-
 bool ValueBuilder::check_duplicate(Mapping& map, const YamlValue& key, const Mark& mark) {
-    if (is_merge_placeholder(key)) return true;  // merge keys may repeat
-    return !seen_before(map, key) || report_duplicate(key, mark);
+    const std::size_t base = map.base;
+    auto earlier = [&](std::size_t j) { return scratch_[base + 2 * j]; };
+    const std::size_t index = (scratch_.size() - base) / 2;
+    switch (map.keys.add(ValueKeyView{}, key, index, earlier)) {
+        case KeySet<ValueKeyView>::Seen::New:
+            return true;
+        case KeySet<ValueKeyView>::Seen::Duplicate:
+            return report_duplicate(key, mark);
+        case KeySet<ValueKeyView>::Seen::Stopped:
+            break;
+    }
+    return errors_.fail(stack_exhausted_error());
 }
 
 bool ValueBuilder::report_duplicate(const YamlValue& key, const Mark& mark) {
     std::string shown;
-    if (key.kind == ValueKind::String)
-        shown.assign(key.text());
-    else
-        append_display_form(key, shown);
+    if (!append_shown_key(ValueKeyView{}, key, shown)) return errors_.fail(stack_exhausted_error());
     if (options_.duplicate_keys_error)
-        return errors_.fail("duplicate mapping key: " + shown, mark, syntax_kind::duplicate_key);
-    warnings_.push_back("duplicate mapping key '" + shown + "' at line " +
-                        std::to_string(mark.line + 1) + ", column " +
-                        std::to_string(mark.column + 1) + "; keeping the last value");
+        return errors_.fail(duplicate_key_error_text(shown), mark, syntax_kind::duplicate_key);
+    warnings_.push_back(duplicate_key_warning_text(shown, mark.line, mark.column));
     return true;
 }
 

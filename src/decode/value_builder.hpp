@@ -14,8 +14,8 @@
 
 #include "decode/anchors.hpp"
 #include "decode/decoder.hpp"
+#include "decode/value_key_view.hpp"
 #include "parser/parser.hpp"
-#include "support/seeded_hash.hpp"
 
 namespace quarvel {
 
@@ -37,21 +37,13 @@ class ValueBuilder {
     struct Sequence {
         std::size_t base;
     };
-    // Duplicate-key bookkeeping of one mapping, active only with a policy.
-    // Keys of one mapping seen so far. Small mappings of scalar keys compare
-    // the new key with the earlier ones where they lie (in scratch_); a set
-    // of canonical key texts takes over past kLinearKeys entries or at the
-    // first collection or tagged key.
-    struct KeyCheck {
-        SeededStringSet seen;
-        std::string scratch;
-    };
+    // Duplicate-key bookkeeping of one mapping, active only with a policy;
+    // the earlier keys are read where they lie (in scratch_).
     struct Mapping {
         std::size_t base;
         bool check = false;
-        std::unique_ptr<KeyCheck> set;
+        KeySet<ValueKeyView> keys{};
     };
-    static constexpr std::size_t kLinearKeys = 16;
 
     ValueBuilder(const DecodeOptions& options, Arena& arena, Warnings& warnings,
                  ParseErrors& errors, std::vector<YamlValue>& documents)
@@ -106,7 +98,7 @@ class ValueBuilder {
     }
 
     Mapping begin_mapping(const Props&, const Token&, CollectionStyle) {
-        return Mapping{scratch_.size(), check_duplicates_, nullptr};
+        return Mapping{scratch_.size(), check_duplicates_};
     }
     bool key(const YamlValue& key, const Mark& mark) {
         return !options_.reject_complex_keys || !key.is_collection() || complex_key(key, mark);
@@ -130,7 +122,6 @@ class ValueBuilder {
     void collect(std::size_t base, ValueKind kind, const Props& props, YamlValue& out);
     bool complex_key(const YamlValue& key, const Mark& mark);
     bool check_duplicate(Mapping& map, const YamlValue& key, const Mark& mark);
-    bool seen_before(Mapping& map, const YamlValue& key);
     bool report_duplicate(const YamlValue& key, const Mark& mark);
 
     const DecodeOptions& options_;

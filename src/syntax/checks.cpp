@@ -1,18 +1,15 @@
 #include "syntax/checks.hpp"
 
-#include <bit>
-#include <charconv>
-#include <cmath>
-#include <cstring>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "resolver/duplicate_keys.hpp"
 #include "support/core_tag.hpp"
-#include "support/float_format.hpp"
+#include "support/limits.hpp"
 #include "support/options.hpp"
 #include "support/seeded_hash.hpp"
 #include "support/stack.hpp"
-#include "support/utf8.hpp"
 
 namespace quarvel {
 
@@ -31,206 +28,101 @@ TreeCheckOptions tree_check_options(std::uint64_t options, ModeChoice choice) {
 
 namespace {
 
-// How a node with scalar meaning is read: a scalar by its text, style and
-// tag; an empty node with a tag as an empty plain scalar under that tag; an
-// empty node without one is null.
-Resolved read_leaf(const YamlNode& n, ResolverMode mode) {
-    if (n.kind == NodeKind::Scalar)
-        return resolve(mode, n.text, n.scalar_style == ScalarStyle::Plain, n.tag.value_or(""));
-    if (n.tag) return resolve(mode, {}, true, *n.tag);
-    Resolved r;
-    r.kind = ResolvedKind::Null;
-    return r;
-}
+// Syntax tree nodes seen as mapping keys by the duplicate-key policy, read
+// as the value composer reads them: a scalar under an application tag is its
+// text, unresolved; an alias is the node last anchored under its name.
+class NodeKeyView {
+  public:
+    using Node = const YamlNode*;
+    // The node each alias named where it stood (a name can be anchored again
+    // later in the document).
+    using AliasTargets = std::unordered_map<const YamlNode*, const YamlNode*>;
 
-void append_int(std::string& out, std::int64_t v) {
-    char buf[24];
-    auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v);
-    out.append(buf, p);
-}
+    // `visited`, when given, counts the nodes walked through keys over the
+    // whole check: aliases make a small tree name a huge key, and walking it
+    // stops at the expansion budget that converting the tree would hit.
+    NodeKeyView(ResolverMode mode, const AliasTargets* targets, std::uint64_t* visited = nullptr)
+        : mode_(mode), targets_(targets), visited_(visited) {}
 
-// Texts that end where a delimiter of the enclosing collection text begins
-// get those delimiters escaped.
-void append_escaped(std::string& out, std::string_view text) {
-    for (char c : text) {
-        if (c == '\\' || c == ',' || c == '=' || c == ']' || c == '}') out.push_back('\\');
-        out.push_back(c);
-    }
-}
+    bool visit(Node) const { return visited_ == nullptr || ++*visited_ <= kMaxExpandedNodes; }
+    bool budget_spent() const { return visited_ != nullptr && *visited_ > kMaxExpandedNodes; }
 
-void append_payload(std::string& out, std::string_view text, bool nested) {
-    if (nested)
-        append_escaped(out, text);
-    else
-        out.append(text);
-}
-
-void append_leaf_identity(const YamlNode& n, ResolverMode mode, bool nested, std::string& out) {
-    Resolved r = read_leaf(n, mode);
-    switch (r.kind) {
-        case ResolvedKind::Null:
-            out += "null";
-            return;
-        case ResolvedKind::Bool:
-            out += r.boolean ? "b:true" : "b:false";
-            return;
-        case ResolvedKind::Int:
-            out += "i:";
-            append_int(out, r.integer);
-            return;
-        case ResolvedKind::BigInt: {
-            // Decimal digits whatever base it was written in, so equal
-            // numbers give equal texts.
-            out += "i:";
-            std::string digits = big_int_digits(n.text);
-            out += digits.empty() ? n.text : std::string_view(digits);
-            return;
+    KeyRead read(Node at) const {
+        const YamlNode& n = target(*at);
+        KeyRead r;
+        if (n.kind == NodeKind::Alias) {  // an anchor the walk has not seen
+            r.kind = KeyKind::String;
+            r.tag = "*";
+            r.text = n.text;
+            return r;
         }
-        case ResolvedKind::Float:
-            out += "f:";
-            // 0.0 and -0.0 are the same key; every NaN spells the same.
-            format_float(r.real == 0.0 ? 0.0 : r.real, out);
-            return;
-        case ResolvedKind::Merge:
-            out += "s:<<";
-            return;
-        case ResolvedKind::Str:
-        case ResolvedKind::Invalid:  // refused when the value is read
-            out += "s:";
-            append_payload(out, n.text, nested);
-            return;
+        const std::string_view tag = n.effective_tag();
+        const bool foreign = !tag.empty() && !is_standard_tag(tag);
+        if (foreign && tag != "!") r.tag = tag;  // "!" only says "not resolved"
+        if (n.is_collection()) {
+            r.kind = n.kind == NodeKind::Mapping ? KeyKind::Mapping : KeyKind::Sequence;
+        } else if (foreign) {
+            r.kind = KeyKind::String;
+            r.text = n.text;
+        } else {
+            read_scalar(n, tag, r);
+        }
+        return r;
     }
-}
+    std::size_t count(Node at) const { return target(*at).children.size(); }
+    Node child(Node at, std::size_t i) const { return &target(*at).children[i]; }
+    bool is_merge(Node at) const {
+        const YamlNode& n = target(*at);
+        if (n.kind != NodeKind::Scalar || n.text != "<<") return false;  // the only merge text
+        const std::string_view tag = n.effective_tag();
+        return (tag.empty() || is_standard_tag(tag)) &&
+               resolve(mode_, n.text, n.scalar_style == ScalarStyle::Plain, tag).kind ==
+                   ResolvedKind::Merge;
+    }
 
-bool append_identity(const YamlNode& n, ResolverMode mode, bool nested, std::string& out) {
-    switch (n.kind) {
-        case NodeKind::Scalar:
-        case NodeKind::Null:
-            append_leaf_identity(n, mode, nested, out);
-            return true;
-        case NodeKind::Alias:
-            out += "alias:";
-            append_payload(out, n.text, nested);
-            return true;
-        case NodeKind::Sequence:
-        case NodeKind::Mapping: {
-            const bool mapping = n.kind == NodeKind::Mapping;
-            out += mapping ? "map:{" : "seq:[";
-            for (std::size_t i = 0; i < n.children.size(); ++i) {
-                if (i != 0) out.push_back(mapping && i % 2 == 1 ? '=' : ',');
-                const YamlNode& c = n.children[i];
-                if (c.children.empty()) {
-                    append_identity(c, mode, true, out);
-                } else if (!ensure_stack([&] { return append_identity(c, mode, true, out); })) {
-                    return false;
-                }
-            }
-            out.push_back(mapping ? '}' : ']');
-            return true;
+  private:
+    const YamlNode& target(const YamlNode& n) const {
+        if (n.kind != NodeKind::Alias || targets_ == nullptr) return n;
+        auto it = targets_->find(&n);
+        return it == targets_->end() ? n : *it->second;
+    }
+
+    void read_scalar(const YamlNode& n, std::string_view tag, KeyRead& r) const {
+        const bool plain = n.kind == NodeKind::Null || n.scalar_style == ScalarStyle::Plain;
+        if (tag.empty() && plain && n.text.empty()) return;  // null
+        const Resolved v = resolve(mode_, n.text, plain, tag);
+        switch (v.kind) {
+            case ResolvedKind::Null:
+                return;
+            case ResolvedKind::Bool:
+                r.kind = KeyKind::Bool;
+                r.boolean = v.boolean;
+                return;
+            case ResolvedKind::Int:
+                r.kind = KeyKind::Int;
+                r.integer = v.integer;
+                return;
+            case ResolvedKind::BigInt:
+                r.kind = KeyKind::BigInt;
+                r.text = n.text;
+                return;
+            case ResolvedKind::Float:
+                r.kind = KeyKind::Float;
+                r.real = v.real;
+                return;
+            case ResolvedKind::Merge:  // "<<" inside a key is the string
+            case ResolvedKind::Str:
+            case ResolvedKind::Invalid:  // refused when the node is walked
+                r.kind = KeyKind::String;
+                r.text = n.text;
+                return;
         }
     }
-    return true;
-}
 
-// A tag the resolver does not read (anything but the core tags): values
-// under it show wrapped in Tagged(...).
-bool foreign_tag(const YamlNode& n) {
-    return n.tag && !is_standard_tag(*n.tag);
-}
-
-void append_leaf_display(const YamlNode& n, ResolverMode mode, std::string& out) {
-    Resolved r = read_leaf(n, mode);
-    switch (r.kind) {
-        case ResolvedKind::Null:
-            out += "Null";
-            return;
-        case ResolvedKind::Bool:
-            out += r.boolean ? "Bool(true)" : "Bool(false)";
-            return;
-        case ResolvedKind::Int:
-            out += "Int(";
-            append_int(out, r.integer);
-            out += ")";
-            return;
-        case ResolvedKind::BigInt:
-            out += "BigInt(";
-            out += utf8::quoted_literal(n.text);
-            out += ")";
-            return;
-        case ResolvedKind::Float:
-            out += "Float(";
-            append_display_float(out, r.real);
-            out += ")";
-            return;
-        case ResolvedKind::Merge:
-            out += "String(\"<<\")";
-            return;
-        case ResolvedKind::Str:
-        case ResolvedKind::Invalid:  // refused when the value is read
-            out += "String(";
-            out += utf8::quoted_literal(n.text);
-            out += ")";
-            return;
-    }
-}
-
-bool append_display(const YamlNode& n, ResolverMode mode, std::string& out) {
-    const bool tagged = foreign_tag(n);
-    if (tagged) {
-        out += "Tagged(";
-        out += utf8::quoted_literal(*n.tag);
-        out += ", ";
-    }
-    switch (n.kind) {
-        case NodeKind::Scalar:
-        case NodeKind::Null:
-            append_leaf_display(n, mode, out);
-            break;
-        case NodeKind::Alias:
-            out += "*";
-            out += n.text;
-            break;
-        case NodeKind::Sequence:
-            out += "Sequence([";
-            for (std::size_t i = 0; i < n.children.size(); ++i) {
-                if (i != 0) out += ", ";
-                if (!ensure_stack([&] { return append_display(n.children[i], mode, out); }))
-                    return false;
-            }
-            out += "])";
-            break;
-        case NodeKind::Mapping:
-            out += "Mapping([";
-            for (std::size_t i = 0; i < n.size(); ++i) {
-                if (i != 0) out += ", ";
-                out += "(";
-                if (!ensure_stack([&] { return append_display(n.key(i), mode, out); }))
-                    return false;
-                out += ", ";
-                if (!ensure_stack([&] { return append_display(n.value(i), mode, out); }))
-                    return false;
-                out += ")";
-            }
-            out += "])";
-            break;
-    }
-    if (tagged) out += ")";
-    return true;
-}
-
-bool is_merge_key(const YamlNode& key, ResolverMode mode) {
-    if (key.kind != NodeKind::Scalar) return false;
-    return read_leaf(key, mode).kind == ResolvedKind::Merge;
-}
-
-std::string position_text(const YamlNode& n) {
-    return "line " + std::to_string(std::uint64_t{n.span.line} + 1) + ", column " +
-           std::to_string(std::uint64_t{n.span.column} + 1);
-}
-
-// Mappings with at most this many keys compare each key with the earlier
-// ones directly; larger ones look keys up in a hash table.
-constexpr std::size_t kLinearKeys = 8;
+    ResolverMode mode_;
+    const AliasTargets* targets_;
+    std::uint64_t* visited_;
+};
 
 class TreeChecker {
   public:
@@ -242,6 +134,7 @@ class TreeChecker {
 
     // False when the walk stopped: error_ says why.
     bool walk(YamlNode& n) {
+        if (duplicates_) note_anchors(n);
         switch (n.kind) {
             case NodeKind::Scalar:
                 if (!readable(n)) return false;
@@ -264,16 +157,22 @@ class TreeChecker {
         return true;
     }
 
+    // Aliases name the node last anchored under their name, in one document.
+    void next_document() {
+        anchors_.clear();
+        alias_targets_.clear();
+    }
+
     std::optional<Error> error_;
     std::uint32_t error_file_ = 0;
 
   private:
-    // Identity texts of the keys of the mappings being walked, outer mappings
-    // first: one buffer for all, cut back when a mapping is done.
-    struct KeyText {
-        std::size_t offset;
-        std::size_t length;
-    };
+    void note_anchors(const YamlNode& n) {
+        if (n.anchor) anchors_[*n.anchor] = &n;
+        if (n.kind != NodeKind::Alias) return;
+        auto it = anchors_.find(n.text);
+        if (it != anchors_.end()) alias_targets_[&n] = it->second;
+    }
 
     bool descend(YamlNode& c) {
         if (c.children.empty()) return walk(c);
@@ -337,131 +236,79 @@ class TreeChecker {
         }
     }
 
-    std::string_view key_text(const KeyText& k) const {
-        return {pool_.data() + k.offset, k.length};
-    }
-
+    // Each key is compared with the earlier ones once it and its value are
+    // walked, when the value composer compares it too, so errors and
+    // warnings come in the same order on every load path.
     bool mapping(YamlNode& n) {
-        const std::size_t pool_base = pool_.size();
-        const std::size_t keys_base = keys_.size();
-        const std::size_t count = n.size();
-        // Open addressing over the keys recorded for this mapping: a slot
-        // holds 1 + the key's place in keys_, 0 when empty.
-        std::vector<std::uint32_t> table;
-        std::size_t mask = 0;
-        if (count > kLinearKeys) {
-            table.assign(std::bit_ceil(count * 2), 0);
-            mask = table.size() - 1;
-        }
-        bool ok = true;
-        for (std::size_t i = 0; i < count && ok; ++i) {
-            YamlNode& key = n.key(i);
-            bool duplicate = false;
-            const std::size_t start = pool_.size();
-            if (!append_identity(key, options_.mode, false, pool_)) {
-                stack_ran_out();
-                ok = false;
-                break;
-            }
-            std::string_view text(pool_.data() + start, pool_.size() - start);
-            if (text == "s:<<" && is_merge_key(key, options_.mode)) {
-                pool_.resize(start);  // merge keys may repeat
-            } else {
-                duplicate = table.empty() ? find_linear(keys_base, text)
-                                          : find_hashed(table, mask, keys_base, text);
-                if (duplicate) {
-                    pool_.resize(start);
-                } else {
-                    keys_.push_back({start, pool_.size() - start});
-                    if (!table.empty()) insert_hashed(table, mask, keys_base, text);
-                }
-            }
-            if (duplicate && options_.duplicate_keys_error) {
-                std::string shown;
-                if (!shown_key(key, shown)) {
-                    ok = false;
+        const NodeKeyView view(options_.mode, &alias_targets_, &visited_);
+        KeySet<NodeKeyView> keys;
+        auto earlier = [&](std::size_t j) -> const YamlNode* { return &n.key(j); };
+        for (std::size_t i = 0; i < n.size(); ++i) {
+            if (!descend(n.key(i)) || !descend(n.value(i))) return false;
+            switch (keys.add(view, &n.key(i), i, earlier)) {
+                case KeySet<NodeKeyView>::Seen::New:
                     break;
-                }
-                error_ = Error::syntax("duplicate mapping key: " + shown, key.span.line,
-                                       key.span.column, syntax_kind::duplicate_key);
-                error_file_ = key.span.file_id;
-                ok = false;
-                break;
-            }
-            ok = descend(key) && descend(n.value(i));
-            // The warning follows the key's and the value's own findings, as
-            // it does when loading without the tree.
-            if (ok && duplicate) {
-                std::string shown;
-                if (!shown_key(key, shown)) {
-                    ok = false;
+                case KeySet<NodeKeyView>::Seen::Duplicate:
+                    if (!report_duplicate(view, n.key(i))) return false;
                     break;
-                }
-                warn("duplicate mapping key '" + shown + "' at " + position_text(key) +
-                         "; keeping the last value",
-                     key);
+                case KeySet<NodeKeyView>::Seen::Stopped:
+                    return stopped(view, n.key(i));
             }
         }
-        pool_.resize(pool_base);
-        keys_.resize(keys_base);
-        return ok;
+        return true;
     }
 
-    bool shown_key(const YamlNode& key, std::string& shown) {
-        if (append_key_display(key, options_.mode, shown)) return true;
-        stack_ran_out();
+    // A walk through a key ended early: the stack ran out, or the aliases in
+    // the keys reach more nodes than a load may expand.
+    bool stopped(const NodeKeyView& view, const YamlNode& key) {
+        if (!view.budget_spent()) {
+            stack_ran_out();
+            return false;
+        }
+        error_ = Error::syntax(std::string(kAliasBombMessage), key.span.line, key.span.column);
+        error_file_ = key.span.file_id;
         return false;
     }
 
-    bool find_linear(std::size_t from, std::string_view text) const {
-        for (std::size_t k = from; k < keys_.size(); ++k)
-            if (key_text(keys_[k]) == text) return true;
-        return false;
-    }
-
-    bool find_hashed(const std::vector<std::uint32_t>& table, std::size_t mask, std::size_t base,
-                     std::string_view text) const {
-        for (std::size_t slot = seeded_hash(text) & mask;; slot = (slot + 1) & mask) {
-            std::uint32_t at = table[slot];
-            if (at == 0) return false;
-            if (key_text(keys_[base + at - 1]) == text) return true;
+    bool report_duplicate(const NodeKeyView& view, const YamlNode& key) {
+        std::string shown;
+        if (!append_shown_key(view, &key, shown)) return stopped(view, key);
+        if (options_.duplicate_keys_error) {
+            error_ = Error::syntax(duplicate_key_error_text(shown), key.span.line, key.span.column,
+                                   syntax_kind::duplicate_key);
+            error_file_ = key.span.file_id;
+            return false;
         }
-    }
-
-    void insert_hashed(std::vector<std::uint32_t>& table, std::size_t mask, std::size_t base,
-                       std::string_view text) {
-        std::size_t slot = seeded_hash(text) & mask;
-        while (table[slot] != 0) slot = (slot + 1) & mask;
-        table[slot] = static_cast<std::uint32_t>(keys_.size() - base);
+        warn(duplicate_key_warning_text(shown, key.span.line, key.span.column), key);
+        return true;
     }
 
     const TreeCheckOptions& options_;
     const bool duplicates_;
     Arena& arena_;
     Warnings& warnings_;
-    std::string pool_;
-    std::vector<KeyText> keys_;
+    std::unordered_map<std::string_view, const YamlNode*> anchors_;  // latest by name
+    NodeKeyView::AliasTargets alias_targets_;
+    std::uint64_t visited_ = 0;
 };
 
 }  // namespace
 
 bool append_key_identity(const YamlNode& key, ResolverMode mode, std::string& out) {
-    return append_identity(key, mode, false, out);
+    return append_key_identity_text(NodeKeyView(mode, nullptr), &key, out);
 }
 
 bool append_key_display(const YamlNode& key, ResolverMode mode, std::string& out) {
-    if (key.kind == NodeKind::Scalar) {
-        out += key.text;
-        return true;
-    }
-    return append_display(key, mode, out);
+    return append_shown_key(NodeKeyView(mode, nullptr), &key, out);
 }
 
-Status check_tree(SyntaxForest& forest, const TreeCheckOptions& options, Warnings& warnings,
-                  std::uint32_t* error_file) {
-    if (!options.any()) return {};
+namespace {
+
+Status walk_forest(SyntaxForest& forest, const TreeCheckOptions& options, Warnings& warnings,
+                   std::uint32_t* error_file) {
     TreeChecker checker(options, forest.arena, warnings);
     for (YamlNode& root : forest.roots) {
+        checker.next_document();
         bool ran = false;
         bool ok = ensure_stack([&] {
             ran = true;
@@ -474,5 +321,40 @@ Status check_tree(SyntaxForest& forest, const TreeCheckOptions& options, Warning
     }
     return {};
 }
+
+Status check_forest(SyntaxForest& forest, const TreeCheckOptions& options, Warnings& warnings,
+                    std::uint32_t* error_file);
+
+}  // namespace
+
+Status check_tree(SyntaxForest& forest, const TreeCheckOptions& options, Warnings& warnings,
+                  std::uint32_t* error_file) {
+    if (!options.any()) return {};
+    // A load that fails logs none of the warnings found before the failure,
+    // as the value composer reports none when it fails.
+    const std::size_t before = warnings.size();
+    Status st = check_forest(forest, options, warnings, error_file);
+    if (!st) warnings.resize(before);
+    return st;
+}
+
+namespace {
+
+Status check_forest(SyntaxForest& forest, const TreeCheckOptions& options, Warnings& warnings,
+                    std::uint32_t* error_file) {
+    if (!options.upgrade_1_1) return walk_forest(forest, options, warnings, error_file);
+    // Keys are compared as they were written: the rewrite runs once every
+    // check has read the tree.
+    TreeCheckOptions reading = options;
+    reading.upgrade_1_1 = false;
+    if (reading.any())
+        if (auto st = walk_forest(forest, reading, warnings, error_file); !st) return st;
+    TreeCheckOptions rewriting;
+    rewriting.mode = options.mode;
+    rewriting.upgrade_1_1 = true;
+    return walk_forest(forest, rewriting, warnings, error_file);
+}
+
+}  // namespace
 
 }  // namespace quarvel

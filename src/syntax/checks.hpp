@@ -39,38 +39,35 @@ TreeCheckOptions tree_check_options(std::uint64_t options, ModeChoice choice);
 
 // Runs the requested checks over every root in document order.
 //
-// Duplicate keys: two keys of one mapping are duplicates when their identity
-// texts (append_key_identity) are equal; merge keys never are. In error mode
-// the first duplicate, in document order (a mapping's keys are compared
-// before its keys and values are descended), fails with a duplicate-key
-// syntax error at the key; `error_file`, when given, then receives the file
-// number of that key. In warning mode every duplicate adds a warning and both
-// entries stay.
+// Duplicate keys follow the one policy of every load path
+// (resolver/duplicate_keys.hpp): keys are read as the value composer reads
+// them, an alias as the node it names, and each key is compared with the
+// earlier keys of its mapping once it and its value are walked, so errors
+// and warnings come in the order plain loading gives them. In error mode the
+// first duplicate fails with a duplicate-key syntax error at the key;
+// `error_file`, when given, then receives the file number of that key. In
+// warning mode every duplicate adds a warning and both entries stay. A check
+// that fails adds no warnings.
 //
 // 1.1 warnings: every scalar whose 1.1 reading is of another type than its
 // 1.2 reading adds a warning. Upgrade: every plain scalar whose 1.1 reading
 // differs from its 1.2 reading is rewritten (its new text stored in the
 // forest's arena) so that 1.2 reads the 1.1 value; one that 1.1 reads as a
 // string but 1.2 would not keeps its text and is single-quoted. Rewritten
-// scalars are marked modified.
+// scalars are marked modified. The rewrite runs after the other checks.
 //
 // Fails also when the stack runs out (the stack-exhausted error).
 Status check_tree(SyntaxForest& forest, const TreeCheckOptions& options, Warnings& warnings,
                   std::uint32_t* error_file = nullptr);
 
-// Appends the identity text of a mapping key read under `mode`: "null",
-// "b:true", "i:42", "f:1.5", "s:text", "seq:[...]" of the items' texts,
-// "map:{k=v,...}" of the entries' texts, "alias:name"; a merge key is "s:<<".
-// Inside a sequence or mapping, the delimiters , = ] } and the backslash in
-// string and alias texts are escaped with a backslash, so different keys
-// never share a text. False when the stack ran out.
+// Appends the identity text of a mapping key read under `mode`: equal texts
+// for the same key, different texts otherwise (an alias is known by its name
+// only). False when the stack ran out.
 bool append_key_identity(const YamlNode& key, ResolverMode mode, std::string& out);
 
-// How a duplicate key is shown in messages: a scalar key's text; otherwise
-// the key read under `mode` in the display form of values (Null,
-// Int(1), String("a"), Sequence([...]), Mapping([(k, v), ...]),
-// Tagged("!t", ...)), with an alias shown as *name. False when the stack ran
-// out.
+// How a duplicate key is named in messages: a string key by its text, any
+// other by the display form of its value (Int(16), Null, Sequence([...]),
+// Tagged("!t", ...)). False when the stack ran out.
 bool append_key_display(const YamlNode& key, ResolverMode mode, std::string& out);
 
 }  // namespace quarvel

@@ -132,8 +132,13 @@ BUDGET = 1 << 30
 LIMIT_ERROR = "includes exceed the limit of 200000 files or 1024 MiB in one load"
 CHILD = r"""
 import resource, sys
-cap = 1536 << 20
-resource.setrlimit(resource.RLIMIT_AS, (cap, cap))
+def cap_memory(extra):
+    # Past the address space already mapped: a sanitizer build maps terabytes
+    # of shadow memory before the first line runs.
+    with open("/proc/self/status") as f:
+        size = next(int(l.split()[1]) * 1024 for l in f if l.startswith("VmSize:"))
+    resource.setrlimit(resource.RLIMIT_AS, (size + extra, size + extra))
+cap_memory(1536 << 20)
 import quarvel
 try:
     quarvel.loads(sys.argv[2], option=quarvel.OPT_INCLUDES | quarvel.OPT_SECRETS,

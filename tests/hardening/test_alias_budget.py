@@ -38,7 +38,13 @@ DOCUMENTS = {
 CHILD = textwrap.dedent(
     r'''
     import hashlib, json, os, resource, sys
-    resource.setrlimit(resource.RLIMIT_AS, (2_500 * 2**20, 2_500 * 2**20))
+    def cap_memory(extra):
+        # Past the address space already mapped: a sanitizer build maps terabytes
+        # of shadow memory before the first line runs.
+        with open("/proc/self/status") as f:
+            size = next(int(l.split()[1]) * 1024 for l in f if l.startswith("VmSize:"))
+        resource.setrlimit(resource.RLIMIT_AS, (size + extra, size + extra))
+    cap_memory(2_500 * 2**20)
     import quarvel
 
     path, text, include_dir = sys.argv[1], sys.stdin.read(), sys.argv[2]

@@ -56,9 +56,9 @@ KNOWN = {
 
 
 def _load_core_build():
-    spec = importlib.util.spec_from_file_location("quarvel_core_build", CORE_CONFTEST)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("quarvel_core_build", CORE_CONFTEST)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 

@@ -9,6 +9,7 @@
 #include "directives/paths.hpp"
 #include "directives/resolver_impl.hpp"
 #include "resolver/resolver.hpp"
+#include "syntax/included_root.hpp"
 
 namespace quarvel::directives_detail {
 namespace {
@@ -102,7 +103,7 @@ void merge_into(YamlNode& result, YamlNode root, bool list, std::uint32_t file_i
     share.style = root.style;
     const NodeKind wanted = list ? NodeKind::Sequence : NodeKind::Mapping;
     if (root.kind == wanted) {
-        share.own = own_root_of(root);
+        share.own = take_own_root(root);
         for (YamlNode& child : root.children) result.children.push_back(std::move(child));
     } else if (list) {
         share.whole_root = true;

@@ -12,6 +12,7 @@
 #include "support/stack.hpp"
 #include "support/utf8.hpp"
 #include "syntax/compose.hpp"
+#include "syntax/included_root.hpp"
 
 namespace quarvel {
 namespace directives_detail {
@@ -326,25 +327,9 @@ Result<YamlNode> Resolver::include_file(YamlNode& n, std::uint32_t file, std::ui
     return root;
 }
 
-// The root of an included file keeps what it had as its own, which the
-// directive's position and comments replace below (or which merging drops),
-// for writing that file back: "# header" above its first key stays in the
-// file.
-IncludedRoot own_root_of(YamlNode& root) {
-    IncludedRoot own;
-    own.span = root.span;
-    own.end_offset = root.end_offset;
-    own.end_line = root.end_line;
-    own.end_column = root.end_column;
-    own.explicit_start = root.explicit_start;
-    own.anchor = root.anchor;
-    if (root.comments.text) own.comments = std::move(root.comments.text);
-    return own;
-}
-
 void Resolver::mark(YamlNode& result, YamlNode& directive, std::optional<std::uint32_t> file_id) {
     std::optional<IncludedRoot> own;
-    if (file_id) own = own_root_of(result);
+    if (file_id) own = take_own_root(result);
     result.span = directive.span;
     result.end_offset = directive.end_offset;
     result.end_line = directive.end_line;

@@ -44,9 +44,6 @@ struct Target {
     bool exists = false;
 };
 
-// What an included file's root had as its own (its comments are moved out).
-IncludedRoot own_root_of(YamlNode& root);
-
 class Resolver {
   public:
     Resolver(SyntaxForest& forest, const DirectiveInput& input, FileSystem& fs, Environment& env);

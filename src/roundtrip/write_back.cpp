@@ -4,6 +4,7 @@
 
 #include "directives/paths.hpp"
 #include "support/stack.hpp"
+#include "syntax/included_root.hpp"
 
 namespace quarvel::roundtrip {
 namespace {
@@ -56,13 +57,7 @@ std::optional<YamlNode> merged_file_root(const YamlNode& merged, const MergedFil
     YamlNode root;
     root.kind = share.kind;
     root.style = share.style;
-    root.span = share.own.span;
-    root.end_offset = share.own.end_offset;
-    root.end_line = share.own.end_line;
-    root.end_column = share.own.end_column;
-    root.explicit_start = share.own.explicit_start;
-    root.anchor = share.own.anchor;
-    if (share.own.comments) root.comments.text = std::make_unique<CommentText>(*share.own.comments);
+    restore_own_root(root, share.own);
     root.children.reserve(share.count);
     for (std::uint32_t i = share.first; i < share.first + share.count; ++i) {
         auto child = copy_deep(merged.children[i]);

@@ -1,0 +1,136 @@
+// Properties and directive lines: tags and anchors in their source order,
+// tags through the %TAG handles the document declared (written again above
+// it), the directive line of a resolved include, and the "%YAML 1.2" line an
+// upgraded document opens with. A tag is only ever written in a form that
+// reads back as the same tag.
+#include "roundtrip/emit_writer.hpp"
+
+namespace quarvel::roundtrip::emit {
+
+// Tags a %TAG directive expanded are written as they were, under that
+// directive written again; when the prefix cannot be recovered (escapes in
+// the suffix, or two prefixes for one handle after edits) in verbatim form.
+void Writer::collect_handles(const YamlNode& node) {
+    if (!node.expanded_tag.empty() && node.tag) {
+        const std::string_view handle = handle_of(*node.tag);
+        const std::string_view suffix = node.tag->substr(handle.size());
+        const std::string_view full = node.expanded_tag;
+        if (!handle.empty() && full.ends_with(suffix)) {
+            const Handle h{handle, full.substr(0, full.size() - suffix.size())};
+            const bool known = std::any_of(handles_.begin(), handles_.end(),
+                                           [&](const Handle& k) { return k.handle == handle; });
+            if (!known) handles_.push_back(h);
+        }
+    }
+    for (const YamlNode& child : node.children) {
+        if (!child.children.empty() || !child.expanded_tag.empty())
+            deeper([&] { collect_handles(child); });
+    }
+}
+
+bool Writer::declared(const YamlNode& node) const {
+    const std::string_view handle = handle_of(*node.tag);
+    const std::string_view suffix = node.tag->substr(handle.size());
+    return std::any_of(handles_.begin(), handles_.end(), [&](const Handle& h) {
+        return h.handle == handle && h.prefix.size() + suffix.size() == node.expanded_tag.size() &&
+               node.expanded_tag.starts_with(h.prefix) && node.expanded_tag.ends_with(suffix);
+    });
+}
+
+void Writer::document(const YamlNode& node, bool with_source, bool separated, bool after_document) {
+    handles_.clear();
+    collect_handles(node);
+    if (!handles_.empty()) {
+        // Directives may only follow a document that was closed with "...".
+        if (after_document && !out_.ends_with("...\n")) out_ += "...\n";
+        for (const Handle& h : handles_) {
+            out_ += "%TAG ";
+            out_ += h.handle;
+            out_ += ' ';
+            out_ += h.prefix;
+            out_ += '\n';
+        }
+    }
+    const YamlNode& props = own(node);
+    // Head comments the source has above the "---" line stay above it.
+    std::size_t before = 0;
+    // Plain values rather than an optional: GCC at -O3 misreads the
+    // optional's state here as possibly uninitialised.
+    const auto found =
+        props.explicit_start && in_source(props) ? source_->marker_line(props) : std::nullopt;
+    const bool has_marker = found.has_value();
+    const std::size_t marker = found.value_or(0);
+    const auto& head_lines = props.comments.has_head() ? props.comments.text->head : kNoLines;
+    if (has_marker) {
+        while (before < head_lines.size()) {
+            const auto c = locate(head_lines[before]);
+            if (!c || c->hash >= marker) break;
+            if (before > 0) blank_lines(blank_lines_above(c->line_start));
+            comment_line(head_lines[before], 0, 0);
+            ++before;
+        }
+    }
+    if (!handles_.empty() || props.explicit_start || separated) {
+        out_ += "---";
+        const auto c =
+            has_marker && before < head_lines.size() ? locate(head_lines[before]) : std::nullopt;
+        if (c && c->line_start == marker) {
+            out_ += ' ';
+            out_ += source_->text().substr(c->hash, c->end - c->hash);
+            ++before;
+        }
+        out_ += '\n';
+    }
+    root(node, with_source, before);
+}
+
+// A tag whose handle a %TAG directive redefined is written in full: the
+// directives themselves are not written again.
+void Writer::tag(const YamlNode& node) {
+    if (!node.expanded_tag.empty() && !declared(node)) {
+        out_ += "!<";
+        out_ += node.expanded_tag;
+        out_ += '>';
+    } else {
+        out_ += *node.tag;
+    }
+}
+
+// Tag and anchor in the order the source has them ("&a !!map" or "!!map &a"),
+// tag first for nodes made by edits.
+void Writer::properties(const YamlNode& node, Spacing spacing) {
+    if (!has_properties(node)) return;
+    const bool anchor_first = node.tag && node.anchor && source_ &&
+                              source_->contains(*node.anchor) && source_->contains(*node.tag) &&
+                              node.anchor->data() < node.tag->data();
+    bool first = true;
+    auto piece = [&](bool is_anchor) {
+        if (spacing == Spacing::After || (spacing == Spacing::Line && !first)) out_ += ' ';
+        if (is_anchor) {
+            out_ += '&';
+            out_ += *node.anchor;
+        } else {
+            tag(node);
+        }
+        if (spacing == Spacing::Inline) out_ += ' ';
+        first = false;
+    };
+    const bool order[2] = {anchor_first, !anchor_first};
+    for (bool is_anchor : order)
+        if (is_anchor ? node.anchor.has_value() : node.tag.has_value()) piece(is_anchor);
+    if (spacing == Spacing::Line) out_ += '\n';
+}
+
+// The directive line of a boundary: its tag and its argument, quoted when
+// the argument would not read back as written plain ("a: b.yaml").
+void Writer::directive(const YamlNode& node) {
+    out_ += node.source->tag;
+    out_ += ' ';
+    const std::string_view target = node.source->target;
+    if (fits_plain(target, ScalarPlace::Flow))
+        out_ += target;
+    else
+        write_double_quoted(target, out_);
+}
+
+}  // namespace quarvel::roundtrip::emit

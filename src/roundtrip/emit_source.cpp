@@ -1,0 +1,137 @@
+// Source reuse: untouched nodes are copied from the text they were read from,
+// as written. A copy is made only where it reads back as the node does at
+// the place it is written: every line after its first stays deeper than the
+// parent, nothing in it is taken for a marker, a directive or a key.
+#include "roundtrip/emit_writer.hpp"
+#include "syntax/compose.hpp"
+
+namespace quarvel::roundtrip::emit {
+
+// The source of a block scalar, read on its own, gives the node's text:
+// a scalar whose recorded end leaves out a last line of blanks does not.
+bool raw_reads_as(std::string_view raw, std::string_view text) {
+    const auto forest = compose_text(raw, 0, false);
+    return forest && forest->roots.size() == 1 && forest->roots[0].kind == NodeKind::Scalar &&
+           forest->roots[0].text == text;
+}
+
+// The source bytes of an untouched node of the known text.
+std::optional<std::string_view> Writer::source_of(const YamlNode& node) const {
+    if (!in_source(node) || node.comments.modified) return {};
+    const std::string_view text = source_->text();
+    if (node.end_offset <= node.span.offset || node.end_offset > text.size()) return {};
+    return text.substr(node.span.offset, node.end_offset - node.span.offset);
+}
+
+// An untouched flow scalar is copied as written when every line after its
+// first stays deeper than its parent.
+bool Writer::copied_scalar(const YamlNode& node, At at) {
+    if (is_block_style(node)) return false;
+    const auto slice = source_of(node);
+    if (!slice || !fits_at(*slice, at)) return false;
+    // A root (or a key of a root mapping) may land at the start of a line
+    // where it stood elsewhere, and there "%" opens a directive and "---" or
+    // "..." a marker.
+    const bool line_start = at.parent < 0 || (at.place == ScalarPlace::Key && at.parent == 0);
+    const std::string_view first_line = slice->substr(0, slice->find('\n'));
+    if (line_start &&
+        (slice->starts_with('%') || is_marker_line(first_line) || slice->starts_with("...")))
+        return false;
+    // A byte order mark opening the output would be taken for the stream's.
+    if (slice->starts_with(kBom)) return false;
+    // A plain scalar ending in ':' stood before another ':' in the source
+    // ("a:: b"); placed elsewhere, its own last ':' would start a value.
+    if (node.scalar_style == ScalarStyle::Plain && slice->ends_with(':')) return false;
+    // A lone "-" or "?" stood before ':' ("-: x"); anywhere a break or blank
+    // follows it, it opens a sequence entry or a complex key instead.
+    if (node.scalar_style == ScalarStyle::Plain && (*slice == "-" || *slice == "?")) return false;
+    out_ += *slice;
+    return true;
+}
+
+// Source text spanning lines can be copied where every line after its first
+// stays deeper than the parent; keys and flow content stay on one line.
+bool Writer::fits_at(std::string_view slice, At at) const {
+    // Control bytes are written escaped by the quoted writer; a copy would
+    // keep them raw where a reader may see them differently.
+    for (char c : slice) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && c != '\t' && c != '\n' && c != '\r') || u == 0x7F) return false;
+    }
+    // A carriage return alone breaks a line too; such texts are written anew.
+    for (std::size_t cr = slice.find('\r'); cr != std::string_view::npos;
+         cr = slice.find('\r', cr + 1))
+        if (cr + 1 == slice.size() || slice[cr + 1] != '\n') return false;
+    for (std::size_t nl = slice.find('\n'); nl != std::string_view::npos;
+         nl = slice.find('\n', nl + 1)) {
+        if (at.place != ScalarPlace::Block) return false;
+        const std::size_t first = slice.find_first_not_of(' ', nl + 1);
+        const char c = first == std::string_view::npos ? '\n' : slice[first];
+        if (c == '\n' || c == '\r') continue;
+        if (static_cast<int>(first - nl - 1) <= at.parent) return false;
+    }
+    return true;
+}
+
+// An untouched flow collection is copied as written: its spacing, line
+// breaks and the comments inside it are kept.
+bool Writer::copied_flow(const YamlNode& node, At at) {
+    if (!in_source(node) || node.style != CollectionStyle::Flow) return false;
+    const std::string_view text = source_->text();
+    if (node.span.offset >= text.size() || node.end_offset > text.size() || tree_modified(node))
+        return false;
+    const char first = text[node.span.offset];
+    if (is_flow_pair(node) || first != (node.kind == NodeKind::Mapping ? '{' : '[')) return false;
+    const auto end = source_->flow_end(node);
+    if (!end) return false;
+    const std::string_view slice = text.substr(node.span.offset, *end - node.span.offset);
+    if (!fits_at(slice, at)) return false;
+    out_ += slice;
+    return true;
+}
+
+// "key:\n    'long text'": an untouched scalar value loaded below its key
+// stays there, at its own column.
+bool Writer::value_on_next_line(const YamlNode& value, const YamlNode& key, std::size_t n) {
+    if (value.kind != NodeKind::Scalar || is_block_style(value) || has_properties(value))
+        return false;
+    if (key.end_line >= value.span.line || value.span.column <= n || written_explicit(key))
+        return false;
+    if (key.span.file_id != value.span.file_id || !source_of(value)) return false;
+    const std::size_t mark = out_.size();
+    out_ += '\n';
+    spaces(value.span.column);
+    if (!copied_scalar(value, {ScalarPlace::Block, static_cast<int>(n)})) {
+        out_.resize(mark);
+        return false;
+    }
+    finish_line(value);
+    return true;
+}
+
+// An untouched block scalar is written as its source when that source still
+// reads the same at the new position: its content must stay deeper than its
+// parent, and an indentation digit is only right where it was written.
+bool Writer::untouched_block(const YamlNode& node, At at) {
+    if (node.comments.modified || at.place != ScalarPlace::Block) return false;
+    if (!node.comments.text || !node.comments.text->raw) return false;
+    const std::string_view raw = *node.comments.text->raw;
+    // A scalar that ends the text without a line break reads differently
+    // once one follows it.
+    if (!raw.ends_with('\n')) return false;
+    const int indent = raw_content_indent(raw);
+    if (indent == -2 || (indent != -1 && indent <= at.parent)) return false;
+    if (!raw_reads_as(raw, node.text)) return false;
+    const std::size_t header_end = raw.find('\n');
+    const std::string_view header = raw.substr(0, header_end);
+    if (header.find('#') == std::string_view::npos && node.comments.has_inline()) {
+        out_ += header;
+        out_ += inline_comment(node);
+        out_ += raw.substr(header.size());
+    } else {
+        out_ += raw;
+    }
+    return true;
+}
+
+}  // namespace quarvel::roundtrip::emit

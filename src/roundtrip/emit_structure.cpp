@@ -1,0 +1,350 @@
+// Structure: documents, block mappings and sequences at their indentation,
+// flow collections on one line, scalars in their style. Every node is written
+// so that it reads back as itself at the place it is written; the other
+// seams decide when source text can stand in for it.
+#include "roundtrip/emit_writer.hpp"
+
+namespace quarvel::roundtrip::emit {
+
+void Writer::root(const YamlNode& node, bool with_source, std::size_t head_from) {
+    if (!with_source) content_of_ = &node;
+    const YamlNode& props = own(node);
+    // Blank lines opening the document (the first root has no blank_before).
+    if (head_from == 0 && in_source(props)) {
+        const auto first =
+            props.comments.has_head() ? locate(props.comments.text->head[0]) : std::nullopt;
+        blank_lines(blank_lines_above(first ? first->line_start : props.span.offset));
+    }
+    head(props, 0, head_from);
+    if (with_source && node.source) {
+        directive(node);
+        out_ += inline_comment(node);
+        out_ += '\n';
+    } else if (is_block_collection(node)) {
+        properties_line(props);
+        block_children(node, 0);
+    } else {
+        properties_inline(props);
+        node_inline(node, {ScalarPlace::Block, -1});
+        finish_line(props);
+    }
+    foot(props);
+}
+
+void Writer::block_children(const YamlNode& node, std::size_t n) {
+    if (node.kind == NodeKind::Mapping)
+        entries(node, n, false);
+    else
+        items(node, n, false);
+}
+
+void Writer::entries(const YamlNode& map, std::size_t n, bool first_on_line) {
+    for (std::size_t i = 0; i < map.size() && !failed_; ++i) {
+        const YamlNode& key = map.key(i);
+        if (i > 0 || !first_on_line) {
+            blank_lines(key);
+            head(key, n);
+            spaces(n);
+        }
+        entry(key, map.value(i), n);
+    }
+}
+
+// "k:" followed by a line opening with "&a" or "!t" would give those
+// properties to the empty value. That value is spelled out after all
+// ("k: null", "k: &a null"), or, when it has a tag ("k: !t" is not "k: !t
+// null"), the key with properties is written after "? " (false).
+bool Writer::simple_key_safe_after_empty_value(const YamlNode& key) {
+    // A key that came from a directive is written as the directive, which
+    // opens with its tag ("!include_dir_named e").
+    const bool directive_key = key.source && &key != content_of_;
+    if (!(has_properties(key) || directive_key) || !empty_value_) return true;
+    // Only blank lines, comment lines and this key's indentation may lie
+    // between: anything else ended the empty value's line for good.
+    std::size_t pos = out_.find('\n', empty_value_->spell_at);
+    if (pos == std::string::npos) return true;
+    ++pos;
+    while (pos < out_.size()) {
+        const std::size_t first = out_.find_first_not_of(' ', pos);
+        if (first == std::string::npos) break;
+        if (out_[first] != '\n' && out_[first] != '#') return true;
+        const std::size_t end = out_.find('\n', first);
+        if (end == std::string::npos) return true;
+        pos = end + 1;
+    }
+    const EmptyValue empty = *empty_value_;
+    empty_value_.reset();
+    if (empty.tagged) return false;
+    out_.insert(empty.spell_at, " null");
+    return true;
+}
+
+void Writer::entry(const YamlNode& key, const YamlNode& value, std::size_t n) {
+    // A key that came from a directive is written as the directive, one
+    // scalar, whatever its content is (a block sequence read from a file).
+    const bool directive_key = key.source && &key != content_of_;
+    if ((directive_key || is_simple_key(key)) && !written_explicit(key) &&
+        simple_key_safe_after_empty_value(key)) {
+        if (directive_key) {
+            directive(key);
+        } else {
+            properties_inline(key);
+            node_inline(key, {ScalarPlace::Key, static_cast<int>(n)});
+        }
+        // "*a:" would read as an alias named "a:".
+        if (key.kind == NodeKind::Alias && !key.source) out_ += ' ';
+        out_ += ':';
+    } else {
+        complex_key(key, n);
+        spaces(n);
+        out_ += ':';
+    }
+    deeper([&] { value_after_colon(value, key, n); });
+}
+
+void Writer::complex_key(const YamlNode& key, std::size_t n) {
+    out_ += '?';
+    if (is_block_collection(key) && !(key.source && &key != content_of_)) {
+        properties_after_indicator(key);
+        out_ += '\n';
+        deeper([&] { block_children(key, n + 2); });
+        return;
+    }
+    out_ += ' ';
+    properties_inline(key);
+    node_inline(key, {ScalarPlace::Block, static_cast<int>(n)});
+    if (!out_.ends_with('\n')) out_ += '\n';
+}
+
+void Writer::value_after_colon(const YamlNode& value, const YamlNode& key, std::size_t n) {
+    if (value.source) {
+        out_ += ' ';
+        directive(value);
+        out_ += inline_comment(value);
+        out_ += '\n';
+    } else if (is_block_collection(value)) {
+        properties_after_indicator(value);
+        out_ += inline_comment(value);
+        out_ += '\n';
+        blank_lines(value);
+        // A sequence written level with its key stays that way.
+        const bool indentless =
+            value.kind == NodeKind::Sequence && value.span.column <= key.span.column;
+        const std::size_t inner = indentless ? n : n + 2;
+        head(value, inner);
+        block_children(value, inner);
+    } else if (written_empty(value)) {
+        empty_node(value);
+    } else if (!value_on_next_line(value, key, n)) {
+        padding(value);
+        properties_inline(value);
+        node_inline(value, {ScalarPlace::Block, static_cast<int>(n)});
+        finish_line(value);
+    }
+}
+
+void Writer::items(const YamlNode& seq, std::size_t n, bool first_on_line) {
+    for (std::size_t i = 0; i < seq.children.size() && !failed_; ++i) {
+        const YamlNode& it = seq.children[i];
+        const auto dash = (i > 0 || !first_on_line) && is_block_collection(it) && in_source(it)
+                              ? source_->dash_above(it)
+                              : std::nullopt;
+        if (dash) {
+            item_below_dash(it, n, *dash);
+            continue;
+        }
+        if (i > 0 || !first_on_line) {
+            blank_lines(it);
+            head(it, n);
+            spaces(n);
+        }
+        out_ += '-';
+        deeper([&] { item(it, n); });
+    }
+}
+
+// "-" alone on its line with the collection below: blank lines and head
+// comments stay on their side of the dash.
+void Writer::item_below_dash(const YamlNode& item, std::size_t n, std::size_t dash) {
+    const auto& heads = item.comments.has_head() ? item.comments.text->head : kNoLines;
+    auto comment = [&](std::size_t k, std::size_t indent) {
+        if (const auto c = locate(heads[k])) blank_lines(blank_lines_above(c->line_start));
+        comment_line(heads[k], indent, item.span.column);
+    };
+    std::size_t k = 0;
+    for (; k < heads.size(); ++k) {
+        const auto c = locate(heads[k]);
+        if (!c || c->line_start > dash) break;
+        comment(k, n);
+    }
+    blank_lines(blank_lines_above(dash));
+    spaces(n);
+    out_ += '-';
+    properties_after_indicator(item);
+    out_ += '\n';
+    for (; k < heads.size(); ++k) comment(k, n + 2);
+    blank_lines(blank_lines_above(item.span.offset));
+    deeper([&] { block_children(item, n + 2); });
+}
+
+void Writer::item(const YamlNode& node, std::size_t n) {
+    if (node.source) {
+        out_ += ' ';
+        directive(node);
+        out_ += inline_comment(node);
+        out_ += '\n';
+        return;
+    }
+    if (is_block_collection(node)) {
+        // "- &a k: v" would give the anchor to the key, so a collection with
+        // properties starts below its dash.
+        const YamlNode& first = node.children.front();
+        const bool same_line = !has_properties(node) && !has_head_or_blank(first) &&
+                               (node.kind == NodeKind::Mapping || node.comments.compact);
+        if (same_line) {
+            out_ += ' ';
+            if (node.kind == NodeKind::Mapping)
+                entries(node, n + 2, true);
+            else
+                items(node, n + 2, true);
+        } else {
+            properties_after_indicator(node);
+            out_ += '\n';
+            block_children(node, n + 2);
+        }
+        return;
+    }
+    if (written_empty(node)) {
+        empty_node(node);
+        return;
+    }
+    padding(node);
+    properties_inline(node);
+    node_inline(node, {ScalarPlace::Block, static_cast<int>(n)});
+    finish_line(node);
+}
+
+// An empty value or item is written as nothing: a null as loaded, or one
+// made by an edit when the document writes nulls as nothing.
+bool Writer::written_empty(const YamlNode& node) const {
+    return node.kind == NodeKind::Null && !has_properties(node) &&
+           (!node.synthetic || o_.null_style == NullStyle::Empty);
+}
+
+void Writer::empty_node(const YamlNode& node) {
+    const std::size_t spell_at = out_.size();
+    out_ += inline_comment(node);
+    out_ += '\n';
+    empty_value_ = EmptyValue{spell_at, false};
+}
+
+void Writer::node_inline(const YamlNode& node, At at) {
+    if (node.source && &node != content_of_) {
+        directive(node);
+        return;
+    }
+    switch (node.kind) {
+        case NodeKind::Sequence:
+            if (!copied_flow(node, at)) deeper([&] { flow_sequence(node); });
+            return;
+        case NodeKind::Mapping:
+            if (!copied_flow(node, at)) deeper([&] { flow_mapping(node); });
+            return;
+        case NodeKind::Alias:
+            out_ += '*';
+            out_ += node.text;
+            return;
+        case NodeKind::Null:
+            null_node(node, at);
+            return;
+        case NodeKind::Scalar:
+            scalar(node, at);
+            return;
+    }
+}
+
+void Writer::flow_sequence(const YamlNode& seq) {
+    out_ += '[';
+    for (std::size_t i = 0; i < seq.children.size() && !failed_; ++i) {
+        if (i > 0) out_ += ", ";
+        properties_inline(seq.children[i]);
+        node_inline(seq.children[i], {ScalarPlace::Flow, 0});
+    }
+    out_ += ']';
+}
+
+void Writer::flow_mapping(const YamlNode& map) {
+    out_ += '{';
+    for (std::size_t i = 0; i < map.size() && !failed_; ++i) {
+        if (i > 0) out_ += ", ";
+        const YamlNode& key = map.key(i);
+        properties_inline(key);
+        node_inline(key, {ScalarPlace::Flow, 0});
+        if (key.kind == NodeKind::Alias && !key.source) out_ += ' ';
+        out_ += ": ";
+        properties_inline(map.value(i));
+        node_inline(map.value(i), {ScalarPlace::Flow, 0});
+    }
+    out_ += '}';
+}
+
+// A null loaded with a tag or an anchor is written as its properties alone:
+// "k: !!str" is an empty string, "k: !!str null" would be the word null.
+void Writer::null_node(const YamlNode& node, At at) {
+    if (has_properties(node) && !node.synthetic) {
+        if (at.place == ScalarPlace::Block && out_.ends_with(' ')) {
+            out_.pop_back();
+            empty_value_ = EmptyValue{out_.size(), node.tag.has_value()};
+        }
+        return;
+    }
+    out_ += node.synthetic && o_.null_style == NullStyle::Tilde ? "~" : "null";
+}
+
+void Writer::quoted(std::string_view text, bool single) {
+    if (single && fits_single(text))
+        write_single_quoted(text, out_);
+    else
+        write_double_quoted(text, out_);
+}
+
+void Writer::scalar(const YamlNode& node, At at) {
+    const std::size_t start = out_.size();
+    if (untouched_block(node, at)) {
+        ended_block(start);
+        return;
+    }
+    if (copied_scalar(node, at)) return;
+    const std::string_view text = node.text;
+    switch (node.scalar_style) {
+        case ScalarStyle::Plain:
+            if (fits_plain(text, at.place))
+                out_ += text;
+            else
+                quoted(text, !o_.prefer_double_quotes);
+            return;
+        case ScalarStyle::SingleQuoted:
+            quoted(text, true);
+            return;
+        case ScalarStyle::DoubleQuoted:
+            write_double_quoted(text, out_);
+            return;
+        case ScalarStyle::Literal:
+        case ScalarStyle::Folded:
+            // A root block scalar without content lines would take a comment
+            // line written below it as its content.
+            if (at.place == ScalarPlace::Block && fits_block(text) &&
+                !(at.parent < 0 && text.find_first_not_of('\n') == std::string_view::npos)) {
+                const std::size_t indent = static_cast<std::size_t>(at.parent + 2);
+                write_block_scalar(text, indent < 2 ? 2 : indent,
+                                   node.scalar_style == ScalarStyle::Folded, inline_comment(node),
+                                   out_);
+                ended_block(start);
+            } else {
+                write_double_quoted(text, out_);
+            }
+            return;
+    }
+}
+
+}  // namespace quarvel::roundtrip::emit

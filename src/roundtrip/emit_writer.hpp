@@ -1,0 +1,233 @@
+// The round-trip emitter's writer, shared by the files that implement it
+// along its seams: source reuse (emit_source.cpp), comments and blank lines
+// (emit_comments.cpp), properties and directive lines (emit_properties.cpp)
+// and the structure of collections and scalars (emit_structure.cpp).
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "roundtrip/emitter.hpp"
+#include "roundtrip/scalar_writer.hpp"
+#include "roundtrip/source_layout.hpp"
+#include "support/stack.hpp"
+
+namespace quarvel::roundtrip::emit {
+
+inline constexpr std::string_view kBom = "\xEF\xBB\xBF";
+// Longer keys than this are not implicit keys for every reader.
+inline constexpr std::size_t kMaxImplicitKey = 1024;
+
+// A text whose first line ends with CR LF: re-emitted lines end that way too.
+inline bool uses_crlf(std::string_view text) {
+    const std::size_t nl = text.find('\n');
+    return nl != std::string_view::npos && nl > 0 && text[nl - 1] == '\r';
+}
+
+// Every line feed not already preceded by a carriage return gets one. The
+// writers never put a carriage return into a line (quoted scalars escape
+// it), so the only ones present came with copied CR LF source lines.
+inline void to_crlf(std::string& text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+        out += text[i];
+    }
+    text = std::move(out);
+}
+
+inline bool is_block_collection(const YamlNode& n) {
+    return n.is_collection() && n.style == CollectionStyle::Block && !n.children.empty();
+}
+
+inline bool has_properties(const YamlNode& n) {
+    return n.anchor.has_value() || n.tag.has_value();
+}
+
+inline bool has_head_or_blank(const YamlNode& n) {
+    return n.comments.blank_before > 0 || n.comments.has_head();
+}
+
+inline bool is_block_style(const YamlNode& n) {
+    return n.kind == NodeKind::Scalar &&
+           (n.scalar_style == ScalarStyle::Literal || n.scalar_style == ScalarStyle::Folded);
+}
+
+// A key that can stand before ':' on one line.
+inline bool is_simple_key(const YamlNode& key) {
+    if (key.kind == NodeKind::Scalar)
+        return !is_block_style(key) && key.text.size() <= kMaxImplicitKey;
+    return !is_block_collection(key);
+}
+
+// The indentation of the content of an untouched block scalar, or -1 when
+// it has no content line; -2 when the header fixes it with a digit, which is
+// relative to where the scalar used to be.
+inline int raw_content_indent(std::string_view raw) {
+    const std::size_t header_end = raw.find('\n');
+    if (header_end == std::string_view::npos) return -1;
+    const std::string_view header = raw.substr(0, header_end);
+    const std::size_t comment = header.find('#');
+    for (char c : header.substr(0, comment))
+        if (c >= '1' && c <= '9') return -2;
+    std::size_t pos = header_end + 1;
+    while (pos < raw.size()) {
+        std::size_t end = raw.find('\n', pos);
+        if (end == std::string_view::npos) end = raw.size();
+        const std::string_view line = raw.substr(pos, end - pos);
+        const std::size_t first = line.find_first_not_of(' ');
+        if (first != std::string_view::npos && line[first] != '\r') return static_cast<int>(first);
+        pos = end + 1;
+    }
+    return -1;
+}
+
+inline const std::vector<std::string_view> kNoLines;
+
+// A %TAG handle a document's tags were written with, and its prefix.
+struct Handle {
+    std::string_view handle;
+    std::string_view prefix;
+};
+
+// The handle of a tag written in shorthand ("!e!" of "!e!foo", "!" of "!foo").
+inline std::string_view handle_of(std::string_view tag) {
+    if (tag.starts_with("!<") || !tag.starts_with('!')) return {};
+    const std::size_t second = tag.find('!', 1);
+    return tag.substr(0, second == std::string_view::npos ? 1 : second + 1);
+}
+
+// The source of a block scalar, read on its own, gives the node's text.
+bool raw_reads_as(std::string_view raw, std::string_view text);
+
+class Writer {
+  public:
+    Writer(const EmitOptions& options, std::string& out, std::optional<SourceText> source)
+        : o_(options), out_(out) {
+        if (source) source_.emplace(*source);
+    }
+
+    // One document: %TAG lines for the handles its tags need, the "---"
+    // marker (always after directives or when `separated`), then the root.
+    void document(const YamlNode& node, bool with_source, bool separated, bool after_document);
+    void root(const YamlNode& node, bool with_source, std::size_t head_from);
+    void stand_in(const YamlNode& boundary, const YamlNode& own_root) {
+        boundary_ = &boundary;
+        own_root_ = &own_root;
+    }
+    bool failed() const { return failed_; }
+
+  private:
+    // Writes where a scalar sits: its place and the indentation of its parent
+    // (the column of its key or dash; -1 for a root).
+    struct At {
+        ScalarPlace place;
+        int parent;
+    };
+
+    template <class F>
+    void deeper(F&& f) {
+        if (failed_) return;
+        if (!ensure_stack([&] {
+                f();
+                return true;
+            }))
+            failed_ = true;
+    }
+
+    void spaces(std::size_t n) { out_.append(n, ' '); }
+    using Located = SourceLayout::Located;
+    std::optional<Located> locate(std::string_view comment) const {
+        return source_ ? source_->locate_comment(comment) : std::nullopt;
+    }
+    bool in_source(const YamlNode& node) const { return source_ && source_->holds(node); }
+    bool written_explicit(const YamlNode& key) const {
+        return in_source(key) && source_->explicit_key(key);
+    }
+    std::uint32_t blank_lines_above(std::size_t offset) const {
+        return source_ ? source_->blank_lines_above(offset) : 0;
+    }
+    void comment_line(std::string_view text, std::size_t n, std::uint32_t column);
+    void head(const YamlNode& node, std::size_t n, std::size_t from = 0);
+    void foot(const YamlNode& node);
+    void item_below_dash(const YamlNode& item, std::size_t n, std::size_t dash);
+    bool fits_at(std::string_view slice, At at) const;
+    bool copied_flow(const YamlNode& node, At at);
+    std::optional<std::string_view> source_of(const YamlNode& node) const;
+    bool copied_scalar(const YamlNode& node, At at);
+    bool value_on_next_line(const YamlNode& value, const YamlNode& key, std::size_t n);
+    void blank_lines(std::uint32_t count);
+    void blank_lines(const YamlNode& node) { blank_lines(node.comments.blank_before); }
+    std::string inline_comment(const YamlNode& node) const;
+    void finish_line(const YamlNode& node);
+
+    void tag(const YamlNode& node);
+    // Inline: "!t &a " before a node; Line: "!t &a" and a line feed above a
+    // block collection; After: " !t &a" after an indicator.
+    enum class Spacing : unsigned char { Inline, Line, After };
+    void properties(const YamlNode& node, Spacing spacing);
+    void properties_inline(const YamlNode& node) { properties(node, Spacing::Inline); }
+    void properties_line(const YamlNode& node) { properties(node, Spacing::Line); }
+    void properties_after_indicator(const YamlNode& node) { properties(node, Spacing::After); }
+
+    void padding(const YamlNode& node) {
+        spaces(std::max<std::uint32_t>(node.comments.value_pad, 1));
+    }
+    void directive(const YamlNode& node);
+
+    void block_children(const YamlNode& node, std::size_t n);
+    void entries(const YamlNode& map, std::size_t n, bool first_on_line);
+    void entry(const YamlNode& key, const YamlNode& value, std::size_t n);
+    bool simple_key_safe_after_empty_value(const YamlNode& key);
+    void complex_key(const YamlNode& key, std::size_t n);
+    void value_after_colon(const YamlNode& value, const YamlNode& key, std::size_t n);
+    void items(const YamlNode& seq, std::size_t n, bool first_on_line);
+    void item(const YamlNode& node, std::size_t n);
+    bool written_empty(const YamlNode& node) const;
+    void empty_node(const YamlNode& node);
+
+    void node_inline(const YamlNode& node, At at);
+    void flow_sequence(const YamlNode& seq);
+    void flow_mapping(const YamlNode& map);
+    void null_node(const YamlNode& node, At at);
+    void scalar(const YamlNode& node, At at);
+    void quoted(std::string_view text, bool single);
+    bool untouched_block(const YamlNode& node, At at);
+    void ended_block(std::size_t start);
+
+    void collect_handles(const YamlNode& node);
+    bool declared(const YamlNode& node) const;
+
+    const EmitOptions& o_;
+    std::string& out_;
+    bool failed_ = false;
+    std::optional<SourceLayout> source_;
+    const YamlNode* content_of_ = nullptr;  // a boundary written as its content
+    // Writing an included file back: the properties its root had in that
+    // file stand in for the boundary's, which belong to the including file.
+    const YamlNode* boundary_ = nullptr;
+    const YamlNode* own_root_ = nullptr;
+    const YamlNode& own(const YamlNode& node) const {
+        return &node == boundary_ ? *own_root_ : node;
+    }
+    // Where "null" would go after the last value written without content
+    // (nothing, or only its properties).
+    struct EmptyValue {
+        std::size_t spell_at;
+        bool tagged;  // "!t null" would be the word null: the next key goes after "? "
+    };
+    std::optional<EmptyValue> empty_value_;
+    // Where the last block scalar ended: a comment line below it must stay
+    // less indented than its content, or it would become content.
+    std::size_t block_end_ = std::string::npos;
+    bool block_keeps_ = false;  // that block scalar keeps its trailing empty lines ("+")
+    bool right_after_block() const;
+    std::vector<Handle> handles_;  // of the document being written
+};
+
+}  // namespace quarvel::roundtrip::emit

@@ -235,6 +235,7 @@ void set_head_comments(DocumentState& doc, YamlNode& node, std::optional<std::st
     if (!text) {
         if (node.comments.text) node.comments.text->head.clear();
         node.comments.modified = true;
+        node.comments.head_edited = true;
         return;
     }
     std::vector<std::string_view> lines;
@@ -249,6 +250,7 @@ void set_head_comments(DocumentState& doc, YamlNode& node, std::optional<std::st
     }
     node.comments.text_fields().head = std::move(lines);
     node.comments.modified = true;
+    node.comments.head_edited = true;
 }
 
 }  // namespace quarvel

@@ -37,9 +37,48 @@ bool Writer::declared(const YamlNode& node) const {
     });
 }
 
-void Writer::document(const YamlNode& node, bool with_source, bool separated, bool after_document) {
+void Writer::document(const YamlNode& node, bool with_source, bool separated, bool after_document,
+                      Lines lines) {
     handles_.clear();
     collect_handles(node);
+    learn_indentation(node);
+    const YamlNode& props = own(node);
+    // The directives, comments, empty documents and markers above the
+    // document, copied as they stand unless its head comments were edited.
+    std::optional<std::size_t> copied_to;
+    if (lines.from && in_source(props) && !props.comments.head_edited &&
+        copyable_from(*lines.from)) {
+        const auto end = props.explicit_start
+                             ? source_->marker_line(props)
+                             : std::optional(source_->first_content_line(*lines.from));
+        if (end && *end >= *lines.from && *end <= source_->line_start(props.span.offset)) {
+            copied_text(*lines.from, *end, false);
+            copied_to = *end;
+            lines.opened = true;
+        }
+    }
+    if (copied_to) {
+        // Every head comment above the first line of content was copied.
+        std::size_t before = 0;
+        const auto& heads = props.comments.has_head() ? props.comments.text->head : kNoLines;
+        while (before < heads.size()) {
+            const auto c = locate(heads[before]);
+            if (!c || c->hash >= *copied_to) break;
+            ++before;
+        }
+        if (props.explicit_start || separated) {
+            out_ += "---";
+            const auto c = before < heads.size() ? locate(heads[before]) : std::nullopt;
+            if (props.explicit_start && c && c->line_start == *copied_to) {
+                out_ += ' ';
+                out_ += source_->text().substr(c->hash, c->end - c->hash);
+                ++before;
+            }
+            out_ += '\n';
+        }
+        root(node, with_source, before, lines);
+        return;
+    }
     if (!handles_.empty()) {
         // Directives may only follow a document that was closed with "...".
         if (after_document && !out_.ends_with("...\n")) out_ += "...\n";
@@ -51,7 +90,6 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
             out_ += '\n';
         }
     }
-    const YamlNode& props = own(node);
     // Head comments the source has above the "---" line stay above it.
     std::size_t before = 0;
     // Plain values rather than an optional: GCC at -O3 misreads the
@@ -81,7 +119,7 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
         }
         out_ += '\n';
     }
-    root(node, with_source, before);
+    root(node, with_source, before, lines);
 }
 
 // A tag whose handle a %TAG directive redefined is written in full: the

@@ -135,3 +135,137 @@ bool Writer::untouched_block(const YamlNode& node, At at) {
 }
 
 }  // namespace quarvel::roundtrip::emit
+
+namespace quarvel::roundtrip::emit {
+
+// Changed within the text being written: a boundary's content belongs to
+// another file and is written here as its directive line.
+bool changed_here(const YamlNode& node) {
+    if (node.comments.modified) return true;
+    if (node.source) return false;
+    for (const YamlNode& child : node.children) {
+        if (child.comments.modified) return true;
+        if (child.children.empty() || child.source) continue;
+        const std::optional<bool> deep =
+            ensure_stack([&] { return std::optional<bool>(changed_here(child)); });
+        if (!deep || *deep) return true;
+    }
+    return false;
+}
+
+// A node read from the known text that still stands where it was read:
+// nodes made by edits have no extent there.
+bool Writer::placed(const YamlNode& node) const {
+    return keep_columns_ && in_source(node) && node.end_offset > node.span.offset &&
+           node.end_offset <= source_->text().size();
+}
+
+std::optional<std::size_t> Writer::entry_end(const YamlNode& c, std::size_t i) const {
+    if (c.kind == NodeKind::Sequence) return source_->exact_end(c.children[i]);
+    const YamlNode& key = c.key(i);
+    const YamlNode& value = c.value(i);
+    if (value.kind != NodeKind::Null || has_properties(value) || value.source)
+        return source_->exact_end(value);
+    // "k:" ends with its key; "? k" may have its ":" on a later line.
+    const auto end = source_->exact_end(key);
+    if (!end || !source_->explicit_key(key)) return end;
+    const std::string_view text = source_->text();
+    const std::size_t line = source_->first_content_line(source_->line_after(*end));
+    const std::size_t colon = std::min(text.find_first_not_of(' ', line), text.size());
+    const bool alone = colon + 1 >= text.size() ||
+                       std::string_view(" \t\r\n").find(text[colon + 1]) != std::string_view::npos;
+    if (colon < text.size() && text[colon] == ':' && alone) return colon + 1;
+    return end;
+}
+
+Writer::Bounds Writer::entry_bounds(const YamlNode& c) const {
+    const YamlNode& props = own(c);
+    const std::size_t count = c.size();
+    if (count == 0 || !placed(props)) return {};
+    Bounds at(count + 1);
+    // The first entry owns its line only when nothing stands before it there
+    // (": - a" or "- k: v" share it with an indicator).
+    const std::size_t start = source_->line_start(props.span.offset);
+    const std::string_view indent = source_->text().substr(start, props.span.offset - start);
+    if (indent.find_first_not_of(' ') == std::string_view::npos) at[0] = start;
+    for (std::size_t i = 0; i < count; ++i) {
+        const YamlNode& first = c.kind == NodeKind::Mapping ? c.key(i) : c.children[i];
+        // Every entry must lie past the one before it, in this text.
+        if (!in_source(first) || (at[i] && *at[i] > first.span.offset)) at[i].reset();
+        const auto end = entry_end(c, i);
+        if (end) at[i + 1] = source_->line_after(*end);
+    }
+    return at;
+}
+
+// Source lines can follow what was written when it ended its line, and no
+// block scalar written anew just before would take their blank or comment
+// lines as its content.
+bool Writer::copyable_from(std::size_t from) const {
+    if (!at_line_start()) return false;
+    return !right_after_block() || source_->first_content_line(from) == from;
+}
+
+// Copied content ends what was written before it; copied blank and comment
+// lines leave an empty value just written open to what follows them.
+void Writer::copied_text(std::size_t from, std::size_t to, bool content) {
+    if (to <= from) return;
+    out_ += source_->text().substr(from, to - from);
+    if (content) empty_value_.reset();
+    block_end_ = std::string::npos;
+}
+
+// An entry unchanged in this text is its lines, copied as they are.
+bool Writer::copied_entry(const Bounds& bounds, std::size_t i, const YamlNode& first,
+                          const YamlNode* second) {
+    if (bounds.empty() || !bounds[i] || !bounds[i + 1] || *bounds[i + 1] <= *bounds[i])
+        return false;
+    if (changed_here(first) || (second && changed_here(*second))) return false;
+    // After an empty value written anew, a key with properties needs care.
+    if (empty_value_ && has_properties(first)) return false;
+    if (!copyable_from(*bounds[i])) return false;
+    const std::string_view slice = source_->text().substr(*bounds[i], *bounds[i + 1] - *bounds[i]);
+    // A carriage return alone breaks a line where readers disagree.
+    for (std::size_t cr = slice.find('\r'); cr != std::string_view::npos;
+         cr = slice.find('\r', cr + 1))
+        if (cr + 1 == slice.size() || slice[cr + 1] != '\n') return false;
+    copied_text(*bounds[i], *bounds[i + 1], true);
+    return true;
+}
+
+// The blank lines and comments above an entry written anew, copied as they
+// are unless they were edited.
+bool Writer::copied_prefix(const Bounds& bounds, std::size_t i, const YamlNode& holder) {
+    if (bounds.empty() || !bounds[i] || holder.comments.head_edited) return false;
+    if (!copyable_from(*bounds[i])) return false;
+    const std::size_t end = source_->first_content_line(*bounds[i]);
+    if (end > source_->line_start(holder.span.offset)) return false;
+    copied_text(*bounds[i], end, false);
+    return true;
+}
+
+// The first block collection nested in the source shows how far the
+// document indents: new collections are indented that way too.
+void Writer::learn_indentation(const YamlNode& root) {
+    step_ = 2;
+    indentless_ = true;
+    if (root.kind != NodeKind::Mapping || !placed(root)) return;
+    bool stepped = false;
+    bool seen_sequence = false;
+    for (std::size_t i = 0; i < root.size() && !(stepped && seen_sequence); ++i) {
+        const YamlNode& key = root.key(i);
+        const YamlNode& value = root.value(i);
+        if (!is_block_collection(value) || !placed(value) || !placed(key)) continue;
+        const bool deeper = value.span.column > key.span.column;
+        if (value.kind == NodeKind::Sequence && !seen_sequence) {
+            seen_sequence = true;
+            indentless_ = !deeper;
+        }
+        if (deeper && !stepped) {
+            step_ = value.span.column - key.span.column;
+            stepped = true;
+        }
+    }
+}
+
+}  // namespace quarvel::roundtrip::emit

@@ -6,11 +6,11 @@
 
 namespace quarvel::roundtrip::emit {
 
-void Writer::root(const YamlNode& node, bool with_source, std::size_t head_from) {
+void Writer::root(const YamlNode& node, bool with_source, std::size_t head_from, Lines lines) {
     if (!with_source) content_of_ = &node;
     const YamlNode& props = own(node);
     // Blank lines opening the document (the first root has no blank_before).
-    if (head_from == 0 && in_source(props)) {
+    if (head_from == 0 && in_source(props) && !lines.opened) {
         const auto first =
             props.comments.has_head() ? locate(props.comments.text->head[0]) : std::nullopt;
         blank_lines(blank_lines_above(first ? first->line_start : props.span.offset));
@@ -22,13 +22,38 @@ void Writer::root(const YamlNode& node, bool with_source, std::size_t head_from)
         out_ += '\n';
     } else if (is_block_collection(node)) {
         properties_line(props);
-        block_children(node, 0);
+        block_children(node, column_of(node, 0));
     } else {
         properties_inline(props);
         node_inline(node, {ScalarPlace::Block, -1});
         finish_line(props);
     }
-    foot(props);
+    // What follows the document's last line belongs to the next document,
+    // or for the last one is the stream's tail (comments, markers, and the
+    // final line break or its absence), copied as it stands.
+    if (!lines.to || (lines.last && !copyable_from(*lines.to))) {
+        foot(props);
+    } else if (lines.last) {
+        copied_text(*lines.to, source_->text().size(), true);
+    }
+}
+
+std::optional<std::size_t> Writer::root_end(const YamlNode& node) const {
+    if (!source_ || !placed(own(node))) return {};
+    // An included file's root stands for the directive; its content tells.
+    if (&own(node) != &node || (node.source && !in_source(node))) {
+        if (!is_block_collection(node)) return {};
+        return entry_end(node, node.size() - 1);
+    }
+    return source_->exact_end(node);
+}
+
+bool Writer::copied_document(const YamlNode& node, Lines lines) {
+    if (!lines.from || !lines.to || changed_here(node) || !copyable_from(*lines.from)) return false;
+    const std::size_t to = lines.last ? source_->text().size() : *lines.to;
+    if (to < *lines.from) return false;
+    copied_text(*lines.from, to, true);
+    return true;
 }
 
 void Writer::block_children(const YamlNode& node, std::size_t n) {
@@ -39,11 +64,16 @@ void Writer::block_children(const YamlNode& node, std::size_t n) {
 }
 
 void Writer::entries(const YamlNode& map, std::size_t n, bool first_on_line) {
+    const Bounds bounds = entry_bounds(map);
     for (std::size_t i = 0; i < map.size() && !failed_; ++i) {
         const YamlNode& key = map.key(i);
-        if (i > 0 || !first_on_line) {
-            blank_lines(key);
-            head(key, n);
+        const bool own_line = i > 0 || !first_on_line;
+        if (own_line && copied_entry(bounds, i, key, &map.value(i))) continue;
+        if (own_line) {
+            if (!copied_prefix(bounds, i, key)) {
+                blank_lines(key);
+                head(key, n);
+            }
             spaces(n);
         }
         entry(key, map.value(i), n);
@@ -107,7 +137,7 @@ void Writer::complex_key(const YamlNode& key, std::size_t n) {
     if (is_block_collection(key) && !(key.source && &key != content_of_)) {
         properties_after_indicator(key);
         out_ += '\n';
-        deeper([&] { block_children(key, n + 2); });
+        deeper([&] { block_children(key, column_of(key, n + 2)); });
         return;
     }
     out_ += ' ';
@@ -127,10 +157,10 @@ void Writer::value_after_colon(const YamlNode& value, const YamlNode& key, std::
         out_ += inline_comment(value);
         out_ += '\n';
         blank_lines(value);
-        // A sequence written level with its key stays that way.
-        const bool indentless =
-            value.kind == NodeKind::Sequence && value.span.column <= key.span.column;
-        const std::size_t inner = indentless ? n : n + 2;
+        // A collection of the source stays at its column (a sequence level
+        // with its key, too); a new one is indented as the document does.
+        const bool indentless = value.kind == NodeKind::Sequence && indentless_;
+        const std::size_t inner = column_of(value, indentless ? n : n + step_);
         head(value, inner);
         block_children(value, inner);
     } else if (written_empty(value)) {
@@ -144,18 +174,24 @@ void Writer::value_after_colon(const YamlNode& value, const YamlNode& key, std::
 }
 
 void Writer::items(const YamlNode& seq, std::size_t n, bool first_on_line) {
+    const Bounds bounds = entry_bounds(seq);
     for (std::size_t i = 0; i < seq.children.size() && !failed_; ++i) {
         const YamlNode& it = seq.children[i];
-        const auto dash = (i > 0 || !first_on_line) && is_block_collection(it) && in_source(it)
+        const bool own_line = i > 0 || !first_on_line;
+        if (own_line && copied_entry(bounds, i, it, nullptr)) continue;
+        const auto dash = own_line && is_block_collection(it) && in_source(it)
                               ? source_->dash_above(it)
                               : std::nullopt;
+        const bool prefix = own_line && copied_prefix(bounds, i, it);
         if (dash) {
-            item_below_dash(it, n, *dash);
+            item_below_dash(it, n, *dash, prefix);
             continue;
         }
-        if (i > 0 || !first_on_line) {
-            blank_lines(it);
-            head(it, n);
+        if (own_line) {
+            if (!prefix) {
+                blank_lines(it);
+                head(it, n);
+            }
             spaces(n);
         }
         out_ += '-';
@@ -165,7 +201,8 @@ void Writer::items(const YamlNode& seq, std::size_t n, bool first_on_line) {
 
 // "-" alone on its line with the collection below: blank lines and head
 // comments stay on their side of the dash.
-void Writer::item_below_dash(const YamlNode& item, std::size_t n, std::size_t dash) {
+void Writer::item_below_dash(const YamlNode& item, std::size_t n, std::size_t dash,
+                             bool prefix_copied) {
     const auto& heads = item.comments.has_head() ? item.comments.text->head : kNoLines;
     auto comment = [&](std::size_t k, std::size_t indent) {
         if (const auto c = locate(heads[k])) blank_lines(blank_lines_above(c->line_start));
@@ -175,16 +212,17 @@ void Writer::item_below_dash(const YamlNode& item, std::size_t n, std::size_t da
     for (; k < heads.size(); ++k) {
         const auto c = locate(heads[k]);
         if (!c || c->line_start > dash) break;
-        comment(k, n);
+        if (!prefix_copied) comment(k, n);
     }
-    blank_lines(blank_lines_above(dash));
+    if (!prefix_copied) blank_lines(blank_lines_above(dash));
     spaces(n);
     out_ += '-';
     properties_after_indicator(item);
     out_ += '\n';
-    for (; k < heads.size(); ++k) comment(k, n + 2);
+    const std::size_t inner = column_of(item, n + 2);
+    for (; k < heads.size(); ++k) comment(k, inner);
     blank_lines(blank_lines_above(item.span.offset));
-    deeper([&] { block_children(item, n + 2); });
+    deeper([&] { block_children(item, inner); });
 }
 
 void Writer::item(const YamlNode& node, std::size_t n) {
@@ -202,15 +240,17 @@ void Writer::item(const YamlNode& node, std::size_t n) {
         const bool same_line = !has_properties(node) && !has_head_or_blank(first) &&
                                (node.kind == NodeKind::Mapping || node.comments.compact);
         if (same_line) {
-            out_ += ' ';
+            // The first entry stands on the dash's line at the column of the rest.
+            const std::size_t inner = std::max(column_of(node, n + 2), n + 2);
+            spaces(inner - n - 1);
             if (node.kind == NodeKind::Mapping)
-                entries(node, n + 2, true);
+                entries(node, inner, true);
             else
-                items(node, n + 2, true);
+                items(node, inner, true);
         } else {
             properties_after_indicator(node);
             out_ += '\n';
-            block_children(node, n + 2);
+            block_children(node, column_of(node, n + 2));
         }
         return;
     }

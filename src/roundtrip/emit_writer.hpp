@@ -102,8 +102,22 @@ inline std::string_view handle_of(std::string_view tag) {
     return tag.substr(0, second == std::string_view::npos ? 1 : second + 1);
 }
 
+// Changed within the text being written (a boundary's content counts as
+// its directive line, which an edit inside another file leaves as it is).
+bool changed_here(const YamlNode& node);
+
 // The source of a block scalar, read on its own, gives the node's text.
 bool raw_reads_as(std::string_view raw, std::string_view text);
+
+// The lines of the known source a document owns: from the line after the
+// previous document's last character (its directives, comments and markers
+// first) to the line after its own; the last one owns the rest of the text.
+struct Lines {
+    std::optional<std::size_t> from;
+    std::optional<std::size_t> to;
+    bool last = false;
+    bool opened = false;  // the lines above its content were copied
+};
 
 class Writer {
   public:
@@ -114,13 +128,25 @@ class Writer {
 
     // One document: %TAG lines for the handles its tags need, the "---"
     // marker (always after directives or when `separated`), then the root.
-    void document(const YamlNode& node, bool with_source, bool separated, bool after_document);
-    void root(const YamlNode& node, bool with_source, std::size_t head_from);
+    void document(const YamlNode& node, bool with_source, bool separated, bool after_document,
+                  Lines lines = {});
+    void root(const YamlNode& node, bool with_source, std::size_t head_from, Lines lines);
+    // Where a root's text ends in the known source, when the tree tells.
+    std::optional<std::size_t> root_end(const YamlNode& node) const;
+    // An unchanged document is its lines, copied.
+    bool copied_document(const YamlNode& node, Lines lines);
+    // The output ends with a block scalar written anew, whose last line
+    // break is part of its content.
+    bool ends_with_block() const { return right_after_block(); }
     void stand_in(const YamlNode& boundary, const YamlNode& own_root) {
         boundary_ = &boundary;
         own_root_ = &own_root;
     }
     bool failed() const { return failed_; }
+    // Nodes are written at the columns they have in the source, and
+    // unchanged entries as their source lines; off for a node written alone
+    // away from its column.
+    void keep_columns(bool keep) { keep_columns_ = keep; }
 
   private:
     // Writes where a scalar sits: its place and the indentation of its parent
@@ -155,8 +181,26 @@ class Writer {
     void comment_line(std::string_view text, std::size_t n, std::uint32_t column);
     void head(const YamlNode& node, std::size_t n, std::size_t from = 0);
     void foot(const YamlNode& node);
-    void item_below_dash(const YamlNode& item, std::size_t n, std::size_t dash);
+    void item_below_dash(const YamlNode& item, std::size_t n, std::size_t dash, bool prefix_copied);
     bool fits_at(std::string_view slice, At at) const;
+
+    // Entry regions: the lines of a block collection of the known source
+    // cut at the line after each entry's last character, so that entry i
+    // owns the lines from bound i (its blank lines and head comments first)
+    // to bound i + 1. Bounds the tree cannot tell are absent.
+    using Bounds = std::vector<std::optional<std::size_t>>;
+    bool placed(const YamlNode& node) const;
+    std::size_t column_of(const YamlNode& node, std::size_t otherwise) const {
+        return placed(own(node)) ? own(node).span.column : otherwise;
+    }
+    Bounds entry_bounds(const YamlNode& collection) const;
+    std::optional<std::size_t> entry_end(const YamlNode& collection, std::size_t i) const;
+    bool at_line_start() const { return out_.empty() || out_.ends_with('\n'); }
+    bool copyable_from(std::size_t from) const;
+    void copied_text(std::size_t from, std::size_t to, bool content);
+    bool copied_entry(const Bounds& bounds, std::size_t i, const YamlNode& first,
+                      const YamlNode* second);
+    bool copied_prefix(const Bounds& bounds, std::size_t i, const YamlNode& holder);
     bool copied_flow(const YamlNode& node, At at);
     std::optional<std::string_view> source_of(const YamlNode& node) const;
     bool copied_scalar(const YamlNode& node, At at);
@@ -228,6 +272,12 @@ class Writer {
     bool block_keeps_ = false;  // that block scalar keeps its trailing empty lines ("+")
     bool right_after_block() const;
     std::vector<Handle> handles_;  // of the document being written
+    // Columns a new block collection is indented by, below a key and below
+    // a dash: the document's own habit when its source shows one.
+    std::size_t step_ = 2;
+    bool keep_columns_ = true;
+    bool indentless_ = true;  // sequences below keys stand level with them
+    void learn_indentation(const YamlNode& root);
 };
 
 }  // namespace quarvel::roundtrip::emit

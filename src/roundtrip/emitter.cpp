@@ -36,6 +36,7 @@ bool any_modified(std::span<const YamlNode> roots) {
 Status emit_root(const YamlNode& node, const EmitOptions& options, std::string& out,
                  std::optional<SourceText> source) {
     Writer w(options, out, source);
+    w.keep_columns(node.span.column == 0);
     w.document(node, true, false, false);
     if (w.failed()) return fail(stack_exhausted_error());
     return {};
@@ -52,11 +53,21 @@ Result<std::string> emit_stream(std::span<const YamlNode> roots,
         std::optional<SourceText> text;
         if (source) text = SourceText{*source, 0};
         Writer w(options, out, text);
+        // Each document owns the lines from the previous one's end to its own.
+        std::optional<std::size_t> from;
+        if (source) from = roots.empty() || !roots[0].leading_bom ? 0 : kBom.size();
         for (std::size_t i = 0; i < roots.size(); ++i) {
             if (i == 0 && roots[0].leading_bom) out += kBom;
-            w.document(roots[i], true, i > 0, i > 0);
+            Lines lines{from, w.root_end(roots[i]), i + 1 == roots.size()};
+            if (lines.to) lines.to = SourceLayout(*text).line_after(*lines.to);
+            if (!w.copied_document(roots[i], lines))
+                w.document(roots[i], true, i > 0, i > 0, lines);
             if (w.failed()) return fail(stack_exhausted_error());
+            from = lines.to;
         }
+        // A text without a final line break stays without one.
+        if (source && !source->ends_with('\n') && out.ends_with('\n') && !w.ends_with_block())
+            out.pop_back();
         if (source && uses_crlf(*source)) to_crlf(out);
     }
     if (options.declare_1_2) declare_yaml_1_2(out);
@@ -91,8 +102,15 @@ Result<std::string> emit_included_file(const YamlNode& node, std::optional<Sourc
         own_root = own_root_properties(node, *node.source->own_root);
         w.stand_in(node, own_root);
     }
-    w.document(node, false, false, false);
+    Lines lines;
+    if (source) {
+        lines = {node.leading_bom ? kBom.size() : 0, w.root_end(node), true};
+        if (lines.to) lines.to = SourceLayout(*source).line_after(*lines.to);
+    }
+    w.document(node, false, false, false, lines);
     if (w.failed()) return fail(stack_exhausted_error());
+    if (source && !source->text.ends_with('\n') && out.ends_with('\n') && !w.ends_with_block())
+        out.pop_back();
     if (source && uses_crlf(source->text)) to_crlf(out);
     return out;
 }

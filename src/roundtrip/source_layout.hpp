@@ -59,7 +59,23 @@ class SourceLayout {
     // begins on a later line than its dash.
     std::optional<std::size_t> dash_above(const YamlNode& item) const;
 
+    // Just past the last character of the node's text, its properties
+    // included (a block scalar's ends after its last line break). Nothing
+    // when the tree cannot tell: an empty node without properties stands at
+    // the token after it.
+    std::optional<std::size_t> exact_end(const YamlNode& node) const;
+    // The start of the line holding `offset`.
+    std::size_t line_start(std::size_t offset) const;
+    // The start of the line after the one holding `end` (the end of the text
+    // when there is none); `end` itself when it already starts a line.
+    std::size_t line_after(std::size_t end) const;
+    // The start of the first line at or after `from` (a line start) holding
+    // more than blanks and a comment.
+    std::size_t first_content_line(std::size_t from) const;
+
   private:
+    std::optional<std::size_t> properties_end(const YamlNode& node) const;
+
     std::string_view text_;
     std::uint32_t file_id_;
 };

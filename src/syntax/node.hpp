@@ -88,6 +88,7 @@ struct Comments {
     std::uint32_t value_pad = 0;     // spaces after ':' or '-' before the node; 0 and 1 mean one
     bool compact = false;            // "- - a": a block sequence starting on its parent's '-' line
     bool modified = false;           // changed after loading: the document re-emits
+    bool head_edited = false;        // the head comments were set after loading
     std::unique_ptr<CommentText> text;  // null when the node has none of these
 
     CommentText& text_fields() {

@@ -1,0 +1,90 @@
+// Where a node's text ends and where lines begin in the known source. The
+// tree records where each node starts and where its last scalar ends; the
+// emitter needs the whole extent of an entry (closing brackets, properties
+// of an empty value, the line break after a block scalar) to copy it.
+#include "roundtrip/source_layout.hpp"
+
+namespace quarvel::roundtrip {
+
+std::size_t SourceLayout::line_start(std::size_t offset) const {
+    const std::string_view text = text_;
+    offset = std::min(offset, text.size());
+    if (offset == 0) return 0;
+    const std::size_t nl = text.rfind('\n', offset - 1);
+    return nl == std::string_view::npos ? 0 : nl + 1;
+}
+
+std::size_t SourceLayout::line_after(std::size_t end) const {
+    const std::string_view text = text_;
+    if (end > text.size()) return text.size();
+    if (end > 0 && text[end - 1] == '\n') return end;
+    const std::size_t nl = text.find('\n', end);
+    return nl == std::string_view::npos ? text.size() : nl + 1;
+}
+
+std::size_t SourceLayout::first_content_line(std::size_t from) const {
+    const std::string_view text = text_;
+    while (from < text.size()) {
+        const std::size_t first = text.find_first_not_of(" \t\r", from);
+        if (first == std::string_view::npos) return text.size();
+        if (text[first] != '\n' && text[first] != '#') return from;
+        const std::size_t nl = text.find('\n', first);
+        if (nl == std::string_view::npos) return text.size();
+        from = nl + 1;
+    }
+    return text.size();
+}
+
+// The end of a tag or anchor written in this text.
+std::optional<std::size_t> SourceLayout::properties_end(const YamlNode& node) const {
+    std::optional<std::size_t> end;
+    for (const auto& piece : {node.tag, node.anchor}) {
+        if (!piece || !contains(*piece)) continue;
+        const std::size_t at = static_cast<std::size_t>(piece->data() - text_.data());
+        end = std::max(end.value_or(0), at + piece->size());
+    }
+    return end;
+}
+
+std::optional<std::size_t> SourceLayout::exact_end(const YamlNode& node) const {
+    const YamlNode* n = &node;
+    // A block collection ends where its last entry does.
+    while (n->is_collection() && n->style == CollectionStyle::Block && !n->source) {
+        if (n->children.empty()) return {};
+        const YamlNode& last = n->children.back();
+        const bool empty = last.kind == NodeKind::Null && !last.anchor && !last.tag;
+        if (!empty) {
+            n = &last;
+        } else if (n->kind == NodeKind::Mapping &&
+                   !explicit_key(n->children[n->children.size() - 2])) {
+            // "k:" ends with its key; "? k" may have its ":" on a later line.
+            n = &n->children[n->children.size() - 2];
+        } else {
+            return {};
+        }
+    }
+    if (!holds(*n)) return {};
+    if (n->source) {
+        if (n->end_offset > n->span.offset) return n->end_offset;
+        return {};
+    }
+    switch (n->kind) {
+        case NodeKind::Scalar:
+            if (n->end_offset > n->span.offset) return n->end_offset;
+            return properties_end(*n);
+        case NodeKind::Alias:
+            return n->span.offset + 1 + n->text.size();
+        case NodeKind::Null:
+            return properties_end(*n);
+        case NodeKind::Sequence:
+        case NodeKind::Mapping:
+            break;
+    }
+    if (!is_flow_pair(*n)) return flow_end(*n);
+    // "[a: b]": the pair has no brackets; it ends with its value, or its key.
+    const YamlNode& value = n->children.back();
+    if (value.kind != NodeKind::Null || value.anchor || value.tag) return exact_end(value);
+    return exact_end(n->children.front());
+}
+
+}  // namespace quarvel::roundtrip

@@ -192,8 +192,10 @@ Writer::Bounds Writer::entry_bounds(const YamlNode& c) const {
         const YamlNode& first = c.kind == NodeKind::Mapping ? c.key(i) : c.children[i];
         // Every entry must lie past the one before it, in this text.
         if (!in_source(first) || (at[i] && *at[i] > first.span.offset)) at[i].reset();
+        // An end before the entry's start is another text's (a node made
+        // from elsewhere): the entry's extent is unknown.
         const auto end = entry_end(c, i);
-        if (end) at[i + 1] = source_->line_after(*end);
+        if (end && *end > first.span.offset) at[i + 1] = source_->line_after(*end);
     }
     return at;
 }

@@ -40,12 +40,21 @@ void Writer::root(const YamlNode& node, bool with_source, std::size_t head_from,
 
 std::optional<std::size_t> Writer::root_end(const YamlNode& node) const {
     if (!source_ || !placed(own(node))) return {};
-    // An included file's root stands for the directive; its content tells.
-    if (&own(node) != &node || (node.source && !in_source(node))) {
-        if (!is_block_collection(node)) return {};
-        return entry_end(node, node.size() - 1);
+    // A block collection ends with its last entry, which must lie after its
+    // start (a node made from another text does not). An included file's
+    // root stands for the directive: only its content tells.
+    if (is_block_collection(node)) {
+        const std::size_t last = node.size() - 1;
+        const YamlNode& first =
+            node.kind == NodeKind::Mapping ? node.key(last) : node.children[last];
+        const auto end = entry_end(node, last);
+        if (end && in_source(first) && *end > first.span.offset) return end;
+        return {};
     }
-    return source_->exact_end(node);
+    if (&own(node) != &node || (node.source && !in_source(node))) return {};
+    const auto end = source_->exact_end(node);
+    if (end && *end > node.span.offset) return end;
+    return {};
 }
 
 bool Writer::copied_document(const YamlNode& node, Lines lines) {

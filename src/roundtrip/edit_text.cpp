@@ -43,7 +43,8 @@ bool ends_anchor_name(char c) {
 }  // namespace
 
 EditStatus check_comment_line(std::string_view text) {
-    if (auto bad = scan::first_off_line(text)) return refuse("comment", bad->code_point, bad->line_break);
+    if (auto bad = scan::first_off_line(text))
+        return refuse("comment", bad->code_point, bad->line_break);
     return {};
 }
 

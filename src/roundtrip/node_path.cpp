@@ -105,8 +105,8 @@ class AliasTargetWalk {
             const std::vector<bool> shadowed = shadowed_entries(n);
             for (std::size_t i = 0; i < n.size(); ++i) {
                 if (!ensure_stack([&] { return visit(n.key(i), false); })) return false;
-                const bool by_key = n.key(i).kind == NodeKind::Scalar &&
-                                    (shadowed.empty() || !shadowed[i]);
+                const bool by_key =
+                    n.key(i).kind == NodeKind::Scalar && (shadowed.empty() || !shadowed[i]);
                 if (!child(n.value(i), addressable && by_key, PathStep::of_key(n.key(i).text)))
                     return false;
             }

@@ -59,8 +59,7 @@ bool standard_tag_fits(std::string_view tag, const YamlNode& fresh, ResolverMode
                         resolve(mode, fresh.text, plain(fresh)));
 }
 
-bool tag_fits(const YamlNode& old, std::string_view tag, const YamlNode& fresh,
-              ResolverMode mode) {
+bool tag_fits(const YamlNode& old, std::string_view tag, const YamlNode& fresh, ResolverMode mode) {
     if (is_standard_tag(tag)) return standard_tag_fits(tag, fresh, mode);
     if (fresh.kind == NodeKind::Scalar && is_scalar(old)) {
         // "!" reads a scalar as a string; an application tag reads its text.
@@ -99,8 +98,8 @@ EditStatus check_explicit_tag(const YamlNode& node, ResolverMode mode) {
     if (tag.empty() || !is_standard_tag(tag)) return {};
     const std::string_view name = core_tag_name(tag);
     if (node.is_collection()) {
-        const bool other_kind = is_scalar_tag(name) ||
-                                name == (node.kind == NodeKind::Mapping ? "seq" : "map");
+        const bool other_kind =
+            is_scalar_tag(name) || name == (node.kind == NodeKind::Mapping ? "seq" : "map");
         return other_kind ? misplaced(node) : EditStatus{};
     }
     // None is written as the document spells new nulls, which only !!null

@@ -13,8 +13,8 @@ const YamlNode& root_for(const DocumentState& state, const NodePath& path) {
     return state.roots()[root_of(state.roots(), path)];
 }
 
-PyObject* read_item(PyObject* document, DocumentState& state, YamlNode& node,
-                    const NodePath& base, const PathStep& step, PyObject* key) {
+PyObject* read_item(PyObject* document, DocumentState& state, YamlNode& node, const NodePath& base,
+                    const PathStep& step, PyObject* key) {
     YamlNode* child = step_into(node, step);
     if (!child) {
         if (node.kind == NodeKind::Sequence)

@@ -114,7 +114,7 @@ bool run(DocumentState& s, std::uint8_t op, const NodePath& path) {
     fresh.text = s.arena().store(name);
     switch (op % 8) {
         case 0:
-            replace_node(*node, std::move(fresh));
+            replace_node(*node, std::move(fresh), s.mode);
             check(node->comments.modified);
             return false;
         case 1: {
@@ -143,9 +143,9 @@ bool run(DocumentState& s, std::uint8_t op, const NodePath& path) {
             return !set_inline_comment(s, *node, (op & 16) ? std::optional(name) : std::nullopt);
         default: {
             YamlNode* target = comment_before_target(s, path);
-            set_head_comments(s, target ? *target : *node,
-                              (op & 16) ? std::optional<std::string_view>("x\ny") : std::nullopt);
-            return false;
+            return !set_head_comments(
+                s, target ? *target : *node,
+                (op & 16) ? std::optional<std::string_view>("x\ny") : std::nullopt);
         }
     }
 }

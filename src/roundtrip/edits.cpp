@@ -1,6 +1,8 @@
 #include "roundtrip/edits.hpp"
 
 #include "encode/emitter.hpp"
+#include "roundtrip/edit_text.hpp"
+#include "roundtrip/value_tag.hpp"
 #include "syntax/anchors.hpp"
 
 namespace quarvel {
@@ -8,27 +10,6 @@ namespace {
 
 EditStatus stale_node() {
     return edit_fault(EditFaultKind::Key, "stale node");
-}
-
-// Characters that end an anchor name when it is read back.
-bool valid_anchor_name(std::string_view name) {
-    for (char c : name) {
-        switch (c) {
-            case ' ':
-            case '\t':
-            case '\n':
-            case '\r':
-            case ',':
-            case '[':
-            case ']':
-            case '{':
-            case '}':
-                return false;
-            default:
-                break;
-        }
-    }
-    return true;
 }
 
 // Where two nodes of one tree stand in document order, found in one walk.
@@ -73,11 +54,10 @@ class PlacementWalk {
 
 }  // namespace
 
-void replace_node(YamlNode& target, YamlNode fresh) {
+void replace_node(YamlNode& target, YamlNode fresh, ResolverMode mode) {
+    carry_tag(target, fresh, mode);
     fresh.comments = std::move(target.comments);
     fresh.anchor = target.anchor;
-    fresh.tag = target.tag;
-    fresh.expanded_tag = target.expanded_tag;
     fresh.explicit_start = target.explicit_start;
     fresh.leading_bom = target.leading_bom;
     fresh.comments.modified = true;
@@ -107,11 +87,11 @@ EditStatus assign_item(DocumentState& doc, YamlNode& container, const PathStep& 
                        YamlNode fresh) {
     if (auto checked = check_assignment(container, step); !checked) return checked;
     if (container.kind == NodeKind::Sequence) {
-        replace_node(container.children[step.index], std::move(fresh));
+        replace_node(container.children[step.index], std::move(fresh), doc.mode);
         return {};
     }
     if (auto entry = find_entry(container, step.key)) {
-        replace_node(container.value(*entry), std::move(fresh));
+        replace_node(container.value(*entry), std::move(fresh), doc.mode);
         return {};
     }
     YamlNode key;
@@ -131,10 +111,7 @@ EditStatus set_anchor(DocumentState& doc, const NodePath& path,
                       std::optional<std::string_view> name) {
     auto& roots = doc.roots();
     if (name) {
-        if (name->empty()) return edit_fault(EditFaultKind::Value, "anchor name cannot be empty");
-        if (!valid_anchor_name(*name))
-            return edit_fault(EditFaultKind::Value,
-                              "anchor name cannot contain spaces, line breaks or , [ ] { }");
+        if (auto checked = check_anchor_name(*name); !checked) return checked;
         YamlNode* self = resolve_path(roots, path);
         const std::size_t root = root_of(roots, path);
         const YamlNode* owner =
@@ -179,7 +156,7 @@ EditStatus make_alias(DocumentState& doc, const NodePath& path, std::string_view
     alias.end_offset = node->span.offset;
     alias.end_line = node->span.line;
     alias.end_column = node->span.column;
-    replace_node(*node, std::move(alias));
+    replace_node(*node, std::move(alias), doc.mode);
     // An alias carries no properties of its own: "&x *a" and "!t *a" do not parse.
     node->anchor.reset();
     node->tag.reset();
@@ -219,9 +196,8 @@ YamlNode* comment_before_target(DocumentState& doc, const NodePath& path) {
 
 EditStatus set_inline_comment(DocumentState& doc, YamlNode& node,
                               std::optional<std::string_view> text) {
-    if (text && text->find_first_of("\n\r") != std::string_view::npos)
-        return edit_fault(EditFaultKind::Value, "comment cannot contain a line break");
     if (text) {
+        if (auto checked = check_comment_line(*text); !checked) return checked;
         node.comments.text_fields().inline_text = doc.arena().store(*text);
     } else if (node.comments.text) {
         node.comments.text->inline_text.reset();
@@ -231,26 +207,31 @@ EditStatus set_inline_comment(DocumentState& doc, YamlNode& node,
     return {};
 }
 
-void set_head_comments(DocumentState& doc, YamlNode& node, std::optional<std::string_view> text) {
+EditStatus set_head_comments(DocumentState& doc, YamlNode& node,
+                             std::optional<std::string_view> text) {
     if (!text) {
         if (node.comments.text) node.comments.text->head.clear();
         node.comments.modified = true;
         node.comments.head_edited = true;
-        return;
+        return {};
     }
     std::vector<std::string_view> lines;
-    std::string_view rest = doc.arena().store(*text);
+    std::string_view rest = *text;
     for (;;) {
         const std::size_t cut = rest.find('\n');
         std::string_view line = rest.substr(0, cut);
         if (line.ends_with('\r')) line.remove_suffix(1);
+        if (auto checked = check_comment_line(line); !checked) return checked;
         lines.push_back(line);
         if (cut == std::string_view::npos) break;
         rest.remove_prefix(cut + 1);
     }
+    // Stored only once every line is accepted: a refusal changes nothing.
+    for (std::string_view& line : lines) line = doc.arena().store(line);
     node.comments.text_fields().head = std::move(lines);
     node.comments.modified = true;
     node.comments.head_edited = true;
+    return {};
 }
 
 }  // namespace quarvel

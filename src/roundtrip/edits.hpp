@@ -27,10 +27,11 @@ inline detail::unexpected<EditFault> edit_fault(EditFaultKind kind, std::string 
     return detail::unexpected<EditFault>(EditFault{kind, std::move(message)});
 }
 
-// Puts `fresh` in the place of `target`. The target's comments and layout,
-// anchor and tag stay (they describe the place, not the value), and so do the
-// flags only a document root carries; the result is marked modified.
-void replace_node(YamlNode& target, YamlNode fresh);
+// Puts `fresh` in the place of `target`. The target's comments and layout
+// and its anchor stay (they describe the place, not the value), and so do the
+// flags only a document root carries; its tag stays while it fits the new
+// value (carry_tag, with `mode` the document's). The result is marked modified.
+void replace_node(YamlNode& target, YamlNode fresh, ResolverMode mode);
 
 // Whether container[step] = ... can be done: the refusal assign_item would give.
 EditStatus check_assignment(const YamlNode& container, const PathStep& step);
@@ -61,12 +62,15 @@ EditStatus detach_alias(DocumentState& doc, const NodePath& path);
 // of the entry when the last step is a mapping key, else the node itself.
 YamlNode* comment_before_target(DocumentState& doc, const NodePath& path);
 
-// Sets or clears the comment after the node (stored in the arena). A comment
-// holding a line break is refused: it would end the line it is written on.
+// Sets or clears the comment after the node (stored in the arena). Only what
+// one comment line can hold is taken (check_comment_line): a line break
+// would end the line it is written on.
 EditStatus set_inline_comment(DocumentState& doc, YamlNode& node,
                               std::optional<std::string_view> text);
 
-// Sets (one head line per line of `text`) or clears the comments above the node.
-void set_head_comments(DocumentState& doc, YamlNode& node, std::optional<std::string_view> text);
+// Sets (one head line per line of `text`, split at LF or CR LF) or clears the
+// comments above the node. Each line must be one a comment can hold.
+EditStatus set_head_comments(DocumentState& doc, YamlNode& node,
+                             std::optional<std::string_view> text);
 
 }  // namespace quarvel

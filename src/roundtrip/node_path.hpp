@@ -29,7 +29,9 @@ struct PathStep {
 
 using NodePath = std::vector<PathStep>;
 
-// The first entry of a mapping whose key is a scalar with exactly this text.
+// The entry of a mapping a key step addresses: the last whose key is a
+// scalar with exactly this text, since loading keeps the last of repeated
+// keys; reading and editing must reach the value that is kept.
 std::optional<std::size_t> find_entry(const YamlNode& mapping, std::string_view key);
 
 // The child one step below `node`: a mapping's value by key text, a
@@ -46,8 +48,7 @@ std::size_t root_of(const std::vector<YamlNode>& roots, const NodePath& path);
 // The path of that root: [] for a single root, [n] with several.
 NodePath root_path(const std::vector<YamlNode>& roots, std::size_t root);
 
-// Scalar keys of one mapping already met: a path names the first of
-// duplicate keys, so the entries of later ones cannot be addressed.
+// Scalar keys of one mapping already met.
 class SeenKeys {
   public:
     // True when `text` was met before; records it otherwise.
@@ -67,8 +68,13 @@ class SeenKeys {
     std::unordered_set<std::string_view> set_;
 };
 
+// The entries of a mapping no key step addresses: flags by entry index, set
+// for an entry whose scalar key text comes again later. Empty when there are
+// none (the common case).
+std::vector<bool> shadowed_entries(const YamlNode& mapping);
+
 // Visits the nodes of one root that a path can address (sequence items and
-// the values of entries with scalar keys, the first of duplicate keys only),
+// the values of entries with scalar keys, the last of repeated keys only),
 // node before children, in document order. `visit(node, path)` returns
 // false to stop the walk. Returns false when the walk was stopped.
 template <class Visit>
@@ -76,12 +82,12 @@ bool walk_addressable(YamlNode& node, NodePath& path, Visit&& visit) {
     if (!visit(node, static_cast<const NodePath&>(path))) return false;
     const bool mapping = node.kind == NodeKind::Mapping;
     if (!mapping && node.kind != NodeKind::Sequence) return true;
-    SeenKeys seen;
+    const std::vector<bool> shadowed = mapping ? shadowed_entries(node) : std::vector<bool>{};
     for (std::size_t i = 0; i < node.size(); ++i) {
         YamlNode* child;
         if (mapping) {
             const YamlNode& key = node.key(i);
-            if (key.kind != NodeKind::Scalar || seen.repeat(key.text)) continue;
+            if (key.kind != NodeKind::Scalar || (!shadowed.empty() && shadowed[i])) continue;
             path.push_back(PathStep::of_key(key.text));
             child = &node.value(i);
         } else {
@@ -102,6 +108,11 @@ struct Located {
 };
 Located find_anchor_definition(std::vector<YamlNode>& roots, std::size_t root,
                                std::string_view name);
+
+// The node an alias refers to: the last definition of its name before it in
+// document order (keys included), as loading reads it. Found only when that
+// node is addressable; `alias` must lie in root `root`.
+Located find_alias_target(std::vector<YamlNode>& roots, std::size_t root, const YamlNode& alias);
 
 // The first node of a tree, keys included, defining `name`; null when none.
 const YamlNode* first_definition(const YamlNode& root, std::string_view name);

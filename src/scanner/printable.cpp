@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "support/utf8.hpp"
+
 namespace quarvel::scan {
 namespace {
 
@@ -81,6 +83,26 @@ Unprintable next_unprintable(std::string_view text, std::size_t from) {
     }
     found.offset = n;
     return found;
+}
+
+namespace {
+
+bool is_line_break(char32_t c) {
+    return c == '\n' || c == '\r' || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+}  // namespace
+
+std::optional<OffLine> first_off_line(std::string_view text) {
+    const Unprintable unprintable = next_unprintable(text, 0);
+    for (std::size_t i = 0; i < text.size();) {
+        if (i == unprintable.offset) return OffLine{unprintable.code_point, false};
+        const char32_t c = utf8::decode_at(text, i);
+        if (is_line_break(c)) return OffLine{c, true};
+        if (c == 0xFEFF) return OffLine{c, false};
+        i += utf8::sequence_length(static_cast<unsigned char>(text[i]));
+    }
+    return std::nullopt;
 }
 
 }  // namespace quarvel::scan

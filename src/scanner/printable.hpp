@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace quarvel::scan {
@@ -21,5 +22,17 @@ struct Unprintable {
 // not printable; offset == text.size() when there is none. The common case,
 // a text without any, is one pass of 16-byte blocks.
 Unprintable next_unprintable(std::string_view text, std::size_t from);
+
+// What a text written on one line outside quotes (a comment, an anchor name)
+// cannot hold: an unprintable character, a line break of any kind (LF, CR,
+// and NEL, U+2028, U+2029, which some readers take for one), or the byte
+// order mark.
+struct OffLine {
+    char32_t code_point = 0;
+    bool line_break = false;
+};
+
+// The first such character of valid UTF-8 `text`; nullopt when there is none.
+std::optional<OffLine> first_off_line(std::string_view text);
 
 }  // namespace quarvel::scan

@@ -61,7 +61,7 @@ void resolution() {
 void replacement_keeps_place() {
     auto d = document("x: 0\n# head\na: &n !t 1  # tail\n");
     YamlNode* node = resolve_path(d->roots(), path_of({k("a")}));
-    replace_node(*node, scalar(*d, "2"));
+    replace_node(*node, scalar(*d, "2"), ResolverMode::Core12);
     CHECK_EQ(node->text, std::string_view("2"));
     CHECK(node->anchor && *node->anchor == "n");
     CHECK(node->tag && *node->tag == "!t");
@@ -163,7 +163,7 @@ void comments() {
     const NodePath a = path_of({k("a")});
     YamlNode* target = comment_before_target(*doc, a);
     CHECK(target == &doc->roots().front().key(1));
-    set_head_comments(*doc, *target, "one\r\ntwo");
+    CHECK(set_head_comments(*doc, *target, "one\r\ntwo").has_value());
     CHECK_EQ(target->comments.text->head.size(), std::size_t{2});
     CHECK_EQ(target->comments.text->head[0], std::string_view("one"));
     YamlNode& value = *resolve_path(doc->roots(), a);

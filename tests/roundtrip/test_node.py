@@ -122,7 +122,7 @@ def test_read_only_properties():
 
 
 def test_setting_value_keeps_comments_anchor_and_tag():
-    doc = load("x: 0\n# head\na: &x !t 1  # tail\n")
+    doc = load("x: 0\n# head\na: &x !t [0]  # tail\n")
     node = doc.node["a"]
     node.value = [1, 2]
     assert node.value == [1, 2]

@@ -13,8 +13,8 @@ const YamlNode& root_for(const DocumentState& state, const NodePath& path) {
     return state.roots()[root_of(state.roots(), path)];
 }
 
-PyObject* read_item(PyObject* document, const DocumentState& state, YamlNode& node,
-                    const NodePath& base, const PathStep& step, PyObject* key) {
+PyObject* read_item(PyObject* document, DocumentState& state, YamlNode& node, const NodePath& base,
+                    const PathStep& step, PyObject* key) {
     YamlNode* child = step_into(node, step);
     if (!child) {
         if (node.kind == NodeKind::Sequence)
@@ -25,6 +25,13 @@ PyObject* read_item(PyObject* document, const DocumentState& state, YamlNode& no
         NodePath path = base;
         path.push_back(step);
         return new_view(document, std::move(path));
+    }
+    if (child->kind == NodeKind::Alias) {
+        // A view of the node the alias refers to: writes through it change
+        // that node, and so every alias of it, as YAML aliases mean.
+        Located target = find_alias_target(state.roots(), root_of(state.roots(), base), *child);
+        if (target.node && target.node->is_collection())
+            return new_view(document, std::move(target.path));
     }
     return node_value(state, root_for(state, base), *child);
 }
@@ -66,10 +73,13 @@ class LeafWalk {
     bool visit(const YamlNode& n) {
         if (!n.is_collection()) return leaf(n);
         const bool mapping = n.kind == NodeKind::Mapping;
+        // A repeated key's path is that of its last entry, the one kept.
+        const std::vector<bool> shadowed = mapping ? shadowed_entries(n) : std::vector<bool>{};
         for (std::size_t i = 0; i < n.size(); ++i) {
             const YamlNode* child;
             if (mapping) {
-                if (n.key(i).kind != NodeKind::Scalar) continue;
+                if (n.key(i).kind != NodeKind::Scalar || (!shadowed.empty() && shadowed[i]))
+                    continue;
                 steps_.emplace_back(str_from_utf8(n.key(i).text));
                 child = &n.value(i);
             } else {

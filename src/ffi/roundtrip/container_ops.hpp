@@ -11,10 +11,11 @@ namespace quarvel::py {
 const YamlNode& root_for(const DocumentState& state, const NodePath& path);
 
 // node[step], where `node` is at `base`: a view for a mapping or sequence,
-// else the Python value (an alias resolved). `key` is the Python key the
-// step came from, for the KeyError.
-PyObject* read_item(PyObject* document, const DocumentState& state, YamlNode& node,
-                    const NodePath& base, const PathStep& step, PyObject* key);
+// and for an alias of one a view of the node it refers to; else the Python
+// value (an alias resolved). `key` is the Python key the step came from, for
+// the KeyError.
+PyObject* read_item(PyObject* document, DocumentState& state, YamlNode& node, const NodePath& base,
+                    const PathStep& step, PyObject* key);
 
 // The keys of a mapping as Python values; TypeError "node is not a mapping".
 PyObject* mapping_keys(const DocumentState& state, const YamlNode& root, const YamlNode& node);

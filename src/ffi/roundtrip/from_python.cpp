@@ -3,10 +3,13 @@
 #include <cstring>
 #include <string>
 
+#include "encode/emitter.hpp"
 #include "ffi/roundtrip/document_object.hpp"
+#include "ffi/types.hpp"
 #include "pyutil/errors.hpp"
 #include "pyutil/py_ref.hpp"
 #include "roundtrip/edits.hpp"
+#include "roundtrip/value_tag.hpp"
 #include "support/float_format.hpp"
 #include "support/stack.hpp"
 
@@ -45,6 +48,7 @@ class NodeBuilder {
         if (PyUnicode_Check(o)) return string(o, out);
         if (PyDict_Check(o)) return ensure_stack([&] { return mapping(o, depth, out); });
         if (PyList_Check(o)) return ensure_stack([&] { return sequence(o, depth, out); });
+        if (is_tag(o)) return ensure_stack([&] { return tagged(o, depth, out); });
         if (Py_TYPE(o)->tp_as_number && Py_TYPE(o)->tp_as_number->nb_float) {
             const double d = PyFloat_AsDouble(o);
             if (d == -1.0 && PyErr_Occurred()) return false;
@@ -117,6 +121,33 @@ class NodeBuilder {
             YamlNode node;
             if (!build(item.get(), depth + 1, node)) return false;
             out.children.push_back(std::move(node));
+        }
+        return true;
+    }
+
+    // QuarvelTag(tag, value): the value written under that tag, as written
+    // when YAML can spell it so, else in the verbatim form !<...>. A tag the
+    // value would not read back under is refused.
+    bool tagged(PyObject* o, unsigned depth, YamlNode& out) {
+        std::string_view tag;
+        if (!utf8_view(tag_text(o), tag)) return false;
+        if (!build(tag_value(o), depth + 1, out)) return false;
+        const TagSpelling spelling = tag_spelling(tag);
+        if (spelling == TagSpelling::None) {
+            PyErr_Format(PyExc_ValueError, "cannot write the tag %U in YAML", tag_text(o));
+            return false;
+        }
+        out.expanded_tag = {};
+        if (spelling == TagSpelling::Verbatim) {
+            out.expanded_tag = doc_.arena().store(tag);
+            out.tag = doc_.arena().store("!<" + std::string(tag) + ">");
+        } else {
+            out.tag = doc_.arena().store(tag);
+            if (tag.starts_with("!<")) out.expanded_tag = out.tag->substr(2, out.tag->size() - 3);
+        }
+        if (auto checked = check_explicit_tag(out, doc_.mode); !checked) {
+            raise_fault(checked.error());
+            return false;
         }
         return true;
     }

@@ -201,7 +201,7 @@ PyObject* node_target(PyObject* self, void*) {
     return read_field(self, [](const NodeAccess& at, const YamlNode& n) -> PyObject* {
         if (n.kind != NodeKind::Alias) Py_RETURN_NONE;
         auto& roots = at.state().roots();
-        Located def = find_anchor_definition(roots, root_of(roots, at.path()), n.text);
+        Located def = find_alias_target(roots, root_of(roots, at.path()), n);
         if (!def.node) Py_RETURN_NONE;
         return new_node(at.document(), std::move(def.path));
     });
@@ -264,13 +264,13 @@ PyObject* node_repr(PyObject* self) {
     return PyUnicode_FromFormat("QuarvelNode(%s)", kind_word(*node));
 }
 
-// The path indexing starts from: an alias's is that of the node defining its
-// anchor, so cursors index through aliases.
+// The path indexing starts from: an alias's is that of the node it refers
+// to, so cursors index through aliases.
 NodePath canonical_path(DocumentState& state, const NodePath& path) {
     auto& roots = state.roots();
     const YamlNode* node = resolve_path(roots, path);
     if (!node || node->kind != NodeKind::Alias) return path;
-    Located def = find_anchor_definition(roots, root_of(roots, path), node->text);
+    Located def = find_alias_target(roots, root_of(roots, path), *node);
     return def.node ? std::move(def.path) : path;
 }
 
@@ -312,7 +312,7 @@ int node_set_value(PyObject* self, PyObject* value, void*) {
         if (!at.node()) return -1;
         auto fresh = node_from_python(value, at.state());
         if (!fresh) return -1;
-        replace_node(*at.node(), std::move(*fresh));
+        replace_node(*at.node(), std::move(*fresh), at.state().mode);
         return 0;
     });
 }
@@ -334,8 +334,7 @@ int node_set_comment_before(PyObject* self, PyObject* value, void*) {
         NodeAccess at(self, Borrow::Exclusive);
         if (!at.node()) return -1;
         YamlNode* target = comment_before_target(at.state(), at.path());
-        set_head_comments(at.state(), *target, text);
-        return 0;
+        return status_to_int(set_head_comments(at.state(), *target, text));
     });
 }
 

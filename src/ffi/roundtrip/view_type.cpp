@@ -24,7 +24,7 @@ class ViewRead {
     }
     YamlNode* node() const { return node_; }
     const YamlNode& root() const { return root_for(hold_.state(), view_->path); }
-    const DocumentState& state() const { return hold_.state(); }
+    DocumentState& state() const { return hold_.state(); }
 
   private:
     HandleObject* view_;

@@ -114,7 +114,7 @@ bool run(DocumentState& s, std::uint8_t op, const NodePath& path) {
     fresh.text = s.arena().store(name);
     switch (op % 8) {
         case 0:
-            replace_node(*node, std::move(fresh), s.mode);
+            replace_node(s, *node, std::move(fresh));
             check(node->comments.modified);
             return false;
         case 1: {

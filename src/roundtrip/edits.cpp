@@ -2,6 +2,7 @@
 
 #include "encode/emitter.hpp"
 #include "roundtrip/edit_text.hpp"
+#include "roundtrip/source_layout.hpp"
 #include "roundtrip/value_tag.hpp"
 #include "syntax/anchors.hpp"
 
@@ -54,9 +55,26 @@ class PlacementWalk {
 
 }  // namespace
 
-void replace_node(YamlNode& target, YamlNode fresh, ResolverMode mode) {
-    carry_tag(target, fresh, mode);
+// Where the text of a node of the document ends, when the tree tells.
+std::optional<std::uint64_t> text_end(const DocumentState& doc, const YamlNode& node) {
+    const std::uint32_t id = node.span.file_id;
+    std::optional<roundtrip::SourceText> text;
+    if (id == 0)
+        text = roundtrip::SourceText{doc.source, 0};
+    else if (id < doc.files.files.size() && doc.files.files[id].text)
+        text = roundtrip::SourceText{*doc.files.files[id].text, id};
+    if (!text) return {};
+    const roundtrip::SourceLayout layout(*text);
+    if (!layout.holds(node)) return {};
+    return layout.exact_end(node);
+}
+
+void replace_node(const DocumentState& doc, YamlNode& target, YamlNode fresh) {
+    carry_tag(target, fresh, doc.mode);
+    const auto end = text_end(doc, target);
+    fresh.span = target.span;
     fresh.comments = std::move(target.comments);
+    if (end) fresh.comments.text_fields().replaced_end = *end;
     fresh.anchor = target.anchor;
     fresh.explicit_start = target.explicit_start;
     fresh.leading_bom = target.leading_bom;
@@ -87,11 +105,11 @@ EditStatus assign_item(DocumentState& doc, YamlNode& container, const PathStep& 
                        YamlNode fresh) {
     if (auto checked = check_assignment(container, step); !checked) return checked;
     if (container.kind == NodeKind::Sequence) {
-        replace_node(container.children[step.index], std::move(fresh), doc.mode);
+        replace_node(doc, container.children[step.index], std::move(fresh));
         return {};
     }
     if (auto entry = find_entry(container, step.key)) {
-        replace_node(container.value(*entry), std::move(fresh), doc.mode);
+        replace_node(doc, container.value(*entry), std::move(fresh));
         return {};
     }
     YamlNode key;
@@ -156,7 +174,7 @@ EditStatus make_alias(DocumentState& doc, const NodePath& path, std::string_view
     alias.end_offset = node->span.offset;
     alias.end_line = node->span.line;
     alias.end_column = node->span.column;
-    replace_node(*node, std::move(alias), doc.mode);
+    replace_node(doc, *node, std::move(alias));
     // An alias carries no properties of its own: "&x *a" and "!t *a" do not parse.
     node->anchor.reset();
     node->tag.reset();

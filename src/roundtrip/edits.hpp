@@ -27,11 +27,12 @@ inline detail::unexpected<EditFault> edit_fault(EditFaultKind kind, std::string 
     return detail::unexpected<EditFault>(EditFault{kind, std::move(message)});
 }
 
-// Puts `fresh` in the place of `target`. The target's comments and layout
-// and its anchor stay (they describe the place, not the value), and so do the
-// flags only a document root carries; its tag stays while it fits the new
-// value (carry_tag, with `mode` the document's). The result is marked modified.
-void replace_node(YamlNode& target, YamlNode fresh, ResolverMode mode);
+// Puts `fresh` in the place of `target`. The target's comments, layout,
+// position and anchor stay (they describe the place, not the value), its
+// tag when it fits the new value, and so do the flags only a document root
+// carries; the result is marked modified and remembers where the replaced
+// text ended.
+void replace_node(const DocumentState& doc, YamlNode& target, YamlNode fresh);
 
 // Whether container[step] = ... can be done: the refusal assign_item would give.
 EditStatus check_assignment(const YamlNode& container, const PathStep& step);

@@ -49,7 +49,13 @@ std::optional<std::size_t> SourceLayout::properties_end(const YamlNode& node) co
 std::optional<std::size_t> SourceLayout::exact_end(const YamlNode& node) const {
     const YamlNode* n = &node;
     // A block collection ends where its last entry does.
-    while (n->is_collection() && n->style == CollectionStyle::Block && !n->source) {
+    for (;;) {
+        // A node put in place by an edit ends where what it replaced ended.
+        if (n->comments.text && n->comments.text->replaced_end) {
+            if (!holds(*n) || *n->comments.text->replaced_end > text_.size()) return {};
+            return static_cast<std::size_t>(*n->comments.text->replaced_end);
+        }
+        if (!n->is_collection() || n->style != CollectionStyle::Block || n->source) break;
         if (n->children.empty()) return {};
         const YamlNode& last = n->children.back();
         const bool empty = last.kind == NodeKind::Null && !last.anchor && !last.tag;

@@ -43,6 +43,10 @@ struct CommentText {
     std::uint32_t inline_spaces = 0;              // columns between the node's end and that '#'
     std::optional<std::string_view> raw;          // source bytes of a literal or folded scalar
     std::vector<std::string_view> foot;           // trailing lines (only the last root gets these)
+    // Set on a node that replaced another by an edit: just past the last
+    // character of what it replaced, in the text of its span, so that the
+    // lines around the place can still be told apart.
+    std::optional<std::uint64_t> replaced_end;
 };
 
 // What the root of an included file had as its own before it took the place

@@ -61,7 +61,7 @@ void resolution() {
 void replacement_keeps_place() {
     auto d = document("x: 0\n# head\na: &n !t 1  # tail\n");
     YamlNode* node = resolve_path(d->roots(), path_of({k("a")}));
-    replace_node(*node, scalar(*d, "2"), ResolverMode::Core12);
+    replace_node(*d, *node, scalar(*d, "2"));
     CHECK_EQ(node->text, std::string_view("2"));
     CHECK(node->anchor && *node->anchor == "n");
     CHECK(node->tag && *node->tag == "!t");

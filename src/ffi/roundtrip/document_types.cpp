@@ -63,7 +63,7 @@ int assign_root(PyObject* self, PyObject* key, PyObject* value) {
     }
     auto fresh = node_from_python(value, hold.state());
     if (!fresh) return -1;
-    replace_node(roots[static_cast<std::size_t>(index)], std::move(*fresh), hold.state().mode);
+    replace_node(hold.state(), roots[static_cast<std::size_t>(index)], std::move(*fresh));
     return 0;
 }
 

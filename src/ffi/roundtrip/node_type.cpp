@@ -312,7 +312,7 @@ int node_set_value(PyObject* self, PyObject* value, void*) {
         if (!at.node()) return -1;
         auto fresh = node_from_python(value, at.state());
         if (!fresh) return -1;
-        replace_node(*at.node(), std::move(*fresh), at.state().mode);
+        replace_node(at.state(), *at.node(), std::move(*fresh));
         return 0;
     });
 }

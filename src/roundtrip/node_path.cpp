@@ -13,6 +13,9 @@ std::optional<std::size_t> find_entry(const YamlNode& mapping, std::string_view 
 }
 
 YamlNode* step_into(YamlNode& node, const PathStep& step) {
+    if (step.is_entry_key)
+        return node.kind == NodeKind::Mapping && step.index < node.size() ? &node.key(step.index)
+                                                                          : nullptr;
     if (node.kind == NodeKind::Mapping && !step.is_index) {
         auto entry = find_entry(node, step.key);
         return entry ? &node.value(*entry) : nullptr;

@@ -17,13 +17,19 @@ namespace quarvel {
 
 // One step: the text of a scalar mapping key, or a sequence position (the
 // first step of a path into a document of several roots is the root number).
+// A path may end on the key node of a mapping entry, by the entry's position:
+// how a cursor addresses an alias used as a key, which has no text to match.
 struct PathStep {
     std::string key;
     std::uint64_t index = 0;
     bool is_index = false;
+    bool is_entry_key = false;
 
-    static PathStep of_key(std::string_view text) { return PathStep{std::string(text), 0, false}; }
-    static PathStep of_index(std::uint64_t i) { return PathStep{{}, i, true}; }
+    static PathStep of_key(std::string_view text) {
+        return PathStep{std::string(text), 0, false, false};
+    }
+    static PathStep of_index(std::uint64_t i) { return PathStep{{}, i, true, false}; }
+    static PathStep of_entry_key(std::uint64_t entry) { return PathStep{{}, entry, false, true}; }
     bool operator==(const PathStep&) const = default;
 };
 
@@ -32,8 +38,9 @@ using NodePath = std::vector<PathStep>;
 // The first entry of a mapping whose key is a scalar with exactly this text.
 std::optional<std::size_t> find_entry(const YamlNode& mapping, std::string_view key);
 
-// The child one step below `node`: a mapping's value by key text, a
-// sequence's item by index; null for anything else (aliases included).
+// The child one step below `node`: a mapping's value by key text (or an
+// entry's key node by position), a sequence's item by index; null for
+// anything else (aliases included).
 YamlNode* step_into(YamlNode& node, const PathStep& step);
 
 // The node a path addresses, or null (the handle is stale). With several

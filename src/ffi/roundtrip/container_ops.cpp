@@ -3,8 +3,10 @@
 #include <vector>
 
 #include "ffi/roundtrip/from_python.hpp"
+#include "ffi/roundtrip/structure_ops.hpp"
 #include "ffi/roundtrip/values.hpp"
 #include "pyutil/errors.hpp"
+#include "roundtrip/alias_refs.hpp"
 #include "support/stack.hpp"
 
 namespace quarvel::py {
@@ -120,10 +122,7 @@ PyObject* walk_leaves(const DocumentState& state, const YamlNode& root, const Ya
 
 int assign_at(PyObject* document, const NodePath& path, PyObject* key, PyObject* value,
               const char* stale) {
-    if (!value) {
-        raise_text(PyExc_NotImplementedError, "can't delete item");
-        return -1;
-    }
+    if (!value) return delete_at(document, path, key, stale);
     Borrow hold(document, Borrow::Exclusive);
     if (!hold.ok()) return -1;
     DocumentState& state = hold.state();
@@ -136,6 +135,10 @@ int assign_at(PyObject* document, const NodePath& path, PyObject* key, PyObject*
     if (!convert_key(key, step)) return -1;
     if (auto checked = check_assignment(*container, step); !checked) {
         raise_fault(checked.error());
+        return -1;
+    }
+    if (auto safe = check_assignment_refs(state.roots(), path, step); !safe) {
+        raise_fault(safe.error());
         return -1;
     }
     auto fresh = node_from_python(value, state);

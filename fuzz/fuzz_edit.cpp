@@ -13,9 +13,9 @@
 #include "roundtrip/alias_refs.hpp"
 #include "roundtrip/edits.hpp"
 #include "roundtrip/structure_edits.hpp"
-#include "syntax/anchors.hpp"
 #include "support/stack.hpp"
 #include "support/utf8.hpp"
+#include "syntax/anchors.hpp"
 
 namespace {
 

@@ -185,7 +185,8 @@ EditStatus check_anchor_change(std::vector<YamlNode>& roots, const NodePath& pat
         }
     }
     if (name)
-        if (auto use = unresolved_named(refs, *node, *name)) return refuse_capture(*name, *use->alias);
+        if (auto use = unresolved_named(refs, *node, *name))
+            return refuse_capture(*name, *use->alias);
     return {};
 }
 

@@ -145,8 +145,8 @@ EditStatus check_anchor_name(DocumentState& doc, const NodePath& path, std::stri
     const std::size_t root = root_of(roots, path);
     const YamlNode* owner = root < roots.size() ? first_definition(roots[root], name) : nullptr;
     if (owner && owner != self)
-        return edit_fault(EditFaultKind::Value,
-                          "anchor name '" + std::string(name) + "' is already used by another node");
+        return edit_fault(EditFaultKind::Value, "anchor name '" + std::string(name) +
+                                                    "' is already used by another node");
     return {};
 }
 

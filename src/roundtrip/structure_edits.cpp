@@ -122,8 +122,7 @@ EditStatus remove_item(DocumentState& doc, const NodePath& path, const PathStep&
     if (auto safe = check_alias_refs(roots, path, removed); !safe) return safe;
     // Back to front, so that the indices still to go stay valid.
     for (auto it = gone.rbegin(); it != gone.rend(); ++it) {
-        container->children.erase(container->children.begin() +
-                                  static_cast<std::ptrdiff_t>(*it));
+        container->children.erase(container->children.begin() + static_cast<std::ptrdiff_t>(*it));
         shares.removed(*it);
     }
     container->comments.modified = true;

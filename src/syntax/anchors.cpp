@@ -99,7 +99,9 @@ template <class Target>
 class Expander {
   public:
     Expander(Target target, CopyAnchors anchors, std::uint64_t budget)
-        : target_(std::move(target)), drop_anchors_(anchors == CopyAnchors::Drop), budget_(budget) {}
+        : target_(std::move(target)),
+          drop_anchors_(anchors == CopyAnchors::Drop),
+          budget_(budget) {}
 
     YamlNode copy(const YamlNode& n, unsigned depth) {
         if (depth > kExpandDepthLimit || budget_ == 0) return bare_null(n);

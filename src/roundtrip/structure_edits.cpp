@@ -74,9 +74,10 @@ class MergedShares {
     void shift(std::size_t at, std::ptrdiff_t n, MergedFile* grown) {
         if (!shares_) return;
         for (MergedFile& share : *shares_) {
-            if (&share == grown)
+            if (&share == grown) {
                 share.count = static_cast<std::uint32_t>(share.count + n);
-            else if (share.first >= at && (n > 0 || share.first > at))
+                share.edited = true;
+            } else if (share.first >= at && (n > 0 || share.first > at))
                 share.first = static_cast<std::uint32_t>(share.first + n);
         }
     }

@@ -62,6 +62,7 @@ std::optional<YamlNode> merged_file_root(const YamlNode& merged, const MergedFil
     root.end_column = share.own.end_column;
     root.explicit_start = share.own.explicit_start;
     root.anchor = share.own.anchor;
+    root.comments.modified = share.edited;
     if (share.own.comments) root.comments.text = std::make_unique<CommentText>(*share.own.comments);
     root.children.reserve(share.count);
     for (std::uint32_t i = share.first; i < share.first + share.count; ++i) {

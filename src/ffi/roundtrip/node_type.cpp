@@ -378,7 +378,7 @@ PyMethodDef node_methods[] = {
     {"detach", node_detach, METH_NOARGS,
      "detach($self)\n--\n\nReplaces an alias by a copy of what it refers to."},
     {"rename_anchor", node_rename_anchor, METH_O,
-     "rename_anchor($self, name)\n--\n\nRenames the node's anchor and every alias of it."},
+     "rename_anchor($self, name, /)\n--\n\nRenames the node's anchor and every alias of it."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -12,12 +12,12 @@
 namespace quarvel::py {
 
 const char kPopDoc[] =
-    "pop($self, key, default=<unset>, /)\n--\n\n"
+    "pop($self, key=..., default=..., /)\n--\n\n"
     "Removes the mapping entry with the key and returns its value (default when there is "
     "none, if given). On a sequence: pop(index=-1) removes and returns the item.";
 const char kAppendDoc[] = "append($self, value, /)\n--\n\nAppends an item to the sequence.";
 const char kInsertDoc[] =
-    "insert($self, index, *entry)\n--\n\n"
+    "insert($self, index, /, *entry)\n--\n\n"
     "Sequence: insert(index, value) as list.insert. Mapping: insert(position, key, value) "
     "puts a new entry at the position; the key must not be present (ValueError).";
 const char kExtendDoc[] =

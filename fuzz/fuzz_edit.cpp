@@ -1,7 +1,8 @@
 // Random documents edited by a small script: each pair of script bytes picks
 // an edit (assign, append, set or clear an anchor, make an alias, detach, set
-// comments) and the node it applies to. After every edit the trees must keep
-// their invariants, and an edit that was refused must have changed nothing.
+// comments, delete, insert) and the node it applies to. After every edit the
+// trees must keep their invariants, no edit may leave an alias without its
+// anchor, and an edit that was refused must have changed nothing.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -9,9 +10,12 @@
 #include <vector>
 
 #include "fuzz_options.hpp"
+#include "roundtrip/alias_refs.hpp"
 #include "roundtrip/edits.hpp"
+#include "roundtrip/structure_edits.hpp"
 #include "support/stack.hpp"
 #include "support/utf8.hpp"
+#include "syntax/anchors.hpp"
 
 namespace {
 
@@ -101,7 +105,41 @@ bool has_anchor_or_alias(const YamlNode& n) {
     return false;
 }
 
+// Aliases that refer to no node, in all roots.
+std::size_t unresolved_aliases(const DocumentState& s) {
+    std::size_t count = 0;
+    for (const YamlNode& root : s.roots()) {
+        const AliasTargets targets(root);
+        for (const AliasTargets::Use& use : targets.uses())
+            if (!targets.of(*use.alias)) ++count;
+    }
+    return count;
+}
+
 constexpr std::string_view kNames[] = {"a", "b", "c"};
+
+// Deletes an item or entry of the container at `path`, or inserts one.
+bool run_structure(DocumentState& s, std::uint8_t op, const NodePath& path, YamlNode& node,
+                   std::string_view name, YamlNode fresh) {
+    const std::size_t at = op >> 5;
+    if (op & 16) {
+        const PathStep step = node.kind == NodeKind::Sequence
+                                  ? PathStep::of_index(node.children.empty() ? 0 : at % node.size())
+                                  : PathStep::of_key(name);
+        if (!remove_item(s, path, step)) return true;
+        check(node.comments.modified);
+        check(node.kind != NodeKind::Mapping || !find_entry(node, name));
+        return false;
+    }
+    std::vector<YamlNode> items;
+    items.push_back(std::move(fresh));
+    const std::size_t size = node.size();
+    const bool refused = node.kind == NodeKind::Mapping
+                             ? !insert_entry(s, path, at, name, std::move(items.front()))
+                             : !insert_items(s, path, at, std::move(items));
+    if (!refused) check(node.comments.modified && node.size() == size + 1);
+    return refused;
+}
 
 // Runs one edit; returns whether it was refused.
 bool run(DocumentState& s, std::uint8_t op, const NodePath& path) {
@@ -112,14 +150,18 @@ bool run(DocumentState& s, std::uint8_t op, const NodePath& path) {
     YamlNode fresh;
     fresh.kind = NodeKind::Scalar;
     fresh.text = s.arena().store(name);
-    switch (op % 8) {
+    if (op % 9 == 8) return run_structure(s, op, path, *node, name, std::move(fresh));
+    switch (op % 9) {
         case 0:
+            // The refusals the bindings check before replacing.
+            if (!check_replace(roots, path)) return true;
             replace_node(s, *node, std::move(fresh));
             check(node->comments.modified);
             return false;
         case 1: {
             const PathStep step = node->kind == NodeKind::Sequence ? PathStep::of_index(op >> 4)
                                                                    : PathStep::of_key(name);
+            if (!check_assignment_refs(roots, path, step)) return true;
             return !assign_item(s, *node, step, std::move(fresh));
         }
         case 2: {
@@ -171,7 +213,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (paths.empty()) break;
         const NodePath& path = paths[script[i + 1] % paths.size()];
         const std::string before = fingerprint(s);
-        if (run(s, script[i], path)) check(fingerprint(s) == before);
+        const std::size_t unresolved = unresolved_aliases(s);
+        if (run(s, script[i], path))
+            check(fingerprint(s) == before);
+        else
+            check(unresolved_aliases(s) <= unresolved);
     }
     addressable(s);
     return 0;

@@ -1,4 +1,4 @@
-from typing import Any, Callable
+from typing import Any, Callable, Iterable, SupportsIndex
 from os import PathLike
 
 _Data = str | bytes | bytearray | memoryview
@@ -300,10 +300,45 @@ class _Entries:
             TypeError: `key` is neither str nor a non-negative int.
         """
     def __delitem__(self, key: _Key, /) -> None:
-        """Not supported: entries cannot be deleted.
+        """Delete a mapping entry (every entry with that key) or a sequence item.
+
+        A negative position counts from the end. The entry's own comments go
+        with it. A `QuarvelDocument` acts on its single document.
 
         Raises:
-            NotImplementedError: Always.
+            KeyError: The mapping has no such key.
+            IndexError: The position is out of range.
+            TypeError: A sequence position is not an int, the node is no
+                container, or the document holds several documents.
+            ValueError: An alias elsewhere refers to an anchor inside the
+                entry, or an alias used as a key refers to the container.
+        """
+    def pop(self, key: Any = ..., default: Any = ..., /) -> Any:
+        """Remove a mapping entry and return its value, as `dict.pop`.
+
+        On a sequence, `pop(index=-1)` removes and returns the item, as
+        `list.pop`. Refused as `del` refuses.
+        """
+    def append(self, value: Any, /) -> None:
+        """Append an item to a sequence.
+
+        Raises:
+            TypeError: The node is not a sequence, or the value cannot be
+                converted.
+        """
+    def extend(self, items: Iterable[Any], /) -> None:
+        """Append every item of `items` to a sequence; none if any fails."""
+    def insert(self, index: SupportsIndex, /, *entry: Any) -> None:
+        """Insert into a sequence or a mapping.
+
+        `insert(index, value)` on a sequence places the item as
+        `list.insert` does. `insert(position, key, value)` on a mapping puts
+        a new entry at that entry position (clamped, negative from the end).
+
+        Raises:
+            ValueError: The mapping already has the key.
+            TypeError: The node is not of the kind the arguments are for, or
+                the key is not a str.
         """
     def __contains__(self, key: object, /) -> bool:
         """Whether a mapping has a key written as the string `key`.
@@ -472,7 +507,9 @@ class QuarvelNode(_Provenance):
         """The node's anchor name (without `&`), or None.
 
         Set a name to add or rename the anchor, None to remove it. A name
-        with spaces, line breaks or `,[]{}` raises ValueError.
+        with spaces, line breaks or `,[]{}` raises ValueError, and so does
+        renaming or removing an anchor that aliases refer to (see
+        `rename_anchor`) or a name that an alias without anchor already has.
         """
     @anchor.setter
     def anchor(self, name: str | None, /) -> None: ...
@@ -519,13 +556,25 @@ class QuarvelNode(_Provenance):
         """For an alias, the cursor on the anchored node it refers to; otherwise None."""
     @property
     def aliases(self) -> list[QuarvelNode]:
-        """Cursors on the aliases that refer to this node's anchor, in order."""
+        """Cursors on the aliases that refer to this node, in order, keys included.
+
+        An alias refers to the nearest definition of its name before it.
+        The cursor of an alias used as a key can be read and detached, not
+        replaced.
+        """
     def make_alias(self, name: str, /) -> None:
         """Replace the node with an alias `*name` of an earlier anchor.
 
         Raises:
             ValueError: No anchor `name` is defined before the node.
             TypeError: `name` is not a str.
+        """
+    def rename_anchor(self, name: str, /) -> None:
+        """Rename the node's anchor and every alias that refers to it.
+
+        Raises:
+            ValueError: The node has no anchor, or `name` is not a name the
+                `anchor` setter accepts.
         """
     def detach(self) -> QuarvelNode:
         """Replace an alias with a copy of the node it refers to.

@@ -1,6 +1,7 @@
 #include "roundtrip/edits.hpp"
 
 #include "encode/emitter.hpp"
+#include "roundtrip/alias_refs.hpp"
 #include "roundtrip/edit_text.hpp"
 #include "roundtrip/source_layout.hpp"
 #include "roundtrip/value_tag.hpp"
@@ -13,11 +14,12 @@ EditStatus stale_node() {
     return edit_fault(EditFaultKind::Key, "stale node");
 }
 
-// Where two nodes of one tree stand in document order, found in one walk.
+// Where a new alias of `name` at the cursor's node would stand, found in one
+// walk: the definition it would refer to is the nearest one before it.
 struct Placement {
-    const YamlNode* anchor = nullptr;  // first node defining the name
-    bool cursor_first = false;         // the cursor's node comes before it
-    bool cursor_inside = false;        // the cursor's node is it or lies inside it
+    const YamlNode* anchor = nullptr;  // that definition, else the first one after it
+    bool cursor_first = false;         // no definition comes before the cursor's node
+    bool cursor_inside = false;        // the definition is the cursor's node or around it
 };
 
 class PlacementWalk {
@@ -25,31 +27,37 @@ class PlacementWalk {
     PlacementWalk(std::string_view name, const YamlNode* cursor) : name_(name), cursor_(cursor) {}
 
     Placement run(const YamlNode& root) {
-        visit(root, false);
+        visit(root);
         return placement_;
     }
 
   private:
-    // Returns false once both nodes are placed.
-    bool visit(const YamlNode& n, bool inside) {
-        if (!placement_.anchor && n.anchor && *n.anchor == name_) {
+    // Returns false once the cursor and a definition are placed.
+    bool visit(const YamlNode& n) {
+        if (n.anchor && *n.anchor == name_) {
+            if (cursor_seen_) {
+                if (!placement_.anchor) placement_.anchor = &n;
+                return false;
+            }
             placement_.anchor = &n;
-            inside = true;
+            anchor_open_ = true;
         }
         if (&n == cursor_) {
             placement_.cursor_first = placement_.anchor == nullptr;
-            placement_.cursor_inside = inside;
+            placement_.cursor_inside = anchor_open_;
             cursor_seen_ = true;
+            if (placement_.anchor) return false;
         }
-        if (cursor_seen_ && placement_.anchor) return false;
         for (const YamlNode& c : n.children)
-            if (!ensure_stack([&] { return visit(c, inside); })) return false;
+            if (!ensure_stack([&] { return visit(c); })) return false;
+        if (&n == placement_.anchor) anchor_open_ = false;
         return true;
     }
 
     std::string_view name_;
     const YamlNode* cursor_;
     bool cursor_seen_ = false;
+    bool anchor_open_ = false;  // the walk is inside placement_.anchor
     Placement placement_;
 };
 
@@ -125,19 +133,24 @@ EditStatus assign_item(DocumentState& doc, YamlNode& container, const PathStep& 
     return {};
 }
 
+EditStatus check_new_anchor(DocumentState& doc, const NodePath& path, std::string_view name) {
+    auto& roots = doc.roots();
+    if (auto checked = check_anchor_name(name); !checked) return checked;
+    YamlNode* self = resolve_path(roots, path);
+    const std::size_t root = root_of(roots, path);
+    const YamlNode* owner = root < roots.size() ? first_definition(roots[root], name) : nullptr;
+    if (owner && owner != self)
+        return edit_fault(EditFaultKind::Value, "anchor name '" + std::string(name) +
+                                                    "' is already used by another node");
+    return {};
+}
+
 EditStatus set_anchor(DocumentState& doc, const NodePath& path,
                       std::optional<std::string_view> name) {
     auto& roots = doc.roots();
-    if (name) {
-        if (auto checked = check_anchor_name(*name); !checked) return checked;
-        YamlNode* self = resolve_path(roots, path);
-        const std::size_t root = root_of(roots, path);
-        const YamlNode* owner =
-            root < roots.size() ? first_definition(roots[root], *name) : nullptr;
-        if (owner && owner != self)
-            return edit_fault(EditFaultKind::Value, "anchor name '" + std::string(*name) +
-                                                        "' is already used by another node");
-    }
+    if (name)
+        if (auto checked = check_new_anchor(doc, path, *name); !checked) return checked;
+    if (auto checked = check_anchor_change(roots, path, name, false); !checked) return checked;
     YamlNode* node = resolve_path(roots, path);
     if (!node) return stale_node();
     if (name)
@@ -167,6 +180,8 @@ EditStatus make_alias(DocumentState& doc, const NodePath& path, std::string_view
             EditFaultKind::Value,
             "anchor '&" + shown + "' must be defined before the alias that references it");
     if (!node) return stale_node();
+    // The node's content and its own anchor go.
+    if (auto safe = check_replace(roots, path, TopAnchors::Removed); !safe) return safe;
     YamlNode alias;
     alias.kind = NodeKind::Alias;
     alias.text = at.anchor->anchor ? *at.anchor->anchor : doc.arena().store(name);
@@ -188,13 +203,14 @@ EditStatus detach_alias(DocumentState& doc, const NodePath& path) {
     if (!node) return stale_node();
     if (node->kind != NodeKind::Alias)
         return edit_fault(EditFaultKind::Type, "detach() is only valid on an alias node");
-    const std::size_t root = root_of(roots, path);
-    const AnchorIndex index(std::span<const YamlNode>(&roots[root], 1));
-    const YamlNode* target = index.find(node->text);
+    // The copy is of the definition the alias refers to, the nearest before
+    // it, with the aliases inside read the same way: what its value is.
+    const AliasTargets targets(roots[root_of(roots, path)]);
+    const YamlNode* target = targets.of(*node);
     if (!target)
         return edit_fault(EditFaultKind::Key,
                           "alias *" + std::string(node->text) + " has no anchor to detach");
-    YamlNode copy = expanding_copy(*target, index, CopyAnchors::Drop);
+    YamlNode copy = expanding_copy(*target, targets, CopyAnchors::Drop);
     copy.comments.modified = true;
     copy.explicit_start = node->explicit_start;
     copy.leading_bom = node->leading_bom;
@@ -205,7 +221,7 @@ EditStatus detach_alias(DocumentState& doc, const NodePath& path) {
 YamlNode* comment_before_target(DocumentState& doc, const NodePath& path) {
     auto& roots = doc.roots();
     YamlNode* node = resolve_path(roots, path);
-    if (!node || path.empty() || path.back().is_index) return node;
+    if (!node || path.empty() || path.back().is_index || path.back().is_entry_key) return node;
     YamlNode* parent = resolve_path(roots, std::span(path).first(path.size() - 1));
     if (!parent || parent->kind != NodeKind::Mapping) return node;
     auto entry = find_entry(*parent, path.back().key);

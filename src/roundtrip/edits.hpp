@@ -48,7 +48,12 @@ EditStatus assign_item(DocumentState& doc, YamlNode& container, const PathStep& 
 // string, else quoted by the document's preference.
 ScalarStyle style_for_new_text(std::string_view text, const DocumentSettings& settings);
 
+// Whether `name` can be the anchor of the node at `path`: a name YAML can
+// write, not defined by another node.
+EditStatus check_new_anchor(DocumentState& doc, const NodePath& path, std::string_view name);
+
 // The node's anchor: removed (nullopt) or set to a name no other node uses.
+// Refused while aliases refer to the node by its present name.
 EditStatus set_anchor(DocumentState& doc, const NodePath& path,
                       std::optional<std::string_view> name);
 

@@ -178,24 +178,78 @@ std::optional<std::size_t> Writer::entry_end(const YamlNode& c, std::size_t i) c
     return end;
 }
 
+// The start of the line an entry begins on: its key's, or its dash's. The
+// line must be the entry's own: only its indentation (and a "? " before an
+// explicit key) stands before it ("- - a" gives the inner item no line).
+std::optional<std::size_t> Writer::entry_line(const YamlNode& c, std::size_t i) const {
+    const YamlNode& first = c.kind == NodeKind::Mapping ? c.key(i) : c.children[i];
+    const std::string_view text = source_->text();
+    if (!in_source(first) || first.span.offset > text.size()) return {};
+    auto only_indent = [&](std::size_t line, std::size_t at, std::string_view allowed) {
+        return text.substr(line, at - line).find_first_not_of(allowed) == std::string_view::npos;
+    };
+    if (c.kind == NodeKind::Mapping) {
+        const std::size_t start = source_->start_with_properties(first);
+        const std::size_t line = source_->line_start(start);
+        const std::size_t indent = std::min(text.find_first_not_of(' ', line), start);
+        if (!only_indent(indent, start, "? ") || (indent < start && text[indent] != '?')) return {};
+        return line;
+    }
+    const std::size_t line = source_->line_start(first.span.offset);
+    const std::size_t dash = line + own(c).span.column;
+    if (dash < first.span.offset && text[dash] == '-' && only_indent(line, dash, " ")) return line;
+    if (is_block_collection(first)) {
+        const auto above = source_->dash_above(first);
+        if (above && only_indent(*above, *above + own(c).span.column, " ")) return above;
+    }
+    return {};
+}
+
+// The start of the blank and comment lines right above `line`, not above
+// `floor`.
+std::size_t Writer::comments_above(std::size_t line, std::size_t floor) const {
+    while (line > floor) {
+        const std::size_t prev = source_->line_start(line - 1);
+        if (source_->first_content_line(prev) < line) break;
+        line = prev;
+    }
+    return line;
+}
+
+// Entry i owns the lines from the end of the entry before it in the source
+// to the line after its own end. After edits the entry before it may be
+// gone (deleted) or new: the lines above it are then its blank lines and
+// comments only.
 Writer::Bounds Writer::entry_bounds(const YamlNode& c) const {
     const YamlNode& props = own(c);
     const std::size_t count = c.size();
     if (count == 0 || !placed(props)) return {};
-    Bounds at(count + 1);
+    Bounds at(count);
     // The first entry owns its line only when nothing stands before it there
     // (": - a" or "- k: v" share it with an indicator).
-    const std::size_t start = source_->line_start(props.span.offset);
-    const std::string_view indent = source_->text().substr(start, props.span.offset - start);
-    if (indent.find_first_not_of(' ') == std::string_view::npos) at[0] = start;
+    const std::size_t top = source_->line_start(props.span.offset);
+    const std::string_view indent = source_->text().substr(top, props.span.offset - top);
+    const bool starts_line = indent.find_first_not_of(' ') == std::string_view::npos;
+    std::optional<std::size_t> previous_end;
+    if (starts_line) previous_end = top;
     for (std::size_t i = 0; i < count; ++i) {
         const YamlNode& first = c.kind == NodeKind::Mapping ? c.key(i) : c.children[i];
-        // Every entry must lie past the one before it, in this text.
-        if (!in_source(first) || (at[i] && *at[i] > first.span.offset)) at[i].reset();
+        const auto line = entry_line(c, i);
+        if (line && (i > 0 || starts_line)) {
+            if (previous_end && *previous_end <= *line &&
+                source_->first_content_line(*previous_end) == *line)
+                at[i].start = previous_end;
+            else if (i > 0)
+                at[i].start = comments_above(*line, starts_line ? top : *line);
+        }
         // An end before the entry's start is another text's (a node made
         // from elsewhere): the entry's extent is unknown.
         const auto end = entry_end(c, i);
-        if (end && *end > first.span.offset) at[i + 1] = source_->line_after(*end);
+        previous_end.reset();
+        if (end && line && *end > first.span.offset) {
+            at[i].end = source_->line_after(*end);
+            previous_end = at[i].end;
+        }
     }
     return at;
 }
@@ -220,29 +274,35 @@ void Writer::copied_text(std::size_t from, std::size_t to, bool content) {
 // An entry unchanged in this text is its lines, copied as they are.
 bool Writer::copied_entry(const Bounds& bounds, std::size_t i, const YamlNode& first,
                           const YamlNode* second) {
-    if (bounds.empty() || !bounds[i] || !bounds[i + 1] || *bounds[i + 1] <= *bounds[i])
+    if (bounds.empty() || !bounds[i].start || !bounds[i].end || *bounds[i].end <= *bounds[i].start)
         return false;
     if (changed_here(first) || (second && changed_here(*second))) return false;
-    // After an empty value written anew, a key with properties needs care.
+    // After an empty value written anew, a key with properties needs care;
+    // so does the key after a copied empty value with properties ("k: !t"),
+    // which only the writer tracks.
     if (empty_value_ && has_properties(first)) return false;
-    if (!copyable_from(*bounds[i])) return false;
-    const std::string_view slice = source_->text().substr(*bounds[i], *bounds[i + 1] - *bounds[i]);
+    if (second && second->kind == NodeKind::Null && has_properties(*second)) return false;
+    const std::size_t from = *bounds[i].start;
+    const std::size_t to = *bounds[i].end;
+    if (!copyable_from(from)) return false;
+    const std::string_view slice = source_->text().substr(from, to - from);
     // A carriage return alone breaks a line where readers disagree.
     for (std::size_t cr = slice.find('\r'); cr != std::string_view::npos;
          cr = slice.find('\r', cr + 1))
         if (cr + 1 == slice.size() || slice[cr + 1] != '\n') return false;
-    copied_text(*bounds[i], *bounds[i + 1], true);
+    copied_text(from, to, true);
     return true;
 }
 
 // The blank lines and comments above an entry written anew, copied as they
 // are unless they were edited.
 bool Writer::copied_prefix(const Bounds& bounds, std::size_t i, const YamlNode& holder) {
-    if (bounds.empty() || !bounds[i] || holder.comments.head_edited) return false;
-    if (!copyable_from(*bounds[i])) return false;
-    const std::size_t end = source_->first_content_line(*bounds[i]);
+    if (bounds.empty() || !bounds[i].start || holder.comments.head_edited) return false;
+    const std::size_t from = *bounds[i].start;
+    if (!copyable_from(from)) return false;
+    const std::size_t end = source_->first_content_line(from);
     if (end > source_->line_start(holder.span.offset)) return false;
-    copied_text(*bounds[i], end, false);
+    copied_text(from, end, false);
     return true;
 }
 

@@ -31,7 +31,8 @@ void Writer::root(const YamlNode& node, bool with_source, std::size_t head_from,
     // What follows the document's last line belongs to the next document,
     // or for the last one is the stream's tail (comments, markers, and the
     // final line break or its absence), copied as it stands.
-    if (!lines.to || (lines.last && !copyable_from(*lines.to))) {
+    const bool trailer = lines.to && source_->only_markers(*lines.to, source_->text().size());
+    if (!lines.to || (lines.last && (!copyable_from(*lines.to) || !trailer))) {
         foot(props);
     } else if (lines.last) {
         copied_text(*lines.to, source_->text().size(), true);
@@ -59,6 +60,10 @@ std::optional<std::size_t> Writer::root_end(const YamlNode& node) const {
 
 bool Writer::copied_document(const YamlNode& node, Lines lines) {
     if (!lines.from || !lines.to || changed_here(node) || !copyable_from(*lines.from)) return false;
+    // What lies between the document before and this one is not content
+    // (an entry deleted from the end of the one before).
+    if (!source_->only_markers(*lines.from, source_->line_start(own(node).span.offset)))
+        return false;
     const std::size_t to = lines.last ? source_->text().size() : *lines.to;
     if (to < *lines.from) return false;
     copied_text(*lines.from, to, true);

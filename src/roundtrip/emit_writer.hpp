@@ -185,16 +185,21 @@ class Writer {
     bool fits_at(std::string_view slice, At at) const;
 
     // Entry regions: the lines of a block collection of the known source
-    // cut at the line after each entry's last character, so that entry i
-    // owns the lines from bound i (its blank lines and head comments first)
-    // to bound i + 1. Bounds the tree cannot tell are absent.
-    using Bounds = std::vector<std::optional<std::size_t>>;
+    // that each entry owns, from its blank lines and head comments to the
+    // line after its last character. Edges the tree cannot tell are absent.
+    struct Region {
+        std::optional<std::size_t> start;
+        std::optional<std::size_t> end;
+    };
+    using Bounds = std::vector<Region>;
     bool placed(const YamlNode& node) const;
     std::size_t column_of(const YamlNode& node, std::size_t otherwise) const {
         return placed(own(node)) ? own(node).span.column : otherwise;
     }
     Bounds entry_bounds(const YamlNode& collection) const;
     std::optional<std::size_t> entry_end(const YamlNode& collection, std::size_t i) const;
+    std::optional<std::size_t> entry_line(const YamlNode& collection, std::size_t i) const;
+    std::size_t comments_above(std::size_t line, std::size_t floor) const;
     bool at_line_start() const { return out_.empty() || out_.ends_with('\n'); }
     bool copyable_from(std::size_t from) const;
     void copied_text(std::size_t from, std::size_t to, bool content);

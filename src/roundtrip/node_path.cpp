@@ -25,6 +25,9 @@ std::vector<bool> shadowed_entries(const YamlNode& mapping) {
 }
 
 YamlNode* step_into(YamlNode& node, const PathStep& step) {
+    if (step.is_entry_key)
+        return node.kind == NodeKind::Mapping && step.index < node.size() ? &node.key(step.index)
+                                                                          : nullptr;
     if (node.kind == NodeKind::Mapping && !step.is_index) {
         auto entry = find_entry(node, step.key);
         return entry ? &node.value(*entry) : nullptr;
@@ -75,58 +78,6 @@ Located find_anchor_definition(std::vector<YamlNode>& roots, std::size_t root,
 
 namespace {
 
-// Every node of one root in document order (node before children, a key
-// before its value), tracking the path while the node is addressable.
-class AliasTargetWalk {
-  public:
-    explicit AliasTargetWalk(const YamlNode& alias) : alias_(alias) {}
-
-    Located run(YamlNode& root, NodePath path) {
-        path_ = std::move(path);
-        visit(root, true);
-        return reached_ ? std::move(found_) : Located{};
-    }
-
-  private:
-    // False once the alias is reached.
-    bool visit(YamlNode& n, bool addressable) {
-        if (&n == &alias_) {
-            reached_ = true;
-            return false;
-        }
-        if (n.anchor && *n.anchor == alias_.text) {
-            found_.node = addressable ? &n : nullptr;
-            if (addressable) found_.path = path_;
-        }
-        if (n.kind == NodeKind::Sequence) {
-            for (std::size_t i = 0; i < n.children.size(); ++i)
-                if (!child(n.children[i], addressable, PathStep::of_index(i))) return false;
-        } else if (n.kind == NodeKind::Mapping) {
-            const std::vector<bool> shadowed = shadowed_entries(n);
-            for (std::size_t i = 0; i < n.size(); ++i) {
-                if (!ensure_stack([&] { return visit(n.key(i), false); })) return false;
-                const bool by_key =
-                    n.key(i).kind == NodeKind::Scalar && (shadowed.empty() || !shadowed[i]);
-                if (!child(n.value(i), addressable && by_key, PathStep::of_key(n.key(i).text)))
-                    return false;
-            }
-        }
-        return true;
-    }
-
-    bool child(YamlNode& c, bool addressable, PathStep step) {
-        if (addressable) path_.push_back(std::move(step));
-        const bool go_on = ensure_stack([&] { return visit(c, addressable); });
-        if (addressable) path_.pop_back();
-        return go_on;
-    }
-
-    const YamlNode& alias_;
-    NodePath path_;
-    Located found_;
-    bool reached_ = false;
-};
-
 const YamlNode* first_definition_in(const YamlNode& node, std::string_view name) {
     if (node.anchor && *node.anchor == name) return &node;
     for (const YamlNode& c : node.children) {
@@ -137,11 +88,6 @@ const YamlNode* first_definition_in(const YamlNode& node, std::string_view name)
 }
 
 }  // namespace
-
-Located find_alias_target(std::vector<YamlNode>& roots, std::size_t root, const YamlNode& alias) {
-    if (alias.kind != NodeKind::Alias || root >= roots.size()) return {};
-    return AliasTargetWalk(alias).run(roots[root], root_path(roots, root));
-}
 
 const YamlNode* first_definition(const YamlNode& root, std::string_view name) {
     return first_definition_in(root, name);

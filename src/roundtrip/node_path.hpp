@@ -17,13 +17,19 @@ namespace quarvel {
 
 // One step: the text of a scalar mapping key, or a sequence position (the
 // first step of a path into a document of several roots is the root number).
+// A path may end on the key node of a mapping entry, by the entry's position:
+// how a cursor addresses an alias used as a key, which has no text to match.
 struct PathStep {
     std::string key;
     std::uint64_t index = 0;
     bool is_index = false;
+    bool is_entry_key = false;
 
-    static PathStep of_key(std::string_view text) { return PathStep{std::string(text), 0, false}; }
-    static PathStep of_index(std::uint64_t i) { return PathStep{{}, i, true}; }
+    static PathStep of_key(std::string_view text) {
+        return PathStep{std::string(text), 0, false, false};
+    }
+    static PathStep of_index(std::uint64_t i) { return PathStep{{}, i, true, false}; }
+    static PathStep of_entry_key(std::uint64_t entry) { return PathStep{{}, entry, false, true}; }
     bool operator==(const PathStep&) const = default;
 };
 
@@ -34,8 +40,9 @@ using NodePath = std::vector<PathStep>;
 // keys; reading and editing must reach the value that is kept.
 std::optional<std::size_t> find_entry(const YamlNode& mapping, std::string_view key);
 
-// The child one step below `node`: a mapping's value by key text, a
-// sequence's item by index; null for anything else (aliases included).
+// The child one step below `node`: a mapping's value by key text (or an
+// entry's key node by position), a sequence's item by index; null for
+// anything else (aliases included).
 YamlNode* step_into(YamlNode& node, const PathStep& step);
 
 // The node a path addresses, or null (the handle is stale). With several
@@ -108,11 +115,6 @@ struct Located {
 };
 Located find_anchor_definition(std::vector<YamlNode>& roots, std::size_t root,
                                std::string_view name);
-
-// The node an alias refers to: the last definition of its name before it in
-// document order (keys included), as loading reads it. Found only when that
-// node is addressable; `alias` must lie in root `root`.
-Located find_alias_target(std::vector<YamlNode>& roots, std::size_t root, const YamlNode& alias);
 
 // The first node of a tree, keys included, defining `name`; null when none.
 const YamlNode* first_definition(const YamlNode& root, std::string_view name);

@@ -35,6 +35,33 @@ std::size_t SourceLayout::first_content_line(std::size_t from) const {
     return text.size();
 }
 
+bool SourceLayout::only_markers(std::size_t from, std::size_t to) const {
+    const std::string_view text = text_;
+    to = std::min(to, text.size());
+    for (std::size_t line = first_content_line(from); line < to;
+         line = first_content_line(line_after(line + 1))) {
+        const std::string_view rest = text.substr(line);
+        const bool marker = rest.starts_with('%') ||
+                            is_marker_line(rest.substr(0, rest.find('\n'))) ||
+                            rest.starts_with("...");
+        if (!marker) return false;
+    }
+    return true;
+}
+
+std::size_t SourceLayout::start_with_properties(const YamlNode& node) const {
+    std::size_t start = node.span.offset;
+    // A node a directive made starts with the directive's tag.
+    if (node.source && contains(node.source->tag))
+        start = std::min(start, static_cast<std::size_t>(node.source->tag.data() - text_.data()));
+    if (node.tag && contains(*node.tag))
+        start = std::min(start, static_cast<std::size_t>(node.tag->data() - text_.data()));
+    // The anchor's view leaves out its '&'.
+    if (node.anchor && contains(*node.anchor) && node.anchor->data() > text_.data())
+        start = std::min(start, static_cast<std::size_t>(node.anchor->data() - text_.data()) - 1);
+    return start;
+}
+
 // The end of a tag or anchor written in this text.
 std::optional<std::size_t> SourceLayout::properties_end(const YamlNode& node) const {
     std::optional<std::size_t> end;

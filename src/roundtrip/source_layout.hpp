@@ -72,6 +72,12 @@ class SourceLayout {
     // The start of the first line at or after `from` (a line start) holding
     // more than blanks and a comment.
     std::size_t first_content_line(std::size_t from) const;
+    // Between `from` and `to` (line starts) stand only blank and comment
+    // lines, directives and document markers: nothing of a document's content.
+    bool only_markers(std::size_t from, std::size_t to) const;
+
+    // Where the node's text begins, its properties included.
+    std::size_t start_with_properties(const YamlNode& node) const;
 
   private:
     std::optional<std::size_t> properties_end(const YamlNode& node) const;

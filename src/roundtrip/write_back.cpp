@@ -58,6 +58,7 @@ std::optional<YamlNode> merged_file_root(const YamlNode& merged, const MergedFil
     root.kind = share.kind;
     root.style = share.style;
     restore_own_root(root, share.own);
+    root.comments.modified = share.edited;
     root.children.reserve(share.count);
     for (std::uint32_t i = share.first; i < share.first + share.count; ++i) {
         auto child = copy_deep(merged.children[i]);

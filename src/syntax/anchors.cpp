@@ -37,13 +37,18 @@ AliasTargets::AliasTargets(const YamlNode& root) {
     std::vector<Names> files;
     std::vector<const YamlNode*> before_definition;
     // Pre-order walk with an explicit stack: document order, any depth.
-    std::vector<const YamlNode*> pending{&root};
+    struct Pending {
+        const YamlNode* node;
+        bool is_key;
+    };
+    std::vector<Pending> pending{{&root, false}};
     while (!pending.empty()) {
-        const YamlNode* n = pending.back();
+        const auto [n, is_key] = pending.back();
         pending.pop_back();
         if (n->span.file_id >= files.size()) files.resize(n->span.file_id + 1);
         Names& names = files[n->span.file_id];
         if (n->kind == NodeKind::Alias) {
+            uses_.push_back({n, is_key});
             if (auto it = names.last.find(n->text); it != names.last.end())
                 targets_.emplace(n, it->second);
             else
@@ -52,8 +57,9 @@ AliasTargets::AliasTargets(const YamlNode& root) {
             names.last[*n->anchor] = n;
             names.first.try_emplace(*n->anchor, n);
         }
-        for (auto it = n->children.rbegin(); it != n->children.rend(); ++it)
-            pending.push_back(&*it);
+        const bool mapping = n->kind == NodeKind::Mapping;
+        for (std::size_t i = n->children.size(); i-- > 0;)
+            pending.push_back({&n->children[i], mapping && i % 2 == 0});
     }
     for (const YamlNode* alias : before_definition) {
         const auto& first = files[alias->span.file_id].first;
@@ -88,16 +94,20 @@ YamlNode bare_null(const YamlNode& at) {
     return out;
 }
 
+// `Target(alias)` gives the node an alias stands for, or null.
+template <class Target>
 class Expander {
   public:
-    Expander(const AnchorIndex& index, CopyAnchors anchors, std::uint64_t budget)
-        : index_(index), drop_anchors_(anchors == CopyAnchors::Drop), budget_(budget) {}
+    Expander(Target target, CopyAnchors anchors, std::uint64_t budget)
+        : target_(std::move(target)),
+          drop_anchors_(anchors == CopyAnchors::Drop),
+          budget_(budget) {}
 
     YamlNode copy(const YamlNode& n, unsigned depth) {
         if (depth > kExpandDepthLimit || budget_ == 0) return bare_null(n);
         --budget_;
         if (n.kind == NodeKind::Alias) {
-            const YamlNode* target = index_.find(n.text);
+            const YamlNode* target = target_(n);
             if (target == nullptr) return bare_null(n);
             return nested(*target, depth + 1);
         }
@@ -135,7 +145,7 @@ class Expander {
         return out;
     }
 
-    const AnchorIndex& index_;
+    Target target_;
     bool drop_anchors_;
     std::uint64_t budget_;
 };
@@ -144,7 +154,15 @@ class Expander {
 
 YamlNode expanding_copy(const YamlNode& node, const AnchorIndex& index, CopyAnchors anchors,
                         std::uint64_t budget) {
-    Expander expander(index, anchors, budget);
+    auto by_name = [&index](const YamlNode& alias) { return index.find(alias.text); };
+    Expander<decltype(by_name)> expander(by_name, anchors, budget);
+    return expander.copy(node, 0);
+}
+
+YamlNode expanding_copy(const YamlNode& node, const AliasTargets& targets, CopyAnchors anchors,
+                        std::uint64_t budget) {
+    auto named = [&targets](const YamlNode& alias) { return targets.of(alias); };
+    Expander<decltype(named)> expander(named, anchors, budget);
     return expander.copy(node, 0);
 }
 

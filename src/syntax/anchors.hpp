@@ -59,8 +59,17 @@ class AliasTargets {
     // The node `alias` names, or null.
     const YamlNode* of(const YamlNode& alias) const;
 
+    // Every alias of the tree in document order, with whether it is a
+    // mapping key (a key that follows its anchor changes the mapping's keys).
+    struct Use {
+        const YamlNode* alias;
+        bool is_key;
+    };
+    const std::vector<Use>& uses() const { return uses_; }
+
   private:
     std::unordered_map<const YamlNode*, const YamlNode*> targets_;
+    std::vector<Use> uses_;
 };
 
 // The alias-expansion budget of one conversion of a tree into values, counted
@@ -189,6 +198,13 @@ enum class CopyAnchors : bool { Keep, Drop };
 // left when the stack runs out (the thread's stack-exhausted flag is then
 // set) is copied as a bare null at the node's start position.
 YamlNode expanding_copy(const YamlNode& node, const AnchorIndex& index,
+                        CopyAnchors anchors = CopyAnchors::Keep,
+                        std::uint64_t budget = kExpandBudget);
+
+// The same copy with every alias standing for the node `targets` says it
+// names (the nearest definition before it), as value conversion reads it.
+// `node` must lie in the tree `targets` was built from.
+YamlNode expanding_copy(const YamlNode& node, const AliasTargets& targets,
                         CopyAnchors anchors = CopyAnchors::Keep,
                         std::uint64_t budget = kExpandBudget);
 

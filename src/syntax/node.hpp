@@ -72,6 +72,9 @@ struct MergedFile {
     // A merge list took the file's root itself as one item, since it was no
     // sequence; the file is then that item alone.
     bool whole_root = false;
+    // An edit removed or inserted some of its children: the file changed
+    // even when no child that is left did.
+    bool edited = false;
     NodeKind kind = NodeKind::Sequence;
     CollectionStyle style = CollectionStyle::Block;
     IncludedRoot own;

@@ -41,10 +41,42 @@ def at(root, path):
 
 
 edits = st.lists(
-    st.tuples(st.integers(0, 1000), st.integers(0, 1000), st.sampled_from(["view", "cursor", "meta"]),
+    st.tuples(st.integers(0, 1000), st.integers(0, 1000),
+              st.sampled_from(["view", "cursor", "meta", "delete", "pop", "insert", "append"]),
               values, keys),
     min_size=1, max_size=8,
 )
+
+
+def ordered(value):
+    """The value with mappings as lists of pairs, so that order counts."""
+    if isinstance(value, dict):
+        return [(k, ordered(v)) for k, v in value.items()]
+    if isinstance(value, list):
+        return [ordered(v) for v in value]
+    return value
+
+
+def grow(doc_target, target, slot, value, new_key, how):
+    """Inserts into a document container and its model the same way."""
+    if isinstance(target, list):
+        if how == "append":
+            doc_target.append(value)
+            target.append(copy.deepcopy(value))
+        else:
+            doc_target.insert(slot - 500, value)
+            target.insert(slot - 500, copy.deepcopy(value))
+        return
+    if new_key in target:
+        with pytest.raises(ValueError, match="already exists"):
+            doc_target.insert(0, new_key, value)
+        return
+    pos = slot % (len(target) + 1)
+    doc_target.insert(pos, new_key, value)
+    items = list(target.items())
+    items.insert(pos, (new_key, copy.deepcopy(value)))
+    target.clear()
+    target.update(items)
 
 
 def set_metadata(cursor, step, slot):
@@ -68,6 +100,11 @@ def test_edits_match_a_model(initial, steps, single_quotes):
         paths = containers(model)
         path = paths[pick % len(paths)]
         target = at(model, path)
+        if how in ("insert", "append"):
+            grow(at(doc, path), target, slot, value, new_key, how)
+            assert ordered(doc.to_dict()) == ordered(model)
+            assert ordered(quarvel.loads(doc.to_yaml())) == ordered(model)
+            continue
         if isinstance(target, dict):
             existing = list(target)
             key = existing[slot % len(existing)] if existing and slot % 2 else new_key
@@ -76,6 +113,17 @@ def test_edits_match_a_model(initial, steps, single_quotes):
         else:
             continue
         exists = isinstance(target, list) or key in target
+        if how in ("delete", "pop") and exists:
+            if isinstance(target, list) and slot % 3 == 0:
+                key -= len(target)  # negative positions count from the end
+            if how == "pop":
+                assert at(doc, path).pop(key) == target.pop(key)
+            else:
+                del at(doc, path)[key]
+                del target[key]
+            assert ordered(doc.to_dict()) == ordered(model)
+            assert ordered(quarvel.loads(doc.to_yaml())) == ordered(model)
+            continue
         if how == "meta" and exists:
             set_metadata(at(doc.node, path)[key], step, slot)
             assert doc.to_dict() == model

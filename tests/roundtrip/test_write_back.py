@@ -244,6 +244,11 @@ def merged(tmp_path):
     (lambda d: d["automation"][2].__setitem__("id", "b2"), "auto/b.yaml", "id: b2\n"),
     (lambda d: d["packages"].__setitem__("y", 20), "pkgs/p.yaml", "# package p\nx: 1\ny: 20  # why\n"),
     (lambda d: d["packages"].__setitem__("z", [1]), "pkgs/q.yaml", "z:\n- 1\n"),
+    (lambda d: d["automation"].__delitem__(1), "auto/a.yaml", "# lights\n- id: a1  # first\n  on: 1\n"),
+    (lambda d: d["automation"].insert(1, {"id": "n"}), "auto/a.yaml",
+     "# lights\n- id: a1  # first\n  on: 1\n- id: n\n- id: a2\n"),
+    (lambda d: d["packages"].pop("y"), "pkgs/p.yaml", "# package p\nx: 1\n"),
+    (lambda d: d["packages"].insert(2, "w", 9), "pkgs/p.yaml", "# package p\nx: 1\ny: 2  # why\nw: 9\n"),
 ])
 def test_an_edit_in_a_merged_directory_goes_back_to_its_file(merged, edit, path, expected):
     folder, doc = merged
@@ -252,6 +257,14 @@ def test_an_edit_in_a_merged_directory_goes_back_to_its_file(merged, edit, path,
     assert doc.save() == [str(folder / path)]
     for p, text in before.items():
         assert p.read_text() == (expected if p == folder / path else text)
+
+
+def test_an_item_that_is_a_whole_merged_file_is_not_deleted(merged):
+    _, doc = merged
+    with pytest.raises(ValueError, match="^the collection is merged from several files and no "
+                                         "file holds that place$"):
+        del doc["automation"][2]
+    assert len(doc["automation"]) == 3
 
 
 def test_merged_files_are_collected_with_the_others(merged):

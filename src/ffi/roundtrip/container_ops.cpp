@@ -3,8 +3,10 @@
 #include <vector>
 
 #include "ffi/roundtrip/from_python.hpp"
+#include "ffi/roundtrip/structure_ops.hpp"
 #include "ffi/roundtrip/values.hpp"
 #include "pyutil/errors.hpp"
+#include "roundtrip/alias_refs.hpp"
 #include "support/stack.hpp"
 
 namespace quarvel::py {
@@ -29,7 +31,9 @@ PyObject* read_item(PyObject* document, DocumentState& state, YamlNode& node, co
     if (child->kind == NodeKind::Alias) {
         // A view of the node the alias refers to: writes through it change
         // that node, and so every alias of it, as YAML aliases mean.
-        Located target = find_alias_target(state.roots(), root_of(state.roots(), base), *child);
+        NodePath path = base;
+        path.push_back(step);
+        Located target = alias_target(state.roots(), path);
         if (target.node && target.node->is_collection())
             return new_view(document, std::move(target.path));
     }
@@ -130,10 +134,7 @@ PyObject* walk_leaves(const DocumentState& state, const YamlNode& root, const Ya
 
 int assign_at(PyObject* document, const NodePath& path, PyObject* key, PyObject* value,
               const char* stale) {
-    if (!value) {
-        raise_text(PyExc_NotImplementedError, "can't delete item");
-        return -1;
-    }
+    if (!value) return delete_at(document, path, key, stale);
     Borrow hold(document, Borrow::Exclusive);
     if (!hold.ok()) return -1;
     DocumentState& state = hold.state();
@@ -146,6 +147,10 @@ int assign_at(PyObject* document, const NodePath& path, PyObject* key, PyObject*
     if (!convert_key(key, step)) return -1;
     if (auto checked = check_assignment(*container, step); !checked) {
         raise_fault(checked.error());
+        return -1;
+    }
+    if (auto safe = check_assignment_refs(state.roots(), path, step); !safe) {
+        raise_fault(safe.error());
         return -1;
     }
     auto fresh = node_from_python(value, state);

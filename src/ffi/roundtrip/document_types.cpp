@@ -6,10 +6,12 @@
 #include "ffi/roundtrip/container_ops.hpp"
 #include "ffi/roundtrip/emit_bindings.hpp"
 #include "ffi/roundtrip/from_python.hpp"
+#include "ffi/roundtrip/structure_ops.hpp"
 #include "ffi/roundtrip/values.hpp"
 #include "pyutil/args.hpp"
 #include "pyutil/guarded.hpp"
 #include "pyutil/py_ref.hpp"
+#include "roundtrip/alias_refs.hpp"
 
 namespace quarvel::py {
 namespace {
@@ -61,6 +63,8 @@ int assign_root(PyObject* self, PyObject* key, PyObject* value) {
         raise_text(PyExc_IndexError, "index out of range");
         return -1;
     }
+    const NodePath path{PathStep::of_index(static_cast<std::size_t>(index))};
+    if (auto safe = check_replace(roots, path); !safe) return raise_fault(safe.error()), -1;
     auto fresh = node_from_python(value, hold.state());
     if (!fresh) return -1;
     replace_node(hold.state(), roots[static_cast<std::size_t>(index)], std::move(*fresh));
@@ -69,18 +73,18 @@ int assign_root(PyObject* self, PyObject* key, PyObject* value) {
 
 int document_ass_subscript(PyObject* self, PyObject* key, PyObject* value) {
     return guarded_status([&]() -> int {
-        if (!value) {
-            raise_text(PyExc_NotImplementedError, "can't delete item");
-            return -1;
-        }
         std::size_t count;
         {
             Borrow hold(self, Borrow::Shared);
             if (!hold.ok()) return -1;
             count = hold.state().roots().size();
         }
-        return count == 1 ? assign_at(self, {}, key, value, "stale view")
-                          : assign_root(self, key, value);
+        if (count == 1) return assign_at(self, {}, key, value, "stale view");
+        if (!value) {
+            raise_text(PyExc_TypeError, "a document of a stream cannot be deleted");
+            return -1;
+        }
+        return assign_root(self, key, value);
     });
 }
 
@@ -240,6 +244,12 @@ PyMethodDef document_methods[] = {
      "(start_line, start_col, end_line, end_col) of the first document, 1-based."},
     {"set_origin", document_set_origin, METH_O, "Records the path the document belongs to."},
     {"to_yaml", document_to_yaml, METH_NOARGS, "The document as YAML bytes."},
+    {"pop", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(document_pop)),
+     METH_FASTCALL, kPopDoc},
+    {"append", document_append, METH_O, kAppendDoc},
+    {"insert", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(document_insert)),
+     METH_FASTCALL, kInsertDoc},
+    {"extend", document_extend, METH_O, kExtendDoc},
     {"save", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(document_save)),
      METH_FASTCALL | METH_KEYWORDS, "save($self, path=None)\n--\n\nWrites changed files back."},
     {nullptr, nullptr, 0, nullptr},

@@ -5,9 +5,11 @@
 #include "ffi/roundtrip/api.hpp"
 #include "ffi/roundtrip/container_ops.hpp"
 #include "ffi/roundtrip/from_python.hpp"
+#include "ffi/roundtrip/structure_ops.hpp"
 #include "ffi/roundtrip/values.hpp"
 #include "pyutil/args.hpp"
 #include "pyutil/guarded.hpp"
+#include "roundtrip/alias_refs.hpp"
 
 namespace quarvel::py {
 namespace {
@@ -200,8 +202,7 @@ PyObject* node_is_alias(PyObject* self, void*) {
 PyObject* node_target(PyObject* self, void*) {
     return read_field(self, [](const NodeAccess& at, const YamlNode& n) -> PyObject* {
         if (n.kind != NodeKind::Alias) Py_RETURN_NONE;
-        auto& roots = at.state().roots();
-        Located def = find_alias_target(roots, root_of(roots, at.path()), n);
+        Located def = alias_target(at.state().roots(), at.path());
         if (!def.node) Py_RETURN_NONE;
         return new_node(at.document(), std::move(def.path));
     });
@@ -212,19 +213,11 @@ PyObject* node_aliases(PyObject* self, void*) {
         NodeAccess at(self, Borrow::Shared);
         if (!at.node()) return nullptr;
         Ref list(PyList_New(0));
-        if (!list || !at.node()->anchor) return list.release();
-        const std::string_view name = *at.node()->anchor;
-        auto& roots = at.state().roots();
-        const std::size_t root = root_of(roots, at.path());
-        NodePath path = root_path(roots, root);
-        bool ok = true;
-        walk_addressable(roots[root], path, [&](YamlNode& n, const NodePath& p) {
-            if (n.kind != NodeKind::Alias || n.text != name) return true;
-            Ref cursor(new_node(at.document(), p));
-            ok = cursor && PyList_Append(list.get(), cursor.get()) == 0;
-            return ok;
-        });
-        if (!ok) return nullptr;
+        if (!list) return nullptr;
+        for (NodePath& p : alias_paths(at.state().roots(), at.path())) {
+            Ref cursor(new_node(at.document(), std::move(p)));
+            if (!cursor || PyList_Append(list.get(), cursor.get()) != 0) return nullptr;
+        }
         return list.release();
     });
 }
@@ -270,7 +263,7 @@ NodePath canonical_path(DocumentState& state, const NodePath& path) {
     auto& roots = state.roots();
     const YamlNode* node = resolve_path(roots, path);
     if (!node || node->kind != NodeKind::Alias) return path;
-    Located def = find_alias_target(roots, root_of(roots, path), *node);
+    Located def = alias_target(roots, path);
     return def.node ? std::move(def.path) : path;
 }
 
@@ -310,6 +303,7 @@ int node_set_value(PyObject* self, PyObject* value, void*) {
         }
         NodeAccess at(self, Borrow::Exclusive);
         if (!at.node()) return -1;
+        if (status_to_int(check_replace(at.state().roots(), at.path())) < 0) return -1;
         auto fresh = node_from_python(value, at.state());
         if (!fresh) return -1;
         replace_node(at.state(), *at.node(), std::move(*fresh));
@@ -382,6 +376,8 @@ PyMethodDef node_methods[] = {
      "make_alias($self, name)\n--\n\nTurns the node into an alias of the anchor name."},
     {"detach", node_detach, METH_NOARGS,
      "detach($self)\n--\n\nReplaces an alias by a copy of what it refers to."},
+    {"rename_anchor", node_rename_anchor, METH_O,
+     "rename_anchor($self, name, /)\n--\n\nRenames the node's anchor and every alias of it."},
     {nullptr, nullptr, 0, nullptr},
 };
 

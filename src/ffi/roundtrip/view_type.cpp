@@ -5,6 +5,7 @@
 #include "ffi/roundtrip/api.hpp"
 #include "ffi/roundtrip/container_ops.hpp"
 #include "ffi/roundtrip/emit_bindings.hpp"
+#include "ffi/roundtrip/structure_ops.hpp"
 #include "ffi/roundtrip/values.hpp"
 #include "pyutil/guarded.hpp"
 
@@ -140,6 +141,13 @@ PyMethodDef view_methods[] = {
     {"range", view_range, METH_NOARGS, "(start_line, start_col, end_line, end_col), 1-based."},
     {"walk", view_walk, METH_NOARGS, "(path, value) for every leaf below the node."},
     {"to_yaml", view_to_yaml, METH_NOARGS, "The node alone as YAML bytes."},
+    {"pop", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(quarvel::py::view_pop)),
+     METH_FASTCALL, kPopDoc},
+    {"append", quarvel::py::view_append, METH_O, kAppendDoc},
+    {"insert",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(quarvel::py::view_insert)),
+     METH_FASTCALL, kInsertDoc},
+    {"extend", quarvel::py::view_extend, METH_O, kExtendDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

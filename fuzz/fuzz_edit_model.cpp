@@ -162,7 +162,7 @@ std::string_view fitting_core_tag(const YamlValue& v) {
         case ValueKind::Int:
         case ValueKind::BigInt: return "!!int";
         case ValueKind::Float: return "!!float";
-        case ValueKind::String: return "!<tag:yaml.org,2002:str>";
+        case ValueKind::String: return "!!str";
         case ValueKind::Sequence: return "!!seq";
         default: return "!!map";
     }

@@ -194,6 +194,20 @@ class Model {
         return true;
     }
 
+    // Some alias stands for a node that an edit replaced away.
+    bool has_dangling_alias() const {
+        const auto index = index_ids();
+        std::vector<const ModelNode*> stack;
+        for (const ModelNode& r : roots) stack.push_back(&r);
+        while (!stack.empty()) {
+            const ModelNode* n = stack.back();
+            stack.pop_back();
+            if (n->kind == ModelNode::Kind::Alias && !index.contains(n->target)) return true;
+            for (const ModelNode& c : n->children) stack.push_back(&c);
+        }
+        return false;
+    }
+
     // The values of every root, with aliases expanded; nullopt when the
     // expansion grows past what a check can afford.
     std::optional<std::vector<YamlValue>> values() {

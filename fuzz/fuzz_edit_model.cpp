@@ -293,6 +293,9 @@ struct Run {
             case 3: {
                 const std::string_view name = anchor_name(doc, arg);
                 if (!set_anchor(doc, path, name)) return false;
+                // "&a *b" does not parse.
+                if (node->kind == NodeKind::Alias)
+                    fail("an alias accepted an anchor", doc.source, {});
                 touch_entry(at);
                 if (at.node) at.node->anchor = std::string(name);
                 return true;
@@ -412,6 +415,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         }
         if (shadowed) fail("an edit went to a duplicate key's entry that loading drops", s.source, {});
+        if (model.has_dangling_alias())
+            fail("an accepted edit left an alias whose node is gone", s.source, {});
     }
 
     roundtrip::EmitOptions options;

@@ -194,6 +194,19 @@ class Model {
         return true;
     }
 
+    // Some alias stands for the node `id`.
+    bool aliased(std::uint32_t id) const {
+        std::vector<const ModelNode*> stack;
+        for (const ModelNode& r : roots) stack.push_back(&r);
+        while (!stack.empty()) {
+            const ModelNode* n = stack.back();
+            stack.pop_back();
+            if (n->kind == ModelNode::Kind::Alias && n->target == id) return true;
+            for (const ModelNode& c : n->children) stack.push_back(&c);
+        }
+        return false;
+    }
+
     // Some alias stands for a node that an edit replaced away.
     bool has_dangling_alias() const {
         const auto index = index_ids();

@@ -257,6 +257,12 @@ struct Run {
         touched.add(first, n->lines.first);
     }
 
+    // The aliases of a node name it by its anchor: renaming or removing
+    // the anchor leaves them naming nothing (or another node).
+    void check_not_aliased(const ModelNode& n) {
+        if (model.aliased(n.id)) fail("an accepted anchor change orphaned its aliases", doc.source, {});
+    }
+
     // An assignment: `fresh` (with `given` as its tag) in the place of
     // the model's `place`, the tree's `old` node.
     ModelNode expected_node(const YamlValue& v, const YamlNode& written,
@@ -297,13 +303,19 @@ struct Run {
                 if (node->kind == NodeKind::Alias)
                     fail("an alias accepted an anchor", doc.source, {});
                 touch_entry(at);
-                if (at.node) at.node->anchor = std::string(name);
+                if (at.node) {
+                    if (at.node->anchor != name) check_not_aliased(*at.node);
+                    at.node->anchor = std::string(name);
+                }
                 return true;
             }
             case 4:
                 if (!set_anchor(doc, path, std::nullopt)) return false;
                 touch_entry(at);
-                if (at.node) at.node->anchor.reset();
+                if (at.node) {
+                    if (at.node->anchor) check_not_aliased(*at.node);
+                    at.node->anchor.reset();
+                }
                 return true;
             case 5: {
                 const std::string_view name = anchor_name(doc, arg);

@@ -38,6 +38,7 @@ using namespace quarvel;
 using fuzz::Located;
 using fuzz::Model;
 using fuzz::ModelNode;
+using namespace std::string_view_literals;
 
 constexpr std::size_t kMaxEdits = 24;
 
@@ -54,6 +55,43 @@ bool printable(std::string_view text) {
     for (unsigned char c : text)
         if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F) return false;
     return true;
+}
+
+// A character a YAML stream may not hold: control characters but tab and
+// line breaks, and a byte order mark after the start.
+bool unwritable(char32_t c, bool first) {
+    if (c < 0x20) return c != '\t' && c != '\n' && c != '\r';
+    if (c >= 0x7F && c <= 0x9F) return c != 0x85;
+    if (c == 0xFEFF) return !first;
+    return c == 0xFFFE || c == 0xFFFF;
+}
+
+// The line breaks YAML 1.1 knows beyond LF and CR: NEL, LS and PS.
+bool wide_break(char32_t c) {
+    return c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+struct CharCounts {
+    std::size_t unwritable = 0;
+    std::size_t wide_breaks = 0;
+    std::size_t lone_returns = 0;  // CR not followed by LF
+};
+
+CharCounts count_chars(std::string_view text) {
+    CharCounts n;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char b = static_cast<unsigned char>(text[i]);
+        const std::size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+        char32_t c = len == 1 ? b : b & (0x7F >> len);
+        for (std::size_t k = 1; k < len && i + k < text.size(); ++k)
+            c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        n.unwritable += unwritable(c, i == 0);
+        n.wide_breaks += wide_break(c);
+        n.lone_returns += c == '\r' && (i + 1 == text.size() || text[i + 1] != '\n');
+        i += len;
+    }
+    return n;
 }
 
 // The values an edit assigns: scalars of every resolved kind, strings that
@@ -190,8 +228,8 @@ YamlValue expected_value(const YamlValue& v, const YamlNode& written,
 }
 
 constexpr std::string_view kAnchorNames[] = {
-    "a", "b", "k", "x", "n", "", "a b", "x\x00", "x\x7f", "x\xef\xbb\xbf", "x,y", "\xc3\xa9"};
-constexpr std::string_view kComments[] = {"note", "", "x\x00", "a\nb", "a\rb", "x\ry: 2",
+    "a", "b", "k", "x", "n", "", "a b", "x\x00"sv, "x\x7f", "x\xef\xbb\xbf", "x,y", "\xc3\xa9"};
+constexpr std::string_view kComments[] = {"note", "", "x\x00"sv, "a\nb", "a\rb", "x\ry: 2",
                                           "\xe2\x80\xa8", "x\x7f", " lead", "#x", "l1\nl2"};
 constexpr std::string_view kKeys[] = {"a", "b", "c", "new key", "1", "null", ""};
 
@@ -436,6 +474,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.prefer_double_quotes = settings.prefer_double_quotes;
     auto out = roundtrip::emit_stream(s.roots(), std::string_view(s.source), options);
     if (!out) return 0;  // out of stack: an error value, which is allowed
+    // No value an edit assigns holds these; comments and anchors must not let them in.
+    const CharCounts was = count_chars(s.source), now = count_chars(*out);
+    if (now.unwritable > was.unwritable)
+        fail("the output holds a character a YAML stream may not hold", s.source, *out);
+    if (now.wide_breaks > was.wide_breaks || now.lone_returns > was.lone_returns)
+        fail("an edit wrote a line break the source did not have", s.source, *out);
     if (!compose_text(*out, 0, true)) fail("the output does not compose", s.source, *out);
     auto reread = decode(*out, {});
     if (!reread) fail("the output does not decode", s.source, *out);

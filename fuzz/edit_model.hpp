@@ -26,6 +26,7 @@ namespace quarvel::fuzz {
 struct LineRange {
     std::uint32_t first = 0;
     std::uint32_t last = 0;
+    std::uint64_t end_offset = 0;  // just past the node's last character
     bool known = false;
 };
 
@@ -282,6 +283,7 @@ class Model {
         if (n.span.file_id != 0 || n.span.offset > source.size()) return r;
         r.first = n.span.line;
         r.last = last_line(n);
+        r.end_offset = n.end_offset;
         r.known = true;
         const std::string_view before = source.substr(0, n.span.offset);
         auto raise_to = [&](std::string_view written) {
@@ -336,7 +338,54 @@ class Model {
                 }))
                 return false;
         }
+        if (!mapping) place_empty_items(out, s, source, lines);
+        if (out.flow) close_flow(out, mapping ? '}' : ']', source, lines);
+        // A collection's recorded end is that of its last item, which leaves
+        // out the closing bracket of a flow collection in it.
+        for (const ModelNode& c : out.children) {
+            if (!c.lines.known || !out.lines.known) continue;
+            out.lines.last = std::max(out.lines.last, c.lines.last);
+            out.lines.end_offset = std::max(out.lines.end_offset, c.lines.end_offset);
+        }
         return true;
+    }
+
+    // An empty block item stands on the line of its "-" (its recorded
+    // position is that of the token after it).
+    static void place_empty_items(ModelNode& seq, const YamlNode& s, std::string_view source,
+                                  const LineStarts& lines) {
+        if (s.style != CollectionStyle::Block) return;
+        for (std::size_t i = 0; i < s.children.size(); ++i) {
+            const YamlNode& item = s.children[i];
+            if (seq.children[i].lines.known || item.kind != NodeKind::Null) continue;
+            if (item.span.file_id != 0 || item.span.offset > source.size()) continue;
+            const std::size_t dash = source.substr(0, item.span.offset).rfind('-');
+            if (dash == std::string_view::npos) continue;
+            LineRange& r = seq.children[i].lines;
+            r.first = r.last = lines.line_of(dash);
+            r.end_offset = dash + 1;
+            r.known = true;
+        }
+    }
+
+    // A flow collection ends at its closing bracket, which its recorded end
+    // (that of its last item) leaves out: the bracket may stand lines below.
+    static void close_flow(ModelNode& n, char bracket, std::string_view source,
+                           const LineStarts& lines) {
+        if (!n.lines.known) return;
+        std::uint64_t from = n.lines.end_offset + (n.children.empty() ? 1 : 0);
+        for (const ModelNode& c : n.children)
+            if (c.lines.known) from = std::max(from, c.lines.end_offset);
+        for (std::uint64_t i = from; i < source.size(); ++i) {
+            if (source[i] == '#') {  // a comment runs to the end of its line
+                while (i < source.size() && source[i] != '\n') ++i;
+                continue;
+            }
+            if (source[i] != bracket) continue;
+            n.lines.end_offset = i + 1;
+            n.lines.last = std::max(n.lines.last, lines.line_of(i));
+            return;
+        }
     }
 
     // The entry loading keeps for the key the document's path names: the

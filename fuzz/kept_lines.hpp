@@ -1,6 +1,7 @@
 // Untouched source lines survive an edit: every source line outside the
 // lines the edits touched appears in the output, byte for byte and in the
-// same order (other lines may come between them).
+// same order (other lines may come between them). Blank lines, spaces and
+// tabs only, are left out.
 #pragma once
 
 #include <algorithm>
@@ -11,21 +12,22 @@
 
 namespace quarvel::fuzz {
 
-// The text split at line feeds; a carriage return stays part of its line.
+// The lines of a text without their breaks, numbered as the composer
+// numbers them: a line ends at LF, CR LF or a CR alone.
 inline std::vector<std::string_view> split_lines(std::string_view text) {
     std::vector<std::string_view> lines;
     std::size_t pos = 0;
     while (pos < text.size()) {
-        const std::size_t end = std::min(text.find('\n', pos), text.size());
+        const std::size_t end = std::min(text.find_first_of("\r\n", pos), text.size());
         lines.push_back(text.substr(pos, end - pos));
-        pos = end + 1;
+        pos = end + (text.substr(end, 2) == "\r\n" ? 2 : 1);
     }
     return lines;
 }
 
 // A line holding nothing but blanks or a comment.
 inline bool comment_or_blank(std::string_view line) {
-    const std::size_t at = line.find_first_not_of(" \t\r");
+    const std::size_t at = line.find_first_not_of(" \t");
     return at == std::string_view::npos || line[at] == '#';
 }
 
@@ -55,7 +57,9 @@ inline std::optional<std::uint32_t> first_line_lost(std::string_view source,
     const auto to = split_lines(output);
     std::size_t next = 0;
     for (std::uint32_t i = 0; i < from.size(); ++i) {
-        if (touched.touched(i)) continue;
+        // Blank lines are layout the emitter may write without their spaces.
+        if (touched.touched(i) || from[i].find_first_not_of(" \t") == std::string_view::npos)
+            continue;
         while (next < to.size() && to[next] != from[i]) ++next;
         if (next == to.size()) return i;
         ++next;

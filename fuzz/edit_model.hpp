@@ -33,12 +33,12 @@ struct LineRange {
 struct ModelNode {
     enum class Kind : std::uint8_t { Leaf, Sequence, Mapping, Alias };
     Kind kind = Kind::Leaf;
-    bool flow = false;                   // a flow collection of the source
-    YamlValue leaf;                      // Leaf: the value, a Tagged one keeping its tag
-    std::string wrap_tag;                // Sequence, Mapping: a tag the value is wrapped in
-    std::vector<ModelNode> children;     // items, or key, value, key, value, ...
-    std::optional<std::string> anchor;   // decides nothing here; kept for make_alias
-    std::optional<std::string> key_text; // a scalar key's text: what paths name it by
+    bool flow = false;                    // a flow collection of the source
+    YamlValue leaf;                       // Leaf: the value, a Tagged one keeping its tag
+    std::string wrap_tag;                 // Sequence, Mapping: a tag the value is wrapped in
+    std::vector<ModelNode> children;      // items, or key, value, key, value, ...
+    std::optional<std::string> anchor;    // decides nothing here; kept for make_alias
+    std::optional<std::string> key_text;  // a scalar key's text: what paths name it by
     std::uint32_t id = 0;
     std::uint32_t target = 0;  // Alias: the id of the node it stands for
     LineRange lines;
@@ -47,10 +47,10 @@ struct ModelNode {
 // Where a document path leads in the model.
 struct Located {
     ModelNode* node = nullptr;
-    ModelNode* key = nullptr;        // the entry's key when the last step names one
-    ModelNode* flow_top = nullptr;   // the outermost flow collection of the source on the way
-    ModelNode* flow_key = nullptr;   // and the key of its entry
-    bool shadowed = false;           // the document took an entry that loading drops
+    ModelNode* key = nullptr;       // the entry's key when the last step names one
+    ModelNode* flow_top = nullptr;  // the outermost flow collection of the source on the way
+    ModelNode* flow_key = nullptr;  // and the key of its entry
+    bool shadowed = false;          // the document took an entry that loading drops
 };
 
 class Model {
@@ -72,7 +72,8 @@ class Model {
         for (std::size_t i = 0; i < all.size(); ++i) {
             std::unordered_map<std::string, std::uint32_t> names;
             ModelNode root;
-            const bool kept = next_doc < doc.size() && doc[next_doc].span.offset == all[i].span.offset &&
+            const bool kept = next_doc < doc.size() &&
+                              doc[next_doc].span.offset == all[i].span.offset &&
                               doc[next_doc].kind == all[i].kind;
             const YamlNode& from = kept ? doc[next_doc] : all[i];
             if (!from_tree(from, decoded_.documents[i], root, names, source, lines)) return false;
@@ -279,7 +280,8 @@ class Model {
     // a line of their own above a block collection) to its end.
     static LineRange lines_of(const YamlNode& n, std::string_view source, const LineStarts& lines) {
         LineRange r;
-        if (n.kind == NodeKind::Null && !n.anchor && !n.tag) return r;  // its span is the next token's
+        if (n.kind == NodeKind::Null && !n.anchor && !n.tag)
+            return r;  // its span is the next token's
         if (n.span.file_id != 0 || n.span.offset > source.size()) return r;
         r.first = n.span.line;
         r.last = last_line(n);

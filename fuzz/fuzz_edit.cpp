@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "fuzz_options.hpp"
-#include "tree_fingerprint.hpp"
 #include "roundtrip/edits.hpp"
 #include "support/stack.hpp"
 #include "support/utf8.hpp"
+#include "tree_fingerprint.hpp"
 
 namespace {
 

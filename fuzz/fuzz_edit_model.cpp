@@ -99,28 +99,50 @@ CharCounts count_chars(std::string_view text) {
 YamlValue fresh_value(std::uint8_t pick, Arena& arena) {
     auto text = [&](std::string_view s) { return YamlValue::string(arena.store(s)); };
     switch (pick % 24) {
-        case 0: return YamlValue::null();
-        case 1: return YamlValue::from_bool(true);
-        case 2: return YamlValue::from_bool(false);
-        case 3: return YamlValue::from_int(0);
-        case 4: return YamlValue::from_int(-7);
-        case 5: return YamlValue::big_int(arena.store("123456789012345678901234"));
-        case 6: return YamlValue::from_float(1.5);
-        case 7: return YamlValue::from_float(std::numeric_limits<double>::quiet_NaN());
-        case 8: return YamlValue::from_float(-std::numeric_limits<double>::infinity());
-        case 9: return text("a");
-        case 10: return text("");
-        case 11: return text("1");
-        case 12: return text("null");
-        case 13: return text("yes");
-        case 14: return text("a: b");
-        case 15: return text("- x");
-        case 16: return text("x\ny");
-        case 17: return text(" lead");
-        case 18: return text("#");
-        case 19: return text("'\"");
-        case 20: return YamlValue::empty_mapping();
-        case 21: return YamlValue::empty_sequence();
+        case 0:
+            return YamlValue::null();
+        case 1:
+            return YamlValue::from_bool(true);
+        case 2:
+            return YamlValue::from_bool(false);
+        case 3:
+            return YamlValue::from_int(0);
+        case 4:
+            return YamlValue::from_int(-7);
+        case 5:
+            return YamlValue::big_int(arena.store("123456789012345678901234"));
+        case 6:
+            return YamlValue::from_float(1.5);
+        case 7:
+            return YamlValue::from_float(std::numeric_limits<double>::quiet_NaN());
+        case 8:
+            return YamlValue::from_float(-std::numeric_limits<double>::infinity());
+        case 9:
+            return text("a");
+        case 10:
+            return text("");
+        case 11:
+            return text("1");
+        case 12:
+            return text("null");
+        case 13:
+            return text("yes");
+        case 14:
+            return text("a: b");
+        case 15:
+            return text("- x");
+        case 16:
+            return text("x\ny");
+        case 17:
+            return text(" lead");
+        case 18:
+            return text("#");
+        case 19:
+            return text("'\"");
+        case 20:
+            return YamlValue::empty_mapping();
+        case 21:
+            return YamlValue::empty_sequence();
         case 22: {
             ValueList inner{text("x")};
             ValueList entries{text("a"), YamlValue::from_int(1), text("b c"),
@@ -185,24 +207,35 @@ bool scalar_kind(ValueKind k) {
 // Scalars and nulls are one kind for tags; mappings and sequences each another.
 bool same_kind(const YamlNode& old, const YamlValue& v) {
     switch (old.kind) {
-        case NodeKind::Mapping: return v.kind == ValueKind::Mapping;
-        case NodeKind::Sequence: return v.kind == ValueKind::Sequence;
-        case NodeKind::Alias: return false;
-        default: return scalar_kind(v.kind);
+        case NodeKind::Mapping:
+            return v.kind == ValueKind::Mapping;
+        case NodeKind::Sequence:
+            return v.kind == ValueKind::Sequence;
+        case NodeKind::Alias:
+            return false;
+        default:
+            return scalar_kind(v.kind);
     }
 }
 
 // A standard tag that reads `v` as itself.
 std::string_view fitting_core_tag(const YamlValue& v) {
     switch (v.kind) {
-        case ValueKind::Null: return "!!null";
-        case ValueKind::Bool: return "!!bool";
+        case ValueKind::Null:
+            return "!!null";
+        case ValueKind::Bool:
+            return "!!bool";
         case ValueKind::Int:
-        case ValueKind::BigInt: return "!!int";
-        case ValueKind::Float: return "!!float";
-        case ValueKind::String: return "!!str";
-        case ValueKind::Sequence: return "!!seq";
-        default: return "!!map";
+        case ValueKind::BigInt:
+            return "!!int";
+        case ValueKind::Float:
+            return "!!float";
+        case ValueKind::String:
+            return "!!str";
+        case ValueKind::Sequence:
+            return "!!seq";
+        default:
+            return "!!map";
     }
 }
 
@@ -219,8 +252,7 @@ YamlValue under_custom_tag(const YamlValue& v, const YamlNode& written, std::str
 // else a standard tag on the replaced node goes (it may not fit), while an
 // application tag stays on a value of the same kind.
 YamlValue expected_value(const YamlValue& v, const YamlNode& written,
-                         std::optional<std::string_view> given, const YamlNode* old,
-                         Arena& arena) {
+                         std::optional<std::string_view> given, const YamlNode* old, Arena& arena) {
     if (given) return is_resolver_tag(*given) ? v : under_custom_tag(v, written, *given, arena);
     if (old && old->tag && !is_resolver_tag(old->effective_tag()) && same_kind(*old, v))
         return under_custom_tag(v, written, old->effective_tag(), arena);
@@ -229,8 +261,9 @@ YamlValue expected_value(const YamlValue& v, const YamlNode& written,
 
 constexpr std::string_view kAnchorNames[] = {
     "a", "b", "k", "x", "n", "", "a b", "x\x00"sv, "x\x7f", "x\xef\xbb\xbf", "x,y", "\xc3\xa9"};
-constexpr std::string_view kComments[] = {"note", "", "x\x00"sv, "a\nb", "a\rb", "x\ry: 2",
-                                          "\xe2\x80\xa8", "x\x7f", " lead", "#x", "l1\nl2"};
+constexpr std::string_view kComments[] = {"note",  "",        "x\x00"sv,      "a\nb",
+                                          "a\rb",  "x\ry: 2", "\xe2\x80\xa8", "x\x7f",
+                                          " lead", "#x",      "l1\nl2"};
 constexpr std::string_view kKeys[] = {"a", "b", "c", "new key", "1", "null", ""};
 
 template <std::size_t N>
@@ -298,7 +331,8 @@ struct Run {
     // The aliases of a node name it by its anchor: renaming or removing
     // the anchor leaves them naming nothing (or another node).
     void check_not_aliased(const ModelNode& n) {
-        if (model.aliased(n.id)) fail("an accepted anchor change orphaned its aliases", doc.source, {});
+        if (model.aliased(n.id))
+            fail("an accepted anchor change orphaned its aliases", doc.source, {});
     }
 
     // An assignment: `fresh` (with `given` as its tag) in the place of
@@ -362,8 +396,8 @@ struct Run {
                 if (!make_alias(doc, path, name)) return false;
                 touch_entry(at);
                 if (at.node) {
-                    if (!target) fail("make_alias accepted a name the model does not know",
-                                      doc.source, {});
+                    if (!target)
+                        fail("make_alias accepted a name the model does not know", doc.source, {});
                     model.make_alias(*at.node, target->id);
                 }
                 return true;
@@ -396,8 +430,8 @@ struct Run {
 
     // container[key] = v: replaces an entry's value or an item, or appends
     // an entry to a mapping.
-    bool assign_into(YamlNode& container, const NodePath& path, const Located& at,
-                     std::uint8_t arg, bool& shadowed) {
+    bool assign_into(YamlNode& container, const NodePath& path, const Located& at, std::uint8_t arg,
+                     bool& shadowed) {
         const YamlValue v = fresh_value(arg >> 3, model.arena);
         const PathStep step = container.kind == NodeKind::Sequence
                                   ? PathStep::of_index((arg & 7) % (container.children.size() + 1))
@@ -432,7 +466,8 @@ struct Run {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
     const std::uint8_t switches = data[0];
-    const std::size_t script_size = std::min<std::size_t>(std::min<std::size_t>(data[1], kMaxEdits) * 3, size - 2);
+    const std::size_t script_size =
+        std::min<std::size_t>(std::min<std::size_t>(data[1], kMaxEdits) * 3, size - 2);
     const std::uint8_t* script = data + 2;
     const std::string_view raw(reinterpret_cast<const char*>(script + script_size),
                                size - 2 - script_size);
@@ -461,10 +496,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string before = fuzz::fingerprint(s);
         bool shadowed = false;
         if (!run.edit(script[i], path, script[i + 2], shadowed)) {
-            if (fuzz::fingerprint(s) != before) fail("a refused edit changed the trees", s.source, {});
+            if (fuzz::fingerprint(s) != before)
+                fail("a refused edit changed the trees", s.source, {});
             continue;
         }
-        if (shadowed) fail("an edit went to a duplicate key's entry that loading drops", s.source, {});
+        if (shadowed)
+            fail("an edit went to a duplicate key's entry that loading drops", s.source, {});
         if (model.has_dangling_alias())
             fail("an accepted edit left an alias whose node is gone", s.source, {});
     }
@@ -499,8 +536,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (QUARVEL_FUZZ_KEPT_LINES) {
         if (auto lost = fuzz::first_line_lost(s.source, *out, touched)) {
-            const std::string what = "untouched source line " + std::to_string(*lost + 1) +
-                                     " is not kept in order";
+            const std::string what =
+                "untouched source line " + std::to_string(*lost + 1) + " is not kept in order";
             fail(what.c_str(), s.source, *out);
         }
     }

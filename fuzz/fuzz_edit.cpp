@@ -16,6 +16,7 @@
 #include "support/stack.hpp"
 #include "support/utf8.hpp"
 #include "syntax/anchors.hpp"
+#include "tree_fingerprint.hpp"
 
 namespace {
 
@@ -25,33 +26,7 @@ void check(bool ok) {
     if (!ok) std::abort();
 }
 
-// Everything an edit may change, written out.
-void fingerprint(const YamlNode& n, std::string& out) {
-    out += static_cast<char>('0' + static_cast<int>(n.kind));
-    out += n.text;
-    out += '|';
-    // Appended piece by piece: GCC 12 misjudges string concatenation at -O3.
-    auto field = [&](char mark, std::string_view text) {
-        out += mark;
-        out += text;
-    };
-    if (n.anchor) field('&', *n.anchor);
-    if (n.tag) field('!', *n.tag);
-    if (n.comments.text) {
-        if (n.comments.text->inline_text) field('#', *n.comments.text->inline_text);
-        for (auto h : n.comments.text->head) field('^', h);
-    }
-    out += n.comments.modified ? 'M' : '-';
-    out += '(';
-    for (const YamlNode& c : n.children) ensure_stack([&] { fingerprint(c, out); });
-    out += ')';
-}
-
-std::string fingerprint(const DocumentState& s) {
-    std::string out;
-    for (const YamlNode& r : s.roots()) fingerprint(r, out);
-    return out;
-}
+using fuzz::fingerprint;
 
 std::vector<NodePath> addressable(DocumentState& s) {
     std::vector<NodePath> paths;

@@ -23,6 +23,7 @@
 #include "kept_lines.hpp"
 #include "roundtrip/edits.hpp"
 #include "roundtrip/emitter.hpp"
+#include "roundtrip/value_tag.hpp"
 #include "support/float_format.hpp"
 #include "support/utf8.hpp"
 #include "syntax/compose.hpp"
@@ -248,15 +249,22 @@ YamlValue under_custom_tag(const YamlValue& v, const YamlNode& written, std::str
     return YamlValue::tagged(arena, arena.store(tag), YamlValue::string(arena.store(text)));
 }
 
-// What an assigned value should read back as: a tag given with it decides;
-// else a standard tag on the replaced node goes (it may not fit), while an
-// application tag stays on a value of the same kind.
+// What an assigned value should read back as, given the tag the edit
+// writes it with (the document's own rule decides that tag): a standard tag
+// or "!" reads it as it is, an application tag wraps it.
 YamlValue expected_value(const YamlValue& v, const YamlNode& written,
-                         std::optional<std::string_view> given, const YamlNode* old, Arena& arena) {
-    if (given) return is_resolver_tag(*given) ? v : under_custom_tag(v, written, *given, arena);
-    if (old && old->tag && !is_resolver_tag(old->effective_tag()) && same_kind(*old, v))
-        return under_custom_tag(v, written, old->effective_tag(), arena);
-    return v;
+                         std::optional<std::string_view> tag, Arena& arena) {
+    if (!tag || *tag == "!" || is_resolver_tag(*tag)) return v;
+    return under_custom_tag(v, written, *tag, arena);
+}
+
+// The tag `fresh` is written with in the place of `old`.
+std::optional<std::string_view> written_tag(const YamlNode* old, const YamlNode& fresh,
+                                            ResolverMode mode) {
+    YamlNode probe = fresh.copy_shallow();
+    if (old) carry_tag(*old, probe, mode);
+    if (!probe.tag) return std::nullopt;
+    return probe.effective_tag();
 }
 
 constexpr std::string_view kAnchorNames[] = {
@@ -337,9 +345,9 @@ struct Run {
 
     // An assignment: `fresh` (with `given` as its tag) in the place of
     // the model's `place`, the tree's `old` node.
-    ModelNode expected_node(const YamlValue& v, const YamlNode& written,
-                            std::optional<std::string_view> given, const YamlNode* old) {
-        return model.node_for(expected_value(v, written, given, old, model.arena));
+    ModelNode expected_node(const YamlValue& v, const YamlNode& written, const YamlNode* old) {
+        const auto tag = written_tag(old, written, doc.mode);
+        return model.node_for(expected_value(v, written, tag, model.arena));
     }
 
     // Runs one edit; false when it was refused.
@@ -360,7 +368,7 @@ struct Run {
                     given = (arg & 1) ? std::string_view((arg & 2) ? "!t" : "!local")
                                       : fitting_core_tag(v);
                 if (given) fresh.tag = doc.arena().store(*given);
-                ModelNode expected = expected_node(v, fresh, given, node);
+                ModelNode expected = expected_node(v, fresh, node);
                 replace_node(doc, *node, std::move(fresh));
                 touch_entry(at);
                 if (at.node) model.replace(*at.node, std::move(expected));
@@ -445,7 +453,7 @@ struct Run {
             shadowed = item.shadowed || !item.node;
         }
         YamlNode fresh = tree_node_for(v, doc);
-        ModelNode expected = expected_node(v, fresh, std::nullopt, old);
+        ModelNode expected = expected_node(v, fresh, old);
         if (!assign_item(doc, container, step, std::move(fresh))) return false;
         if (old) {
             touch_entry(item);

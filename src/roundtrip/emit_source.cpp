@@ -90,6 +90,72 @@ bool Writer::copied_flow(const YamlNode& node, At at) {
     return true;
 }
 
+// A flow collection whose entries are the ones it was read with, some of
+// them changed: its source with each changed node's text replaced by the
+// node written anew, so that its layout and comments stay. Nested flow
+// collections are spliced the same way.
+bool Writer::spliced_flow(const YamlNode& node, At at) {
+    if (!in_source(node) || node.style != CollectionStyle::Flow || node.comments.modified)
+        return false;
+    const std::string_view text = source_->text();
+    if (node.span.offset >= text.size() || is_flow_pair(node)) return false;
+    if (text[node.span.offset] != (node.kind == NodeKind::Mapping ? '{' : '[')) return false;
+    const auto end = source_->matching_bracket(node.span.offset);
+    const char close = node.kind == NodeKind::Mapping ? '}' : ']';
+    if (!end || text[*end - 1] != close) return false;
+    const std::size_t mark = out_.size();
+    std::size_t pos = node.span.offset;
+    if (!splice_children(node, pos) || pos > *end) {
+        out_.resize(mark);
+        return false;
+    }
+    out_ += text.substr(pos, *end - pos);
+    if (!fits_at(std::string_view(out_).substr(mark), at)) {
+        out_.resize(mark);
+        return false;
+    }
+    return true;
+}
+
+// Copies the source from `pos` up to each changed child of `node` and writes
+// that child anew; `pos` ends past the last child written. False when a
+// changed child's place in the source cannot be told.
+bool Writer::splice_children(const YamlNode& node, std::size_t& pos) {
+    const std::string_view text = source_->text();
+    for (std::size_t i = 0; i < node.children.size(); ++i) {
+        const YamlNode& c = node.children[i];
+        if (!changed_here(c)) continue;
+        // Keys are never changed in place; a changed one is a new entry.
+        if (node.kind == NodeKind::Mapping && i % 2 == 0) return false;
+        if (!in_source(c) || c.span.offset < pos || c.span.offset > text.size()) return false;
+        const bool nested =
+            c.is_collection() && c.style == CollectionStyle::Flow && !c.comments.modified &&
+            c.span.offset < text.size() &&
+            (is_flow_pair(c) || text[c.span.offset] == '[' || text[c.span.offset] == '{');
+        if (nested) {
+            if (!splice_children(c, pos)) return false;
+            continue;
+        }
+        // Its properties stand in the source as they are.
+        for (const auto& piece : {c.tag, c.anchor})
+            if (piece && !source_->contains(*piece)) return false;
+        std::size_t before = c.span.offset;
+        while (before > pos && (text[before - 1] == ' ' || text[before - 1] == '\t')) --before;
+        const bool had_properties = before > pos && std::string_view("[{,:\n").find(
+                                                        text[before - 1]) == std::string_view::npos;
+        if (had_properties != has_properties(c)) return false;
+        const auto last = source_->exact_end(c);
+        if (!last || *last < c.span.offset) return false;
+        out_ += text.substr(pos, c.span.offset - pos);
+        if (c.kind == NodeKind::Null && !has_properties(c))
+            out_ += c.synthetic && o_.null_style == NullStyle::Tilde ? "~" : "null";
+        else
+            node_inline(c, {ScalarPlace::Flow, 0});
+        pos = *last;
+    }
+    return true;
+}
+
 // "key:\n    'long text'": an untouched scalar value loaded below its key
 // stays there, at its own column.
 bool Writer::value_on_next_line(const YamlNode& value, const YamlNode& key, std::size_t n) {
@@ -156,8 +222,14 @@ bool changed_here(const YamlNode& node) {
 // A node read from the known text that still stands where it was read:
 // nodes made by edits have no extent there.
 bool Writer::placed(const YamlNode& node) const {
-    return keep_columns_ && in_source(node) && node.end_offset > node.span.offset &&
-           node.end_offset <= source_->text().size();
+    if (!keep_columns_ || !in_source(node) || node.end_offset <= node.span.offset ||
+        node.end_offset > source_->text().size())
+        return false;
+    // Its column is its indentation only when spaces and indicators stand
+    // before it on its line; a tab there separates, and counts otherwise.
+    const std::size_t line = source_->line_start(node.span.offset);
+    return source_->text().substr(line, node.span.offset - line).find_first_not_of(" -?:") ==
+           std::string_view::npos;
 }
 
 std::optional<std::size_t> Writer::entry_end(const YamlNode& c, std::size_t i) const {
@@ -193,6 +265,14 @@ std::optional<std::size_t> Writer::entry_line(const YamlNode& c, std::size_t i) 
         const std::size_t line = source_->line_start(start);
         const std::size_t indent = std::min(text.find_first_not_of(' ', line), start);
         if (!only_indent(indent, start, "? ") || (indent < start && text[indent] != '?')) return {};
+        // A "?" alone on a line above makes the key explicit: the entry
+        // starts there, which the tree does not record.
+        const std::size_t above = comments_above(line, 0);
+        if (above > 0) {
+            const std::size_t prev = source_->line_start(above - 1);
+            const std::size_t mark = text.find_first_not_of(' ', prev);
+            if (mark < above && text[mark] == '?') return {};
+        }
         return line;
     }
     const std::size_t line = source_->line_start(first.span.offset);
@@ -258,7 +338,7 @@ Writer::Bounds Writer::entry_bounds(const YamlNode& c) const {
 // block scalar written anew just before would take their blank or comment
 // lines as its content.
 bool Writer::copyable_from(std::size_t from) const {
-    if (!at_line_start()) return false;
+    if (!keep_columns_ || !at_line_start()) return false;
     return !right_after_block() || source_->first_content_line(from) == from;
 }
 
@@ -280,18 +360,66 @@ bool Writer::copied_entry(const Bounds& bounds, std::size_t i, const YamlNode& f
     // After an empty value written anew, a key with properties needs care;
     // so does the key after a copied empty value with properties ("k: !t"),
     // which only the writer tracks.
-    if (empty_value_ && has_properties(first)) return false;
+    // (Copied right after the source lines that left it open, it reads as
+    // the source did.)
+    const bool contiguous =
+        empty_value_ && copied_until_ == *bounds[i].start && copied_out_ == out_.size();
+    if (empty_value_ && has_properties(first) && !contiguous) return false;
     if (second && second->kind == NodeKind::Null && has_properties(*second)) return false;
+    if (second && !has_value_indicator(first)) return false;
     const std::size_t from = *bounds[i].start;
     const std::size_t to = *bounds[i].end;
     if (!copyable_from(from)) return false;
     const std::string_view slice = source_->text().substr(from, to - from);
+    // The text's last line without its line break: whatever follows would
+    // join it ("|+" at the end would even take the break as content).
+    if (!slice.ends_with('\n')) return false;
     // A carriage return alone breaks a line where readers disagree.
     for (std::size_t cr = slice.find('\r'); cr != std::string_view::npos;
          cr = slice.find('\r', cr + 1))
         if (cr + 1 == slice.size() || slice[cr + 1] != '\n') return false;
+    const std::size_t at = out_.size();
     copied_text(from, to, true);
+    note_empty_value(first, second, from, at);
+    copied_until_ = to;
+    copied_out_ = out_.size();
     return true;
+}
+
+// The source writes ':' after the key (or the key after "? "): only then do
+// its lines stand on their own after other entries.
+bool Writer::has_value_indicator(const YamlNode& key) const {
+    if (source_->explicit_key(key)) return true;
+    const auto end = source_->exact_end(key);
+    if (!end) return false;
+    const std::string_view text = source_->text();
+    std::size_t pos = *end;
+    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+    return pos < text.size() && text[pos] == ':';
+}
+
+// A copied entry that ends with an empty value ("k:") leaves it open, as a
+// written one does: a key with properties after it must not read as that
+// value's properties.
+void Writer::note_empty_value(const YamlNode& first, const YamlNode* second, std::size_t from,
+                              std::size_t at) {
+    const YamlNode* key = second ? &first : nullptr;
+    const YamlNode* last = second ? second : &first;
+    while (is_block_collection(*last)) {
+        if (last->kind == NodeKind::Mapping)
+            key = &last->key(last->size() - 1);
+        else
+            key = nullptr;
+        last = &last->children.back();
+    }
+    if (!key || last->kind != NodeKind::Null || has_properties(*last) || last->source) return;
+    const auto end = source_->exact_end(*key);
+    if (!end || *end < from) return;
+    const std::string_view text = source_->text();
+    std::size_t colon = *end;
+    while (colon < text.size() && (text[colon] == ' ' || text[colon] == '\t')) ++colon;
+    if (colon >= text.size() || text[colon] != ':') return;
+    empty_value_ = EmptyValue{at + (colon + 1 - from), false};
 }
 
 // The blank lines and comments above an entry written anew, copied as they

@@ -40,7 +40,9 @@ void Writer::root(const YamlNode& node, bool with_source, std::size_t head_from,
 }
 
 std::optional<std::size_t> Writer::root_end(const YamlNode& node) const {
-    if (!source_ || !placed(own(node))) return {};
+    // A node put in place by an edit is not placed, but knows where the text
+    // it replaced ended.
+    if (!source_ || !keep_columns_ || !in_source(own(node))) return {};
     // A block collection ends with its last entry, which must lie after its
     // start (a node made from another text does not). An included file's
     // root stands for the directive: only its content tells.
@@ -299,10 +301,12 @@ void Writer::node_inline(const YamlNode& node, At at) {
     }
     switch (node.kind) {
         case NodeKind::Sequence:
-            if (!copied_flow(node, at)) deeper([&] { flow_sequence(node); });
+            if (!copied_flow(node, at) && !spliced_flow(node, at))
+                deeper([&] { flow_sequence(node); });
             return;
         case NodeKind::Mapping:
-            if (!copied_flow(node, at)) deeper([&] { flow_mapping(node); });
+            if (!copied_flow(node, at) && !spliced_flow(node, at))
+                deeper([&] { flow_mapping(node); });
             return;
         case NodeKind::Alias:
             out_ += '*';

@@ -102,6 +102,14 @@ inline std::string_view handle_of(std::string_view tag) {
     return tag.substr(0, second == std::string_view::npos ? 1 : second + 1);
 }
 
+// A carriage return not followed by a line feed: a line break of its own.
+inline bool has_lone_carriage_return(std::string_view text) {
+    for (std::size_t cr = text.find('\r'); cr != std::string_view::npos;
+         cr = text.find('\r', cr + 1))
+        if (cr + 1 == text.size() || text[cr + 1] != '\n') return true;
+    return false;
+}
+
 // Changed within the text being written (a boundary's content counts as
 // its directive line, which an edit inside another file leaves as it is).
 bool changed_here(const YamlNode& node);
@@ -124,6 +132,9 @@ class Writer {
     Writer(const EmitOptions& options, std::string& out, std::optional<SourceText> source)
         : o_(options), out_(out) {
         if (source) source_.emplace(*source);
+        // Source lines are told apart by line feeds; a text that also
+        // breaks lines with a carriage return alone is written anew.
+        if (source && has_lone_carriage_return(source->text)) keep_columns_ = false;
     }
 
     // One document: %TAG lines for the handles its tags need, the "---"
@@ -206,7 +217,12 @@ class Writer {
     bool copied_entry(const Bounds& bounds, std::size_t i, const YamlNode& first,
                       const YamlNode* second);
     bool copied_prefix(const Bounds& bounds, std::size_t i, const YamlNode& holder);
+    bool has_value_indicator(const YamlNode& key) const;
+    void note_empty_value(const YamlNode& first, const YamlNode* second, std::size_t from,
+                          std::size_t at);
     bool copied_flow(const YamlNode& node, At at);
+    bool spliced_flow(const YamlNode& node, At at);
+    bool splice_children(const YamlNode& node, std::size_t& pos);
     std::optional<std::string_view> source_of(const YamlNode& node) const;
     bool copied_scalar(const YamlNode& node, At at);
     bool value_on_next_line(const YamlNode& value, const YamlNode& key, std::size_t n);
@@ -271,6 +287,9 @@ class Writer {
         bool tagged;  // "!t null" would be the word null: the next key goes after "? "
     };
     std::optional<EmptyValue> empty_value_;
+    // Where the last copied entry ended, in the source and in the output.
+    std::size_t copied_until_ = std::string::npos;
+    std::size_t copied_out_ = std::string::npos;
     // Where the last block scalar ended: a comment line below it must stay
     // less indented than its content, or it would become content.
     std::size_t block_end_ = std::string::npos;

@@ -62,6 +62,41 @@ std::size_t SourceLayout::start_with_properties(const YamlNode& node) const {
     return start;
 }
 
+std::optional<std::size_t> SourceLayout::matching_bracket(std::size_t open) const {
+    const std::string_view text = text_;
+    int depth = 0;
+    for (std::size_t pos = open; pos < text.size(); ++pos) {
+        const char c = text[pos];
+        // A quote opens a scalar only where one can start ("it's" is plain).
+        const bool starts = pos == 0 || std::string_view(" \t\r\n[{,").find(text[pos - 1]) !=
+                                            std::string_view::npos;
+        if (c == '[' || c == '{') {
+            ++depth;
+        } else if (c == ']' || c == '}') {
+            if (--depth == 0) return pos + 1;
+        } else if (c == '\'' && starts) {
+            // '' stands for one quote inside single quotes.
+            for (++pos; pos < text.size(); ++pos) {
+                if (text[pos] != '\'') continue;
+                if (pos + 1 < text.size() && text[pos + 1] == '\'')
+                    ++pos;
+                else
+                    break;
+            }
+            if (pos >= text.size()) return {};
+        } else if (c == '"' && starts) {
+            for (++pos; pos < text.size() && text[pos] != '"'; ++pos)
+                if (text[pos] == '\\') ++pos;
+            if (pos >= text.size()) return {};
+        } else if (c == '#' && pos > 0 &&
+                   std::string_view(" \t\n").find(text[pos - 1]) != std::string_view::npos) {
+            pos = text.find('\n', pos);
+            if (pos == std::string_view::npos) return {};
+        }
+    }
+    return {};
+}
+
 // The end of a tag or anchor written in this text.
 std::optional<std::size_t> SourceLayout::properties_end(const YamlNode& node) const {
     std::optional<std::size_t> end;
@@ -113,7 +148,14 @@ std::optional<std::size_t> SourceLayout::exact_end(const YamlNode& node) const {
         case NodeKind::Mapping:
             break;
     }
-    if (!is_flow_pair(*n)) return flow_end(*n);
+    if (!is_flow_pair(*n)) {
+        // The tree tells where an unchanged collection ends; one whose
+        // entries changed is measured on the text.
+        const bool bracket = n->span.offset < text_.size() &&
+                             (text_[n->span.offset] == '[' || text_[n->span.offset] == '{');
+        if (bracket && tree_modified(*n)) return matching_bracket(n->span.offset);
+        return flow_end(*n);
+    }
     // "[a: b]": the pair has no brackets; it ends with its value, or its key.
     const YamlNode& value = n->children.back();
     if (value.kind != NodeKind::Null || value.anchor || value.tag) return exact_end(value);

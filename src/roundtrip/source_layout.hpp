@@ -76,6 +76,9 @@ class SourceLayout {
     // lines, directives and document markers: nothing of a document's content.
     bool only_markers(std::size_t from, std::size_t to) const;
 
+    // Just past the bracket closing the one at `open`, read from the text
+    // alone (quoted scalars and comments skipped), whatever the tree holds now.
+    std::optional<std::size_t> matching_bracket(std::size_t open) const;
     // Where the node's text begins, its properties included.
     std::size_t start_with_properties(const YamlNode& node) const;
 

@@ -51,7 +51,12 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
         const auto end = props.explicit_start
                              ? source_->marker_line(props)
                              : std::optional(source_->first_content_line(*lines.from));
-        if (end && *end >= *lines.from && *end <= source_->line_start(props.span.offset)) {
+        // Blank lines holding tabs are left to the writer: a "%YAML 1.2"
+        // line put above the first document would leave them after "---".
+        const bool tabs = end && *end >= *lines.from &&
+                          source_->text().substr(*lines.from, *end - *lines.from).find('\t') !=
+                              std::string_view::npos;
+        if (end && !tabs && *end >= *lines.from && *end <= source_->line_start(props.span.offset)) {
             copied_text(*lines.from, *end, false);
             copied_to = *end;
             lines.opened = true;

@@ -110,7 +110,15 @@ bool Writer::spliced_flow(const YamlNode& node, At at) {
         return false;
     }
     out_ += text.substr(pos, *end - pos);
-    if (!fits_at(std::string_view(out_).substr(mark), at)) {
+    // The spliced text must read as a collection of the same shape: the
+    // text alone decides where brackets close, and a lenient reading of the
+    // source could make that differ from the tree.
+    const std::string_view written = std::string_view(out_).substr(mark);
+    const auto alone = compose_text(written, 0, false);
+    const bool same_shape = alone && alone->roots.size() == 1 &&
+                            alone->roots[0].kind == node.kind &&
+                            alone->roots[0].children.size() == node.children.size();
+    if (!same_shape || !fits_at(written, at)) {
         out_.resize(mark);
         return false;
     }
@@ -136,6 +144,9 @@ bool Writer::splice_children(const YamlNode& node, std::size_t& pos) {
             if (!splice_children(c, pos)) return false;
             continue;
         }
+        // A pair without braces written anew has no extent to replace: its
+        // ':' may follow its last node.
+        if (is_flow_pair(c)) return false;
         // Its properties stand in the source as they are.
         for (const auto& piece : {c.tag, c.anchor})
             if (piece && !source_->contains(*piece)) return false;

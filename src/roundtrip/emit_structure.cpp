@@ -111,7 +111,7 @@ bool Writer::simple_key_safe_after_empty_value(const YamlNode& key) {
     if (pos == std::string::npos) return true;
     ++pos;
     while (pos < out_.size()) {
-        const std::size_t first = out_.find_first_not_of(' ', pos);
+        const std::size_t first = out_.find_first_not_of(" \t", pos);
         if (first == std::string::npos) break;
         if (out_[first] != '\n' && out_[first] != '#') return true;
         const std::size_t end = out_.find('\n', first);

@@ -205,20 +205,6 @@ bool scalar_kind(ValueKind k) {
     return k != ValueKind::Sequence && k != ValueKind::Mapping;
 }
 
-// Scalars and nulls are one kind for tags; mappings and sequences each another.
-bool same_kind(const YamlNode& old, const YamlValue& v) {
-    switch (old.kind) {
-        case NodeKind::Mapping:
-            return v.kind == ValueKind::Mapping;
-        case NodeKind::Sequence:
-            return v.kind == ValueKind::Sequence;
-        case NodeKind::Alias:
-            return false;
-        default:
-            return scalar_kind(v.kind);
-    }
-}
-
 // A standard tag that reads `v` as itself.
 std::string_view fitting_core_tag(const YamlValue& v) {
     switch (v.kind) {

@@ -63,6 +63,10 @@ std::optional<std::string> difference_warning(ResolverMode mode, std::string_vie
                                               std::string_view tag, std::uint32_t line,
                                               std::uint32_t column);
 
+// Two readings of one text give the same value (a float's sign included,
+// NaN equal to NaN).
+bool same_reading(const Resolved& a, const Resolved& b);
+
 // The upgrade rule: the YAML 1.2 spelling of a plain scalar whose reading in
 // `mode` differs from its 1.2 reading, or none when it reads the same or is a
 // string in `mode`. Both readings take the scalar's tag, if it has one, so a

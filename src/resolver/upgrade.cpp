@@ -14,6 +14,8 @@ bool same_float(double a, double b) {
     return a == b && std::signbit(a) == std::signbit(b);
 }
 
+}  // namespace
+
 bool same_reading(const Resolved& a, const Resolved& b) {
     if (a.kind != b.kind) return false;
     switch (a.kind) {
@@ -28,8 +30,6 @@ bool same_reading(const Resolved& a, const Resolved& b) {
             return true;
     }
 }
-
-}  // namespace
 
 std::optional<std::string> upgrade_spelling(ResolverMode mode, std::string_view text,
                                             std::string_view tag) {

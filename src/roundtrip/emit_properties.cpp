@@ -37,83 +37,65 @@ bool Writer::declared(const YamlNode& node) const {
     });
 }
 
+// The directives, comments, empty documents and markers above a document,
+// copied as they stand unless its head comments were edited: where the copy
+// ends (the "---" line of an explicit document, else its first content
+// line), or nothing when it was not made.
+std::optional<std::size_t> Writer::copied_prologue(const YamlNode& props, std::size_t from) {
+    if (!in_source(props) || props.comments.head_edited || !copyable_from(from)) return {};
+    const auto end = props.explicit_start ? source_->marker_line(props)
+                                          : std::optional(source_->first_content_line(from));
+    if (!end || *end < from || *end > source_->line_start(props.span.offset)) return {};
+    // Blank lines holding tabs are left to the writer: a "%YAML 1.2" line put
+    // above the first document would leave them after "---".
+    if (source_->text().substr(from, *end - from).find('\t') != std::string_view::npos) return {};
+    copied_text(from, *end, false);
+    return end;
+}
+
+void Writer::tag_directives(bool after_document) {
+    if (handles_.empty()) return;
+    // Directives may only follow a document that was closed with "...".
+    if (after_document && !out_.ends_with("...\n")) out_ += "...\n";
+    for (const Handle& h : handles_) {
+        out_ += "%TAG ";
+        out_ += h.handle;
+        out_ += ' ';
+        out_ += h.prefix;
+        out_ += '\n';
+    }
+}
+
 void Writer::document(const YamlNode& node, bool with_source, bool separated, bool after_document,
                       Lines lines) {
     handles_.clear();
     collect_handles(node);
     learn_indentation(node);
     const YamlNode& props = own(node);
-    // The directives, comments, empty documents and markers above the
-    // document, copied as they stand unless its head comments were edited.
-    std::optional<std::size_t> copied_to;
-    if (lines.from && in_source(props) && !props.comments.head_edited &&
-        copyable_from(*lines.from)) {
-        const auto end = props.explicit_start
-                             ? source_->marker_line(props)
-                             : std::optional(source_->first_content_line(*lines.from));
-        // Blank lines holding tabs are left to the writer: a "%YAML 1.2"
-        // line put above the first document would leave them after "---".
-        const bool tabs = end && *end >= *lines.from &&
-                          source_->text().substr(*lines.from, *end - *lines.from).find('\t') !=
-                              std::string_view::npos;
-        if (end && !tabs && *end >= *lines.from && *end <= source_->line_start(props.span.offset)) {
-            copied_text(*lines.from, *end, false);
-            copied_to = *end;
-            lines.opened = true;
-        }
-    }
-    if (copied_to) {
-        // Every head comment above the first line of content was copied.
-        std::size_t before = 0;
-        const auto& heads = props.comments.has_head() ? props.comments.text->head : kNoLines;
-        while (before < heads.size()) {
-            const auto c = locate(heads[before]);
-            if (!c || c->hash >= *copied_to) break;
-            ++before;
-        }
-        if (props.explicit_start || separated) {
-            out_ += "---";
-            const auto c = before < heads.size() ? locate(heads[before]) : std::nullopt;
-            if (props.explicit_start && c && c->line_start == *copied_to) {
-                out_ += ' ';
-                out_ += source_->text().substr(c->hash, c->end - c->hash);
-                ++before;
-            }
-            out_ += '\n';
-        }
-        root(node, with_source, before, lines);
-        return;
-    }
-    if (!handles_.empty()) {
-        // Directives may only follow a document that was closed with "...".
-        if (after_document && !out_.ends_with("...\n")) out_ += "...\n";
-        for (const Handle& h : handles_) {
-            out_ += "%TAG ";
-            out_ += h.handle;
-            out_ += ' ';
-            out_ += h.prefix;
-            out_ += '\n';
-        }
-    }
-    // Head comments the source has above the "---" line stay above it.
-    std::size_t before = 0;
+    const auto prologue = lines.from ? copied_prologue(props, *lines.from) : std::nullopt;
+    lines.opened = prologue.has_value();
+    if (!prologue) tag_directives(after_document);
+    // Head comments the source has above the "---" line (or, with the
+    // prologue copied, above the first line of content) stay above it.
     // Plain values rather than an optional: GCC at -O3 misreads the
     // optional's state here as possibly uninitialised.
     const auto found =
         props.explicit_start && in_source(props) ? source_->marker_line(props) : std::nullopt;
     const bool has_marker = found.has_value();
     const std::size_t marker = found.value_or(0);
+    const std::size_t above = prologue.value_or(marker);
     const auto& head_lines = props.comments.has_head() ? props.comments.text->head : kNoLines;
-    if (has_marker) {
-        while (before < head_lines.size()) {
-            const auto c = locate(head_lines[before]);
-            if (!c || c->hash >= marker) break;
+    std::size_t before = 0;
+    while ((prologue || has_marker) && before < head_lines.size()) {
+        const auto c = locate(head_lines[before]);
+        if (!c || c->hash >= above) break;
+        if (!prologue) {
             if (before > 0) blank_lines(blank_lines_above(c->line_start));
             comment_line(head_lines[before], 0, 0);
-            ++before;
         }
+        ++before;
     }
-    if (!handles_.empty() || props.explicit_start || separated) {
+    if ((!handles_.empty() && !prologue) || props.explicit_start || separated) {
         out_ += "---";
         const auto c =
             has_marker && before < head_lines.size() ? locate(head_lines[before]) : std::nullopt;

@@ -59,9 +59,7 @@ bool Writer::fits_at(std::string_view slice, At at) const {
         if ((u < 0x20 && c != '\t' && c != '\n' && c != '\r') || u == 0x7F) return false;
     }
     // A carriage return alone breaks a line too; such texts are written anew.
-    for (std::size_t cr = slice.find('\r'); cr != std::string_view::npos;
-         cr = slice.find('\r', cr + 1))
-        if (cr + 1 == slice.size() || slice[cr + 1] != '\n') return false;
+    if (has_lone_carriage_return(slice)) return false;
     for (std::size_t nl = slice.find('\n'); nl != std::string_view::npos;
          nl = slice.find('\n', nl + 1)) {
         if (at.place != ScalarPlace::Block) return false;
@@ -385,10 +383,6 @@ bool Writer::copied_entry(const Bounds& bounds, std::size_t i, const YamlNode& f
     // The text's last line without its line break: whatever follows would
     // join it ("|+" at the end would even take the break as content).
     if (!slice.ends_with('\n')) return false;
-    // A carriage return alone breaks a line where readers disagree.
-    for (std::size_t cr = slice.find('\r'); cr != std::string_view::npos;
-         cr = slice.find('\r', cr + 1))
-        if (cr + 1 == slice.size() || slice[cr + 1] != '\n') return false;
     const std::size_t at = out_.size();
     copied_text(from, to, true);
     note_empty_value(first, second, from, at);

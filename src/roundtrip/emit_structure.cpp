@@ -60,6 +60,20 @@ std::optional<std::size_t> Writer::root_end(const YamlNode& node) const {
     return {};
 }
 
+Lines Writer::lines_of(const YamlNode& node, std::optional<std::size_t> from, bool last) const {
+    if (!source_) return {};
+    Lines lines{from, root_end(node), last};
+    if (lines.to) lines.to = source_->line_after(*lines.to);
+    return lines;
+}
+
+void Writer::finish_text() {
+    if (!source_) return;
+    const std::string_view text = source_->text();
+    if (!text.ends_with('\n') && out_.ends_with('\n') && !right_after_block()) out_.pop_back();
+    if (uses_crlf(text)) to_crlf(out_);
+}
+
 bool Writer::copied_document(const YamlNode& node, Lines lines) {
     if (!lines.from || !lines.to || changed_here(node) || !copyable_from(*lines.from)) return false;
     // What lies between the document before and this one is not content

@@ -142,13 +142,14 @@ class Writer {
     void document(const YamlNode& node, bool with_source, bool separated, bool after_document,
                   Lines lines = {});
     void root(const YamlNode& node, bool with_source, std::size_t head_from, Lines lines);
-    // Where a root's text ends in the known source, when the tree tells.
-    std::optional<std::size_t> root_end(const YamlNode& node) const;
+    // The lines of the known source a root owns, from `from` on.
+    Lines lines_of(const YamlNode& node, std::optional<std::size_t> from, bool last) const;
     // An unchanged document is its lines, copied.
     bool copied_document(const YamlNode& node, Lines lines);
-    // The output ends with a block scalar written anew, whose last line
-    // break is part of its content.
-    bool ends_with_block() const { return right_after_block(); }
+    // Ends the output as the source text ends: without a final line break
+    // when it had none (unless a block scalar written anew holds it), and
+    // with CR LF line ends when its lines end so.
+    void finish_text();
     void stand_in(const YamlNode& boundary, const YamlNode& own_root) {
         boundary_ = &boundary;
         own_root_ = &own_root;
@@ -231,6 +232,8 @@ class Writer {
     std::string inline_comment(const YamlNode& node) const;
     void finish_line(const YamlNode& node);
 
+    std::optional<std::size_t> copied_prologue(const YamlNode& props, std::size_t from);
+    void tag_directives(bool after_document);
     void tag(const YamlNode& node);
     // Inline: "!t &a " before a node; Line: "!t &a" and a line feed above a
     // block collection; After: " !t &a" after an indicator.
@@ -295,6 +298,7 @@ class Writer {
     std::size_t block_end_ = std::string::npos;
     bool block_keeps_ = false;  // that block scalar keeps its trailing empty lines ("+")
     bool right_after_block() const;
+    std::optional<std::size_t> root_end(const YamlNode& node) const;
     std::vector<Handle> handles_;  // of the document being written
     // Columns a new block collection is indented by, below a key and below
     // a dash: the document's own habit when its source shows one.

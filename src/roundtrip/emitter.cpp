@@ -58,17 +58,13 @@ Result<std::string> emit_stream(std::span<const YamlNode> roots,
         if (source) from = roots.empty() || !roots[0].leading_bom ? 0 : kBom.size();
         for (std::size_t i = 0; i < roots.size(); ++i) {
             if (i == 0 && roots[0].leading_bom) out += kBom;
-            Lines lines{from, w.root_end(roots[i]), i + 1 == roots.size()};
-            if (lines.to) lines.to = SourceLayout(*text).line_after(*lines.to);
+            const Lines lines = w.lines_of(roots[i], from, i + 1 == roots.size());
             if (!w.copied_document(roots[i], lines))
                 w.document(roots[i], true, i > 0, i > 0, lines);
             if (w.failed()) return fail(stack_exhausted_error());
             from = lines.to;
         }
-        // A text without a final line break stays without one.
-        if (source && !source->ends_with('\n') && out.ends_with('\n') && !w.ends_with_block())
-            out.pop_back();
-        if (source && uses_crlf(*source)) to_crlf(out);
+        w.finish_text();
     }
     if (options.declare_1_2) declare_yaml_1_2(out);
     return out;
@@ -102,16 +98,10 @@ Result<std::string> emit_included_file(const YamlNode& node, std::optional<Sourc
         own_root = own_root_properties(node, *node.source->own_root);
         w.stand_in(node, own_root);
     }
-    Lines lines;
-    if (source) {
-        lines = {node.leading_bom ? kBom.size() : 0, w.root_end(node), true};
-        if (lines.to) lines.to = SourceLayout(*source).line_after(*lines.to);
-    }
-    w.document(node, false, false, false, lines);
+    w.document(node, false, false, false,
+               w.lines_of(node, node.leading_bom ? kBom.size() : 0, true));
     if (w.failed()) return fail(stack_exhausted_error());
-    if (source && !source->text.ends_with('\n') && out.ends_with('\n') && !w.ends_with_block())
-        out.pop_back();
-    if (source && uses_crlf(source->text)) to_crlf(out);
+    w.finish_text();
     return out;
 }
 

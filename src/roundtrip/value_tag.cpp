@@ -1,6 +1,5 @@
 #include "roundtrip/value_tag.hpp"
 
-#include <cmath>
 #include <string>
 
 #include "resolver/syntax.hpp"
@@ -22,23 +21,6 @@ bool plain(const YamlNode& n) {
 // The standard tags the resolver reads a scalar by.
 bool is_scalar_tag(std::string_view name) {
     return name == "str" || name == "int" || name == "float" || name == "bool" || name == "null";
-}
-
-bool same_reading(const Resolved& a, const Resolved& b) {
-    if (a.kind != b.kind) return false;
-    switch (a.kind) {
-        case ResolvedKind::Bool:
-            return a.boolean == b.boolean;
-        case ResolvedKind::Int:
-            return a.integer == b.integer;
-        case ResolvedKind::Float:
-            return a.real == b.real || (std::isnan(a.real) && std::isnan(b.real));
-        case ResolvedKind::Merge:
-        case ResolvedKind::Invalid:
-            return false;
-        default:  // null; a big integer or a string of one text
-            return true;
-    }
 }
 
 // Whether the standard tag named `name` reads `fresh` as it reads untagged.

@@ -7,6 +7,13 @@ def load(text, option=0):
     return quarvel.loads(text, option=quarvel.OPT_ROUND_TRIP | option)
 
 
+def at(root, path):
+    """The value (or view) at `path` below `root`."""
+    for step in path:
+        root = root[step]
+    return root
+
+
 def snapshot(doc):
     """The values and, for every addressable node, its metadata: equal
     snapshots mean an operation left the document as it was. Iterative, so

@@ -8,7 +8,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import quarvel
-from roundtrip_support import load
+from roundtrip_support import at, load
 
 keys = st.sampled_from(["a", "b", "c", "key", "x y", "1"])
 scalars = st.one_of(
@@ -32,12 +32,6 @@ def containers(model, path=()):
         if isinstance(v, (dict, list)):
             found.extend(containers(v, path + (k,)))
     return found
-
-
-def at(root, path):
-    for step in path:
-        root = root[step]
-    return root
 
 
 edits = st.lists(

@@ -16,7 +16,7 @@ import random
 import pytest
 
 import quarvel
-from roundtrip_support import load
+from roundtrip_support import at, load
 
 SUITE = pathlib.Path(
     os.environ.get("QUARVEL_YAML_TEST_SUITE")
@@ -56,12 +56,6 @@ def containers(value, path=()):
         if isinstance(k, (str, int)):
             found.extend(containers(v, path + (k,)))
     return found
-
-
-def at(root, path):
-    for step in path:
-        root = root[step]
-    return root
 
 
 def editable(text):

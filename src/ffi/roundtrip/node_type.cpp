@@ -343,10 +343,12 @@ int node_set_anchor(PyObject* self, PyObject* value, void*) {
     });
 }
 
-PyObject* node_make_alias(PyObject* self, PyObject* name) {
+// A node method taking one str argument that edits the node's document.
+template <class Edit>
+PyObject* edit_with_name(PyObject* self, PyObject* name, const char* method, Edit&& edit) {
     return guarded([&]() -> PyObject* {
         if (!PyUnicode_Check(name)) {
-            raise_argument_type("make_alias", "name", "str", name);
+            raise_argument_type(method, "name", "str", name);
             return nullptr;
         }
         std::string_view text;
@@ -354,9 +356,17 @@ PyObject* node_make_alias(PyObject* self, PyObject* name) {
         HandleObject* h = as_handle(self);
         Borrow hold(h->document, Borrow::Exclusive);
         if (!hold.ok()) return nullptr;
-        if (status_to_int(make_alias(hold.state(), h->path, text)) < 0) return nullptr;
+        if (status_to_int(edit(hold.state(), h->path, text)) < 0) return nullptr;
         Py_RETURN_NONE;
     });
+}
+
+PyObject* node_make_alias(PyObject* self, PyObject* name) {
+    return edit_with_name(self, name, "make_alias", make_alias);
+}
+
+PyObject* node_rename_anchor(PyObject* self, PyObject* name) {
+    return edit_with_name(self, name, "rename_anchor", rename_anchor);
 }
 
 PyObject* node_detach(PyObject* self, PyObject*) {

@@ -254,20 +254,4 @@ PyObject* document_extend(PyObject* self, PyObject* items) {
     return guarded([&] { return extend_at(self, {}, items); });
 }
 
-PyObject* node_rename_anchor(PyObject* self, PyObject* name) {
-    return guarded([&]() -> PyObject* {
-        if (!PyUnicode_Check(name)) {
-            raise_argument_type("rename_anchor", "name", "str", name);
-            return nullptr;
-        }
-        std::string_view text;
-        if (!utf8_view(name, text)) return nullptr;
-        HandleObject* h = as_handle(self);
-        Borrow hold(h->document, Borrow::Exclusive);
-        if (!hold.ok()) return nullptr;
-        if (!done(rename_anchor(hold.state(), h->path, text))) return nullptr;
-        Py_RETURN_NONE;
-    });
-}
-
 }  // namespace quarvel::py

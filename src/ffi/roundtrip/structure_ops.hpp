@@ -29,7 +29,4 @@ extern const char kAppendDoc[];
 extern const char kInsertDoc[];
 extern const char kExtendDoc[];
 
-// QuarvelNode.rename_anchor(name): renames the node's anchor and its aliases.
-PyObject* node_rename_anchor(PyObject* self, PyObject* name);
-
 }  // namespace quarvel::py

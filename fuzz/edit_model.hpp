@@ -390,18 +390,18 @@ class Model {
         }
     }
 
-    // The entry loading keeps for the key the document's path names: the
-    // last entry whose key equals that of the first entry with this text.
+    // The entry loading keeps in place of the one a key step names (the last
+    // entry with that text): the last whose key equals that entry's key.
     std::optional<std::size_t> effective_entry(const ModelNode& m, std::string_view text) {
         const std::size_t n = m.children.size() / 2;
-        std::size_t first = n;
-        for (std::size_t i = 0; i < n && first == n; ++i)
-            if (m.children[2 * i].key_text == text) first = i;
-        if (first == n) return std::nullopt;
+        std::size_t named = n;
+        for (std::size_t i = n; i-- > 0 && named == n;)
+            if (m.children[2 * i].key_text == text) named = i;
+        if (named == n) return std::nullopt;
         const auto index = index_ids();
-        const std::string wanted = canonical_key(m.children[2 * first], index);
-        std::size_t kept = first;
-        for (std::size_t i = first + 1; i < n; ++i)
+        const std::string wanted = canonical_key(m.children[2 * named], index);
+        std::size_t kept = named;
+        for (std::size_t i = named + 1; i < n; ++i)
             if (canonical_key(m.children[2 * i], index) == wanted) kept = i;
         return kept;
     }

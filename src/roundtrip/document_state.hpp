@@ -39,6 +39,11 @@ struct DocumentState {
     // How plain scalars read when values are taken from the trees: the mode
     // the text was loaded in (its options and its %YAML directive).
     ResolverMode mode = ResolverMode::Core12;
+    // The text as it was read, kept only when it broke lines with carriage
+    // returns alone: `source` holds line feeds in their place (one byte for
+    // one, so every offset stands), and its lines are told apart like any
+    // other text's. An unedited document is written back as read.
+    std::string text_as_read;
 
     DocumentState() = default;
     DocumentState(const DocumentState&) = delete;

@@ -43,6 +43,11 @@ std::optional<std::size_t> Writer::root_end(const YamlNode& node) const {
     // A node put in place by an edit is not placed, but knows where the text
     // it replaced ended.
     if (!source_ || !keep_columns_ || !in_source(own(node))) return {};
+    if (node.comments.text && node.comments.text->replaced_end) {
+        const auto end = source_->exact_end(node);
+        if (end && *end > node.span.offset) return end;
+        return {};
+    }
     // A block collection ends with its last entry, which must lie after its
     // start (a node made from another text does not). An included file's
     // root stands for the directive: only its content tells.
@@ -52,11 +57,15 @@ std::optional<std::size_t> Writer::root_end(const YamlNode& node) const {
             node.kind == NodeKind::Mapping ? node.key(last) : node.children[last];
         const auto end = entry_end(node, last);
         if (end && in_source(first) && *end > first.span.offset) return end;
-        return {};
+    } else if (&own(node) == &node && !(node.source && !in_source(node))) {
+        const auto end = source_->exact_end(node);
+        if (end && *end > node.span.offset) return end;
     }
-    if (&own(node) != &node || (node.source && !in_source(node))) return {};
-    const auto end = source_->exact_end(node);
-    if (end && *end > node.span.offset) return end;
+    // A collection whose last entry is new or gone still ends where its
+    // source text did.
+    if (&own(node) == &node && node.is_collection() && !node.source &&
+        node.end_offset > node.span.offset && node.end_offset <= source_->text().size())
+        return static_cast<std::size_t>(node.end_offset);
     return {};
 }
 

@@ -47,7 +47,7 @@ Result<std::string> emit_stream(std::span<const YamlNode> roots,
                                 const EmitOptions& options) {
     std::string out;
     if (source && !any_modified(roots)) {
-        out.assign(*source);
+        out.assign(options.text_as_read.value_or(*source));
     } else {
         out.reserve(256);
         std::optional<SourceText> text;
@@ -67,6 +67,10 @@ Result<std::string> emit_stream(std::span<const YamlNode> roots,
         w.finish_text();
     }
     if (options.declare_1_2) declare_yaml_1_2(out);
+    // Every line feed of the output breaks a line (the writers escape the
+    // ones inside quoted scalars).
+    if (options.text_as_read && !options.text_as_read->contains('\n'))
+        std::ranges::replace(out, '\n', '\r');
     return out;
 }
 

@@ -20,6 +20,10 @@ struct EmitOptions {
     NullStyle null_style = NullStyle::Empty;  // how nulls made by edits are written
     bool declare_1_2 = false;                 // a "%YAML 1.2" line opens the stream
     bool prefer_double_quotes = true;  // quotes for a plain scalar whose text cannot stay plain
+    // The text as read, when the source handed over holds line feeds for its
+    // lone carriage returns: an unchanged stream is written as read, and a
+    // text whose lines all ended so gets carriage returns back.
+    std::optional<std::string_view> text_as_read;
 };
 
 // The text a tree was composed from, with its file number: untouched

@@ -156,6 +156,31 @@ def test_multi_document_root_assignment_keeps_comments():
     assert doc.to_dict() == [{"z": None}, {"b": 2}]
 
 
+def replace_root(doc):
+    doc.node.value = {"b": 2}
+
+
+def add_entry(doc):
+    doc["b"] = 2
+
+
+@pytest.mark.parametrize("edit, text, expected", [
+    (replace_root, ".\n%YAML 1.2\n---\n...\n", "b: 2\n---\n...\n"),
+    (replace_root, "a: 1\n--- # c\n", "b: 2\n--- # c\n"),
+    (replace_root, "- 1\n...\n---\n", "b: 2\n...\n---\n"),
+    (add_entry, "a: 1\n---\n...\n", "a: 1\nb: 2\n---\n...\n"),
+    # Lines broken by carriage returns alone keep them; a mix gets line feeds.
+    (add_entry, "a: 1\r# c\r---\r", "a: 1\rb: 2\r# c\r---\r"),
+    (add_entry, "a: 1\r---\n", "a: 1\nb: 2\n---\n"),
+])
+def test_an_edited_root_keeps_the_empty_documents_after_it(edit, text, expected):
+    doc = load(text)
+    assert doc.to_yaml() == text.encode()
+    edit(doc)
+    assert doc.to_yaml().decode() == expected
+    assert quarvel.loads_all(expected)[1:] == [None]
+
+
 def test_empty_document():
     doc = load("# only a comment\n")
     assert len(doc) == 0 and doc.to_dict() == [] and doc.walk() == []

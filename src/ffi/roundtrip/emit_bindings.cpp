@@ -21,6 +21,7 @@ roundtrip::EmitOptions emit_options(const DocumentState& state) {
     o.null_style = static_cast<NullStyle>(static_cast<std::uint8_t>(state.settings.null_style));
     o.declare_1_2 = state.settings.declare_1_2;
     o.prefer_double_quotes = state.settings.prefer_double_quotes;
+    if (!state.text_as_read.empty()) o.text_as_read = state.text_as_read;
     return o;
 }
 

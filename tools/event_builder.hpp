@@ -59,7 +59,6 @@ class EventBuilder {
         : out_(out), tokens_(tokens), arena_(arena), errors_(errors) {}
 
     bool anchor(Props& props, const Token& t) {
-        if (props.has_anchor) return errors_.fail("a node cannot have two anchors", t.mark);
         props.anchor = t.text;
         props.has_anchor = true;
         return true;

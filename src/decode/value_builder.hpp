@@ -55,7 +55,6 @@ class ValueBuilder {
           check_duplicates_(options.duplicate_keys_error || options.duplicate_keys_warn) {}
 
     bool anchor(Props& props, const Token& t) {
-        if (props.has_anchor) return errors_.fail("a node cannot have two anchors", t.mark);
         props.anchor = t.text;
         props.has_anchor = true;
         return true;

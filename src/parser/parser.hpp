@@ -203,6 +203,10 @@ class Parser {
     TagHandles handles_;
     std::size_t pos_ = 0;
     std::uint32_t depth_ = 0;
+    // The properties the node being read has so far: one anchor and one tag
+    // at most, since a second would silently replace the first.
+    bool has_anchor_ = false;
+    bool has_tag_ = false;
 };
 
 // ---- stream and documents ----------------------------------------------------
@@ -272,8 +276,12 @@ bool Parser<B>::document() {
 template <class B>
 bool Parser<B>::property(Props& props) {
     const Token& t = cur();
-    const bool ok =
-        t.kind == TokenKind::Anchor ? builder_.anchor(props, t) : builder_.tag(props, t, handles_);
+    const bool anchor = t.kind == TokenKind::Anchor;
+    if (anchor ? has_anchor_ : has_tag_)
+        return fail(anchor ? "a node cannot have two anchors" : "a node cannot have two tags",
+                    t.mark);
+    (anchor ? has_anchor_ : has_tag_) = true;
+    const bool ok = anchor ? builder_.anchor(props, t) : builder_.tag(props, t, handles_);
     if (!ok) return false;
     advance();
     return true;
@@ -315,6 +323,7 @@ bool Parser<B>::node(Slot slot, Node& out, Mark& mark, Props props) {
     if (depth_ > kMaxDepth) return fail(max_depth_message(), cur().mark);
     while (kind() == TokenKind::Anchor || kind() == TokenKind::Tag)
         if (!property(props)) return false;
+    has_anchor_ = has_tag_ = false;
     mark = cur().mark;
     if (!content(slot, props, out)) return false;
     builder_.node_done(props, out);

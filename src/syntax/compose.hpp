@@ -17,8 +17,8 @@ namespace quarvel {
 
 // How composition reads the text. Strict composition raises
 // the errors the value decoder raises on the same text, with the same
-// messages and positions, for everything but aliases (a second anchor on a
-// node, an undefined tag handle, and complex keys when they are rejected);
+// messages and positions, for everything but aliases (an undefined tag
+// handle, and complex keys when they are rejected);
 // a forest with aliases says so in `has_aliases`.
 // Without `keep_comments` no comment is recorded or attached: loading that
 // converts the tree to Python objects needs positions, not comments.

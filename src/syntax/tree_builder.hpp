@@ -52,15 +52,13 @@ class TreeBuilder {
           checks_(checks) {}
 
     bool anchor(Props& props, const Token& t) {
-        if (checks_.strict && props.has_anchor)
-            return errors_.fail("a node cannot have two anchors", t.mark);
-        props.anchor = t.text;  // a later anchor replaces an earlier one
+        props.anchor = t.text;
         props.has_anchor = true;
         return true;
     }
-    // Kept as written (a later tag replaces an earlier one); a tag that a
-    // %TAG handle rewrites also keeps its expansion for conversion. A handle
-    // no directive defines is not an error here: the tag stays as written.
+    // Kept as written; a tag that a %TAG handle rewrites also keeps its
+    // expansion for conversion. A handle no directive defines is not an
+    // error here: the tag stays as written.
     bool tag(Props& props, const Token& t, TagHandles& handles) {
         props.tag = t.text;
         props.has_tag = true;

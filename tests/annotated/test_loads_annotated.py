@@ -121,7 +121,7 @@ LOL = "a: &a [" + ",".join(["x"] * 10) + "]\n" + "".join(
 
 
 @pytest.mark.parametrize("text", [
-    "&a &b x", "!e!x y", "a: *b", "&a x: !t *a", "a: &a [*a]", "[" * 1001 + "]" * 1001,
+    "&a &b x", "!a\n!b x", "!e!x y", "a: *b", "&a x: !t *a", "a: &a [*a]", "[" * 1001 + "]" * 1001,
     "a: [1, 2\n", "[a]: 1", "? {a: b}\n: c", "!t [a]: 1", "a: &a [1,2]\nb: {*a : 1}",
     "%TAG !e! tag:e.com:\n---\n!e!x a: !f!y b", LOL, "a: 1\nb: *a\nc: [1\n",
 ])

@@ -42,7 +42,7 @@ struct ShapeBuilder {
     }
 
     bool anchor(Props& p, const Token& t) {
-        p.anchor = std::string(t.text);  // a later anchor replaces an earlier one
+        p.anchor = std::string(t.text);
         return true;
     }
     bool tag(Props& p, const Token& t, TagHandles&) {
@@ -131,9 +131,10 @@ int main() {
     expect("&x a: b\n", "B{&x a: b}");
     expect("&m\nk: v\n", "&m B{k: v}");
     expect("*a : b\n", "B{*a: b}");
-    // Policies the builder decides: later anchors win, aliases stay, empty
-    // explicit documents stay; a bare empty document is no document.
-    expect("&a &b x", "&b x");
+    // One anchor and one tag per node, whatever the builder; aliases stay,
+    // empty explicit documents stay; a bare empty document is no document.
+    expect("&a &b x", "error: a node cannot have two anchors");
+    expect("!a\n!b x", "error: a node cannot have two tags");
     expect("- *a\n", "B[*a]");
     expect("---\n---\n", "~ | ~");
     expect("# only a comment\n", "");

@@ -91,7 +91,6 @@ def test_directive_and_document_errors(text, message):
         ("!!str 12\n", "12"),
         ("!!binary aGk=\n", "aGk="),
         ("!!seq [1]\n", [1]),
-        ("!!str !!int 5\n", 5),  # a second tag replaces the first
         ("%TAG ! tag:yaml.org,2002:\n--- !int 12\n", 12),
         ("!foo bar\n", ("!foo", "bar")),
         ("!foo 12\n", ("!foo", "12")),  # scalars under a kept tag are strings
@@ -146,6 +145,7 @@ def test_alias_is_a_copy():
         ("&x [*x]\n", "unknown alias: *x at line 1, column 5"),
         ("--- &x 1\n--- *x\n", "unknown alias: *x at line 2, column 5"),
         ("&a &b x\n", "a node cannot have two anchors at line 1, column 4"),
+        ("k: !a !b x\n", "a node cannot have two tags at line 1, column 7"),
         ("a: &x 1\nb: &y *x\n", "an alias node cannot have an anchor or tag at line 2, column 7"),
         ("a: &x 1\nb: !!str *x\n", "an alias node cannot have an anchor or tag at line 2, column 10"),
     ],

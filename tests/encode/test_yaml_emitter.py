@@ -365,3 +365,22 @@ def test_tags_yaml_cannot_spell_are_refused_by_dumps_only(tag):
         dumps({"k": QuarvelTag(tag, 1)})
     assert str(e.value) == f"cannot write the tag {tag} in YAML"
     assert to_json({"k": QuarvelTag(tag, 1)}) == b'{"k":1}'
+
+
+@pytest.mark.parametrize("value", [
+    QuarvelTag("!a", QuarvelTag("!b", "x")),
+    QuarvelTag("!", QuarvelTag("!b", [1])),
+])
+def test_a_tag_on_a_tagged_value_is_refused(value):
+    # YAML gives a node one tag; "!a !b x" does not load.
+    from _quarvel import OPT_ROUND_TRIP, to_json
+    from quarvel.exceptions import QuarvelEncodeError
+
+    message = f"cannot write the tag {value.tag} on a value that has the tag !b"
+    with pytest.raises(QuarvelEncodeError, match=f"^{message}$"):
+        dumps({"k": value})
+    assert to_json(value) in (b'"x"', b"[1]")
+    doc = loads("k: 1\n", option=OPT_ROUND_TRIP)
+    with pytest.raises(ValueError, match=f"^{message}$"):
+        doc["k"] = value
+    assert doc.to_yaml() == b"k: 1\n"

@@ -476,7 +476,14 @@ bool Encoder::tagged(PyObject* tag, PyObject* value, std::uint32_t depth, PyObje
         return fail_with(("cannot write the tag " + std::string(text) + " in YAML").c_str(),
                          conversion_kind::encode);
     out = YamlValue::tagged(storage_.arena, text, YamlValue::null());
-    return child(value, depth + 1, dflt, out.inner());
+    if (!child(value, depth + 1, dflt, out.inner())) return false;
+    // A YAML node has one tag: "!a !b x" is no YAML.
+    if (ctx_.tags_must_be_yaml && out.inner().kind == ValueKind::Tagged)
+        return fail_with(("cannot write the tag " + std::string(text) +
+                          " on a value that has the tag " + std::string(out.inner().text()))
+                             .c_str(),
+                         conversion_kind::encode);
+    return true;
 }
 
 // Rule results: 1 handled, 0 does not apply, -1 failed (error_ set).

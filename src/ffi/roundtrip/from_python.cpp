@@ -131,6 +131,12 @@ class NodeBuilder {
     bool tagged(PyObject* o, unsigned depth, YamlNode& out) {
         std::string_view tag;
         if (!utf8_view(tag_text(o), tag)) return false;
+        // A YAML node has one tag: "!a !b x" is no YAML.
+        if (is_tag(tag_value(o))) {
+            PyErr_Format(PyExc_ValueError, "cannot write the tag %U on a value that has the tag %U",
+                         tag_text(o), tag_text(tag_value(o)));
+            return false;
+        }
         if (!build(tag_value(o), depth + 1, out)) return false;
         const TagSpelling spelling = tag_spelling(tag);
         if (spelling == TagSpelling::None) {

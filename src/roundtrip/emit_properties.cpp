@@ -43,9 +43,14 @@ bool Writer::declared(const YamlNode& node) const {
 // line), or nothing when it was not made.
 std::optional<std::size_t> Writer::copied_prologue(const YamlNode& props, std::size_t from) {
     if (!in_source(props) || props.comments.head_edited || !copyable_from(from)) return {};
-    const auto end = props.explicit_start ? source_->marker_line(props)
-                                          : std::optional(source_->first_content_line(from));
+    // A document without "---" starts at its first line: empty documents
+    // ("---", "...") may stand before it.
+    const auto end =
+        props.explicit_start
+            ? source_->marker_line(props)
+            : std::optional(source_->line_start(source_->start_with_properties(props)));
     if (!end || *end < from || *end > source_->line_start(props.span.offset)) return {};
+    if (!source_->only_markers(from, *end)) return {};
     // Blank lines holding tabs are left to the writer: a "%YAML 1.2" line put
     // above the first document would leave them after "---".
     if (source_->text().substr(from, *end - from).find('\t') != std::string_view::npos) return {};
@@ -95,7 +100,10 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
         }
         ++before;
     }
-    if ((!handles_.empty() && !prologue) || props.explicit_start || separated) {
+    // A document the source began without "---" follows a "..." line,
+    // which the copied prologue holds.
+    const bool ended_before = prologue && !props.explicit_start;
+    if ((!handles_.empty() && !prologue) || props.explicit_start || (separated && !ended_before)) {
         out_ += "---";
         const auto c =
             has_marker && before < head_lines.size() ? locate(head_lines[before]) : std::nullopt;

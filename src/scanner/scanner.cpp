@@ -612,6 +612,15 @@ Status Scanner::fetch_anchor_or_alias(bool alias) {
         }
     } else if (!alias) {
         property_line_ = line_;
+    } else {
+        // An alias is a whole node: only a comment, or the ':' of an alias
+        // key, may follow it on its line ("*a &b" would give the next line's
+        // node a property).
+        std::size_t j = pos_;
+        while (is_blank(at(j))) ++j;
+        const int d = at(j);
+        if (!(d == kEnd || is_break(d) || (d == '#' && j > pos_) || d == ':'))
+            return error("unexpected content after alias", mark_ahead(j));
     }
     return {};
 }

@@ -96,6 +96,9 @@ BLOCK_STRUCTURE = [
     ('"a\n b": c\n', "an implicit mapping key cannot span multiple lines", 1, 1),
     ("a: 'x' y\n", "unexpected content after quoted scalar", 1, 8),
     ('"x" y: 1\n', "unexpected content after quoted scalar", 1, 5),
+    # Properties after an alias would go to the next line's node.
+    ("x: &x 1\na: *x &y\nb: 1\n", "unexpected content after alias", 2, 7),
+    ("- &x 1\n- *x !t\n", "unexpected content after alias", 2, 6),
 ]
 
 

@@ -170,10 +170,13 @@ class Model {
         mapping.children.push_back(std::move(value));
     }
 
-    // The first node of root `root` (document order, keys before values)
-    // whose anchor is `name`.
-    const ModelNode* first_definition(std::size_t doc_root, std::string_view name) const {
-        return first_with_anchor(roots[doc_roots[doc_root]], name);
+    // The node an alias of `name` put in the place of `place` stands for:
+    // the nearest before it in document order (keys before values).
+    const ModelNode* definition_before(std::size_t doc_root, std::string_view name,
+                                       const ModelNode* place) const {
+        const ModelNode* found = nullptr;
+        last_anchor_before(roots[doc_roots[doc_root]], name, place, found);
+        return found;
     }
 
     void make_alias(ModelNode& place, std::uint32_t target) {
@@ -413,12 +416,15 @@ class Model {
         return out;
     }
 
-    static const ModelNode* first_with_anchor(const ModelNode& n, std::string_view name) {
-        if (n.anchor && *n.anchor == name) return &n;
+    // False once the walk reaches `place`.
+    static bool last_anchor_before(const ModelNode& n, std::string_view name,
+                                   const ModelNode* place, const ModelNode*& found) {
+        if (&n == place) return false;
+        if (n.anchor && *n.anchor == name) found = &n;
         for (const ModelNode& c : n.children)
-            if (auto* found = ensure_stack([&] { return first_with_anchor(c, name); }))
-                return found;
-        return nullptr;
+            if (!ensure_stack([&] { return last_anchor_before(c, name, place, found); }))
+                return false;
+        return true;
     }
 
     Index index_ids() const {

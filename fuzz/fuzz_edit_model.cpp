@@ -21,6 +21,7 @@
 #include "decode/decoder.hpp"
 #include "edit_model.hpp"
 #include "kept_lines.hpp"
+#include "roundtrip/alias_refs.hpp"
 #include "roundtrip/edits.hpp"
 #include "roundtrip/emitter.hpp"
 #include "roundtrip/value_tag.hpp"
@@ -48,6 +49,21 @@ constexpr std::size_t kMaxEdits = 24;
                  static_cast<int>(source.size()), source.data(), static_cast<int>(output.size()),
                  output.data());
     std::abort();
+}
+
+void trace_edit(std::uint8_t what, const NodePath& path, std::uint8_t arg, bool done) {
+    static constexpr const char* kWhat[] = {"value",  "tagged value", "assign into",
+                                            "anchor", "clear anchor", "make alias",
+                                            "detach", "comment",      "comment before"};
+    std::string shown;
+    for (const PathStep& step : path) {
+        shown += '/';
+        shown += step.is_index       ? std::to_string(step.index)
+                 : step.is_entry_key ? "key " + std::to_string(step.index)
+                                     : step.key;
+    }
+    std::fprintf(stderr, "edit: %s at '%s' arg %u: %s\n", kWhat[what % 9], shown.c_str(), arg,
+                 done ? "done" : "refused");
 }
 
 // Sources the composer reads but whose control characters need not come
@@ -229,19 +245,22 @@ std::string_view fitting_core_tag(const YamlValue& v) {
 // What `v` reads as under the application tag `tag`: a scalar's text as a
 // string, a collection as it is, either wrapped in the tag.
 YamlValue under_custom_tag(const YamlValue& v, const YamlNode& written, std::string_view tag,
-                           Arena& arena) {
+                           EditNullStyle nulls, Arena& arena) {
     if (!scalar_kind(v.kind)) return YamlValue::tagged(arena, arena.store(tag), v);
-    const std::string_view text = written.kind == NodeKind::Null ? "null" : written.text;
+    // A null made by an edit is spelled out under a tag ("!t" alone is "").
+    const std::string_view null_text =
+        written.synthetic && nulls == EditNullStyle::Tilde ? "~" : "null";
+    const std::string_view text = written.kind == NodeKind::Null ? null_text : written.text;
     return YamlValue::tagged(arena, arena.store(tag), YamlValue::string(arena.store(text)));
 }
 
 // What an assigned value should read back as, given the tag the edit
 // writes it with (the document's own rule decides that tag): a standard tag
-// or "!" reads it as it is, an application tag wraps it.
+// reads it as it is, an application tag or "!" wraps it.
 YamlValue expected_value(const YamlValue& v, const YamlNode& written,
-                         std::optional<std::string_view> tag, Arena& arena) {
-    if (!tag || *tag == "!" || is_resolver_tag(*tag)) return v;
-    return under_custom_tag(v, written, *tag, arena);
+                         std::optional<std::string_view> tag, EditNullStyle nulls, Arena& arena) {
+    if (!tag || is_resolver_tag(*tag)) return v;
+    return under_custom_tag(v, written, *tag, nulls, arena);
 }
 
 // The tag `fresh` is written with in the place of `old`.
@@ -333,7 +352,8 @@ struct Run {
     // the model's `place`, the tree's `old` node.
     ModelNode expected_node(const YamlValue& v, const YamlNode& written, const YamlNode* old) {
         const auto tag = written_tag(old, written, doc.mode);
-        return model.node_for(expected_value(v, written, tag, model.arena));
+        return model.node_for(
+            expected_value(v, written, tag, doc.settings.null_style, model.arena));
     }
 
     // Runs one edit; false when it was refused.
@@ -346,7 +366,9 @@ struct Run {
         switch (what % 9) {
             case 0:
             case 1: {
-                // node.value = v, or tagged: node.value = QuarvelTag(tag, v)
+                // node.value = v, or tagged: node.value = QuarvelTag(tag, v),
+                // checked as the binding checks it.
+                if (!check_replace(roots, path)) return false;
                 const YamlValue v = fresh_value(arg >> 1, model.arena);
                 YamlNode fresh = tree_node_for(v, doc);
                 std::optional<std::string_view> given;
@@ -386,7 +408,7 @@ struct Run {
             case 5: {
                 const std::string_view name = anchor_name(doc, arg);
                 const std::size_t root = root_of(roots, path);
-                const ModelNode* target = model.first_definition(root, name);
+                const ModelNode* target = model.definition_before(root, name, at.node);
                 if (!make_alias(doc, path, name)) return false;
                 touch_entry(at);
                 if (at.node) {
@@ -483,13 +505,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     fuzz::TouchedLines touched;
     Run run{s, model, touched, fuzz::split_lines(s.source)};
+    // QUARVEL_FUZZ_TRACE=1 lists the edits, for replaying a finding.
+    static const bool tracing = std::getenv("QUARVEL_FUZZ_TRACE") != nullptr;
     for (std::size_t i = 0; i + 3 <= script_size; i += 3) {
         const std::vector<NodePath> paths = addressable(s);
         if (paths.empty()) break;
         const NodePath path = paths[script[i + 1] % paths.size()];
         const std::string before = fuzz::fingerprint(s);
         bool shadowed = false;
-        if (!run.edit(script[i], path, script[i + 2], shadowed)) {
+        const bool done = run.edit(script[i], path, script[i + 2], shadowed);
+        if (tracing) trace_edit(script[i], path, script[i + 2], done);
+        if (!done) {
             if (fuzz::fingerprint(s) != before)
                 fail("a refused edit changed the trees", s.source, {});
             continue;

@@ -74,7 +74,7 @@ std::optional<std::uint64_t> text_end(const DocumentState& doc, const YamlNode& 
     if (!text) return {};
     const roundtrip::SourceLayout layout(*text);
     if (!layout.holds(node)) return {};
-    return layout.exact_end(node);
+    return layout.end_as_read(node);
 }
 
 void replace_node(const DocumentState& doc, YamlNode& target, YamlNode fresh) {

@@ -74,10 +74,10 @@ void Writer::comment_line(std::string_view text, std::size_t n, std::uint32_t co
     out_ += '\n';
 }
 
-void Writer::head(const YamlNode& node, std::size_t n, std::size_t from) {
+void Writer::head(const YamlNode& node, std::size_t n, std::size_t from, std::size_t until) {
     if (!node.comments.has_head()) return;
     const auto& lines = node.comments.text->head;
-    for (std::size_t i = from; i < lines.size(); ++i) {
+    for (std::size_t i = from; i < std::min(until, lines.size()); ++i) {
         const auto c = i > 0 ? locate(lines[i]) : std::nullopt;
         if (c) blank_lines(blank_lines_above(c->line_start));
         comment_line(lines[i], n, node.span.column);

@@ -42,7 +42,7 @@ bool Writer::declared(const YamlNode& node) const {
 // ends (the "---" line of an explicit document, else its first content
 // line), or nothing when it was not made.
 std::optional<std::size_t> Writer::copied_prologue(const YamlNode& props, std::size_t from) {
-    if (!in_source(props) || props.comments.head_edited || !copyable_from(from)) return {};
+    if (!in_source(props) || !copyable_from(from)) return {};
     // A document without "---" starts at its first line: empty documents
     // ("---", "...") may stand before it.
     const auto end =
@@ -54,7 +54,19 @@ std::optional<std::size_t> Writer::copied_prologue(const YamlNode& props, std::s
     // Blank lines holding tabs are left to the writer: a "%YAML 1.2" line put
     // above the first document would leave them after "---".
     if (source_->text().substr(from, *end - from).find('\t') != std::string_view::npos) return {};
-    copied_text(from, *end, false);
+    if (!props.comments.head_edited) {
+        copied_text(from, *end, false);
+        return end;
+    }
+    // The comment lines were the document's head, which an edit replaced:
+    // the markers and directives stay.
+    for (std::size_t line = from; line < *end; line = source_->line_after(line + 1)) {
+        const std::size_t next = source_->line_after(line + 1);
+        const std::string_view text = source_->text().substr(line, next - line);
+        const std::size_t first = text.find_first_not_of(' ');
+        const bool comment = first != std::string_view::npos && text[first] == '#';
+        if (!comment) copied_text(line, std::min(next, *end), false);
+    }
     return end;
 }
 

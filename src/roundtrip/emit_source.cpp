@@ -165,25 +165,6 @@ bool Writer::splice_children(const YamlNode& node, std::size_t& pos) {
     return true;
 }
 
-// "key:\n    'long text'": an untouched scalar value loaded below its key
-// stays there, at its own column.
-bool Writer::value_on_next_line(const YamlNode& value, const YamlNode& key, std::size_t n) {
-    if (value.kind != NodeKind::Scalar || is_block_style(value) || has_properties(value))
-        return false;
-    if (key.end_line >= value.span.line || value.span.column <= n || written_explicit(key))
-        return false;
-    if (key.span.file_id != value.span.file_id || !source_of(value)) return false;
-    const std::size_t mark = out_.size();
-    out_ += '\n';
-    spaces(value.span.column);
-    if (!copied_scalar(value, {ScalarPlace::Block, static_cast<int>(n)})) {
-        out_.resize(mark);
-        return false;
-    }
-    finish_line(value);
-    return true;
-}
-
 // An untouched block scalar is written as its source when that source still
 // reads the same at the new position: its content must stay deeper than its
 // parent, and an indentation digit is only right where it was written.

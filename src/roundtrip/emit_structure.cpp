@@ -43,11 +43,7 @@ std::optional<std::size_t> Writer::root_end(const YamlNode& node) const {
     // A node put in place by an edit is not placed, but knows where the text
     // it replaced ended.
     if (!source_ || !keep_columns_ || !in_source(own(node))) return {};
-    if (node.comments.text && node.comments.text->replaced_end) {
-        const auto end = source_->exact_end(node);
-        if (end && *end > node.span.offset) return end;
-        return {};
-    }
+    if (node.comments.text && node.comments.text->replaced_end) return source_->exact_end(node);
     // A block collection ends with its last entry, which must lie after its
     // start (a node made from another text does not). An included file's
     // root stands for the directive: only its content tells.
@@ -58,14 +54,13 @@ std::optional<std::size_t> Writer::root_end(const YamlNode& node) const {
         const auto end = entry_end(node, last);
         if (end && in_source(first) && *end > first.span.offset) return end;
     } else if (&own(node) == &node && !(node.source && !in_source(node))) {
+        // An empty node stands at the token after it: its properties start it.
         const auto end = source_->exact_end(node);
-        if (end && *end > node.span.offset) return end;
+        if (end && *end > source_->start_with_properties(node)) return end;
     }
     // A collection whose last entry is new or gone still ends where its
     // source text did.
-    if (&own(node) == &node && node.is_collection() && !node.source &&
-        node.end_offset > node.span.offset && node.end_offset <= source_->text().size())
-        return static_cast<std::size_t>(node.end_offset);
+    if (&own(node) == &node && node.is_collection()) return source_->end_as_read(node);
     return {};
 }
 
@@ -87,8 +82,8 @@ bool Writer::copied_document(const YamlNode& node, Lines lines) {
     if (!lines.from || !lines.to || changed_here(node) || !copyable_from(*lines.from)) return false;
     // What lies between the document before and this one is not content
     // (an entry deleted from the end of the one before).
-    if (!source_->only_markers(*lines.from, source_->line_start(own(node).span.offset)))
-        return false;
+    const std::size_t start = source_->start_with_properties(own(node));
+    if (!source_->only_markers(*lines.from, source_->line_start(start))) return false;
     const std::size_t to = lines.last ? source_->text().size() : *lines.to;
     if (to < *lines.from) return false;
     copied_text(*lines.from, to, true);
@@ -107,15 +102,23 @@ void Writer::entries(const YamlNode& map, std::size_t n, bool first_on_line) {
     for (std::size_t i = 0; i < map.size() && !failed_; ++i) {
         const YamlNode& key = map.key(i);
         const bool own_line = i > 0 || !first_on_line;
-        if (own_line && copied_entry(bounds, i, key, &map.value(i))) continue;
+        const YamlNode& value = map.value(i);
+        if (own_line && copied_entry(bounds, i, key, &value)) continue;
+        // Comments the source has between the key and its value stay there
+        // when the value can be written below the key.
+        const std::size_t heads = key.comments.has_head() ? key.comments.text->head.size() : 0;
+        std::size_t below = own_line ? first_head_below(key) : heads;
+        if (below < heads && !may_go_below(value)) below = heads;
         if (own_line) {
-            if (!copied_prefix(bounds, i, key)) {
+            // A copied prefix holds the lines above the key only.
+            if (!(first_head_below(key) >= heads || below < heads) ||
+                !copied_prefix(bounds, i, key)) {
                 blank_lines(key);
-                head(key, n);
+                head(key, n, 0, below);
             }
             spaces(n);
         }
-        entry(key, map.value(i), n);
+        entry(key, value, n, below);
     }
 }
 
@@ -148,7 +151,7 @@ bool Writer::simple_key_safe_after_empty_value(const YamlNode& key) {
     return true;
 }
 
-void Writer::entry(const YamlNode& key, const YamlNode& value, std::size_t n) {
+void Writer::entry(const YamlNode& key, const YamlNode& value, std::size_t n, std::size_t below) {
     // A key that came from a directive is written as the directive, one
     // scalar, whatever its content is (a block sequence read from a file).
     const bool directive_key = key.source && &key != content_of_;
@@ -165,10 +168,12 @@ void Writer::entry(const YamlNode& key, const YamlNode& value, std::size_t n) {
         out_ += ':';
     } else {
         complex_key(key, n);
+        comments_below_key(key, below, n);
+        below = kNoComments;
         spaces(n);
         out_ += ':';
     }
-    deeper([&] { value_after_colon(value, key, n); });
+    deeper([&] { value_after_colon(value, key, n, below); });
 }
 
 void Writer::complex_key(const YamlNode& key, std::size_t n) {
@@ -185,7 +190,8 @@ void Writer::complex_key(const YamlNode& key, std::size_t n) {
     if (!out_.ends_with('\n')) out_ += '\n';
 }
 
-void Writer::value_after_colon(const YamlNode& value, const YamlNode& key, std::size_t n) {
+void Writer::value_after_colon(const YamlNode& value, const YamlNode& key, std::size_t n,
+                               std::size_t below) {
     if (value.source) {
         out_ += ' ';
         directive(value);
@@ -204,12 +210,92 @@ void Writer::value_after_colon(const YamlNode& value, const YamlNode& key, std::
         block_children(value, inner);
     } else if (written_empty(value)) {
         empty_node(value);
-    } else if (!value_on_next_line(value, key, n)) {
+    } else if (!value_on_next_line(value, key, n, below)) {
         padding(value);
         properties_inline(value);
         node_inline(value, {ScalarPlace::Block, static_cast<int>(n)});
         finish_line(value);
     }
+}
+
+// The first of the key's head comments that the source has below it,
+// between the key and its value ("k:\n  # c\n  1"); the number of head lines
+// when there is none.
+std::size_t Writer::first_head_below(const YamlNode& key) const {
+    if (!key.comments.has_head()) return 0;
+    const auto& lines = key.comments.text->head;
+    if (!in_source(key)) return lines.size();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const auto c = locate(lines[i]);
+        if (c && c->hash > key.span.offset) return i;
+    }
+    return lines.size();
+}
+
+// A value written inline that may as well start on the line below its key.
+bool Writer::may_go_below(const YamlNode& value) const {
+    if (value.source) return false;
+    switch (value.kind) {
+        case NodeKind::Scalar:
+            return !is_block_style(value);
+        case NodeKind::Alias:
+            return true;
+        case NodeKind::Sequence:
+        case NodeKind::Mapping:
+            return !is_block_collection(value);
+        default:
+            return false;
+    }
+}
+
+void Writer::comments_below_key(const YamlNode& key, std::size_t from, std::size_t n) {
+    if (!key.comments.has_head()) return;
+    const auto& lines = key.comments.text->head;
+    for (std::size_t i = from; i < lines.size(); ++i) {
+        if (const auto c = locate(lines[i])) blank_lines(blank_lines_above(c->line_start));
+        comment_line(lines[i], n, key.span.column);
+    }
+}
+
+// A value stays below its key where the source put it there ("key:\n
+// 'long text'", an untouched scalar copied at its own column), or where
+// comment lines stand between them ("key:  # c\n  # about\n  value", the
+// comment on the key's line kept on that line).
+bool Writer::value_on_next_line(const YamlNode& value, const YamlNode& key, std::size_t n,
+                                std::size_t below) {
+    if (!may_go_below(value) || written_explicit(key)) return false;
+    const bool placed_below = in_source(value) && key.span.file_id == value.span.file_id &&
+                              key.end_line < value.span.line && value.span.column > n;
+    const bool commented = (key.comments.has_head() && below < key.comments.text->head.size()) ||
+                           value.comments.has_head();
+    const bool copy = placed_below && value.kind == NodeKind::Scalar && !has_properties(value) &&
+                      source_of(value);
+    if (!copy && !commented) return false;
+    const std::size_t column = placed_below ? value.span.column : n + step_;
+    const auto comment =
+        value.comments.has_inline() ? locate(*value.comments.text->inline_text) : std::nullopt;
+    const bool comment_above = comment && placed_below && comment->hash < value.span.offset;
+    const std::size_t mark = out_.size();
+    if (comment_above) out_ += inline_comment(value);
+    out_ += '\n';
+    comments_below_key(key, below, column);
+    head(value, column);
+    if (placed_below && !value.comments.has_head())
+        blank_lines(blank_lines_above(value.span.offset));
+    spaces(column);
+    if (!(copy && copied_scalar(value, {ScalarPlace::Block, static_cast<int>(n)}))) {
+        if (!commented) {
+            out_.resize(mark);
+            return false;
+        }
+        properties_inline(value);
+        node_inline(value, {ScalarPlace::Block, static_cast<int>(n)});
+    }
+    if (comment_above)
+        out_ += '\n';
+    else
+        finish_line(value);
+    return true;
 }
 
 void Writer::items(const YamlNode& seq, std::size_t n, bool first_on_line) {

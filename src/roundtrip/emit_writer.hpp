@@ -191,7 +191,10 @@ class Writer {
         return source_ ? source_->blank_lines_above(offset) : 0;
     }
     void comment_line(std::string_view text, std::size_t n, std::uint32_t column);
-    void head(const YamlNode& node, std::size_t n, std::size_t from = 0);
+    static constexpr std::size_t kNoComments = static_cast<std::size_t>(-1);
+    // The head comments from `from` up to `until`.
+    void head(const YamlNode& node, std::size_t n, std::size_t from = 0,
+              std::size_t until = kNoComments);
     void foot(const YamlNode& node);
     void item_below_dash(const YamlNode& item, std::size_t n, std::size_t dash, bool prefix_copied);
     bool fits_at(std::string_view slice, At at) const;
@@ -226,7 +229,12 @@ class Writer {
     bool splice_children(const YamlNode& node, std::size_t& pos);
     std::optional<std::string_view> source_of(const YamlNode& node) const;
     bool copied_scalar(const YamlNode& node, At at);
-    bool value_on_next_line(const YamlNode& value, const YamlNode& key, std::size_t n);
+    bool value_on_next_line(const YamlNode& value, const YamlNode& key, std::size_t n,
+                            std::size_t below);
+    std::size_t first_head_below(const YamlNode& key) const;
+    bool may_go_below(const YamlNode& value) const;
+    // Writes the key's head comments from `from` on, which stand below it.
+    void comments_below_key(const YamlNode& key, std::size_t from, std::size_t n);
     void blank_lines(std::uint32_t count);
     void blank_lines(const YamlNode& node) { blank_lines(node.comments.blank_before); }
     std::string inline_comment(const YamlNode& node) const;
@@ -250,10 +258,13 @@ class Writer {
 
     void block_children(const YamlNode& node, std::size_t n);
     void entries(const YamlNode& map, std::size_t n, bool first_on_line);
-    void entry(const YamlNode& key, const YamlNode& value, std::size_t n);
+    // `below`: the first of the key's head comments left to stand between the
+    // key and its value (kNoComments when none are).
+    void entry(const YamlNode& key, const YamlNode& value, std::size_t n, std::size_t below);
     bool simple_key_safe_after_empty_value(const YamlNode& key);
     void complex_key(const YamlNode& key, std::size_t n);
-    void value_after_colon(const YamlNode& value, const YamlNode& key, std::size_t n);
+    void value_after_colon(const YamlNode& value, const YamlNode& key, std::size_t n,
+                           std::size_t below);
     void items(const YamlNode& seq, std::size_t n, bool first_on_line);
     void item(const YamlNode& node, std::size_t n);
     bool written_empty(const YamlNode& node) const;

@@ -108,6 +108,13 @@ std::optional<std::size_t> SourceLayout::properties_end(const YamlNode& node) co
     return end;
 }
 
+std::optional<std::size_t> SourceLayout::end_as_read(const YamlNode& node) const {
+    if (auto end = exact_end(node)) return end;
+    if (!node.is_collection() || node.source || !holds(node)) return {};
+    if (node.end_offset <= node.span.offset || node.end_offset > text_.size()) return {};
+    return static_cast<std::size_t>(node.end_offset);
+}
+
 std::optional<std::size_t> SourceLayout::exact_end(const YamlNode& node) const {
     const YamlNode* n = &node;
     // A block collection ends where its last entry does.

@@ -131,10 +131,29 @@ bool SourceLayout::explicit_key(const YamlNode& key) const {
 // The start of the "---" line that opens the document of a root, when the
 // known source has it above the root with only comments and blank lines
 // between.
+namespace {
+
+// "!t &a # c": a line of node properties, which belong to the node below
+// them (one an edit replaced has lost them).
+bool only_properties(std::string_view line) {
+    std::size_t pos = 0;
+    while (true) {
+        pos = line.find_first_not_of(" \t\r", pos);
+        if (pos == std::string_view::npos || line[pos] == '#') return true;
+        if (line[pos] != '!' && line[pos] != '&') return false;
+        pos = line.find_first_of(" \t", pos);
+        if (pos == std::string_view::npos) return true;
+    }
+}
+
+}  // namespace
+
 std::optional<std::size_t> SourceLayout::marker_line(const YamlNode& node) const {
     if (!holds(node)) return {};
     const std::string_view text = text_;
-    std::size_t pos = node.span.offset;
+    // Properties may stand on lines of their own above the content.
+    const std::size_t from = start_with_properties(node);
+    std::size_t pos = from;
     bool own_line = true;
     while (true) {
         const std::size_t nl = pos == 0 ? std::string_view::npos : text.rfind('\n', pos - 1);
@@ -144,10 +163,12 @@ std::optional<std::size_t> SourceLayout::marker_line(const YamlNode& node) const
         // A root without content sits at the token that ended it, which can
         // be the next document's "---" at the start of its line: that marker
         // opens the next document, not this one.
-        const bool next_documents = own_line && node.span.offset == start;
+        const bool next_documents = own_line && from == start;
         if ((is_marker_line(line) || line == "---") && !next_documents) return start;
         const std::size_t first = line.find_first_not_of(" \t\r");
-        if (!own_line && first != std::string_view::npos && line[first] != '#') return {};
+        if (!own_line && first != std::string_view::npos && line[first] != '#' &&
+            !only_properties(line))
+            return {};
         if (start == 0) return {};
         own_line = false;
         pos = start - 1;

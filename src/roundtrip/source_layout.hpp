@@ -64,6 +64,9 @@ class SourceLayout {
     // when the tree cannot tell: an empty node without properties stands at
     // the token after it.
     std::optional<std::size_t> exact_end(const YamlNode& node) const;
+    // Where the node's text ended as read, also for a collection whose last
+    // entry an edit removed or added after it.
+    std::optional<std::size_t> end_as_read(const YamlNode& node) const;
     // The start of the line holding `offset`.
     std::size_t line_start(std::size_t offset) const;
     // The start of the line after the one holding `end` (the end of the text

@@ -161,13 +161,13 @@ void Scanner::scan_comment() {
 }
 
 // A tab in the indentation of a block line is accepted only when nothing but
-// blanks follows it, or a flow collection opens after it (flow content is not
-// indentation).
+// blanks or a comment follows it, or a flow collection opens after it (flow
+// content is not indentation).
 Status Scanner::check_leading_tab() const {
     std::size_t i = pos_;
     while (is_blank(at(i))) ++i;
     int d = at(i);
-    if (is_break(d) || d == '[' || d == '{' || d == kEnd) return {};
+    if (is_break(d) || d == '#' || d == '[' || d == '{' || d == kEnd) return {};
     return error("a tab cannot be used for indentation", mark());
 }
 

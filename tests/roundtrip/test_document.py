@@ -179,6 +179,10 @@ def replace_second(doc):
     # A document after "..." needs no "---".
     (replace_second, "a\n...\n# c\nb\n", "a\n...\n# c\nb: 2\n"),
     (replace_second, "a\n---\n...\n!t b\n", "a\n---\n...\nb: 2\n"),
+    # Properties on lines of their own; an empty root stands at the next token.
+    (replace_second, "a\n--- # c1\n--- # c2\n!t\n- 1\n", "a\n--- # c1\n--- # c2\nb: 2\n"),
+    (replace_second, "&a\n---\n---\n!t\nb\n", "&a\n---\n---\nb: 2\n"),
+    (replace_root, "&a\n---\n---\n!t\nb\n", "&a\nb: 2\n---\n---\n!t\nb\n"),
 ])
 def test_an_edited_root_keeps_the_empty_documents_around_it(edit, text, expected):
     doc = load(text)

@@ -3,6 +3,7 @@ with the edited value, keeps every comment, and changes only that line."""
 
 import re
 
+import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
@@ -61,3 +62,17 @@ def test_one_edit_changes_one_line(doc_and_leaves, data):
     changed = [i for i, (a, b) in enumerate(zip(before, after)) if a != b]
     assert changed in ([], [line])
     assert re.findall(r"#.*", out) == re.findall(r"#.*", text)
+
+
+@pytest.mark.parametrize("text, expected", [
+    ("key:    # c\n  # about\n  value\nz: 1\n", "key:    # c\n  # about\n  new\nz: 1\n"),
+    ("k:\n  # about\n\n  'long\n  text' # after\n", "k:\n  # about\n\n  new # after\n"),
+    ("? key\n# c\n: value\nz: 1\n", "? key\n# c\n: new\nz: 1\n"),
+    ("k:\n  # c\n  [1, 2]\nz: 1\n", "k:\n  # c\n  new\nz: 1\n"),
+    ("k: # c\n  value\nz: 1\n", "k: new # c\nz: 1\n"),
+])
+def test_comments_between_a_key_and_its_replaced_value_stay(text, expected):
+    doc = quarvel.loads(text, option=RT)
+    key = doc.keys()[0]
+    doc[key] = "new"
+    assert doc.to_yaml().decode() == expected

@@ -43,6 +43,8 @@ def test_tab_as_indentation(text, line, column):
         ("a:\t1\n", {"a": 1}),
         ("foo:\n \tbar\n", {"foo": "bar"}),  # tab after the indentation
         ("first\n\tsecond\n", "first second"),  # tab on a scalar continuation
+        ('a: "x"\n\t# note\n', {"a": "x"}),  # tab before a comment line
+        ("- 1\n\t# note\n- 2\n", [1, 2]),
     ],
 )
 def test_tabs_that_are_not_indentation(text, expected):

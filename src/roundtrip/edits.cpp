@@ -228,6 +228,17 @@ YamlNode* comment_before_target(DocumentState& doc, const NodePath& path) {
     return entry ? &parent->key(*entry) : node;
 }
 
+EditStatus check_comment_place(std::vector<YamlNode>& roots, const NodePath& path) {
+    // The first step of a path into one of several documents picks the root.
+    for (std::size_t depth = roots.size() > 1 ? 1 : 0; depth < path.size(); ++depth) {
+        const YamlNode* n = resolve_path(roots, std::span(path).first(depth));
+        if (n && n->is_collection() && n->style == CollectionStyle::Flow)
+            return edit_fault(EditFaultKind::Value,
+                              "a comment cannot be set inside a flow collection");
+    }
+    return {};
+}
+
 EditStatus set_inline_comment(DocumentState& doc, YamlNode& node,
                               std::optional<std::string_view> text) {
     if (text) {

@@ -68,6 +68,10 @@ EditStatus detach_alias(DocumentState& doc, const NodePath& path);
 // of the entry when the last step is a mapping key, else the node itself.
 YamlNode* comment_before_target(DocumentState& doc, const NodePath& path);
 
+// Whether a comment may be set on the node at `path`: not inside a flow
+// collection, which is written on one line where a comment would end it.
+EditStatus check_comment_place(std::vector<YamlNode>& roots, const NodePath& path);
+
 // Sets or clears the comment after the node (stored in the arena). Only what
 // one comment line can hold is taken (check_comment_line): a line break
 // would end the line it is written on.

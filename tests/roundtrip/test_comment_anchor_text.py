@@ -81,3 +81,17 @@ def test_comment_before_splits_at_line_feeds(text):
     again = load(doc.to_yaml())
     assert again.node["a"].comment_before.split("\n") == text.replace("\r\n", "\n").split("\n")
     assert quarvel.loads(doc.to_yaml()) == {"x": 0, "a": 1, "b": 2}
+
+
+@pytest.mark.parametrize("attribute", ["comment", "comment_before"])
+def test_comments_inside_flow_collections_are_refused(attribute):
+    # A flow collection is written on one line, where a comment would end it.
+    text = "a: {b: 1}\nd: [1, [2]]\n"
+    doc = quarvel.loads(text, option=quarvel.OPT_ROUND_TRIP)
+    for node in (doc.node["a"]["b"], doc.node["d"][1][0]):
+        with pytest.raises(ValueError, match="^a comment cannot be set inside a flow collection$"):
+            setattr(node, attribute, "note")
+        setattr(node, attribute, None)
+    assert doc.to_yaml().decode() == text
+    setattr(doc.node["d"], attribute, "note")
+    assert quarvel.loads(doc.to_yaml()) == quarvel.loads(text)

@@ -452,6 +452,8 @@ struct Run {
         const PathStep step = container.kind == NodeKind::Sequence
                                   ? PathStep::of_index((arg & 7) % (container.children.size() + 1))
                                   : PathStep::of_key(pick_from(kKeys, arg & 7));
+        // Checked as the binding checks it.
+        if (!check_assignment_refs(doc.roots(), path, step)) return false;
         const YamlNode* old = step_into(container, step);
         Located item;
         if (old) {

@@ -25,7 +25,8 @@ class ValueBuilder {
 
     struct Props {
         std::string_view anchor;
-        std::string_view tag;  // expanded
+        std::string_view tag;         // expanded
+        std::uint64_t anchor_at = 0;  // where the anchor stands in the text
         bool has_anchor = false;
         bool has_tag = false;
         bool any() const { return has_anchor || has_tag; }
@@ -56,6 +57,7 @@ class ValueBuilder {
 
     bool anchor(Props& props, const Token& t) {
         props.anchor = t.text;
+        props.anchor_at = t.mark.offset;
         props.has_anchor = true;
         return true;
     }
@@ -74,7 +76,7 @@ class ValueBuilder {
             out = resolve_scalar({}, true, props, mark);
     }
     void node_done(const Props& props, const YamlValue& out) {
-        if (props.has_anchor) anchors_.define(props.anchor, out);
+        if (props.has_anchor) anchors_.define(props.anchor, out, props.anchor_at);
     }
 
     Sequence begin_sequence(const Props&, const Token&, CollectionStyle) {

@@ -430,15 +430,13 @@ bool Parser<B>::entry(Slot slot, const char* where, bool items_allowed, Entry& e
         if (k == TokenKind::Value) {  // ": value" alone has an empty key
             builder_.empty(Props{}, e.key_mark, e.key);
         } else if (slot == Slot::BlockKey) {
-            // An entry that begins with a property or an alias but has no
-            // ':' is a key whose value is empty; a scalar or flow collection
-            // would have been a simple key had a ':' followed.
+            // Content without a key indicator would have been a simple key
+            // had a ':' followed it on its line.
             if (k == TokenKind::Scalar || k == TokenKind::FlowSequenceStart ||
-                k == TokenKind::FlowMappingStart)
+                k == TokenKind::FlowMappingStart || k == TokenKind::Anchor || k == TokenKind::Tag ||
+                k == TokenKind::Alias)
                 return fail("expected ':' after mapping key", cur().mark);
-            if (k != TokenKind::Anchor && k != TokenKind::Tag && k != TokenKind::Alias)
-                return fail(grammar::unexpected(k, where), cur().mark);
-            if (!node(slot, e.key, e.key_mark)) return false;
+            return fail(grammar::unexpected(k, where), cur().mark);
         } else {
             if (!grammar::starts_node(k, slot))
                 return fail(grammar::unexpected(k, where), cur().mark);

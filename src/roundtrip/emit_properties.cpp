@@ -41,6 +41,21 @@ bool Writer::declared(const YamlNode& node) const {
 // copied as they stand unless its head comments were edited: where the copy
 // ends (the "---" line of an explicit document, else its first content
 // line), or nothing when it was not made.
+namespace {
+
+// A line of blanks only, a tab among them.
+bool tabbed_blank_line(std::string_view line) {
+    return line.find_first_not_of(" \t\r\n") == std::string_view::npos &&
+           line.find('\t') != std::string_view::npos;
+}
+
+bool comment_line_text(std::string_view line) {
+    const std::size_t first = line.find_first_not_of(" \t");
+    return first != std::string_view::npos && line[first] == '#';
+}
+
+}  // namespace
+
 std::optional<std::size_t> Writer::copied_prologue(const YamlNode& props, std::size_t from) {
     if (!in_source(props) || !copyable_from(from)) return {};
     // A document without "---" starts at its first line: empty documents
@@ -51,22 +66,22 @@ std::optional<std::size_t> Writer::copied_prologue(const YamlNode& props, std::s
             : std::optional(source_->line_start(source_->start_with_properties(props)));
     if (!end || *end < from || *end > source_->line_start(props.span.offset)) return {};
     if (!source_->only_markers(from, *end)) return {};
+    std::vector<std::pair<std::size_t, std::size_t>> lines;
+    for (std::size_t line = from; line < *end;) {
+        const std::size_t next = std::min(source_->line_after(line + 1), *end);
+        lines.emplace_back(line, next);
+        line = next;
+    }
     // Blank lines holding tabs are left to the writer: a "%YAML 1.2" line put
     // above the first document would leave them after "---".
-    if (source_->text().substr(from, *end - from).find('\t') != std::string_view::npos) return {};
-    if (!props.comments.head_edited) {
-        copied_text(from, *end, false);
-        return end;
-    }
-    // The comment lines were the document's head, which an edit replaced:
-    // the markers and directives stay.
-    for (std::size_t line = from; line < *end; line = source_->line_after(line + 1)) {
-        const std::size_t next = source_->line_after(line + 1);
-        const std::string_view text = source_->text().substr(line, next - line);
-        const std::size_t first = text.find_first_not_of(' ');
-        const bool comment = first != std::string_view::npos && text[first] == '#';
-        if (!comment) copied_text(line, std::min(next, *end), false);
-    }
+    for (const auto& [start, next] : lines)
+        if (tabbed_blank_line(source_->text().substr(start, next - start))) return {};
+    // The comment lines are the document's head: when an edit replaced it,
+    // only the markers and directives stay.
+    for (const auto& [start, next] : lines)
+        if (!props.comments.head_edited ||
+            !comment_line_text(source_->text().substr(start, next - start)))
+            copied_text(start, next, false);
     return end;
 }
 

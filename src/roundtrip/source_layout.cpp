@@ -4,11 +4,6 @@
 
 namespace quarvel::roundtrip {
 
-bool is_flow_pair(const YamlNode& node) {
-    return node.kind == NodeKind::Mapping && !node.children.empty() &&
-           node.end_offset == node.span.offset;
-}
-
 bool is_marker_line(std::string_view line) {
     return line.starts_with("---") &&
            (line.size() == 3 || line[3] == ' ' || line[3] == '\t' || line[3] == '\r');

@@ -15,10 +15,6 @@
 
 namespace quarvel::roundtrip {
 
-// A single-pair mapping written inside a flow sequence without braces
-// ("[a: b]"): it has no brackets of its own, and its end is its start.
-bool is_flow_pair(const YamlNode& node);
-
 // "---" opening a line, followed by a blank or the line's end.
 bool is_marker_line(std::string_view line);
 

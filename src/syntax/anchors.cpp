@@ -30,36 +30,52 @@ AnchorIndex::AnchorIndex(std::span<const YamlNode> roots) {
 }
 
 AliasTargets::AliasTargets(const YamlNode& root) {
+    // A definition counts once its node is complete (an alias inside the
+    // node it names would make a cycle); of the complete ones, the one whose
+    // anchor comes last in document order wins, so "&x [k: &x 1]" defines
+    // x as 1 for what follows.
+    struct Defined {
+        const YamlNode* node;
+        std::uint64_t order;
+    };
     struct Names {
-        std::unordered_map<std::string_view, const YamlNode*> last;   // so far in the walk
+        std::unordered_map<std::string_view, Defined> last;           // so far in the walk
         std::unordered_map<std::string_view, const YamlNode*> first;  // in the whole tree
     };
     std::vector<Names> files;
     std::vector<const YamlNode*> before_definition;
-    // Pre-order walk with an explicit stack: document order, any depth.
+    // Pre-order walk with an explicit stack: document order, any depth; an
+    // anchored node comes back once its children are done.
     struct Pending {
         const YamlNode* node;
         bool is_key;
+        std::uint64_t done_order;  // nonzero: the node's children are done
     };
-    std::vector<Pending> pending{{&root, false}};
+    std::uint64_t order = 0;
+    std::vector<Pending> pending{{&root, false, 0}};
     while (!pending.empty()) {
-        const auto [n, is_key] = pending.back();
+        const auto [n, is_key, done_order] = pending.back();
         pending.pop_back();
         if (n->span.file_id >= files.size()) files.resize(n->span.file_id + 1);
         Names& names = files[n->span.file_id];
+        if (done_order != 0) {
+            auto [it, added] = names.last.try_emplace(*n->anchor, Defined{n, done_order});
+            if (!added && it->second.order < done_order) it->second = Defined{n, done_order};
+            continue;
+        }
         if (n->kind == NodeKind::Alias) {
             uses_.push_back({n, is_key});
             if (auto it = names.last.find(n->text); it != names.last.end())
-                targets_.emplace(n, it->second);
+                targets_.emplace(n, it->second.node);
             else
                 before_definition.push_back(n);
         } else if (n->anchor) {
-            names.last[*n->anchor] = n;
+            pending.push_back({n, false, ++order});
             names.first.try_emplace(*n->anchor, n);
         }
         const bool mapping = n->kind == NodeKind::Mapping;
         for (std::size_t i = n->children.size(); i-- > 0;)
-            pending.push_back({&n->children[i], mapping && i % 2 == 0});
+            pending.push_back({&n->children[i], mapping && i % 2 == 0, 0});
     }
     for (const YamlNode* alias : before_definition) {
         const auto& first = files[alias->span.file_id].first;

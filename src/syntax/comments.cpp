@@ -78,13 +78,6 @@ bool is_block_scalar(const YamlNode& n) {
            (n.scalar_style == ScalarStyle::Literal || n.scalar_style == ScalarStyle::Folded);
 }
 
-// "[a: b]" is a one-entry flow mapping with no braces of its own; it starts
-// where its key starts, while a written "{" always comes before its first key.
-bool is_flow_pair(const YamlNode& n) {
-    return n.kind == NodeKind::Mapping && n.style == CollectionStyle::Flow &&
-           n.children.size() == 2 && n.children[0].span.offset == n.span.offset;
-}
-
 class Attacher {
   public:
     Attacher(std::span<const Comment> comments, std::string_view text, const LineStarts& lines)

@@ -12,6 +12,7 @@ YamlNode YamlNode::copy_shallow() const {
     n.explicit_start = explicit_start;
     n.leading_bom = leading_bom;
     n.synthetic = synthetic;
+    n.flow_pair = flow_pair;
     n.span = span;
     n.end_offset = end_offset;
     n.end_line = end_line;

@@ -113,6 +113,7 @@ struct YamlNode {
     bool explicit_start = false;                     // a document root opened by "---"
     bool leading_bom = false;  // the first root of a text that began with a byte order mark
     bool synthetic = false;    // a null made from Python None by an edit
+    bool flow_pair = false;    // "[a: b]": a one-entry flow mapping without braces of its own
     Span span;
     std::uint64_t end_offset = 0;  // just past the node's last source character
     std::uint32_t end_line = 0;
@@ -160,6 +161,10 @@ struct YamlNode {
     // Frees deep trees without deep recursion.
     void destroy_children() noexcept;
 };
+
+inline bool is_flow_pair(const YamlNode& n) {
+    return n.flow_pair;
+}
 
 // The documents of one text, with the storage their texts may point into.
 struct SyntaxForest {

@@ -18,7 +18,9 @@ bool is_boundary(std::string_view text, std::uint64_t i) {
 
 // A block scalar's scan ends after the next line's indentation; the spaces
 // after its last line break belong to whatever follows, not to the scalar.
+// At the end of the text nothing follows: they are the scalar's last line.
 std::uint64_t without_next_indent(std::string_view text, std::uint64_t begin, std::uint64_t end) {
+    if (end >= text.size()) return end;
     std::uint64_t i = end;
     while (i > begin && text[i - 1] == ' ') --i;
     if (i > begin && (text[i - 1] == '\n' || text[i - 1] == '\r')) return i;
@@ -79,6 +81,7 @@ bool TreeBuilder::pair_item(Sequence&, YamlNode&& key, const Mark&, YamlNode&& v
     YamlNode pair;
     pair.kind = NodeKind::Mapping;
     pair.style = CollectionStyle::Flow;
+    pair.flow_pair = true;
     pair.span = key.span;
     pair.end_offset = key.span.offset;
     pair.end_line = key.span.line;

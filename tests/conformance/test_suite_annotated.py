@@ -19,7 +19,6 @@ SLICE_EXCEPTIONS = {
     "74H7": "!!str 23: the slice starts after the tag and reads back as an integer",
     "8CWC": "a plain key ending in ':' reads as a mapping on its own",
     "FH7J": EMPTY_UNDER_STR,
-    "JEF9/02": "a kept block scalar's trailing indented line reads differently without its parent",
     "LE5A": EMPTY_UNDER_STR,
     "UKK6/01": "a plain ':' reads as a mapping on its own",
     "WZ62": EMPTY_UNDER_STR,

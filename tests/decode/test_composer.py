@@ -238,6 +238,9 @@ def test_collections(text, expected):
     "text, message",
     [
         ("a: 1\nb\n", "expected ':' after mapping key at line 2, column 1"),
+        # Properties or an alias open a key that still needs its ':'.
+        ("a: 1\n&x b\n", "expected ':' after mapping key at line 2, column 1"),
+        ("a: &x 1\n!t\n*x\n", "expected ':' after mapping key at line 2, column 1"),
         ("? - a\n: 1\n", "a block collection cannot be a mapping key at line 1, column 3"),
         ("? a: 1\n: 2\n", "a block collection cannot be a mapping key at line 1, column 3"),
     ],
@@ -470,3 +473,19 @@ def test_a_value_not_indented_past_its_key_is_an_error(text, line, column, optio
 ])
 def test_values_below_their_key_that_are_indented_or_exempt(text, expected):
     assert _quarvel.loads(text) == expected
+
+
+@pytest.mark.parametrize("text, expected", [
+    # An anchor inside the node of the same name comes later in the text.
+    ("a: &x\n- - k: &x\n- y\nb: *x\n", None),
+    ("a: &x [&x 1, *x]\nb: *x\n", 1),
+    # An alias inside the node it names would be a cycle: the definition
+    # before that node stands.
+    ("a: &x 1\nb: &x [*x]\nc: *x\n", [1]),
+])
+def test_aliases_name_the_same_node_on_every_load_path(text, expected):
+    values = [_quarvel.loads(text), _quarvel.loads(text, option=_quarvel.OPT_ANNOTATED),
+              _quarvel.loads(text, option=_quarvel.OPT_ROUND_TRIP).to_dict()]
+    last = list(values[0])[-1]
+    assert values[0][last] == expected
+    assert values[1] == values[0] and values[2] == values[0]

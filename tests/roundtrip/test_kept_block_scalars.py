@@ -24,3 +24,18 @@ def test_edits_below_a_block_scalar_keep_its_text(text):
     doc["new"] = 5
     after = quarvel.loads(quarvel.dumps(doc))
     assert after == {**before, "key": 2, "new": 5}
+
+
+@pytest.mark.parametrize("text", ["foo: |\n  x\n   ", "foo: >\n  x\n\n   ", "- |\n  a\n "])
+def test_a_last_line_of_spaces_stays_with_its_scalar(text):
+    # At the end of the text the spaces are the scalar's own last line.
+    doc = quarvel.loads(text, option=quarvel.OPT_ROUND_TRIP)
+    assert doc.to_yaml() == text.encode()
+    before = quarvel.loads(text)
+    if isinstance(before, dict):
+        doc["b"] = None
+        before["b"] = None
+    else:
+        doc.append(None)
+        before.append(None)
+    assert quarvel.loads(doc.to_yaml()) == before

@@ -34,6 +34,7 @@ struct SourceTexts {
 struct Made {
     Ref object;
     std::uint64_t nodes = 0;
+    std::uint64_t at = 0;  // where the node starts in its text
 };
 
 }  // namespace
@@ -63,11 +64,19 @@ class TreeConverter {
     // Records `made` as the object of n's anchor, with what it counted since `start`.
     void remember(const YamlNode& n, PyObject* made, std::uint64_t start) {
         if (!made || !n.anchor) return;
-        Made m{Ref::borrow(made), budget_.made_since(start)};
-        if (root_)
+        Made m{Ref::borrow(made), budget_.made_since(start), n.span.offset};
+        if (root_) {
             made_by_node_[&n] = std::move(m);
-        else
-            anchors_of(n)[*n.anchor] = std::move(m);
+            return;
+        }
+        // A node is made once its children are: an anchor of the same name
+        // inside it came later in the text and still names what follows.
+        SeededMap<Made>& anchors = anchors_of(n);
+        auto it = anchors.find(*n.anchor);
+        if (it == anchors.end())
+            anchors.emplace(*n.anchor, std::move(m));
+        else if (it->second.at <= m.at)
+            it->second = std::move(m);
     }
 
     PyObject* content(const YamlNode& n) {

@@ -16,8 +16,12 @@
 
 namespace {
 
-void check(bool ok) {
-    if (!ok) std::abort();
+void check(bool ok, const char* what, std::string_view source = {}, std::string_view output = {}) {
+    if (ok) return;
+    std::fprintf(stderr, "roundtrip: %s\n--- source\n%.*s\n--- output\n%.*s\n---\n", what,
+                 static_cast<int>(source.size()), source.data(), static_cast<int>(output.size()),
+                 output.data());
+    std::abort();
 }
 
 // xorshift: cheap, and the same marks for the same input.
@@ -55,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!forest) return 0;
     namespace rt = quarvel::roundtrip;
     auto copy = rt::emit_stream(forest->roots, *text, {});
-    check(copy && *copy == *text);
+    check(copy && *copy == *text, "an unmodified stream is not its text");
 
     Marks marks{0x9E3779B9u ^ (static_cast<std::uint32_t>(in.layout) << 8) ^ in.flags};
     for (auto& root : forest->roots) mark(root, marks);
@@ -64,14 +68,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.prefer_double_quotes = (in.layout & 2) == 0;
     options.declare_1_2 = (in.layout & 4) != 0;
     auto out = rt::emit_stream(forest->roots, *text, options);
-    check(out.has_value());
-    if (!quarvel::compose_text(*out, 0, true)) {
-        std::fprintf(stderr, "--- source\n%s\n--- output\n%s\n---\n", text->c_str(), out->c_str());
-        std::abort();
-    }
+    check(out.has_value(), "the stream was not written");
+    check(quarvel::compose_text(*out, 0, true).has_value(), "the output does not compose", *text,
+          *out);
     // The %YAML 1.2 line may change how a YAML 1.1 text reads; only the
     // output's syntax is checked then.
     if (!options.declare_1_2 && printable(*text) && quarvel::decode(*text, {}))
-        check(rt::same_values(*text, *out));
+        check(rt::same_values(*text, *out), "the output reads as other values", *text, *out);
     return 0;
 }

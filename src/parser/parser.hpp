@@ -181,7 +181,7 @@ class Parser {
     bool document();
 
     bool property(Props& props);
-    int key_indicator(Node& key, Mark& key_mark, Slot slot);
+    int key_indicator(Node& key, Mark& key_mark, Slot slot, std::uint32_t block_column);
     bool node(Slot slot, Node& out, Mark& mark, Props props = {});
     bool node_or_empty(Slot slot, Node& out, Mark& mark);
     bool content(Slot slot, const Props& props, Node& out);
@@ -292,7 +292,7 @@ bool Parser<B>::property(Props& props) {
 // key's Key token comes after the key's anchor and tag, so properties in front
 // of a Key indicator belong to the key.
 template <class B>
-int Parser<B>::key_indicator(Node& key, Mark& key_mark, Slot slot) {
+int Parser<B>::key_indicator(Node& key, Mark& key_mark, Slot slot, std::uint32_t block_column) {
     Props pre{};
     if (kind() != TokenKind::Key) {
         std::size_t j = pos_;
@@ -301,8 +301,15 @@ int Parser<B>::key_indicator(Node& key, Mark& key_mark, Slot slot) {
         while (pos_ < j)
             if (!property(pre)) return -1;
     }
+    const Mark indicator = cur().mark;
     advance();  // Key
     key_mark = cur().mark;
+    // "?" then a line not indented past the mapping: that line is no part
+    // of the key (which is empty), but an entry of its own.
+    if (slot == Slot::BlockKey && !pre.any() && content_not_indented(indicator, block_column)) {
+        builder_.empty(Props{}, key_mark, key);
+        return 1;
+    }
     if (pre.any() || grammar::starts_node(kind(), slot))
         return node(slot, key, key_mark, pre) ? 1 : -1;
     builder_.empty(Props{}, key_mark, key);
@@ -423,7 +430,7 @@ bool Parser<B>::indentless_sequence(const Props& props, Node& out) {
 template <class B>
 bool Parser<B>::entry(Slot slot, const char* where, bool items_allowed, Entry& e) {
     e.key_mark = cur().mark;
-    const int indicator = key_indicator(e.key, e.key_mark, slot);
+    const int indicator = key_indicator(e.key, e.key_mark, slot, e.block_column);
     if (indicator < 0) return false;
     if (indicator == 0) {
         const TokenKind k = kind();

@@ -241,6 +241,8 @@ def test_collections(text, expected):
         # Properties or an alias open a key that still needs its ':'.
         ("a: 1\n&x b\n", "expected ':' after mapping key at line 2, column 1"),
         ("a: &x 1\n!t\n*x\n", "expected ':' after mapping key at line 2, column 1"),
+        # A line not indented past "?" is no part of the key.
+        ("?\nxt\n", "expected ':' after mapping key at line 2, column 1"),
         ("? - a\n: 1\n", "a block collection cannot be a mapping key at line 1, column 3"),
         ("? a: 1\n: 2\n", "a block collection cannot be a mapping key at line 1, column 3"),
     ],

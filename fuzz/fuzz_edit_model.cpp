@@ -375,6 +375,7 @@ struct Run {
                 if (what % 9 == 1)
                     given = (arg & 1) ? std::string_view((arg & 2) ? "!t" : "!local")
                                       : fitting_core_tag(v);
+                if (given && !check_primary_handle(doc.source, *given)) return false;
                 if (given) fresh.tag = doc.arena().store(*given);
                 ModelNode expected = expected_node(v, fresh, node);
                 replace_node(doc, *node, std::move(fresh));

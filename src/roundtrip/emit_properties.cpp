@@ -78,10 +78,17 @@ std::optional<std::size_t> Writer::copied_prologue(const YamlNode& props, std::s
         if (tabbed_blank_line(source_->text().substr(start, next - start))) return {};
     // The comment lines are the document's head: when an edit replaced it,
     // only the markers and directives stay.
-    for (const auto& [start, next] : lines)
-        if (!props.comments.head_edited ||
-            !comment_line_text(source_->text().substr(start, next - start)))
+    for (const auto& [start, next] : lines) {
+        const std::string_view line = source_->text().substr(start, next - start);
+        if (!props.comments.head_edited || !comment_line_text(line))
             copied_text(start, next, false);
+        if (line.starts_with("%TAG")) {
+            const std::size_t handle = line.find_first_not_of(" \t", 4);
+            const std::size_t after = line.find_first_of(" \t", handle);
+            if (handle != std::string_view::npos && after != std::string_view::npos)
+                prologue_handles_.push_back(line.substr(handle, after - handle));
+        }
+    }
     return end;
 }
 
@@ -101,6 +108,7 @@ void Writer::tag_directives(bool after_document) {
 void Writer::document(const YamlNode& node, bool with_source, bool separated, bool after_document,
                       Lines lines) {
     handles_.clear();
+    prologue_handles_.clear();
     collect_handles(node);
     learn_indentation(node);
     const YamlNode& props = own(node);
@@ -151,9 +159,24 @@ void Writer::tag(const YamlNode& node) {
         out_ += "!<";
         out_ += node.expanded_tag;
         out_ += '>';
+    } else if (node.expanded_tag.empty() && redefined_default_handle(*node.tag)) {
+        // "!x" is the local tag !x and "!!x" a core tag, unless the copied
+        // %TAG lines say otherwise: written in full, they mean what they did.
+        const std::string_view tag = *node.tag;
+        out_ += "!<";
+        out_ += tag.starts_with("!!") ? std::string(kCoreTagPrefix) + std::string(tag.substr(2))
+                                      : std::string(tag);
+        out_ += '>';
     } else {
         out_ += *node.tag;
     }
+}
+
+bool Writer::redefined_default_handle(std::string_view tag) const {
+    const std::string_view handle = handle_of(tag);
+    if (handle != "!" && handle != "!!") return false;
+    return std::find(prologue_handles_.begin(), prologue_handles_.end(), handle) !=
+           prologue_handles_.end();
 }
 
 // Tag and anchor in the order the source has them ("&a !!map" or "!!map &a"),

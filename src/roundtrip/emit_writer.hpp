@@ -281,6 +281,7 @@ class Writer {
 
     void collect_handles(const YamlNode& node);
     bool declared(const YamlNode& node) const;
+    bool redefined_default_handle(std::string_view tag) const;
 
     const EmitOptions& o_;
     std::string& out_;
@@ -311,6 +312,9 @@ class Writer {
     bool right_after_block() const;
     std::optional<std::size_t> root_end(const YamlNode& node) const;
     std::vector<Handle> handles_;  // of the document being written
+    // The handles that %TAG lines of a copied prologue define: a tag made by
+    // an edit with one of them is written in full.
+    std::vector<std::string_view> prologue_handles_;
     // Columns a new block collection is indented by, below a key and below
     // a dash: the document's own habit when its source shows one.
     std::size_t step_ = 2;

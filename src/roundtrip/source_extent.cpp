@@ -147,8 +147,14 @@ std::optional<std::size_t> SourceLayout::exact_end(const YamlNode& node) const {
         case NodeKind::Scalar:
             if (n->end_offset > n->span.offset) return n->end_offset;
             return properties_end(*n);
-        case NodeKind::Alias:
-            return n->span.offset + 1 + n->text.size();
+        case NodeKind::Alias: {
+            // One made by an edit stands where the node it replaced did.
+            const std::size_t at = n->span.offset;
+            if (at >= text_.size() || text_[at] != '*' ||
+                text_.substr(at + 1, n->text.size()) != n->text)
+                return {};
+            return at + 1 + n->text.size();
+        }
         case NodeKind::Null:
             return properties_end(*n);
         case NodeKind::Sequence:
@@ -163,10 +169,16 @@ std::optional<std::size_t> SourceLayout::exact_end(const YamlNode& node) const {
         if (bracket && tree_modified(*n)) return matching_bracket(n->span.offset);
         return flow_end(*n);
     }
-    // "[a: b]": the pair has no brackets; it ends with its value, or its key.
+    // "[a: b]": the pair has no brackets; it ends with its value, or with the
+    // ':' after its key ("[a:]").
     const YamlNode& value = n->children.back();
     if (value.kind != NodeKind::Null || value.anchor || value.tag) return exact_end(value);
-    return exact_end(n->children.front());
+    auto end = exact_end(n->children.front());
+    if (!end) return end;
+    std::size_t pos = *end;
+    while (pos < text_.size() && (text_[pos] == ' ' || text_[pos] == '\t')) ++pos;
+    if (pos < text_.size() && text_[pos] == ':') return pos + 1;
+    return end;
 }
 
 }  // namespace quarvel::roundtrip

@@ -75,6 +75,25 @@ void carry_tag(const YamlNode& old, YamlNode& fresh, ResolverMode mode) {
     fresh.expanded_tag = old.expanded_tag;
 }
 
+EditStatus check_primary_handle(std::string_view source, std::string_view tag) {
+    if (!tag.starts_with('!') || tag.starts_with("!!") || tag.starts_with("!<")) return {};
+    if (tag.find('!', 1) != std::string_view::npos) return {};  // a named handle
+    for (std::size_t line = 0; line < source.size();) {
+        const std::string_view rest = source.substr(line);
+        if (rest.starts_with("%TAG") && rest.size() > 4 && (rest[4] == ' ' || rest[4] == '\t')) {
+            const std::size_t handle = rest.find_first_not_of(" \t", 4);
+            if (handle != std::string_view::npos && rest.substr(handle).starts_with("! "))
+                return edit_fault(EditFaultKind::Value,
+                                  "cannot write the tag " + std::string(tag) +
+                                      ": a %TAG line of this text redefines the handle !");
+        }
+        const std::size_t next = source.find('\n', line);
+        if (next == std::string_view::npos) break;
+        line = next + 1;
+    }
+    return {};
+}
+
 EditStatus check_explicit_tag(const YamlNode& node, ResolverMode mode) {
     const std::string_view tag = node.effective_tag();
     if (tag.empty() || !is_standard_tag(tag)) return {};

@@ -28,4 +28,9 @@ void carry_tag(const YamlNode& old, YamlNode& fresh, ResolverMode mode);
 // a sequence").
 EditStatus check_explicit_tag(const YamlNode& node, ResolverMode mode);
 
+// A tag made by an edit with the primary handle ("!x", a local tag) means
+// what it says only where no %TAG line of the text redefines "!"; in a text
+// with one it is refused, since "!<!x>" would read as another tag.
+EditStatus check_primary_handle(std::string_view source, std::string_view tag);
+
 }  // namespace quarvel

@@ -21,3 +21,22 @@ def test_parent_edit_keeps_flow_values(text):
     doc["s"] = 2
     out = quarvel.dumps(doc)
     assert quarvel.loads(out) == {**quarvel.loads(text), "s": 2}
+
+
+@pytest.mark.parametrize("text, expected", [
+    ("- [::::]\n", '- ["a: b"]\n'),  # a pair with an empty value ends at its ':'
+    ("[a :, b]\n", '["a: b", b]\n'),
+    ("a: &x 1\nb:\n--- !t\n", None),  # an alias made in an empty value
+])
+def test_replaced_nodes_end_where_their_text_did(text, expected):
+    doc = quarvel.loads(text, option=quarvel.OPT_ROUND_TRIP)
+    if expected is None:
+        doc[0].node["b"].make_alias("x")
+        doc[0] = 5
+        assert doc.to_yaml() == b"5\n--- !t\n"
+        return
+    if text.startswith("-"):
+        doc[0][0] = "a: b"
+    else:
+        doc[0] = "a: b"
+    assert doc.to_yaml().decode() == expected

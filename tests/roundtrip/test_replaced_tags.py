@@ -136,3 +136,15 @@ def test_a_tag_that_cannot_read_its_value_is_refused(value, message):
             assign()
         assert str(info.value) == message
     assert (snapshot(doc), doc.to_yaml()) == before
+
+
+def test_tags_under_redefined_handles_keep_their_meaning():
+    text = "%TAG ! tag:example.com,2000:\n%TAG !! tag:other,1:\n--- !shape\na: 1\n"
+    doc = quarvel.loads(text, option=quarvel.OPT_ROUND_TRIP)
+    # "!local" would read as tag:example.com,2000:local here.
+    with pytest.raises(ValueError, match="^cannot write the tag !local: a %TAG line"):
+        doc["b"] = quarvel.QuarvelTag("!local", "x")
+    doc["c"] = quarvel.QuarvelTag("!!str", "5")
+    out = doc.to_yaml()
+    assert b"c: !<tag:yaml.org,2002:str>" in out
+    assert quarvel.loads(out, option=quarvel.OPT_PASSTHROUGH_TAG).value == {"a": 1, "c": "5"}

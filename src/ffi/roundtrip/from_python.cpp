@@ -155,6 +155,10 @@ class NodeBuilder {
             raise_fault(checked.error());
             return false;
         }
+        if (auto checked = check_primary_handle(doc_.source, tag); !checked) {
+            raise_fault(checked.error());
+            return false;
+        }
         return true;
     }
 

@@ -228,14 +228,23 @@ YamlNode* comment_before_target(DocumentState& doc, const NodePath& path) {
     return entry ? &parent->key(*entry) : node;
 }
 
-EditStatus check_comment_place(std::vector<YamlNode>& roots, const NodePath& path) {
+EditStatus check_comment_place(std::vector<YamlNode>& roots, const NodePath& path, bool line_end) {
     // The first step of a path into one of several documents picks the root.
-    for (std::size_t depth = roots.size() > 1 ? 1 : 0; depth < path.size(); ++depth) {
+    const std::size_t first = roots.size() > 1 ? 1 : 0;
+    for (std::size_t depth = first; depth < path.size(); ++depth) {
         const YamlNode* n = resolve_path(roots, std::span(path).first(depth));
         if (n && n->is_collection() && n->style == CollectionStyle::Flow)
             return edit_fault(EditFaultKind::Value,
                               "a comment cannot be set inside a flow collection");
     }
+    const YamlNode* node = resolve_path(roots, path);
+    const bool block = node && node->is_collection() && node->style == CollectionStyle::Block &&
+                       !node->children.empty();
+    const bool value = path.size() > first && !path.back().is_index && !path.back().is_entry_key;
+    if (line_end && block && !value)
+        return edit_fault(EditFaultKind::Value,
+                          "a block collection takes a comment at the end of a line only as a "
+                          "mapping value (comment_before sets the lines above it)");
     return {};
 }
 

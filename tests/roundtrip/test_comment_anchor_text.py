@@ -95,3 +95,14 @@ def test_comments_inside_flow_collections_are_refused(attribute):
     assert doc.to_yaml().decode() == text
     setattr(doc.node["d"], attribute, "note")
     assert quarvel.loads(doc.to_yaml()) == quarvel.loads(text)
+
+
+def test_a_block_collection_takes_a_line_end_comment_only_as_a_value():
+    text = "k:\n  a: 1\ns:\n- a: 1\n- 3\n"
+    doc = quarvel.loads(text, option=quarvel.OPT_ROUND_TRIP)
+    for node in (doc.node, doc.node["s"][0]):
+        with pytest.raises(ValueError, match="^a block collection takes a comment"):
+            node.comment = "lost"
+    doc.node["k"].comment = "k"
+    doc.node["s"][0].comment_before = "above"
+    assert doc.to_yaml().decode() == "k: # k\n  a: 1\ns:\n# above\n- a: 1\n- 3\n"

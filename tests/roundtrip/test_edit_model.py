@@ -83,7 +83,7 @@ def set_metadata(cursor, step, slot):
         else:
             cursor.anchor = f"n{step}"
     except ValueError as e:
-        assert "inside a flow collection" in str(e)
+        assert "flow collection" in str(e) or "block collection" in str(e)
 
 
 @settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])

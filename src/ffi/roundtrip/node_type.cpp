@@ -317,7 +317,7 @@ int node_set_comment(PyObject* self, PyObject* value, void*) {
         if (!optional_str_argument(value, "comment", "text", text)) return -1;
         NodeAccess at(self, Borrow::Exclusive);
         if (!at.node()) return -1;
-        if (text && status_to_int(check_comment_place(at.state().roots(), at.path())) < 0)
+        if (text && status_to_int(check_comment_place(at.state().roots(), at.path(), true)) < 0)
             return -1;
         return status_to_int(set_inline_comment(at.state(), *at.node(), text));
     });
@@ -329,7 +329,7 @@ int node_set_comment_before(PyObject* self, PyObject* value, void*) {
         if (!optional_str_argument(value, "comment_before", "text", text)) return -1;
         NodeAccess at(self, Borrow::Exclusive);
         if (!at.node()) return -1;
-        if (text && status_to_int(check_comment_place(at.state().roots(), at.path())) < 0)
+        if (text && status_to_int(check_comment_place(at.state().roots(), at.path(), false)) < 0)
             return -1;
         YamlNode* target = comment_before_target(at.state(), at.path());
         return status_to_int(set_head_comments(at.state(), *target, text));

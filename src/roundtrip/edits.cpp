@@ -153,6 +153,11 @@ EditStatus set_anchor(DocumentState& doc, const NodePath& path,
     if (auto checked = check_anchor_change(roots, path, name, false); !checked) return checked;
     YamlNode* node = resolve_path(roots, path);
     if (!node) return stale_node();
+    // An empty node ends with its properties: where its text ended is known
+    // only while they are the source's.
+    if (node->kind == NodeKind::Null &&
+        (!node->comments.text || !node->comments.text->replaced_end))
+        if (const auto end = text_end(doc, *node)) node->comments.text_fields().replaced_end = *end;
     if (name)
         node->anchor = doc.arena().store(*name);
     else

@@ -164,6 +164,11 @@ def add_entry(doc):
     doc["b"] = 2
 
 
+def rename_then_replace(doc):
+    doc.node.anchor = "n"
+    replace_root(doc)
+
+
 def replace_second(doc):
     doc[1] = {"b": 2}
 
@@ -183,6 +188,7 @@ def replace_second(doc):
     (replace_second, "a\n--- # c1\n--- # c2\n!t\n- 1\n", "a\n--- # c1\n--- # c2\nb: 2\n"),
     (replace_second, "&a\n---\n---\n!t\nb\n", "&a\n---\n---\nb: 2\n"),
     (replace_root, "&a\n---\n---\n!t\nb\n", "&a\nb: 2\n---\n---\n!t\nb\n"),
+    (rename_then_replace, "&a\n---\n", "&n\nb: 2\n---\n"),
 ])
 def test_an_edited_root_keeps_the_empty_documents_around_it(edit, text, expected):
     doc = load(text)

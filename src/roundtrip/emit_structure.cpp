@@ -258,24 +258,26 @@ void Writer::comments_below_key(const YamlNode& key, std::size_t from, std::size
 }
 
 // A value stays below its key where the source put it there ("key:\n
-// 'long text'", an untouched scalar copied at its own column), or where
-// comment lines stand between them ("key:  # c\n  # about\n  value", the
-// comment on the key's line kept on that line).
+// 'long text'", at its own column, copied when untouched), or where comment
+// lines stand between them ("key:  # c\n  # about\n  value", the comment on
+// the key's line kept on that line).
 bool Writer::value_on_next_line(const YamlNode& value, const YamlNode& key, std::size_t n,
                                 std::size_t below) {
     if (!may_go_below(value) || written_explicit(key)) return false;
-    const bool placed_below = in_source(value) && key.span.file_id == value.span.file_id &&
+    // An emptied block collection ("{}" now) stood where its first entry did.
+    const bool emptied = value.is_collection() && value.style == CollectionStyle::Block;
+    const bool placed_below = in_source(value) && !emptied &&
+                              key.span.file_id == value.span.file_id &&
                               key.end_line < value.span.line && value.span.column > n;
     const bool commented = (key.comments.has_head() && below < key.comments.text->head.size()) ||
                            value.comments.has_head();
     const bool copy = placed_below && value.kind == NodeKind::Scalar && !has_properties(value) &&
                       source_of(value);
-    if (!copy && !commented) return false;
+    if (!placed_below && !commented) return false;
     const std::size_t column = placed_below ? value.span.column : n + step_;
     const auto comment =
         value.comments.has_inline() ? locate(*value.comments.text->inline_text) : std::nullopt;
     const bool comment_above = comment && placed_below && comment->hash < value.span.offset;
-    const std::size_t mark = out_.size();
     if (comment_above) out_ += inline_comment(value);
     out_ += '\n';
     comments_below_key(key, below, column);
@@ -284,10 +286,6 @@ bool Writer::value_on_next_line(const YamlNode& value, const YamlNode& key, std:
         blank_lines(blank_lines_above(value.span.offset));
     spaces(column);
     if (!(copy && copied_scalar(value, {ScalarPlace::Block, static_cast<int>(n)}))) {
-        if (!commented) {
-            out_.resize(mark);
-            return false;
-        }
         properties_inline(value);
         node_inline(value, {ScalarPlace::Block, static_cast<int>(n)});
     }

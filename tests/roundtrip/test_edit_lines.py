@@ -69,9 +69,10 @@ def test_one_edit_changes_one_line(doc_and_leaves, data):
     ("k:\n  # about\n\n  'long\n  text' # after\n", "k:\n  # about\n\n  new # after\n"),
     ("? key\n# c\n: value\nz: 1\n", "? key\n# c\n: new\nz: 1\n"),
     ("k:\n  # c\n  [1, 2]\nz: 1\n", "k:\n  # c\n  new\nz: 1\n"),
-    ("k: # c\n  value\nz: 1\n", "k: new # c\nz: 1\n"),
+    ("k: # c\n  value\nz: 1\n", "k: # c\n  new\nz: 1\n"),
+    ("k:\n  'long'\nz: 1\n", "k:\n  new\nz: 1\n"),
 ])
-def test_comments_between_a_key_and_its_replaced_value_stay(text, expected):
+def test_a_replaced_value_below_its_key_stays_there(text, expected):
     doc = quarvel.loads(text, option=RT)
     key = doc.keys()[0]
     doc[key] = "new"

@@ -155,8 +155,7 @@ EditStatus set_anchor(DocumentState& doc, const NodePath& path,
     if (!node) return stale_node();
     // An empty node ends with its properties: where its text ended is known
     // only while they are the source's.
-    if (node->kind == NodeKind::Null &&
-        (!node->comments.text || !node->comments.text->replaced_end))
+    if (node->kind == NodeKind::Null && !replaced_text(*node))
         if (const auto end = text_end(doc, *node)) node->comments.text_fields().replaced_end = *end;
     if (name)
         node->anchor = doc.arena().store(*name);

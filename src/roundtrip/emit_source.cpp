@@ -226,7 +226,9 @@ std::optional<std::size_t> Writer::entry_end(const YamlNode& c, std::size_t i) c
     if (c.kind == NodeKind::Sequence) return source_->exact_end(c.children[i]);
     const YamlNode& key = c.key(i);
     const YamlNode& value = c.value(i);
-    if (value.kind != NodeKind::Null || has_properties(value) || value.source)
+    // A null put in place of a value ends where that value did.
+    if (value.kind != NodeKind::Null || has_properties(value) || value.source ||
+        replaced_text(value))
         return source_->exact_end(value);
     // "k:" ends with its key; "? k" may have its ":" on a later line.
     const auto end = source_->exact_end(key);

@@ -43,7 +43,7 @@ std::optional<std::size_t> Writer::root_end(const YamlNode& node) const {
     // A node put in place by an edit is not placed, but knows where the text
     // it replaced ended.
     if (!source_ || !keep_columns_ || !in_source(own(node))) return {};
-    if (node.comments.text && node.comments.text->replaced_end) return source_->exact_end(node);
+    if (replaced_text(node)) return source_->exact_end(node);
     // A block collection ends with its last entry, which must lie after its
     // start (a node made from another text does not). An included file's
     // root stands for the directive: only its content tells.

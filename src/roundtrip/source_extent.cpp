@@ -120,14 +120,15 @@ std::optional<std::size_t> SourceLayout::exact_end(const YamlNode& node) const {
     // A block collection ends where its last entry does.
     for (;;) {
         // A node put in place by an edit ends where what it replaced ended.
-        if (n->comments.text && n->comments.text->replaced_end) {
+        if (replaced_text(*n)) {
             if (!holds(*n) || *n->comments.text->replaced_end > text_.size()) return {};
             return static_cast<std::size_t>(*n->comments.text->replaced_end);
         }
         if (!n->is_collection() || n->style != CollectionStyle::Block || n->source) break;
         if (n->children.empty()) return {};
         const YamlNode& last = n->children.back();
-        const bool empty = last.kind == NodeKind::Null && !last.anchor && !last.tag;
+        const bool empty =
+            last.kind == NodeKind::Null && !last.anchor && !last.tag && !replaced_text(last);
         if (!empty) {
             n = &last;
         } else if (n->kind == NodeKind::Mapping &&

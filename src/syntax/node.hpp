@@ -166,6 +166,11 @@ inline bool is_flow_pair(const YamlNode& n) {
     return n.flow_pair;
 }
 
+// An edit put the node in the place of source text, whose end it knows.
+inline bool replaced_text(const YamlNode& n) {
+    return n.comments.text && n.comments.text->replaced_end;
+}
+
 // The documents of one text, with the storage their texts may point into.
 struct SyntaxForest {
     std::vector<YamlNode> roots;

@@ -169,6 +169,12 @@ def rename_then_replace(doc):
     replace_root(doc)
 
 
+def empty_then_replace(doc):
+    doc["k"] = None
+    assert doc.to_yaml() == b"k:\n---"
+    replace_root(doc)
+
+
 def replace_second(doc):
     doc[1] = {"b": 2}
 
@@ -189,6 +195,7 @@ def replace_second(doc):
     (replace_second, "&a\n---\n---\n!t\nb\n", "&a\n---\n---\nb: 2\n"),
     (replace_root, "&a\n---\n---\n!t\nb\n", "&a\nb: 2\n---\n---\n!t\nb\n"),
     (rename_then_replace, "&a\n---\n", "&n\nb: 2\n---\n"),
+    (empty_then_replace, "k:\n a:\n---", "b: 2\n---"),
 ])
 def test_an_edited_root_keeps_the_empty_documents_around_it(edit, text, expected):
     doc = load(text)

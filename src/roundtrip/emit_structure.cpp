@@ -91,10 +91,16 @@ bool Writer::copied_document(const YamlNode& node, Lines lines) {
 }
 
 void Writer::block_children(const YamlNode& node, std::size_t n) {
+    // Away from its source column (a copy that detach made elsewhere) no
+    // line of the collection can be copied.
+    const bool moved = placed(own(node)) && own(node).span.column != n;
+    const bool kept = keep_columns_;
+    if (moved) keep_columns_ = false;
     if (node.kind == NodeKind::Mapping)
         entries(node, n, false);
     else
         items(node, n, false);
+    keep_columns_ = kept;
 }
 
 void Writer::entries(const YamlNode& map, std::size_t n, bool first_on_line) {
@@ -137,7 +143,8 @@ bool Writer::simple_key_safe_after_empty_value(const YamlNode& key) {
     if (pos == std::string::npos) return true;
     ++pos;
     while (pos < out_.size()) {
-        const std::size_t first = out_.find_first_not_of(" \t", pos);
+        // Copied lines may end in CR LF.
+        const std::size_t first = out_.find_first_not_of(" \t\r", pos);
         if (first == std::string::npos) break;
         if (out_[first] != '\n' && out_[first] != '#') return true;
         const std::size_t end = out_.find('\n', first);
@@ -181,7 +188,7 @@ void Writer::complex_key(const YamlNode& key, std::size_t n) {
     if (is_block_collection(key) && !(key.source && &key != content_of_)) {
         properties_after_indicator(key);
         out_ += '\n';
-        deeper([&] { block_children(key, column_of(key, n + 2)); });
+        deeper([&] { block_children(key, column_of(key, n + 2, n + 1)); });
         return;
     }
     out_ += ' ';
@@ -205,7 +212,8 @@ void Writer::value_after_colon(const YamlNode& value, const YamlNode& key, std::
         // A collection of the source stays at its column (a sequence level
         // with its key, too); a new one is indented as the document does.
         const bool indentless = value.kind == NodeKind::Sequence && indentless_;
-        const std::size_t inner = column_of(value, indentless ? n : n + step_);
+        const std::size_t least = value.kind == NodeKind::Sequence ? n : n + 1;
+        const std::size_t inner = column_of(value, indentless ? n : n + step_, least);
         head(value, inner);
         block_children(value, inner);
     } else if (written_empty(value)) {
@@ -342,7 +350,7 @@ void Writer::item_below_dash(const YamlNode& item, std::size_t n, std::size_t da
     out_ += '-';
     properties_after_indicator(item);
     out_ += '\n';
-    const std::size_t inner = column_of(item, n + 2);
+    const std::size_t inner = column_of(item, n + 2, n + 1);
     for (; k < heads.size(); ++k) comment(k, inner);
     blank_lines(blank_lines_above(item.span.offset));
     deeper([&] { block_children(item, inner); });
@@ -373,7 +381,7 @@ void Writer::item(const YamlNode& node, std::size_t n) {
         } else {
             properties_after_indicator(node);
             out_ += '\n';
-            block_children(node, column_of(node, n + 2));
+            block_children(node, column_of(node, n + 2, n + 1));
         }
         return;
     }

@@ -208,8 +208,12 @@ class Writer {
     };
     using Bounds = std::vector<Region>;
     bool placed(const YamlNode& node) const;
-    std::size_t column_of(const YamlNode& node, std::size_t otherwise) const {
-        return placed(own(node)) ? own(node).span.column : otherwise;
+    // The source column of a collection, when it still nests where it is
+    // written now (at least `least`): a node copied from elsewhere may not.
+    std::size_t column_of(const YamlNode& node, std::size_t otherwise,
+                          std::size_t least = 0) const {
+        return placed(own(node)) && own(node).span.column >= least ? own(node).span.column
+                                                                   : otherwise;
     }
     Bounds entry_bounds(const YamlNode& collection) const;
     std::optional<std::size_t> entry_end(const YamlNode& collection, std::size_t i) const;

@@ -2,6 +2,8 @@
 
 import pytest
 
+import quarvel
+
 from roundtrip_support import load, snapshot
 
 TEXT = """\
@@ -223,6 +225,18 @@ def test_detach_expands_nested_aliases_without_anchors():
     copy["y"].value = 3
     assert doc.to_dict()["base"]["y"] == 2
     assert doc.to_dict()["c1"] == {"x": [1], "y": 3}
+
+
+@pytest.mark.parametrize("text, written", [
+    ("p: &x\n- 1\nq:\n  k: *x\n", "q:\n  k:\n  - 1\n"),
+    ("p: &x\n- a: 1\n  # c\n  b: 2\nq:\n  k: *x\n", "q:\n  k:\n  - a: 1\n    # c\n    b: 2\n"),
+])
+def test_a_detached_block_collection_nests_where_it_is_written(text, written):
+    doc = load(text)
+    doc.node["q"]["k"].detach()
+    out = doc.to_yaml().decode()
+    assert out.endswith(written)
+    assert quarvel.loads(out) == quarvel.loads(text)
 
 
 @pytest.mark.parametrize(

@@ -16,7 +16,7 @@
 
 namespace {
 
-void check(bool ok, const char* what, std::string_view source = {}, std::string_view output = {}) {
+void check(bool ok, const char* what, std::string_view source = "", std::string_view output = "") {
     if (ok) return;
     std::fprintf(stderr, "roundtrip: %s\n--- source\n%.*s\n--- output\n%.*s\n---\n", what,
                  static_cast<int>(source.size()), source.data(), static_cast<int>(output.size()),

@@ -50,6 +50,14 @@ bool valid_yaml_directive(const Words& w) {
 
 }  // namespace
 
+std::optional<std::string_view> tag_directive_handle(std::string_view directive) {
+    const Words w = split_words(directive);
+    if (w.count < 3 || w.word[0] != "TAG") return std::nullopt;
+    const std::string_view handle = w.word[1];
+    if (handle.front() != '!' || handle.back() != '!') return std::nullopt;
+    return handle;
+}
+
 std::optional<Error> apply_directive(const Token& token, DirectiveRun& run, TagHandles& handles) {
     Words w = split_words(token.text);
     if (w.count == 0) return std::nullopt;
@@ -60,12 +68,11 @@ std::optional<Error> apply_directive(const Token& token, DirectiveRun& run, TagH
         return std::nullopt;
     }
     if (w.word[0] == "TAG") {
-        if (w.count < 3) return std::nullopt;
-        std::string_view handle = w.word[1];
-        if (handle.size() < 1 || handle.front() != '!' || handle.back() != '!') return std::nullopt;
-        if (!handles.define(handle, w.word[2]))
-            return syntax_error("duplicate %TAG directive for handle '" + std::string(handle) + "'",
-                                token.mark);
+        const auto handle = tag_directive_handle(token.text);
+        if (!handle) return std::nullopt;
+        if (!handles.define(*handle, w.word[2]))
+            return syntax_error(
+                "duplicate %TAG directive for handle '" + std::string(*handle) + "'", token.mark);
     }
     return std::nullopt;
 }

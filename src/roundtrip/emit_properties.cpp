@@ -3,6 +3,7 @@
 // it), the directive line of a resolved include, and the "%YAML 1.2" line an
 // upgraded document opens with. A tag is only ever written in a form that
 // reads back as the same tag.
+#include "parser/directives.hpp"
 #include "roundtrip/emit_writer.hpp"
 
 namespace quarvel::roundtrip::emit {
@@ -82,12 +83,9 @@ std::optional<std::size_t> Writer::copied_prologue(const YamlNode& props, std::s
         const std::string_view line = source_->text().substr(start, next - start);
         if (!props.comments.head_edited || !comment_line_text(line))
             copied_text(start, next, false);
-        if (line.starts_with("%TAG")) {
-            const std::size_t handle = line.find_first_not_of(" \t", 4);
-            const std::size_t after = line.find_first_of(" \t", handle);
-            if (handle != std::string_view::npos && after != std::string_view::npos)
-                prologue_handles_.push_back(line.substr(handle, after - handle));
-        }
+        if (line.starts_with('%'))
+            if (const auto handle = tag_directive_handle(line.substr(1)))
+                prologue_handles_.push_back(*handle);
     }
     return end;
 }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "parser/directives.hpp"
 #include "resolver/syntax.hpp"
 #include "support/core_tag.hpp"
 
@@ -79,15 +80,12 @@ EditStatus check_primary_handle(std::string_view source, std::string_view tag) {
     if (!tag.starts_with('!') || tag.starts_with("!!") || tag.starts_with("!<")) return {};
     if (tag.find('!', 1) != std::string_view::npos) return {};  // a named handle
     for (std::size_t line = 0; line < source.size();) {
-        const std::string_view rest = source.substr(line);
-        if (rest.starts_with("%TAG") && rest.size() > 4 && (rest[4] == ' ' || rest[4] == '\t')) {
-            const std::size_t handle = rest.find_first_not_of(" \t", 4);
-            if (handle != std::string_view::npos && rest.substr(handle).starts_with("! "))
-                return edit_fault(EditFaultKind::Value,
-                                  "cannot write the tag " + std::string(tag) +
-                                      ": a %TAG line of this text redefines the handle !");
-        }
         const std::size_t next = source.find('\n', line);
+        const std::string_view text = source.substr(line, next - line);
+        if (text.starts_with('%') && tag_directive_handle(text.substr(1)) == "!")
+            return edit_fault(EditFaultKind::Value,
+                              "cannot write the tag " + std::string(tag) +
+                                  ": a %TAG line of this text redefines the handle !");
         if (next == std::string_view::npos) break;
         line = next + 1;
     }

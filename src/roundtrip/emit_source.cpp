@@ -238,7 +238,13 @@ std::optional<std::size_t> Writer::entry_end(const YamlNode& c, std::size_t i) c
     const std::size_t colon = std::min(text.find_first_not_of(' ', line), text.size());
     const bool alone = colon + 1 >= text.size() ||
                        std::string_view(" \t\r\n").find(text[colon + 1]) != std::string_view::npos;
-    if (colon < text.size() && text[colon] == ':' && alone) return colon + 1;
+    // The ':' stands at the column of its "?": one further left is an outer
+    // mapping's.
+    const std::size_t key_line = source_->line_start(key.span.offset);
+    const std::size_t indicator = text.rfind('?', key.span.offset);
+    const bool same_column = indicator == std::string_view::npos || indicator < key_line ||
+                             colon - line == indicator - key_line;
+    if (colon < text.size() && text[colon] == ':' && alone && same_column) return colon + 1;
     return end;
 }
 

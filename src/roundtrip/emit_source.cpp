@@ -375,6 +375,7 @@ bool Writer::copied_entry(const Bounds& bounds, std::size_t i, const YamlNode& f
     const std::size_t at = out_.size();
     copied_text(from, to, true);
     note_empty_value(first, second, from, at);
+    note_block_scalar(first, second, from, to, at);
     copied_until_ = to;
     copied_out_ = out_.size();
     return true;
@@ -390,6 +391,27 @@ bool Writer::has_value_indicator(const YamlNode& key) const {
     std::size_t pos = *end;
     while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
     return pos < text.size() && text[pos] == ':';
+}
+
+// The node a copied entry ends with: its value, or the last value inside it.
+static const YamlNode& last_written(const YamlNode& first, const YamlNode* second) {
+    const YamlNode* last = second ? second : &first;
+    while (is_block_collection(*last)) last = &last->children.back();
+    return *last;
+}
+
+// A copied entry that ends with a block scalar leaves it open, as a written
+// one does: a comment line copied after it at the scalar's indentation
+// would read as its content.
+void Writer::note_block_scalar(const YamlNode& first, const YamlNode* second, std::size_t from,
+                               std::size_t to, std::size_t at) {
+    const YamlNode& last = last_written(first, second);
+    if (last.kind != NodeKind::Scalar || last.source) return;
+    if (last.scalar_style != ScalarStyle::Literal && last.scalar_style != ScalarStyle::Folded)
+        return;
+    const std::size_t start = last.span.offset;
+    if (start < from || start >= to) return;
+    ended_block(at + (start - from));
 }
 
 // A copied entry that ends with an empty value ("k:") leaves it open, as a

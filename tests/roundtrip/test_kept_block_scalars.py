@@ -1,5 +1,6 @@
 """A block scalar kept with "+" takes every empty line written below it as
-content: re-emitting a document around an untouched one must not move the
+content, and any block scalar takes the comment lines at its indentation:
+re-emitting a document around an untouched one must not move the
 source's empty lines under it."""
 
 import pytest
@@ -15,6 +16,9 @@ import quarvel
         "kep: |2+\n   x\n&a\n\nkey: 1\nz: 3\n",
         "kep: |-\n  x\n&a\n\n\nkey: 1\nz: 3\n",  # strip and clip take no empty lines
         "kep: |\n  x\n&a\n\n\nkey: 1\nz: 3\n",
+        # A comment that stood below "?" would be content right after it.
+        "kep: |\n x\n?\n # c\n  key\nz: 3\n",
+        "a:\n  kep: >+\n   x\n\n?\n   # c\n  key\nz: 3\n",
     ],
 )
 def test_edits_below_a_block_scalar_keep_its_text(text):

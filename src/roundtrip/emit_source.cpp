@@ -45,6 +45,12 @@ bool Writer::copied_scalar(const YamlNode& node, At at) {
     // A lone "-" or "?" stood before ':' ("-: x"); anywhere a break or blank
     // follows it, it opens a sequence entry or a complex key instead.
     if (node.scalar_style == ScalarStyle::Plain && (*slice == "-" || *slice == "?")) return false;
+    // A plain scalar read in block context may hold flow indicators ("k{,}")
+    // that a flow collection would read as its own; on one line its source
+    // is its text.
+    if (node.scalar_style == ScalarStyle::Plain && at.place != ScalarPlace::Block &&
+        !fits_plain(*slice, at.place))
+        return false;
     out_ += *slice;
     return true;
 }

@@ -230,6 +230,8 @@ def test_detach_expands_nested_aliases_without_anchors():
 @pytest.mark.parametrize("text, written", [
     ("p: &x\n- 1\nq:\n  k: *x\n", "q:\n  k:\n  - 1\n"),
     ("p: &x\n- a: 1\n  # c\n  b: 2\nq:\n  k: *x\n", "q:\n  k:\n  - a: 1\n    # c\n    b: 2\n"),
+    # Plain text read in block context that a flow collection would split.
+    ("p: &x\n  k{,}: v]\nq: {k: *x}\n", 'q: {k: {"k{,}": "v]"}}\n'),
 ])
 def test_a_detached_block_collection_nests_where_it_is_written(text, written):
     doc = load(text)

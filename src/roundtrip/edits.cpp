@@ -64,7 +64,20 @@ class PlacementWalk {
 }  // namespace
 
 // Where the text of a node of the document ends, when the tree tells.
-std::optional<std::uint64_t> text_end(const DocumentState& doc, const YamlNode& node) {
+// Where the source text of `node` started (its properties included) and
+// ended: a node put in its place, or one whose properties an edit changed,
+// still knows the lines around it.
+struct ReplacedText {
+    std::uint64_t start;
+    std::uint64_t end;
+    void note_on(Comments& comments) const {
+        CommentText& t = comments.text_fields();
+        t.replaced_start = start;
+        t.replaced_end = end;
+    }
+};
+
+std::optional<ReplacedText> source_text_of(const DocumentState& doc, const YamlNode& node) {
     const std::uint32_t id = node.span.file_id;
     std::optional<roundtrip::SourceText> text;
     if (id == 0)
@@ -74,15 +87,17 @@ std::optional<std::uint64_t> text_end(const DocumentState& doc, const YamlNode& 
     if (!text) return {};
     const roundtrip::SourceLayout layout(*text);
     if (!layout.holds(node)) return {};
-    return layout.end_as_read(node);
+    const auto end = layout.end_as_read(node);
+    if (!end) return {};
+    return ReplacedText{layout.start_with_properties(node), *end};
 }
 
 void replace_node(const DocumentState& doc, YamlNode& target, YamlNode fresh) {
     carry_tag(target, fresh, doc.mode);
-    const auto end = text_end(doc, target);
+    const auto replaced = source_text_of(doc, target);
     fresh.span = target.span;
     fresh.comments = std::move(target.comments);
-    if (end) fresh.comments.text_fields().replaced_end = *end;
+    if (replaced) replaced->note_on(fresh.comments);
     fresh.anchor = target.anchor;
     fresh.explicit_start = target.explicit_start;
     fresh.leading_bom = target.leading_bom;
@@ -156,7 +171,7 @@ EditStatus set_anchor(DocumentState& doc, const NodePath& path,
     // An empty node ends with its properties: where its text ended is known
     // only while they are the source's.
     if (node->kind == NodeKind::Null && !replaced_text(*node))
-        if (const auto end = text_end(doc, *node)) node->comments.text_fields().replaced_end = *end;
+        if (const auto replaced = source_text_of(doc, *node)) replaced->note_on(node->comments);
     if (name)
         node->anchor = doc.arena().store(*name);
     else
@@ -222,14 +237,39 @@ EditStatus detach_alias(DocumentState& doc, const NodePath& path) {
     return {};
 }
 
+// The lines above a node are its own, but a block collection that is no
+// mapping value starts where its first entry does: the lines above that
+// entry are the collection's, and the reader gives them to it ("# c\na: 1"
+// is about the document, "- # c\n  a: 1" about the item). A mapping value's
+// lines are its key's; a collection below its key leaves them to its first
+// entry.
 YamlNode* comment_before_target(DocumentState& doc, const NodePath& path) {
     auto& roots = doc.roots();
     YamlNode* node = resolve_path(roots, path);
-    if (!node || path.empty() || path.back().is_index || path.back().is_entry_key) return node;
-    YamlNode* parent = resolve_path(roots, std::span(path).first(path.size() - 1));
-    if (!parent || parent->kind != NodeKind::Mapping) return node;
-    auto entry = find_entry(*parent, path.back().key);
-    return entry ? &parent->key(*entry) : node;
+    if (!node) return nullptr;
+    // Several roots: the first step picks the document, which is the root.
+    const std::size_t first = roots.size() > 1 ? 1 : 0;
+    YamlNode* target = node;
+    for (std::size_t depth = path.size(); depth > first; --depth) {
+        const PathStep& step = path[depth - 1];
+        if (step.is_entry_key) break;
+        YamlNode* parent = resolve_path(roots, std::span(path).first(depth - 1));
+        if (!parent) break;
+        std::optional<std::size_t> at;
+        if (parent->kind == NodeKind::Mapping && !step.is_index) {
+            at = find_entry(*parent, step.key);
+            if (!at) break;
+            if (depth == path.size()) target = &parent->key(*at);
+        } else if (parent->kind == NodeKind::Sequence && step.is_index) {
+            at = step.index;
+        } else {
+            break;
+        }
+        const bool below_key = depth - 1 > first && !path[depth - 2].is_index;
+        if (*at != 0 || parent->style != CollectionStyle::Block || below_key) break;
+        target = parent;
+    }
+    return target;
 }
 
 EditStatus check_comment_place(std::vector<YamlNode>& roots, const NodePath& path, bool line_end) {

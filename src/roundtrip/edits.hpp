@@ -65,7 +65,9 @@ EditStatus make_alias(DocumentState& doc, const NodePath& path, std::string_view
 EditStatus detach_alias(DocumentState& doc, const NodePath& path);
 
 // The node whose head comments the "comment before" of `path` means: the key
-// of the entry when the last step is a mapping key, else the node itself.
+// of the entry when the last step is a mapping key, else the node itself;
+// for the first entry of a block collection that is no mapping value, the
+// collection (both start on one line).
 YamlNode* comment_before_target(DocumentState& doc, const NodePath& path);
 
 // Whether a comment may be set on the node at `path`: not inside a flow

@@ -300,6 +300,14 @@ std::size_t Writer::comments_above(std::size_t line, std::size_t floor) const {
     return line;
 }
 
+// Where the first of a node's head comments stands in the source, when
+// it stands above `line` (otherwise `line`).
+std::size_t Writer::head_start(const YamlNode& node, std::size_t line) const {
+    if (!node.comments.has_head() || !in_source(node)) return line;
+    const auto c = locate(node.comments.text->head.front());
+    return c && c->line_start < line ? c->line_start : line;
+}
+
 // Entry i owns the lines from the end of the entry before it in the source
 // to the line after its own end. After edits the entry before it may be
 // gone (deleted) or new: the lines above it are then its blank lines and
@@ -315,7 +323,11 @@ Writer::Bounds Writer::entry_bounds(const YamlNode& c) const {
     const std::string_view indent = source_->text().substr(top, props.span.offset - top);
     const bool starts_line = indent.find_first_not_of(' ') == std::string_view::npos;
     std::optional<std::size_t> previous_end;
-    if (starts_line) previous_end = top;
+    // The comment lines above the first entry of a collection below its key
+    // are that entry's head, copied with it.
+    if (starts_line)
+        previous_end =
+            std::min(top, head_start(c.kind == NodeKind::Mapping ? c.key(0) : c.children[0], top));
     for (std::size_t i = 0; i < count; ++i) {
         const YamlNode& first = c.kind == NodeKind::Mapping ? c.key(i) : c.children[i];
         const auto line = entry_line(c, i);

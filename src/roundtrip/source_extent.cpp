@@ -51,6 +51,9 @@ bool SourceLayout::only_markers(std::size_t from, std::size_t to) const {
 
 std::size_t SourceLayout::start_with_properties(const YamlNode& node) const {
     std::size_t start = node.span.offset;
+    // A node put in place by an edit starts where what it replaced did.
+    if (replaced_text(node) && holds(node))
+        start = std::min(start, static_cast<std::size_t>(node.comments.text->replaced_start));
     // A node a directive made starts with the directive's tag.
     if (node.source && contains(node.source->tag))
         start = std::min(start, static_cast<std::size_t>(node.source->tag.data() - text_.data()));

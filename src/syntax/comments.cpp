@@ -9,6 +9,10 @@
 //   head          comments on lines above the node's start line are its head:
 //                     # about a            head of the key a (of the root
 //                     a: 1                 mapping when a is its first key)
+//                     k:
+//                       # about b          head of the key b: a collection
+//                       b: 1               below its key leaves them to its
+//                                          first entry
 //   children      are visited, then the consumed line moves to the node's end
 //                 line (the exact end, so a quoted scalar spanning lines or
 //                 holding escaped line breaks moves it to where it really ends);
@@ -190,6 +194,18 @@ class Attacher {
 
     End line_end(std::uint64_t offset) const { return End{offset, lines_.line_of(offset), true}; }
 
+    // The line of a node's first property in this text (`otherwise` when it
+    // has none here).
+    std::uint32_t properties_line(const YamlNode& node, std::uint32_t otherwise) const {
+        const char* first = nullptr;
+        if (node.anchor) first = node.anchor->data() - 1;  // the '&'
+        if (node.tag && (!first || node.tag->data() < first)) first = node.tag->data();
+        if (!first || first < text_.data() || first >= text_.data() + text_.size())
+            return otherwise;
+        return std::min(otherwise,
+                        lines_.line_of(static_cast<std::uint64_t>(first - text_.data())));
+    }
+
     // Recurses into a collection; false when no stack was left.
     bool descend(YamlNode& node, Role role, bool flow, End& end) {
         return ensure_stack([&] { return visit(node, role, flow, end); });
@@ -198,11 +214,16 @@ class Attacher {
     bool visit(YamlNode& node, Role role, bool in_flow, End& end) {
         if (node.kind == NodeKind::Null && role != Role::Root) return true;
         const std::uint32_t line = node.span.line;
+        // A root without content sits at the token after it; comment lines
+        // below its properties are not above it (one on their line is).
+        const std::uint32_t head_below =
+            node.kind == NodeKind::Null ? std::min(line, properties_line(node, line) + 1) : line;
         std::uint32_t head_line = line;
         if (const Comment* c = peek(); c && c->line < head_line) head_line = c->line;
         node.comments.blank_before = last_ ? blanks_between(*last_, head_line) : 0;
         while (const Comment* c = peek()) {
-            if (c->line >= line) break;
+            if (gives_head_to_first_child(node, role)) break;
+            if (c->line >= head_below) break;
             node.comments.text_fields().head.push_back(c->text);
             consume(c->line);
             ++next_;
@@ -235,6 +256,15 @@ class Attacher {
             only_gap(end.offset, c->offset, in_flow))
             take_inline(node, *c);
         return true;
+    }
+
+    // A block collection below its key starts with its first entry, whose
+    // comment lines are the ones above it ("k:\n  # c\n  a: 1" is about a);
+    // an entry without content cannot hold them.
+    static bool gives_head_to_first_child(const YamlNode& node, Role role) {
+        if (role != Role::Value || !is_block_collection(node) || node.children.empty())
+            return false;
+        return node.children.front().kind != NodeKind::Null;
     }
 
     bool children(YamlNode& node, End& end) {

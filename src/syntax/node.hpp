@@ -47,6 +47,7 @@ struct CommentText {
     // character of what it replaced, in the text of its span, so that the
     // lines around the place can still be told apart.
     std::optional<std::uint64_t> replaced_end;
+    std::uint64_t replaced_start = 0;  // where it started, its properties included
 };
 
 // What the root of an included file had as its own before it took the place

@@ -132,10 +132,12 @@ void spacing_and_keys() {
                        "r0.v0 inline=c/1; r0.v1 inline=d/2; r0.v2 inline=f/1; r0.v3 inline=h/1; "
                        "r0.v5 inline=i/1"},
                       // Lines between a key and a value without a head of its own join
-                      // the key's head; a block collection value keeps them.
+                      // the key's head; a block collection value gives them to its first
+                      // entry.
                       {"a:\n  # c\n  1  # d\nb: 2\n? k # e\n: v\n",
                        "r0.k0 head=[c]; r0.v0 inline=d/2; r0.k2 head=[e]"},
-                      {"a:\n  # c\n  b: 1\n", "r0.v0 head=[c]"},
+                      {"a:\n  # c\n  b: 1\n", "r0.v0.k0 head=[c]"},
+                      {"a:\n  # c\n  - 1\n", "r0.v0.0 head=[c]"},
                       // The line where a block scalar stopped is not its inline comment,
                       // nor its mapping's.
                       {"a:\n  b: |\n    x\n  # c\n  d: 1\n", "r0.v0.k1 head=[c]"},

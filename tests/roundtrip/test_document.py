@@ -140,6 +140,9 @@ def test_multi_document_access():
     assert "a" not in doc
     with pytest.raises(TypeError, match="keys\\(\\) is only available on a single mapping document"):
         doc.keys()
+    # The node cursor is the first document's.
+    doc.node["a"].value = 5
+    assert doc.node["a"].value == 5 and doc.to_dict() == [{"a": 5}, {"b": {"c": 2}}]
 
 
 def test_multi_document_root_assignment_keeps_comments():
@@ -196,6 +199,10 @@ def replace_second(doc):
     (replace_root, "&a\n---\n---\n!t\nb\n", "&a\nb: 2\n---\n---\n!t\nb\n"),
     (rename_then_replace, "&a\n---\n", "&n\nb: 2\n---\n"),
     (empty_then_replace, "k:\n a:\n---", "b: 2\n---"),
+    # The replaced root's own properties stood after the empty document.
+    (replace_second, "2\n---\n...\n!!str\nd\n", "2\n---\n...\nb: 2\n"),
+    # A comment below an empty root's properties is not written twice.
+    (replace_second, "a\n--- !t\n  # c\n--- !s\n", "a\n---\nb: 2\n  # c\n--- !s\n"),
 ])
 def test_an_edited_root_keeps_the_empty_documents_around_it(edit, text, expected):
     doc = load(text)

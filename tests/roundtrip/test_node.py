@@ -91,6 +91,21 @@ def test_comment_before_goes_through_the_key():
     assert seq.comment_before.strip() == "above two"
 
 
+@pytest.mark.parametrize("text, path", [
+    ("k:\n  # about a\n  a: 1\n  b: 2\n", ("k", "a")),
+    ("k:\n  # about a\n  - 1\n", ("k", 0)),
+])
+def test_the_lines_above_a_nested_first_entry_are_its_own(text, path):
+    def node(doc):
+        return doc.node[path[0]][path[1]]
+    doc = load(text)
+    assert node(doc).comment_before == "about a" and doc.node["k"].comment_before is None
+    node(doc).comment_before = "new"
+    doc.node["k"].comment_before = "above k"
+    again = load(doc.to_yaml())
+    assert node(again).comment_before == "new" and again.node["k"].comment_before == "above k"
+
+
 @pytest.mark.parametrize(
     "prop, value, exc, match",
     [

@@ -221,8 +221,11 @@ PyObject* document_anchors(PyObject* self, void*) {
     });
 }
 
+// With several documents a path starts with the document's number.
 PyObject* document_node(PyObject* self, void*) {
-    return new_node(self, {});
+    Borrow hold(self, Borrow::Shared);
+    if (!hold.ok()) return nullptr;
+    return new_node(self, root_path(hold.state().roots(), 0));
 }
 
 PyObject* document_origin(PyObject* self, void*) {

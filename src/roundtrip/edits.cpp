@@ -63,7 +63,6 @@ class PlacementWalk {
 
 }  // namespace
 
-// Where the text of a node of the document ends, when the tree tells.
 // Where the source text of `node` started (its properties included) and
 // ended: a node put in its place, or one whose properties an edit changed,
 // still knows the lines around it.
@@ -72,7 +71,7 @@ struct ReplacedText {
     std::uint64_t end;
     void note_on(Comments& comments) const {
         CommentText& t = comments.text_fields();
-        t.replaced_start = start;
+        t.source_start = start;
         t.replaced_end = end;
     }
 };
@@ -170,8 +169,17 @@ EditStatus set_anchor(DocumentState& doc, const NodePath& path,
     if (!node) return stale_node();
     // An empty node ends with its properties: where its text ended is known
     // only while they are the source's.
-    if (node->kind == NodeKind::Null && !replaced_text(*node))
-        if (const auto replaced = source_text_of(doc, *node)) replaced->note_on(node->comments);
+    // Any node's text started with its properties: the lines above it are
+    // told apart by that start.
+    const bool noted = node->comments.text && node->comments.text->source_start;
+    if (!noted || (node->kind == NodeKind::Null && !replaced_text(*node))) {
+        if (const auto replaced = source_text_of(doc, *node)) {
+            if (node->kind == NodeKind::Null && !replaced_text(*node))
+                replaced->note_on(node->comments);
+            else if (!noted)
+                node->comments.text_fields().source_start = replaced->start;
+        }
+    }
     if (name)
         node->anchor = doc.arena().store(*name);
     else

@@ -73,10 +73,12 @@ std::optional<std::size_t> Writer::copied_prologue(const YamlNode& props, std::s
         lines.emplace_back(line, next);
         line = next;
     }
-    // Blank lines holding tabs are left to the writer: a "%YAML 1.2" line put
-    // above the first document would leave them after "---".
+    // Blank lines holding tabs are left to the writer where a "%YAML 1.2"
+    // line goes above the first document: it would leave them after "---".
+    const bool declared_above = o_.declare_1_2 && from <= kBom.size();
     for (const auto& [start, next] : lines)
-        if (tabbed_blank_line(source_->text().substr(start, next - start))) return {};
+        if (declared_above && tabbed_blank_line(source_->text().substr(start, next - start)))
+            return {};
     // The comment lines are the document's head: when an edit replaced it,
     // only the markers and directives stay.
     for (const auto& [start, next] : lines) {

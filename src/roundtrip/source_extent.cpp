@@ -51,9 +51,10 @@ bool SourceLayout::only_markers(std::size_t from, std::size_t to) const {
 
 std::size_t SourceLayout::start_with_properties(const YamlNode& node) const {
     std::size_t start = node.span.offset;
-    // A node put in place by an edit starts where what it replaced did.
-    if (replaced_text(node) && holds(node))
-        start = std::min(start, static_cast<std::size_t>(node.comments.text->replaced_start));
+    // A node put in place by an edit starts where what it replaced did, and
+    // one whose properties an edit changed where they stood.
+    if (node.comments.text && node.comments.text->source_start && holds(node))
+        start = std::min(start, static_cast<std::size_t>(*node.comments.text->source_start));
     // A node a directive made starts with the directive's tag.
     if (node.source && contains(node.source->tag))
         start = std::min(start, static_cast<std::size_t>(node.source->tag.data() - text_.data()));

@@ -601,6 +601,17 @@ Status Scanner::fetch_anchor_or_alias(bool alias) {
     while (!ends_name(at(i))) ++i;
     if (i == pos_ + 1) return error(alias ? "expected alias name" : "expected anchor name", m);
     std::string_view name = text_.substr(pos_ + 1, i - pos_ - 1);
+    // A name is written on one line and names a node in plain text: no byte
+    // order mark, and none of the characters some readers break lines at.
+    // (Control characters are named where they stand, as anywhere else.)
+    const auto bad = first_off_line(name);
+    if (bad && (bad->line_break || bad->code_point == 0xFEFF)) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(bad->code_point));
+        return error(std::string("invalid character U+") + hex +
+                         (alias ? " in an alias name" : " in an anchor name"),
+                     m);
+    }
     advance_to(i);
     push_text(alias ? TokenKind::Alias : TokenKind::Anchor, m, pos_, name);
     simple_key_allowed_ = false;

@@ -47,7 +47,9 @@ struct CommentText {
     // character of what it replaced, in the text of its span, so that the
     // lines around the place can still be told apart.
     std::optional<std::uint64_t> replaced_end;
-    std::uint64_t replaced_start = 0;  // where it started, its properties included
+    // Where the node's source text (or the text it replaced) started, its
+    // properties included, noted before an edit changed them.
+    std::optional<std::uint64_t> source_start;
 };
 
 // What the root of an included file had as its own before it took the place

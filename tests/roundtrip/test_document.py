@@ -178,6 +178,10 @@ def empty_then_replace(doc):
     replace_root(doc)
 
 
+def rename(doc):
+    doc.node.anchor = "n"
+
+
 def replace_second(doc):
     doc[1] = {"b": 2}
 
@@ -201,6 +205,9 @@ def replace_second(doc):
     (empty_then_replace, "k:\n a:\n---", "b: 2\n---"),
     # The replaced root's own properties stood after the empty document.
     (replace_second, "2\n---\n...\n!!str\nd\n", "2\n---\n...\nb: 2\n"),
+    # Properties on a line of their own, changed; a blank line with a tab.
+    (rename, "---\n...\n&a\n2\n", "---\n...\n&n 2\n"),
+    (replace_root, "---\n\t\n...\ne", "---\n\t\n...\nb: 2"),
     # A comment below an empty root's properties is not written twice.
     (replace_second, "a\n--- !t\n  # c\n--- !s\n", "a\n---\nb: 2\n  # c\n--- !s\n"),
 ])

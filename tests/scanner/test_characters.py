@@ -52,6 +52,17 @@ def test_quoted_scalars_take_json_characters_but_no_c0(path, quote):
             PATHS[path](f"a: {quote}x{char}{quote}\n")
 
 
+@pytest.mark.parametrize("path", PATHS)
+@pytest.mark.parametrize("char", ["\ufeff", "\x85", "\u2028", "\u2029"], ids=lambda c: f"U+{ord(c):04X}")
+def test_names_hold_no_byte_order_mark_or_line_break(path, char):
+    # Printable, but a name stands on one line in plain text.
+    for text, what, column in [(f"a: &x{char}y 1\n", "an anchor", 4), (f"a: &x 1\nb: *x{char}\n", "an alias", 4)]:
+        with pytest.raises(QuarvelParseError) as info:
+            PATHS[path](text)
+        line = text.count("\n", 0, text.index(char)) + 1
+        assert str(info.value) == f"invalid character U+{ord(char):04X} in {what} name at line {line}, column {column}"
+
+
 def test_character_before_a_syntax_error_is_named_first():
     with pytest.raises(QuarvelParseError, match="invalid character U\\+0000 at line 1, column 5"):
         loads("a: [\x00\n")

@@ -119,6 +119,19 @@ Ref include_stack_list(const Error& e) {
     return list;
 }
 
+// Each note of the error as a note of the exception (shown under its
+// message in a traceback): its text and where it points.
+void add_notes(PyObject* exc, const Error& e) {
+    for (const ErrorNote& note : e.notes) {
+        const std::string text = note.subject + " at line " +
+                                 std::to_string(std::uint64_t(note.line) + 1) + ", column " +
+                                 std::to_string(std::uint64_t(note.column) + 1) + " " + note.remark;
+        Ref shown = str_from_utf8(text);
+        Ref done(shown ? PyObject_CallMethod(exc, "add_note", "O", shown.get()) : nullptr);
+        if (!done) PyErr_Clear();  // a note is never worth losing the error for
+    }
+}
+
 std::string directive_message(const Error& e) {
     std::string m = e.message + " in " + e.file.value_or(std::string());
     for (const auto& frame : e.include_stack)
@@ -179,6 +192,7 @@ PyObject* raise(const Error& e) {
                                       set_attr(x, "file", optional_str(e.file));
                                       set_attr(x, "line", one_based(e.line));
                                       set_attr(x, "column", one_based(e.column));
+                                      add_notes(x, e);
                                   });
         case ErrorFamily::Directive:
             return raise_instance(directive_class(e.selector), directive_message(e),

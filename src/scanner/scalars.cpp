@@ -309,6 +309,7 @@ Status Scanner::fetch_quoted(bool double_quoted) {
     const bool flow = flow_level() > 0;
     const bool key_allowed = simple_key_allowed_ && !(flow && explicit_key_in_flow_);
     const Mark start = mark();
+    quote_open_ = start;
     const auto& stop = double_quoted ? kDoubleQuotedStop : kSingleQuotedStop;
     const char* s = text_.data();
     const std::size_t n = text_.size();
@@ -367,6 +368,7 @@ Status Scanner::fetch_quoted(bool double_quoted) {
     }
     accept_quoted_unprintable(content_begin, pos_);
     advance_ascii();  // the closing quote
+    quote_open_.reset();
     return finish_quoted(start, text,
                          double_quoted ? ScalarStyle::DoubleQuoted : ScalarStyle::SingleQuoted,
                          key_allowed);

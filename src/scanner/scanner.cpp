@@ -64,7 +64,29 @@ Status Scanner::error(std::string_view message, const Mark& m) const {
     if (bad_.offset < text_.size() && bad_.offset <= m.offset && !bad_.allowed_quoted)
         return unprintable_error();
     error_mark_ = m;
-    return fail(syntax_error(std::string(message), m));
+    Error e = syntax_error(std::string(message), m);
+    if (quote_open_ && quote_open_->line < m.line) {
+        // A quote left open takes in the lines after it.
+        const char quote = text_[quote_open_->offset];
+        e.notes.push_back({std::string("the quoted scalar"),
+                           std::string("starts here; is its closing ") + quote + " missing?",
+                           quote_open_->line, quote_open_->column});
+    } else if (!flow_open_offsets_.empty()) {
+        note_open_bracket(e, m, pos_ >= text_.size());
+    }
+    return fail(std::move(e));
+}
+
+void Scanner::note_open_bracket(Error& e, const Mark& at, bool at_end) const {
+    const std::size_t open = flow_open_offsets_.back();
+    const Mark opened = mark_at(open);
+    if (!at_end && opened.line >= at.line) return;
+    const char bracket = text_[open];
+    const char closer = bracket == '[' ? ']' : '}';
+    std::string remark = at_end ? std::string("is never closed")
+                                : std::string("is still open; is a '") + closer + "' missing?";
+    e.notes.push_back(
+        {std::string("the '") + bracket + "'", std::move(remark), opened.line, opened.column});
 }
 
 Mark Scanner::mark_at(std::size_t offset) const {
@@ -527,6 +549,7 @@ Status Scanner::fetch_flow_start(bool mapping) {
     std::uint8_t entry =
         (mapping ? kFlowMapping : 0) | (explicit_key_in_flow_ ? kOuterExplicitKey : 0);
     flow_stack_.push_back(entry);
+    flow_open_offsets_.push_back(pos_);
     advance_ascii();
     simple_key_allowed_ = true;
     node_ended_in_flow_ = false;
@@ -550,6 +573,7 @@ Status Scanner::fetch_flow_end(bool mapping) {
     }
     explicit_key_in_flow_ = flow_stack_.back() & kOuterExplicitKey;
     flow_stack_.pop_back();
+    flow_open_offsets_.pop_back();
     advance_ascii();
     node_ended_in_flow_ = true;
     entry_seen_in_flow_ = true;

@@ -184,6 +184,14 @@ class Scanner {
     static constexpr std::uint8_t kFlowMapping = 1;
     static constexpr std::uint8_t kOuterExplicitKey = 2;
     std::vector<std::uint8_t> flow_stack_;
+    // Where the quoted scalar being read opened (errors on its later lines
+    // point at it).
+    std::optional<Mark> quote_open_;
+    // Where each open flow collection's bracket stands (errors point at it).
+    std::vector<std::size_t> flow_open_offsets_;
+    // The note an error inside a flow collection carries: its opening bracket,
+    // when that stands on an earlier line or the input ended inside it.
+    [[gnu::cold]] void note_open_bracket(Error& e, const Mark& at, bool at_end) const;
 
     struct SimpleKey {
         bool possible = false;

@@ -56,6 +56,16 @@ struct IncludeFrame {
     std::uint32_t line = 0;  // 0-based
 };
 
+// A second place an error points at, as compilers add one: what stands
+// there, where, and what is said of it ("the '['", "is never closed"), in the
+// error's file.
+struct ErrorNote {
+    std::string subject;
+    std::string remark;
+    std::uint32_t line = 0;    // 0-based
+    std::uint32_t column = 0;  // 0-based
+};
+
 struct Error {
     ErrorFamily family = ErrorFamily::Internal;
     int selector = 0;
@@ -66,6 +76,7 @@ struct Error {
     std::optional<std::string> file;
     std::vector<IncludeFrame> include_stack;
     std::string schema_path;
+    std::vector<ErrorNote> notes;
 
     static Error syntax(std::string message, std::uint32_t line, std::uint32_t column,
                         int kind = syntax_kind::parse) {

@@ -205,3 +205,31 @@ def test_crlf_counts_as_one_line_break():
 
 def test_error_in_later_document_fails_the_call():
     check("a: 1\n---\n[b\n", "unclosed flow collection at end of input", 4, 1)
+
+
+# An error inside a flow collection or a quoted scalar opened on an earlier
+# line (or left open at the end) also points at where it was opened; the
+# message and position stay those of the fault itself.
+@pytest.mark.parametrize(
+    "text, message, notes",
+    [
+        ("a: 1\nports: [80, 443\n", "unclosed flow collection at end of input at line 3, column 1",
+         ["the '[' at line 2, column 8 is never closed"]),
+        ("a: 1\nports: [80, 443\nnext: 1\n",
+         "the implicit key of a flow sequence pair must be on one line at line 3, column 5",
+         ["the '[' at line 2, column 8 is still open; is a ']' missing?"]),
+        ("a: {b: [1\n ]\n c: 2\n", "missing ',' between flow collection entries at line 3, column 2",
+         ["the '{' at line 1, column 4 is still open; is a '}' missing?"]),
+        ('a: "x\nb: 1\n',
+         "a multi-line quoted scalar must be indented past its block context at line 2, column 1",
+         ['the quoted scalar at line 1, column 4 starts here; is its closing " missing?']),
+        ("a: 'x\n", "unterminated single-quoted scalar at line 2, column 1",
+         ["the quoted scalar at line 1, column 4 starts here; is its closing ' missing?"]),
+        # Faults on the opening line need no note.
+        ("a: [1, 2}\n", "mismatched flow collection: '}' cannot close a '[' at line 1, column 9", None),
+    ],
+)
+def test_errors_note_where_an_open_collection_or_quote_began(text, message, notes):
+    err = parse_error(text)
+    assert str(err) == message
+    assert getattr(err, "__notes__", None) == notes

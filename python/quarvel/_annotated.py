@@ -1,6 +1,12 @@
 """Scalars that remember where they came from (annotated loading)."""
 
+from __future__ import annotations
+
 import struct
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Self
 
 __all__ = ["QuarvelAnnotatedStr", "QuarvelAnnotatedInt", "QuarvelAnnotatedFloat"]
 
@@ -31,16 +37,16 @@ _FIELD_DOCS = {
     "or '<root>' inside the include directory.",
     "style": "How the scalar was written: 'plain', 'single', 'double', 'literal' or 'folded'.",
     "__source_tag__": "The directive that produced the value, such as '!secret', or None.",
-    "__source_target__": "The directive's argument (file, directory, secret or variable "
-    "name), or None.",
+    "__source_target__": "The directive's argument (file, directory, secret or variable name), or None.",
 }
 _LAYOUT = tuple(_FIELD_DOCS)
 _TEXTS = _LAYOUT[1:]
 
 
-def _position(index, name, doc):
-    def get(self):
-        return _POSITIONS.unpack(self._positions)[index]
+def _position(index: int, name: str, doc: str) -> property:
+    def get(self: _AnnotatedScalar) -> int:
+        value: int = _POSITIONS.unpack(self._positions)[index]
+        return value
 
     get.__name__ = name
     return property(get, doc=doc)
@@ -56,41 +62,93 @@ class _AnnotatedScalar:
 
     __slots__ = ()
 
-    __line__ = _position(0, "__line__", "The 1-based line where the scalar starts.")
-    __column__ = _position(1, "__column__", "The 1-based column where the scalar starts.")
-    __end_line__ = _position(2, "__end_line__", "The 1-based line where the scalar ends.")
-    __end_column__ = _position(3, "__end_column__", "The 1-based column just past the scalar.")
-    __offset__ = _position(4, "__offset__", "The 0-based byte offset where the scalar starts.")
-    __end_offset__ = _position(5, "__end_offset__", "The 0-based byte offset just past it.")
+    if TYPE_CHECKING:
+        # The constructor and the record as type checkers see them. Each
+        # concrete class gets its __new__ from _members; the record is
+        # read-only, its positions packed in `_positions`.
+        _positions: bytes
 
-    def _arguments(self):
+        def __new__(
+            cls,
+            value: str | float,
+            line: int,
+            column: int,
+            file: str | None,
+            end_line: int,
+            end_column: int,
+            style: str,
+            source_tag: str | None,
+            source_target: str | None,
+            offset: int,
+            end_offset: int,
+        ) -> Self: ...
+        @property
+        def __line__(self) -> int: ...
+        @property
+        def __column__(self) -> int: ...
+        @property
+        def __end_line__(self) -> int: ...
+        @property
+        def __end_column__(self) -> int: ...
+        @property
+        def __offset__(self) -> int: ...
+        @property
+        def __end_offset__(self) -> int: ...
+        @property
+        def __file__(self) -> str | None: ...
+        @property
+        def style(self) -> str: ...
+        @property
+        def __source_tag__(self) -> str | None: ...
+        @property
+        def __source_target__(self) -> str | None: ...
+
+    else:
+        __line__ = _position(0, "__line__", "The 1-based line where the scalar starts.")
+        __column__ = _position(1, "__column__", "The 1-based column where the scalar starts.")
+        __end_line__ = _position(2, "__end_line__", "The 1-based line where the scalar ends.")
+        __end_column__ = _position(3, "__end_column__", "The 1-based column just past the scalar.")
+        __offset__ = _position(4, "__offset__", "The 0-based byte offset where the scalar starts.")
+        __end_offset__ = _position(5, "__end_offset__", "The 0-based byte offset just past it.")
+
+    def _arguments(self) -> tuple[int, int, str | None, int, int, str, str | None, str | None, int, int]:
         """The ten record arguments of the constructor, in order."""
         line, column, end_line, end_column, offset, end_offset = _POSITIONS.unpack(self._positions)
-        return (line, column, self.__file__, end_line, end_column, self.style,
-                self.__source_tag__, self.__source_target__, offset, end_offset)
+        return (
+            line,
+            column,
+            self.__file__,
+            end_line,
+            end_column,
+            self.style,
+            self.__source_tag__,
+            self.__source_target__,
+            offset,
+            end_offset,
+        )
 
-    def __setattr__(self, name, value):
+    def __setattr__(self, name: str, value: object) -> None:
         if name in _LAYOUT:
             raise AttributeError(f"attribute '{name}' of annotated scalars is read-only")
         object.__setattr__(self, name, value)
 
-    def __delattr__(self, name):
+    def __delattr__(self, name: str) -> None:
         if name in _LAYOUT:
             raise AttributeError(f"attribute '{name}' of annotated scalars is read-only")
         object.__delattr__(self, name)
 
     @property
-    def is_secret(self):
+    def is_secret(self) -> bool:
         """Whether this value was produced by a `!secret` directive."""
         return self.__source_tag__ == "!secret"
 
     @property
-    def is_env_var(self):
+    def is_env_var(self) -> bool:
         """Whether this value was produced by an `!env_var` directive."""
         return self.__source_tag__ == "!env_var"
 
     @property
-    def is_include(self):
+    def is_include(self) -> bool:
         """Whether this value was produced by any `!include` directive."""
         return self.__source_tag__ in _INCLUDE_TAGS
 
@@ -98,12 +156,24 @@ class _AnnotatedScalar:
 def _members(base):
     """The constructor, pickling support and repr of one concrete class."""
 
-    def __new__(cls, value, line, column, file, end_line, end_column, style, source_tag,
-                source_target, offset, end_offset):
+    def __new__(
+        cls,
+        value,
+        line,
+        column,
+        file,
+        end_line,
+        end_column,
+        style,
+        source_tag,
+        source_target,
+        offset,
+        end_offset,
+    ):
         self = base.__new__(cls, value)
         positions = _POSITIONS.pack(line, column, end_line, end_column, offset, end_offset)
         object.__setattr__(self, "_positions", positions)
-        for name, text in zip(_TEXTS, (file, style, source_tag, source_target)):
+        for name, text in zip(_TEXTS, (file, style, source_tag, source_target), strict=True):
             object.__setattr__(self, name, text)
         return self
 

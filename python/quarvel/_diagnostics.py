@@ -36,6 +36,9 @@ class Diagnostic:
     line: int | None = None
     column: int | None = None
     chain: list[tuple[str, int]] = field(default_factory=list)
+    # Where the reported text ends (just past it), when that is known.
+    end_line: int | None = None
+    end_column: int | None = None
 
 
 def _strip_file_suffix(message: str, file: str | None) -> str:
@@ -67,7 +70,9 @@ def from_error(error: QuarvelError, default_file: str | None) -> list[Diagnostic
                 for v in violations
             ]
         message = _SCHEMA_POSITION.sub("", str(error))
-        return [Diagnostic("error", message, file, getattr(error, "line", None), getattr(error, "column", None))]
+        return [
+            Diagnostic("error", message, file, getattr(error, "line", None), getattr(error, "column", None))
+        ]
     first_line = str(error).split("\n", 1)[0]
     message = _strip_file_suffix(first_line, getattr(error, "file", None))
     message, line, column = _located(message, getattr(error, "line", None), getattr(error, "column", None))

@@ -3,13 +3,19 @@
 from __future__ import annotations
 
 import os
-import re
-import tempfile
-from typing import Any
 
 import _quarvel
 
 from .exceptions import QuarvelError
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Callable
+    from typing import Any, Literal, overload
+
+    from _quarvel import QuarvelDocument
+
+    _Path = str | os.PathLike[str]
 
 __all__ = ["load", "load_all", "dump"]
 
@@ -18,7 +24,7 @@ __all__ = ["load", "load_all", "dump"]
 _DIRECTIVES = _quarvel.OPT_INCLUDES | _quarvel.OPT_SECRETS | _quarvel.OPT_ENV_VAR
 
 # A schema named by a URL is never fetched: configuration checks stay offline.
-_URL = re.compile(r"^[A-Za-z][A-Za-z0-9+.-]*://")
+_URL = r"^[A-Za-z][A-Za-z0-9+.-]*://"
 
 # The largest schema file read: a schema is configuration, not data.
 _MAX_SCHEMA_BYTES = 16 << 20
@@ -38,7 +44,7 @@ def _note_file(error: QuarvelError, path: str) -> None:
             pass
 
 
-def schema_file_resolver(base_dir: str | os.PathLike[str]):
+def schema_file_resolver(base_dir: _Path) -> Callable[[str], Any]:
     """Return a ``schema_resolver`` that reads schemas from files.
 
     A name given by a ``# yaml-language-server: $schema=...`` comment is taken
@@ -56,16 +62,53 @@ def schema_file_resolver(base_dir: str | os.PathLike[str]):
     base = os.fspath(base_dir)
 
     def resolve(name: str) -> Any:
+        import re  # here, not at the top, to keep `import quarvel` quick
+
         if name.startswith("file://"):
             name = name[len("file://") :]
-        elif _URL.match(name):
+        elif re.match(_URL, name):
             raise ValueError(f"schema {name!r} is a URL; only schema files are read")
         return _quarvel.loads(_quarvel._read_confined(base, name, _MAX_SCHEMA_BYTES))
 
     return resolve
 
 
-def load(path: str | os.PathLike[str], /, *, option: int | None = None, **kwargs: Any) -> Any:
+if TYPE_CHECKING:
+    # As for `loads`: `option=OPT_ROUND_TRIP` alone gives a QuarvelDocument,
+    # any other option plain values (or a document, typed Any).
+    @overload
+    def load(
+        path: _Path,
+        /,
+        *,
+        option: Literal[16],
+        include_dir: _Path | None = None,
+        schema: Any = None,
+        schema_resolver: Callable[[str], Any] | None = None,
+        tag_handler: Callable[[str, Any], Any] | None = None,
+        tags: dict[str, Callable[[Any], Any]] | None = None,
+        root_path: _Path | None = None,
+        on_missing_secret: Callable[..., Any] | None = None,
+        on_missing_env_var: Callable[..., Any] | None = None,
+    ) -> QuarvelDocument: ...
+    @overload
+    def load(
+        path: _Path,
+        /,
+        *,
+        option: int | None = None,
+        include_dir: _Path | None = None,
+        schema: Any = None,
+        schema_resolver: Callable[[str], Any] | None = None,
+        tag_handler: Callable[[str, Any], Any] | None = None,
+        tags: dict[str, Callable[[Any], Any]] | None = None,
+        root_path: _Path | None = None,
+        on_missing_secret: Callable[..., Any] | None = None,
+        on_missing_env_var: Callable[..., Any] | None = None,
+    ) -> Any: ...
+
+
+def load(path: _Path, /, *, option: int | None = None, **kwargs: Any) -> Any:
     """Read the YAML file at ``path`` as ``loads`` reads text.
 
     The file is read as bytes, so its encoding is detected as ``loads`` does.
@@ -98,7 +141,14 @@ def load(path: str | os.PathLike[str], /, *, option: int | None = None, **kwargs
     return result
 
 
-def load_all(path: str | os.PathLike[str], /, *, option: int | None = None, **kwargs: Any) -> list[Any]:
+def load_all(
+    path: _Path,
+    /,
+    *,
+    option: int | None = None,
+    tag_handler: Callable[[str, Any], Any] | None = None,
+    tags: dict[str, Callable[[Any], Any]] | None = None,
+) -> list[Any]:
     """Read every document of the YAML file at ``path`` as ``loads_all`` does.
 
     Errors about the text name the file in their ``file`` attribute. Keyword
@@ -107,7 +157,7 @@ def load_all(path: str | os.PathLike[str], /, *, option: int | None = None, **kw
     name = os.fspath(path)
     data = _read_bytes(name)
     try:
-        return _quarvel.loads_all(data, option=option, **kwargs)
+        return _quarvel.loads_all(data, option=option, tag_handler=tag_handler, tags=tags)
     except QuarvelError as error:
         _note_file(error, name)
         raise
@@ -128,7 +178,7 @@ def _current_umask() -> int:
     return mask
 
 
-def write_atomic(path: str | os.PathLike[str], data: bytes) -> None:
+def write_atomic(path: _Path, data: bytes) -> None:
     """Replace the file at ``path`` with ``data`` so that readers see either
     the old content or the new, never a mix.
 
@@ -150,6 +200,8 @@ def write_atomic(path: str | os.PathLike[str], data: bytes) -> None:
         if not os.access(target, os.W_OK):
             raise PermissionError(13, "Permission denied", os.fspath(path))
     directory, base = os.path.split(target)
+    import tempfile  # here, not at the top: it is slow to import and only writing needs it
+
     fd, tmp = tempfile.mkstemp(prefix=f".{base}.tmp-", dir=directory or ".")
     try:
         with os.fdopen(fd, "wb") as f:
@@ -176,7 +228,7 @@ def write_atomic(path: str | os.PathLike[str], data: bytes) -> None:
         os.close(dir_fd)
 
 
-def write_back(path: str | os.PathLike[str], data: bytes) -> None:
+def write_back(path: _Path, data: bytes) -> None:
     """Replace the file at ``path`` with ``data`` as write-back does.
 
     Atomic like ``write_atomic``, but confined to the directory of ``path``:
@@ -189,14 +241,14 @@ def write_back(path: str | os.PathLike[str], data: bytes) -> None:
     _quarvel._write_confined(directory or ".", base, data)
 
 
-def _is_origin(obj: Any, path: str | os.PathLike[str]) -> bool:
+def _is_origin(obj: Any, path: _Path) -> bool:
     origin = getattr(obj, "origin", None) if isinstance(obj, _quarvel.QuarvelDocument) else None
     if origin is None:
         return False
     return os.path.abspath(origin) == os.path.abspath(os.fspath(path))
 
 
-def dump(obj: Any, path: str | os.PathLike[str], /, **kwargs: Any) -> None:
+def dump(obj: Any, path: _Path, /, **kwargs: Any) -> None:
     """Write ``obj`` as YAML to the file at ``path``, atomically.
 
     The text is what ``dumps(obj, **kwargs)`` returns. It is written to a

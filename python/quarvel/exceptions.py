@@ -6,11 +6,18 @@ raised by callables you pass in (``default``, ``tag_handler``, ...) pass
 through unchanged.
 
 Position attributes (``file``, ``line``, ``column``, ``include_stack``,
-``schema_path``) are set on the instance by the library where they apply;
-lines and columns are 1-based.
+``schema_path``, ``errors``) are set on the instance by the library where
+they apply, and are absent elsewhere; lines and columns are 1-based. The
+classes declare them, with their types, for type checkers.
 """
 
+from __future__ import annotations
+
 from collections import namedtuple
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import NamedTuple
 
 __all__ = [
     "QuarvelError",
@@ -34,6 +41,12 @@ __all__ = [
 
 class QuarvelError(Exception):
     """Base class of every error quarvel reports."""
+
+    # Where the fault is, set on the instance where it is known; None
+    # otherwise, so that every error can be asked.
+    file: str | None = None
+    line: int | None = None
+    column: int | None = None
 
 
 class QuarvelParseError(QuarvelError, ValueError):
@@ -68,9 +81,18 @@ class QuarvelSchemaError(QuarvelError, ValueError):
     :class:`SchemaViolation` records, in the order found.
     """
 
+    schema_path: str
+    errors: list[SchemaViolation]
+
 
 class QuarvelIncludeError(QuarvelError):
-    """An include directive failed."""
+    """An include directive failed.
+
+    ``include_stack`` lists the ``(file, line)`` of the include directives
+    that led to ``file``, outermost first.
+    """
+
+    include_stack: list[tuple[str, int]]
 
 
 class QuarvelIncludeNotFoundError(QuarvelIncludeError):
@@ -97,7 +119,17 @@ class QuarvelEnvVarError(QuarvelError):
     """An !env_var names an undefined environment variable and has no default."""
 
 
-SchemaViolation = namedtuple("SchemaViolation", ["message", "path", "line", "column"])
+if TYPE_CHECKING:
+
+    class SchemaViolation(NamedTuple):
+        message: str
+        path: str
+        line: int
+        column: int
+
+else:
+    # collections.namedtuple makes the same class without importing typing.
+    SchemaViolation = namedtuple("SchemaViolation", ["message", "path", "line", "column"])  # noqa: PYI024
 SchemaViolation.__doc__ = """One violation of a schema, as listed in ``QuarvelSchemaError.errors``.
 
 ``path`` locates the offending node ("$", "$.server.port", "$.items[2]");

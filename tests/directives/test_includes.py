@@ -84,7 +84,7 @@ def test_syntax_error_in_included_file_names_it(config):
         config.load("v: !include bad.yaml\n")
     assert type(e.value) is QuarvelIncludeError
     assert e.value.file == str(config.dir / "bad.yaml")
-    assert not hasattr(e.value, "line")
+    assert (e.value.line, e.value.column) == (None, None)
 
 
 @pytest.mark.parametrize("option, exc", [

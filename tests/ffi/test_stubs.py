@@ -1,9 +1,9 @@
 """The type stubs of the extension describe it, and every public name is documented.
 
-Editors show the docstrings of `python/_quarvel.pyi` (the extension's own
-functions carry only their signature line), so the stub must name what the
-module defines, document each of it, and give the parameters the runtime
-accepts.
+Editors show the docstrings of `python/_quarvel-stubs/__init__.pyi` (the
+extension's own functions carry only their signature line), so the stub must
+name what the module defines, document each of it, and give the parameters
+the runtime accepts.
 """
 
 import ast
@@ -16,7 +16,8 @@ import pytest
 import _quarvel
 import quarvel
 
-STUB = Path(__file__).resolve().parents[2] / "python" / "_quarvel.pyi"
+PYTHON_SOURCES = Path(__file__).resolve().parents[2] / "python"
+STUB = PYTHON_SOURCES / "_quarvel-stubs" / "__init__.pyi"
 NO_STUB = f"no type stubs at {STUB}"
 
 
@@ -58,12 +59,15 @@ class Stub:
     """What the stub defines: top-level functions, classes and variables."""
 
     def __init__(self, tree):
-        self.functions = {}
+        self.functions = {}  # the last definition: for overloads, the general one
+        self.overloads = {}  # every @overload variant, by name
         self.classes = {}
         self.variables = set()
         for node in tree.body if tree else []:
             if isinstance(node, ast.FunctionDef):
                 self.functions[node.name] = node
+                if "overload" in _decorator_names(node):
+                    self.overloads.setdefault(node.name, []).append(node)
             elif isinstance(node, ast.ClassDef):
                 self.classes[node.name] = node
             elif isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name):
@@ -184,6 +188,81 @@ def test_stub_attribute_exists_at_run_time(cls_name, attr):
         f"the stub declares {cls_name}.{attr}, which does not exist at run time")
 
 
+def _stub_assignment(name):
+    for node in TREE.body:
+        if isinstance(node, ast.Assign) and any(getattr(t, "id", None) == name for t in node.targets):
+            return node.value
+    return None
+
+
+@needs_stub
+def test_stub_lists_the_runtime_all_literally():
+    # Type checkers read what `from _quarvel import *` gives from a literal
+    # list only; quarvel re-exports the extension that way.
+    value = _stub_assignment("__all__")
+    assert isinstance(value, ast.List), "__all__ is not a literal list in the stub"
+    assert ast.literal_eval(value) == list(_quarvel.__all__)
+
+
+@needs_stub
+def test_flags_are_declared_final_with_their_runtime_values():
+    # `OPT_ROUND_TRIP: Final = 16` is what lets `loads` pick its overload;
+    # a flag whose declared value drifted would pick it wrongly.
+    declared = {}
+    for node in TREE.body:
+        if isinstance(node, ast.AnnAssign) and node.target.id.startswith("OPT_"):
+            assert isinstance(node.annotation, ast.Name) and node.annotation.id == "Final", node.target.id
+            declared[node.target.id] = ast.literal_eval(node.value)
+    assert declared == {n: getattr(_quarvel, n) for n in _quarvel.__all__ if n.startswith("OPT_")}
+
+
+def _package_overloads(name):
+    """The @overload variants of a function of the Python package, which
+    declares them under `if TYPE_CHECKING:`."""
+    tree = ast.parse((PYTHON_SOURCES / "quarvel" / "_files.py").read_text(encoding="utf-8"))
+    return [node for node in ast.walk(tree) if isinstance(node, ast.FunctionDef)
+            and node.name == name and "overload" in _decorator_names(node)]
+
+
+def _option_annotation(fn):
+    (option,) = [a for a in fn.args.kwonlyargs if a.arg == "option"]
+    return option.annotation
+
+
+def _round_trip_overload_sets():
+    if TREE is None:
+        return _stub_params([])
+    return [pytest.param(STUBS.overloads.get("loads", []), id="_quarvel.loads"),
+            pytest.param(_package_overloads("load"), id="quarvel.load")]
+
+
+@pytest.mark.parametrize("overloads", _round_trip_overload_sets())
+def test_round_trip_overload_names_the_flag_value_and_returns_a_document(overloads):
+    assert len(overloads) == 2
+    special, general = overloads
+    literal = _option_annotation(special)
+    assert ast.unparse(literal.value) == "Literal"
+    assert ast.literal_eval(literal.slice) == _quarvel.OPT_ROUND_TRIP
+    assert ast.unparse(special.returns) == "QuarvelDocument"
+    assert ast.unparse(_option_annotation(general)) == "int | None"
+    # The variants differ in the option's type and default only.
+    names = [[(p, kind) for p, kind, _ in _stub_shape(fn, drop_receiver=False)] for fn in overloads]
+    assert names[0] == names[1]
+
+
+@pytest.mark.parametrize("text", ["", "a: 1\n", "- x\n", "--- 1\n--- 2\n", "# only a comment\n"])
+@pytest.mark.parametrize("read", ["loads", "load"])
+def test_round_trip_flag_alone_always_gives_a_document(tmp_path, text, read):
+    # What the overload promises, whatever the text holds.
+    if read == "load":
+        path = tmp_path / "d.yaml"
+        path.write_text(text)
+        result = quarvel.load(path, option=quarvel.OPT_ROUND_TRIP)
+    else:
+        result = quarvel.loads(text, option=quarvel.OPT_ROUND_TRIP)
+    assert type(result) is _quarvel.QuarvelDocument
+
+
 # ---- docstrings in the stub -----------------------------------------------------
 
 
@@ -209,6 +288,15 @@ def _stub_node(qualname):
 def test_stub_object_has_a_docstring(qualname):
     doc = ast.get_docstring(_stub_node(qualname))
     assert doc and doc.strip(), f"{qualname} has no docstring in {STUB.name}"
+
+
+@needs_stub
+def test_every_overload_variant_has_a_docstring():
+    # Editors show the docstring of the variant a call matches.
+    assert STUBS.overloads
+    for name, variants in STUBS.overloads.items():
+        for fn in variants:
+            assert ast.get_docstring(fn), f"an overload of {name} has no docstring"
 
 
 @needs_stub

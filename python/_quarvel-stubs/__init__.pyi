@@ -1,9 +1,38 @@
-from typing import Any, Callable, Iterable, SupportsIndex
+from collections.abc import Callable, Iterable
 from os import PathLike
+from typing import Any, Final, Literal, Self, SupportsIndex, TypeAlias, final, overload
 
-_Data = str | bytes | bytearray | memoryview
-_Path = str | PathLike[str]
+from typing_extensions import disjoint_base
 
+_Data: TypeAlias = str | bytes | bytearray | memoryview
+_Path: TypeAlias = str | PathLike[str]
+
+# `option` is an int of OR-ed flags, so what a call returns can follow it only
+# where the flag is passed alone: `option=OPT_ROUND_TRIP` (typed as its value,
+# 16) gives a QuarvelDocument. Any other option, OPT_ROUND_TRIP combined with
+# other flags included, gives Any: plain values or a document.
+@overload
+def loads(
+    data: _Data,
+    /,
+    *,
+    option: Literal[16],
+    include_dir: _Path | None = None,
+    schema: Any = None,
+    schema_resolver: Callable[[str], Any] | None = None,
+    tag_handler: Callable[[str, Any], Any] | None = None,
+    tags: dict[str, Callable[[Any], Any]] | None = None,
+    root_path: _Path | None = None,
+    on_missing_secret: Callable[..., Any] | None = None,
+    on_missing_env_var: Callable[..., Any] | None = None,
+) -> QuarvelDocument:
+    """Read the first YAML document of `data` as an editable `QuarvelDocument`.
+
+    This is `loads` with `option=OPT_ROUND_TRIP` alone; see the general form
+    for the other arguments and the exceptions.
+    """
+
+@overload
 def loads(
     data: _Data,
     /,
@@ -98,7 +127,7 @@ def dumps(
     default: Callable[[Any], Any] | None = None,
     option: int | None = None,
     null_style: str | None = None,
-    tags: dict[type, Callable[[Any], Any]] | None = None,
+    tags: dict[type[Any], Callable[[Any], Any]] | None = None,
     width: int | None = None,
 ) -> bytes:
     """Write `obj` as a YAML document and return it as UTF-8 bytes.
@@ -227,50 +256,52 @@ def _write_confined(root: _Path | bytes, name: _Path | bytes, data: bytes, /) ->
         OSError: The file could not be written.
     """
 
-# Option flags, one bit each, combined with `|` and passed as `option=`.
+# Option flags, one bit each, combined with `|` and passed as `option=`. Each
+# is declared with its value, so `OPT_ROUND_TRIP` alone selects the overload
+# of `loads` that returns a document.
 
 # Reading rules (loads, loads_all).
-OPT_YAML_1_1: int
-OPT_PYYAML_COMPAT: int
-OPT_UPGRADE_1_1: int
-OPT_YAML_1_1_WARN: int
+OPT_YAML_1_1: Final = 1
+OPT_PYYAML_COMPAT: Final = 2
+OPT_UPGRADE_1_1: Final = 4
+OPT_YAML_1_1_WARN: Final = 8
 # What reading returns: an editable document (loads only), or values that
 # carry their positions.
-OPT_ROUND_TRIP: int
-OPT_ANNOTATED: int
-OPT_ANNOTATE_NUMBERS: int
+OPT_ROUND_TRIP: Final = 16
+OPT_ANNOTATED: Final = 32
+OPT_ANNOTATE_NUMBERS: Final = 64
 # Configuration directives (loads only).
-OPT_INCLUDES: int
-OPT_INCLUDE_DIR_RECURSIVE: int
-OPT_SECRETS: int
-OPT_ENV_VAR: int
-OPT_SECRET_NOT_FOUND_WARN: int
-OPT_ENV_VAR_NOT_FOUND_WARN: int
+OPT_INCLUDES: Final = 128
+OPT_INCLUDE_DIR_RECURSIVE: Final = 256
+OPT_SECRETS: Final = 512
+OPT_ENV_VAR: Final = 1024
+OPT_SECRET_NOT_FOUND_WARN: Final = 2048
+OPT_ENV_VAR_NOT_FOUND_WARN: Final = 4096
 # Tags and keys.
-OPT_PASSTHROUGH_TAG: int
-OPT_DUPLICATE_KEYS_ERROR: int
-OPT_DUPLICATE_KEYS_WARN: int
-OPT_REJECT_COMPLEX_KEYS: int
+OPT_PASSTHROUGH_TAG: Final = 8192
+OPT_DUPLICATE_KEYS_ERROR: Final = 16384
+OPT_DUPLICATE_KEYS_WARN: Final = 32768
+OPT_REJECT_COMPLEX_KEYS: Final = 65536
 # Writing (dumps; to_json where they make sense).
-OPT_INDENT_2: int
-OPT_INDENT_4: int
-OPT_INDENTLESS_SEQUENCES: int
-OPT_FLOW_STYLE: int
-OPT_SORT_KEYS: int
-OPT_EXPLICIT_START: int
-OPT_EXPLICIT_END: int
-OPT_SINGLE_QUOTES: int
-OPT_NULL_AS_KEYWORD: int
-OPT_NULL_AS_TILDE: int
-OPT_SERIALIZE_NUMPY: int
-OPT_PASSTHROUGH_DATETIME: int
-OPT_PASSTHROUGH_DATACLASS: int
-OPT_OMIT_MICROSECONDS: int
-OPT_NAIVE_UTC: int
-OPT_UTC_Z: int
+OPT_INDENT_2: Final = 131072
+OPT_INDENT_4: Final = 262144
+OPT_INDENTLESS_SEQUENCES: Final = 524288
+OPT_FLOW_STYLE: Final = 1048576
+OPT_SORT_KEYS: Final = 2097152
+OPT_EXPLICIT_START: Final = 4194304
+OPT_EXPLICIT_END: Final = 8388608
+OPT_SINGLE_QUOTES: Final = 16777216
+OPT_NULL_AS_KEYWORD: Final = 33554432
+OPT_NULL_AS_TILDE: Final = 67108864
+OPT_SERIALIZE_NUMPY: Final = 134217728
+OPT_PASSTHROUGH_DATETIME: Final = 268435456
+OPT_PASSTHROUGH_DATACLASS: Final = 536870912
+OPT_OMIT_MICROSECONDS: Final = 1073741824
+OPT_NAIVE_UTC: Final = 2147483648
+OPT_UTC_Z: Final = 4294967296
 
-_Key = str | int
-_Range = tuple[int, int, int, int]
+_Key: TypeAlias = str | int
+_Range: TypeAlias = tuple[int, int, int, int]
 
 class _Entries:
     """What documents and views share (typing only; not a runtime base).
@@ -378,6 +409,7 @@ class _Entries:
     def node(self) -> QuarvelNode:
         """The `QuarvelNode` cursor on this content, for comments and positions."""
 
+@final
 class QuarvelDocument(_Entries):
     """A YAML text loaded with `OPT_ROUND_TRIP`, editable in place.
 
@@ -402,6 +434,17 @@ class QuarvelDocument(_Entries):
 
         Raises:
             TypeError: `path` is not a str.
+        """
+    def to_yaml(self, *, normalize: bool = False) -> bytes:
+        """Return the YAML text as bytes; untouched lines are copied as they were.
+
+        With `normalize`, the layout is written anew: block mappings indented
+        by two, sequences below keys indented as most of the document's are,
+        one space after `:` and `-`, standalone comments at the indentation
+        of what they stand with, no blanks at line ends outside scalars and
+        one final line break. Comments, anchors, tags, aliases and the style
+        of every scalar and collection stay. A text that cannot be
+        normalised safely comes back as `to_yaml()` writes it.
         """
     def save(self, path: str | None = None) -> list[str]:
         """Write the document back and return the paths written.
@@ -433,6 +476,7 @@ class QuarvelDocument(_Entries):
     def origin(self) -> str | None:
         """The path recorded by `set_origin` (or by `load`), or None."""
 
+@final
 class QuarvelDocumentView(_Entries):
     """A live view of one mapping or sequence of a `QuarvelDocument`.
 
@@ -459,6 +503,7 @@ class _Provenance:
     def is_include(self) -> bool:
         """Whether the value was produced by an `!include` or `!include_dir_*` directive."""
 
+@final
 class QuarvelNode(_Provenance):
     """A cursor on one node of a `QuarvelDocument`: its metadata and comments.
 
@@ -585,6 +630,7 @@ class QuarvelNode(_Provenance):
             TypeError: The node is not an alias.
         """
 
+@disjoint_base
 class QuarvelTag:
     """A value with a tag that quarvel does not resolve, such as `!point [1, 2]`.
 
@@ -592,7 +638,7 @@ class QuarvelTag:
     a tagged node and `to_json` as the bare value. Read-only; compared by
     identity.
     """
-    def __init__(self, tag: str, value: Any) -> None:
+    def __new__(cls, tag: str, value: Any) -> Self:
         """Pair `tag` (such as "!point") with `value`.
 
         Raises:
@@ -655,6 +701,7 @@ class _SourceLocation(_Provenance):
             TypeError: `state` is not a tuple of nine such items.
         """
 
+@disjoint_base
 class QuarvelAnnotatedDict(_SourceLocation, dict[Any, Any]):
     """A dict read with `OPT_ANNOTATED`, carrying where its mapping was written.
 
@@ -662,6 +709,7 @@ class QuarvelAnnotatedDict(_SourceLocation, dict[Any, Any]):
     directly (as `dict` is), its record is zero and None.
     """
 
+@disjoint_base
 class QuarvelAnnotatedList(_SourceLocation, list[Any]):
     """A list read with `OPT_ANNOTATED`, carrying where its sequence was written.
 
@@ -669,4 +717,53 @@ class QuarvelAnnotatedList(_SourceLocation, list[Any]):
     directly (as `list` is), its record is zero and None.
     """
 
-__all__: list[str]
+# The names `from _quarvel import *` gives, as the module lists them.
+__all__ = [
+    "loads",
+    "loads_all",
+    "dumps",
+    "to_json",
+    "schema_ref",
+    "yaml_version",
+    "dump_includes",
+    "dump_includes_map",
+    "OPT_YAML_1_1",
+    "OPT_PYYAML_COMPAT",
+    "OPT_UPGRADE_1_1",
+    "OPT_YAML_1_1_WARN",
+    "OPT_ROUND_TRIP",
+    "OPT_ANNOTATED",
+    "OPT_ANNOTATE_NUMBERS",
+    "OPT_INCLUDES",
+    "OPT_INCLUDE_DIR_RECURSIVE",
+    "OPT_SECRETS",
+    "OPT_ENV_VAR",
+    "OPT_SECRET_NOT_FOUND_WARN",
+    "OPT_ENV_VAR_NOT_FOUND_WARN",
+    "OPT_PASSTHROUGH_TAG",
+    "OPT_DUPLICATE_KEYS_ERROR",
+    "OPT_DUPLICATE_KEYS_WARN",
+    "OPT_REJECT_COMPLEX_KEYS",
+    "OPT_INDENT_2",
+    "OPT_INDENT_4",
+    "OPT_INDENTLESS_SEQUENCES",
+    "OPT_FLOW_STYLE",
+    "OPT_SORT_KEYS",
+    "OPT_EXPLICIT_START",
+    "OPT_EXPLICIT_END",
+    "OPT_SINGLE_QUOTES",
+    "OPT_NULL_AS_KEYWORD",
+    "OPT_NULL_AS_TILDE",
+    "OPT_SERIALIZE_NUMPY",
+    "OPT_PASSTHROUGH_DATETIME",
+    "OPT_PASSTHROUGH_DATACLASS",
+    "OPT_OMIT_MICROSECONDS",
+    "OPT_NAIVE_UTC",
+    "OPT_UTC_Z",
+    "QuarvelDocument",
+    "QuarvelDocumentView",
+    "QuarvelNode",
+    "QuarvelTag",
+    "QuarvelAnnotatedDict",
+    "QuarvelAnnotatedList",
+]

@@ -36,6 +36,9 @@ class Diagnostic:
     line: int | None = None
     column: int | None = None
     chain: list[tuple[str, int]] = field(default_factory=list)
+    # Other places the error points at, in its file: (text, line, column),
+    # as "the '[' is never closed" at the bracket.
+    notes: list[tuple[str, int | None, int | None]] = field(default_factory=list)
     # Where the reported text ends (just past it), when that is known.
     end_line: int | None = None
     end_column: int | None = None
@@ -77,7 +80,8 @@ def from_error(error: QuarvelError, default_file: str | None) -> list[Diagnostic
     message = _strip_file_suffix(first_line, getattr(error, "file", None))
     message, line, column = _located(message, getattr(error, "line", None), getattr(error, "column", None))
     chain = list(getattr(error, "include_stack", None) or [])
-    return [Diagnostic("error", message, file, line, column, chain)]
+    notes = [_located(note, None, None) for note in getattr(error, "__notes__", None) or []]
+    return [Diagnostic("error", message, file, line, column, chain, notes)]
 
 
 def from_warning(text: str, default_file: str | None) -> Diagnostic:
@@ -193,6 +197,14 @@ def render(diagnostic: Diagnostic, sources: SourceLines) -> str:
     text = sources.line(diagnostic.file, diagnostic.line)
     if text is not None:
         out += _quoted_line(diagnostic.line, text, diagnostic.column)
+    for note, line, column in diagnostic.notes:
+        if line is None:
+            out.append(f"{shown_path(diagnostic.file)}: note: {note}")
+            continue
+        out.append(f"{shown_path(diagnostic.file)}:{line}:{column}: note: {note}")
+        text = sources.line(diagnostic.file, line)
+        if text is not None:
+            out += _quoted_line(line, text, column)
     for path, line in reversed(diagnostic.chain):
         out.append(f"{shown_path(path)}:{line}: note: included from here")
         text = sources.line(path, line)

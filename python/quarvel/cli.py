@@ -387,8 +387,10 @@ def _as_github(d: diag.Diagnostic) -> str:
         if number is not None:
             props.append(f"{key}={number}")
     message = d.message + "".join(
-        f"\nincluded from {diag.shown_path(path)}:{line}" for path, line in reversed(d.chain)
+        f"\n{note} (line {line}, column {column})" if line is not None else f"\n{note}"
+        for note, line, column in d.notes
     )
+    message += "".join(f"\nincluded from {diag.shown_path(path)}:{line}" for path, line in reversed(d.chain))
     return f"::{d.severity} {','.join(props)}::{_github_escape(message)}\n"
 
 
@@ -402,6 +404,10 @@ def _as_json(d: diag.Diagnostic) -> dict[str, Any]:
         "severity": d.severity,
         "message": d.message,
         "notes": [
+            {"file": diag.shown_path(d.file), "line": line, "column": column, "message": note}
+            for note, line, column in d.notes
+        ]
+        + [
             {"file": diag.shown_path(path), "line": line, "message": "included from here"}
             for path, line in reversed(d.chain)
         ],

@@ -600,3 +600,50 @@ def test_pre_commit_hooks_run_quarvel_commands(run):
         with pytest.raises(SystemExit) as info:
             main([*hook["entry"].split()[1:], *hook.get("args", []), "--help"])
         assert info.value.code == 0
+
+
+# The mistakes people make, each with the whole report `check` gives.
+BROKEN = [
+    ("ports: [80, 443\n", """\
+f.yaml:2:1: error: unclosed flow collection at end of input
+    2 | 
+      | ^
+f.yaml:1:8: note: the '[' is never closed
+    1 | ports: [80, 443
+      |        ^
+"""),
+    ("a: {b: 1\nc: 2}\n", """\
+f.yaml:2:2: error: missing ',' between flow collection entries
+    2 | c: 2}
+      |  ^
+f.yaml:1:4: note: the '{' is still open; is a '}' missing?
+    1 | a: {b: 1
+      |    ^
+"""),
+    ('a: "it\nb: 1\n', """\
+f.yaml:2:1: error: a multi-line quoted scalar must be indented past its block context
+    2 | b: 1
+      | ^
+f.yaml:1:4: note: the quoted scalar starts here; is its closing " missing?
+    1 | a: "it
+      |    ^
+"""),
+    ("a: 1\nhost example.org\nport: 80\n", """\
+f.yaml:2:1: error: expected ':' after mapping key
+    2 | host example.org
+      | ^
+"""),
+    ("a:\n\tb: 1\n", """\
+f.yaml:2:1: error: a tab cannot be used for indentation
+    2 | \tb: 1
+      | ^
+"""),
+]
+
+
+@pytest.mark.parametrize("text, report", BROKEN)
+def test_reports_on_broken_files(run, tmp_path, monkeypatch, text, report):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "f.yaml").write_text(text)
+    status, _, err = run("check", "-q", "f.yaml")
+    assert (status, err) == (1, report)

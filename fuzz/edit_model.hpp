@@ -87,7 +87,7 @@ class Model {
     }
 
     // Follows `path` through the document's trees and the model side by side.
-    Located locate(std::vector<YamlNode>& doc, const NodePath& path) {
+    Located locate(std::vector<YamlNode>& doc, const NodePath& path, ResolverMode mode) {
         Located at;
         if (doc.empty()) return at;
         std::size_t first_step = 0, root = 0;
@@ -115,7 +115,7 @@ class Model {
             if (d->kind != NodeKind::Mapping || m->kind != ModelNode::Kind::Mapping ||
                 step.is_index || d->children.size() != m->children.size())
                 return {};
-            const auto taken = find_entry(*d, step.key);
+            const auto taken = find_entry(*d, step.key, mode);
             const auto kept = effective_entry(*m, step.key);
             if (!taken || !kept) return {};
             at.shadowed |= *taken != *kept;

@@ -33,9 +33,9 @@ std::vector<NodePath> addressable(DocumentState& s) {
     auto& roots = s.roots();
     for (std::size_t i = 0; i < roots.size(); ++i) {
         NodePath p = root_path(roots, i);
-        walk_addressable(roots[i], p, [&](YamlNode& n, const NodePath& at) {
+        walk_addressable(roots[i], p, s.mode, [&](YamlNode& n, const NodePath& at) {
             // Equal only for the first of duplicate keys, which paths address.
-            check(resolve_path(roots, at) != nullptr);
+            check(resolve_path(roots, at, s.mode) != nullptr);
             check(n.kind != NodeKind::Mapping || n.children.size() % 2 == 0);
             paths.push_back(at);
             return paths.size() < 4096;
@@ -103,7 +103,7 @@ bool run_structure(DocumentState& s, std::uint8_t op, const NodePath& path, Yaml
                                   : PathStep::of_key(name);
         if (!remove_item(s, path, step)) return true;
         check(node.comments.modified);
-        check(node.kind != NodeKind::Mapping || !find_entry(node, name));
+        check(node.kind != NodeKind::Mapping || !find_entry(node, name, s.mode));
         return false;
     }
     std::vector<YamlNode> items;
@@ -119,7 +119,7 @@ bool run_structure(DocumentState& s, std::uint8_t op, const NodePath& path, Yaml
 // Runs one edit; returns whether it was refused.
 bool run(DocumentState& s, std::uint8_t op, const NodePath& path) {
     auto& roots = s.roots();
-    YamlNode* node = resolve_path(roots, path);
+    YamlNode* node = resolve_path(roots, path, s.mode);
     check(node != nullptr);
     const std::string_view name = kNames[(op >> 3) % 3];
     YamlNode fresh;
@@ -129,14 +129,14 @@ bool run(DocumentState& s, std::uint8_t op, const NodePath& path) {
     switch (op % 9) {
         case 0:
             // The refusals the bindings check before replacing.
-            if (!check_replace(roots, path)) return true;
+            if (!check_replace(roots, s.mode, path)) return true;
             replace_node(s, *node, std::move(fresh));
             check(node->comments.modified);
             return false;
         case 1: {
             const PathStep step = node->kind == NodeKind::Sequence ? PathStep::of_index(op >> 4)
                                                                    : PathStep::of_key(name);
-            if (!check_assignment_refs(roots, path, step)) return true;
+            if (!check_assignment_refs(roots, s.mode, path, step)) return true;
             return !assign_item(s, *node, step, std::move(fresh));
         }
         case 2: {

@@ -304,7 +304,7 @@ std::vector<NodePath> addressable(DocumentState& s) {
     auto& roots = s.roots();
     for (std::size_t i = 0; i < roots.size(); ++i) {
         NodePath p = root_path(roots, i);
-        walk_addressable(roots[i], p, [&](YamlNode&, const NodePath& at) {
+        walk_addressable(roots[i], p, s.mode, [&](YamlNode&, const NodePath& at) {
             paths.push_back(at);
             return paths.size() < 4096;
         });
@@ -359,8 +359,8 @@ struct Run {
     // Runs one edit; false when it was refused.
     bool edit(std::uint8_t what, const NodePath& path, std::uint8_t arg, bool& shadowed) {
         auto& roots = doc.roots();
-        YamlNode* node = resolve_path(roots, path);
-        const Located at = model.locate(roots, path);
+        YamlNode* node = resolve_path(roots, path, doc.mode);
+        const Located at = model.locate(roots, path, doc.mode);
         if (!node) fail("a path of the walk does not resolve", doc.source, {});
         shadowed = at.shadowed || !at.node;
         switch (what % 9) {
@@ -368,7 +368,7 @@ struct Run {
             case 1: {
                 // node.value = v, or tagged: node.value = QuarvelTag(tag, v),
                 // checked as the binding checks it.
-                if (!check_replace(roots, path)) return false;
+                if (!check_replace(roots, doc.mode, path)) return false;
                 const YamlValue v = fresh_value(arg >> 1, model.arena);
                 YamlNode fresh = tree_node_for(v, doc);
                 std::optional<std::string_view> given;
@@ -454,13 +454,13 @@ struct Run {
                                   ? PathStep::of_index((arg & 7) % (container.children.size() + 1))
                                   : PathStep::of_key(pick_from(kKeys, arg & 7));
         // Checked as the binding checks it.
-        if (!check_assignment_refs(doc.roots(), path, step)) return false;
-        const YamlNode* old = step_into(container, step);
+        if (!check_assignment_refs(doc.roots(), doc.mode, path, step)) return false;
+        const YamlNode* old = step_into(container, step, doc.mode);
         Located item;
         if (old) {
             NodePath child = path;
             child.push_back(step);
-            item = model.locate(doc.roots(), child);
+            item = model.locate(doc.roots(), child, doc.mode);
             shadowed = item.shadowed || !item.node;
         }
         YamlNode fresh = tree_node_for(v, doc);

@@ -665,6 +665,17 @@ def cmd_del(args: argparse.Namespace) -> int:
 
 
 def cmd_fmt(args: argparse.Namespace) -> int:
+    if len(args.files) > 1 and not (args.in_place or args.check or args.diff):
+        args.parser.error("several files need -i, --check or --diff")
+    changed = False
+    for name in args.files:
+        args.file = name
+        changed = _fmt_file(args) or changed
+    return 1 if changed and (args.check or args.diff) else 0
+
+
+def _fmt_file(args: argparse.Namespace) -> bool:
+    """Formats ``args.file`` as the flags say; whether the file would change."""
     doc = _round_trip(args)
     out = doc.to_yaml(normalize=True)
     name = STDIN_NAME if args.file == STDIN else args.file
@@ -678,10 +689,10 @@ def cmd_fmt(args: argparse.Namespace) -> int:
         original = getattr(args, "stdin_data", None) or doc.to_yaml()
     if args.check or args.diff:
         if out == original:
-            return 0
+            return False
         if args.check:
-            print(name)
-            return 1
+            print(name, flush=True)
+            return True
         import difflib
 
         def lines(data: bytes) -> list[bytes]:
@@ -694,13 +705,13 @@ def cmd_fmt(args: argparse.Namespace) -> int:
         diff = difflib.diff_bytes(difflib.unified_diff, lines(original), lines(out), label, label)
         sys.stdout.buffer.write(b"".join(diff))
         sys.stdout.buffer.flush()
-        return 1
+        return True
     if args.in_place and args.file != STDIN:
         if out != original:
             write_back(args.file, out)
-        return 0
+        return out != original
     _write(out)
-    return 0
+    return out != original
 
 
 # -- the parser ---------------------------------------------------------------
@@ -875,9 +886,10 @@ def build_parser() -> argparse.ArgumentParser:
         "indented by two, sequences below keys indented as most of the file's are, one space "
         "after ':' and '-', comment lines at the indentation of what they stand with, no blanks "
         "at line ends, one final line break. Comments, anchors, tags, aliases and quoting stay. "
-        "A file that cannot be normalised safely is written as it is.",
+        "A file that cannot be normalised safely is written as it is. Several files need -i, "
+        "--check or --diff.",
     )
-    p.add_argument("file", metavar="FILE")
+    p.add_argument("files", nargs="+", metavar="FILE")
     mode = p.add_mutually_exclusive_group()
     mode.add_argument("-i", "--in-place", action="store_true", help="write the result back to FILE")
     mode.add_argument(
@@ -891,7 +903,7 @@ def build_parser() -> argparse.ArgumentParser:
         help="print the change as a unified diff; exit status 1 when there is one",
     )
     _add_directive_flags(p, secrets=False)
-    p.set_defaults(run=cmd_fmt)
+    p.set_defaults(run=cmd_fmt, parser=p)
     return parser
 
 

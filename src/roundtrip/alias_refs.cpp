@@ -45,7 +45,8 @@ struct AnchoredChain {
     std::vector<const YamlNode*> anchored;
 };
 
-AnchoredChain anchored_chain(std::vector<YamlNode>& roots, std::span<const PathStep> path) {
+AnchoredChain anchored_chain(std::vector<YamlNode>& roots, ResolverMode mode,
+                             std::span<const PathStep> path) {
     AnchoredChain chain;
     if (roots.empty()) return chain;
     YamlNode* node = &roots.front();
@@ -57,7 +58,7 @@ AnchoredChain anchored_chain(std::vector<YamlNode>& roots, std::span<const PathS
     YamlNode* root = node;
     if (node->anchor) chain.anchored.push_back(node);
     for (const PathStep& step : path) {
-        node = step_into(*node, step);
+        node = step_into(*node, step, mode);
         if (!node) return chain;
         if (node->anchor) chain.anchored.push_back(node);
     }
@@ -117,9 +118,10 @@ std::optional<AliasTargets::Use> AliasRefs::key_alias_of(
     return std::nullopt;
 }
 
-EditStatus check_alias_refs(std::vector<YamlNode>& roots, std::span<const PathStep> path,
+EditStatus check_alias_refs(std::vector<YamlNode>& roots, ResolverMode mode,
+                            std::span<const PathStep> path,
                             std::span<const YamlNode* const> removed, TopAnchors tops) {
-    const AnchoredChain chain = anchored_chain(roots, path);
+    const AnchoredChain chain = anchored_chain(roots, mode, path);
     if (!chain.root) return {};  // the caller reports the stale path
     const bool tops_kept = tops == TopAnchors::Kept;
     // Without an anchor among the nodes the edit changes or drops no alias
@@ -141,28 +143,30 @@ EditStatus check_alias_refs(std::vector<YamlNode>& roots, std::span<const PathSt
     return {};
 }
 
-EditStatus check_replace(std::vector<YamlNode>& roots, const NodePath& path, TopAnchors tops) {
+EditStatus check_replace(std::vector<YamlNode>& roots, ResolverMode mode, const NodePath& path,
+                         TopAnchors tops) {
     if (!path.empty() && path.back().is_entry_key)
         return edit_fault(EditFaultKind::Value, "a mapping key cannot be replaced");
-    const YamlNode* node = resolve_path(roots, path);
+    const YamlNode* node = resolve_path(roots, path, mode);
     if (!node) return {};  // the caller reports the stale path
     const YamlNode* const replaced[] = {node};
-    return check_alias_refs(roots, path, replaced, tops);
+    return check_alias_refs(roots, mode, path, replaced, tops);
 }
 
-EditStatus check_assignment_refs(std::vector<YamlNode>& roots, const NodePath& path,
-                                 const PathStep& step) {
-    YamlNode* container = resolve_path(roots, path);
+EditStatus check_assignment_refs(std::vector<YamlNode>& roots, ResolverMode mode,
+                                 const NodePath& path, const PathStep& step) {
+    YamlNode* container = resolve_path(roots, path, mode);
     if (!container) return {};
-    if (!step_into(*container, step)) return check_alias_refs(roots, path);
+    if (!step_into(*container, step, mode)) return check_alias_refs(roots, mode, path);
     NodePath child = path;
     child.push_back(step);
-    return check_replace(roots, child);
+    return check_replace(roots, mode, child);
 }
 
-EditStatus check_anchor_change(std::vector<YamlNode>& roots, const NodePath& path,
-                               std::optional<std::string_view> name, bool renaming) {
-    YamlNode* node = resolve_path(roots, path);
+EditStatus check_anchor_change(std::vector<YamlNode>& roots, ResolverMode mode,
+                               const NodePath& path, std::optional<std::string_view> name,
+                               bool renaming) {
+    YamlNode* node = resolve_path(roots, path, mode);
     if (!node) return {};  // the caller reports the stale path
     if (name && node->kind == NodeKind::Alias)
         return edit_fault(EditFaultKind::Value, "an alias cannot carry an anchor");
@@ -192,12 +196,13 @@ EditStatus check_anchor_change(std::vector<YamlNode>& roots, const NodePath& pat
 
 EditStatus rename_anchor(DocumentState& doc, const NodePath& path, std::string_view name) {
     auto& roots = doc.roots();
-    YamlNode* node = resolve_path(roots, path);
+    YamlNode* node = resolve_path(roots, path, doc.mode);
     if (!node) return edit_fault(EditFaultKind::Key, "stale node");
     if (!node->anchor) return edit_fault(EditFaultKind::Value, "the node has no anchor to rename");
     if (*node->anchor == name) return {};
     if (auto checked = check_new_anchor(doc, path, name); !checked) return checked;
-    if (auto checked = check_anchor_change(roots, path, name, true); !checked) return checked;
+    if (auto checked = check_anchor_change(roots, doc.mode, path, name, true); !checked)
+        return checked;
     const AliasRefs refs(*root_node(roots, path));
     const std::string_view stored = doc.arena().store(name);
     for (const AliasTargets::Use& use : refs.aliases_of(*node)) {
@@ -211,15 +216,15 @@ EditStatus rename_anchor(DocumentState& doc, const NodePath& path, std::string_v
     return {};
 }
 
-Located alias_target(std::vector<YamlNode>& roots, const NodePath& path) {
+Located alias_target(std::vector<YamlNode>& roots, ResolverMode mode, const NodePath& path) {
     Located found;
-    const YamlNode* alias = resolve_path(roots, path);
+    const YamlNode* alias = resolve_path(roots, path, mode);
     if (!alias || alias->kind != NodeKind::Alias) return found;
     const std::size_t root = root_of(roots, path);
     const YamlNode* target = AliasTargets(roots[root]).of(*alias);
     if (!target) return found;
     NodePath at = root_path(roots, root);
-    walk_addressable(roots[root], at, [&](YamlNode& n, const NodePath& p) {
+    walk_addressable(roots[root], at, mode, [&](YamlNode& n, const NodePath& p) {
         if (&n != target) return true;
         found.node = &n;
         found.path = p;
@@ -228,8 +233,9 @@ Located alias_target(std::vector<YamlNode>& roots, const NodePath& path) {
     return found;
 }
 
-std::vector<NodePath> alias_paths(std::vector<YamlNode>& roots, const NodePath& path) {
-    const YamlNode* anchored = resolve_path(roots, path);
+std::vector<NodePath> alias_paths(std::vector<YamlNode>& roots, ResolverMode mode,
+                                  const NodePath& path) {
+    const YamlNode* anchored = resolve_path(roots, path, mode);
     if (!anchored || !anchored->anchor) return {};
     const std::size_t root = root_of(roots, path);
     const AliasRefs refs(roots[root]);
@@ -238,7 +244,7 @@ std::vector<NodePath> alias_paths(std::vector<YamlNode>& roots, const NodePath& 
     std::unordered_map<const YamlNode*, std::optional<NodePath>> paths;
     for (const AliasTargets::Use& use : users) paths.emplace(use.alias, std::nullopt);
     NodePath at = root_path(roots, root);
-    walk_addressable(roots[root], at, [&](YamlNode& n, const NodePath& p) {
+    walk_addressable(roots[root], at, mode, [&](YamlNode& n, const NodePath& p) {
         if (auto it = paths.find(&n); it != paths.end()) it->second = p;
         if (n.kind != NodeKind::Mapping) return true;
         for (std::size_t i = 0; i < n.size(); ++i) {

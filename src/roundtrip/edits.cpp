@@ -130,7 +130,7 @@ EditStatus assign_item(DocumentState& doc, YamlNode& container, const PathStep& 
         replace_node(doc, container.children[step.index], std::move(fresh));
         return {};
     }
-    if (auto entry = find_entry(container, step.key)) {
+    if (auto entry = find_entry(container, step.key, doc.mode)) {
         replace_node(doc, container.value(*entry), std::move(fresh));
         return {};
     }
@@ -150,7 +150,7 @@ EditStatus assign_item(DocumentState& doc, YamlNode& container, const PathStep& 
 EditStatus check_new_anchor(DocumentState& doc, const NodePath& path, std::string_view name) {
     auto& roots = doc.roots();
     if (auto checked = check_anchor_name(name); !checked) return checked;
-    YamlNode* self = resolve_path(roots, path);
+    YamlNode* self = resolve_path(roots, path, doc.mode);
     const std::size_t root = root_of(roots, path);
     const YamlNode* owner = root < roots.size() ? first_definition(roots[root], name) : nullptr;
     if (owner && owner != self)
@@ -164,8 +164,9 @@ EditStatus set_anchor(DocumentState& doc, const NodePath& path,
     auto& roots = doc.roots();
     if (name)
         if (auto checked = check_new_anchor(doc, path, *name); !checked) return checked;
-    if (auto checked = check_anchor_change(roots, path, name, false); !checked) return checked;
-    YamlNode* node = resolve_path(roots, path);
+    if (auto checked = check_anchor_change(roots, doc.mode, path, name, false); !checked)
+        return checked;
+    YamlNode* node = resolve_path(roots, path, doc.mode);
     if (!node) return stale_node();
     // An empty node ends with its properties: where its text ended is known
     // only while they are the source's.
@@ -191,7 +192,7 @@ EditStatus set_anchor(DocumentState& doc, const NodePath& path,
 EditStatus make_alias(DocumentState& doc, const NodePath& path, std::string_view name) {
     auto& roots = doc.roots();
     const std::string shown(name);
-    YamlNode* node = resolve_path(roots, path);
+    YamlNode* node = resolve_path(roots, path, doc.mode);
     const std::size_t root = root_of(roots, path);
     Placement at;
     if (root < roots.size()) at = PlacementWalk(name, node).run(roots[root]);
@@ -208,7 +209,7 @@ EditStatus make_alias(DocumentState& doc, const NodePath& path, std::string_view
             "anchor '&" + shown + "' must be defined before the alias that references it");
     if (!node) return stale_node();
     // The node's content and its own anchor go.
-    if (auto safe = check_replace(roots, path, TopAnchors::Removed); !safe) return safe;
+    if (auto safe = check_replace(roots, doc.mode, path, TopAnchors::Removed); !safe) return safe;
     YamlNode alias;
     alias.kind = NodeKind::Alias;
     alias.text = at.anchor->anchor ? *at.anchor->anchor : doc.arena().store(name);
@@ -226,7 +227,7 @@ EditStatus make_alias(DocumentState& doc, const NodePath& path, std::string_view
 
 EditStatus detach_alias(DocumentState& doc, const NodePath& path) {
     auto& roots = doc.roots();
-    YamlNode* node = resolve_path(roots, path);
+    YamlNode* node = resolve_path(roots, path, doc.mode);
     if (!node) return stale_node();
     if (node->kind != NodeKind::Alias)
         return edit_fault(EditFaultKind::Type, "detach() is only valid on an alias node");
@@ -253,7 +254,7 @@ EditStatus detach_alias(DocumentState& doc, const NodePath& path) {
 // entry.
 YamlNode* comment_before_target(DocumentState& doc, const NodePath& path) {
     auto& roots = doc.roots();
-    YamlNode* node = resolve_path(roots, path);
+    YamlNode* node = resolve_path(roots, path, doc.mode);
     if (!node) return nullptr;
     // Several roots: the first step picks the document, which is the root.
     const std::size_t first = roots.size() > 1 ? 1 : 0;
@@ -261,11 +262,11 @@ YamlNode* comment_before_target(DocumentState& doc, const NodePath& path) {
     for (std::size_t depth = path.size(); depth > first; --depth) {
         const PathStep& step = path[depth - 1];
         if (step.is_entry_key) break;
-        YamlNode* parent = resolve_path(roots, std::span(path).first(depth - 1));
+        YamlNode* parent = resolve_path(roots, std::span(path).first(depth - 1), doc.mode);
         if (!parent) break;
         std::optional<std::size_t> at;
         if (parent->kind == NodeKind::Mapping && !step.is_index) {
-            at = find_entry(*parent, step.key);
+            at = find_entry(*parent, step.key, doc.mode);
             if (!at) break;
             if (depth == path.size()) target = &parent->key(*at);
         } else if (parent->kind == NodeKind::Sequence && step.is_index) {
@@ -280,16 +281,17 @@ YamlNode* comment_before_target(DocumentState& doc, const NodePath& path) {
     return target;
 }
 
-EditStatus check_comment_place(std::vector<YamlNode>& roots, const NodePath& path, bool line_end) {
+EditStatus check_comment_place(std::vector<YamlNode>& roots, ResolverMode mode,
+                               const NodePath& path, bool line_end) {
     // The first step of a path into one of several documents picks the root.
     const std::size_t first = roots.size() > 1 ? 1 : 0;
     for (std::size_t depth = first; depth < path.size(); ++depth) {
-        const YamlNode* n = resolve_path(roots, std::span(path).first(depth));
+        const YamlNode* n = resolve_path(roots, std::span(path).first(depth), mode);
         if (n && n->is_collection() && n->style == CollectionStyle::Flow)
             return edit_fault(EditFaultKind::Value,
                               "a comment cannot be set inside a flow collection");
     }
-    const YamlNode* node = resolve_path(roots, path);
+    const YamlNode* node = resolve_path(roots, path, mode);
     const bool block = node && node->is_collection() && node->style == CollectionStyle::Block &&
                        !node->children.empty();
     const bool value = path.size() > first && !path.back().is_index && !path.back().is_entry_key;

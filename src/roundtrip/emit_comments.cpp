@@ -49,19 +49,26 @@ void Writer::blank_lines(std::uint32_t count) {
 
 // A comment of the known source is written as it was ("#note", "#  note");
 // a standalone one keeps its own indentation unless it was level with the
-// node it belongs to, in which case it follows that node.
-void Writer::comment_line(std::string_view text, std::size_t n, std::uint32_t column) {
+// node it belongs to, in which case it follows that node. Normalising, it
+// goes to the column of the collection it stood level with, or with
+// `follow` to column n.
+void Writer::comment_line(std::string_view text, std::size_t n, std::uint32_t column, bool follow) {
     if (const auto c = locate(text)) {
         const std::string_view src = source_->text();
         // Only spaces are copied: a tab before a comment is not accepted
         // everywhere a comment line can land.
         const std::string_view indent = src.substr(c->line_start, c->hash - c->line_start);
-        if (c->standalone && indent.size() != column && !right_after_block() &&
-            indent.find_first_not_of(' ') == std::string_view::npos)
+        const bool own_column = c->standalone && indent.size() != column && !right_after_block() &&
+                                indent.find_first_not_of(' ') == std::string_view::npos;
+        if (own_column && !normalize_)
             out_ += indent;
+        else if (own_column && !follow)
+            // Normalised, it keeps its place among the collections around
+            // it ("  # b: 2" below the last entry of a nested mapping).
+            spaces(level_of(indent.size()));
         else
             spaces(n);
-        out_ += src.substr(c->hash, c->end - c->hash);
+        out_ += comment_source(*c);
         out_ += '\n';
         return;
     }
@@ -110,7 +117,7 @@ std::string Writer::inline_comment(const YamlNode& node) const {
     const CommentText& t = *node.comments.text;
     s.append(std::max<std::uint32_t>(t.inline_spaces, 1), ' ');
     if (const auto c = locate(*t.inline_text)) {
-        s += source_->text().substr(c->hash, c->end - c->hash);
+        s += comment_source(*c);
         return s;
     }
     s += '#';

@@ -109,6 +109,7 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
                       Lines lines) {
     handles_.clear();
     prologue_handles_.clear();
+    levels_.clear();
     collect_handles(node);
     learn_indentation(node);
     const YamlNode& props = own(node);
@@ -144,8 +145,16 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
             has_marker && before < head_lines.size() ? locate(head_lines[before]) : std::nullopt;
         if (c && c->line_start == marker) {
             out_ += ' ';
-            out_ += source_->text().substr(c->hash, c->end - c->hash);
+            out_ += comment_source(*c);
             ++before;
+        } else if (normalize_ && has_marker && !node.source && before == head_lines.size() &&
+                   (!is_block_collection(node) || has_properties(props)) &&
+                   source_->line_start(source_->start_with_properties(props)) == marker) {
+            // Normalised, a root the source began on the "---" line stays
+            // there (a block collection only with its properties).
+            out_ += ' ';
+            root(node, with_source, before, lines);
+            return;
         }
         out_ += '\n';
     }

@@ -27,7 +27,12 @@ std::optional<std::string_view> Writer::source_of(const YamlNode& node) const {
 // first stays deeper than its parent.
 bool Writer::copied_scalar(const YamlNode& node, At at) {
     if (is_block_style(node)) return false;
-    const auto slice = source_of(node);
+    auto slice = source_of(node);
+    std::string moved;
+    if (normalize_ && slice && slice->find('\n') != std::string_view::npos) {
+        moved = moved_lines(node, *slice, at.parent);
+        slice = moved;
+    }
     if (!slice || !fits_at(*slice, at)) return false;
     // A root (or a key of a root mapping) may land at the start of a line
     // where it stood elsewhere, and there "%" opens a directive and "---" or
@@ -88,7 +93,12 @@ bool Writer::copied_flow(const YamlNode& node, At at) {
     if (is_flow_pair(node) || first != (node.kind == NodeKind::Mapping ? '{' : '[')) return false;
     const auto end = source_->flow_end(node);
     if (!end) return false;
-    const std::string_view slice = text.substr(node.span.offset, *end - node.span.offset);
+    std::string_view slice = text.substr(node.span.offset, *end - node.span.offset);
+    std::string moved;
+    if (normalize_ && slice.find('\n') != std::string_view::npos) {
+        moved = moved_lines(node, slice, at.parent);
+        slice = moved;
+    }
     if (!fits_at(slice, at)) return false;
     out_ += slice;
     return true;
@@ -126,6 +136,13 @@ bool Writer::spliced_flow(const YamlNode& node, At at) {
         out_.resize(mark);
         return false;
     }
+    // Normalised, an unchanged copy has its later lines moved along.
+    if (normalize_ && written.find('\n') != std::string_view::npos &&
+        written == text.substr(node.span.offset, *end - node.span.offset)) {
+        const std::string copy(written);
+        out_.resize(mark);
+        out_ += moved_lines(node, copy, at.parent);
+    }
     return true;
 }
 
@@ -156,12 +173,24 @@ bool Writer::splice_children(const YamlNode& node, std::size_t& pos) {
             if (piece && !source_->contains(*piece)) return false;
         std::size_t before = c.span.offset;
         while (before > pos && (text[before - 1] == ' ' || text[before - 1] == '\t')) --before;
-        const bool had_properties = before > pos && std::string_view("[{,:\n").find(
-                                                        text[before - 1]) == std::string_view::npos;
+        // Where its source text began, properties included (they may stand
+        // on a line above it, and an edit may have dropped them).
+        const std::size_t start = source_->start_with_properties(c);
+        const bool had_properties = start < c.span.offset;
         if (had_properties != has_properties(c)) return false;
+        // After an explicit key's "?" ("[? a : b]") a value would be the key
+        // of a pair.
+        std::size_t lead = start;
+        while (lead > pos &&
+               std::string_view(" \t\r\n").find(text[lead - 1]) != std::string_view::npos)
+            --lead;
+        if (lead > pos && text[lead - 1] == '?') return false;
         const auto last = source_->exact_end(c);
         if (!last || *last < c.span.offset) return false;
         out_ += text.substr(pos, c.span.offset - pos);
+        // An empty node stood at the token after its properties ("[&o]"):
+        // content written there must not join them.
+        if (had_properties && before == c.span.offset && c.kind != NodeKind::Null) out_ += ' ';
         if (c.kind == NodeKind::Null && !has_properties(c))
             out_ += c.synthetic && o_.null_style == NullStyle::Tilde ? "~" : "null";
         else
@@ -177,13 +206,26 @@ bool Writer::splice_children(const YamlNode& node, std::size_t& pos) {
 bool Writer::untouched_block(const YamlNode& node, At at) {
     if (node.comments.modified || at.place != ScalarPlace::Block) return false;
     if (!node.comments.text || !node.comments.text->raw) return false;
-    const std::string_view raw = *node.comments.text->raw;
+    std::string_view raw = *node.comments.text->raw;
     // A scalar that ends the text without a line break reads differently
-    // once one follows it.
+    // once one follows it; normalised, it gets one where it reads the same
+    // with it (strip chomping, no content).
+    std::string ended;
+    if (normalize_ && !raw.ends_with('\n')) {
+        ended = std::string(raw) + '\n';
+        raw = ended;
+    }
     if (!raw.ends_with('\n')) return false;
     const int indent = raw_content_indent(raw);
-    if (indent == -2 || (indent != -1 && indent <= at.parent)) return false;
+    // Normalised, the content moves below the parent anyway.
+    if (indent == -2 || (!normalize_ && indent != -1 && indent <= at.parent)) return false;
     if (!raw_reads_as(raw, node.text)) return false;
+    std::optional<std::string> moved;
+    if (normalize_) {
+        moved = reindented_block(raw, static_cast<std::size_t>(std::max(at.parent + 2, 2)));
+        if (!moved) return false;
+        raw = *moved;
+    }
     const std::size_t header_end = raw.find('\n');
     const std::string_view header = raw.substr(0, header_end);
     if (header.find('#') == std::string_view::npos && node.comments.has_inline()) {
@@ -217,7 +259,7 @@ bool changed_here(const YamlNode& node) {
 
 // A node read from the known text that still stands where it was read:
 // nodes made by edits have no extent there.
-bool Writer::placed(const YamlNode& node) const {
+bool Writer::placed_in_source(const YamlNode& node) const {
     if (!keep_columns_ || !in_source(node) || node.end_offset <= node.span.offset ||
         node.end_offset > source_->text().size())
         return false;
@@ -362,7 +404,10 @@ bool Writer::copyable_from(std::size_t from) const {
 // lines leave an empty value just written open to what follows them.
 void Writer::copied_text(std::size_t from, std::size_t to, bool content) {
     if (to <= from) return;
-    out_ += source_->text().substr(from, to - from);
+    if (normalize_)
+        tidied_lines(source_->text().substr(from, to - from));
+    else
+        out_ += source_->text().substr(from, to - from);
     if (content) empty_value_.reset();
     block_end_ = std::string::npos;
 }
@@ -446,14 +491,27 @@ void Writer::note_empty_value(const YamlNode& first, const YamlNode* second, std
             key = nullptr;
         last = &last->children.back();
     }
-    if (!key || last->kind != NodeKind::Null || has_properties(*last) || last->source) return;
-    const auto end = source_->exact_end(*key);
+    if (!key || last->kind != NodeKind::Null || last->source) return;
+    // An empty key (": v") stands at its ':'.
+    const auto end = key->kind == NodeKind::Null && !has_properties(*key)
+                         ? std::optional<std::size_t>(key->span.offset)
+                         : source_->exact_end(*key);
     if (!end || *end < from) return;
     const std::string_view text = source_->text();
     std::size_t colon = *end;
     while (colon < text.size() && (text[colon] == ' ' || text[colon] == '\t')) ++colon;
     if (colon >= text.size() || text[colon] != ':') return;
-    empty_value_ = EmptyValue{at + (colon + 1 - from), false};
+    // With properties ("k: &a"), a word spelled out goes after them.
+    std::size_t spell = colon + 1;
+    for (const auto& piece : {last->tag, last->anchor}) {
+        if (!piece) continue;
+        if (!source_->contains(*piece)) return;
+        spell =
+            std::max(spell, static_cast<std::size_t>(piece->data() + piece->size() - text.data()));
+    }
+    // Properties on a line of their own below the key are not this line's.
+    if (text.substr(colon, spell - colon).find('\n') != std::string_view::npos) return;
+    empty_value_ = EmptyValue{at + (spell - from), last->tag.has_value()};
 }
 
 // The blank lines and comments above an entry written anew, copied as they
@@ -473,6 +531,14 @@ bool Writer::copied_prefix(const Bounds& bounds, std::size_t i, const YamlNode& 
 void Writer::learn_indentation(const YamlNode& root) {
     step_ = 2;
     indentless_ = true;
+    if (normalize_) {
+        // Sequences below keys are written as most of them stand.
+        std::size_t level = 0;
+        std::size_t indented = 0;
+        count_sequences(root, level, indented);
+        indentless_ = level >= indented;
+        return;
+    }
     if (root.kind != NodeKind::Mapping || !placed(root)) return;
     bool stepped = false;
     bool seen_sequence = false;
@@ -490,6 +556,172 @@ void Writer::learn_indentation(const YamlNode& root) {
             stepped = true;
         }
     }
+}
+
+}  // namespace quarvel::roundtrip::emit
+
+namespace quarvel::roundtrip::emit {
+
+// Normalising: the layout is written anew, and the only source text copied
+// is that of scalars, flow collections and the lines outside documents.
+
+void Writer::count_sequences(const YamlNode& node, std::size_t& level, std::size_t& indented) {
+    if (node.kind == NodeKind::Mapping && node.style == CollectionStyle::Block) {
+        for (std::size_t i = 0; i < node.size(); ++i) {
+            const YamlNode& key = node.key(i);
+            const YamlNode& value = node.value(i);
+            if (value.kind != NodeKind::Sequence || !is_block_collection(value) ||
+                !placed_in_source(value) || !placed_in_source(key))
+                continue;
+            ++(value.span.column > key.span.column ? indented : level);
+        }
+    }
+    for (const YamlNode& child : node.children)
+        if (!child.children.empty()) deeper([&] { count_sequences(child, level, indented); });
+}
+
+std::size_t Writer::out_column() const {
+    // A byte order mark opening the text takes no column.
+    const std::size_t nl = out_.rfind('\n');
+    const std::size_t from = nl != std::string::npos  ? nl + 1
+                             : out_.starts_with(kBom) ? kBom.size()
+                                                      : 0;
+    std::size_t column = 0;
+    for (std::size_t i = from; i < out_.size(); ++i)
+        if ((static_cast<unsigned char>(out_[i]) & 0xC0) != 0x80) ++column;
+    return column;
+}
+
+namespace {
+
+// `line` without the blanks (and carriage return) that end it, but one a
+// backslash escapes when `escapes` (in a double-quoted scalar).
+std::string_view without_end_blanks(std::string_view line, bool escapes = false) {
+    std::size_t end = line.size();
+    while (end > 0 && (line[end - 1] == ' ' || line[end - 1] == '\t' || line[end - 1] == '\r'))
+        --end;
+    if (escapes && end < line.size() && line[end] != '\r') {
+        std::size_t slashes = 0;
+        while (slashes < end && line[end - 1 - slashes] == '\\') ++slashes;
+        if (slashes % 2 == 1) ++end;
+    }
+    return line.substr(0, end);
+}
+
+}  // namespace
+
+// The source extents of the double-quoted scalars in `node`, where a
+// backslash can escape a blank.
+void Writer::double_quoted(const YamlNode& node,
+                           std::vector<std::pair<std::size_t, std::size_t>>& out) {
+    if (node.kind == NodeKind::Scalar && node.scalar_style == ScalarStyle::DoubleQuoted)
+        out.emplace_back(node.span.offset, node.end_offset);
+    for (const YamlNode& child : node.children) deeper([&] { double_quoted(child, out); });
+}
+
+// The lines after the first of a flow scalar or collection are read as
+// folded (plain and quoted scalars) or as separation (flow collections):
+// their indentation is not content, nor are blanks before a line break
+// unless escaped, and a line of blanks is an empty line.
+std::string Writer::moved_lines(const YamlNode& node, std::string_view slice, int parent) {
+    const long delta = static_cast<long>(out_column()) - static_cast<long>(node.span.column);
+    const long least = std::max(parent + 1, 0);
+    std::vector<std::pair<std::size_t, std::size_t>> quoted;
+    double_quoted(node, quoted);
+    auto in_quotes = [&](std::size_t at) {
+        return std::any_of(quoted.begin(), quoted.end(),
+                           [&](const auto& q) { return q.first <= at && at < q.second; });
+    };
+    std::string s;
+    s.reserve(slice.size() + 16);
+    std::size_t pos = 0;
+    for (bool first = true;; first = false) {
+        const std::size_t nl = slice.find('\n', pos);
+        std::string_view line = slice.substr(pos, nl == std::string_view::npos ? nl : nl - pos);
+        if (nl != std::string_view::npos)
+            line = without_end_blanks(line, in_quotes(node.span.offset + nl));
+        if (!first && !line.empty()) {
+            const std::size_t indent = std::min(line.find_first_not_of(' '), line.size());
+            s.append(static_cast<std::size_t>(std::max(static_cast<long>(indent) + delta, least)),
+                     ' ');
+            line.remove_prefix(indent);
+        }
+        s += line;
+        if (nl == std::string_view::npos) break;
+        s += '\n';
+        pos = nl + 1;
+    }
+    return s;
+}
+
+// A line of a block scalar holding only spaces is empty when it is not
+// deeper than the content (else the spaces past it are content); every
+// other line keeps what follows the content's indentation.
+std::optional<std::string> Writer::reindented_block(std::string_view raw,
+                                                    std::size_t indent) const {
+    const int content = raw_content_indent(raw);
+    if (content < -1) return {};
+    const std::size_t header_end = raw.find('\n');
+    std::string s(without_end_blanks(raw.substr(0, header_end)));
+    s += '\n';
+    std::size_t pos = header_end + 1;
+    while (pos < raw.size()) {
+        const std::size_t nl = std::min(raw.find('\n', pos), raw.size());
+        std::string_view line = raw.substr(pos, nl - pos);
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        const std::size_t spaces = std::min(line.find_first_not_of(' '), line.size());
+        const auto column = static_cast<std::size_t>(std::max(content, 0));
+        if (spaces == line.size()) {
+            if (content >= 0 && spaces > column) s.append(indent + spaces - column, ' ');
+        } else {
+            if (content < 0 || spaces < column) return {};
+            s.append(indent + spaces - column, ' ');
+            s += line.substr(spaces);
+        }
+        s += '\n';
+        pos = nl + 1;
+    }
+    return s;
+}
+
+void Writer::enter_level(const YamlNode& collection, std::size_t n) {
+    const YamlNode& c = own(collection);
+    if (!normalize_ || !in_source(c)) return;
+    const std::size_t column = c.span.column;
+    while (!levels_.empty() && levels_.back().source > column) levels_.pop_back();
+    // A sequence level with its key shares the key's level: a comment there
+    // stays with the key.
+    if (!levels_.empty() && levels_.back().source == column) return;
+    levels_.push_back({column, n});
+}
+
+std::size_t Writer::level_of(std::size_t indent) const {
+    for (auto it = levels_.rbegin(); it != levels_.rend(); ++it)
+        if (it->source <= indent) return it->out;
+    return 0;
+}
+
+void Writer::tidied_lines(std::string_view text) {
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t nl = text.find('\n', pos);
+        std::string_view line = text.substr(pos, nl == std::string_view::npos ? nl : nl - pos);
+        line = without_end_blanks(line);
+        const std::size_t first = line.find_first_not_of(" \t");
+        if (first != std::string_view::npos && line[first] == '#') {
+            const bool spaces_only = line.substr(0, first).find('\t') == std::string_view::npos;
+            spaces(right_after_block() || !spaces_only ? 0 : level_of(first));
+            line.remove_prefix(first);
+        }
+        out_ += line;
+        if (nl == std::string_view::npos) break;
+        out_ += '\n';
+        pos = nl + 1;
+    }
+}
+
+void Writer::tidied_stream() {
+    if (source_) copied_text(0, source_->text().size(), false);
 }
 
 }  // namespace quarvel::roundtrip::emit

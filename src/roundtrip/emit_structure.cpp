@@ -35,6 +35,12 @@ void Writer::root(const YamlNode& node, bool with_source, std::size_t head_from,
     if (!lines.to || (lines.last && (!copyable_from(*lines.to) || !trailer))) {
         foot(props);
     } else if (lines.last) {
+        // A comment no node took that stands within the document (after an
+        // empty item, "-  # c") is written by no node, and a copy of the
+        // lines does not hold it once they are written anew.
+        if (normalize_ && props.comments.text)
+            for (std::string_view line : props.comments.text->foot)
+                if (const auto c = locate(line); c && c->hash < *lines.to) refused_ = true;
         copied_text(*lines.to, source_->text().size(), true);
     }
 }
@@ -72,6 +78,19 @@ Lines Writer::lines_of(const YamlNode& node, std::optional<std::size_t> from, bo
 }
 
 void Writer::finish_text() {
+    if (normalize_) {
+        // One line break ends the text, unless the empty lines before it
+        // are content of a block scalar kept with "+".
+        if (!(block_keeps_ && right_after_block()))
+            while (out_.ends_with("\n\n")) out_.pop_back();
+        // Nor do blank lines open it.
+        const std::size_t start = out_.starts_with(kBom) ? kBom.size() : 0;
+        const std::size_t first = out_.find_first_not_of('\n', start);
+        out_.erase(start, (first == std::string::npos ? out_.size() : first) - start);
+        if (!out_.empty() && !out_.ends_with('\n')) out_ += '\n';
+        if (source_ && uses_crlf(source_->text())) to_crlf(out_);
+        return;
+    }
     if (!source_) return;
     const std::string_view text = source_->text();
     if (!text.ends_with('\n') && out_.ends_with('\n') && !right_after_block()) out_.pop_back();
@@ -79,7 +98,8 @@ void Writer::finish_text() {
 }
 
 bool Writer::copied_document(const YamlNode& node, Lines lines) {
-    if (!lines.from || !lines.to || changed_here(node) || !copyable_from(*lines.from)) return false;
+    if (normalize_ || !lines.from || !lines.to || changed_here(node) || !copyable_from(*lines.from))
+        return false;
     // What lies between the document before and this one is not content
     // (an entry deleted from the end of the one before).
     const std::size_t start = source_->start_with_properties(own(node));
@@ -104,6 +124,7 @@ void Writer::block_children(const YamlNode& node, std::size_t n) {
 }
 
 void Writer::entries(const YamlNode& map, std::size_t n, bool first_on_line) {
+    enter_level(map, n);
     const Bounds bounds = entry_bounds(map);
     for (std::size_t i = 0; i < map.size() && !failed_; ++i) {
         const YamlNode& key = map.key(i);
@@ -261,7 +282,7 @@ void Writer::comments_below_key(const YamlNode& key, std::size_t from, std::size
     const auto& lines = key.comments.text->head;
     for (std::size_t i = from; i < lines.size(); ++i) {
         if (const auto c = locate(lines[i])) blank_lines(blank_lines_above(c->line_start));
-        comment_line(lines[i], n, key.span.column);
+        comment_line(lines[i], n, key.span.column, true);
     }
 }
 
@@ -282,7 +303,7 @@ bool Writer::value_on_next_line(const YamlNode& value, const YamlNode& key, std:
     const bool copy = placed_below && value.kind == NodeKind::Scalar && !has_properties(value) &&
                       source_of(value);
     if (!placed_below && !commented) return false;
-    const std::size_t column = placed_below ? value.span.column : n + step_;
+    const std::size_t column = placed_below && !normalize_ ? value.span.column : n + step_;
     const auto comment =
         value.comments.has_inline() ? locate(*value.comments.text->inline_text) : std::nullopt;
     const bool comment_above = comment && placed_below && comment->hash < value.span.offset;
@@ -305,6 +326,7 @@ bool Writer::value_on_next_line(const YamlNode& value, const YamlNode& key, std:
 }
 
 void Writer::items(const YamlNode& seq, std::size_t n, bool first_on_line) {
+    enter_level(seq, n);
     const Bounds bounds = entry_bounds(seq);
     for (std::size_t i = 0; i < seq.children.size() && !failed_; ++i) {
         const YamlNode& it = seq.children[i];
@@ -469,6 +491,11 @@ void Writer::null_node(const YamlNode& node, At at) {
             out_.pop_back();
             empty_value_ = EmptyValue{out_.size(), node.tag.has_value()};
         }
+        return;
+    }
+    // Normalised, an empty node of the source stays empty (": v", "? ").
+    if (normalize_ && !node.synthetic && at.place != ScalarPlace::Flow) {
+        if (at.place == ScalarPlace::Block && out_.ends_with(' ')) out_.pop_back();
         return;
     }
     out_ += node.synthetic && o_.null_style == NullStyle::Tilde ? "~" : "null";

@@ -130,7 +130,7 @@ struct Lines {
 class Writer {
   public:
     Writer(const EmitOptions& options, std::string& out, std::optional<SourceText> source)
-        : o_(options), out_(out) {
+        : o_(options), out_(out), normalize_(options.normalize_layout) {
         if (source) source_.emplace(*source);
         // Source lines are told apart by line feeds; a text that also
         // breaks lines with a carriage return alone is written anew.
@@ -150,11 +150,15 @@ class Writer {
     // when it had none (unless a block scalar written anew holds it), and
     // with CR LF line ends when its lines end so.
     void finish_text();
+    // Normalising a text without documents: its lines, tidied.
+    void tidied_stream();
     void stand_in(const YamlNode& boundary, const YamlNode& own_root) {
         boundary_ = &boundary;
         own_root_ = &own_root;
     }
     bool failed() const { return failed_; }
+    // Normalising met what it cannot write in place: the text is left as it is.
+    bool refused() const { return refused_; }
     // Nodes are written at the columns they have in the source, and
     // unchanged entries as their source lines; off for a node written alone
     // away from its column.
@@ -184,13 +188,23 @@ class Writer {
         return source_ ? source_->locate_comment(comment) : std::nullopt;
     }
     bool in_source(const YamlNode& node) const { return source_ && source_->holds(node); }
+    // A located comment as the source writes it, from its '#' (an empty one
+    // normalised without the blank after it).
+    std::string_view comment_source(const Located& c) const {
+        std::string_view s = source_->text().substr(c.hash, c.end - c.hash);
+        if (normalize_)
+            while (s.ends_with(' ') || s.ends_with('\t')) s.remove_suffix(1);
+        return s;
+    }
     bool written_explicit(const YamlNode& key) const {
         return in_source(key) && source_->explicit_key(key);
     }
     std::uint32_t blank_lines_above(std::size_t offset) const {
         return source_ ? source_->blank_lines_above(offset) : 0;
     }
-    void comment_line(std::string_view text, std::size_t n, std::uint32_t column);
+    // `follow`: a normalised comment goes to column n whatever its own.
+    void comment_line(std::string_view text, std::size_t n, std::uint32_t column,
+                      bool follow = false);
     static constexpr std::size_t kNoComments = static_cast<std::size_t>(-1);
     // The head comments from `from` up to `until`.
     void head(const YamlNode& node, std::size_t n, std::size_t from = 0,
@@ -207,7 +221,8 @@ class Writer {
         std::optional<std::size_t> end;
     };
     using Bounds = std::vector<Region>;
-    bool placed(const YamlNode& node) const;
+    bool placed(const YamlNode& node) const { return !normalize_ && placed_in_source(node); }
+    bool placed_in_source(const YamlNode& node) const;
     // The source column of a collection, when it still nests where it is
     // written now (at least `least`): a node copied from elsewhere may not.
     std::size_t column_of(const YamlNode& node, std::size_t otherwise,
@@ -259,7 +274,7 @@ class Writer {
     void properties_after_indicator(const YamlNode& node) { properties(node, Spacing::After); }
 
     void padding(const YamlNode& node) {
-        spaces(std::max<std::uint32_t>(node.comments.value_pad, 1));
+        spaces(normalize_ ? 1 : std::max<std::uint32_t>(node.comments.value_pad, 1));
     }
     void directive(const YamlNode& node);
 
@@ -328,6 +343,38 @@ class Writer {
     bool keep_columns_ = true;
     bool indentless_ = true;  // sequences below keys stand level with them
     void learn_indentation(const YamlNode& root);
+
+    // Normalising the layout (EmitOptions::normalize_layout): the only
+    // source text copied is that of scalars and flow collections, moved
+    // along, and the lines outside documents, tidied.
+    const bool normalize_;
+    bool refused_ = false;
+    // Counts the block sequences below keys that stand level with their key
+    // and those indented deeper.
+    void count_sequences(const YamlNode& node, std::size_t& level, std::size_t& indented);
+    // The column the last line of the output has reached, in characters.
+    std::size_t out_column() const;
+    // The source text of `node` spanning lines, as it reads written at the
+    // current column: its later lines moved by as many columns as its first
+    // and kept deeper than `parent`, blank lines empty, and no blanks before
+    // line breaks (but one escaped in a double-quoted scalar).
+    std::string moved_lines(const YamlNode& node, std::string_view slice, int parent);
+    void double_quoted(const YamlNode& node, std::vector<std::pair<std::size_t, std::size_t>>& out);
+    // The source of an untouched block scalar with its content lines at
+    // `indent`; nothing when a line does not fit that reading.
+    std::optional<std::string> reindented_block(std::string_view raw, std::size_t indent) const;
+    // Where the collections written so far stood in the source and stand
+    // now: a comment line keeps its place among them.
+    struct Level {
+        std::size_t source;
+        std::size_t out;
+    };
+    std::vector<Level> levels_;
+    void enter_level(const YamlNode& collection, std::size_t n);
+    std::size_t level_of(std::size_t indent) const;
+    // Copied lines outside any node (directives, markers, comments, blank
+    // lines), written tidied.
+    void tidied_lines(std::string_view text);
 };
 
 }  // namespace quarvel::roundtrip::emit

@@ -46,7 +46,7 @@ Result<std::string> emit_stream(std::span<const YamlNode> roots,
                                 std::optional<std::string_view> source,
                                 const EmitOptions& options) {
     std::string out;
-    if (source && !any_modified(roots)) {
+    if (source && !any_modified(roots) && !options.normalize_layout) {
         out.assign(options.text_as_read.value_or(*source));
     } else {
         out.reserve(256);
@@ -56,6 +56,7 @@ Result<std::string> emit_stream(std::span<const YamlNode> roots,
         // Each document owns the lines from the previous one's end to its own.
         std::optional<std::size_t> from;
         if (source) from = roots.empty() || !roots[0].leading_bom ? 0 : kBom.size();
+        if (options.normalize_layout && roots.empty()) w.tidied_stream();
         for (std::size_t i = 0; i < roots.size(); ++i) {
             if (i == 0 && roots[0].leading_bom) out += kBom;
             const Lines lines = w.lines_of(roots[i], from, i + 1 == roots.size());
@@ -65,6 +66,11 @@ Result<std::string> emit_stream(std::span<const YamlNode> roots,
             from = lines.to;
         }
         w.finish_text();
+        if (w.refused()) {
+            Error e;
+            e.message = "the layout cannot be normalised";
+            return fail(std::move(e));
+        }
     }
     if (options.declare_1_2) declare_yaml_1_2(out);
     // Every line feed of the output breaks a line (the writers escape the

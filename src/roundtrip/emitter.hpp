@@ -24,6 +24,14 @@ struct EmitOptions {
     // lone carriage returns: an unchanged stream is written as read, and a
     // text whose lines all ended so gets carriage returns back.
     std::optional<std::string_view> text_as_read;
+    // Every node is written anew with its layout normalised: block mappings
+    // indented by two, block sequences below keys indented or level with
+    // them as the document mostly has them, one space after ':' and '-',
+    // standalone comments at the indentation of what they stand with, no
+    // blanks at line ends outside scalars, one line break at the end. The
+    // source text of scalars and flow collections is kept (their lines
+    // moved along), so styles, escapes and comments stay.
+    bool normalize_layout = false;
 };
 
 // The text a tree was composed from, with its file number: untouched
@@ -47,7 +55,8 @@ Status emit_root(const YamlNode& node, const EmitOptions& options, std::string& 
 
 // The whole stream (file number 0): `source` when it is known and nothing
 // was modified, otherwise every root re-emitted with "---" between documents; then the
-// "%YAML 1.2" line when the options ask for it.
+// "%YAML 1.2" line when the options ask for it. Normalising the layout, it
+// fails where a comment would not stay in its place.
 Result<std::string> emit_stream(std::span<const YamlNode> roots,
                                 std::optional<std::string_view> source, const EmitOptions& options);
 

@@ -10,7 +10,9 @@
 #include <unordered_set>
 #include <vector>
 
+#include "resolver/resolver.hpp"
 #include "support/stack.hpp"
+#include "syntax/checks.hpp"
 #include "syntax/node.hpp"
 
 namespace quarvel {
@@ -35,19 +37,33 @@ struct PathStep {
 
 using NodePath = std::vector<PathStep>;
 
+// A scalar key that reads as something other than a string can be the same
+// key as one of other text (1 and 0x1, 0 and -0, true and True): its
+// identity under the duplicate-key rule, where plain scalars read by `mode`;
+// empty for a string key, whose repeats have its text.
+std::string other_key_identity(const YamlNode& key, ResolverMode mode);
+
+// The entry loading keeps in place of entry i of a mapping: the last whose
+// key is the same key by the duplicate-key rule, where plain scalars read by
+// `mode` ("0" and "-0" are one key); i itself when none follows.
+std::size_t kept_entry(const YamlNode& mapping, std::size_t i, ResolverMode mode);
+
 // The entry of a mapping a key step addresses: the last whose key is a
-// scalar with exactly this text, since loading keeps the last of repeated
-// keys; reading and editing must reach the value that is kept.
-std::optional<std::size_t> find_entry(const YamlNode& mapping, std::string_view key);
+// scalar with exactly this text, or the entry loading keeps in its place
+// (a later key that is the same key, written otherwise); reading and
+// editing must reach the value that is kept.
+std::optional<std::size_t> find_entry(const YamlNode& mapping, std::string_view key,
+                                      ResolverMode mode);
 
 // The child one step below `node`: a mapping's value by key text (or an
 // entry's key node by position), a sequence's item by index; null for
 // anything else (aliases included).
-YamlNode* step_into(YamlNode& node, const PathStep& step);
+YamlNode* step_into(YamlNode& node, const PathStep& step, ResolverMode mode);
 
 // The node a path addresses, or null (the handle is stale). With several
 // roots the first step picks the root; the empty path is the first root.
-YamlNode* resolve_path(std::vector<YamlNode>& roots, std::span<const PathStep> path);
+YamlNode* resolve_path(std::vector<YamlNode>& roots, std::span<const PathStep> path,
+                       ResolverMode mode);
 
 // The number of the root a path lies in (0 for a single root).
 std::size_t root_of(const std::vector<YamlNode>& roots, const NodePath& path);
@@ -76,20 +92,21 @@ class SeenKeys {
 };
 
 // The entries of a mapping no key step addresses: flags by entry index, set
-// for an entry whose scalar key text comes again later. Empty when there are
+// for an entry whose scalar key comes again later (by its text, or for a key
+// that reads as no string by the duplicate-key rule). Empty when there are
 // none (the common case).
-std::vector<bool> shadowed_entries(const YamlNode& mapping);
+std::vector<bool> shadowed_entries(const YamlNode& mapping, ResolverMode mode);
 
 // Visits the nodes of one root that a path can address (sequence items and
 // the values of entries with scalar keys, the last of repeated keys only),
 // node before children, in document order. `visit(node, path)` returns
 // false to stop the walk. Returns false when the walk was stopped.
 template <class Visit>
-bool walk_addressable(YamlNode& node, NodePath& path, Visit&& visit) {
+bool walk_addressable(YamlNode& node, NodePath& path, ResolverMode mode, Visit&& visit) {
     if (!visit(node, static_cast<const NodePath&>(path))) return false;
     const bool mapping = node.kind == NodeKind::Mapping;
     if (!mapping && node.kind != NodeKind::Sequence) return true;
-    const std::vector<bool> shadowed = mapping ? shadowed_entries(node) : std::vector<bool>{};
+    const std::vector<bool> shadowed = mapping ? shadowed_entries(node, mode) : std::vector<bool>{};
     for (std::size_t i = 0; i < node.size(); ++i) {
         YamlNode* child;
         if (mapping) {
@@ -101,7 +118,8 @@ bool walk_addressable(YamlNode& node, NodePath& path, Visit&& visit) {
             path.push_back(PathStep::of_index(i));
             child = &node.children[i];
         }
-        const bool go_on = ensure_stack([&] { return walk_addressable(*child, path, visit); });
+        const bool go_on =
+            ensure_stack([&] { return walk_addressable(*child, path, mode, visit); });
         path.pop_back();
         if (!go_on) return false;
     }
@@ -114,7 +132,7 @@ struct Located {
     NodePath path;
 };
 Located find_anchor_definition(std::vector<YamlNode>& roots, std::size_t root,
-                               std::string_view name);
+                               std::string_view name, ResolverMode mode);
 
 // The first node of a tree, keys included, defining `name`; null when none.
 const YamlNode* first_definition(const YamlNode& root, std::string_view name);

@@ -55,6 +55,9 @@ std::size_t SourceLayout::start_with_properties(const YamlNode& node) const {
     // one whose properties an edit changed where they stood.
     if (node.comments.text && node.comments.text->source_start && holds(node))
         start = std::min(start, static_cast<std::size_t>(*node.comments.text->source_start));
+    // A pair without braces ("[!t k: v]") starts where its key does.
+    if (node.flow_pair && !node.children.empty())
+        start = std::min(start, start_with_properties(node.children.front()));
     // A node a directive made starts with the directive's tag.
     if (node.source && contains(node.source->tag))
         start = std::min(start, static_cast<std::size_t>(node.source->tag.data() - text_.data()));

@@ -13,16 +13,29 @@ EditStatus not_a_container() {
 }
 
 // Children indices (of the container's children vector) that `step` removes.
-std::vector<std::size_t> removed_children(const YamlNode& container, const PathStep& step) {
+std::vector<std::size_t> removed_children(const YamlNode& container, const PathStep& step,
+                                          ResolverMode mode) {
     std::vector<std::size_t> out;
     if (container.kind == NodeKind::Sequence) {
         if (step.is_index && step.index < container.children.size()) out.push_back(step.index);
         return out;
     }
     if (step.is_index || step.is_entry_key) return out;
+    // Entries of the key's text, and those of the same key written otherwise
+    // ("0" and "-0"): the key is gone only when all of them are.
+    std::vector<std::string> same;
     for (std::size_t i = 0; i < container.size(); ++i) {
         const YamlNode& k = container.key(i);
-        if (k.kind != NodeKind::Scalar || k.text != step.key) continue;
+        if (k.kind == NodeKind::Scalar && k.text == step.key)
+            if (std::string id = other_key_identity(k, mode); !id.empty()) same.push_back(id);
+    }
+    for (std::size_t i = 0; i < container.size(); ++i) {
+        const YamlNode& k = container.key(i);
+        if (k.kind != NodeKind::Scalar && k.kind != NodeKind::Null) continue;
+        const bool named =
+            (k.kind == NodeKind::Scalar && k.text == step.key) ||
+            (!same.empty() && std::ranges::find(same, other_key_identity(k, mode)) != same.end());
+        if (!named) continue;
         out.push_back(2 * i);
         out.push_back(2 * i + 1);
     }
@@ -100,9 +113,9 @@ std::size_t insert_position(std::int64_t at, std::size_t size) {
     return std::min<std::uint64_t>(static_cast<std::uint64_t>(at), size);
 }
 
-EditStatus check_removal(const YamlNode& container, const PathStep& step) {
+EditStatus check_removal(const YamlNode& container, const PathStep& step, ResolverMode mode) {
     if (!container.is_collection()) return not_a_container();
-    if (!removed_children(container, step).empty()) return {};
+    if (!removed_children(container, step, mode).empty()) return {};
     if (container.kind == NodeKind::Sequence)
         return edit_fault(EditFaultKind::Index, "index out of range");
     return edit_fault(EditFaultKind::Key, step.key);
@@ -110,17 +123,17 @@ EditStatus check_removal(const YamlNode& container, const PathStep& step) {
 
 EditStatus remove_item(DocumentState& doc, const NodePath& path, const PathStep& step) {
     auto& roots = doc.roots();
-    YamlNode* container = resolve_path(roots, path);
+    YamlNode* container = resolve_path(roots, path, doc.mode);
     if (!container) return edit_fault(EditFaultKind::Key, "stale view");
-    if (auto checked = check_removal(*container, step); !checked) return checked;
-    const std::vector<std::size_t> gone = removed_children(*container, step);
+    if (auto checked = check_removal(*container, step, doc.mode); !checked) return checked;
+    const std::vector<std::size_t> gone = removed_children(*container, step, doc.mode);
     MergedShares shares(*container);
     std::vector<const YamlNode*> removed;
     for (std::size_t i : gone) {
         if (!shares.removable(i)) return merged_refusal();
         removed.push_back(&container->children[i]);
     }
-    if (auto safe = check_alias_refs(roots, path, removed); !safe) return safe;
+    if (auto safe = check_alias_refs(roots, doc.mode, path, removed); !safe) return safe;
     // Back to front, so that the indices still to go stay valid.
     for (auto it = gone.rbegin(); it != gone.rend(); ++it) {
         container->children.erase(container->children.begin() + static_cast<std::ptrdiff_t>(*it));
@@ -133,14 +146,14 @@ EditStatus remove_item(DocumentState& doc, const NodePath& path, const PathStep&
 EditStatus insert_items(DocumentState& doc, const NodePath& path, std::size_t at,
                         std::vector<YamlNode> items) {
     auto& roots = doc.roots();
-    YamlNode* seq = resolve_path(roots, path);
+    YamlNode* seq = resolve_path(roots, path, doc.mode);
     if (!seq) return edit_fault(EditFaultKind::Key, "stale view");
     if (seq->kind != NodeKind::Sequence)
         return edit_fault(EditFaultKind::Type, "node is not a sequence");
     at = std::min(at, seq->children.size());
     MergedShares shares(*seq);
     if (!shares.insertable(at, seq->children.size())) return merged_refusal();
-    if (auto safe = check_alias_refs(roots, path); !safe) return safe;
+    if (auto safe = check_alias_refs(roots, doc.mode, path); !safe) return safe;
     if (items.empty()) return {};
     for (YamlNode& item : items) item.comments.modified = true;
     seq->children.insert(seq->children.begin() + static_cast<std::ptrdiff_t>(at),
@@ -154,17 +167,17 @@ EditStatus insert_items(DocumentState& doc, const NodePath& path, std::size_t at
 EditStatus insert_entry(DocumentState& doc, const NodePath& path, std::size_t at,
                         std::string_view key, YamlNode value) {
     auto& roots = doc.roots();
-    YamlNode* map = resolve_path(roots, path);
+    YamlNode* map = resolve_path(roots, path, doc.mode);
     if (!map) return edit_fault(EditFaultKind::Key, "stale view");
     if (map->kind != NodeKind::Mapping)
         return edit_fault(EditFaultKind::Type, "node is not a mapping");
-    if (find_entry(*map, key))
+    if (find_entry(*map, key, doc.mode))
         return edit_fault(EditFaultKind::Value, "key '" + std::string(key) + "' already exists");
     const std::size_t entries = map->size();
     at = std::min(at, entries);
     MergedShares shares(*map);
     if (!shares.insertable(2 * at, map->children.size())) return merged_refusal();
-    if (auto safe = check_alias_refs(roots, path); !safe) return safe;
+    if (auto safe = check_alias_refs(roots, doc.mode, path); !safe) return safe;
     // The entry is built as assignment builds a new one (its key quoted when
     // plain text would read differently), then moved to its place.
     if (auto added = assign_item(doc, *map, PathStep::of_key(key), std::move(value)); !added)

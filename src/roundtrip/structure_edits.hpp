@@ -15,10 +15,11 @@
 namespace quarvel {
 
 // The sequence item or mapping entries `step` names in the container: an
-// index below the length, or every entry whose scalar key has the text (a
-// duplicated key goes with all its entries, so that the key is gone).
+// index below the length, or every entry whose scalar key has the text, with
+// those of the same key written otherwise (a duplicated key goes with all
+// its entries, so that the key is gone).
 // Refused as Python refuses: IndexError, KeyError (the key), TypeError.
-EditStatus check_removal(const YamlNode& container, const PathStep& step);
+EditStatus check_removal(const YamlNode& container, const PathStep& step, ResolverMode mode);
 
 // del container[step], where the container is at `path`. Refused when an
 // alias elsewhere refers to an anchor inside what goes.

@@ -302,6 +302,11 @@ bool append_key_display(const YamlNode& key, ResolverMode mode, std::string& out
     return append_shown_key(NodeKeyView(mode, nullptr), &key, out);
 }
 
+bool key_reads_as_string(const YamlNode& key, ResolverMode mode) {
+    if (key.kind != NodeKind::Scalar && key.kind != NodeKind::Null) return false;
+    return NodeKeyView(mode, nullptr).read(&key).kind == KeyKind::String;
+}
+
 namespace {
 
 Status walk_forest(SyntaxForest& forest, const TreeCheckOptions& options, Warnings& warnings,

@@ -70,4 +70,8 @@ bool append_key_identity(const YamlNode& key, ResolverMode mode, std::string& ou
 // Tagged("!t", ...)). False when the stack ran out.
 bool append_key_display(const YamlNode& key, ResolverMode mode, std::string& out);
 
+// Whether a scalar mapping key reads as a string under `mode`: "a", "'1'"
+// and "!t 1" do, "1", "true" and "~" do not.
+bool key_reads_as_string(const YamlNode& key, ResolverMode mode);
+
 }  // namespace quarvel

@@ -9,6 +9,8 @@
 namespace quarvel {
 namespace {
 
+constexpr ResolverMode kMode = ResolverMode::Core12;
+
 std::unique_ptr<DocumentState> document(std::string_view text, DocumentSettings settings = {}) {
     auto r = compose_document(std::string(text), settings);
     if (!r) {
@@ -39,28 +41,29 @@ YamlNode scalar(DocumentState& d, std::string_view text) {
 void resolution() {
     auto d = document("'a': {b: [x, y]}\n1: one\n");
     auto& roots = d->roots();
-    CHECK_EQ(resolve_path(roots, path_of({k("a"), k("b"), i(1)}))->text, std::string_view("y"));
-    CHECK(resolve_path(roots, path_of({k("a"), k("b"), i(2)})) == nullptr);
-    CHECK(resolve_path(roots, path_of({k("a"), i(0)})) == nullptr);  // index on a mapping
-    CHECK(resolve_path(roots, path_of({i(1)})) == nullptr);
-    CHECK_EQ(resolve_path(roots, path_of({k("1")}))->text, std::string_view("one"));
-    CHECK(resolve_path(roots, {}) == &roots.front());
+    CHECK_EQ(resolve_path(roots, path_of({k("a"), k("b"), i(1)}), kMode)->text,
+             std::string_view("y"));
+    CHECK(resolve_path(roots, path_of({k("a"), k("b"), i(2)}), kMode) == nullptr);
+    CHECK(resolve_path(roots, path_of({k("a"), i(0)}), kMode) == nullptr);  // index on a mapping
+    CHECK(resolve_path(roots, path_of({i(1)}), kMode) == nullptr);
+    CHECK_EQ(resolve_path(roots, path_of({k("1")}), kMode)->text, std::string_view("one"));
+    CHECK(resolve_path(roots, {}, kMode) == &roots.front());
 
     auto multi = document("a: 1\n---\nb: 2\n");
     auto& mroots = multi->roots();
-    CHECK(resolve_path(mroots, {}) == &mroots.front());
-    CHECK_EQ(resolve_path(mroots, path_of({i(1), k("b")}))->text, std::string_view("2"));
-    CHECK(resolve_path(mroots, path_of({k("a")})) == nullptr);
-    CHECK(resolve_path(mroots, path_of({i(2)})) == nullptr);
+    CHECK(resolve_path(mroots, {}, kMode) == &mroots.front());
+    CHECK_EQ(resolve_path(mroots, path_of({i(1), k("b")}), kMode)->text, std::string_view("2"));
+    CHECK(resolve_path(mroots, path_of({k("a")}), kMode) == nullptr);
+    CHECK(resolve_path(mroots, path_of({i(2)}), kMode) == nullptr);
     CHECK_EQ(root_of(mroots, path_of({i(1), k("b")})), std::size_t{1});
 
     DocumentState empty;
-    CHECK(resolve_path(empty.roots(), {}) == nullptr);
+    CHECK(resolve_path(empty.roots(), {}, kMode) == nullptr);
 }
 
 void replacement_keeps_place() {
     auto d = document("x: 0\n# head\na: &n !t 1  # tail\n");
-    YamlNode* node = resolve_path(d->roots(), path_of({k("a")}));
+    YamlNode* node = resolve_path(d->roots(), path_of({k("a")}), kMode);
     replace_node(*d, *node, scalar(*d, "2"));
     CHECK_EQ(node->text, std::string_view("2"));
     CHECK(node->anchor && *node->anchor == "n");
@@ -72,7 +75,7 @@ void replacement_keeps_place() {
 void assignment() {
     auto d = document("m: {a: 1}\ns: [1]\nv: x\n");
     auto& roots = d->roots();
-    YamlNode& m = *resolve_path(roots, path_of({k("m")}));
+    YamlNode& m = *resolve_path(roots, path_of({k("m")}), kMode);
     CHECK(assign_item(*d, m, k("b"), scalar(*d, "2")).has_value());
     CHECK_EQ(m.size(), std::size_t{2});
     CHECK(m.comments.modified);
@@ -93,7 +96,7 @@ void assignment() {
     };
     for (const Refusal& r : refusals) {
         check::Case c(std::string(r.message));
-        YamlNode& target = *resolve_path(roots, r.at);
+        YamlNode& target = *resolve_path(roots, r.at, kMode);
         auto st = assign_item(*d, target, r.step, scalar(*d, "z"));
         CHECK(!st);
         if (!st) {
@@ -144,14 +147,14 @@ void anchors_and_aliases() {
              std::string("anchor '&late' must be defined before the alias that references it"));
     CHECK_EQ(message_of(make_alias(*d, path_of({k("gone")}), "b")), std::string("stale node"));
     CHECK_EQ(message_of(make_alias(*d, path_of({k("other")}), "b")), std::string("ok"));
-    YamlNode* alias = resolve_path(d->roots(), path_of({k("other")}));
+    YamlNode* alias = resolve_path(d->roots(), path_of({k("other")}), kMode);
     CHECK(alias->kind == NodeKind::Alias && alias->text == "b");
 
     CHECK_EQ(message_of(detach_alias(*d, path_of({k("last")}))),
              std::string("detach() is only valid on an alias node"));
     CHECK_EQ(message_of(detach_alias(*d, path_of({k("other")}))), std::string("ok"));
     CHECK(alias->kind == NodeKind::Mapping && !alias->anchor && alias->comments.modified);
-    CHECK(resolve_path(d->roots(), path_of({k("base")}))->anchor.has_value());
+    CHECK(resolve_path(d->roots(), path_of({k("base")}), kMode)->anchor.has_value());
 
     auto dangling = document("a: *nowhere\n");
     CHECK_EQ(message_of(detach_alias(*dangling, path_of({k("a")}))),
@@ -166,7 +169,7 @@ void comments() {
     CHECK(set_head_comments(*doc, *target, "one\r\ntwo").has_value());
     CHECK_EQ(target->comments.text->head.size(), std::size_t{2});
     CHECK_EQ(target->comments.text->head[0], std::string_view("one"));
-    YamlNode& value = *resolve_path(doc->roots(), a);
+    YamlNode& value = *resolve_path(doc->roots(), a, kMode);
     CHECK(!set_inline_comment(*doc, value, "a\nb"));
     CHECK(!value.comments.modified);
     CHECK(set_inline_comment(*doc, value, "note").has_value());

@@ -1,4 +1,3 @@
-import io
 import json
 import os
 import re
@@ -12,20 +11,6 @@ import pytest
 import quarvel
 from quarvel._paths import PathError, Step, parse_path
 from quarvel.cli import main
-
-
-@pytest.fixture
-def run(monkeypatch, capsys):
-    """Runs the command line in this process: (status, stdout, stderr)."""
-
-    def call(*argv, stdin=None):
-        if stdin is not None:
-            monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(stdin.encode())))
-        status = main(list(argv))
-        out, err = capsys.readouterr()
-        return status, out, err
-
-    return call
 
 
 @pytest.fixture
@@ -301,26 +286,6 @@ def test_set_failures_leave_the_file_alone(run, tmp_path, path, message):
     status, _, err = run("set", str(f), path, "2")
     assert status == 1 and message in err
     assert f.read_text() == "a:\n  b: 1\nlist: [1]\n"
-
-
-def test_fmt(run, tmp_path):
-    f = tmp_path / "c.yaml"
-    text = "# c\na:   1   # one\nb: [ x,  y ]\n"
-    f.write_text(text)
-    assert run("fmt", str(f)) == (0, text, "")
-    assert run("fmt", str(f), "--check")[0] == 0
-    assert run("fmt", str(f), "-i")[0] == 0
-    assert f.read_text() == text
-
-
-def test_fmt_check_fails_where_the_output_differs(run, tmp_path):
-    # UTF-16 text comes out as UTF-8 (with a byte order mark).
-    f = tmp_path / "wide.yaml"
-    f.write_bytes("a: 1\n".encode("utf-16"))
-    assert run("fmt", str(f), "--check") == (1, "", "")
-    assert run("fmt", str(f), "-i")[0] == 0
-    assert f.read_bytes() == b"\xef\xbb\xbfa: 1\n"
-    assert run("fmt", str(f), "--check")[0] == 0
 
 
 def test_errors_of_data_commands_are_reported_like_check(run, tmp_path):

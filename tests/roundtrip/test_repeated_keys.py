@@ -59,3 +59,19 @@ def test_nested_repeated_key_through_a_view():
     doc = load(TEXTS[-1])
     doc["outer"]["a"] = 9
     assert quarvel.loads(doc.to_yaml()) == {"outer": {"a": 9}, "b": 0}
+
+
+@pytest.mark.parametrize("text, spelling, key", [
+    ("0: a\nx: 1\n-0: b\n", "0", 0),
+    ("1: a\n0x1: b\n", "1", 1),
+    ("6E1222: a\n66E1222: b\n", "6E1222", float("inf")),
+    ("true: a\nTrue: b\n", "true", True),
+])
+def test_a_key_written_otherwise_is_the_same_key(text, spelling, key):
+    # Loading keeps the later entry, so its text reaches that one too.
+    doc = load(text)
+    assert doc[spelling] == "b" and spelling in doc
+    doc[spelling] = "new"
+    assert quarvel.loads(doc.to_yaml())[key] == "new"
+    del doc[spelling]
+    assert key not in quarvel.loads(doc.to_yaml())

@@ -35,8 +35,9 @@ using ResolveDirectives = std::function<bool(DocumentState&)>;
 PyObject* load_document(std::string text, std::uint64_t option, const ModeChoice& mode,
                         const ResolveDirectives& resolve = {});
 
-// QuarvelDocument.to_yaml() (and dumps of a document): the YAML bytes.
-PyObject* document_yaml(PyObject* document);
+// QuarvelDocument.to_yaml() (and dumps of a document): the YAML bytes;
+// with `normalize`, its layout normalised (to_yaml(normalize=True)).
+PyObject* document_yaml(PyObject* document, bool normalize = false);
 
 PyObject* dump_includes(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames);

@@ -17,7 +17,7 @@ const YamlNode& root_for(const DocumentState& state, const NodePath& path) {
 
 PyObject* read_item(PyObject* document, DocumentState& state, YamlNode& node, const NodePath& base,
                     const PathStep& step, PyObject* key) {
-    YamlNode* child = step_into(node, step);
+    YamlNode* child = step_into(node, step, state.mode);
     if (!child) {
         if (node.kind == NodeKind::Sequence)
             return raise_text(PyExc_IndexError, "index out of range");
@@ -33,7 +33,7 @@ PyObject* read_item(PyObject* document, DocumentState& state, YamlNode& node, co
         // that node, and so every alias of it, as YAML aliases mean.
         NodePath path = base;
         path.push_back(step);
-        Located target = alias_target(state.roots(), path);
+        Located target = alias_target(state.roots(), state.mode, path);
         if (target.node && target.node->is_collection())
             return new_view(document, std::move(target.path));
     }
@@ -52,14 +52,14 @@ PyObject* mapping_keys(const DocumentState& state, const YamlNode& root, const Y
     return list.release();
 }
 
-bool has_text_key(const YamlNode& node, PyObject* key) {
+bool has_text_key(const YamlNode& node, PyObject* key, ResolverMode mode) {
     if (node.kind != NodeKind::Mapping || !PyUnicode_Check(key)) return false;
     std::string_view text;
     if (!utf8_view(key, text)) {
         PyErr_Clear();  // a str with lone surrogates is no key of the tree
         return false;
     }
-    return find_entry(node, text).has_value();
+    return find_entry(node, text, mode).has_value();
 }
 
 Py_ssize_t node_length(const YamlNode& node) {
@@ -78,7 +78,8 @@ class LeafWalk {
         if (!n.is_collection()) return leaf(n);
         const bool mapping = n.kind == NodeKind::Mapping;
         // A repeated key's path is that of its last entry, the one kept.
-        const std::vector<bool> shadowed = mapping ? shadowed_entries(n) : std::vector<bool>{};
+        const std::vector<bool> shadowed =
+            mapping ? shadowed_entries(n, options_.mode) : std::vector<bool>{};
         for (std::size_t i = 0; i < n.size(); ++i) {
             const YamlNode* child;
             if (mapping) {
@@ -138,7 +139,7 @@ int assign_at(PyObject* document, const NodePath& path, PyObject* key, PyObject*
     Borrow hold(document, Borrow::Exclusive);
     if (!hold.ok()) return -1;
     DocumentState& state = hold.state();
-    YamlNode* container = resolve_path(state.roots(), path);
+    YamlNode* container = resolve_path(state.roots(), path, state.mode);
     if (!container) {
         raise_text(PyExc_KeyError, stale);
         return -1;
@@ -149,7 +150,7 @@ int assign_at(PyObject* document, const NodePath& path, PyObject* key, PyObject*
         raise_fault(checked.error());
         return -1;
     }
-    if (auto safe = check_assignment_refs(state.roots(), path, step); !safe) {
+    if (auto safe = check_assignment_refs(state.roots(), state.mode, path, step); !safe) {
         raise_fault(safe.error());
         return -1;
     }

@@ -21,7 +21,7 @@ PyObject* read_item(PyObject* document, DocumentState& state, YamlNode& node, co
 PyObject* mapping_keys(const DocumentState& state, const YamlNode& root, const YamlNode& node);
 
 // Whether `key` is a str equal to the text of some scalar key of a mapping.
-bool has_text_key(const YamlNode& node, PyObject* key);
+bool has_text_key(const YamlNode& node, PyObject* key, ResolverMode mode);
 
 // Entries or items; 1 for scalars, aliases and nulls.
 Py_ssize_t node_length(const YamlNode& node);

@@ -64,7 +64,8 @@ int assign_root(PyObject* self, PyObject* key, PyObject* value) {
         return -1;
     }
     const NodePath path{PathStep::of_index(static_cast<std::size_t>(index))};
-    if (auto safe = check_replace(roots, path); !safe) return raise_fault(safe.error()), -1;
+    if (auto safe = check_replace(roots, hold.state().mode, path); !safe)
+        return raise_fault(safe.error()), -1;
     auto fresh = node_from_python(value, hold.state());
     if (!fresh) return -1;
     replace_node(hold.state(), roots[static_cast<std::size_t>(index)], std::move(*fresh));
@@ -100,7 +101,7 @@ int document_contains(PyObject* self, PyObject* key) {
     Borrow hold(self, Borrow::Shared);
     if (!hold.ok()) return -1;
     const auto& roots = hold.state().roots();
-    return single_root(hold.state()) && has_text_key(roots.front(), key) ? 1 : 0;
+    return single_root(hold.state()) && has_text_key(roots.front(), key, hold.state().mode) ? 1 : 0;
 }
 
 PyObject* document_repr(PyObject* self) {
@@ -181,8 +182,27 @@ PyObject* document_set_origin(PyObject* self, PyObject* path) {
     Py_RETURN_NONE;
 }
 
-PyObject* document_to_yaml(PyObject* self, PyObject*) {
-    return guarded([&] { return document_yaml(self); });
+// to_yaml(*, normalize=False)
+PyObject* document_to_yaml(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        if (nargs > 0)
+            return raise_text(PyExc_TypeError, "to_yaml() takes no positional arguments");
+        bool normalize = false;
+        const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+        for (Py_ssize_t k = 0; k < nkw; ++k) {
+            PyObject* name = PyTuple_GET_ITEM(kwnames, k);
+            if (PyUnicode_CompareWithASCIIString(name, "normalize") != 0) {
+                PyErr_Format(PyExc_TypeError, "to_yaml() got an unexpected keyword argument '%U'",
+                             name);
+                return nullptr;
+            }
+            const int truth = PyObject_IsTrue(args[k]);
+            if (truth < 0) return nullptr;
+            normalize = truth != 0;
+        }
+        return document_yaml(self, normalize);
+    });
 }
 
 // save(path=None): one optional argument, by position or as "path".
@@ -209,13 +229,14 @@ PyObject* document_anchors(PyObject* self, void*) {
         if (roots.empty()) return dict.release();
         NodePath path = root_path(roots, 0);
         bool ok = true;
-        walk_addressable(roots.front(), path, [&](YamlNode& n, const NodePath& p) {
-            if (!n.anchor) return true;
-            Ref name = str_from_utf8(*n.anchor);
-            Ref node(name ? new_node(self, p) : nullptr);
-            ok = node && PyDict_SetItem(dict.get(), name.get(), node.get()) == 0;
-            return ok;
-        });
+        walk_addressable(roots.front(), path, hold.state().mode,
+                         [&](YamlNode& n, const NodePath& p) {
+                             if (!n.anchor) return true;
+                             Ref name = str_from_utf8(*n.anchor);
+                             Ref node(name ? new_node(self, p) : nullptr);
+                             ok = node && PyDict_SetItem(dict.get(), name.get(), node.get()) == 0;
+                             return ok;
+                         });
         if (!ok) return nullptr;
         return dict.release();
     });
@@ -246,7 +267,10 @@ PyMethodDef document_methods[] = {
     {"range", document_range, METH_NOARGS,
      "(start_line, start_col, end_line, end_col) of the first document, 1-based."},
     {"set_origin", document_set_origin, METH_O, "Records the path the document belongs to."},
-    {"to_yaml", document_to_yaml, METH_NOARGS, "The document as YAML bytes."},
+    {"to_yaml", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(document_to_yaml)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "to_yaml($self, /, *, normalize=False)\n--\n\nThe document as YAML bytes; with normalize, "
+     "its layout normalised."},
     {"pop", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(document_pop)),
      METH_FASTCALL, kPopDoc},
     {"append", document_append, METH_O, kAppendDoc},

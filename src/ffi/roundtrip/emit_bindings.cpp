@@ -11,6 +11,7 @@
 #include "pyutil/errors.hpp"
 #include "roundtrip/atomic_write.hpp"
 #include "roundtrip/emitter.hpp"
+#include "roundtrip/format.hpp"
 #include "roundtrip/write_back.hpp"
 
 namespace quarvel::py {
@@ -105,12 +106,13 @@ std::optional<std::vector<roundtrip::FileBytes>> included_files(const char* func
 
 }  // namespace
 
-PyObject* document_yaml(PyObject* document) {
+PyObject* document_yaml(PyObject* document, bool normalize) {
     Borrow hold(document, Borrow::Shared);
     if (!hold.ok()) return nullptr;
     const DocumentState& state = hold.state();
-    auto text =
-        roundtrip::emit_stream(state.roots(), std::string_view(state.source), emit_options(state));
+    const std::string_view source(state.source);
+    auto text = normalize ? roundtrip::format_stream(state.roots(), source, emit_options(state))
+                          : roundtrip::emit_stream(state.roots(), source, emit_options(state));
     if (!text) return raise(text.error());
     return bytes_of(*text);
 }

@@ -22,7 +22,7 @@ class NodeAccess {
     NodeAccess(PyObject* self, Borrow::Mode mode)
         : cursor_(as_handle(self)), hold_(cursor_->document, mode) {
         if (!hold_.ok()) return;
-        node_ = resolve_path(hold_.state().roots(), cursor_->path);
+        node_ = resolve_path(hold_.state().roots(), cursor_->path, hold_.state().mode);
         if (!node_) raise_text(PyExc_KeyError, "stale node");
     }
     YamlNode* node() const { return node_; }
@@ -202,7 +202,7 @@ PyObject* node_is_alias(PyObject* self, void*) {
 PyObject* node_target(PyObject* self, void*) {
     return read_field(self, [](const NodeAccess& at, const YamlNode& n) -> PyObject* {
         if (n.kind != NodeKind::Alias) Py_RETURN_NONE;
-        Located def = alias_target(at.state().roots(), at.path());
+        Located def = alias_target(at.state().roots(), at.state().mode, at.path());
         if (!def.node) Py_RETURN_NONE;
         return new_node(at.document(), std::move(def.path));
     });
@@ -214,7 +214,7 @@ PyObject* node_aliases(PyObject* self, void*) {
         if (!at.node()) return nullptr;
         Ref list(PyList_New(0));
         if (!list) return nullptr;
-        for (NodePath& p : alias_paths(at.state().roots(), at.path())) {
+        for (NodePath& p : alias_paths(at.state().roots(), at.state().mode, at.path())) {
             Ref cursor(new_node(at.document(), std::move(p)));
             if (!cursor || PyList_Append(list.get(), cursor.get()) != 0) return nullptr;
         }
@@ -252,7 +252,7 @@ PyObject* node_repr(PyObject* self) {
     HandleObject* h = as_handle(self);
     Borrow hold(h->document, Borrow::Shared);
     if (!hold.ok()) return nullptr;
-    const YamlNode* node = resolve_path(hold.state().roots(), h->path);
+    const YamlNode* node = resolve_path(hold.state().roots(), h->path, hold.state().mode);
     if (!node) return PyUnicode_FromString("QuarvelNode(<stale>)");
     return PyUnicode_FromFormat("QuarvelNode(%s)", kind_word(*node));
 }
@@ -261,9 +261,9 @@ PyObject* node_repr(PyObject* self) {
 // to, so cursors index through aliases.
 NodePath canonical_path(DocumentState& state, const NodePath& path) {
     auto& roots = state.roots();
-    const YamlNode* node = resolve_path(roots, path);
+    const YamlNode* node = resolve_path(roots, path, state.mode);
     if (!node || node->kind != NodeKind::Alias) return path;
-    Located def = alias_target(roots, path);
+    Located def = alias_target(roots, state.mode, path);
     return def.node ? std::move(def.path) : path;
 }
 
@@ -273,11 +273,11 @@ PyObject* node_subscript(PyObject* self, PyObject* key) {
         Borrow hold(h->document, Borrow::Shared);
         if (!hold.ok()) return nullptr;
         NodePath path = canonical_path(hold.state(), h->path);
-        YamlNode* node = resolve_path(hold.state().roots(), path);
+        YamlNode* node = resolve_path(hold.state().roots(), path, hold.state().mode);
         if (!node) return raise_text(PyExc_KeyError, "stale node");
         PathStep step;
         if (!convert_key(key, step)) return nullptr;
-        if (step_into(*node, step)) {
+        if (step_into(*node, step, hold.state().mode)) {
             path.push_back(std::move(step));
             return new_node(h->document, std::move(path));
         }
@@ -290,7 +290,7 @@ PyObject* node_subscript(PyObject* self, PyObject* key) {
 int node_contains(PyObject* self, PyObject* key) {
     NodeAccess at(self, Borrow::Shared);
     if (!at.node()) return -1;
-    return has_text_key(*at.node(), key) ? 1 : 0;
+    return has_text_key(*at.node(), key, at.state().mode) ? 1 : 0;
 }
 
 // ---- editing -------------------------------------------------------------------
@@ -303,7 +303,8 @@ int node_set_value(PyObject* self, PyObject* value, void*) {
         }
         NodeAccess at(self, Borrow::Exclusive);
         if (!at.node()) return -1;
-        if (status_to_int(check_replace(at.state().roots(), at.path())) < 0) return -1;
+        if (status_to_int(check_replace(at.state().roots(), at.state().mode, at.path())) < 0)
+            return -1;
         auto fresh = node_from_python(value, at.state());
         if (!fresh) return -1;
         replace_node(at.state(), *at.node(), std::move(*fresh));
@@ -317,7 +318,8 @@ int node_set_comment(PyObject* self, PyObject* value, void*) {
         if (!optional_str_argument(value, "comment", "text", text)) return -1;
         NodeAccess at(self, Borrow::Exclusive);
         if (!at.node()) return -1;
-        if (text && status_to_int(check_comment_place(at.state().roots(), at.path(), true)) < 0)
+        if (text && status_to_int(check_comment_place(at.state().roots(), at.state().mode,
+                                                      at.path(), true)) < 0)
             return -1;
         return status_to_int(set_inline_comment(at.state(), *at.node(), text));
     });
@@ -329,7 +331,8 @@ int node_set_comment_before(PyObject* self, PyObject* value, void*) {
         if (!optional_str_argument(value, "comment_before", "text", text)) return -1;
         NodeAccess at(self, Borrow::Exclusive);
         if (!at.node()) return -1;
-        if (text && status_to_int(check_comment_place(at.state().roots(), at.path(), false)) < 0)
+        if (text && status_to_int(check_comment_place(at.state().roots(), at.state().mode,
+                                                      at.path(), false)) < 0)
             return -1;
         YamlNode* target = comment_before_target(at.state(), at.path());
         return status_to_int(set_head_comments(at.state(), *target, text));

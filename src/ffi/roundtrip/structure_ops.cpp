@@ -33,7 +33,7 @@ class ContainerEdit {
     ContainerEdit(PyObject* document, const NodePath& path, const char* stale)
         : hold_(document, Borrow::Exclusive) {
         if (!hold_.ok()) return;
-        node_ = resolve_path(hold_.state().roots(), path);
+        node_ = resolve_path(hold_.state().roots(), path, hold_.state().mode);
         if (!node_) raise_text(PyExc_KeyError, stale);
     }
     YamlNode* node() const { return node_; }
@@ -95,7 +95,7 @@ bool removal_step(const YamlNode& container, PyObject* key, PathStep& out) {
 int delete_in(ContainerEdit& edit, const NodePath& path, PyObject* key) {
     PathStep step;
     if (!removal_step(*edit.node(), key, step)) return -1;
-    if (auto checked = check_removal(*edit.node(), step); !checked) {
+    if (auto checked = check_removal(*edit.node(), step, edit.state().mode); !checked) {
         // A missing key is reported with str(key), as dict does.
         if (checked.error().kind == EditFaultKind::Key) return raise_missing_key(key), -1;
         return raise_fault(checked.error()), -1;
@@ -129,11 +129,11 @@ PyObject* pop_at(PyObject* document, const NodePath& path, PyObject* const* args
         }
         return nullptr;
     }
-    if (!check_removal(node, step)) {  // only a missing mapping key gets here
+    if (!check_removal(node, step, edit.state().mode)) {  // only a missing mapping key gets here
         if (nargs == 2) return Py_NewRef(args[1]);
         return raise_missing_key(key);
     }
-    const YamlNode* child = step_into(node, step);
+    const YamlNode* child = step_into(node, step, edit.state().mode);
     Ref value(child ? node_value(edit.state(), root_for(edit.state(), path), *child) : nullptr);
     if (!value) return nullptr;
     if (!done(remove_item(edit.state(), path, step))) return nullptr;
@@ -178,7 +178,7 @@ PyObject* insert_entry_at(PyObject* document, const NodePath& path, PyObject* co
     if (!edit.node()) return nullptr;
     if (edit.node()->kind != NodeKind::Mapping)
         return raise_text(PyExc_TypeError, "node is not a mapping");
-    if (find_entry(*edit.node(), key)) {
+    if (find_entry(*edit.node(), key, edit.state().mode)) {
         PyErr_Format(PyExc_ValueError, "key '%U' already exists", args[1]);
         return nullptr;
     }

@@ -20,7 +20,7 @@ class ViewRead {
     explicit ViewRead(PyObject* self)
         : view_(as_handle(self)), hold_(view_->document, Borrow::Shared) {
         if (!hold_.ok()) return;
-        node_ = resolve_path(hold_.state().roots(), view_->path);
+        node_ = resolve_path(hold_.state().roots(), view_->path, hold_.state().mode);
         if (!node_) raise_text(PyExc_KeyError, "stale view");
     }
     YamlNode* node() const { return node_; }
@@ -62,14 +62,14 @@ Py_ssize_t view_length(PyObject* self) {
 int view_contains(PyObject* self, PyObject* key) {
     ViewRead read(self);
     if (!read.node()) return -1;
-    return has_text_key(*read.node(), key) ? 1 : 0;
+    return has_text_key(*read.node(), key, read.state().mode) ? 1 : 0;
 }
 
 PyObject* view_repr(PyObject* self) {
     HandleObject* h = as_handle(self);
     Borrow hold(h->document, Borrow::Shared);
     if (!hold.ok()) return nullptr;
-    const YamlNode* node = resolve_path(hold.state().roots(), h->path);
+    const YamlNode* node = resolve_path(hold.state().roots(), h->path, hold.state().mode);
     if (!node) return PyUnicode_FromString("QuarvelDocumentView(<stale>)");
     return PyUnicode_FromFormat("QuarvelDocumentView(%s)", kind_word(*node));
 }

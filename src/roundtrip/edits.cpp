@@ -100,6 +100,10 @@ void replace_node(const DocumentState& doc, YamlNode& target, YamlNode fresh) {
     fresh.anchor = target.anchor;
     fresh.explicit_start = target.explicit_start;
     fresh.leading_bom = target.leading_bom;
+    // A collection put in place of a flow one keeps to the flow style there,
+    // as its neighbours are written.
+    if (target.is_collection() && target.style == CollectionStyle::Flow && fresh.is_collection())
+        fresh.style = CollectionStyle::Flow;
     fresh.comments.modified = true;
     target = std::move(fresh);
 }

@@ -511,9 +511,7 @@ FLOWS = "# c\na: {x: 1}  # flow\nb: [1, 2]\nc:\n  d: 1\n"
     (FLOWS, ["a.y", "{p: 1, q: [x]}"], "# c\na: {x: 1, y: {p: 1, q: [x]}}  # flow\nb: [1, 2]\nc:\n  d: 1\n"),
     (FLOWS, ["b[1]", "{p: [x]}"], "# c\na: {x: 1}  # flow\nb: [1, {p: [x]}]\nc:\n  d: 1\n"),
     (FLOWS, ["c.d", "{p: 1}"], "# c\na: {x: 1}  # flow\nb: [1, 2]\nc:\n  d:\n    p: 1\n"),
-    pytest.param(FLOWS, ["a", "{p: 1}"], "# c\na: {p: 1}  # flow\nb: [1, 2]\nc:\n  d: 1\n",
-                 marks=pytest.mark.xfail(reason="assignment writes collections in block style and "
-                                         "a node's style cannot be set")),
+    (FLOWS, ["a", "{p: 1}"], "# c\na: {p: 1}  # flow\nb: [1, 2]\nc:\n  d: 1\n"),
     # VALUE is read as the file reads its values.
     ("a: x\n", ["a", "no"], 'a: "no"\n'),
     ("a: x\n", ["a", "no", "--yaml-1-1"], "a: false\n"),

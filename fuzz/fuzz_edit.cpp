@@ -5,7 +5,9 @@
 // anchor, and an edit that was refused must have changed nothing.
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <source_location>
 #include <string>
 #include <vector>
 
@@ -22,8 +24,12 @@ namespace {
 
 using namespace quarvel;
 
-void check(bool ok) {
-    if (!ok) std::abort();
+// Names the check that failed, for reducing a finding.
+void check(bool ok, std::source_location at = std::source_location::current()) {
+    if (ok) return;
+    std::fprintf(stderr, "fuzz_edit: the check at line %u failed\n",
+                 static_cast<unsigned>(at.line()));
+    std::abort();
 }
 
 using fuzz::fingerprint;
@@ -59,18 +65,21 @@ void order_of(const YamlNode& n, Order& o) {
     o.end[at] = o.nodes.size();
 }
 
-// A new alias comes after the whole of its anchor's node.
+// A new alias comes after the whole of a node anchored with its name (the
+// complete definition it reads; an outer node of the same name may still be
+// open around it).
 void check_alias_placement(const YamlNode& root, const YamlNode& alias) {
     check(alias.kind == NodeKind::Alias && !alias.anchor && !alias.tag);
     Order o;
     order_of(root, o);
-    std::size_t def = o.nodes.size(), self = o.nodes.size();
-    for (std::size_t i = 0; i < o.nodes.size(); ++i) {
-        if (def == o.nodes.size() && o.nodes[i]->anchor && *o.nodes[i]->anchor == alias.text)
-            def = i;
+    std::size_t self = o.nodes.size();
+    for (std::size_t i = 0; i < o.nodes.size(); ++i)
         if (o.nodes[i] == &alias) self = i;
-    }
-    check(def < o.nodes.size() && self < o.nodes.size() && self >= o.end[def]);
+    check(self < o.nodes.size());
+    bool defined = false;
+    for (std::size_t i = 0; i < self && !defined; ++i)
+        defined = o.nodes[i]->anchor && *o.nodes[i]->anchor == alias.text && o.end[i] <= self;
+    check(defined);
 }
 
 bool has_anchor_or_alias(const YamlNode& n) {

@@ -7,8 +7,9 @@ the source line it points at and a caret under the column, then one
     conf/sensors.yaml:4:9: error: unclosed flow collection at end of input
         4 |   name: [1, 2
           |         ^
-    conf/configuration.yaml:7: note: included from here
+    conf/configuration.yaml:7:9: note: included from here
         7 | sensor: !include sensors.yaml
+          |         ^
 """
 
 from __future__ import annotations
@@ -206,8 +207,18 @@ def render(diagnostic: Diagnostic, sources: SourceLines) -> str:
         if text is not None:
             out += _quoted_line(line, text, column)
     for path, line in reversed(diagnostic.chain):
-        out.append(f"{shown_path(path)}:{line}: note: included from here")
         text = sources.line(path, line)
+        column = _directive_column(text)
+        at = f"{line}:{column}" if column is not None else f"{line}"
+        out.append(f"{shown_path(path)}:{at}: note: included from here")
         if text is not None:
-            out += _quoted_line(line, text, None)
+            out += _quoted_line(line, text, column)
     return "\n".join(out) + "\n"
+
+
+def _directive_column(text: str | None) -> int | None:
+    """The column of the include directive on a line of the including file."""
+    if text is None:
+        return None
+    at = text.find("!include")
+    return at + 1 if at >= 0 else None

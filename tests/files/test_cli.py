@@ -54,8 +54,9 @@ def test_check_points_at_an_error_in_an_included_file(run, tree):
         conf/sensors.yaml:2:15: error: mismatched flow collection: '}' cannot close a '['
             2 |   name: [one, }
               |               ^
-        conf/configuration.yaml:8: note: included from here
+        conf/configuration.yaml:8:9: note: included from here
             8 | sensor: !include sensors.yaml
+              |         ^
         """)
 
 
@@ -68,8 +69,8 @@ def test_check_lists_the_include_chain_innermost_first(run, tree):
     assert lines[0].startswith("conf/deeper.yaml:1:5: error: ")
     assert lines[1:3] == ["    1 | a: b: c", "      |     ^"]
     notes = [line for line in lines if "note:" in line]
-    assert notes == ["conf/sensors.yaml:1: note: included from here",
-                     "conf/configuration.yaml:8: note: included from here"]
+    assert notes == ["conf/sensors.yaml:1:3: note: included from here",
+                     "conf/configuration.yaml:8:9: note: included from here"]
 
 
 @pytest.mark.parametrize("command", [["check"], ["to-json"], ["get", "a"], ["fmt"]])
@@ -366,7 +367,7 @@ def test_writing_back_through_a_link_is_refused(run, tmp_path, argv):
 # -- check over folders, in parallel, in other formats ------------------------
 
 HEAD = re.compile(r"^(?:quarvel check: (error): (.*)|(\S+?):(\d+)(?::(\d+))?: (error|warning): (.*))$")
-NOTE = re.compile(r"^(\S+?):(\d+): note: included from here$")
+NOTE = re.compile(r"^(\S+?):(\d+)(?::\d+)?: note: included from here$")
 
 
 def text_findings(err):

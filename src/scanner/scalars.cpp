@@ -416,15 +416,18 @@ Status Scanner::finish_quoted(const Mark& start, std::string_view text, ScalarSt
 // comment of its own: a consumer that keeps the source of block scalars
 // keeps it, and no consumer sees it twice.
 Status Scanner::scan_block_header(int& chomp, int& digit) {
+    // At most one of each indicator, right after '|' or '>'.
+    bool blank_seen = false;
     for (;;) {
         const int c = cur();
-        if (c == '-' || c == '+') {
+        if ((c == '-' || c == '+') && chomp == 0 && !blank_seen) {
             chomp = c == '-' ? -1 : 1;
             advance_ascii();
-        } else if (c >= '1' && c <= '9' && digit == 0) {
+        } else if (c >= '1' && c <= '9' && digit == 0 && !blank_seen) {
             digit = c - '0';
             advance_ascii();
         } else if (is_blank(c)) {
+            blank_seen = true;
             advance_ascii();
         } else if (c == '#') {
             if (!is_blank(text_[pos_ - 1]))

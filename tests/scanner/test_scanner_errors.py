@@ -233,3 +233,13 @@ def test_errors_note_where_an_open_collection_or_quote_began(text, message, note
     err = parse_error(text)
     assert str(err) == message
     assert getattr(err, "__notes__", None) == notes
+
+
+# A block scalar header holds at most one chomping and one indentation
+# indicator, right after '|' or '>'.
+@pytest.mark.parametrize("text, column", [
+    ("a: |+-\n  x\n", 6), ("a: >-+\n  x\n", 6), ("a: |22\n  x\n", 6), ("a: | +\n  x\n", 6),
+    ("a: |2 -\n   x\n", 7),
+])
+def test_block_scalar_header_indicators(text, column):
+    check(text, "unexpected content after block scalar indicator", 1, column)

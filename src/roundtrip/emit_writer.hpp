@@ -235,7 +235,8 @@ class Writer {
     std::optional<std::size_t> entry_line(const YamlNode& collection, std::size_t i) const;
     std::size_t comments_above(std::size_t line, std::size_t floor) const;
     std::size_t head_start(const YamlNode& node, std::size_t line) const;
-    bool at_line_start() const { return out_.empty() || out_.ends_with('\n'); }
+    // (A byte order mark alone opens the stream: the first line starts after it.)
+    bool at_line_start() const { return out_.empty() || out_.ends_with('\n') || out_ == kBom; }
     bool copyable_from(std::size_t from) const;
     void copied_text(std::size_t from, std::size_t to, bool content);
     bool copied_entry(const Bounds& bounds, std::size_t i, const YamlNode& first,

@@ -207,6 +207,8 @@ def replace_second(doc):
     (replace_second, "2\n---\n...\n!!str\nd\n", "2\n---\n...\nb: 2\n"),
     # Properties on a line of their own, changed; a blank line with a tab.
     (rename, "---\n...\n&a\n2\n", "---\n...\n&n 2\n"),
+    # A byte order mark opens the text: the empty document after it stays.
+    (rename, "\ufeff\n---\n--- !s a\n", "\ufeff\n---\n---\n!s &n a\n"),
     (replace_root, "---\n\t\n...\ne", "---\n\t\n...\nb: 2"),
     # A comment below an empty root's properties is not written twice.
     (replace_second, "a\n--- !t\n  # c\n--- !s\n", "a\n---\nb: 2\n  # c\n--- !s\n"),

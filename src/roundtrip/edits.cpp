@@ -172,18 +172,13 @@ EditStatus set_anchor(DocumentState& doc, const NodePath& path,
         return checked;
     YamlNode* node = resolve_path(roots, path, doc.mode);
     if (!node) return stale_node();
-    // An empty node ends with its properties: where its text ended is known
-    // only while they are the source's.
-    // Any node's text started with its properties: the lines above it are
-    // told apart by that start.
-    const bool noted = node->comments.text && node->comments.text->source_start;
-    if (!noted || (node->kind == NodeKind::Null && !replaced_text(*node))) {
-        if (const auto replaced = source_text_of(doc, *node)) {
-            if (node->kind == NodeKind::Null && !replaced_text(*node))
-                replaced->note_on(node->comments);
-            else if (!noted)
-                node->comments.text_fields().source_start = replaced->start;
-        }
+    // A node's text starts with its properties, and an empty node's ends with
+    // them: both are known only while they are the source's, so they are
+    // noted before the first change.
+    if (const auto replaced = source_text_of(doc, *node)) {
+        CommentText& t = node->comments.text_fields();
+        if (!t.source_start) t.source_start = replaced->start;
+        if (node->kind == NodeKind::Null && !t.replaced_end) t.replaced_end = replaced->end;
     }
     if (name)
         node->anchor = doc.arena().store(*name);

@@ -173,7 +173,7 @@ int main(int argc, char** argv) {
         std::printf("\n");
         return 1;
     }
-    for (const auto& w : result->warnings) std::fprintf(stderr, "warning: %s\n", w.c_str());
+    for (const auto& w : result->warnings) std::fprintf(stderr, "warning: %s\n", w.text.c_str());
     for (const auto& doc : result->documents) {
         std::string out;
         put_value(out, doc);

@@ -17,6 +17,7 @@ from __future__ import annotations
 import codecs
 import os
 import re
+from collections.abc import Iterable
 from dataclasses import dataclass, field
 
 from .exceptions import QuarvelError, QuarvelSchemaError
@@ -85,16 +86,18 @@ def from_error(error: QuarvelError, default_file: str | None) -> list[Diagnostic
     return [Diagnostic("error", message, file, line, column, chain, notes)]
 
 
-def from_warning(text: str, default_file: str | None) -> Diagnostic:
-    """The report for one warning text logged by quarvel."""
+def from_warning(text: str, default_file: str | None, notes: Iterable[str] = ()) -> Diagnostic:
+    """The report for one warning text logged by quarvel, with the notes
+    its log record carried."""
     file = default_file
+    located = [_located(note, None, None) for note in notes]
     message, line, column = _located(text, None, None)
     if line is not None:
         # "...; keeping the last value" followed the position; an included
         # file is named after it.
         if " in " in message and message.rsplit(" in ", 1)[1].startswith(("/", ".")):
             message, file = message.rsplit(" in ", 1)
-        return Diagnostic("warning", message, file, line, column)
+        return Diagnostic("warning", message, file, line, column, notes=located)
     found = _AT_FILE_LINE.search(text)
     if found is not None:
         return Diagnostic("warning", text[: found.start()], found.group(1), int(found.group(2)))

@@ -173,9 +173,9 @@ class _Warnings(logging.Handler):
         self._local = threading.local()
 
     def emit(self, record: logging.LogRecord) -> None:
-        texts = getattr(self._local, "texts", None)
-        if texts is not None:
-            texts.append(record.getMessage())
+        records = getattr(self._local, "records", None)
+        if records is not None:
+            records.append(record)
 
     @contextmanager
     def installed(self) -> Iterator[_Warnings]:
@@ -190,14 +190,14 @@ class _Warnings(logging.Handler):
             logger.propagate = propagate
 
     @contextmanager
-    def collected(self) -> Iterator[list[str]]:
+    def collected(self) -> Iterator[list[logging.LogRecord]]:
         """The warnings this thread logs while the block runs."""
-        texts: list[str] = []
-        self._local.texts = texts
+        records: list[logging.LogRecord] = []
+        self._local.records = records
         try:
-            yield texts
+            yield records
         finally:
-            self._local.texts = None
+            self._local.records = None
 
 
 def _write(data: bytes) -> None:
@@ -346,12 +346,12 @@ def _check_file(
     shown = STDIN_NAME if name == STDIN else name
     kwargs = {"schema": schema} if schema is not None else {}
     error: Exception | None = None
-    with warnings.collected() as texts:
+    with warnings.collected() as records:
         try:
             read_document(name, option, args, **kwargs)
         except (QuarvelError, UserError, OSError) as e:
             error = e
-    found = [diag.from_warning(text, shown) for text in texts]
+    found = [diag.from_warning(r.getMessage(), shown, getattr(r, "quarvel_notes", ())) for r in records]
     if isinstance(error, UserError):
         found.append(_Unlocated("error", str(error), shown))
     elif isinstance(error, OSError):

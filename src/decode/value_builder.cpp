@@ -85,23 +85,28 @@ bool ValueBuilder::check_duplicate(Mapping& map, const YamlValue& key, const Mar
     const std::size_t base = map.base;
     auto earlier = [&](std::size_t j) { return scratch_[base + 2 * j]; };
     const std::size_t index = (scratch_.size() - base) / 2;
-    switch (map.keys.add(ValueKeyView{}, key, index, earlier)) {
+    const auto added = map.keys.add(ValueKeyView{}, key, index, earlier);
+    switch (added.seen) {
         case KeySet<ValueKeyView>::Seen::New:
             return true;
         case KeySet<ValueKeyView>::Seen::Duplicate:
-            return report_duplicate(key, mark);
+            return report_duplicate(key, mark, key_marks_[map.marks_base + added.first]);
         case KeySet<ValueKeyView>::Seen::Stopped:
             break;
     }
     return errors_.fail(stack_exhausted_error());
 }
 
-bool ValueBuilder::report_duplicate(const YamlValue& key, const Mark& mark) {
+bool ValueBuilder::report_duplicate(const YamlValue& key, const Mark& mark, const Mark& first) {
     std::string shown;
     if (!append_shown_key(ValueKeyView{}, key, shown)) return errors_.fail(stack_exhausted_error());
-    if (options_.duplicate_keys_error)
-        return errors_.fail(duplicate_key_error_text(shown), mark, syntax_kind::duplicate_key);
-    warnings_.push_back(duplicate_key_warning_text(shown, mark.line, mark.column));
+    const ErrorNote note = first_key_note(shown, first.line, first.column);
+    if (options_.duplicate_keys_error) {
+        Error e = syntax_error(duplicate_key_error_text(shown), mark, syntax_kind::duplicate_key);
+        e.notes.push_back(note);
+        return errors_.fail(std::move(e));
+    }
+    warnings_.push_back(Warning(duplicate_key_warning_text(shown, mark.line, mark.column), note));
     return true;
 }
 

@@ -42,6 +42,7 @@ class ValueBuilder {
     // the earlier keys are read where they lie (in scratch_).
     struct Mapping {
         std::size_t base;
+        std::size_t marks_base;  // where its keys' marks begin in key_marks_
         bool check = false;
         KeySet<ValueKeyView> keys{};
     };
@@ -99,18 +100,22 @@ class ValueBuilder {
     }
 
     Mapping begin_mapping(const Props&, const Token&, CollectionStyle) {
-        return Mapping{scratch_.size(), check_duplicates_};
+        return Mapping{scratch_.size(), key_marks_.size(), check_duplicates_};
     }
     bool key(const YamlValue& key, const Mark& mark) {
         return !options_.reject_complex_keys || !key.is_collection() || complex_key(key, mark);
     }
     bool pair(Mapping& map, YamlValue&& key, const Mark& key_mark, YamlValue&& value, const Mark&) {
-        if (map.check && !check_duplicate(map, key, key_mark)) return false;
+        if (map.check) {
+            if (!check_duplicate(map, key, key_mark)) return false;
+            key_marks_.push_back(key_mark);
+        }
         scratch_.push_back(std::move(key));
         scratch_.push_back(std::move(value));
         return true;
     }
     bool end_mapping(Mapping& map, const Props& props, YamlValue& out) {
+        key_marks_.resize(map.marks_base);
         collect(map.base, ValueKind::Mapping, props, out);
         return true;
     }
@@ -123,7 +128,7 @@ class ValueBuilder {
     void collect(std::size_t base, ValueKind kind, const Props& props, YamlValue& out);
     bool complex_key(const YamlValue& key, const Mark& mark);
     bool check_duplicate(Mapping& map, const YamlValue& key, const Mark& mark);
-    bool report_duplicate(const YamlValue& key, const Mark& mark);
+    bool report_duplicate(const YamlValue& key, const Mark& mark, const Mark& first);
 
     const DecodeOptions& options_;
     Arena& arena_;
@@ -135,6 +140,7 @@ class ValueBuilder {
     std::uint64_t expanded_ = 0;  // alias nodes copied so far, for the whole call
     AnchorTable anchors_;
     ValueList scratch_;
+    std::vector<Mark> key_marks_;  // of the open mappings' keys, while duplicates are checked
 };
 
 }  // namespace quarvel

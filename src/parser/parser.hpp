@@ -177,6 +177,7 @@ class Parser {
         return errors_.fail(std::move(message), mark);
     }
 
+    bool stray_item_or_unexpected(TokenKind k, const char* where);
     bool read_directives(bool allowed);
     bool document();
 
@@ -203,6 +204,7 @@ class Parser {
     TagHandles handles_;
     std::size_t pos_ = 0;
     std::uint32_t depth_ = 0;
+    std::optional<Mark> last_dash_;  // of the latest block sequence item, for hints
     // The properties the node being read has so far: one anchor and one tag
     // at most, since a second would silently replace the first.
     bool has_anchor_ = false;
@@ -408,6 +410,7 @@ bool Parser<B>::block_sequence(const Props& props, Node& out) {
 template <class B>
 bool Parser<B>::block_entry(typename B::Sequence& seq) {
     const Mark dash = cur().mark;
+    last_dash_ = dash;
     advance();  // BlockEntry
     Node item;
     Mark mark;
@@ -422,6 +425,25 @@ bool Parser<B>::indentless_sequence(const Props& props, Node& out) {
     while (kind() == TokenKind::BlockEntry)
         if (!block_entry(seq)) return false;
     return builder_.end_sequence(seq, props, out);
+}
+
+// An unexpected token where a mapping key should be. A '-' there is most
+// often a sequence item indented differently from the items above it:
+//
+//   items:
+//     - a
+//    - b        <- one column short of the item above
+//
+// so the error then notes where the latest item began.
+template <class B>
+bool Parser<B>::stray_item_or_unexpected(TokenKind k, const char* where) {
+    const Mark at = cur().mark;
+    Error e = syntax_error(grammar::unexpected(k, where), at);
+    const bool item = k == TokenKind::BlockEntry || k == TokenKind::BlockSequenceStart;
+    if (item && last_dash_ && last_dash_->line < at.line && last_dash_->column != at.column)
+        e.notes.push_back({"the item above", "starts here; should this '-' line up with it?",
+                           last_dash_->line, last_dash_->column});
+    return errors_.fail(std::move(e));
 }
 
 // One entry of a mapping, or one item of a flow sequence (items_allowed):
@@ -443,7 +465,7 @@ bool Parser<B>::entry(Slot slot, const char* where, bool items_allowed, Entry& e
                 k == TokenKind::FlowMappingStart || k == TokenKind::Anchor || k == TokenKind::Tag ||
                 k == TokenKind::Alias)
                 return fail("expected ':' after mapping key", cur().mark);
-            return fail(grammar::unexpected(k, where), cur().mark);
+            return stray_item_or_unexpected(k, where);
         } else {
             if (!grammar::starts_node(k, slot))
                 return fail(grammar::unexpected(k, where), cur().mark);

@@ -119,14 +119,22 @@ Ref include_stack_list(const Error& e) {
     return list;
 }
 
+namespace {
+
+// How a note reads under its message: "the '[' at line 1, column 8 is never closed".
+Ref note_text(const ErrorNote& note) {
+    return str_from_utf8(note.subject + " at line " + std::to_string(std::uint64_t(note.line) + 1) +
+                         ", column " + std::to_string(std::uint64_t(note.column) + 1) + " " +
+                         note.remark);
+}
+
+}  // namespace
+
 // Each note of the error as a note of the exception (shown under its
 // message in a traceback): its text and where it points.
 void add_notes(PyObject* exc, const Error& e) {
     for (const ErrorNote& note : e.notes) {
-        const std::string text = note.subject + " at line " +
-                                 std::to_string(std::uint64_t(note.line) + 1) + ", column " +
-                                 std::to_string(std::uint64_t(note.column) + 1) + " " + note.remark;
-        Ref shown = str_from_utf8(text);
+        Ref shown = note_text(note);
         Ref done(shown ? PyObject_CallMethod(exc, "add_note", "O", shown.get()) : nullptr);
         if (!done) PyErr_Clear();  // a note is never worth losing the error for
     }
@@ -221,6 +229,29 @@ PyObject* raise(const Error& e) {
     return nullptr;
 }
 
+namespace {
+
+// One warning through the logger. Its notes travel as the record's
+// `quarvel_notes` attribute (texts as under an exception's message), so a
+// handler can show where they point while the message stays as it is.
+Ref log_warning(PyObject* logger, PyObject* message, const std::vector<ErrorNote>& notes) {
+    if (notes.empty()) return Ref(PyObject_CallMethod(logger, "warning", "O", message));
+    Ref list(PyList_New(0));
+    if (!list) return Ref();
+    for (const ErrorNote& note : notes) {
+        Ref text = note_text(note);
+        if (!text || PyList_Append(list.get(), text.get()) < 0) return Ref();
+    }
+    Ref extra(Py_BuildValue("{sO}", "quarvel_notes", list.get()));
+    Ref method(PyObject_GetAttrString(logger, "warning"));
+    Ref args(PyTuple_Pack(1, message));
+    Ref kwargs(extra ? Py_BuildValue("{sO}", "extra", extra.get()) : nullptr);
+    if (!method || !args || !kwargs) return Ref();
+    return Ref(PyObject_Call(method.get(), args.get(), kwargs.get()));
+}
+
+}  // namespace
+
 void log_warnings(const Warnings& warnings) {
     if (warnings.empty()) return;
     SavedException keep;  // a warning never disturbs the caller's exception state
@@ -231,10 +262,9 @@ void log_warnings(const Warnings& warnings) {
         PyErr_Clear();
         return;
     }
-    for (const auto& text : warnings) {
-        Ref message = str_from_utf8(text);
-        Ref result =
-            message ? Ref(PyObject_CallMethod(logger.get(), "warning", "O", message.get())) : Ref();
+    for (const Warning& warning : warnings) {
+        Ref message = str_from_utf8(warning.text);
+        Ref result = message ? log_warning(logger.get(), message.get(), warning.notes) : Ref();
         if (!result) PyErr_Clear();
     }
 }

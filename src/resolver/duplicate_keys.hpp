@@ -36,8 +36,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "support/big_int.hpp"
+#include "support/error.hpp"
 #include "support/float_format.hpp"
 #include "support/seeded_hash.hpp"
 #include "support/stack.hpp"
@@ -229,6 +231,11 @@ bool append_key_identity_text(const View& view, typename View::Node key, std::st
     return duplicate_keys_detail::append_identity(view, key, out);
 }
 
+// The note under a duplicate-key error that points at the first key.
+inline ErrorNote first_key_note(std::string_view shown, std::uint32_t line, std::uint32_t column) {
+    return {"the key '" + std::string(shown) + "'", "was first used here", line, column};
+}
+
 // How a duplicate key is named in messages. False when the stack ran out or
 // the view stopped the walk.
 template <class View>
@@ -251,10 +258,14 @@ class KeySet {
   public:
     using Node = typename View::Node;
     enum class Seen { New, Duplicate, Stopped };
+    struct Added {
+        Seen seen;
+        std::size_t first = 0;  // for a duplicate: the index of the first such key
+    };
 
     template <class Earlier>
-    Seen add(const View& view, Node key, std::size_t index, Earlier&& earlier) {
-        if (view.is_merge(key)) return Seen::New;  // merge keys may repeat
+    Added add(const View& view, Node key, std::size_t index, Earlier&& earlier) {
+        if (view.is_merge(key)) return {Seen::New};  // merge keys may repeat
         if (!set_) {
             if (index < kLinearDuplicateKeys) {
                 if (auto seen = compare_linear(view, key, index, earlier)) return *seen;
@@ -263,17 +274,19 @@ class KeySet {
             for (std::size_t j = 0; j < index; ++j) {
                 const Node k = earlier(j);
                 if (view.is_merge(k)) continue;
-                if (!identity(view, k)) return Seen::Stopped;
-                set_->seen.insert(set_->scratch);
+                if (!identity(view, k)) return {Seen::Stopped};
+                set_->first.try_emplace(set_->scratch, j);
             }
         }
-        if (!identity(view, key)) return Seen::Stopped;
-        return set_->seen.insert(set_->scratch).second ? Seen::New : Seen::Duplicate;
+        if (!identity(view, key)) return {Seen::Stopped};
+        const auto [at, added] = set_->first.try_emplace(set_->scratch, index);
+        return added ? Added{Seen::New} : Added{Seen::Duplicate, at->second};
     }
 
   private:
     struct Hashed {
-        SeededStringSet seen;
+        // identity text -> index of the first key with it
+        std::unordered_map<std::string, std::size_t, SeededHash, std::equal_to<>> first;
         std::string scratch;
     };
 
@@ -283,8 +296,8 @@ class KeySet {
 
     // The answer, or nothing when a collection key needs the identity texts.
     template <class Earlier>
-    static std::optional<Seen> compare_linear(const View& view, Node key, std::size_t index,
-                                              Earlier& earlier) {
+    static std::optional<Added> compare_linear(const View& view, Node key, std::size_t index,
+                                               Earlier& earlier) {
         const KeyRead r = view.read(key);
         if (!is_scalar(r)) return std::nullopt;
         for (std::size_t j = 0; j < index; ++j) {
@@ -292,9 +305,9 @@ class KeySet {
             if (view.is_merge(k)) continue;
             const KeyRead e = view.read(k);
             if (!is_scalar(e)) return std::nullopt;
-            if (duplicate_keys_detail::same_scalar(e, r)) return Seen::Duplicate;
+            if (duplicate_keys_detail::same_scalar(e, r)) return Added{Seen::Duplicate, j};
         }
-        return Seen::New;
+        return Added{Seen::New};
     }
 
     bool identity(const View& view, Node n) {

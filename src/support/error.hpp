@@ -139,7 +139,18 @@ inline detail::unexpected<Error> fail(Error e) {
     return detail::unexpected<Error>(std::move(e));
 }
 
+// A non-fatal finding: its text, and notes that point at related places
+// (the first of two duplicate keys).
+struct Warning {
+    std::string text;
+    std::vector<ErrorNote> notes;
+
+    Warning() = default;
+    Warning(std::string t) : text(std::move(t)) {}  // NOLINT: most warnings are only text
+    Warning(std::string t, ErrorNote note) : text(std::move(t)), notes{std::move(note)} {}
+};
+
 // Non-fatal findings, logged in order by the frame once the lock is held again.
-using Warnings = std::vector<std::string>;
+using Warnings = std::vector<Warning>;
 
 }  // namespace quarvel

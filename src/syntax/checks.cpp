@@ -187,13 +187,13 @@ class TreeChecker {
 
     // Positions alone would point into the wrong file for a node that came
     // from an included one.
-    void warn(std::string text, const YamlNode& about) {
+    void warn(Warning warning, const YamlNode& about) {
         const std::uint32_t file = about.span.file_id;
         if (file != 0 && file < options_.file_paths.size()) {
-            text += " in ";
-            text += options_.file_paths[file];
+            warning.text += " in ";
+            warning.text += options_.file_paths[file];
         }
-        warnings_.push_back(std::move(text));
+        warnings_.push_back(std::move(warning));
     }
 
     void stack_ran_out() {
@@ -245,11 +245,12 @@ class TreeChecker {
         auto earlier = [&](std::size_t j) -> const YamlNode* { return &n.key(j); };
         for (std::size_t i = 0; i < n.size(); ++i) {
             if (!descend(n.key(i)) || !descend(n.value(i))) return false;
-            switch (keys.add(view, &n.key(i), i, earlier)) {
+            const auto added = keys.add(view, &n.key(i), i, earlier);
+            switch (added.seen) {
                 case KeySet<NodeKeyView>::Seen::New:
                     break;
                 case KeySet<NodeKeyView>::Seen::Duplicate:
-                    if (!report_duplicate(view, n.key(i))) return false;
+                    if (!report_duplicate(view, n.key(i), n.key(added.first))) return false;
                     break;
                 case KeySet<NodeKeyView>::Seen::Stopped:
                     return stopped(view, n.key(i));
@@ -270,16 +271,18 @@ class TreeChecker {
         return false;
     }
 
-    bool report_duplicate(const NodeKeyView& view, const YamlNode& key) {
+    bool report_duplicate(const NodeKeyView& view, const YamlNode& key, const YamlNode& first) {
         std::string shown;
         if (!append_shown_key(view, &key, shown)) return stopped(view, key);
+        const ErrorNote note = first_key_note(shown, first.span.line, first.span.column);
         if (options_.duplicate_keys_error) {
             error_ = Error::syntax(duplicate_key_error_text(shown), key.span.line, key.span.column,
                                    syntax_kind::duplicate_key);
+            error_->notes.push_back(note);
             error_file_ = key.span.file_id;
             return false;
         }
-        warn(duplicate_key_warning_text(shown, key.span.line, key.span.column), key);
+        warn(Warning(duplicate_key_warning_text(shown, key.span.line, key.span.column), note), key);
         return true;
     }
 

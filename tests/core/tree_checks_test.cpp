@@ -110,12 +110,14 @@ struct Outcome {
     std::string message;
     int selector = -1;
     std::uint32_t line = 0, column = 0, file = 0;
-    Warnings warnings;
+    std::vector<std::string> warnings;  // their texts
 };
 
 Outcome run(SyntaxForest& f, const TreeCheckOptions& options) {
     Outcome out;
-    auto status = check_tree(f, options, out.warnings, &out.file);
+    Warnings warnings;
+    auto status = check_tree(f, options, warnings, &out.file);
+    for (const Warning& w : warnings) out.warnings.push_back(w.text);
     if (!status) {
         out.ok = false;
         out.message = status.error().message;

@@ -48,12 +48,12 @@ class Recorder(logging.Handler):
         self.texts = []
 
     def emit(self, record):
-        self.texts.append(record.getMessage())
+        self.texts.append((record.getMessage(), tuple(getattr(record, "quarvel_notes", ()))))
 
 
 def outcome(load, suffix=""):
-    """The exception class and message, or None, and the warnings, with the
-    name of an included file cut from them."""
+    """The exception class, message and notes, or None, and the warnings with
+    their notes, with the name of an included file cut from them."""
     recorder = Recorder()
     logger = logging.getLogger("quarvel")
     logger.addHandler(recorder)
@@ -61,10 +61,10 @@ def outcome(load, suffix=""):
         load()
         error = None
     except quarvel.QuarvelError as e:
-        error = (type(e).__name__, str(e).replace(suffix, ""))
+        error = (type(e).__name__, str(e).replace(suffix, ""), tuple(getattr(e, "__notes__", ())))
     finally:
         logger.removeHandler(recorder)
-    return error, [t.replace(suffix, "") for t in recorder.texts]
+    return error, [(t.replace(suffix, ""), notes) for t, notes in recorder.texts]
 
 
 @pytest.mark.parametrize("version", VERSIONS)
@@ -88,6 +88,9 @@ def test_every_load_path_reports_the_same_duplicates(tmp_path, doc, duplicates, 
         assert outcome(load, inc) == plain, name
     if duplicates == quarvel.OPT_DUPLICATE_KEYS_WARN:
         assert plain[0] is None
+    # Every duplicate points at the first key it repeats.
+    reported = [plain[0]] if plain[0] else [w for w in plain[1] if w[0].startswith("duplicate")]
+    assert all(len(r[-1]) == 1 and "was first used here" in r[-1][0] for r in reported)
 
 
 @pytest.mark.parametrize("doc, version, shown", [

@@ -18,7 +18,6 @@ import codecs
 import os
 import re
 from collections.abc import Iterable
-from dataclasses import dataclass, field
 
 from .exceptions import QuarvelError, QuarvelSchemaError
 
@@ -30,20 +29,37 @@ _AT_FILE_LINE = re.compile(r" at (.+):(\d+)$")
 _SCHEMA_POSITION = re.compile(r" \(line \d+, column \d+\)$")
 
 
-@dataclass
 class Diagnostic:
-    severity: str  # "error" or "warning"
-    message: str
-    file: str | None
-    line: int | None = None
-    column: int | None = None
-    chain: list[tuple[str, int]] = field(default_factory=list)
-    # Other places the error points at, in its file: (text, line, column),
-    # as "the '[' is never closed" at the bracket.
-    notes: list[tuple[str, int | None, int | None]] = field(default_factory=list)
-    # Where the reported text ends (just past it), when that is known.
-    end_line: int | None = None
-    end_column: int | None = None
+    """One report: an error or a warning, where it is, and the notes under it.
+    A plain class rather than a dataclass: importing dataclasses would cost
+    the command line a few milliseconds of its start."""
+
+    __slots__ = ("severity", "message", "file", "line", "column", "chain", "notes", "end_line", "end_column")
+
+    def __init__(
+        self,
+        severity: str,  # "error" or "warning"
+        message: str,
+        file: str | None,
+        line: int | None = None,
+        column: int | None = None,
+        chain: list[tuple[str, int]] | None = None,
+        # Other places the error points at, in its file: (text, line, column),
+        # as "the '[' is never closed" at the bracket.
+        notes: list[tuple[str, int | None, int | None]] | None = None,
+        # Where the reported text ends (just past it), when that is known.
+        end_line: int | None = None,
+        end_column: int | None = None,
+    ) -> None:
+        self.severity = severity
+        self.message = message
+        self.file = file
+        self.line = line
+        self.column = column
+        self.chain: list[tuple[str, int]] = chain if chain is not None else []
+        self.notes: list[tuple[str, int | None, int | None]] = notes if notes is not None else []
+        self.end_line = end_line
+        self.end_column = end_column
 
 
 def _strip_file_suffix(message: str, file: str | None) -> str:

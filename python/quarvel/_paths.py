@@ -9,17 +9,35 @@ brackets. A bare step of digits into a sequence is a position too, so
 
 from __future__ import annotations
 
-from typing import Any, NamedTuple
-
 import _quarvel
+
+# typing is only read by type checkers: importing it would slow the command
+# line's start.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any
 
 
 class PathError(ValueError):
     """A path that cannot be read, or that leads nowhere in the document."""
 
 
-class Step(NamedTuple):
-    key: str | int  # str: a key's text; int: a position in brackets
+class Step:
+    """One step of a path: a key's text (str) or a position in brackets (int)."""
+
+    __slots__ = ("key",)
+
+    def __init__(self, key: str | int) -> None:
+        self.key = key
+
+    def __eq__(self, other: object) -> bool:
+        return isinstance(other, Step) and type(self.key) is type(other.key) and self.key == other.key
+
+    def __hash__(self) -> int:
+        return hash((type(self.key), self.key))
+
+    def __repr__(self) -> str:
+        return f"Step({self.key!r})"
 
     def shown(self, first: bool) -> str:
         if isinstance(self.key, int):

@@ -16,7 +16,6 @@ import re
 import sys
 from collections.abc import Iterator, Sequence
 from contextlib import contextmanager
-from typing import Any
 
 import _quarvel
 
@@ -24,6 +23,11 @@ from . import _diagnostics as diag
 from ._files import load, schema_file_resolver, write_back
 from ._paths import PathError, lookup, parse_path, view_key
 from .exceptions import QuarvelError, QuarvelSchemaError
+
+# typing is only read by type checkers: importing it would slow the start.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any
 
 STDIN = "-"
 STDIN_NAME = "<stdin>"

@@ -63,8 +63,8 @@ class Model {
     // Lines up the document's roots, the roots of the stream composed with
     // its empty documents kept (`all`), and the decoded documents. False when
     // they do not line up one to one (merge keys reshape mappings).
-    bool build(const std::vector<YamlNode>& doc, const std::vector<YamlNode>& all,
-               DecodedStream&& decoded, std::string_view source) {
+    bool build(const NodeList& doc, const NodeList& all, DecodedStream&& decoded,
+               std::string_view source) {
         decoded_ = std::move(decoded);
         if (all.size() != decoded_.documents.size()) return false;
         const LineStarts lines(source);
@@ -87,7 +87,7 @@ class Model {
     }
 
     // Follows `path` through the document's trees and the model side by side.
-    Located locate(std::vector<YamlNode>& doc, const NodePath& path, ResolverMode mode) {
+    Located locate(NodeList& doc, const NodePath& path, ResolverMode mode) {
         Located at;
         if (doc.empty()) return at;
         std::size_t first_step = 0, root = 0;

@@ -54,7 +54,7 @@ void build(quarvel::MemoryFileSystem& fs, const std::vector<std::string_view>& p
 }
 
 // Marks every node changed, so that write-back re-emits every file.
-void mark_all_modified(std::vector<quarvel::YamlNode>& roots) {
+void mark_all_modified(quarvel::NodeList& roots) {
     std::vector<quarvel::YamlNode*> pending;
     for (quarvel::YamlNode& r : roots) pending.push_back(&r);
     while (!pending.empty()) {
@@ -65,7 +65,7 @@ void mark_all_modified(std::vector<quarvel::YamlNode>& roots) {
     }
 }
 
-void check_write_back(std::vector<quarvel::YamlNode>& roots, const quarvel::FileTable& table,
+void check_write_back(quarvel::NodeList& roots, const quarvel::FileTable& table,
                       std::string_view root_text, bool re_emit) {
     if (re_emit) mark_all_modified(roots);
     std::vector<quarvel::roundtrip::FileRecord> records;

@@ -115,7 +115,7 @@ bool run_structure(DocumentState& s, std::uint8_t op, const NodePath& path, Yaml
         check(node.kind != NodeKind::Mapping || !find_entry(node, name, s.mode));
         return false;
     }
-    std::vector<YamlNode> items;
+    NodeList items;
     items.push_back(std::move(fresh));
     const std::size_t size = node.size();
     const bool refused = node.kind == NodeKind::Mapping

@@ -45,8 +45,7 @@ struct AnchoredChain {
     std::vector<const YamlNode*> anchored;
 };
 
-AnchoredChain anchored_chain(std::vector<YamlNode>& roots, ResolverMode mode,
-                             std::span<const PathStep> path) {
+AnchoredChain anchored_chain(NodeList& roots, ResolverMode mode, std::span<const PathStep> path) {
     AnchoredChain chain;
     if (roots.empty()) return chain;
     YamlNode* node = &roots.front();
@@ -66,7 +65,7 @@ AnchoredChain anchored_chain(std::vector<YamlNode>& roots, ResolverMode mode,
     return chain;
 }
 
-YamlNode* root_node(std::vector<YamlNode>& roots, const NodePath& path) {
+YamlNode* root_node(NodeList& roots, const NodePath& path) {
     const std::size_t root = root_of(roots, path);
     return root < roots.size() ? &roots[root] : nullptr;
 }
@@ -118,8 +117,7 @@ std::optional<AliasTargets::Use> AliasRefs::key_alias_of(
     return std::nullopt;
 }
 
-EditStatus check_alias_refs(std::vector<YamlNode>& roots, ResolverMode mode,
-                            std::span<const PathStep> path,
+EditStatus check_alias_refs(NodeList& roots, ResolverMode mode, std::span<const PathStep> path,
                             std::span<const YamlNode* const> removed, TopAnchors tops) {
     const AnchoredChain chain = anchored_chain(roots, mode, path);
     if (!chain.root) return {};  // the caller reports the stale path
@@ -143,7 +141,7 @@ EditStatus check_alias_refs(std::vector<YamlNode>& roots, ResolverMode mode,
     return {};
 }
 
-EditStatus check_replace(std::vector<YamlNode>& roots, ResolverMode mode, const NodePath& path,
+EditStatus check_replace(NodeList& roots, ResolverMode mode, const NodePath& path,
                          TopAnchors tops) {
     if (!path.empty() && path.back().is_entry_key)
         return edit_fault(EditFaultKind::Value, "a mapping key cannot be replaced");
@@ -153,8 +151,8 @@ EditStatus check_replace(std::vector<YamlNode>& roots, ResolverMode mode, const 
     return check_alias_refs(roots, mode, path, replaced, tops);
 }
 
-EditStatus check_assignment_refs(std::vector<YamlNode>& roots, ResolverMode mode,
-                                 const NodePath& path, const PathStep& step) {
+EditStatus check_assignment_refs(NodeList& roots, ResolverMode mode, const NodePath& path,
+                                 const PathStep& step) {
     YamlNode* container = resolve_path(roots, path, mode);
     if (!container) return {};
     if (!step_into(*container, step, mode)) return check_alias_refs(roots, mode, path);
@@ -163,9 +161,8 @@ EditStatus check_assignment_refs(std::vector<YamlNode>& roots, ResolverMode mode
     return check_replace(roots, mode, child);
 }
 
-EditStatus check_anchor_change(std::vector<YamlNode>& roots, ResolverMode mode,
-                               const NodePath& path, std::optional<std::string_view> name,
-                               bool renaming) {
+EditStatus check_anchor_change(NodeList& roots, ResolverMode mode, const NodePath& path,
+                               std::optional<std::string_view> name, bool renaming) {
     YamlNode* node = resolve_path(roots, path, mode);
     if (!node) return {};  // the caller reports the stale path
     if (name && node->kind == NodeKind::Alias)
@@ -216,7 +213,7 @@ EditStatus rename_anchor(DocumentState& doc, const NodePath& path, std::string_v
     return {};
 }
 
-Located alias_target(std::vector<YamlNode>& roots, ResolverMode mode, const NodePath& path) {
+Located alias_target(NodeList& roots, ResolverMode mode, const NodePath& path) {
     Located found;
     const YamlNode* alias = resolve_path(roots, path, mode);
     if (!alias || alias->kind != NodeKind::Alias) return found;
@@ -233,8 +230,7 @@ Located alias_target(std::vector<YamlNode>& roots, ResolverMode mode, const Node
     return found;
 }
 
-std::vector<NodePath> alias_paths(std::vector<YamlNode>& roots, ResolverMode mode,
-                                  const NodePath& path) {
+std::vector<NodePath> alias_paths(NodeList& roots, ResolverMode mode, const NodePath& path) {
     const YamlNode* anchored = resolve_path(roots, path, mode);
     if (!anchored || !anchored->anchor) return {};
     const std::size_t root = root_of(roots, path);

@@ -55,29 +55,27 @@ enum class TopAnchors : bool { Removed, Kept };
 // Replacing a value: (its path, {node}, Kept). Deleting entries: (the
 // container's path, {their nodes}, Removed). Inserting: (the container's
 // path, {}).
-EditStatus check_alias_refs(std::vector<YamlNode>& roots, ResolverMode mode,
-                            std::span<const PathStep> path,
+EditStatus check_alias_refs(NodeList& roots, ResolverMode mode, std::span<const PathStep> path,
                             std::span<const YamlNode* const> removed = {},
                             TopAnchors tops = TopAnchors::Removed);
 
 // Whether the node at `path` may be replaced: by a new value, keeping its
 // own anchor (Kept), or by an alias, losing it (Removed). A mapping key
 // (reached by an entry-key step) is not replaced: the key would change.
-EditStatus check_replace(std::vector<YamlNode>& roots, ResolverMode mode, const NodePath& path,
+EditStatus check_replace(NodeList& roots, ResolverMode mode, const NodePath& path,
                          TopAnchors tops = TopAnchors::Kept);
 
 // Whether container[step] = value may be done, the container at `path`:
 // an existing value is replaced (check_replace), else the mapping grows.
-EditStatus check_assignment_refs(std::vector<YamlNode>& roots, ResolverMode mode,
-                                 const NodePath& path, const PathStep& step);
+EditStatus check_assignment_refs(NodeList& roots, ResolverMode mode, const NodePath& path,
+                                 const PathStep& step);
 
 // Refuses setting the anchor of the node at `path` to `name` (nullopt:
 // removing it) when an alias refers to the node under its present name, or
 // when an alias that refers to nothing has the new name. With `renaming`
 // the aliases of the node are renamed with it, so only the second counts.
-EditStatus check_anchor_change(std::vector<YamlNode>& roots, ResolverMode mode,
-                               const NodePath& path, std::optional<std::string_view> name,
-                               bool renaming);
+EditStatus check_anchor_change(NodeList& roots, ResolverMode mode, const NodePath& path,
+                               std::optional<std::string_view> name, bool renaming);
 
 // Renames the anchor of the node at `path`, and every alias that refers to
 // it, to `name`: a name no other node defines and no alias already has.
@@ -85,11 +83,10 @@ EditStatus rename_anchor(DocumentState& doc, const NodePath& path, std::string_v
 
 // The node the alias at `path` refers to, with its path (null when it
 // refers to nothing, or to a node no path addresses).
-Located alias_target(std::vector<YamlNode>& roots, ResolverMode mode, const NodePath& path);
+Located alias_target(NodeList& roots, ResolverMode mode, const NodePath& path);
 
 // The paths of the aliases referring to the node at `path`, in document
 // order: sequence items, mapping values, and keys (an entry-key step).
-std::vector<NodePath> alias_paths(std::vector<YamlNode>& roots, ResolverMode mode,
-                                  const NodePath& path);
+std::vector<NodePath> alias_paths(NodeList& roots, ResolverMode mode, const NodePath& path);
 
 }  // namespace quarvel

@@ -49,8 +49,8 @@ struct DocumentState {
     DocumentState(const DocumentState&) = delete;
     DocumentState& operator=(const DocumentState&) = delete;
 
-    std::vector<YamlNode>& roots() { return forest.roots; }
-    const std::vector<YamlNode>& roots() const { return forest.roots; }
+    NodeList& roots() { return forest.roots; }
+    const NodeList& roots() const { return forest.roots; }
     Arena& arena() { return forest.arena; }
 };
 

@@ -280,8 +280,8 @@ YamlNode* comment_before_target(DocumentState& doc, const NodePath& path) {
     return target;
 }
 
-EditStatus check_comment_place(std::vector<YamlNode>& roots, ResolverMode mode,
-                               const NodePath& path, bool line_end) {
+EditStatus check_comment_place(NodeList& roots, ResolverMode mode, const NodePath& path,
+                               bool line_end) {
     // The first step of a path into one of several documents picks the root.
     const std::size_t first = roots.size() > 1 ? 1 : 0;
     for (std::size_t depth = first; depth < path.size(); ++depth) {

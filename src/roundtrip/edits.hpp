@@ -74,8 +74,8 @@ YamlNode* comment_before_target(DocumentState& doc, const NodePath& path);
 // collection, which is written on one line where a comment would end it.
 // A comment at the end of the line (`line_end`) goes after a mapping key,
 // so a block collection takes one only as a mapping's value.
-EditStatus check_comment_place(std::vector<YamlNode>& roots, ResolverMode mode,
-                               const NodePath& path, bool line_end);
+EditStatus check_comment_place(NodeList& roots, ResolverMode mode, const NodePath& path,
+                               bool line_end);
 
 // Sets or clears the comment after the node (stored in the arena). Only what
 // one comment line can hold is taken (check_comment_line): a line break

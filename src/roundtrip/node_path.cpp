@@ -69,8 +69,7 @@ YamlNode* step_into(YamlNode& node, const PathStep& step, ResolverMode mode) {
     return nullptr;
 }
 
-YamlNode* resolve_path(std::vector<YamlNode>& roots, std::span<const PathStep> path,
-                       ResolverMode mode) {
+YamlNode* resolve_path(NodeList& roots, std::span<const PathStep> path, ResolverMode mode) {
     if (roots.empty()) return nullptr;
     YamlNode* node = &roots.front();
     if (roots.size() > 1 && !path.empty()) {
@@ -85,18 +84,18 @@ YamlNode* resolve_path(std::vector<YamlNode>& roots, std::span<const PathStep> p
     return node;
 }
 
-std::size_t root_of(const std::vector<YamlNode>& roots, const NodePath& path) {
+std::size_t root_of(const NodeList& roots, const NodePath& path) {
     if (roots.size() < 2 || path.empty() || !path.front().is_index) return 0;
     return path.front().index < roots.size() ? path.front().index : 0;
 }
 
-NodePath root_path(const std::vector<YamlNode>& roots, std::size_t root) {
+NodePath root_path(const NodeList& roots, std::size_t root) {
     if (roots.size() < 2) return {};
     return {PathStep::of_index(root)};
 }
 
-Located find_anchor_definition(std::vector<YamlNode>& roots, std::size_t root,
-                               std::string_view name, ResolverMode mode) {
+Located find_anchor_definition(NodeList& roots, std::size_t root, std::string_view name,
+                               ResolverMode mode) {
     Located found;
     if (root >= roots.size()) return found;
     NodePath path = root_path(roots, root);

@@ -62,14 +62,13 @@ YamlNode* step_into(YamlNode& node, const PathStep& step, ResolverMode mode);
 
 // The node a path addresses, or null (the handle is stale). With several
 // roots the first step picks the root; the empty path is the first root.
-YamlNode* resolve_path(std::vector<YamlNode>& roots, std::span<const PathStep> path,
-                       ResolverMode mode);
+YamlNode* resolve_path(NodeList& roots, std::span<const PathStep> path, ResolverMode mode);
 
 // The number of the root a path lies in (0 for a single root).
-std::size_t root_of(const std::vector<YamlNode>& roots, const NodePath& path);
+std::size_t root_of(const NodeList& roots, const NodePath& path);
 
 // The path of that root: [] for a single root, [n] with several.
-NodePath root_path(const std::vector<YamlNode>& roots, std::size_t root);
+NodePath root_path(const NodeList& roots, std::size_t root);
 
 // Scalar keys of one mapping already met.
 class SeenKeys {
@@ -131,8 +130,8 @@ struct Located {
     YamlNode* node = nullptr;
     NodePath path;
 };
-Located find_anchor_definition(std::vector<YamlNode>& roots, std::size_t root,
-                               std::string_view name, ResolverMode mode);
+Located find_anchor_definition(NodeList& roots, std::size_t root, std::string_view name,
+                               ResolverMode mode);
 
 // The first node of a tree, keys included, defining `name`; null when none.
 const YamlNode* first_definition(const YamlNode& root, std::string_view name);

@@ -143,8 +143,7 @@ EditStatus remove_item(DocumentState& doc, const NodePath& path, const PathStep&
     return {};
 }
 
-EditStatus insert_items(DocumentState& doc, const NodePath& path, std::size_t at,
-                        std::vector<YamlNode> items) {
+EditStatus insert_items(DocumentState& doc, const NodePath& path, std::size_t at, NodeList items) {
     auto& roots = doc.roots();
     YamlNode* seq = resolve_path(roots, path, doc.mode);
     if (!seq) return edit_fault(EditFaultKind::Key, "stale view");

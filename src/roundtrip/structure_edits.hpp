@@ -27,8 +27,7 @@ EditStatus remove_item(DocumentState& doc, const NodePath& path, const PathStep&
 
 // Inserts `items` into the sequence at `path` before position `at`
 // (clamped to the length, as list.insert does).
-EditStatus insert_items(DocumentState& doc, const NodePath& path, std::size_t at,
-                        std::vector<YamlNode> items);
+EditStatus insert_items(DocumentState& doc, const NodePath& path, std::size_t at, NodeList items);
 
 // Inserts the entry key: value into the mapping at `path` at entry position
 // `at` (clamped). Refused with ValueError when an entry has that key.

@@ -90,7 +90,7 @@ class Attacher {
     }
 
     // Visits the roots; false when the stack ran out (the walk stopped).
-    bool run(std::vector<YamlNode>& roots) {
+    bool run(NodeList& roots) {
         for (YamlNode& root : roots) {
             End end;
             if (!visit(root, Role::Root, false, end)) return false;
@@ -344,8 +344,8 @@ std::pair<std::uint32_t, std::uint32_t> leaf_end(const YamlNode& n) {
 
 }  // namespace
 
-void attach_comments(std::vector<YamlNode>& roots, std::span<const Comment> comments,
-                     std::string_view text, const LineStarts& lines) {
+void attach_comments(NodeList& roots, std::span<const Comment> comments, std::string_view text,
+                     const LineStarts& lines) {
     // Without roots there is no node to hold the comments; the document's
     // source text still has them.
     if (roots.empty()) return;

@@ -37,8 +37,8 @@ Result<SyntaxForest> compose_text(std::string_view text, std::uint32_t file, boo
 // Fills the Comments of every node from the comment list of the text the
 // roots were composed from (in source order); comments no node takes land in
 // the foot of the last root.
-void attach_comments(std::vector<YamlNode>& roots, std::span<const Comment> comments,
-                     std::string_view text, const LineStarts& lines);
+void attach_comments(NodeList& roots, std::span<const Comment> comments, std::string_view text,
+                     const LineStarts& lines);
 
 // Where a node ends, judged from the tree alone: (line, column), 0-based.
 std::pair<std::uint32_t, std::uint32_t> approximate_end(const YamlNode& node);

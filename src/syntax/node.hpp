@@ -22,6 +22,7 @@
 #include "parser/parser.hpp"
 #include "scanner/token.hpp"
 #include "support/arena.hpp"
+#include "support/warm_memory.hpp"
 
 namespace quarvel {
 
@@ -109,6 +110,12 @@ struct Comments {
     bool has_inline() const { return text && text->inline_text.has_value(); }
 };
 
+struct YamlNode;
+// Children and roots live in the thread's warm memory (support/warm_memory.hpp):
+// a large tree's vectors are big enough that the C library would map them
+// afresh, page fault by page fault, on every load.
+using NodeList = std::vector<YamlNode, warm::Allocator<YamlNode>>;
+
 struct YamlNode {
     NodeKind kind = NodeKind::Null;
     ScalarStyle scalar_style = ScalarStyle::Plain;   // scalars
@@ -129,7 +136,7 @@ struct YamlNode {
     // (empty otherwise): what conversion reads and what tag handlers see.
     std::string_view expanded_tag;
     // Sequence: the items. Mapping: key, value, key, value, ... in order.
-    std::vector<YamlNode> children;
+    NodeList children;
     Comments comments;
     std::unique_ptr<IncludeSource> source;
 
@@ -176,7 +183,7 @@ inline bool replaced_text(const YamlNode& n) {
 
 // The documents of one text, with the storage their texts may point into.
 struct SyntaxForest {
-    std::vector<YamlNode> roots;
+    NodeList roots;
     Arena arena;
     bool has_aliases = false;  // some node is an alias
 };

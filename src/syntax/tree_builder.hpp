@@ -162,11 +162,11 @@ class TreeBuilder {
     const LineStarts& lines_;
     bool keep_empty_;
     SyntaxForest& forest_;
-    std::vector<YamlNode>& roots_;
+    NodeList& roots_;
     Arena& arena_;
     ParseErrors& errors_;
     const ComposeChecks& checks_;
-    std::vector<YamlNode> scratch_;
+    NodeList scratch_;
 };
 
 }  // namespace quarvel

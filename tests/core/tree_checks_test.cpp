@@ -63,7 +63,7 @@ YamlNode null_node() {
     return YamlNode{};
 }
 
-YamlNode collection(NodeKind kind, std::vector<YamlNode>& items) {
+YamlNode collection(NodeKind kind, NodeList& items) {
     YamlNode n;
     n.kind = kind;
     n.children = std::move(items);
@@ -72,7 +72,7 @@ YamlNode collection(NodeKind kind, std::vector<YamlNode>& items) {
 
 template <class... N>
 YamlNode seq(N... items) {
-    std::vector<YamlNode> v;
+    NodeList v;
     (v.push_back(std::move(items)), ...);
     return collection(NodeKind::Sequence, v);
 }
@@ -80,7 +80,7 @@ YamlNode seq(N... items) {
 // Keys and values alternate.
 template <class... N>
 YamlNode mapping(N... items) {
-    std::vector<YamlNode> v;
+    NodeList v;
     (v.push_back(std::move(items)), ...);
     return collection(NodeKind::Mapping, v);
 }
@@ -154,7 +154,7 @@ std::size_t depth_of_sequences(const YamlNode* n) {
 void anchor_index() {
     check::Case c("anchor index");
     // Root 1: {&k key: &v [&i item, &dup first]}, root 2: &dup second.
-    std::vector<YamlNode> roots;
+    NodeList roots;
     roots.push_back(mapping(
         anchored("k", scalar("key")),
         anchored("v", seq(anchored("i", scalar("item")), anchored("dup", scalar("first"))))));
@@ -175,7 +175,7 @@ void anchor_index() {
 
 void copy_keeps_properties_and_expands() {
     check::Case c("copy keeps properties, expands aliases");
-    std::vector<YamlNode> roots;
+    NodeList roots;
     YamlNode target = at(anchored("t", tagged("!x", seq(scalar("a"), alias("u")))), 3, 2);
     target.style = CollectionStyle::Flow;
     target.comments.text_fields().inline_text = "note";
@@ -212,7 +212,7 @@ void copy_keeps_properties_and_expands() {
 void undefined_alias_is_null() {
     check::Case c("undefined alias");
     YamlNode root = seq(at(alias("nowhere"), 4, 6));
-    std::vector<YamlNode> roots;
+    NodeList roots;
     roots.push_back(std::move(root));
     YamlNode copy = expanding_copy(roots[0], AnchorIndex(roots));
     const YamlNode& n = copy.children[0];
@@ -226,10 +226,10 @@ void undefined_alias_is_null() {
 
 // Anchor a0 is a scalar; anchor ai is a sequence holding *a(i-1). Copying
 // *a(length) follows `length` nested aliases.
-std::vector<YamlNode> alias_chain(std::size_t length, std::vector<std::string>& names) {
+NodeList alias_chain(std::size_t length, std::vector<std::string>& names) {
     names.clear();
     for (std::size_t i = 0; i <= length; ++i) names.push_back(numbered("a", i));
-    std::vector<YamlNode> roots;
+    NodeList roots;
     roots.push_back(anchored(names[0], at(tagged("!!str", scalar("end")), 1, 1)));
     for (std::size_t i = 1; i <= length; ++i)
         roots.push_back(anchored(names[i], at(seq(alias(names[i - 1])), 1 + i, 1)));
@@ -266,7 +266,7 @@ void alias_depth_limit() {
     }
     {
         // An anchor that contains its own alias ends the same way.
-        std::vector<YamlNode> roots;
+        NodeList roots;
         roots.push_back(anchored("self", seq(alias("self"))));
         YamlNode copy = expanding_copy(roots[0], AnchorIndex(roots));
         CHECK_EQ(depth_of_sequences(&copy), std::size_t{101});
@@ -291,7 +291,7 @@ void expansion_budget() {
         check::Case c("budget counts every node, aliases included");
         // [*x, *x] with x = [a, b]: the root, the first alias, x, a and b use
         // a budget of five; the second alias becomes a null where it stands.
-        std::vector<YamlNode> roots;
+        NodeList roots;
         roots.push_back(anchored("x", seq(scalar("a"), scalar("b"))));
         roots.push_back(seq(at(alias("x"), 7, 1), at(alias("x"), 7, 5)));
         YamlNode copy = expanding_copy(roots[1], AnchorIndex(roots), CopyAnchors::Keep, 5);
@@ -310,7 +310,7 @@ void deep_trees() {
     YamlNode root = anchored("bottom", scalar("x"));
     for (std::size_t i = 0; i < depth; ++i)
         root = i % 2 ? seq(std::move(root)) : mapping(scalar("k"), std::move(root));
-    std::vector<YamlNode> roots;
+    NodeList roots;
     roots.push_back(std::move(root));
     roots.push_back(alias("bottom"));
     AnchorIndex index(roots);

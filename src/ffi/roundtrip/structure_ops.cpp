@@ -148,7 +148,7 @@ PyObject* insert_converted(PyObject* document, const NodePath& path, std::int64_
     if (!edit.node()) return nullptr;
     if (edit.node()->kind != NodeKind::Sequence)
         return raise_text(PyExc_TypeError, "node is not a sequence");
-    std::vector<YamlNode> items;
+    NodeList items;
     items.reserve(static_cast<std::size_t>(count));
     for (Py_ssize_t i = 0; i < count; ++i) {
         auto fresh = node_from_python(values[i], edit.state());

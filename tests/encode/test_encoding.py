@@ -107,6 +107,14 @@ def test_big_int_digits_are_exact():
     assert q.to_json(-(2**63)) == b"-9223372036854775808"
 
 
+def test_ints_around_the_storage_boundaries_read_back():
+    # Small ints are read without a call; the others the general way.
+    values = [s * (2**k + d) for k in (15, 30, 31, 60, 62, 63, 64) for d in (-1, 0, 1) for s in (1, -1)]
+    values += [0, 1, -1, MyInt(2**30), MyInt(-(2**30) + 1)]
+    assert json.loads(q.to_json(values)) == values
+    assert q.loads(q.dumps(values)) == values
+
+
 def test_bool_is_not_an_int():
     assert q.to_json([True, 1]) == b"[true,1]"
 

@@ -9,6 +9,7 @@
 #include "encode/emitter.hpp"
 #include "ffi/convert/strings.hpp"
 #include "ffi/types.hpp"
+#include "pyutil/compact_int.hpp"
 #include "support/limits.hpp"
 #include "support/options.hpp"
 #include "support/stack.hpp"
@@ -308,6 +309,11 @@ bool Encoder::take_str(Ref s, std::string_view& out) {
 
 // Signed 64-bit when it fits, else the decimal text of int(o).
 bool Encoder::integer(PyObject* o, YamlValue& out) {
+    long long small;
+    if (compact_int_value(o, small)) {
+        out = YamlValue::from_int(small);
+        return true;
+    }
     int overflow = 0;
     long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
     if (overflow == 0) {

@@ -7,6 +7,7 @@
 
 #include "encode/json_sink.hpp"
 #include "ffi/convert/strings.hpp"
+#include "pyutil/compact_int.hpp"
 #include "pyutil/py_ref.hpp"
 #include "support/limits.hpp"
 #include "support/stack.hpp"
@@ -60,6 +61,11 @@ class DirectJsonWriter {
     // Digits of an exact int; one beyond 64 bits through str().
     template <class Out>
     bool integer(PyObject* o, Out& out) {
+        long long small;
+        if (compact_int_value(o, small)) {
+            put_digits(small, out);
+            return true;
+        }
         int overflow = 0;
         const long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
         if (overflow == 0) {

@@ -428,6 +428,10 @@ bool Writer::copied_entry(const Bounds& bounds, std::size_t i, const YamlNode& f
     if (empty_value_ && has_properties(first) && !contiguous) return false;
     if (second && second->kind == NodeKind::Null && has_properties(*second)) return false;
     if (second && !has_value_indicator(first)) return false;
+    // Properties on a line of their own above the key ("&a" then "k:") would
+    // continue a plain scalar written anew just before; the key is written
+    // with them on its line instead.
+    if (second && properties_above(first)) return false;
     const std::size_t from = *bounds[i].start;
     const std::size_t to = *bounds[i].end;
     if (!copyable_from(from)) return false;
@@ -442,6 +446,15 @@ bool Writer::copied_entry(const Bounds& bounds, std::size_t i, const YamlNode& f
     copied_until_ = to;
     copied_out_ = out_.size();
     return true;
+}
+
+// The node's anchor or tag stands on an earlier line than the node itself.
+bool Writer::properties_above(const YamlNode& node) const {
+    const std::size_t start = source_->start_with_properties(node);
+    const std::size_t own = node.span.offset;
+    if (start >= own || own > source_->text().size()) return false;
+    return source_->text().substr(start, own - start).find_first_of("\r\n") !=
+           std::string_view::npos;
 }
 
 // The source writes ':' after the key (or the key after "? "): only then do

@@ -243,6 +243,7 @@ class Writer {
                       const YamlNode* second);
     bool copied_prefix(const Bounds& bounds, std::size_t i, const YamlNode& holder);
     bool has_value_indicator(const YamlNode& key) const;
+    bool properties_above(const YamlNode& node) const;
     void note_block_scalar(const YamlNode& first, const YamlNode* second, std::size_t from,
                            std::size_t to, std::size_t at);
     void note_empty_value(const YamlNode& first, const YamlNode* second, std::size_t from,

@@ -178,8 +178,10 @@ std::optional<std::size_t> SourceLayout::exact_end(const YamlNode& node) const {
         return flow_end(*n);
     }
     // "[a: b]": the pair has no brackets; it ends with its value, or with the
-    // ':' after its key ("[a:]").
-    const YamlNode& value = n->children.back();
+    // ':' after its key ("[a:]"). Entries an edit added after it ("[{a: b,
+    // c: d}]" now) were never in the text: the pair's own entry is the first.
+    if (n->children.size() < 2) return {};
+    const YamlNode& value = n->children[1];
     if (value.kind != NodeKind::Null || value.anchor || value.tag) return exact_end(value);
     auto end = exact_end(n->children.front());
     if (!end) return end;

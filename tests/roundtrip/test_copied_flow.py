@@ -40,3 +40,22 @@ def test_replaced_nodes_end_where_their_text_did(text, expected):
     else:
         doc[0] = "a: b"
     assert doc.to_yaml().decode() == expected
+
+
+@pytest.mark.parametrize("text", ["[ey : v, e]\n", "[ey:]\n", "[&a k: &b v]\n"])
+def test_a_pair_grown_by_an_edit_is_replaced_with_its_own_text(text):
+    # The added entry was never in the text: the pair still ends with its
+    # first value, and none of it is left behind.
+    doc = quarvel.loads(text, option=quarvel.OPT_ROUND_TRIP)
+    doc[0]["a"] = None
+    doc[0] = float("-inf")
+    assert quarvel.loads(doc.to_yaml()) == [float("-inf"), *quarvel.loads(text)[1:]]
+
+
+@pytest.mark.parametrize("text", ["t: :\n &e\n4: *e\n", "t: x\n!!str\n4: 1\n"])
+def test_properties_above_a_key_do_not_join_a_new_plain_value(text):
+    # "&e" on its own line belongs to the key below it; after a plain value
+    # written anew it would continue that value, so the key takes it along.
+    doc = quarvel.loads(text, option=quarvel.OPT_ROUND_TRIP)
+    doc["t"] = "a"
+    assert quarvel.loads(doc.to_yaml()) == {**quarvel.loads(text), "t": "a"}

@@ -1,20 +1,21 @@
 // Float spelling shared by the YAML emitter, the JSON writer and the upgrade rule.
 #pragma once
 
-#include <charconv>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
+#include "support/shortest_double.hpp"
+
 namespace quarvel {
 
-// The shortest decimal digits that read back to the same double are split out
-// of the scientific spelling: the digits go to a buffer the caller owns, and
-// this says how many there are, the power of ten of the first one and the
-// sign. 1234.5 is "12345" with exponent 3, 0.00012 is "12" with exponent -4,
-// -0.0 is "0" with exponent 0 and the sign.
+// The shortest decimal digits that read back to the same double: the digits
+// go to a buffer the caller owns, and this says how many there are, the power
+// of ten of the first one and the sign. 1234.5 is "12345" with exponent 3,
+// 0.00012 is "12" with exponent -4, -0.0 is "0" with exponent 0 and the sign.
 struct FloatShape {
     std::size_t count = 0;           // 1 to 17
     unsigned magnitude = 0;          // of the exponent
@@ -26,130 +27,108 @@ struct FloatShape {
     }
 };
 
-// Room for the digits of any double.
-inline constexpr std::size_t kMaxFloatDigits = 20;
+// The size of the digit buffer: the digits of any double, then '0's to the
+// end, so that the writers copy fixed lengths, in the 8-byte words the buffer
+// was written in, rather than calling memcpy for each number.
+inline constexpr std::size_t kMaxFloatDigits = 32;
 
 // The longest positional spelling: 309 integer digits and ".0", or "0." with
-// 323 zeros and up to 17 digits; with a sign, and rounded up.
+// 323 zeros and up to 17 digits; with a sign, and rounded up. (The fixed-length
+// copies of write_positional write at most 350 bytes.)
 inline constexpr std::size_t kMaxPositionalFloat = 352;
 
 namespace float_detail {
 
-inline constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
-                                          1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13,
-                                          1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20};
-// The doubles nearest 10^-k: thresholds only, a misjudged boundary is caught.
-inline constexpr double kNegativePowersOfTen[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5};
+inline constexpr std::uint64_t kZeroDigits = 0x3030303030303030;  // "00000000"
 
-// The digits of x through the library's shortest scientific spelling,
-// "-1.2345e+04".
-inline void library_digits(double x, char* digits, FloatShape& shape) {
-    char sci[32];
-    const char* end = std::to_chars(sci, sci + sizeof sci, x, std::chars_format::scientific).ptr;
-    const char* s = sci;
-    shape.negative = false;
-    if (*s == '-') {
-        shape.negative = true;
-        ++s;
-    }
-    std::size_t count = 0;
-    for (; *s != 'e'; ++s) {
-        if (*s != '.') digits[count++] = *s;
-    }
-    shape.count = count;
-    ++s;  // 'e'; a sign and at least two digits follow
-    shape.negative_exponent = *s == '-';
-    unsigned magnitude = 0;
-    for (++s; s != end; ++s) magnitude = magnitude * 10 + static_cast<unsigned>(*s - '0');
-    shape.magnitude = magnitude;
+// Stores the eight bytes of w at p, the lowest first: the order of the digit
+// words of SeventeenDigits.
+inline void store_word(char* p, std::uint64_t w) {
+    if constexpr (std::endian::native == std::endian::big) w = std::byteswap(w);
+    std::memcpy(p, &w, 8);
 }
 
-// The shortest digits of a positive x in [1e-5, 1e15) that has at most 15
-// significant digits; false for any other x. With e the power of ten of the
-// first digit, x * 10^(14-e) lies in [1e14, 1e15): every product there is
-// within 0.25 of the exact value, so its nearest integer d is the one
-// 15-digit decimal that can read back as x, and the shortest decimal, padded
-// with zeros to 15 digits, is that d. Both d and the power of ten are exact
-// doubles, so the correctly rounded quotient d / 10^(14-e) is what a reader
-// of the decimal gets: when it equals x, d without its trailing zeros is the
-// answer.
-inline bool short_digits(double x, char* digits, FloatShape& shape) {
-    if (!(x >= 1e-5 && x < 1e15)) return false;
-    int e = 14;
-    if (x >= 1.0) {
-        while (x < kPowersOfTen[e]) --e;
-    } else {
-        e = -1;
-        while (e > -5 && x < kNegativePowersOfTen[-e]) --e;
+// Copies `words` 8-byte words. Reading the digit buffer back in the words it
+// was stored in lets the processor hand the stored values straight on; a
+// wider read across two stores would wait for them to reach the cache.
+inline void copy_words(char* to, const char* from, std::size_t words) {
+    for (std::size_t i = 0; i < words; ++i) {
+        std::uint64_t w;
+        std::memcpy(&w, from + 8 * i, 8);
+        std::memcpy(to + 8 * i, &w, 8);
     }
-    const int scale = 14 - e;  // 0 to 19
-    const double scaled = x * kPowersOfTen[scale];
-    auto d = static_cast<std::uint64_t>(scaled + 0.5);
-    if (static_cast<double>(d) / kPowersOfTen[scale] != x) return false;
-    // Outside [1e14, 1e15) the power of ten was misjudged at a boundary;
-    // exactly 1e15 is x rounded up to the next power of ten, one digit.
-    if (d == 1000000000000000ULL) {
-        d = 100000000000000ULL;
-        ++e;
-    } else if (d > 1000000000000000ULL || d < 100000000000000ULL) {
-        return false;
-    }
-    char buf[16];
-    char* end = std::to_chars(buf, buf + sizeof buf, d).ptr;
-    while (end > buf + 1 && end[-1] == '0') --end;
-    const auto count = static_cast<std::size_t>(end - buf);
-    std::memcpy(digits, buf, count);
-    shape.count = count;
-    shape.negative_exponent = e < 0;
-    shape.magnitude = static_cast<unsigned>(e < 0 ? -e : e);
-    return true;
 }
 
 }  // namespace float_detail
 
-// Writes the shortest digits of x (finite) at `digits`, which has room for
-// kMaxFloatDigits, and their shape to `shape`. Inline, like write_positional,
-// because the JSON writer calls the pair once per float; the shape is filled in
-// place rather than returned so that its fields stay apart in registers there.
-// Numbers with up to 15 significant digits (most numbers people write) take a
-// short exact path; the others the library's shortest spelling.
+// Writes the shortest digits of x (finite) at `digits`, kMaxFloatDigits
+// characters: the digits, then '0's. Their shape goes to `shape`. Inline, like
+// write_positional, because the JSON writer calls the pair once per float; the
+// shape is filled in place rather than returned so that its fields stay apart
+// in registers there.
 inline void shortest_digits(double x, char* digits, FloatShape& shape) {
-    const bool negative = std::signbit(x);
-    if (float_detail::short_digits(negative ? -x : x, digits, shape)) {
-        shape.negative = negative;
-        return;
+    using float_detail::kZeroDigits;
+    using float_detail::store_word;
+    shape.negative = std::signbit(x);
+    int exponent = 0;
+    if (x == 0) {
+        store_word(digits, kZeroDigits);
+        store_word(digits + 8, kZeroDigits);
+        store_word(digits + 16, kZeroDigits);
+        shape.count = 1;
+    } else {
+        const DecimalDouble decimal = shortest_decimal(std::fabs(x));
+        const SeventeenDigits d = seventeen_digits(decimal.significand);
+        store_word(digits, d.first_eight + kZeroDigits);
+        store_word(digits + 8, d.next_eight + kZeroDigits);
+        store_word(digits + 16, d.last + kZeroDigits);
+        shape.count = d.significant;
+        exponent = decimal.exponent + static_cast<int>(d.length) - 1;
     }
-    float_detail::library_digits(x, digits, shape);
+    store_word(digits + 24, kZeroDigits);
+    shape.negative_exponent = exponent < 0;
+    shape.magnitude = static_cast<unsigned>(exponent < 0 ? -exponent : exponent);
 }
 
 // Writes the digits positionally, never with an exponent and always with a
 // "." ("-120.0", "0.0012", "1.5"), at p, which has room for
-// kMaxPositionalFloat bytes. Returns the end of what it wrote.
+// kMaxPositionalFloat bytes. Returns the end of what it wrote. `digits` is
+// as shortest_digits leaves it (followed by '0's): most copies are of fixed
+// length, and what they write past the end is not counted.
 inline char* write_positional(const FloatShape& shape, const char* digits, char* p) {
+    using float_detail::copy_words;
     const std::size_t count = shape.count;
     if (shape.negative) *p++ = '-';
     if (shape.negative_exponent) {
         const std::size_t zeros = shape.magnitude - 1;
-        *p++ = '0';
-        *p++ = '.';
-        std::memset(p, '0', zeros);
-        p += zeros;
-        std::memcpy(p, digits, count);
+        if (zeros <= 14) {
+            std::memcpy(p, "0.00000000000000", 16);
+        } else {
+            std::memcpy(p, "0.", 2);
+            std::memset(p + 2, '0', zeros);
+        }
+        p += 2 + zeros;
+        copy_words(p, digits, 3);
         return p + count;
     }
     const std::size_t int_len = std::size_t{shape.magnitude} + 1;
     if (int_len >= count) {
-        std::memcpy(p, digits, count);
-        std::memset(p + count, '0', int_len - count);
+        // The digits, then zeros up to the point: from the buffer up to 32.
+        if (int_len <= kMaxFloatDigits) {
+            copy_words(p, digits, kMaxFloatDigits / 8);
+        } else {
+            std::memcpy(p, digits, count);
+            std::memset(p + count, '0', int_len - count);
+        }
         p += int_len;
-        *p++ = '.';
-        *p++ = '0';
-        return p;
+        std::memcpy(p, ".0", 2);
+        return p + 2;
     }
-    std::memcpy(p, digits, int_len);
+    // 1 <= int_len < count <= 17: at most 16 digits on either side.
+    copy_words(p, digits, 2);
     p += int_len;
     *p++ = '.';
-    std::memcpy(p, digits + int_len, count - int_len);
+    std::memcpy(p, digits + int_len, 16);
     return p + (count - int_len);
 }
 

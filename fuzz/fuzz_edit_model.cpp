@@ -508,7 +508,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     fuzz::TouchedLines touched;
     Run run{s, model, touched, fuzz::split_lines(s.source)};
-    // QUARVEL_FUZZ_TRACE=1 lists the edits, for replaying a finding.
+    // QUARVEL_FUZZ_TRACE=1 lists the edits, for replaying a finding; with
+    // QUARVEL_FUZZ_EACH=1 as well, the text after each accepted edit.
     static const bool tracing = std::getenv("QUARVEL_FUZZ_TRACE") != nullptr;
     for (std::size_t i = 0; i + 3 <= script_size; i += 3) {
         const std::vector<NodePath> paths = addressable(s);
@@ -518,6 +519,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bool shadowed = false;
         const bool done = run.edit(script[i], path, script[i + 2], shadowed);
         if (tracing) trace_edit(script[i], path, script[i + 2], done);
+        if (tracing && done && std::getenv("QUARVEL_FUZZ_EACH")) {
+            roundtrip::EmitOptions o;
+            auto each = roundtrip::emit_stream(s.roots(), std::string_view(s.source), o);
+            std::fprintf(stderr, "%s----\n", each ? each->c_str() : "(none)");
+        }
         if (!done) {
             if (fuzz::fingerprint(s) != before)
                 fail("a refused edit changed the trees", s.source, {});
@@ -545,8 +551,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!reread) fail("the output does not decode", s.source, *out);
     auto expected = model.values();
     if (expected) {
-        if (expected->size() != reread->documents.size())
-            fail("the output holds another number of documents", s.source, *out);
+        if (expected->size() != reread->documents.size()) {
+            std::string shown = "the output holds another number of documents\n  model";
+            for (const YamlValue& v : *expected) {
+                shown += ' ';
+                append_display_form(v, shown);
+            }
+            shown += "\n  output " + std::to_string(reread->documents.size());
+            fail(shown.c_str(), s.source, *out);
+        }
         for (std::size_t i = 0; i < expected->size(); ++i)
             if (!values_equal(model.dictionary_form((*expected)[i]),
                               model.dictionary_form(reread->documents[i]))) {

@@ -237,7 +237,14 @@ EditStatus detach_alias(DocumentState& doc, const NodePath& path) {
     if (!target)
         return edit_fault(EditFaultKind::Key,
                           "alias *" + std::string(node->text) + " has no anchor to detach");
+    // The copy keeps the positions of the definition it copies (its entries
+    // are written from there), and takes the alias's comments and the extent
+    // of the alias's text, so what stood around the alias (an empty document
+    // after it) is still known.
     YamlNode copy = expanding_copy(*target, targets, CopyAnchors::Drop);
+    const auto replaced = source_text_of(doc, *node);
+    copy.comments = std::move(node->comments);
+    if (replaced) replaced->note_on(copy.comments);
     copy.comments.modified = true;
     copy.explicit_start = node->explicit_start;
     copy.leading_bom = node->leading_bom;

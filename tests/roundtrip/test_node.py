@@ -256,6 +256,19 @@ def test_a_detached_block_collection_nests_where_it_is_written(text, written):
     assert quarvel.loads(out) == quarvel.loads(text)
 
 
+@pytest.mark.parametrize("text, written", [
+    # The copy stands where the alias stood: the empty document after it stays.
+    ("a: &k\nb: *k\n---\n---\nc: 1\n", "a: &k\nb:\n---\n---\nc: 1\n"),
+    # The alias's own comment stays on its line.
+    ("a: &k [1]\nb: *k # note\n", "a: &k [1]\nb: [1] # note\n"),
+])
+def test_a_detached_alias_keeps_its_place(text, written):
+    doc = load(text)
+    node = doc[0].node if "---" in text else doc.node
+    node["b"].detach()
+    assert doc.to_yaml().decode() == written
+
+
 @pytest.mark.parametrize(
     "text, key, exc, message",
     [

@@ -1,5 +1,8 @@
 #include "roundtrip/node_path.hpp"
 
+#include <string>
+#include <unordered_map>
+
 #include "support/stack.hpp"
 
 namespace quarvel {
@@ -39,18 +42,33 @@ std::optional<std::size_t> find_entry(const YamlNode& mapping, std::string_view 
     return std::nullopt;
 }
 
+// The entries find_entry does not reach by their own key's text, computed
+// for all keys at once: a text leads to its last entry, and from there to the
+// last entry of that key (by the duplicate-key rule) when it reads as no
+// string. A key of another text but the same identity ("2" then "!!int 2")
+// can thus shadow an entry, and so can a later key of the same text but
+// another identity ("2" then "! 2").
 std::vector<bool> shadowed_entries(const YamlNode& mapping, ResolverMode mode) {
-    std::vector<bool> shadowed;
-    SeenKeys seen;
-    std::unordered_set<std::string> seen_other;
-    for (std::size_t i = mapping.size(); i-- > 0;) {
+    const std::size_t n = mapping.size();
+    std::unordered_map<std::string_view, std::size_t> last_of_text;
+    std::unordered_map<std::string, std::size_t> last_of_identity;
+    std::vector<std::string> identity(n);
+    for (std::size_t i = 0; i < n; ++i) {
         const YamlNode& k = mapping.key(i);
         if (!is_scalar_key(k)) continue;
-        const std::string other = other_key_identity(k, mode);
-        const bool repeated =
-            other.empty() ? seen.repeat(k.text) : !seen_other.insert(other).second;
-        if (!repeated) continue;
-        if (shadowed.empty()) shadowed.resize(mapping.size());
+        identity[i] = other_key_identity(k, mode);
+        if (!identity[i].empty()) last_of_identity[identity[i]] = i;
+        if (k.kind == NodeKind::Scalar) last_of_text[k.text] = i;
+    }
+    std::vector<bool> shadowed;
+    for (std::size_t i = 0; i < n; ++i) {
+        const YamlNode& k = mapping.key(i);
+        if (k.kind != NodeKind::Scalar) continue;
+        const std::size_t last = last_of_text[k.text];
+        const std::size_t reached =
+            identity[last].empty() ? last : last_of_identity[identity[last]];
+        if (reached == i) continue;
+        if (shadowed.empty()) shadowed.resize(n);
         shadowed[i] = true;
     }
     return shadowed;

@@ -7,7 +7,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "resolver/resolver.hpp"
@@ -70,30 +69,10 @@ std::size_t root_of(const NodeList& roots, const NodePath& path);
 // The path of that root: [] for a single root, [n] with several.
 NodePath root_path(const NodeList& roots, std::size_t root);
 
-// Scalar keys of one mapping already met.
-class SeenKeys {
-  public:
-    // True when `text` was met before; records it otherwise.
-    bool repeat(std::string_view text) {
-        if (set_.empty() && small_.size() < 16) {
-            for (std::string_view k : small_)
-                if (k == text) return true;
-            small_.push_back(text);
-            return false;
-        }
-        if (set_.empty()) set_.insert(small_.begin(), small_.end());
-        return !set_.insert(text).second;
-    }
-
-  private:
-    std::vector<std::string_view> small_;
-    std::unordered_set<std::string_view> set_;
-};
-
 // The entries of a mapping no key step addresses: flags by entry index, set
-// for an entry whose scalar key comes again later (by its text, or for a key
-// that reads as no string by the duplicate-key rule). Empty when there are
-// none (the common case).
+// for an entry that find_entry does not reach by its key's text (a later key
+// has that text, or is the same key by the duplicate-key rule). Empty when
+// there are none (the common case).
 std::vector<bool> shadowed_entries(const YamlNode& mapping, ResolverMode mode);
 
 // Visits the nodes of one root that a path can address (sequence items and

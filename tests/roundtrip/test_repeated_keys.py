@@ -32,6 +32,21 @@ def test_every_handle_addresses_the_kept_entry(text):
     assert len({path for path, _ in walked}) == len(walked)
 
 
+@pytest.mark.parametrize("text", [
+    "2:\n -\n!\n2:\n",  # one text, two keys: "2" reaches the last
+    "1: [a]\n'1': b\n",
+    "'1': [a]\n1: b\n",
+    "0x1: [a]\n1: b\n",  # two texts, one key: "0x1" reaches "1"
+])
+def test_walk_lists_only_paths_that_reach_their_node(text):
+    doc = load(text)
+    for path, value in doc.walk():
+        reached = doc
+        for step in path:
+            reached = reached[step]
+        assert plain(reached) == value, path
+
+
 @pytest.mark.parametrize("text", TEXTS)
 def test_edits_of_a_repeated_key_survive_a_reload(text):
     loaded = quarvel.loads(text)

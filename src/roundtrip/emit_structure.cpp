@@ -281,7 +281,22 @@ void Writer::comments_below_key(const YamlNode& key, std::size_t from, std::size
     if (!key.comments.has_head()) return;
     const auto& lines = key.comments.text->head;
     for (std::size_t i = from; i < lines.size(); ++i) {
-        if (const auto c = locate(lines[i])) blank_lines(blank_lines_above(c->line_start));
+        const auto c = locate(lines[i]);
+        // The source's comment on the line of an explicit key ("? k # c")
+        // stays on that line.
+        if (c && !c->standalone && i == from && key.kind == NodeKind::Scalar &&
+            !is_block_style(key) && out_.ends_with('\n')) {
+            out_.pop_back();
+            std::size_t blanks = c->hash;
+            while (blanks > c->line_start &&
+                   (source_->text()[blanks - 1] == ' ' || source_->text()[blanks - 1] == '\t'))
+                --blanks;
+            out_.append(std::max<std::size_t>(c->hash - blanks, 1), ' ');
+            out_ += comment_source(*c);
+            out_ += '\n';
+            continue;
+        }
+        if (c) blank_lines(blank_lines_above(c->line_start));
         comment_line(lines[i], n, key.span.column, true);
     }
 }

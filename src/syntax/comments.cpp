@@ -309,7 +309,19 @@ class Attacher {
         }
         if (const Comment* c = peek(); c && after_indicator(*c, key_end, value))
             take_inline(value, *c);
-        if (value.kind == NodeKind::Null || is_block_collection(value)) return;
+        // An explicit key without a value ("? k # c" and no ':' line) keeps
+        // the comment on its line, which would otherwise fall to the next
+        // entry's head while that entry's source lines begin below it.
+        if (value.kind == NodeKind::Null) {
+            const Comment* c = peek();
+            if (c && key_end.known && c->line == key_end.line && c->offset >= key_end.offset) {
+                key.comments.text_fields().head.push_back(c->text);
+                consume(c->line);
+                ++next_;
+            }
+            return;
+        }
+        if (is_block_collection(value)) return;
         while (const Comment* c = peek()) {
             if (c->line >= value.span.line) break;
             key.comments.text_fields().head.push_back(c->text);

@@ -68,6 +68,7 @@ def test_one_edit_changes_one_line(doc_and_leaves, data):
     ("key:    # c\n  # about\n  value\nz: 1\n", "key:    # c\n  # about\n  new\nz: 1\n"),
     ("k:\n  # about\n\n  'long\n  text' # after\n", "k:\n  # about\n\n  new # after\n"),
     ("? key\n# c\n: value\nz: 1\n", "? key\n# c\n: new\nz: 1\n"),
+    ("? key   # c\nz: 1\n", "? key   # c\n: new\nz: 1\n"),
     ("k:\n  # c\n  [1, 2]\nz: 1\n", "k:\n  # c\n  new\nz: 1\n"),
     ("k: # c\n  value\nz: 1\n", "k: # c\n  new\nz: 1\n"),
     ("k:\n  'long'\nz: 1\n", "k:\n  new\nz: 1\n"),

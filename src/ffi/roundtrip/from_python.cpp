@@ -6,6 +6,7 @@
 #include "encode/emitter.hpp"
 #include "ffi/roundtrip/document_object.hpp"
 #include "ffi/types.hpp"
+#include "pyutil/compact_int.hpp"
 #include "pyutil/errors.hpp"
 #include "pyutil/py_ref.hpp"
 #include "roundtrip/edits.hpp"
@@ -67,6 +68,8 @@ class NodeBuilder {
 
     // int's own decimal spelling: a subclass's __str__ is not asked.
     bool integer(PyObject* o, YamlNode& out) {
+        long long small;
+        if (compact_int_value(o, small)) return plain(std::to_string(small), out);
         int overflow = 0;
         const long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
         if (v == -1 && PyErr_Occurred()) return false;

@@ -204,7 +204,11 @@ class Parser {
     TagHandles handles_;
     std::size_t pos_ = 0;
     std::uint32_t depth_ = 0;
-    std::optional<Mark> last_dash_;  // of the latest block sequence item, for hints
+    // Line and column of the latest block sequence item's '-', for the hint
+    // on a misplaced one: two words stored per item, nothing else.
+    std::uint32_t last_dash_line_ = kNoDash;
+    std::uint32_t last_dash_column_ = 0;
+    static constexpr std::uint32_t kNoDash = static_cast<std::uint32_t>(-1);
     // The properties the node being read has so far: one anchor and one tag
     // at most, since a second would silently replace the first.
     bool has_anchor_ = false;
@@ -410,7 +414,8 @@ bool Parser<B>::block_sequence(const Props& props, Node& out) {
 template <class B>
 bool Parser<B>::block_entry(typename B::Sequence& seq) {
     const Mark dash = cur().mark;
-    last_dash_ = dash;
+    last_dash_line_ = dash.line;
+    last_dash_column_ = dash.column;
     advance();  // BlockEntry
     Node item;
     Mark mark;
@@ -440,9 +445,10 @@ bool Parser<B>::stray_item_or_unexpected(TokenKind k, const char* where) {
     const Mark at = cur().mark;
     Error e = syntax_error(grammar::unexpected(k, where), at);
     const bool item = k == TokenKind::BlockEntry || k == TokenKind::BlockSequenceStart;
-    if (item && last_dash_ && last_dash_->line < at.line && last_dash_->column != at.column)
+    if (item && last_dash_line_ != kNoDash && last_dash_line_ < at.line &&
+        last_dash_column_ != at.column)
         e.notes.push_back({"the item above", "starts here; should this '-' line up with it?",
-                           last_dash_->line, last_dash_->column});
+                           last_dash_line_, last_dash_column_});
     return errors_.fail(std::move(e));
 }
 

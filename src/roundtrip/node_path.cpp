@@ -1,5 +1,6 @@
 #include "roundtrip/node_path.hpp"
 
+#include <algorithm>
 #include <string>
 #include <unordered_map>
 
@@ -12,6 +13,16 @@ namespace {
 // A key without content (": v") is the null scalar.
 bool is_scalar_key(const YamlNode& key) {
     return key.kind == NodeKind::Scalar || key.kind == NodeKind::Null;
+}
+
+// Whether no two scalar keys of the mapping have the same text.
+bool distinct_texts(const YamlNode& mapping) {
+    std::vector<std::string_view> texts;
+    texts.reserve(mapping.size());
+    for (std::size_t i = 0; i < mapping.size(); ++i)
+        if (mapping.key(i).kind == NodeKind::Scalar) texts.push_back(mapping.key(i).text);
+    std::ranges::sort(texts);
+    return std::ranges::adjacent_find(texts) == texts.end();
 }
 
 }  // namespace
@@ -50,13 +61,21 @@ std::optional<std::size_t> find_entry(const YamlNode& mapping, std::string_view 
 // another identity ("2" then "! 2").
 std::vector<bool> shadowed_entries(const YamlNode& mapping, ResolverMode mode) {
     const std::size_t n = mapping.size();
-    std::unordered_map<std::string_view, std::size_t> last_of_text;
-    std::unordered_map<std::string, std::size_t> last_of_identity;
     std::vector<std::string> identity(n);
+    bool any_identity = false;
     for (std::size_t i = 0; i < n; ++i) {
         const YamlNode& k = mapping.key(i);
         if (!is_scalar_key(k)) continue;
         identity[i] = other_key_identity(k, mode);
+        any_identity = any_identity || !identity[i].empty();
+    }
+    // Most mappings have string keys of distinct texts, where every entry is
+    // reached by its own text.
+    if (!any_identity && distinct_texts(mapping)) return {};
+    std::unordered_map<std::string_view, std::size_t> last_of_text;
+    std::unordered_map<std::string, std::size_t> last_of_identity;
+    for (std::size_t i = 0; i < n; ++i) {
+        const YamlNode& k = mapping.key(i);
         if (!identity[i].empty()) last_of_identity[identity[i]] = i;
         if (k.kind == NodeKind::Scalar) last_of_text[k.text] = i;
     }

@@ -91,10 +91,10 @@ std::optional<ReplacedText> source_text_of(const DocumentState& doc, const YamlN
     return ReplacedText{layout.start_with_properties(node), *end};
 }
 
-void replace_node(const DocumentState& doc, YamlNode& target, YamlNode fresh) {
+void replace_node(const DocumentState& doc, YamlNode& target, YamlNode fresh, NodePlace place) {
     carry_tag(target, fresh, doc.mode);
     const auto replaced = source_text_of(doc, target);
-    fresh.span = target.span;
+    if (place == NodePlace::OfTarget) fresh.span = target.span;
     fresh.comments = std::move(target.comments);
     if (replaced) replaced->note_on(fresh.comments);
     fresh.anchor = target.anchor;
@@ -237,18 +237,11 @@ EditStatus detach_alias(DocumentState& doc, const NodePath& path) {
     if (!target)
         return edit_fault(EditFaultKind::Key,
                           "alias *" + std::string(node->text) + " has no anchor to detach");
-    // The copy keeps the positions of the definition it copies (its entries
-    // are written from there), and takes the alias's comments and the extent
-    // of the alias's text, so what stood around the alias (an empty document
-    // after it) is still known.
-    YamlNode copy = expanding_copy(*target, targets, CopyAnchors::Drop);
-    const auto replaced = source_text_of(doc, *node);
-    copy.comments = std::move(node->comments);
-    if (replaced) replaced->note_on(copy.comments);
-    copy.comments.modified = true;
-    copy.explicit_start = node->explicit_start;
-    copy.leading_bom = node->leading_bom;
-    *node = std::move(copy);
+    // The copy keeps the positions of the definition it copies, and takes
+    // the alias's comments and the extent of the alias's text, so what stood
+    // around the alias (an empty document after it) is still known.
+    replace_node(doc, *node, expanding_copy(*target, targets, CopyAnchors::Drop),
+                 NodePlace::OfFresh);
     return {};
 }
 

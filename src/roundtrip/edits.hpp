@@ -31,8 +31,11 @@ inline detail::unexpected<EditFault> edit_fault(EditFaultKind kind, std::string 
 // position and anchor stay (they describe the place, not the value), its
 // tag when it fits the new value, and so do the flags only a document root
 // carries; the result is marked modified and remembers where the replaced
-// text ended.
-void replace_node(const DocumentState& doc, YamlNode& target, YamlNode fresh);
+// text ended. A copy of a node elsewhere in the text (a detached alias)
+// keeps its own positions instead, since its entries are written from there.
+enum class NodePlace : std::uint8_t { OfTarget, OfFresh };
+void replace_node(const DocumentState& doc, YamlNode& target, YamlNode fresh,
+                  NodePlace place = NodePlace::OfTarget);
 
 // Whether container[step] = ... can be done: the refusal assign_item would give.
 EditStatus check_assignment(const YamlNode& container, const PathStep& step);

@@ -111,6 +111,16 @@ void Writer::foot(const YamlNode& node) {
     if (!ended) out_ += "...\n";
 }
 
+void Writer::foot_above(const YamlNode& node, std::size_t until) {
+    if (!node.comments.text) return;
+    for (std::string_view line : node.comments.text->foot) {
+        const auto c = locate(line);
+        if (c && c->hash >= until) continue;
+        if (c) blank_lines(blank_lines_above(c->line_start));
+        comment_line(line, 0, 0);
+    }
+}
+
 std::string Writer::inline_comment(const YamlNode& node) const {
     std::string s;
     if (!node.comments.has_inline()) return s;

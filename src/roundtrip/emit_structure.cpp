@@ -32,7 +32,18 @@ void Writer::root(const YamlNode& node, bool with_source, std::size_t head_from,
     // or for the last one is the stream's tail (comments, markers, and the
     // final line break or its absence), copied as it stands.
     const bool trailer = lines.to && source_->only_markers(*lines.to, source_->text().size());
-    if (!lines.to || (lines.last && (!copyable_from(*lines.to) || !trailer))) {
+    // Right after a block scalar written anew, the tail's comment and blank
+    // lines are written as comments that it cannot take in; its first
+    // marker line ("---" of an empty document, "...") ends any scalar, so the
+    // tail is copied from there.
+    const std::size_t first_marker =
+        trailer ? source_->first_content_line(*lines.to) : std::string::npos;
+    if (lines.last && trailer && first_marker < source_->text().size() && keep_columns_ &&
+        at_line_start() && right_after_block()) {
+        foot_above(props, first_marker);
+        blank_lines(blank_lines_above(first_marker));
+        copied_text(first_marker, source_->text().size(), true);
+    } else if (!lines.to || (lines.last && (!copyable_from(*lines.to) || !trailer))) {
         foot(props);
     } else if (lines.last) {
         // A comment no node took that stands within the document (after an

@@ -210,6 +210,9 @@ class Writer {
     void head(const YamlNode& node, std::size_t n, std::size_t from = 0,
               std::size_t until = kNoComments);
     void foot(const YamlNode& node);
+    // The foot comments above the source offset `until`, for a tail whose
+    // marker lines are copied from there on.
+    void foot_above(const YamlNode& node, std::size_t until);
     void item_below_dash(const YamlNode& item, std::size_t n, std::size_t dash, bool prefix_copied);
     bool fits_at(std::string_view slice, At at) const;
 

@@ -186,6 +186,10 @@ def replace_second(doc):
     doc[1] = {"b": 2}
 
 
+def comment_first_item(doc):
+    doc.node[0].comment = "x"
+
+
 @pytest.mark.parametrize("edit, text, expected", [
     (replace_root, ".\n%YAML 1.2\n---\n...\n", "b: 2\n---\n...\n"),
     (replace_root, "a: 1\n--- # c\n", "b: 2\n--- # c\n"),
@@ -212,6 +216,9 @@ def replace_second(doc):
     (replace_root, "---\n\t\n...\ne", "---\n\t\n...\nb: 2"),
     # A comment below an empty root's properties is not written twice.
     (replace_second, "a\n--- !t\n  # c\n--- !s\n", "a\n---\nb: 2\n  # c\n--- !s\n"),
+    # After a block scalar written anew, the comment lines stay comments and
+    # the empty document after them stays.
+    (comment_first_item, "- >\n#\n\n---\n", "- >- # x\n#\n\n---\n"),
 ])
 def test_an_edited_root_keeps_the_empty_documents_around_it(edit, text, expected):
     doc = load(text)

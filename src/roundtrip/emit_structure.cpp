@@ -203,8 +203,14 @@ void Writer::entry(const YamlNode& key, const YamlNode& value, std::size_t n, st
             node_inline(key, {ScalarPlace::Key, static_cast<int>(n)});
         }
         // "*a:" would read as an alias named "a:".
-        if (key.kind == NodeKind::Alias && !key.source) out_ += ' ';
+        const std::uint32_t blanks = directive_key ? 0 : blanks_before_colon(key);
+        if (blanks > 0)
+            spaces(blanks);
+        else if (key.kind == NodeKind::Alias && !key.source)
+            out_ += ' ';
         out_ += ':';
+        deeper([&] { value_after_colon(value, key, n, below, blanks); });
+        return;
     } else {
         complex_key(key, n);
         comments_below_key(key, below, n);
@@ -229,8 +235,20 @@ void Writer::complex_key(const YamlNode& key, std::size_t n) {
     if (!out_.ends_with('\n')) out_ += '\n';
 }
 
+// The blanks the source has between a key and its ':' ("state   : MI",
+// aligned by hand), kept when the entry is written anew.
+std::uint32_t Writer::blanks_before_colon(const YamlNode& key) const {
+    if (normalize_ || !in_source(key)) return 0;
+    const auto end = source_->exact_end(key);
+    if (!end) return 0;
+    const std::string_view text = source_->text();
+    std::size_t pos = *end;
+    while (pos < text.size() && text[pos] == ' ') ++pos;
+    return pos < text.size() && text[pos] == ':' ? static_cast<std::uint32_t>(pos - *end) : 0;
+}
+
 void Writer::value_after_colon(const YamlNode& value, const YamlNode& key, std::size_t n,
-                               std::size_t below) {
+                               std::size_t below, std::uint32_t before_colon) {
     if (value.source) {
         out_ += ' ';
         directive(value);
@@ -251,7 +269,7 @@ void Writer::value_after_colon(const YamlNode& value, const YamlNode& key, std::
     } else if (written_empty(value)) {
         empty_node(value);
     } else if (!value_on_next_line(value, key, n, below)) {
-        padding(value);
+        padding(value, before_colon);
         properties_inline(value);
         node_inline(value, {ScalarPlace::Block, static_cast<int>(n)});
         finish_line(value);

@@ -278,9 +278,13 @@ class Writer {
     void properties_line(const YamlNode& node) { properties(node, Spacing::Line); }
     void properties_after_indicator(const YamlNode& node) { properties(node, Spacing::After); }
 
-    void padding(const YamlNode& node) {
-        spaces(normalize_ ? 1 : std::max<std::uint32_t>(node.comments.value_pad, 1));
+    // `before_colon`: spaces already written between the key and its ':',
+    // which the source's padding (measured from the key) counts too.
+    void padding(const YamlNode& node, std::uint32_t before_colon = 0) {
+        const std::uint32_t pad = node.comments.value_pad;
+        spaces(normalize_ || pad <= before_colon + 1 ? 1 : pad - before_colon);
     }
+    std::uint32_t blanks_before_colon(const YamlNode& key) const;
     void directive(const YamlNode& node);
 
     void block_children(const YamlNode& node, std::size_t n);
@@ -291,7 +295,7 @@ class Writer {
     bool simple_key_safe_after_empty_value(const YamlNode& key);
     void complex_key(const YamlNode& key, std::size_t n);
     void value_after_colon(const YamlNode& value, const YamlNode& key, std::size_t n,
-                           std::size_t below);
+                           std::size_t below, std::uint32_t before_colon = 0);
     void items(const YamlNode& seq, std::size_t n, bool first_on_line);
     void item(const YamlNode& node, std::size_t n);
     bool written_empty(const YamlNode& node) const;

@@ -78,3 +78,14 @@ def test_a_replaced_value_below_its_key_stays_there(text, expected):
     key = doc.keys()[0]
     doc[key] = "new"
     assert doc.to_yaml().decode() == expected
+
+
+@pytest.mark.parametrize("text, key, new, expected", [
+    ("state   : MI\nzip     : 1\n", "state", "NY", "state   : NY\nzip     : 1\n"),
+    ("k :  v  # c\n", "k", 2, "k :  2  # c\n"),
+    ("k  : v\n", "k", None, "k  :\n"),
+])
+def test_blanks_aligning_a_colon_stay_when_the_value_is_replaced(text, key, new, expected):
+    doc = quarvel.loads(text, option=RT)
+    doc[key] = new
+    assert doc.to_yaml().decode() == expected

@@ -21,11 +21,12 @@ class EcmaRegex {
     // says why.
     static Result<EcmaRegex> compile(std::string_view pattern);
 
-    // Whether the expression matches somewhere in `text` (valid UTF-8). An
-    // error only when the search was stopped at its step bound, which a
-    // pattern needing backtracking (back references, lookaround) can reach
-    // on a hostile text; a plain expression always answers in time linear
-    // in the text.
+    // Whether the expression matches somewhere in `text` (UTF-8; a byte that
+    // is not reads as U+FFFD). An error only when the search was stopped at
+    // its step bound, which a pattern with back references can reach on a
+    // hostile text, or would need more than its memory bound (lookarounds
+    // by the thousand over a text of megabytes); any other expression
+    // answers in time linear in the text.
     Result<bool> search(std::string_view text) const;
 
     struct Program;

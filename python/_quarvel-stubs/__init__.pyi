@@ -62,11 +62,13 @@ def loads(
             configuration directives.
         include_dir: The directory that directives are confined to; nothing
             outside it is read. Defaults to the current directory.
-        schema: A JSON Schema as a dict, checked after directives are
-            resolved, or "auto" to use the schema named by a leading
-            `# yaml-language-server: $schema=...` comment.
+        schema: A JSON Schema (draft 7 or 2020-12) as a dict, checked
+            after directives are resolved, or "auto" to use the schema named
+            by a leading `# yaml-language-server: $schema=...` comment.
         schema_resolver: With schema="auto", called with the reference and
-            returns the schema; a None result skips the check.
+            returns the schema; a None result skips the check. With either
+            form of `schema`, also called with the URI of each other
+            document the schema's references name, returning that schema.
         tag_handler: Called as `tag_handler(tag, value)` for tags that `tags`
             does not name; its result replaces the value.
         tags: Maps tag texts such as "!point" to callables that receive the
@@ -87,7 +89,9 @@ def loads(
         QuarvelParseError: The text is not valid YAML or exceeds a limit
             (also QuarvelDuplicateKeyError, QuarvelComplexKeyError).
         QuarvelDecodeError: The document has no Python form.
-        QuarvelSchemaError: The document does not satisfy `schema`.
+        QuarvelSchemaError: The document does not satisfy `schema`, or the
+            schema cannot be used (a pattern that does not compile, a
+            reference that names nothing).
         QuarvelIncludeError: A directive failed (and its subclasses).
         QuarvelSecretNotFoundError: A `!secret` is undefined.
         QuarvelEnvVarError: An `!env_var` is unset and has no default.
@@ -299,6 +303,7 @@ OPT_PASSTHROUGH_DATACLASS: Final = 536870912
 OPT_OMIT_MICROSECONDS: Final = 1073741824
 OPT_NAIVE_UTC: Final = 2147483648
 OPT_UTC_Z: Final = 4294967296
+OPT_SCHEMA_FORMAT: Final = 8589934592
 
 _Key: TypeAlias = str | int
 _Range: TypeAlias = tuple[int, int, int, int]
@@ -760,6 +765,7 @@ __all__ = [
     "OPT_OMIT_MICROSECONDS",
     "OPT_NAIVE_UTC",
     "OPT_UTC_Z",
+    "OPT_SCHEMA_FORMAT",
     "QuarvelDocument",
     "QuarvelDocumentView",
     "QuarvelNode",

@@ -79,6 +79,12 @@ class QuarvelSchemaError(QuarvelError, ValueError):
     The message, ``schema_path``, ``line`` and ``column`` describe the first
     violation; ``errors`` lists every violation found, as
     :class:`SchemaViolation` records, in the order found.
+
+    A schema that cannot be used (a pattern that does not compile, a
+    reference that names nothing, another document that no
+    ``schema_resolver`` provides) raises this error before any document node
+    is checked: then ``schema_path`` is empty, ``line`` and ``column`` are
+    None and ``errors`` is empty.
     """
 
     schema_path: str
@@ -126,12 +132,17 @@ if TYPE_CHECKING:
         path: str
         line: int
         column: int
+        schema_path: str
 
 else:
     # collections.namedtuple makes the same class without importing typing.
-    SchemaViolation = namedtuple("SchemaViolation", ["message", "path", "line", "column"])  # noqa: PYI024
+    SchemaViolation = namedtuple(  # noqa: PYI024
+        "SchemaViolation", ["message", "path", "line", "column", "schema_path"]
+    )
 SchemaViolation.__doc__ = """One violation of a schema, as listed in ``QuarvelSchemaError.errors``.
 
 ``path`` locates the offending node ("$", "$.server.port", "$.items[2]");
-``line`` and ``column`` are 1-based.
+``line`` and ``column`` are 1-based. ``schema_path`` is the JSON pointer of
+the failing keyword in the schema ("#/properties/port/type"); through a
+``$ref`` it continues from the place referred to ("#/$defs/port/minimum").
 """

@@ -131,13 +131,21 @@ void place_at_reference(std::string_view text, std::string_view ref) {
 }
 
 struct SchemaChoice {
-    Ref schema;  // null: no validation
+    Ref schema;                    // null: no validation
+    PyObject* resolver = nullptr;  // for references to other documents (borrowed)
+    bool assert_formats = false;
+
+    SchemaCall call() const { return SchemaCall{schema.get(), resolver, assert_formats}; }
 };
 
-// schema / schema_resolver pairing; a None resolver result means no validation.
+// schema / schema_resolver pairing; a None resolver result means no
+// validation. The resolver also provides the other documents a schema's
+// references name, whether the schema came from it or was given.
 std::optional<SchemaChoice> choose_schema(PyObject* schema, PyObject* resolver,
-                                          std::string_view text) {
+                                          std::string_view text, std::uint64_t option) {
     SchemaChoice choice;
+    choice.resolver = resolver;
+    choice.assert_formats = option & opt::SCHEMA_FORMAT;
     if (schema && PyUnicode_Check(schema) &&
         PyUnicode_CompareWithASCIIString(schema, "auto") == 0) {
         if (!resolver) {
@@ -177,7 +185,7 @@ PyObject* loads_plain(std::string_view text, std::uint64_t option, const ModeCho
     log_warnings(decoded->warnings);
     if (decoded->documents.empty()) Py_RETURN_NONE;
     if (schema.schema &&
-        !check_schema_of_text(schema.schema.get(), text, decoded->documents.front(), mode.mode))
+        !check_schema_of_text(schema.call(), text, decoded->documents.front(), mode.mode))
         return nullptr;
     ConvertOptions from_text = convert;
     from_text.source = text;
@@ -268,7 +276,7 @@ PyObject* loads_config(std::string_view text, const ModeChoice& mode, const Sche
         return raise(checked.error());
     }
     if (schema.schema &&
-        !check_schema(schema.schema.get(), forest->roots.front(), forest->has_aliases, mode.mode))
+        !check_schema(schema.call(), forest->roots.front(), forest->has_aliases, mode.mode))
         return nullptr;
     Ref file = files ? Ref::borrow(files->front().get())
                      : root_file_name(call.include_dir, call.root_path);
@@ -291,7 +299,7 @@ PyObject* loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
     auto input = read_input_text(data);
     if (!input) return raise(input.error());
     const std::string_view text = input->view();
-    auto schema = choose_schema(kw[kSchema], kw[kSchemaResolver], text);
+    auto schema = choose_schema(kw[kSchema], kw[kSchemaResolver], text, *option);
     if (!schema) return nullptr;
     ModeChoice mode = choose_mode(*option, sniff_version(text));
     if (!check_tags(kw[kTags])) return nullptr;
@@ -317,7 +325,7 @@ PyObject* loads_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
             // other load, rather than ignored.
             const SyntaxForest& forest = state.forest;
             return !schema->schema || forest.roots.empty() ||
-                   check_schema(schema->schema.get(), forest.roots.front(), forest.has_aliases,
+                   check_schema(schema->call(), forest.roots.front(), forest.has_aliases,
                                 mode.mode);
         });
     }

@@ -79,6 +79,7 @@ constexpr Constant option_constants[] = {
     {"OPT_OMIT_MICROSECONDS", opt::OMIT_MICROSECONDS},
     {"OPT_NAIVE_UTC", opt::NAIVE_UTC},
     {"OPT_UTC_Z", opt::UTC_Z},
+    {"OPT_SCHEMA_FORMAT", opt::SCHEMA_FORMAT},
 };
 
 struct ClassEntry {

@@ -1,6 +1,8 @@
 #include "ffi/schema_check.hpp"
 
 #include <atomic>
+#include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,10 +28,11 @@ PyObject* violation_type() {
 Ref violation_record(PyObject* type, const SchemaViolation& v) {
     Ref message = str_from_utf8(v.message);
     Ref path = str_from_utf8(v.path);
-    if (!message || !path) return {};
-    return Ref(PyObject_CallFunction(type, "OOKK", message.get(), path.get(),
-                                     static_cast<unsigned long long>(v.line) + 1,
-                                     static_cast<unsigned long long>(v.column) + 1));
+    Ref schema_path = str_from_utf8(v.schema_path);
+    if (!message || !path || !schema_path) return {};
+    return Ref(PyObject_CallFunction(
+        type, "OOKKO", message.get(), path.get(), static_cast<unsigned long long>(v.line) + 1,
+        static_cast<unsigned long long>(v.column) + 1, schema_path.get()));
 }
 
 Ref violation_list(const std::vector<SchemaViolation>& violations) {
@@ -65,33 +68,84 @@ void attach_errors(const std::vector<SchemaViolation>& violations) {
 #endif
 }
 
-// The schema object as a value tree, with the storage its texts view.
-struct EncodedSchema {
+// A Python object as a value tree, with the storage its texts view.
+struct EncodedValue {
     EncodeStorage storage;
     YamlValue value;  // declared after `storage`: dropped before it
 
-    // False with the encoder's exception set.
-    bool encode(PyObject* schema) {
+    Result<const YamlValue*> encode(PyObject* object) {
         EncodeContext context;
         context.storage = &storage;
         context.share_repeated = true;
-        auto encoded = encode_object(schema, context);
-        if (!encoded) {
-            raise(encoded.error());
-            return false;
-        }
+        auto encoded = encode_object(object, context);
+        if (!encoded) return fail(encoded.error());
         value = std::move(*encoded);
+        return &value;
+    }
+};
+
+Error schema_fault(std::string message) {
+    Error e;
+    e.family = ErrorFamily::Schema;
+    e.message = std::move(message);
+    return e;
+}
+
+// Other documents a schema refers to, from the caller's schema_resolver,
+// encoded as the schema is; they live as long as the rules that point in.
+class ResolverFetcher final : public SchemaFetcher {
+  public:
+    explicit ResolverFetcher(PyObject* resolver) : resolver_(resolver) {}
+
+    Result<const YamlValue*> fetch(const std::string& uri) override {
+        Ref text = str_from_utf8(uri);
+        if (!text) return fail(Error::python_raised());
+        Ref result(PyObject_CallOneArg(resolver_, text.get()));
+        if (!result) return fail(Error::python_raised());
+        if (result.get() == Py_None)
+            return fail(
+                schema_fault("the schema refers to '" + uri +
+                             "', which schema_resolver did not provide (it returned None)"));
+        return documents_.emplace_back().encode(result.get());
+    }
+
+  private:
+    PyObject* resolver_;
+    std::deque<EncodedValue> documents_;
+};
+
+// An error that is not a violation; a schema fault gets an empty `errors`,
+// so that every QuarvelSchemaError can be asked for it.
+bool raise_fault(const Error& e) {
+    raise(e);
+    if (e.family == ErrorFamily::Schema) attach_errors({});
+    return false;
+}
+
+// The schema object encoded and read into rules, once per load.
+struct PreparedSchema {
+    EncodedValue encoded;
+    std::unique_ptr<ResolverFetcher> fetcher;
+    std::unique_ptr<CompiledSchema> rules;
+
+    // False with the exception set: the encoder's, the resolver's, or a
+    // QuarvelSchemaError for a schema that cannot be used.
+    bool prepare(const SchemaCall& call) {
+        auto value = encoded.encode(call.schema);
+        if (!value) return raise_fault(value.error());
+        if (call.resolver) fetcher = std::make_unique<ResolverFetcher>(call.resolver);
+        auto compiled =
+            CompiledSchema::compile(**value, fetcher.get(), SchemaOptions{call.assert_formats});
+        if (!compiled) return raise_fault(compiled.error());
+        rules = std::move(*compiled);
         return true;
     }
 };
 
-bool validate(const EncodedSchema& schema, const YamlNode& root, bool has_aliases,
+bool validate(const PreparedSchema& schema, const YamlNode& root, bool has_aliases,
               ResolverMode mode) {
-    auto violations = validate_document(root, has_aliases, schema.value, mode);
-    if (!violations) {
-        raise(violations.error());
-        return false;
-    }
+    auto violations = validate_document(root, has_aliases, *schema.rules, mode);
+    if (!violations) return raise_fault(violations.error());
     if (violations->empty()) return true;
     raise(schema_violation_error(violations->front()));
     attach_errors(*violations);
@@ -100,25 +154,26 @@ bool validate(const EncodedSchema& schema, const YamlNode& root, bool has_aliase
 
 }  // namespace
 
-bool check_schema(PyObject* schema, const YamlNode& root, bool has_aliases, ResolverMode mode) {
-    EncodedSchema encoded;
-    return encoded.encode(schema) && validate(encoded, root, has_aliases, mode);
+bool check_schema(const SchemaCall& call, const YamlNode& root, bool has_aliases,
+                  ResolverMode mode) {
+    PreparedSchema prepared;
+    return prepared.prepare(call) && validate(prepared, root, has_aliases, mode);
 }
 
-bool check_schema_of_text(PyObject* schema, std::string_view text, const YamlValue& document,
+bool check_schema_of_text(const SchemaCall& call, std::string_view text, const YamlValue& document,
                           ResolverMode mode) {
-    EncodedSchema encoded;
-    if (!encoded.encode(schema)) return false;
+    PreparedSchema prepared;
+    if (!prepared.prepare(call)) return false;
     // A valid document is told from the value tree alone; the syntax tree,
     // with the positions messages need, is composed only when it is not.
-    if (quick_verdict(text, document, encoded.value, mode) == true) return true;
+    if (quick_verdict(text, document, *prepared.rules, mode) == true) return true;
     auto forest = compose_text(text, 0, /*keep_empty=*/true);
     if (!forest) {
         raise(forest.error());
         return false;
     }
     if (forest->roots.empty()) return true;
-    return validate(encoded, forest->roots.front(), forest->has_aliases, mode);
+    return validate(prepared, forest->roots.front(), forest->has_aliases, mode);
 }
 
 }  // namespace quarvel::py

@@ -215,6 +215,11 @@ PyObject* raise(const Error& e) {
                                           set_attr(x, "include_stack", include_stack_list(e));
                                   });
         case ErrorFamily::Schema: {
+            // A schema that cannot be used (no node of the document at fault).
+            if (!e.has_position)
+                return raise_instance(ExcClass::SchemaError, e.message, [&](PyObject* x) {
+                    set_attr(x, "schema_path", str_from_utf8(""));
+                });
             std::string message = "schema validation failed: " + e.message + " at " +
                                   e.schema_path + " (line " +
                                   std::to_string(std::uint64_t(e.line) + 1) + ", column " +

@@ -118,4 +118,33 @@ class ValueView {
     mutable bool unreadable_ = false;
 };
 
+// One string as a document of its own: a property name as propertyNames
+// checks it.
+class NameView {
+  public:
+    using Node = std::uint32_t;
+
+    explicit NameView(std::string_view name) : name_(name) {}
+
+    Node root() const { return 0; }
+    NodeKind kind(Node) const { return NodeKind::Scalar; }
+    std::uint32_t count(Node) const { return 0; }
+    Node child(Node, std::uint32_t) const { return 0; }
+    std::uint32_t line(Node) const { return 0; }
+    std::uint32_t column(Node) const { return 0; }
+    bool is_key(Node) const { return false; }
+    std::string_view key_text(Node) const { return {}; }
+    bool unreadable() const { return false; }
+
+    DataValue value_of(Node) const {
+        DataValue v;
+        v.kind = ValueKind::String;
+        v.text = name_;
+        return v;
+    }
+
+  private:
+    std::string_view name_;
+};
+
 }  // namespace quarvel

@@ -1,11 +1,14 @@
 #include "schema/numbers.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "schema/validate.hpp"
 #include "support/big_int.hpp"
+#include "support/float_format.hpp"
 
 namespace quarvel {
 namespace {
@@ -160,6 +163,96 @@ std::string number_message_text(const Number& n) {
         }
     }
     return {};
+}
+
+}  // namespace quarvel
+
+namespace quarvel {
+namespace {
+
+// digits * 10^exponent, digits in decimal without sign or leading zeros
+// (empty for zero).
+struct Decimal {
+    std::string digits;
+    long exponent = 0;
+};
+
+std::optional<Decimal> decimal_of(const Number& n) {
+    Decimal d;
+    switch (n.kind) {
+        case Number::Kind::Int:
+            d.digits = integer_digits(n);
+            return d;
+        case Number::Kind::Big: {
+            // Empty when the text is too long to change base: undecided.
+            d.digits = big_int_digits(n.big);
+            if (d.digits.empty()) return std::nullopt;
+            if (d.digits.front() == '-') d.digits.erase(0, 1);
+            d.digits.erase(0, std::min(d.digits.find_first_not_of('0'), d.digits.size()));
+            return d;
+        }
+        case Number::Kind::Float: {
+            if (!std::isfinite(n.real)) return std::nullopt;
+            if (n.real == 0) return d;
+            char digits[kMaxFloatDigits];
+            FloatShape shape;
+            shortest_digits(n.real, digits, shape);
+            d.digits.assign(digits, shape.count);
+            d.exponent = shape.exponent() - static_cast<long>(shape.count) + 1;
+            return d;
+        }
+    }
+    return std::nullopt;
+}
+
+// Whether `divisor` (no leading zeros, not zero) divides the number whose
+// decimal digits are `digits` followed by `zeros` zeros.
+bool divides(const std::string& divisor, const std::string& digits, long zeros) {
+    if (divisor.size() <= 18) {
+        const std::uint64_t m = std::stoull(divisor);
+        unsigned __int128 rem = 0;
+        for (char c : digits) rem = (rem * 10 + static_cast<unsigned>(c - '0')) % m;
+        for (long i = 0; i < zeros; ++i) rem = rem * 10 % m;
+        return rem == 0;
+    }
+    // A divisor beyond 64 bits: long division on decimal texts.
+    std::string rem;
+    auto step = [&](char digit) {
+        if (rem.empty() && digit == '0') return;
+        rem.push_back(digit);
+        while (compare_digits(rem, divisor) >= 0) {
+            // rem -= divisor, digit by digit from the right.
+            int borrow = 0;
+            for (std::size_t i = 0; i < rem.size(); ++i) {
+                const std::size_t ri = rem.size() - 1 - i;
+                const int sub =
+                    (i < divisor.size() ? divisor[divisor.size() - 1 - i] - '0' : 0) + borrow;
+                int v = rem[ri] - '0' - sub;
+                borrow = v < 0 ? 1 : 0;
+                rem[ri] = static_cast<char>('0' + (v < 0 ? v + 10 : v));
+            }
+            rem.erase(0, std::min(rem.find_first_not_of('0'), rem.size()));
+        }
+    };
+    for (char c : digits) step(c);
+    for (long i = 0; i < zeros; ++i) step('0');
+    return rem.empty();
+}
+
+}  // namespace
+
+bool is_multiple_of(const Number& x, const Number& d) {
+    const std::optional<Decimal> a = decimal_of(x), b = decimal_of(d);
+    if (!a || !b || b->digits.empty()) return false;
+    if (a->digits.empty()) return true;
+    const long shift = a->exponent - b->exponent;
+    if (shift >= 0) return divides(b->digits, a->digits, shift);
+    // b * 10^-shift divides a: a needs that many trailing zeros, then b
+    // divides what is left.
+    const auto zeros = static_cast<std::size_t>(-shift);
+    const std::size_t last = a->digits.find_last_not_of('0');
+    if (a->digits.size() - 1 - last < zeros) return false;
+    return divides(b->digits, a->digits.substr(0, a->digits.size() - zeros), 0);
 }
 
 }  // namespace quarvel

@@ -33,6 +33,12 @@ std::partial_ordering compare_numbers(const Number& a, const Number& b);
 
 bool is_nan(const Number& n);
 
+// Whether x is an integer multiple of d (d above zero), decided exactly on
+// decimals: a double counts as the shortest decimal that reads back to it,
+// so 0.3 is a multiple of 0.1 and 0.0075 one of 0.0001. An infinity or a NaN
+// is a multiple of nothing.
+bool is_multiple_of(const Number& x, const Number& d);
+
 // A number as messages write it: a double's shortest decimal form (see
 // number_text), or for an integer beyond a double's range its decimal digits
 // (the text as written when it is too long to change base).

@@ -1,15 +1,24 @@
-// A schema value read once into the keywords that validation looks at, so
-// that checking many nodes against one schema never scans its mapping again.
+// A schema read once into the keywords that validation looks at, so that
+// checking many nodes against one schema never scans its mappings again.
+// References are resolved while reading: a "$ref" becomes a pointer to the
+// rule it names, so the rules form a graph (a recursive schema is a cycle in
+// it), and every pattern is compiled here, once.
 #pragma once
 
+#include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "schema/enum_index.hpp"
 #include "schema/numbers.hpp"
+#include "schema/schema_index.hpp"
+#include "support/ecma_regex.hpp"
+#include "support/error.hpp"
 #include "value/value.hpp"
 
 namespace quarvel {
@@ -20,56 +29,187 @@ enum class RuleKind : std::uint8_t {
     Keywords,  // a mapping of keywords
 };
 
+// The formats OPT_SCHEMA_FORMAT asserts; others stay annotations.
+enum class Format : std::uint8_t {
+    None,
+    Date,
+    Time,
+    DateTime,
+    Email,
+    Hostname,
+    Ipv4,
+    Ipv6,
+    Uri,
+    Uuid,
+    Regex
+};
+
 struct SchemaRule;
 
-struct PropertyRule {
+struct NamedRule {
     std::string_view name;
     const SchemaRule* rule = nullptr;
 };
 
-enum class Additional : std::uint8_t { Allowed, Forbidden, Checked };
+struct PatternRule {
+    std::string_view source;  // the pattern as written, for messages
+    const EcmaRegex* regex = nullptr;
+    const SchemaRule* rule = nullptr;
+};
+
+// "dependentRequired" (and draft 7 "dependencies" with a list): when `name`
+// is present, so must be every String of `required`.
+struct RequiredWith {
+    std::string_view name;
+    const YamlValue* required = nullptr;  // a Sequence
+    const char* keyword = "dependentRequired";
+};
+
+// A "$dynamicRef" whose target carries the same "$dynamicAnchor" (the
+// bookend): at validation it goes to the outermost resource of the dynamic
+// scope that has that anchor, else to `fallback`.
+struct DynamicTarget {
+    std::uint32_t resource = 0;
+    const SchemaRule* rule = nullptr;
+};
+struct DynamicRef {
+    const SchemaRule* fallback = nullptr;
+    std::vector<DynamicTarget> targets;
+};
 
 // Every keyword is the first entry of the mapping with that exact name; one
 // whose value is of a kind the keyword cannot use is left unset.
 struct SchemaRule {
     RuleKind kind = RuleKind::Anything;
+    std::uint32_t resource = 0;  // for the dynamic scope
+    std::string location;        // JSON pointer: "#/properties/a"
+
+    // References (applied to the same node, like allOf).
+    const SchemaRule* ref = nullptr;
+    const DynamicRef* dynamic_ref = nullptr;
+
+    // Any value.
     const YamlValue* type = nullptr;         // a String or a Sequence
+    std::uint8_t type_mask = 0;              // the kinds it allows (type_bits)
     const YamlValue* enum_values = nullptr;  // a Sequence
     const EnumIndex* enum_index = nullptr;   // for a long one
     const YamlValue* const_value = nullptr;  // any value
-    std::optional<Number> minimum, maximum, exclusive_minimum, exclusive_maximum;
-    std::optional<double> min_length, max_length, min_items, max_items;
+    std::optional<Number> minimum, maximum, exclusive_minimum, exclusive_maximum, multiple_of;
+    // The keyword an exclusive bound came from: draft 4 wrote it as
+    // "minimum" with "exclusiveMinimum": true.
+    const char* exclusive_minimum_keyword = "exclusiveMinimum";
+    const char* exclusive_maximum_keyword = "exclusiveMaximum";
+    std::optional<double> min_length, max_length;
+    const EcmaRegex* pattern = nullptr;
+    std::string_view pattern_source;
+    Format format = Format::None;
+    std::string_view format_name;
+
+    // Objects.
     const YamlValue* required = nullptr;  // a non-empty Sequence
     bool has_properties = false;
-    std::vector<PropertyRule> properties;  // in schema order
-    Additional additional = Additional::Allowed;
-    const SchemaRule* additional_rule = nullptr;
+    std::vector<NamedRule> properties;  // in schema order
+    std::unique_ptr<std::unordered_map<std::string_view, const SchemaRule*>> property_table;
+    std::vector<PatternRule> pattern_properties;
+    const SchemaRule* additional = nullptr;  // additionalProperties
+    const SchemaRule* property_names = nullptr;
+    std::optional<double> min_properties, max_properties;
+    std::vector<RequiredWith> dependent_required;
+    std::vector<NamedRule> dependent_schemas;
+    const SchemaRule* unevaluated_properties = nullptr;
+
+    // Arrays: the first items by position (prefixItems, or draft 7's list
+    // form of items), then `items` for the rest (items, or draft 7's
+    // additionalItems after a list).
+    std::optional<double> min_items, max_items;
+    std::vector<const SchemaRule*> prefix_items;
     const SchemaRule* items = nullptr;
+    const SchemaRule* contains = nullptr;
+    std::optional<double> min_contains, max_contains;
+    bool unique_items = false;
+    const SchemaRule* unevaluated_items = nullptr;
+
+    // Combinators.
     bool has_all_of = false, has_any_of = false, has_one_of = false;
     std::vector<const SchemaRule*> all_of, any_of, one_of;
     const SchemaRule* not_rule = nullptr;
+    const SchemaRule* if_rule = nullptr;
+    const SchemaRule* then_rule = nullptr;
+    const SchemaRule* else_rule = nullptr;
+
+    // Which groups of keywords are present (the Group bits): a node skips
+    // the groups its rule does not use without looking at their keywords.
+    enum Group : std::uint8_t {
+        kReferences = 1,
+        kNumbers = 2,
+        kStrings = 4,
+        kObjects = 8,
+        kArrays = 16,
+        kCombinators = 32,
+    };
+    std::uint8_t groups = 0;
+    bool has(Group g) const { return (groups & g) != 0; }
+    void note_groups();
+
     // Reached from more than one place: a schema built of shared parts
-    // (allOf: [s, s], nested) applies it many times to one node, so its
-    // outcome per node is kept.
+    // (allOf: [s, s], nested, or a definition many references name) applies
+    // it many times to one node, so its outcome per node is kept.
     bool shared = false;
+
+    bool tracks_evaluation() const { return unevaluated_properties || unevaluated_items; }
+    const SchemaRule* property(std::string_view name) const;
 };
 
-// The rules of one schema; they point into the schema value, which must
-// outlive them.
-class SchemaRules {
+// Fetches the documents that references outside the schema name (another
+// file's URI): the caller's schema_resolver. The value returned must live as
+// long as the fetcher.
+class SchemaFetcher {
   public:
-    // Null when the stack ran out (the thread's flag says so).
-    const SchemaRule* read(const YamlValue& schema);
+    virtual ~SchemaFetcher() = default;
+    // The document at `uri` (absolute, without fragment), or an error.
+    virtual Result<const YamlValue*> fetch(const std::string& uri) = 0;
+};
+
+struct SchemaOptions {
+    bool assert_formats = false;  // OPT_SCHEMA_FORMAT
+};
+
+// The rules of one schema, read from its root; they point into the schema
+// value (and the fetched documents), which must outlive them.
+class CompiledSchema {
+  public:
+    // Fails on a pattern that does not compile, a reference that names
+    // nothing, a document no fetcher provides, or when the stack runs out.
+    static Result<std::unique_ptr<CompiledSchema>> compile(const YamlValue& schema,
+                                                           SchemaFetcher* fetcher,
+                                                           SchemaOptions options);
+
+    const SchemaRule& root() const { return *root_; }
+    const SchemaOptions& options() const { return options_; }
+    // Whether any "$dynamicRef" depends on the dynamic scope.
+    bool dynamic() const { return dynamic_; }
 
   private:
-    const SchemaRule* read_keywords(const YamlValue& schema, SchemaRule& rule);
-    bool read_list(const YamlValue& list, std::vector<const SchemaRule*>& out);
+    friend class RuleReader;
+    SchemaIndex index_;
+    SchemaOptions options_;
+    const SchemaRule* root_ = nullptr;
+    bool dynamic_ = false;
     std::deque<SchemaRule> store_;
     std::deque<EnumIndex> enum_indexes_;
+    std::deque<EcmaRegex> regexes_;
+    std::deque<DynamicRef> dynamic_refs_;
     // The rule read from each schema mapping, by its entries' storage: a
-    // schema whose parts are shared is read once per part.
+    // schema whose parts are shared (or named by many references) is read
+    // once.
     std::unordered_map<const YamlValue*, SchemaRule*> read_;
 };
+
+// The bits of the value kinds a "type" name allows (an unknown name allows
+// every kind), and the bits a value of a kind has: one of them in a rule's
+// mask means the type matches.
+std::uint8_t type_name_bits(std::string_view name);
+std::uint8_t value_type_bits(ValueKind kind);
 
 // A length or count bound: an Int, or a finite Float without a fraction.
 std::optional<double> count_bound(const YamlValue& v);

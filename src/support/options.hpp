@@ -38,5 +38,6 @@ inline constexpr std::uint64_t PASSTHROUGH_DATACLASS = 0x20000000;
 inline constexpr std::uint64_t OMIT_MICROSECONDS = 0x40000000;
 inline constexpr std::uint64_t NAIVE_UTC = 0x80000000;
 inline constexpr std::uint64_t UTC_Z = 0x100000000;
+inline constexpr std::uint64_t SCHEMA_FORMAT = 0x200000000;
 
 }  // namespace quarvel::opt

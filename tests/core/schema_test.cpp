@@ -1,6 +1,7 @@
 // Schema validation without Python: number spelling in messages, the
 // validation copy's limits on large trees, and violations on composed text.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "check.hpp"
 #include "compose_check.hpp"
 #include "schema/data_copy.hpp"
+#include "schema/rules.hpp"
 #include "schema/validate.hpp"
 
 using namespace quarvel;
@@ -26,6 +28,12 @@ void number_spelling() {
         check::Case name(c.text);
         CHECK_EQ(number_text(c.value), std::string(c.text));
     }
+}
+
+// The rules of a schema, read as loads reads them (no other documents).
+std::unique_ptr<CompiledSchema> compiled(const YamlValue& schema) {
+    auto rules = CompiledSchema::compile(schema, nullptr, {});
+    return rules ? std::move(*rules) : nullptr;
 }
 
 YamlNode scalar(std::string_view text) {
@@ -54,7 +62,9 @@ void large_tree_is_copied_in_full() {
     const YamlValue items =
         YamlValue::mapping(arena, {YamlValue::string("type"), YamlValue::string("integer")});
     const YamlValue schema = YamlValue::mapping(arena, {YamlValue::string("items"), items});
-    auto result = validate_document(root, false, schema, ResolverMode::Core12);
+    const auto rules = compiled(schema);
+    if (!CHECK(rules != nullptr)) return;
+    auto result = validate_document(root, false, *rules, ResolverMode::Core12);
     CHECK(result.has_value());
     if (result && CHECK_EQ(result->size(), std::size_t{1}))
         CHECK_EQ(result->front().path, std::string("$[1199999]"));
@@ -85,8 +95,10 @@ void aliases_follow_the_latest_definition() {
     CHECK_EQ(d.line, 3u);
     CHECK_EQ(d.column, 3u);
 
-    auto result = validate_document(forest.roots[0], forest.has_aliases, type_schema("array"),
-                                    ResolverMode::Core12);
+    const auto rules = compiled(type_schema("array"));
+    if (!CHECK(rules != nullptr)) return;
+    auto result =
+        validate_document(forest.roots[0], forest.has_aliases, *rules, ResolverMode::Core12);
     if (CHECK(result.has_value()) && CHECK_EQ(result->size(), std::size_t{1})) {
         CHECK_EQ(result->front().message, std::string("expected type array, found object"));
         const Error e2 = schema_violation_error(result->front());

@@ -26,6 +26,7 @@ OPTIONS = [
     "OPT_EXPLICIT_END", "OPT_SINGLE_QUOTES", "OPT_NULL_AS_KEYWORD", "OPT_NULL_AS_TILDE",
     "OPT_SERIALIZE_NUMPY", "OPT_PASSTHROUGH_DATETIME", "OPT_PASSTHROUGH_DATACLASS",
     "OPT_OMIT_MICROSECONDS", "OPT_NAIVE_UTC", "OPT_UTC_Z",
+    "OPT_SCHEMA_FORMAT",
 ]
 
 CLASSES = ["QuarvelDocument", "QuarvelDocumentView", "QuarvelNode", "QuarvelTag",
@@ -49,7 +50,7 @@ def test_function_signature_and_docstring(name):
 
 def test_option_values_are_distinct_ascending_bits():
     values = [getattr(_quarvel, n) for n in OPTIONS]
-    assert values == [1 << i for i in range(33)]
+    assert values == [1 << i for i in range(34)]
     assert _quarvel.OPT_UTC_Z == 4294967296
 
 

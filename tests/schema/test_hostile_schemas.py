@@ -94,3 +94,21 @@ def test_one_of_a_thousand_schemas():
         quarvel.loads("[3, 3000, -1]", schema=schema)
     assert [e.path for e in info.value.errors] == ["$[1]", "$[2]"]
     assert time.perf_counter() - start < 30
+
+
+@pytest.mark.parametrize("outer", [
+    lambda s: s,
+    lambda s: {"allOf": [s], "unevaluatedProperties": False},
+    lambda s: {"$dynamicAnchor": "a", "allOf": [s], "properties": {"x": {"$dynamicRef": "#a"}}},
+    lambda s: {"$defs": {"s": s}, "anyOf": [{"$ref": "#/$defs/s"}, {"$ref": "#/$defs/s"}]},
+])
+def test_a_part_applied_twice_at_every_level_costs_no_more_than_once(outer):
+    # 2^40 applications of the innermost part, if each were checked anew.
+    schema = {"type": "object", "required": ["a"], "properties": {"a": True, "x": True}}
+    for _ in range(40):
+        schema = {"allOf": [schema, schema]}
+    start = time.perf_counter()
+    quarvel.loads("{a: 1, x: {a: 2}}", schema=outer(schema))
+    with pytest.raises(QuarvelSchemaError):
+        quarvel.loads("{b: 1}", schema=outer(schema))
+    assert time.perf_counter() - start < 30

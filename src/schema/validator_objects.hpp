@@ -1,0 +1,127 @@
+// The keywords on mappings: required, the property counts, dependencies,
+// properties, patternProperties, additionalProperties and propertyNames.
+#pragma once
+
+#include "schema/validator.hpp"
+
+namespace quarvel {
+
+template <class View>
+bool Validator<View>::has_key(Node at, std::string_view name) const {
+    const std::uint32_t n = view_.count(at);
+    for (std::uint32_t i = 0; i + 1 < n; i += 2) {
+        const Node key = view_.child(at, i);
+        if (view_.is_key(key) && view_.key_text(key) == name) return true;
+    }
+    return false;
+}
+
+template <class View>
+void Validator<View>::check_object(Node at, const SchemaRule& rule, const PathStep* path) {
+    if (rule.required) {
+        for (const YamlValue& name : rule.required->children()) {
+            if (done()) return;
+            if (name.kind == ValueKind::String && !has_key(at, name.text()))
+                report(at, path, rule, "required", [&] {
+                    return "missing required property '" + std::string(name.text()) + "'";
+                });
+        }
+    }
+    const std::uint32_t entries = view_.count(at) / 2;
+    const auto count = static_cast<double>(entries);
+    if (rule.min_properties && count < *rule.min_properties && !done())
+        report(at, path, rule, "minProperties", [&] {
+            return "object has fewer than minProperties " + number_text(*rule.min_properties);
+        });
+    if (rule.max_properties && count > *rule.max_properties && !done())
+        report(at, path, rule, "maxProperties", [&] {
+            return "object has more than maxProperties " + number_text(*rule.max_properties);
+        });
+    check_dependencies(at, rule, path);
+    const bool per_entry = rule.has_properties || !rule.pattern_properties.empty() ||
+                           rule.additional || rule.property_names;
+    for (std::uint32_t e = 0; per_entry && e < entries && !done(); ++e)
+        check_entry(at, e, rule, path);
+}
+
+template <class View>
+void Validator<View>::check_entry(Node at, std::uint32_t entry, const SchemaRule& rule,
+                                  const PathStep* path) {
+    const Node key = view_.child(at, 2 * entry);
+    if (!view_.is_key(key)) return;
+    const std::string_view name = view_.key_text(key);
+    const PathStep step{path, name, 0, true};
+    const Node value = view_.child(at, 2 * entry + 1);
+    bool evaluated = false;
+    if (const SchemaRule* sub = rule.property(name)) {
+        check_child(value, *sub, &step);
+        evaluated = true;
+    }
+    for (const PatternRule& p : rule.pattern_properties) {
+        if (done()) return;
+        if (!search(key, &step, *p.regex, p.source, p.rule->location, name)) continue;
+        check_child(value, *p.rule, &step);
+        evaluated = true;
+    }
+    if (!evaluated && rule.additional && !done()) {
+        evaluated = true;
+        if (rule.additional->kind == RuleKind::Nothing) {
+            report(value, &step, rule, "additionalProperties", [&] {
+                return "additional property '" + std::string(name) + "' is not allowed";
+            });
+        } else {
+            check_child(value, *rule.additional, &step);
+        }
+    }
+    if (evaluated && evaluated_) evaluated_->properties[entry] = true;
+    if (rule.property_names && !done()) check_name(key, name, rule, &step);
+}
+
+// A property name is checked as the string it is, whatever a scalar of that
+// text would resolve to ("1" is a name, not a number): through a view of
+// that one string. Shown at the key, with the path of its entry.
+template <class View>
+void Validator<View>::check_name(Node key, std::string_view name, const SchemaRule& rule,
+                                 const PathStep* step) {
+    const NameView names(name);
+    std::vector<SchemaViolation> unused;
+    Validator<NameView> inner(names, schema_, unused);
+    const bool ok = inner.satisfies(*rule.property_names);
+    if (inner.fault()) {
+        // Placed at the key, like the report below.
+        Error e = *inner.fault();
+        e.schema_path = path_text(step);
+        e.line = view_.line(key);
+        e.column = view_.column(key);
+        fault_ = std::move(e);
+        return;
+    }
+    if (!ok)
+        report(key, step, rule, "propertyNames", [&] {
+            return "property name '" + std::string(name) + "' does not match propertyNames";
+        });
+}
+
+template <class View>
+void Validator<View>::check_dependencies(Node at, const SchemaRule& rule, const PathStep* path) {
+    for (const RequiredWith& d : rule.dependent_required) {
+        if (done()) return;
+        if (!has_key(at, d.name)) continue;
+        for (const YamlValue& name : d.required->children()) {
+            if (name.kind != ValueKind::String || has_key(at, name.text()) || done()) continue;
+            report(
+                at, path, rule, d.keyword,
+                [&] {
+                    return "missing property '" + std::string(name.text()) + "', required when '" +
+                           std::string(d.name) + "' is present";
+                },
+                d.name);
+        }
+    }
+    for (const NamedRule& d : rule.dependent_schemas) {
+        if (done()) return;
+        if (has_key(at, d.name)) apply(at, *d.rule, path);
+    }
+}
+
+}  // namespace quarvel

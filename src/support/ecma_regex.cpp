@@ -105,9 +105,18 @@ bool assertion_holds(Op op, const Around& at) {
 
 // A set of instruction numbers below a fixed bound with constant-time insert,
 // membership and clear, listing its members in insertion order.
+// A set of instruction numbers with constant-time insert, lookup and
+// clear, over storage that is never cleared (a stale entry fails the
+// cross-check), so a search neither allocates nor zeroes it.
 class SparseSet {
   public:
-    explicit SparseSet(std::size_t capacity) : dense_(capacity), sparse_(capacity) {}
+    SparseSet(std::vector<std::uint32_t>& dense, std::vector<std::uint32_t>& sparse,
+              std::size_t capacity) {
+        if (dense.size() < capacity) dense.resize(capacity);
+        if (sparse.size() < capacity) sparse.resize(capacity);
+        dense_ = dense.data();
+        sparse_ = sparse.data();
+    }
     bool contains(std::uint32_t v) const {
         std::uint32_t i = sparse_[v];
         return i < size_ && dense_[i] == v;
@@ -120,12 +129,25 @@ class SparseSet {
     bool empty() const { return size_ == 0; }
     std::uint32_t size() const { return size_; }
     std::uint32_t operator[](std::uint32_t i) const { return dense_[i]; }
+    void swap(SparseSet& other) noexcept {
+        std::swap(dense_, other.dense_);
+        std::swap(sparse_, other.sparse_);
+        std::swap(size_, other.size_);
+    }
 
   private:
-    std::vector<std::uint32_t> dense_;
-    std::vector<std::uint32_t> sparse_;
+    std::uint32_t* dense_;
+    std::uint32_t* sparse_;
     std::uint32_t size_ = 0;
 };
+
+// Storage a thread's searches share, one search at a time: schema
+// validation searches many short strings, where allocating the sets anew
+// would cost more than the search.
+struct SearchScratch {
+    std::vector<std::uint32_t> dense[2], sparse[2], pending;
+};
+thread_local SearchScratch t_scratch;
 
 // What is around a position of the text.
 Around around(std::string_view text, std::size_t pos) {
@@ -139,7 +161,11 @@ Around around(std::string_view text, std::size_t pos) {
 class Simulation {
   public:
     Simulation(const EcmaRegex::Program& p, std::string_view text)
-        : p_(p), text_(text), current_(p.code.size()), next_(p.code.size()) {}
+        : p_(p),
+          text_(text),
+          current_(t_scratch.dense[0], t_scratch.sparse[0], p.code.size()),
+          next_(t_scratch.dense[1], t_scratch.sparse[1], p.code.size()),
+          pending_(t_scratch.pending) {}
 
     Result<bool> search() {
         const std::uint64_t positions = text_.size() + 1;
@@ -163,7 +189,7 @@ class Simulation {
     std::string_view text_;
     SparseSet current_;
     SparseSet next_;
-    std::vector<std::uint32_t> pending_;
+    std::vector<std::uint32_t>& pending_;
     // Per lookaround, a bit per position: whether its body matches there
     // (starting there for a lookahead, ending there for a lookbehind).
     std::vector<std::vector<std::uint64_t>> tables_;
@@ -182,35 +208,31 @@ class Simulation {
         const std::size_t n = text_.size();
         const std::size_t first = backward ? n : 0;
         std::size_t pos = first;
-        Around at = around(text_, pos);
         current_.clear();
         for (;;) {
-            if ((pos == first || !anchored) && add(current_, start, at, pos, found)) return true;
+            if ((pos == first || !anchored) && add(current_, start, pos, found)) return true;
             if (pos == (backward ? 0 : n) || (current_.empty() && anchored)) return false;
             char32_t c = 0;
             const std::size_t len =
                 backward ? decode_before(text_, pos, c) : decode_at(text_, pos, c);
             const std::size_t then = backward ? pos - len : pos + len;
-            const Around then_at = around(text_, then);
             next_.clear();
             for (std::uint32_t i = 0; i < current_.size(); ++i) {
                 const std::uint32_t pc = current_[i];
                 const Inst& in = p_.code[pc];
                 const bool reads = (in.op == Op::Char && in.a == c) ||
                                    (in.op == Op::Class && p_.classes[in.a].contains(c));
-                if (reads && add(next_, pc + 1, then_at, then, found)) return true;
+                if (reads && add(next_, pc + 1, then, found)) return true;
             }
-            std::swap(current_, next_);
+            current_.swap(next_);
             pos = then;
-            at = then_at;
         }
     }
 
     // Adds pc and every instruction it reaches without reading at position
-    // pos (described by `at`); true when that reaches the end and the scan
-    // stops there.
-    bool add(SparseSet& set, std::uint32_t pc, const Around& at, std::size_t pos,
-             std::vector<std::uint64_t>* found) {
+    // pos; true when that reaches the end and the scan stops there. What is
+    // around the position is looked at only for an assertion.
+    bool add(SparseSet& set, std::uint32_t pc, std::size_t pos, std::vector<std::uint64_t>* found) {
         pending_.clear();
         pending_.push_back(pc);
         while (!pending_.empty()) {
@@ -236,7 +258,7 @@ class Simulation {
                 case Op::LineEnd:
                 case Op::WordBoundary:
                 case Op::NotWordBoundary:
-                    if (assertion_holds(in.op, at)) pending_.push_back(i + 1);
+                    if (assertion_holds(in.op, around(text_, pos))) pending_.push_back(i + 1);
                     break;
                 case Op::Look:
                     if (bit(tables_[in.a], pos) != p_.looks[in.a].negated)

@@ -236,8 +236,10 @@ class Validator {
     void check_type(Node at, const SchemaRule& rule, const DataValue& v, const PathStep* path);
     void check_number(Node at, const SchemaRule& rule, const DataValue& v, const PathStep* path);
     void check_string(Node at, const SchemaRule& rule, std::string_view text, const PathStep* path);
+    // `location` and `keyword` name the pattern's place in the schema; they
+    // are joined only for the error.
     bool search(Node at, const PathStep* path, const EcmaRegex& regex, std::string_view source,
-                const std::string& where, std::string_view text);
+                const std::string& location, std::string_view keyword, std::string_view text);
 
     // ---- objects (validator_objects.hpp) ----------------------------------
 

@@ -59,7 +59,7 @@ void Validator<View>::check_entry(Node at, std::uint32_t entry, const SchemaRule
     }
     for (const PatternRule& p : rule.pattern_properties) {
         if (done()) return;
-        if (!search(key, &step, *p.regex, p.source, p.rule->location, name)) continue;
+        if (!search(key, &step, *p.regex, p.source, p.rule->location, "", name)) continue;
         check_child(value, *p.rule, &step);
         evaluated = true;
     }

@@ -126,7 +126,7 @@ void Validator<View>::check_string(Node at, const SchemaRule& rule, std::string_
             });
     }
     if (rule.pattern && !done() &&
-        !search(at, path, *rule.pattern, rule.pattern_source, rule.location + "/pattern", text))
+        !search(at, path, *rule.pattern, rule.pattern_source, rule.location, "/pattern", text))
         report(at, path, rule, "pattern", [&] {
             return "string does not match pattern '" + std::string(rule.pattern_source) + "'";
         });
@@ -141,13 +141,13 @@ void Validator<View>::check_string(Node at, const SchemaRule& rule, std::string_
 // have given is unknown, so none is given.
 template <class View>
 bool Validator<View>::search(Node at, const PathStep* path, const EcmaRegex& regex,
-                             std::string_view source, const std::string& where,
-                             std::string_view text) {
+                             std::string_view source, const std::string& location,
+                             std::string_view keyword, std::string_view text) {
     const Result<bool> found = regex.search(text);
     if (found) return *found;
     fault(at, path,
-          "the pattern '" + std::string(source) + "' at " + where + " gave up on this string (" +
-              found.error().message + ")");
+          "the pattern '" + std::string(source) + "' at " + location + std::string(keyword) +
+              " gave up on this string (" + found.error().message + ")");
     return true;
 }
 

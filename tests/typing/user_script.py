@@ -231,6 +231,16 @@ def errors(folder: Path) -> None:
         assert_type(first.message, str)
         located: tuple[str, int, int] = (first.path, first.line, first.column)
         assert e.schema_path == "$" and located == ("$", 1, 1) and (e.line, e.column) == (1, 1)
+        assert_type(first.schema_path, str)
+        assert first.schema_path == "#/required"
+    else:
+        fail()
+    dates = {"properties": {"day": {"type": "string", "format": "date"}}}
+    assert quarvel.loads("day: '2026-13-01'\n", schema=dates) == {"day": "2026-13-01"}
+    try:
+        quarvel.loads("day: '2026-13-01'\n", schema=dates, option=quarvel.OPT_SCHEMA_FORMAT)
+    except quarvel.QuarvelSchemaError as e:
+        assert e.errors[0].schema_path == "#/properties/day/format"
     else:
         fail()
 

@@ -7,8 +7,10 @@
 namespace quarvel {
 namespace {
 
+// A line break separates words too: the writer passes whole source lines,
+// the parser a token's text, and both must find the same words.
 inline bool is_blank(char c) {
-    return c == ' ' || c == '\t';
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
 // The first few whitespace-separated words of a directive line.

@@ -121,16 +121,16 @@ bool Writer::copied_document(const YamlNode& node, Lines lines) {
     return true;
 }
 
-void Writer::block_children(const YamlNode& node, std::size_t n) {
+void Writer::block_children(const YamlNode& node, std::size_t n, bool first_on_line) {
     // Away from its source column (a copy that detach made elsewhere) no
     // line of the collection can be copied.
     const bool moved = placed(own(node)) && own(node).span.column != n;
     const bool kept = keep_columns_;
     if (moved) keep_columns_ = false;
     if (node.kind == NodeKind::Mapping)
-        entries(node, n, false);
+        entries(node, n, first_on_line);
     else
-        items(node, n, false);
+        items(node, n, first_on_line);
     keep_columns_ = kept;
 }
 
@@ -440,10 +440,7 @@ void Writer::item(const YamlNode& node, std::size_t n) {
             // The first entry stands on the dash's line at the column of the rest.
             const std::size_t inner = std::max(column_of(node, n + 2), n + 2);
             spaces(inner - n - 1);
-            if (node.kind == NodeKind::Mapping)
-                entries(node, inner, true);
-            else
-                items(node, inner, true);
+            block_children(node, inner, true);
         } else {
             properties_after_indicator(node);
             out_ += '\n';

@@ -287,7 +287,7 @@ class Writer {
     std::uint32_t blanks_before_colon(const YamlNode& key) const;
     void directive(const YamlNode& node);
 
-    void block_children(const YamlNode& node, std::size_t n);
+    void block_children(const YamlNode& node, std::size_t n, bool first_on_line = false);
     void entries(const YamlNode& map, std::size_t n, bool first_on_line);
     // `below`: the first of the key's head comments left to stand between the
     // key and its value (kNoComments when none are).

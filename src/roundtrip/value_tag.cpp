@@ -81,7 +81,9 @@ EditStatus check_primary_handle(std::string_view source, std::string_view tag) {
     if (tag.find('!', 1) != std::string_view::npos) return {};  // a named handle
     for (std::size_t line = 0; line < source.size();) {
         const std::size_t next = source.find('\n', line);
-        const std::string_view text = source.substr(line, next - line);
+        std::string_view text = source.substr(line, next - line);
+        // A document may open with a byte order mark before its directives.
+        if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
         if (text.starts_with('%') && tag_directive_handle(text.substr(1)) == "!")
             return edit_fault(EditFaultKind::Value,
                               "cannot write the tag " + std::string(tag) +

@@ -256,6 +256,18 @@ def test_a_detached_block_collection_nests_where_it_is_written(text, written):
     assert quarvel.loads(out) == quarvel.loads(text)
 
 
+def test_a_detached_copy_on_the_line_of_a_compact_item_is_indented_as_one():
+    # The alias took the place of a compact item ("- - x"), so the copy starts
+    # on that dash's line; its other items must follow it there, not stay at
+    # the column they have under p.
+    doc = load("p: &b\n- - x\n- - o:\n- y\nq:\n- - z\n")
+    doc.node["q"][0].make_alias("b")
+    doc.node["q"][0].detach()
+    out = doc.to_yaml().decode()
+    assert out.endswith("q:\n- - - x\n  - - o:\n  - y\n")
+    assert quarvel.loads(out)["q"] == [quarvel.loads(out)["p"]]
+
+
 @pytest.mark.parametrize("text, written", [
     # The copy stands where the alias stood: the empty document after it stays.
     ("a: &k\nb: *k\n---\n---\nc: 1\n", "a: &k\nb:\n---\n---\nc: 1\n"),

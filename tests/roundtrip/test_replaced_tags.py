@@ -138,13 +138,25 @@ def test_a_tag_that_cannot_read_its_value_is_refused(value, message):
     assert (snapshot(doc), doc.to_yaml()) == before
 
 
-def test_tags_under_redefined_handles_keep_their_meaning():
-    text = "%TAG ! tag:example.com,2000:\n%TAG !! tag:other,1:\n--- !shape\na: 1\n"
+@pytest.mark.parametrize("bom", ["", "\ufeff"])
+def test_tags_under_redefined_handles_keep_their_meaning(bom):
+    text = bom + "%TAG ! tag:example.com,2000:\n%TAG !! tag:other,1:\n--- !shape\na: 1\n"
     doc = quarvel.loads(text, option=quarvel.OPT_ROUND_TRIP)
-    # "!local" would read as tag:example.com,2000:local here.
+    # "!local" would read as tag:example.com,2000:local here (a byte order
+    # mark before the %TAG line changes nothing).
     with pytest.raises(ValueError, match="^cannot write the tag !local: a %TAG line"):
         doc["b"] = quarvel.QuarvelTag("!local", "x")
     doc["c"] = quarvel.QuarvelTag("!!str", "5")
     out = doc.to_yaml()
     assert b"c: !<tag:yaml.org,2002:str>" in out
     assert quarvel.loads(out, option=quarvel.OPT_PASSTHROUGH_TAG).value == {"a": 1, "c": "5"}
+
+
+@pytest.mark.parametrize("text", ["%TAG ! \n--- x\n", "\ufeff%TAG !\r\n--- x\r\n"])
+def test_a_tag_line_without_prefix_redefines_nothing(text):
+    # The reader ignores it, so "!t" keeps its meaning and is written as is.
+    doc = quarvel.loads(text, option=quarvel.OPT_ROUND_TRIP)
+    doc.node.value = quarvel.QuarvelTag("!t", "0")
+    out = doc.to_yaml()
+    assert b"!t " in out and b"!<" not in out
+    assert quarvel.loads(out, option=quarvel.OPT_PASSTHROUGH_TAG).tag == "!t"

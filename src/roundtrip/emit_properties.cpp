@@ -88,6 +88,10 @@ std::optional<std::size_t> Writer::copied_prologue(const YamlNode& props, std::s
         if (line.starts_with('%'))
             if (const auto handle = tag_directive_handle(line.substr(1)))
                 prologue_handles_.push_back(*handle);
+        // Directives hold for the next document only: past an empty
+        // document's "---" or a "..." they were that document's.
+        const std::string_view bare = line.substr(0, line.find_first_of("\r\n"));
+        if (is_marker_line(bare) || bare.starts_with("...")) prologue_handles_.clear();
     }
     return end;
 }

@@ -160,3 +160,14 @@ def test_a_tag_line_without_prefix_redefines_nothing(text):
     out = doc.to_yaml()
     assert b"!t " in out and b"!<" not in out
     assert quarvel.loads(out, option=quarvel.OPT_PASSTHROUGH_TAG).tag == "!t"
+
+
+def test_a_tag_line_of_an_earlier_empty_document_is_not_this_ones():
+    # The %TAG line belongs to the empty document before "...": "!sl" below
+    # is the local tag, and is written as it was.
+    text = "%TAG ! tag:x,1:\n---\n...\n--- !sl\nv\n"
+    doc = quarvel.loads(text, option=quarvel.OPT_ROUND_TRIP)
+    doc.node.anchor = "a"
+    out = doc.to_yaml()
+    assert out == b"%TAG ! tag:x,1:\n---\n...\n---\n!sl &a v\n"
+    assert quarvel.loads_all(out, option=quarvel.OPT_PASSTHROUGH_TAG)[1].tag == "!sl"

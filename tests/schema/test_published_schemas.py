@@ -4,7 +4,7 @@ same set of failing document paths.
 
 The schemas are the ones the check-jsonschema wheel ships under
 check_jsonschema/builtin_schemas/vendor/ (GitHub workflows and Dependabot
-from SchemaStore, draft 7; the Compose specification and Read the Docs,
+from SchemaStore, draft 7; the Compose file format and Read the Docs,
 draft 2020-12). They are not kept here: the tests read them from the folder
 QUARVEL_PUBLISHED_SCHEMAS names, or from an installed check_jsonschema, and
 are skipped when neither is there. To fetch them:
@@ -35,9 +35,9 @@ NAMES = ["github-workflows", "compose-spec", "dependabot", "readthedocs"]
 def schema_folder():
     if os.environ.get("QUARVEL_PUBLISHED_SCHEMAS"):
         return pathlib.Path(os.environ["QUARVEL_PUBLISHED_SCHEMAS"])
-    spec = importlib.util.find_spec("check_jsonschema")
-    if spec and spec.origin:
-        return pathlib.Path(spec.origin).parent / "builtin_schemas" / "vendor"
+    found = importlib.util.find_spec("check_jsonschema")
+    if found and found.origin:
+        return pathlib.Path(found.origin).parent / "builtin_schemas" / "vendor"
     return None
 
 

@@ -260,6 +260,13 @@ def _write_confined(root: _Path | bytes, name: _Path | bytes, data: bytes, /) ->
         OSError: The file could not be written.
     """
 
+def _annotated_scalar_class(name: str, mixin: type, doc: str, /) -> type:
+    """The extension's type for the annotated scalar class `name`.
+
+    Private: the package's QuarvelAnnotatedStr and QuarvelAnnotatedFloat,
+    created once per process with `mixin` as their second base.
+    """
+
 # Option flags, one bit each, combined with `|` and passed as `option=`. Each
 # is declared with its value, so `OPT_ROUND_TRIP` alone selects the overload
 # of `loads` that returns a document.

@@ -4,6 +4,8 @@ from __future__ import annotations
 
 import struct
 
+import _quarvel
+
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Self
@@ -20,26 +22,18 @@ _INCLUDE_TAGS = frozenset(
     }
 )
 
-# The six positions of a record, packed into one bytes object: line, column,
-# end line, end column, offset, end offset. One small object per scalar
-# instead of six ints keeps annotated loading fast and lean; the positions are
-# unpacked only when read.
+# The int class's record, packed: int subclasses cannot have fields of their
+# own, so its six positions (line, column, end line, end column, offset, end
+# offset) go into one bytes object in the instance dict, unpacked only when
+# read. The str and float classes are the extension's types, with the record
+# stored inline.
 _POSITIONS = struct.Struct("<6Q")
 
-# What the extension fills when it builds an instance directly: the packed
-# positions first, then the file, the style, the source tag and the source
-# target, each with the docstring its slot shows. It reads the names (as
-# `_quarvel_layout`) from each concrete class's own namespace; a class without
-# them (a subclass, say) is created by calling it instead.
-_FIELD_DOCS = {
-    "_positions": "The six positions of the record, packed (internal).",
-    "__file__": "The file the scalar was read from: root_path, an included file, "
-    "or '<root>' inside the include directory.",
-    "style": "How the scalar was written: 'plain', 'single', 'double', 'literal' or 'folded'.",
-    "__source_tag__": "The directive that produced the value, such as '!secret', or None.",
-    "__source_target__": "The directive's argument (file, directory, secret or variable name), or None.",
-}
-_LAYOUT = tuple(_FIELD_DOCS)
+# What the extension fills when it builds an int instance directly: the
+# packed positions, then the file, the style, the source tag and the source
+# target. It reads the names (as `_quarvel_layout`) from the class's own
+# namespace; a class without them (a subclass, say) is created by calling it.
+_LAYOUT = ("_positions", "__file__", "style", "__source_tag__", "__source_target__")
 _TEXTS = _LAYOUT[1:]
 
 
@@ -63,9 +57,9 @@ class _AnnotatedScalar:
     __slots__ = ()
 
     if TYPE_CHECKING:
-        # The constructor and the record as type checkers see them. Each
-        # concrete class gets its __new__ from _members; the record is
-        # read-only, its positions packed in `_positions`.
+        # The constructor and the record as type checkers see them. The str
+        # and float classes are the extension's types, with the record inline;
+        # the int class packs its positions in `_positions`.
         _positions: bytes
 
         def __new__(
@@ -103,28 +97,19 @@ class _AnnotatedScalar:
         @property
         def __source_target__(self) -> str | None: ...
 
-    else:
-        __line__ = _position(0, "__line__", "The 1-based line where the scalar starts.")
-        __column__ = _position(1, "__column__", "The 1-based column where the scalar starts.")
-        __end_line__ = _position(2, "__end_line__", "The 1-based line where the scalar ends.")
-        __end_column__ = _position(3, "__end_column__", "The 1-based column just past the scalar.")
-        __offset__ = _position(4, "__offset__", "The 0-based byte offset where the scalar starts.")
-        __end_offset__ = _position(5, "__end_offset__", "The 0-based byte offset just past it.")
-
     def _arguments(self) -> tuple[int, int, str | None, int, int, str, str | None, str | None, int, int]:
         """The ten record arguments of the constructor, in order."""
-        line, column, end_line, end_column, offset, end_offset = _POSITIONS.unpack(self._positions)
         return (
-            line,
-            column,
+            self.__line__,
+            self.__column__,
             self.__file__,
-            end_line,
-            end_column,
+            self.__end_line__,
+            self.__end_column__,
             self.style,
             self.__source_tag__,
             self.__source_target__,
-            offset,
-            end_offset,
+            self.__offset__,
+            self.__end_offset__,
         )
 
     def __setattr__(self, name: str, value: object) -> None:
@@ -153,8 +138,22 @@ class _AnnotatedScalar:
         return self.__source_tag__ in _INCLUDE_TAGS
 
 
-def _members(base):
-    """The constructor, pickling support and repr of one concrete class."""
+def _behaviour(base):
+    """Pickling support and repr of one concrete class."""
+
+    def __reduce__(self):
+        return (type(self), (base(self), *self._arguments()))
+
+    def __repr__(self):
+        return base.__repr__(self)
+
+    return {"__slots__": (), "__reduce__": __reduce__, "__repr__": __repr__}
+
+
+def _packed_int_members():
+    """The int class's constructor and position properties: int subclasses
+    cannot have fields of their own, so the record lives in the instance dict,
+    its positions packed into one bytes object."""
 
     def __new__(
         cls,
@@ -170,36 +169,50 @@ def _members(base):
         offset,
         end_offset,
     ):
-        self = base.__new__(cls, value)
+        self = int.__new__(cls, value)
         positions = _POSITIONS.pack(line, column, end_line, end_column, offset, end_offset)
         object.__setattr__(self, "_positions", positions)
         for name, text in zip(_TEXTS, (file, style, source_tag, source_target), strict=True):
             object.__setattr__(self, name, text)
         return self
 
-    def __reduce__(self):
-        return (type(self), (base(self), *self._arguments()))
-
-    def __repr__(self):
-        return base.__repr__(self)
-
-    return {
-        "__new__": __new__,
-        "__reduce__": __reduce__,
-        "__repr__": __repr__,
-        "_quarvel_layout": _LAYOUT,
-    }
-
-
-# str and float instances keep the record in slots; int subclasses cannot have
-# slots of their own, so there the record lives in the instance dict.
+    members = _behaviour(int)
+    del members["__slots__"]
+    members.update(
+        __new__=__new__,
+        _quarvel_layout=_LAYOUT,
+        __line__=_position(0, "__line__", "The 1-based line where the scalar starts."),
+        __column__=_position(1, "__column__", "The 1-based column where the scalar starts."),
+        __end_line__=_position(2, "__end_line__", "The 1-based line where the scalar ends."),
+        __end_column__=_position(3, "__end_column__", "The 1-based column just past the scalar."),
+        __offset__=_position(4, "__offset__", "The 0-based byte offset where the scalar starts."),
+        __end_offset__=_position(5, "__end_offset__", "The 0-based byte offset just past it."),
+    )
+    return members
 
 
-class QuarvelAnnotatedStr(_AnnotatedScalar, str):
-    """A `str` carrying the source location of the scalar it was read from."""
+_STR_DOC = "A `str` carrying the source location of the scalar it was read from."
+_FLOAT_DOC = "A `float` carrying the source location of the scalar it was read from."
 
-    __slots__ = _FIELD_DOCS
-    locals().update(_members(str))
+if TYPE_CHECKING:
+
+    class QuarvelAnnotatedStr(_AnnotatedScalar, str):
+        """A `str` carrying the source location of the scalar it was read from."""
+
+    class QuarvelAnnotatedFloat(_AnnotatedScalar, float):
+        """A `float` carrying the source location of the scalar it was read from."""
+
+else:
+    # The extension's own types: the record is stored inline, and a loaded str
+    # is one allocation. Their Python behaviour comes from a slot-less mixin.
+    QuarvelAnnotatedStr = _quarvel._annotated_scalar_class(
+        "QuarvelAnnotatedStr", type("_AnnotatedStrBehaviour", (_AnnotatedScalar,), _behaviour(str)), _STR_DOC
+    )
+    QuarvelAnnotatedFloat = _quarvel._annotated_scalar_class(
+        "QuarvelAnnotatedFloat",
+        type("_AnnotatedFloatBehaviour", (_AnnotatedScalar,), _behaviour(float)),
+        _FLOAT_DOC,
+    )
 
 
 class QuarvelAnnotatedInt(_AnnotatedScalar, int):
@@ -210,16 +223,8 @@ class QuarvelAnnotatedInt(_AnnotatedScalar, int):
     since `int` subclasses cannot have slots.
     """
 
-    locals().update(_members(int))
+    if not TYPE_CHECKING:
+        locals().update(_packed_int_members())
 
 
-class QuarvelAnnotatedFloat(_AnnotatedScalar, float):
-    """A `float` carrying the source location of the scalar it was read from."""
-
-    __slots__ = _FIELD_DOCS
-    locals().update(_members(float))
-
-
-for _cls in (QuarvelAnnotatedStr, QuarvelAnnotatedInt, QuarvelAnnotatedFloat):
-    _cls.__module__ = "quarvel"
-del _cls
+QuarvelAnnotatedInt.__module__ = "quarvel"

@@ -68,6 +68,9 @@ struct ScalarClass {
     Ref cls;
     ScalarKind kind = ScalarKind::Str;
     bool direct = false;
+    // The class is the extension's own str or float type (see below): its
+    // instances are made in place, with no layout to consult.
+    bool native = false;
     // Per field: the byte offset of its slot, or 0 when it is set by name
     // (into the instance dict); names[i] is the interned attribute name.
     std::array<Py_ssize_t, kFields> slot{};
@@ -83,6 +86,24 @@ std::unique_ptr<ScalarClass> describe_scalar_class(PyObject* cls, ScalarKind kin
 PyObject* build_annotated_scalar(const ScalarClass& cls, PyObject* value, double number,
                                  const SourceRecord& record, ScalarStyle style,
                                  bool allow_direct = true);
+
+// The extension's annotated str and float types, which the package adopts as
+// QuarvelAnnotatedStr and QuarvelAnnotatedFloat: the record is part of the
+// instance, and a str instance is one allocation with its characters.
+// `_annotated_scalar_class(name, mixin, doc)` creates the type named `name`
+// once per process, its bases the built-in type and `mixin`.
+PyObject* annotated_scalar_class(PyObject* module, PyObject* args);
+
+// Whether `cls` is one of those types (not a subclass) for `kind`.
+bool is_native_scalar_class(PyObject* cls, ScalarKind kind);
+
+// An instance of such a type (`cls` must be one) holding the exact str `text`
+// (or `value`), with the record and the style name. A new reference, or null
+// with an exception set.
+PyObject* new_native_str(PyObject* cls, PyObject* text, const SourceRecord& record,
+                         PyObject* style);
+PyObject* new_native_float(PyObject* cls, double value, const SourceRecord& record,
+                           PyObject* style);
 
 // The state tuple of __setstate__ read into a record: (line, column, file,
 // end line, end column, source tag, source target, offset, end offset),

@@ -180,6 +180,10 @@ std::unique_ptr<ScalarClass> describe_scalar_class(PyObject* cls, ScalarKind kin
     auto out = std::make_unique<ScalarClass>();
     out->cls = Ref::borrow(cls);
     out->kind = kind;
+    if (is_native_scalar_class(cls, kind)) {
+        out->direct = out->native = true;
+        return out;
+    }
     PyTypeObject* base = base_of(kind);
     if (!PyType_Check(cls) || !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(cls), base))
         return out;
@@ -222,7 +226,13 @@ PyObject* build_annotated_scalar(const ScalarClass& c, PyObject* value, double n
     }
     PyObject* style_text = style_name(style);
     if (!style_text) return nullptr;
-    if (!c.direct || !allow_direct) return call_class(c, value, record, style_text);
+    if (c.native && allow_direct) {
+        if (c.kind == ScalarKind::Float)
+            return new_native_float(c.cls.get(), number, record, style_text);
+        if (PyUnicode_CheckExact(value))
+            return new_native_str(c.cls.get(), value, record, style_text);
+    }
+    if (!c.direct || c.native || !allow_direct) return call_class(c, value, record, style_text);
     Ref fields[ScalarClass::kFields] = {packed_positions(record), text_or_none(record.file),
                                         Ref::borrow(style_text), text_or_none(record.source_tag),
                                         text_or_none(record.source_target)};

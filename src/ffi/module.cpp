@@ -1,6 +1,7 @@
 // Module initialisation: functions, option constants, classes and __all__.
 #include <exception>
 
+#include "ffi/annotated.hpp"
 #include "ffi/functions.hpp"
 #include "ffi/roundtrip/api.hpp"
 #include "ffi/types.hpp"
@@ -35,6 +36,8 @@ PyMethodDef module_functions[] = {
      "_read_confined(root, name, max_bytes, /)\n--\n\n"},
     {"_write_confined", write_confined_file, METH_VARARGS,
      "_write_confined(root, name, data, /)\n--\n\n"},
+    {"_annotated_scalar_class", annotated_scalar_class, METH_VARARGS,
+     "_annotated_scalar_class(name, mixin, doc, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -25,7 +25,7 @@ report = []
 for obj in objects:
     names = CONTAINER if isinstance(obj, (dict, list)) else SCALAR
     for variant in (obj, copy.copy(obj), copy.deepcopy(obj)):
-        plain = type(obj).__mro__[-2](variant)
+        plain = next(b for b in type(obj).__mro__ if b in (dict, list, str, int, float))(variant)
         report.append((type(variant).__module__, type(variant).__name__, plain,
                        tuple(getattr(variant, n) for n in names)))
 print(repr(report))

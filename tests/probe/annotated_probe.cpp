@@ -97,7 +97,7 @@ PyObject* build(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     });
 }
 
-// describe(cls, kind) -> (direct, slot offsets): how instances would be made.
+// describe(cls, kind) -> (direct, native, slot offsets): how instances would be made.
 PyObject* describe(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return trapped([&]() -> PyObject* {
         ScalarKind kind;
@@ -111,7 +111,8 @@ PyObject* describe(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
             if (!offset) return nullptr;
             PyTuple_SET_ITEM(slots.get(), static_cast<Py_ssize_t>(i), offset);
         }
-        return Py_BuildValue("(OO)", cls->direct ? Py_True : Py_False, slots.get());
+        return Py_BuildValue("(OOO)", cls->direct ? Py_True : Py_False,
+                             cls->native ? Py_True : Py_False, slots.get());
     });
 }
 

@@ -1,0 +1,383 @@
+// The annotated str and float classes as extension types: the record lives
+// inline in the instance, and an annotated str made by a load is one block of
+// memory holding the object, its record and its characters.
+//
+// The package names these types QuarvelAnnotatedStr and QuarvelAnnotatedFloat
+// and lends them its Python behaviour (the provenance flags, pickling) through
+// a slot-less mixin, their second base; the type itself is created here, once
+// per process, by `_annotated_scalar_class`. The built-in base comes first, so
+// that its slots (hash, comparison, str()) are the ones the type inherits. Its instances are not
+// tracked by the collector: the record holds only exact str objects and None, which cannot lead
+// back to the instance.
+//
+// A str subtype cannot use the interpreter's compact layout (characters right
+// after the header); its data pointer names a separate buffer, which the base
+// deallocation frees. A load's instances put that buffer right after the
+// record instead, in the same allocation, and mark it so: their deallocation
+// detaches the buffer before the base type frees the object.
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "ffi/annotated.hpp"
+#include "pyutil/py_ref.hpp"
+
+namespace quarvel::py {
+namespace {
+
+// The inline record: six positions, then the four texts (exact str or null).
+struct ScalarNote {
+    std::uint64_t positions[6];
+    PyObject* file;
+    PyObject* style;
+    PyObject* source_tag;
+    PyObject* source_target;
+};
+
+struct AnnotatedStrObject {
+    PyUnicodeObject text;
+    ScalarNote note;
+    // The characters follow this struct in the same allocation.
+    bool text_inline;
+};
+
+struct AnnotatedFloatObject {
+    PyFloatObject number;
+    ScalarNote note;
+};
+
+void clear_note(ScalarNote& note) {
+    Py_CLEAR(note.file);
+    Py_CLEAR(note.style);
+    Py_CLEAR(note.source_tag);
+    Py_CLEAR(note.source_target);
+}
+
+// Texts are stored as exact str so that no stored object can refer back to
+// the instance; null stands for None.
+PyObject* held_text(PyObject* text) {
+    return text && text != Py_None ? Py_NewRef(text) : nullptr;
+}
+
+void fill_note(ScalarNote& note, const SourceRecord& r, PyObject* style) {
+    note.positions[0] = r.line;
+    note.positions[1] = r.column;
+    note.positions[2] = r.end_line;
+    note.positions[3] = r.end_column;
+    note.positions[4] = r.offset;
+    note.positions[5] = r.end_offset;
+    note.file = held_text(r.file);
+    note.style = held_text(style);
+    note.source_tag = held_text(r.source_tag);
+    note.source_target = held_text(r.source_target);
+}
+
+// ---- the str type ----------------------------------------------------------
+
+char* inline_text(AnnotatedStrObject* o) {
+    return reinterpret_cast<char*>(o + 1);
+}
+
+void annotated_str_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    auto* o = reinterpret_cast<AnnotatedStrObject*>(self);
+    clear_note(o->note);
+    if (o->text_inline) {
+        // The characters are part of this block: the base deallocation must
+        // not free them on their own, nor a UTF-8 form that shares them.
+        PyCompactUnicodeObject& compact = o->text._base;
+        if (compact.utf8 == inline_text(o)) {
+            compact.utf8 = nullptr;
+            compact.utf8_length = 0;
+        }
+        o->text.data.any = nullptr;
+    }
+    PyUnicode_Type.tp_dealloc(self);
+    Py_DECREF(type);
+}
+
+void annotated_float_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    clear_note(reinterpret_cast<AnnotatedFloatObject*>(self)->note);
+    PyFloat_Type.tp_dealloc(self);
+    Py_DECREF(type);
+}
+
+bool one_block_layout(PyTypeObject* type);
+
+// An instance of the one-block `type` holding the characters of the exact str
+// `text`, its hash included, with an empty record.
+PyObject* one_block_str(PyTypeObject* type, PyObject* text) {
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
+    const int kind = PyUnicode_KIND(text);
+    const auto bytes = static_cast<std::size_t>(length + 1) * static_cast<std::size_t>(kind);
+    if (static_cast<std::size_t>(length) > (PY_SSIZE_T_MAX - sizeof(AnnotatedStrObject)) / 4)
+        return PyErr_NoMemory();
+    void* block = PyObject_Malloc(sizeof(AnnotatedStrObject) + bytes);
+    if (!block) return PyErr_NoMemory();
+    std::memset(block, 0, sizeof(AnnotatedStrObject));
+    PyObject* self = PyObject_Init(static_cast<PyObject*>(block), type);
+    auto* o = static_cast<AnnotatedStrObject*>(block);
+    PyASCIIObject& head = o->text._base._base;
+    head.length = length;
+    head.hash = reinterpret_cast<PyASCIIObject*>(text)->hash;
+    head.state.kind = static_cast<unsigned>(kind);
+    head.state.ascii = PyUnicode_IS_ASCII(text) ? 1U : 0U;
+#if PY_VERSION_HEX < 0x030C0000
+    head.state.ready = 1;
+#endif
+    char* data = inline_text(o);
+    std::memcpy(data, PyUnicode_DATA(text), bytes);
+    o->text.data.any = data;
+    o->text_inline = true;
+    if (head.state.ascii) {
+        // ASCII text is its own UTF-8 form.
+        o->text._base.utf8 = data;
+        o->text._base.utf8_length = length;
+    }
+    return self;
+}
+
+// An instance of `type` (ours or a subclass) holding the exact str `text`.
+PyObject* str_instance(PyTypeObject* type, PyObject* text) {
+    if (one_block_layout(type)) return one_block_str(type, text);
+    Ref args(PyTuple_Pack(1, text));
+    return args ? PyUnicode_Type.tp_new(type, args.get(), nullptr) : nullptr;
+}
+
+// ---- construction from Python ------------------------------------------------
+
+constexpr const char* kArgumentNames[] = {"value",         "line",       "column",     "file",
+                                          "end_line",      "end_column", "style",      "source_tag",
+                                          "source_target", "offset",     "end_offset", nullptr};
+
+bool read_unsigned(PyObject* item, const char* name, std::uint64_t& out) {
+    Ref number(PyNumber_Index(item));
+    if (!number) return false;
+    const unsigned long long v = PyLong_AsUnsignedLongLong(number.get());
+    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+        if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_ValueError, "%s must be between 0 and 2**64-1", name);
+        }
+        return false;
+    }
+    out = v;
+    return true;
+}
+
+// A text argument as an exact str (a str subclass is copied), or null for
+// None; `ok` turns false with a TypeError set for anything else.
+Ref read_text(PyObject* item, const char* name, bool none_allowed, bool& ok) {
+    if (item == Py_None && none_allowed) return Ref();
+    if (PyUnicode_CheckExact(item)) return Ref::borrow(item);
+    if (PyUnicode_Check(item)) {
+        Ref copy(PyUnicode_FromObject(item));
+        ok = bool(copy);
+        return copy;
+    }
+    PyErr_Format(PyExc_TypeError, "%s must be str%s, not %.200s", name,
+                 none_allowed ? " or None" : "", Py_TYPE(item)->tp_name);
+    ok = false;
+    return Ref();
+}
+
+// The ten record arguments read into `r` (and `style`); the held references
+// keep its texts alive.
+struct ParsedRecord {
+    SourceRecord record;
+    Ref file, style, source_tag, source_target;
+};
+
+bool parse_record(PyObject* const* a, ParsedRecord& out) {
+    SourceRecord& r = out.record;
+    bool ok = read_unsigned(a[1], "line", r.line) && read_unsigned(a[2], "column", r.column) &&
+              read_unsigned(a[4], "end_line", r.end_line) &&
+              read_unsigned(a[5], "end_column", r.end_column) &&
+              read_unsigned(a[9], "offset", r.offset) &&
+              read_unsigned(a[10], "end_offset", r.end_offset);
+    if (!ok) return false;
+    out.file = read_text(a[3], "file", true, ok);
+    if (ok) out.style = read_text(a[6], "style", false, ok);
+    if (ok) out.source_tag = read_text(a[7], "source_tag", true, ok);
+    if (ok) out.source_target = read_text(a[8], "source_target", true, ok);
+    r.file = out.file.get();
+    r.source_tag = out.source_tag.get();
+    r.source_target = out.source_target.get();
+    return ok;
+}
+
+// `cls(value, line, column, file, end_line, end_column, style, source_tag,
+// source_target, offset, end_offset)`, positionally or by name.
+bool unpack_arguments(PyObject* args, PyObject* kwargs, PyObject** a) {
+    return PyArg_ParseTupleAndKeywords(
+               args, kwargs, "OOOOOOOOOOO", const_cast<char**>(kArgumentNames), &a[0], &a[1], &a[2],
+               &a[3], &a[4], &a[5], &a[6], &a[7], &a[8], &a[9], &a[10]) != 0;
+}
+
+PyObject* annotated_str_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    PyObject* a[11] = {};
+    if (!unpack_arguments(args, kwargs, a)) return nullptr;
+    ParsedRecord parsed;
+    if (!parse_record(a, parsed)) return nullptr;
+    Ref text(PyObject_Str(a[0]));
+    if (!text) return nullptr;
+    if (!PyUnicode_CheckExact(text.get())) text = Ref(PyUnicode_FromObject(text.get()));
+    if (!text) return nullptr;
+    PyObject* self = str_instance(type, text.get());
+    if (self) {
+        fill_note(reinterpret_cast<AnnotatedStrObject*>(self)->note, parsed.record,
+                  parsed.style.get());
+    }
+    return self;
+}
+
+PyObject* annotated_float_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    PyObject* a[11] = {};
+    if (!unpack_arguments(args, kwargs, a)) return nullptr;
+    ParsedRecord parsed;
+    if (!parse_record(a, parsed)) return nullptr;
+    Ref value_args(PyTuple_Pack(1, a[0]));
+    if (!value_args) return nullptr;
+    PyObject* self = PyFloat_Type.tp_new(type, value_args.get(), nullptr);
+    if (self) {
+        fill_note(reinterpret_cast<AnnotatedFloatObject*>(self)->note, parsed.record,
+                  parsed.style.get());
+    }
+    return self;
+}
+
+// ---- the types -----------------------------------------------------------------
+
+template <class Obj>
+struct Members {
+    static constexpr std::size_t kPositions = offsetof(Obj, note) + offsetof(ScalarNote, positions);
+    static constexpr std::size_t at(std::size_t i) { return kPositions + 8 * i; }
+
+    static inline PyMemberDef table[] = {
+        {"__line__", T_ULONGLONG, at(0), READONLY, "The 1-based line where the scalar starts."},
+        {"__column__", T_ULONGLONG, at(1), READONLY, "The 1-based column where the scalar starts."},
+        {"__end_line__", T_ULONGLONG, at(2), READONLY, "The 1-based line where the scalar ends."},
+        {"__end_column__", T_ULONGLONG, at(3), READONLY,
+         "The 1-based column just past the scalar."},
+        {"__offset__", T_ULONGLONG, at(4), READONLY,
+         "The 0-based byte offset where the scalar starts."},
+        {"__end_offset__", T_ULONGLONG, at(5), READONLY, "The 0-based byte offset just past it."},
+        {"__file__", T_OBJECT, offsetof(Obj, note) + offsetof(ScalarNote, file), READONLY,
+         "The file the scalar was read from: root_path, an included file, or '<root>' inside "
+         "the include directory."},
+        {"style", T_OBJECT, offsetof(Obj, note) + offsetof(ScalarNote, style), READONLY,
+         "How the scalar was written: 'plain', 'single', 'double', 'literal' or 'folded'."},
+        {"__source_tag__", T_OBJECT, offsetof(Obj, note) + offsetof(ScalarNote, source_tag),
+         READONLY, "The directive that produced the value, such as '!secret', or None."},
+        {"__source_target__", T_OBJECT, offsetof(Obj, note) + offsetof(ScalarNote, source_target),
+         READONLY, "The directive's argument (file, directory, secret or variable name), or None."},
+        {nullptr, 0, 0, 0, nullptr},
+    };
+};
+
+// Whether instances of `type` are laid out here in one block: the type
+// itself, not a subclass that adds fields or is tracked by the collector.
+bool one_block_layout(PyTypeObject* type) {
+    return is_native_scalar_class(reinterpret_cast<PyObject*>(type), ScalarKind::Str);
+}
+
+PyType_Slot str_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(annotated_str_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(annotated_str_dealloc)},
+    {Py_tp_members, Members<AnnotatedStrObject>::table},
+    {0, nullptr},
+};
+
+PyType_Slot float_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(annotated_float_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(annotated_float_dealloc)},
+    {Py_tp_members, Members<AnnotatedFloatObject>::table},
+    {0, nullptr},
+};
+
+constexpr unsigned kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
+
+PyType_Spec str_spec = {"quarvel.QuarvelAnnotatedStr", sizeof(AnnotatedStrObject), 0, kFlags,
+                        str_slots};
+PyType_Spec float_spec = {"quarvel.QuarvelAnnotatedFloat", sizeof(AnnotatedFloatObject), 0, kFlags,
+                          float_slots};
+
+std::atomic<PyObject*> g_str_type{nullptr};
+std::atomic<PyObject*> g_float_type{nullptr};
+
+// The type for `spec`, its bases the built-in base and the mixin, its
+// docstring `doc` (the type keeps its own copy).
+PyObject* make_type(PyType_Spec& spec, PyTypeObject* base, PyObject* mixin, const char* doc) {
+    Ref bases(PyTuple_Pack(2, reinterpret_cast<PyObject*>(base), mixin));
+    if (!bases) return nullptr;
+    PyType_Slot* slots = spec.slots;
+    PyType_Slot with_doc[5] = {
+        slots[0], slots[1], slots[2], {Py_tp_doc, const_cast<char*>(doc)}, {0, nullptr}};
+    PyType_Spec described = spec;
+    described.slots = with_doc;
+    return PyType_FromSpecWithBases(&described, bases.get());
+}
+
+}  // namespace
+
+// A type made by `make_type` is known by its layout: the size of its
+// instances, no collector tracking (a Python subclass always has it), and the
+// record's first member where this file puts it. Subclasses are not native:
+// their instances are made through the class.
+bool is_native_scalar_class(PyObject* cls, ScalarKind kind) {
+    if (!PyType_Check(cls) || kind == ScalarKind::Int) return false;
+    auto* type = reinterpret_cast<PyTypeObject*>(cls);
+    const bool str = kind == ScalarKind::Str;
+    const auto size =
+        static_cast<Py_ssize_t>(str ? sizeof(AnnotatedStrObject) : sizeof(AnnotatedFloatObject));
+    const Py_ssize_t first = static_cast<Py_ssize_t>(str ? Members<AnnotatedStrObject>::at(0)
+                                                         : Members<AnnotatedFloatObject>::at(0));
+    const PyMemberDef* members = type->tp_members;
+    return type->tp_basicsize == size && type->tp_itemsize == 0 &&
+           !(type->tp_flags & Py_TPFLAGS_HAVE_GC) &&
+           PyType_IsSubtype(type, str ? &PyUnicode_Type : &PyFloat_Type) && members &&
+           members[0].name && std::string_view(members[0].name) == "__line__" &&
+           members[0].offset == first && members[0].type == T_ULONGLONG;
+}
+
+PyObject* new_native_str(PyObject* cls, PyObject* text, const SourceRecord& record,
+                         PyObject* style) {
+    PyObject* self = one_block_str(reinterpret_cast<PyTypeObject*>(cls), text);
+    if (self) fill_note(reinterpret_cast<AnnotatedStrObject*>(self)->note, record, style);
+    return self;
+}
+
+PyObject* new_native_float(PyObject* cls, double value, const SourceRecord& record,
+                           PyObject* style) {
+    auto* type = reinterpret_cast<PyTypeObject*>(cls);
+    PyObject* self = type->tp_alloc(type, 0);
+    if (!self) return nullptr;
+    auto* o = reinterpret_cast<AnnotatedFloatObject*>(self);
+    o->number.ob_fval = value;
+    fill_note(o->note, record, style);
+    return self;
+}
+
+PyObject* annotated_scalar_class(PyObject*, PyObject* args) {
+    const char* name = nullptr;
+    PyObject* mixin = nullptr;
+    const char* doc = nullptr;
+    if (!PyArg_ParseTuple(args, "sO!s:_annotated_scalar_class", &name, &PyType_Type, &mixin, &doc))
+        return nullptr;
+    const std::string_view which(name);
+    if (which == "QuarvelAnnotatedStr") {
+        return Py_XNewRef(once_object(
+            g_str_type, [&] { return make_type(str_spec, &PyUnicode_Type, mixin, doc); }));
+    }
+    if (which == "QuarvelAnnotatedFloat") {
+        return Py_XNewRef(once_object(
+            g_float_type, [&] { return make_type(float_spec, &PyFloat_Type, mixin, doc); }));
+    }
+    PyErr_Format(PyExc_ValueError, "no annotated scalar class is named '%s'", name);
+    return nullptr;
+}
+
+}  // namespace quarvel::py

@@ -303,6 +303,7 @@ Result<YamlNode> Resolver::read_and_resolve(const Splice& at, std::uint32_t* id_
     auto forest = compose_file(*id, "");
     if (!forest) return fail(std::move(forest.error()));
     forest_.has_aliases = forest_.has_aliases || forest->has_aliases;
+    forest_.has_tags = forest_.has_tags || forest->has_tags;
     forest_.arena.adopt(std::move(forest->arena));
     if (forest->roots.empty()) {
         YamlNode empty;

@@ -335,8 +335,12 @@ Status check_forest(SyntaxForest& forest, const TreeCheckOptions& options, Warni
 
 }  // namespace
 
-Status check_tree(SyntaxForest& forest, const TreeCheckOptions& options, Warnings& warnings,
+Status check_tree(SyntaxForest& forest, const TreeCheckOptions& given, Warnings& warnings,
                   std::uint32_t* error_file) {
+    // Only a tagged scalar can be unreadable: a forest without tags needs no
+    // walk for that check.
+    TreeCheckOptions options = given;
+    if (!forest.has_tags) options.unreadable_tags = false;
     if (!options.any()) return {};
     // A load that fails logs none of the warnings found before the failure,
     // as the value composer reports none when it fails.

@@ -186,6 +186,7 @@ struct SyntaxForest {
     NodeList roots;
     Arena arena;
     bool has_aliases = false;  // some node is an alias
+    bool has_tags = false;     // some node carries a tag
 };
 
 }  // namespace quarvel

@@ -62,6 +62,7 @@ class TreeBuilder {
     bool tag(Props& props, const Token& t, TagHandles& handles) {
         props.tag = t.text;
         props.has_tag = true;
+        forest_.has_tags = true;
         props.expanded_tag = {};
         const auto ex = handles.expand(t.text, arena_);
         if (checks_.strict && ex.outcome == TagHandles::Outcome::UndefinedHandle)

@@ -101,9 +101,15 @@ bool is_native_scalar_class(PyObject* cls, ScalarKind kind);
 // (or `value`), with the record and the style name. A new reference, or null
 // with an exception set.
 PyObject* new_native_str(PyObject* cls, PyObject* text, const SourceRecord& record,
-                         PyObject* style);
+                         ScalarStyle style);
 PyObject* new_native_float(PyObject* cls, double value, const SourceRecord& record,
-                           PyObject* style);
+                           ScalarStyle style);
+
+// A style's name ("plain", "single", "double", "literal", "folded"): as C
+// text, and as an interned str kept for the process (borrowed; null with an
+// exception set when it cannot be made).
+const char* scalar_style_text(ScalarStyle style);
+PyObject* scalar_style_name(ScalarStyle style);
 
 // The state tuple of __setstate__ read into a record: (line, column, file,
 // end line, end column, source tag, source target, offset, end offset),

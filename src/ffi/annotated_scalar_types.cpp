@@ -27,20 +27,27 @@
 namespace quarvel::py {
 namespace {
 
-// The inline record: six positions, then the four texts (exact str or null).
+// The inline record: the positions, the three texts (exact str or null), the
+// style. Lines and columns are 32-bit, as the reader counts them; offsets are
+// 64-bit.
 struct ScalarNote {
-    std::uint64_t positions[6];
+    std::uint32_t line;
+    std::uint32_t column;
+    std::uint32_t end_line;
+    std::uint32_t end_column;
+    std::uint64_t offset;
+    std::uint64_t end_offset;
     PyObject* file;
-    PyObject* style;
     PyObject* source_tag;
     PyObject* source_target;
+    ScalarStyle style;
+    // A str's characters follow its struct in the same allocation.
+    bool text_inline;
 };
 
 struct AnnotatedStrObject {
     PyUnicodeObject text;
     ScalarNote note;
-    // The characters follow this struct in the same allocation.
-    bool text_inline;
 };
 
 struct AnnotatedFloatObject {
@@ -50,7 +57,6 @@ struct AnnotatedFloatObject {
 
 void clear_note(ScalarNote& note) {
     Py_CLEAR(note.file);
-    Py_CLEAR(note.style);
     Py_CLEAR(note.source_tag);
     Py_CLEAR(note.source_target);
 }
@@ -61,17 +67,18 @@ PyObject* held_text(PyObject* text) {
     return text && text != Py_None ? Py_NewRef(text) : nullptr;
 }
 
-void fill_note(ScalarNote& note, const SourceRecord& r, PyObject* style) {
-    note.positions[0] = r.line;
-    note.positions[1] = r.column;
-    note.positions[2] = r.end_line;
-    note.positions[3] = r.end_column;
-    note.positions[4] = r.offset;
-    note.positions[5] = r.end_offset;
+// Lines and columns beyond 32 bits are refused before a record is filled.
+void fill_note(ScalarNote& note, const SourceRecord& r, ScalarStyle style) {
+    note.line = static_cast<std::uint32_t>(r.line);
+    note.column = static_cast<std::uint32_t>(r.column);
+    note.end_line = static_cast<std::uint32_t>(r.end_line);
+    note.end_column = static_cast<std::uint32_t>(r.end_column);
+    note.offset = r.offset;
+    note.end_offset = r.end_offset;
     note.file = held_text(r.file);
-    note.style = held_text(style);
     note.source_tag = held_text(r.source_tag);
     note.source_target = held_text(r.source_target);
+    note.style = style;
 }
 
 // ---- the str type ----------------------------------------------------------
@@ -84,7 +91,7 @@ void annotated_str_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     auto* o = reinterpret_cast<AnnotatedStrObject*>(self);
     clear_note(o->note);
-    if (o->text_inline) {
+    if (o->note.text_inline) {
         // The characters are part of this block: the base deallocation must
         // not free them on their own, nor a UTF-8 form that shares them.
         PyCompactUnicodeObject& compact = o->text._base;
@@ -117,9 +124,13 @@ PyObject* one_block_str(PyTypeObject* type, PyObject* text) {
         return PyErr_NoMemory();
     void* block = PyObject_Malloc(sizeof(AnnotatedStrObject) + bytes);
     if (!block) return PyErr_NoMemory();
-    std::memset(block, 0, sizeof(AnnotatedStrObject));
-    PyObject* self = PyObject_Init(static_cast<PyObject*>(block), type);
     auto* o = static_cast<AnnotatedStrObject*>(block);
+    // Every field of the str part past the object header starts out zero, as
+    // the interpreter's own allocation leaves them; the caller fills the
+    // record, all but its layout flag.
+    constexpr std::size_t kHeader = sizeof(PyObject);
+    std::memset(reinterpret_cast<char*>(&o->text) + kHeader, 0, sizeof(PyUnicodeObject) - kHeader);
+    PyObject* self = PyObject_Init(static_cast<PyObject*>(block), type);
     PyASCIIObject& head = o->text._base._base;
     head.length = length;
     head.hash = reinterpret_cast<PyASCIIObject*>(text)->hash;
@@ -131,7 +142,7 @@ PyObject* one_block_str(PyTypeObject* type, PyObject* text) {
     char* data = inline_text(o);
     std::memcpy(data, PyUnicode_DATA(text), bytes);
     o->text.data.any = data;
-    o->text_inline = true;
+    o->note.text_inline = true;
     if (head.state.ascii) {
         // ASCII text is its own UTF-8 form.
         o->text._base.utf8 = data;
@@ -153,15 +164,17 @@ constexpr const char* kArgumentNames[] = {"value",         "line",       "column
                                           "end_line",      "end_column", "style",      "source_tag",
                                           "source_target", "offset",     "end_offset", nullptr};
 
-bool read_unsigned(PyObject* item, const char* name, std::uint64_t& out) {
+bool read_unsigned(PyObject* item, const char* name, std::uint64_t& out,
+                   std::uint64_t most = UINT64_MAX) {
     Ref number(PyNumber_Index(item));
     if (!number) return false;
     const unsigned long long v = PyLong_AsUnsignedLongLong(number.get());
-    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
-        if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
-            PyErr_Clear();
-            PyErr_Format(PyExc_ValueError, "%s must be between 0 and 2**64-1", name);
-        }
+    const bool failed = v == static_cast<unsigned long long>(-1) && PyErr_Occurred();
+    if (failed && !PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
+    if (failed || v > most) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_ValueError, "%s must be between 0 and %s", name,
+                     most == UINT64_MAX ? "2**64-1" : "2**32-1");
         return false;
     }
     out = v;
@@ -184,23 +197,40 @@ Ref read_text(PyObject* item, const char* name, bool none_allowed, bool& ok) {
     return Ref();
 }
 
-// The ten record arguments read into `r` (and `style`); the held references
+// The ten record arguments read into `r` and `style`; the held references
 // keep its texts alive.
 struct ParsedRecord {
     SourceRecord record;
-    Ref file, style, source_tag, source_target;
+    ScalarStyle style = ScalarStyle::Plain;
+    Ref file, source_tag, source_target;
 };
 
+bool read_style(PyObject* item, ScalarStyle& out) {
+    if (PyUnicode_Check(item)) {
+        for (int i = 0; i <= static_cast<int>(ScalarStyle::Folded); ++i) {
+            const auto style = static_cast<ScalarStyle>(i);
+            if (PyUnicode_CompareWithASCIIString(item, scalar_style_text(style)) == 0) {
+                out = style;
+                return true;
+            }
+        }
+    }
+    PyErr_SetString(PyExc_ValueError,
+                    "style must be 'plain', 'single', 'double', 'literal' or 'folded'");
+    return false;
+}
+
 bool parse_record(PyObject* const* a, ParsedRecord& out) {
+    constexpr std::uint64_t kMost32 = UINT32_MAX;
     SourceRecord& r = out.record;
-    bool ok = read_unsigned(a[1], "line", r.line) && read_unsigned(a[2], "column", r.column) &&
-              read_unsigned(a[4], "end_line", r.end_line) &&
-              read_unsigned(a[5], "end_column", r.end_column) &&
+    bool ok = read_unsigned(a[1], "line", r.line, kMost32) &&
+              read_unsigned(a[2], "column", r.column, kMost32) &&
+              read_unsigned(a[4], "end_line", r.end_line, kMost32) &&
+              read_unsigned(a[5], "end_column", r.end_column, kMost32) &&
               read_unsigned(a[9], "offset", r.offset) &&
-              read_unsigned(a[10], "end_offset", r.end_offset);
+              read_unsigned(a[10], "end_offset", r.end_offset) && read_style(a[6], out.style);
     if (!ok) return false;
     out.file = read_text(a[3], "file", true, ok);
-    if (ok) out.style = read_text(a[6], "style", false, ok);
     if (ok) out.source_tag = read_text(a[7], "source_tag", true, ok);
     if (ok) out.source_target = read_text(a[8], "source_target", true, ok);
     r.file = out.file.get();
@@ -228,8 +258,7 @@ PyObject* annotated_str_new(PyTypeObject* type, PyObject* args, PyObject* kwargs
     if (!text) return nullptr;
     PyObject* self = str_instance(type, text.get());
     if (self) {
-        fill_note(reinterpret_cast<AnnotatedStrObject*>(self)->note, parsed.record,
-                  parsed.style.get());
+        fill_note(reinterpret_cast<AnnotatedStrObject*>(self)->note, parsed.record, parsed.style);
     }
     return self;
 }
@@ -243,8 +272,7 @@ PyObject* annotated_float_new(PyTypeObject* type, PyObject* args, PyObject* kwar
     if (!value_args) return nullptr;
     PyObject* self = PyFloat_Type.tp_new(type, value_args.get(), nullptr);
     if (self) {
-        fill_note(reinterpret_cast<AnnotatedFloatObject*>(self)->note, parsed.record,
-                  parsed.style.get());
+        fill_note(reinterpret_cast<AnnotatedFloatObject*>(self)->note, parsed.record, parsed.style);
     }
     return self;
 }
@@ -253,28 +281,42 @@ PyObject* annotated_float_new(PyTypeObject* type, PyObject* args, PyObject* kwar
 
 template <class Obj>
 struct Members {
-    static constexpr std::size_t kPositions = offsetof(Obj, note) + offsetof(ScalarNote, positions);
-    static constexpr std::size_t at(std::size_t i) { return kPositions + 8 * i; }
+    static constexpr Py_ssize_t at(std::size_t field) {
+        return static_cast<Py_ssize_t>(offsetof(Obj, note) + field);
+    }
 
     static inline PyMemberDef table[] = {
-        {"__line__", T_ULONGLONG, at(0), READONLY, "The 1-based line where the scalar starts."},
-        {"__column__", T_ULONGLONG, at(1), READONLY, "The 1-based column where the scalar starts."},
-        {"__end_line__", T_ULONGLONG, at(2), READONLY, "The 1-based line where the scalar ends."},
-        {"__end_column__", T_ULONGLONG, at(3), READONLY,
+        {"__line__", T_UINT, at(offsetof(ScalarNote, line)), READONLY,
+         "The 1-based line where the scalar starts."},
+        {"__column__", T_UINT, at(offsetof(ScalarNote, column)), READONLY,
+         "The 1-based column where the scalar starts."},
+        {"__end_line__", T_UINT, at(offsetof(ScalarNote, end_line)), READONLY,
+         "The 1-based line where the scalar ends."},
+        {"__end_column__", T_UINT, at(offsetof(ScalarNote, end_column)), READONLY,
          "The 1-based column just past the scalar."},
-        {"__offset__", T_ULONGLONG, at(4), READONLY,
+        {"__offset__", T_ULONGLONG, at(offsetof(ScalarNote, offset)), READONLY,
          "The 0-based byte offset where the scalar starts."},
-        {"__end_offset__", T_ULONGLONG, at(5), READONLY, "The 0-based byte offset just past it."},
-        {"__file__", T_OBJECT, offsetof(Obj, note) + offsetof(ScalarNote, file), READONLY,
+        {"__end_offset__", T_ULONGLONG, at(offsetof(ScalarNote, end_offset)), READONLY,
+         "The 0-based byte offset just past it."},
+        {"__file__", T_OBJECT, at(offsetof(ScalarNote, file)), READONLY,
          "The file the scalar was read from: root_path, an included file, or '<root>' inside "
          "the include directory."},
-        {"style", T_OBJECT, offsetof(Obj, note) + offsetof(ScalarNote, style), READONLY,
-         "How the scalar was written: 'plain', 'single', 'double', 'literal' or 'folded'."},
-        {"__source_tag__", T_OBJECT, offsetof(Obj, note) + offsetof(ScalarNote, source_tag),
-         READONLY, "The directive that produced the value, such as '!secret', or None."},
-        {"__source_target__", T_OBJECT, offsetof(Obj, note) + offsetof(ScalarNote, source_target),
-         READONLY, "The directive's argument (file, directory, secret or variable name), or None."},
+        {"__source_tag__", T_OBJECT, at(offsetof(ScalarNote, source_tag)), READONLY,
+         "The directive that produced the value, such as '!secret', or None."},
+        {"__source_target__", T_OBJECT, at(offsetof(ScalarNote, source_target)), READONLY,
+         "The directive's argument (file, directory, secret or variable name), or None."},
         {nullptr, 0, 0, 0, nullptr},
+    };
+
+    static PyObject* style(PyObject* self, void*) {
+        return Py_XNewRef(scalar_style_name(reinterpret_cast<Obj*>(self)->note.style));
+    }
+
+    static inline PyGetSetDef getset[] = {
+        {"style", style, nullptr,
+         "How the scalar was written: 'plain', 'single', 'double', 'literal' or 'folded'.",
+         nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
 };
 
@@ -288,6 +330,7 @@ PyType_Slot str_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(annotated_str_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(annotated_str_dealloc)},
     {Py_tp_members, Members<AnnotatedStrObject>::table},
+    {Py_tp_getset, Members<AnnotatedStrObject>::getset},
     {0, nullptr},
 };
 
@@ -295,6 +338,7 @@ PyType_Slot float_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(annotated_float_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(annotated_float_dealloc)},
     {Py_tp_members, Members<AnnotatedFloatObject>::table},
+    {Py_tp_getset, Members<AnnotatedFloatObject>::getset},
     {0, nullptr},
 };
 
@@ -314,8 +358,8 @@ PyObject* make_type(PyType_Spec& spec, PyTypeObject* base, PyObject* mixin, cons
     Ref bases(PyTuple_Pack(2, reinterpret_cast<PyObject*>(base), mixin));
     if (!bases) return nullptr;
     PyType_Slot* slots = spec.slots;
-    PyType_Slot with_doc[5] = {
-        slots[0], slots[1], slots[2], {Py_tp_doc, const_cast<char*>(doc)}, {0, nullptr}};
+    PyType_Slot with_doc[6] = {
+        slots[0], slots[1], slots[2], slots[3], {Py_tp_doc, const_cast<char*>(doc)}, {0, nullptr}};
     PyType_Spec described = spec;
     described.slots = with_doc;
     return PyType_FromSpecWithBases(&described, bases.get());
@@ -333,25 +377,25 @@ bool is_native_scalar_class(PyObject* cls, ScalarKind kind) {
     const bool str = kind == ScalarKind::Str;
     const auto size =
         static_cast<Py_ssize_t>(str ? sizeof(AnnotatedStrObject) : sizeof(AnnotatedFloatObject));
-    const Py_ssize_t first = static_cast<Py_ssize_t>(str ? Members<AnnotatedStrObject>::at(0)
-                                                         : Members<AnnotatedFloatObject>::at(0));
+    const Py_ssize_t first =
+        str ? Members<AnnotatedStrObject>::at(0) : Members<AnnotatedFloatObject>::at(0);
     const PyMemberDef* members = type->tp_members;
     return type->tp_basicsize == size && type->tp_itemsize == 0 &&
            !(type->tp_flags & Py_TPFLAGS_HAVE_GC) &&
            PyType_IsSubtype(type, str ? &PyUnicode_Type : &PyFloat_Type) && members &&
            members[0].name && std::string_view(members[0].name) == "__line__" &&
-           members[0].offset == first && members[0].type == T_ULONGLONG;
+           members[0].offset == first && members[0].type == T_UINT;
 }
 
 PyObject* new_native_str(PyObject* cls, PyObject* text, const SourceRecord& record,
-                         PyObject* style) {
+                         ScalarStyle style) {
     PyObject* self = one_block_str(reinterpret_cast<PyTypeObject*>(cls), text);
     if (self) fill_note(reinterpret_cast<AnnotatedStrObject*>(self)->note, record, style);
     return self;
 }
 
 PyObject* new_native_float(PyObject* cls, double value, const SourceRecord& record,
-                           PyObject* style) {
+                           ScalarStyle style) {
     auto* type = reinterpret_cast<PyTypeObject*>(cls);
     PyObject* self = type->tp_alloc(type, 0);
     if (!self) return nullptr;

@@ -18,15 +18,6 @@ constexpr std::size_t kStyles = 5;
 constexpr const char* kStyleNames[kStyles] = {"plain", "single", "double", "literal", "folded"};
 std::atomic<PyObject*> g_style_names[kStyles];
 
-// The interned style name (borrowed, kept for the process), or null with an
-// exception set.
-PyObject* style_name(ScalarStyle style) {
-    auto index = static_cast<std::size_t>(style);
-    if (index >= kStyles) index = 0;
-    return once_object(g_style_names[index],
-                       [&] { return PyUnicode_InternFromString(kStyleNames[index]); });
-}
-
 PyTypeObject* base_of(ScalarKind kind) {
     switch (kind) {
         case ScalarKind::Int:
@@ -176,6 +167,18 @@ const ScalarClass* package_class(ScalarKind kind) {
 
 }  // namespace
 
+const char* scalar_style_text(ScalarStyle style) {
+    auto index = static_cast<std::size_t>(style);
+    return kStyleNames[index < kStyles ? index : 0];
+}
+
+PyObject* scalar_style_name(ScalarStyle style) {
+    auto index = static_cast<std::size_t>(style);
+    if (index >= kStyles) index = 0;
+    return once_object(g_style_names[index],
+                       [&] { return PyUnicode_InternFromString(kStyleNames[index]); });
+}
+
 std::unique_ptr<ScalarClass> describe_scalar_class(PyObject* cls, ScalarKind kind) {
     auto out = std::make_unique<ScalarClass>();
     out->cls = Ref::borrow(cls);
@@ -224,14 +227,13 @@ PyObject* build_annotated_scalar(const ScalarClass& c, PyObject* value, double n
             value = made_value.get();
         }
     }
-    PyObject* style_text = style_name(style);
-    if (!style_text) return nullptr;
     if (c.native && allow_direct) {
         if (c.kind == ScalarKind::Float)
-            return new_native_float(c.cls.get(), number, record, style_text);
-        if (PyUnicode_CheckExact(value))
-            return new_native_str(c.cls.get(), value, record, style_text);
+            return new_native_float(c.cls.get(), number, record, style);
+        if (PyUnicode_CheckExact(value)) return new_native_str(c.cls.get(), value, record, style);
     }
+    PyObject* style_text = scalar_style_name(style);
+    if (!style_text) return nullptr;
     if (!c.direct || c.native || !allow_direct) return call_class(c, value, record, style_text);
     Ref fields[ScalarClass::kFields] = {packed_positions(record), text_or_none(record.file),
                                         Ref::borrow(style_text), text_or_none(record.source_tag),

@@ -66,6 +66,31 @@ class TestCalledWithElevenArguments:
             cls(value, *args)
 
 
+@pytest.mark.parametrize("cls, value", [(STR, "text"), (FLOAT, 2.5)])
+@pytest.mark.parametrize("index, bad, error", [
+    (0, 2**32, ValueError),              # lines and columns are 32-bit
+    (3, -1, ValueError),
+    (8, 2**64, ValueError),              # offsets 64-bit
+    (5, "quoted", ValueError),           # one of the five style names
+    (5, None, ValueError),
+    (2, 7, TypeError),                   # file: str or None
+    (6, b"!secret", TypeError),
+])
+def test_extension_classes_refuse_a_bad_record(cls, value, index, bad, error):
+    record = list(RECORD)
+    record[index] = bad
+    with pytest.raises(error):
+        cls(value, *record)
+
+
+def test_a_str_subclass_record_text_is_stored_as_str():
+    class Name(str):
+        pass
+
+    s = STR("v", 1, 1, Name("conf.yaml"), 1, 2, "plain", None, None, 0, 1)
+    assert type(s.__file__) is str and s.__file__ == "conf.yaml"
+
+
 @pytest.mark.parametrize("cls, kind, value", CLASSES)
 class TestBuiltDirectly:
     def test_same_object_as_the_call_builds(self, probe, cls, kind, value):

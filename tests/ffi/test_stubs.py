@@ -496,7 +496,8 @@ def _annotated_scalar_attributes():
             for attr, value in vars(owner).items():
                 if attr in seen or _is_private(attr) or attr in ("__dict__", "__weakref__"):
                     continue
-                if isinstance(value, property) or inspect.ismemberdescriptor(value):
+                if (isinstance(value, property) or inspect.ismemberdescriptor(value)
+                        or inspect.isgetsetdescriptor(value)):
                     seen.add(attr)
                     out.append((name, attr))
     return out
@@ -506,7 +507,7 @@ ANNOTATED_ATTRIBUTES = _annotated_scalar_attributes()
 
 
 def test_annotated_scalar_attributes_are_found():
-    # The slots of str and float subclasses are part of the list.
+    # The fields of the extension's str and float types are part of the list.
     assert ("QuarvelAnnotatedStr", "style") in ANNOTATED_ATTRIBUTES
     assert ("QuarvelAnnotatedFloat", "__file__") in ANNOTATED_ATTRIBUTES
     assert ("QuarvelAnnotatedInt", "__line__") in ANNOTATED_ATTRIBUTES

@@ -4,11 +4,6 @@
 #include <bit>
 #include <cmath>
 
-#if defined(__SSE2__) && !defined(QUARVEL_NO_SIMD)
-#include <emmintrin.h>
-#define QUARVEL_JSON_SSE2 1
-#endif
-
 #include "support/float_format.hpp"
 
 namespace quarvel {
@@ -50,26 +45,13 @@ bool word_may_need_escape(const char* p) {
             has_zero_byte(w ^ (kOnes * 0xE2))) != 0;
 }
 
-#ifdef QUARVEL_JSON_SSE2
-// One bit per byte of p[0..16) that is a control character, '"', '\\' or 0xE2.
-unsigned special_bytes16(const char* p) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i limit = _mm_set1_epi8(0x1F);
-    const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(v, limit), limit);
-    const __m128i quote = _mm_cmpeq_epi8(v, _mm_set1_epi8('"'));
-    const __m128i backslash = _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'));
-    const __m128i lead = _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xE2)));
-    const __m128i any = _mm_or_si128(_mm_or_si128(control, quote), _mm_or_si128(backslash, lead));
-    return static_cast<unsigned>(_mm_movemask_epi8(any));
-}
-#endif
-
 // Skips bytes that are copied unchanged, many at a time; stops at or before
 // the first byte that needs a look.
 const char* skip_plain(const char* p, const char* stop) {
 #ifdef QUARVEL_JSON_SSE2
     while (stop - p >= 16) {
-        if (const unsigned mask = special_bytes16(p)) return p + std::countr_zero(mask);
+        if (const unsigned mask = json_detail::special_bytes16(p))
+            return p + std::countr_zero(mask);
         p += 16;
     }
 #endif
@@ -130,7 +112,7 @@ void put_json_float(double x, JsonSink& out) {
     out.commit(write_positional(shape, digits, out.room(kMaxPositionalFloat)));
 }
 
-void put_json_string(std::string_view text, JsonSink& out) {
+void put_json_string_escaped(std::string_view text, JsonSink& out) {
     // Long texts go in chunks so the worst-case room stays small; a shorter
     // one takes one reservation for its quotes and any escapes.
     constexpr std::size_t kChunk = 4096;

@@ -9,6 +9,23 @@
 #include <string>
 #include <string_view>
 
+#if defined(__SSE2__) && !defined(QUARVEL_NO_SIMD)
+#include <emmintrin.h>
+#define QUARVEL_JSON_SSE2 1
+#endif
+
+// A short text is read sixteen bytes at a time, past its end when those bytes
+// lie in the same page (so the read cannot fault). The sanitizers would
+// report the bytes past the end: their builds take the byte-wise way.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QUARVEL_JSON_NO_OVERREAD 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+#define QUARVEL_JSON_NO_OVERREAD 1
+#endif
+#endif
+
 namespace quarvel {
 
 // Appends to a std::string through a raw cursor: the string is grown ahead
@@ -61,8 +78,61 @@ inline void put_json_int(std::int64_t i, JsonSink& out) {
 // positional, with ".0" when they would read as an integer.
 void put_json_float(double x, JsonSink& out);
 
-// A double-quoted JSON string of UTF-8 text.
-void put_json_string(std::string_view text, JsonSink& out);
+namespace json_detail {
+
+#ifdef QUARVEL_JSON_SSE2
+// One bit per byte of p[0..16) that is a control character, '"', '\\' or
+// 0xE2 (the lead byte of U+2028 and U+2029, which are escaped).
+inline unsigned special_bytes16(const char* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i limit = _mm_set1_epi8(0x1F);
+    const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(v, limit), limit);
+    const __m128i quote = _mm_cmpeq_epi8(v, _mm_set1_epi8('"'));
+    const __m128i backslash = _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'));
+    const __m128i lead = _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xE2)));
+    const __m128i any = _mm_or_si128(_mm_or_si128(control, quote), _mm_or_si128(backslash, lead));
+    return static_cast<unsigned>(_mm_movemask_epi8(any));
+}
+#endif
+
+// Writes the text of 1 to 16 bytes at p, quoted, when none of its bytes
+// needs escaping and reading 16 bytes from p stays within p's page. False,
+// with nothing committed, when the caller must take the general way.
+inline bool put_short_plain(const char* p, std::size_t n, JsonSink& out) {
+#if defined(QUARVEL_JSON_SSE2) && !defined(QUARVEL_JSON_NO_OVERREAD)
+    constexpr std::uintptr_t kPage = 4096;
+    // An empty text may have no readable byte at all (a null pointer, or
+    // one just past the end of a mapping).
+    if (n == 0 || n > 16 || (reinterpret_cast<std::uintptr_t>(p) & (kPage - 1)) > kPage - 16)
+        return false;
+    const unsigned wanted = (1U << n) - 1;
+    if ((special_bytes16(p) & wanted) != 0) return false;
+    char* dst = out.room(18);
+    dst[0] = '"';
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 1),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    dst[n + 1] = '"';
+    out.commit(dst + n + 2);
+    return true;
+#else
+    (void)p;
+    (void)n;
+    (void)out;
+    return false;
+#endif
+}
+
+}  // namespace json_detail
+
+// A double-quoted JSON string of UTF-8 text; the general way, which escapes.
+void put_json_string_escaped(std::string_view text, JsonSink& out);
+
+// A double-quoted JSON string of UTF-8 text. Short plain texts, most keys and
+// values, are copied inline.
+inline void put_json_string(std::string_view text, JsonSink& out) {
+    if (!json_detail::put_short_plain(text.data(), text.size(), out))
+        put_json_string_escaped(text, out);
+}
 
 // The layout between members: compact, or indented by `indent` spaces per level.
 struct JsonLayout {

@@ -89,6 +89,12 @@ std::size_t stack_remaining() noexcept {
     return sp - t_stack.low;
 }
 
+std::uintptr_t stack_floor(std::size_t reserve) noexcept {
+    if (!t_stack.known) learn_thread_stack();
+    if (t_stack.low == 0) return UINTPTR_MAX;  // unknown: every check fails
+    return t_stack.low + reserve;
+}
+
 void set_stack_switch_hooks(StackSwitchHooks hooks) noexcept {
     g_hooks = hooks;
 }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -25,6 +26,16 @@ inline constexpr std::size_t kStackSegment = 32 * 1024 * 1024;
 // Bytes of stack left below the current frame on this thread (or on the
 // segment the thread is running on).
 std::size_t stack_remaining() noexcept;
+
+// The stack address below which fewer than `reserve` bytes would remain on
+// the stack this thread now runs on (0 when that is not known). A walk that
+// never leaves this stack reads it once and then compares frame addresses
+// with it, which costs no thread-local lookup per step.
+std::uintptr_t stack_floor(std::size_t reserve) noexcept;
+
+inline std::uintptr_t frame_address() noexcept {
+    return reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+}
 
 // Runs fn(arg) on a new stack segment. Returns false when no segment could be
 // mapped (fn did not run). An exception fn throws is caught on the segment and

@@ -2,6 +2,10 @@
 // built to put special bytes at every position of the wide and narrow scans.
 #pragma once
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <random>
 #include <string>
 #include <string_view>
@@ -45,7 +49,31 @@ inline std::string written_json_string(std::string_view text) {
     return out;
 }
 
+// Short texts read sixteen bytes at a time must never read past their page:
+// texts ending at the last byte before an unreadable page, the empty text
+// pointing at that page itself included.
+inline void json_page_edge_cases() {
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    void* mapped =
+        mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) return;
+    char* edge = static_cast<char*>(mapped) + page;
+    if (mprotect(edge, page, PROT_NONE) == 0) {
+        for (std::size_t length = 0; length <= 17; ++length) {
+            for (const char* fill : {"abcdefghijklmnopq", "ab\"cd\nefghijklmno"}) {
+                char* text = edge - length;
+                std::memcpy(text, fill, length);
+                Case c("page edge, length " + std::to_string(length));
+                CHECK_EQ(written_json_string({text, length}),
+                         reference_json_string({text, length}));
+            }
+        }
+    }
+    munmap(mapped, 2 * page);
+}
+
 inline void json_escape_cases() {
+    json_page_edge_cases();
     const std::string_view specials[] = {"\"",           "\\",   "\n",           "\x01",
                                          "\x1f",         "\x7f", "\xe2\x80\xa8", "\xe2\x80\xa9",
                                          "\xe2\x80\xa7", "\xe2", "\xc3\xa9",     " "};

@@ -18,7 +18,10 @@ namespace {
 class DirectJsonWriter {
   public:
     DirectJsonWriter(const JsonSettings& settings, std::string& out)
-        : sort_keys_(settings.sort_keys), layout_{settings.indent}, out_(out) {}
+        : sort_keys_(settings.sort_keys),
+          layout_{settings.indent},
+          out_(out),
+          stack_floor_(stack_floor(kMinStackLeft)) {}
 
     // False: the general path must write this graph.
     bool value(PyObject* o, std::size_t depth) {
@@ -40,7 +43,7 @@ class DirectJsonWriter {
             return true;
         }
         // The general path grows the stack where this one gives up.
-        if (stack_remaining() < kMinStackLeft) return false;
+        if (frame_address() <= stack_floor_) return false;
         if (t == &PyDict_Type) return mapping(o, depth);
         if (t == &PyList_Type) return items(o, PyList_GET_SIZE(o), &list_item, depth);
         if (t == &PyTuple_Type) return items(o, PyTuple_GET_SIZE(o), &tuple_item, depth);
@@ -200,6 +203,9 @@ class DirectJsonWriter {
     JsonLayout layout_;
     JsonSink out_;
     std::string scratch_;
+    // This walk stays on the stack it started on: below this address, the
+    // general path (which can move to a new segment) takes over.
+    const std::uintptr_t stack_floor_;
 };
 
 }  // namespace

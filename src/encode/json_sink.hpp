@@ -30,43 +30,50 @@ namespace quarvel {
 
 // Appends to a std::string through a raw cursor: the string is grown ahead
 // (without zero-filling) and cut back to the written length when done, so
-// each write is a bounds check and a copy rather than a library call.
+// each write is a bounds check and a copy rather than a library call. The
+// cursor and the end of the room are kept as pointers, so a check reads
+// nothing of the string itself.
 class JsonSink {
   public:
-    explicit JsonSink(std::string& s) : s_(s), pos_(s.size()) {}
-    ~JsonSink() { s_.resize(pos_); }
+    explicit JsonSink(std::string& s)
+        : s_(s), cursor_(s.data() + s.size()), end_(s.data() + s.size()) {}
+    ~JsonSink() { s_.resize(position()); }
     JsonSink(const JsonSink&) = delete;
     JsonSink& operator=(const JsonSink&) = delete;
 
     // At least n writable bytes at the cursor.
     char* room(std::size_t n) {
-        if (s_.size() - pos_ < n) [[unlikely]]
+        if (static_cast<std::size_t>(end_ - cursor_) < n) [[unlikely]]
             grow(n);
-        return s_.data() + pos_;
+        return cursor_;
     }
-    void commit(char* end) { pos_ = static_cast<std::size_t>(end - s_.data()); }
-    void put(char c) { *room(1) = c, ++pos_; }
+    void commit(char* end) { cursor_ = end; }
+    void put(char c) { *room(1) = c, ++cursor_; }
     void put(std::string_view t) {
         std::memcpy(room(t.size()), t.data(), t.size());
-        pos_ += t.size();
+        cursor_ += t.size();
     }
     void spaces(std::size_t n) {
         std::memset(room(n), ' ', n);
-        pos_ += n;
+        cursor_ += n;
     }
-    std::size_t position() const { return pos_; }
-    void truncate(std::size_t pos) { pos_ = pos; }
+    std::size_t position() const { return static_cast<std::size_t>(cursor_ - s_.data()); }
+    void truncate(std::size_t pos) { cursor_ = s_.data() + pos; }
 
   private:
     [[gnu::noinline]] void grow(std::size_t n) {
+        const std::size_t pos = position();
         // Use the capacity already there before doubling it.
-        std::size_t want = std::max(pos_ + n, s_.capacity());
-        if (want == pos_ + n) want = std::max(s_.capacity() * 2, pos_ + n + 256);
+        std::size_t want = std::max(pos + n, s_.capacity());
+        if (want == pos + n) want = std::max(s_.capacity() * 2, pos + n + 256);
         s_.resize_and_overwrite(want, [](char*, std::size_t k) { return k; });
+        cursor_ = s_.data() + pos;
+        end_ = s_.data() + s_.size();
     }
 
     std::string& s_;
-    std::size_t pos_;
+    char* cursor_;
+    char* end_;
 };
 
 inline void put_json_int(std::int64_t i, JsonSink& out) {

@@ -25,23 +25,11 @@ class DirectJsonWriter {
 
     // False: the general path must write this graph.
     bool value(PyObject* o, std::size_t depth) {
-        PyTypeObject* t = Py_TYPE(o);
         // Nesting past the limit is the general path's error to raise.
         if (depth >= kMaxDepth) return false;
-        if (t == &PyUnicode_Type) return string(o);
-        if (t == &PyLong_Type) return integer(o, out_);
-        if (t == &PyFloat_Type) {
-            put_json_float(PyFloat_AS_DOUBLE(o), out_);
-            return true;
-        }
-        if (o == Py_None) {
-            out_.put("null");
-            return true;
-        }
-        if (t == &PyBool_Type) {
-            out_.put(o == Py_True ? std::string_view("true") : std::string_view("false"));
-            return true;
-        }
+        int done = scalar(o);
+        if (done >= 0) return done != 0;
+        PyTypeObject* t = Py_TYPE(o);
         // The general path grows the stack where this one gives up.
         if (frame_address() <= stack_floor_) return false;
         if (t == &PyDict_Type) return mapping(o, depth);
@@ -51,6 +39,34 @@ class DirectJsonWriter {
     }
 
   private:
+    // A member of a container: scalars are written here, without a call.
+    bool member(PyObject* o, std::size_t depth) {
+        if (depth >= kMaxDepth) return false;
+        const int done = scalar(o);
+        return done >= 0 ? done != 0 : value(o, depth);
+    }
+
+    // 1 when `o` is a scalar this path wrote, 0 when it is one this path
+    // gives up on, -1 when it is no scalar.
+    [[gnu::always_inline]] int scalar(PyObject* o) {
+        PyTypeObject* t = Py_TYPE(o);
+        if (t == &PyUnicode_Type) return string(o);
+        if (t == &PyLong_Type) return integer(o, out_);
+        if (t == &PyFloat_Type) {
+            put_json_float(PyFloat_AS_DOUBLE(o), out_);
+            return 1;
+        }
+        if (o == Py_None) {
+            out_.put("null");
+            return 1;
+        }
+        if (t == &PyBool_Type) {
+            out_.put(o == Py_True ? std::string_view("true") : std::string_view("false"));
+            return 1;
+        }
+        return -1;
+    }
+
     static PyObject* list_item(PyObject* o, Py_ssize_t i) { return PyList_GET_ITEM(o, i); }
     static PyObject* tuple_item(PyObject* o, Py_ssize_t i) { return PyTuple_GET_ITEM(o, i); }
 
@@ -92,7 +108,7 @@ class DirectJsonWriter {
         out_.put('[');
         for (Py_ssize_t i = 0; i < n; ++i) {
             layout_.open_member(out_, i == 0, depth);
-            if (!value(get(o, i), depth + 1)) return false;
+            if (!member(get(o, i), depth + 1)) return false;
         }
         layout_.close(out_, ']', depth);
         return true;
@@ -112,7 +128,7 @@ class DirectJsonWriter {
             layout_.open_member(out_, first, depth);
             if (!write_key(key)) return false;
             layout_.key_separator(out_);
-            if (!value(item, depth + 1)) return false;
+            if (!member(item, depth + 1)) return false;
         }
         layout_.close(out_, '}', depth);
         return true;

@@ -115,7 +115,7 @@ void annotated_float_dealloc(PyObject* self) {
 bool one_block_layout(PyTypeObject* type);
 
 // An instance of the one-block `type` holding the characters of the exact str
-// `text`, its hash included, with an empty record.
+// `text`, its hash included, with an empty record for the caller to fill.
 PyObject* one_block_str(PyTypeObject* type, PyObject* text) {
     const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
     const int kind = PyUnicode_KIND(text);
@@ -126,8 +126,7 @@ PyObject* one_block_str(PyTypeObject* type, PyObject* text) {
     if (!block) return PyErr_NoMemory();
     auto* o = static_cast<AnnotatedStrObject*>(block);
     // Every field of the str part past the object header starts out zero, as
-    // the interpreter's own allocation leaves them; the caller fills the
-    // record, all but its layout flag.
+    // the interpreter's own allocation leaves them.
     constexpr std::size_t kHeader = sizeof(PyObject);
     std::memset(reinterpret_cast<char*>(&o->text) + kHeader, 0, sizeof(PyUnicodeObject) - kHeader);
     PyObject* self = PyObject_Init(static_cast<PyObject*>(block), type);
@@ -142,6 +141,7 @@ PyObject* one_block_str(PyTypeObject* type, PyObject* text) {
     char* data = inline_text(o);
     std::memcpy(data, PyUnicode_DATA(text), bytes);
     o->text.data.any = data;
+    o->note = ScalarNote{};
     o->note.text_inline = true;
     if (head.state.ascii) {
         // ASCII text is its own UTF-8 form.

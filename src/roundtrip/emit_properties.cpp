@@ -96,6 +96,31 @@ std::optional<std::size_t> Writer::copied_prologue(const YamlNode& props, std::s
     return end;
 }
 
+// Right after a block scalar written anew, the comment and blank lines that
+// open a prologue are written as comments (a copy of them could not tell the
+// scalar where it ends); its first marker line ("---" of an empty document,
+// "...") ends any scalar, so the prologue is copied from there. The comments
+// written are the document's first head lines, which the copy then skips.
+std::optional<std::size_t> Writer::prologue_after_block(const YamlNode& props, std::size_t from) {
+    if (!in_source(props) || !keep_columns_ || !at_line_start() || !right_after_block()) return {};
+    const std::size_t first_marker = source_->first_content_line(from);
+    if (first_marker <= from || first_marker >= source_->line_start(props.span.offset) ||
+        !source_->only_markers(first_marker, source_->line_start(props.span.offset)))
+        return {};
+    const std::size_t written = out_.size();
+    const auto& head_lines = props.comments.has_head() ? props.comments.text->head : kNoLines;
+    for (std::string_view line : head_lines) {
+        const auto c = locate(line);
+        if (!c || c->hash >= first_marker) break;
+        blank_lines(blank_lines_above(c->line_start));
+        comment_line(line, 0, 0);
+    }
+    blank_lines(blank_lines_above(first_marker));
+    auto prologue = copied_prologue(props, first_marker);
+    if (!prologue) out_.resize(written);
+    return prologue;
+}
+
 void Writer::tag_directives(bool after_document) {
     if (handles_.empty()) return;
     // Directives may only follow a document that was closed with "...".
@@ -117,7 +142,8 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
     collect_handles(node);
     learn_indentation(node);
     const YamlNode& props = own(node);
-    const auto prologue = lines.from ? copied_prologue(props, *lines.from) : std::nullopt;
+    auto prologue = lines.from ? copied_prologue(props, *lines.from) : std::nullopt;
+    if (!prologue && lines.from) prologue = prologue_after_block(props, *lines.from);
     lines.opened = prologue.has_value();
     if (!prologue) tag_directives(after_document);
     // Head comments the source has above the "---" line (or, with the

@@ -268,6 +268,7 @@ class Writer {
     void finish_line(const YamlNode& node);
 
     std::optional<std::size_t> copied_prologue(const YamlNode& props, std::size_t from);
+    std::optional<std::size_t> prologue_after_block(const YamlNode& props, std::size_t from);
     void tag_directives(bool after_document);
     void tag(const YamlNode& node);
     // Inline: "!t &a " before a node; Line: "!t &a" and a line feed above a

@@ -219,6 +219,8 @@ def comment_first_item(doc):
     # After a block scalar written anew, the comment lines stay comments and
     # the empty document after them stays.
     (comment_first_item, "- >\n#\n\n---\n", "- >- # x\n#\n\n---\n"),
+    # The same before a document that follows the empty one.
+    (comment_first_item, "- >\n#\n---\n---\nb\n", "- >- # x\n#\n---\n---\nb\n"),
 ])
 def test_an_edited_root_keeps_the_empty_documents_around_it(edit, text, expected):
     doc = load(text)

@@ -33,7 +33,7 @@ std::vector<double> make_doubles(bool short_decimals) {
 std::string write_array(const std::vector<double>& values) {
     std::string text;
     {
-        quarvel::JsonSink out(text);
+        quarvel::TextSink out(text);
         out.put('[');
         for (double x : values) {
             quarvel::put_json_float(x, out);

@@ -101,7 +101,7 @@ const char* escape_run(const char* p, const char* stop, const char* end, char*& 
 
 }  // namespace
 
-void put_json_float(double x, JsonSink& out) {
+void put_json_float(double x, TextSink& out) {
     if (!std::isfinite(x)) {
         out.put("null");
         return;
@@ -112,7 +112,7 @@ void put_json_float(double x, JsonSink& out) {
     out.commit(write_positional(shape, digits, out.room(kMaxPositionalFloat)));
 }
 
-void put_json_string_escaped(std::string_view text, JsonSink& out) {
+void put_json_string_escaped(std::string_view text, TextSink& out) {
     // Long texts go in chunks so the worst-case room stays small; a shorter
     // one takes one reservation for its quotes and any escapes.
     constexpr std::size_t kChunk = 4096;

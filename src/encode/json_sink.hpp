@@ -1,13 +1,14 @@
-// The JSON output buffer and the spellings of JSON scalars, shared by the
-// writer of value trees and the direct writer of Python objects.
+// The spellings of JSON scalars, shared by the writer of value trees and the
+// direct writer of Python objects.
 #pragma once
 
-#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
+
+#include "encode/text_sink.hpp"
 
 #if defined(__SSE2__) && !defined(QUARVEL_NO_SIMD)
 #include <emmintrin.h>
@@ -28,62 +29,14 @@
 
 namespace quarvel {
 
-// Appends to a std::string through a raw cursor: the string is grown ahead
-// (without zero-filling) and cut back to the written length when done, so
-// each write is a bounds check and a copy rather than a library call. The
-// cursor and the end of the room are kept as pointers, so a check reads
-// nothing of the string itself.
-class JsonSink {
-  public:
-    explicit JsonSink(std::string& s)
-        : s_(s), cursor_(s.data() + s.size()), end_(s.data() + s.size()) {}
-    ~JsonSink() { s_.resize(position()); }
-    JsonSink(const JsonSink&) = delete;
-    JsonSink& operator=(const JsonSink&) = delete;
-
-    // At least n writable bytes at the cursor.
-    char* room(std::size_t n) {
-        if (static_cast<std::size_t>(end_ - cursor_) < n) [[unlikely]]
-            grow(n);
-        return cursor_;
-    }
-    void commit(char* end) { cursor_ = end; }
-    void put(char c) { *room(1) = c, ++cursor_; }
-    void put(std::string_view t) {
-        std::memcpy(room(t.size()), t.data(), t.size());
-        cursor_ += t.size();
-    }
-    void spaces(std::size_t n) {
-        std::memset(room(n), ' ', n);
-        cursor_ += n;
-    }
-    std::size_t position() const { return static_cast<std::size_t>(cursor_ - s_.data()); }
-    void truncate(std::size_t pos) { cursor_ = s_.data() + pos; }
-
-  private:
-    [[gnu::noinline]] void grow(std::size_t n) {
-        const std::size_t pos = position();
-        // Use the capacity already there before doubling it.
-        std::size_t want = std::max(pos + n, s_.capacity());
-        if (want == pos + n) want = std::max(s_.capacity() * 2, pos + n + 256);
-        s_.resize_and_overwrite(want, [](char*, std::size_t k) { return k; });
-        cursor_ = s_.data() + pos;
-        end_ = s_.data() + s_.size();
-    }
-
-    std::string& s_;
-    char* cursor_;
-    char* end_;
-};
-
-inline void put_json_int(std::int64_t i, JsonSink& out) {
+inline void put_json_int(std::int64_t i, TextSink& out) {
     char* p = out.room(24);
     out.commit(std::to_chars(p, p + 24, i).ptr);
 }
 
 // NaN and the infinities as null; else the shortest digits that read back,
 // positional, with ".0" when they would read as an integer.
-void put_json_float(double x, JsonSink& out);
+void put_json_float(double x, TextSink& out);
 
 namespace json_detail {
 
@@ -105,7 +58,7 @@ inline unsigned special_bytes16(const char* p) {
 // Writes the text of 1 to 16 bytes at p, quoted, when none of its bytes
 // needs escaping and reading 16 bytes from p stays within p's page. False,
 // with nothing committed, when the caller must take the general way.
-inline bool put_short_plain(const char* p, std::size_t n, JsonSink& out) {
+inline bool put_short_plain(const char* p, std::size_t n, TextSink& out) {
 #if defined(QUARVEL_JSON_SSE2) && !defined(QUARVEL_JSON_NO_OVERREAD)
     constexpr std::uintptr_t kPage = 4096;
     // An empty text may have no readable byte at all (a null pointer, or
@@ -132,11 +85,11 @@ inline bool put_short_plain(const char* p, std::size_t n, JsonSink& out) {
 }  // namespace json_detail
 
 // A double-quoted JSON string of UTF-8 text; the general way, which escapes.
-void put_json_string_escaped(std::string_view text, JsonSink& out);
+void put_json_string_escaped(std::string_view text, TextSink& out);
 
 // A double-quoted JSON string of UTF-8 text. Short plain texts, most keys and
 // values, are copied inline.
-inline void put_json_string(std::string_view text, JsonSink& out) {
+inline void put_json_string(std::string_view text, TextSink& out) {
     if (!json_detail::put_short_plain(text.data(), text.size(), out))
         put_json_string_escaped(text, out);
 }
@@ -145,19 +98,19 @@ inline void put_json_string(std::string_view text, JsonSink& out) {
 struct JsonLayout {
     unsigned indent = 0;
 
-    void line_break(JsonSink& out, std::size_t depth) const {
+    void line_break(TextSink& out, std::size_t depth) const {
         out.put('\n');
         out.spaces(depth * indent);
     }
-    void open_member(JsonSink& out, bool first, std::size_t depth) const {
+    void open_member(TextSink& out, bool first, std::size_t depth) const {
         if (!first) out.put(',');
         if (indent != 0) line_break(out, depth + 1);
     }
-    void close(JsonSink& out, char bracket, std::size_t depth) const {
+    void close(TextSink& out, char bracket, std::size_t depth) const {
         if (indent != 0) line_break(out, depth);
         out.put(bracket);
     }
-    void key_separator(JsonSink& out) const {
+    void key_separator(TextSink& out) const {
         if (indent != 0) {
             out.put(": ");
         } else {

@@ -185,7 +185,7 @@ class JsonWriter {
 
     const JsonSettings& settings_;
     JsonLayout layout_;
-    JsonSink out_;
+    TextSink out_;
     std::string scratch_;
 };
 
@@ -206,12 +206,12 @@ Status write_json(const YamlValue& root, const JsonSettings& settings, std::stri
 }
 
 void json_float(double x, std::string& out) {
-    JsonSink sink(out);
+    TextSink sink(out);
     put_json_float(x, sink);
 }
 
 void json_string(std::string_view text, std::string& out) {
-    JsonSink sink(out);
+    TextSink sink(out);
     put_json_string(text, sink);
 }
 

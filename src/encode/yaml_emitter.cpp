@@ -18,17 +18,13 @@
 
 #include "encode/emitter.hpp"
 #include "encode/scalar_style.hpp"
+#include "encode/text_sink.hpp"
 #include "support/stack.hpp"
 
 namespace quarvel {
 namespace {
 
 namespace ss = scalar_style;
-
-constexpr char kSpaces[] =
-    "                                                                "
-    "                                                                ";
-constexpr std::size_t kSpaceRun = sizeof kSpaces - 1;
 
 bool is_blank(char c) {
     return c == ' ' || c == '\t';
@@ -43,7 +39,7 @@ class Emitter {
     bool out_of_stack() const { return out_of_stack_; }
 
   private:
-    std::string& out_;
+    TextSink out_;
     const EmitterSettings& s_;
     std::size_t step_;
     std::uint64_t width_;
@@ -73,7 +69,7 @@ class Emitter {
     }
 
     void spaces(std::size_t n);
-    void newline() { out_ += '\n'; }
+    void newline() { out_.put('\n'); }
     std::size_t column() const;
     std::size_t line_indent() const;
     std::size_t continuation_indent(std::size_t base) const {
@@ -108,23 +104,21 @@ class Emitter {
 };
 
 void Emitter::spaces(std::size_t n) {
-    while (n > kSpaceRun) {
-        out_.append(kSpaces, kSpaceRun);
-        n -= kSpaceRun;
-    }
-    out_.append(kSpaces, n);
+    out_.spaces(n);
 }
 
 std::size_t Emitter::column() const {
-    const std::size_t nl = out_.rfind('\n');
-    return nl == std::string::npos ? out_.size() : out_.size() - nl - 1;
+    const std::string_view text = out_.written();
+    const std::size_t nl = text.rfind('\n');
+    return nl == std::string_view::npos ? text.size() : text.size() - nl - 1;
 }
 
 std::size_t Emitter::line_indent() const {
-    const std::size_t nl = out_.rfind('\n');
-    const std::size_t start = nl == std::string::npos ? 0 : nl + 1;
+    const std::string_view text = out_.written();
+    const std::size_t nl = text.rfind('\n');
+    const std::size_t start = nl == std::string_view::npos ? 0 : nl + 1;
     std::size_t i = start;
-    while (i < out_.size() && out_[i] == ' ') ++i;
+    while (i < text.size() && text[i] == ' ') ++i;
     return i - start;
 }
 
@@ -152,7 +146,7 @@ void Emitter::for_each_entry(const YamlValue& m, F&& f) {
 }
 
 void Emitter::emit_document(const YamlValue& root) {
-    if (s_.explicit_start) out_ += "---\n";
+    if (s_.explicit_start) out_.put("---\n");
     if (block_collection(root) && root.kind == ValueKind::Mapping) {
         write_block_mapping(root, 0);
     } else if (block_collection(root)) {
@@ -166,7 +160,7 @@ void Emitter::emit_document(const YamlValue& root) {
         write_inline(root, false);
         newline();
     }
-    if (s_.explicit_end) out_ += "...\n";
+    if (s_.explicit_end) out_.put("...\n");
 }
 
 void Emitter::write_block_mapping(const YamlValue& m, std::size_t n) {
@@ -181,7 +175,7 @@ void Emitter::write_block_mapping(const YamlValue& m, std::size_t n) {
 // would read as a property of that empty value, not of the next key: the
 // empty value is spelled out as null then.
 void Emitter::before_block_key(const YamlValue& key) {
-    if (key.kind == ValueKind::Tagged && empty_value_at_ + 1 == out_.size())
+    if (key.kind == ValueKind::Tagged && empty_value_at_ + 1 == out_.position())
         out_.insert(empty_value_at_, s_.null_style == NullStyle::Tilde ? " ~" : " null");
 }
 
@@ -189,7 +183,7 @@ void Emitter::before_block_key(const YamlValue& key) {
 // indentation of the mapping the entry belongs to.
 void Emitter::write_entry(const YamlValue& key, const YamlValue& value, std::size_t n) {
     write_key(key, false);
-    out_ += ':';
+    out_.put(':');
     write_after_key(value, n);
 }
 
@@ -201,11 +195,11 @@ void Emitter::write_key(const YamlValue& key, bool in_flow) {
 
 void Emitter::write_after_key(const YamlValue& v, std::size_t n) {
     if (v.kind == ValueKind::Tagged) {
-        out_ += ' ';
+        out_.put(' ');
         write_tag(v.text());
         deeper([&] { write_after_key(v.inner(), n); });
     } else if (empty_null(v)) {
-        empty_value_at_ = out_.size();
+        empty_value_at_ = out_.position();
         newline();
     } else if (v.kind == ValueKind::String) {
         write_block_string(v.text(), n, n + step_);
@@ -216,7 +210,7 @@ void Emitter::write_after_key(const YamlValue& v, std::size_t n) {
         newline();
         deeper([&] { write_block_mapping(v, n + step_); });
     } else {
-        out_ += ' ';
+        out_.put(' ');
         min_cont_ = n + 1;
         write_inline(v, false);
         newline();
@@ -225,7 +219,7 @@ void Emitter::write_after_key(const YamlValue& v, std::size_t n) {
 
 void Emitter::write_block_string(std::string_view text, std::size_t n, std::size_t literal_indent) {
     const ss::TextTraits traits = ss::scan_text(text);
-    out_ += ' ';
+    out_.put(' ');
     if (ss::fits_literal(text, traits)) {
         write_literal(text, literal_indent);
         return;
@@ -239,7 +233,7 @@ void Emitter::write_block_sequence(const YamlValue& seq, std::size_t n) {
     for (const YamlValue& item : seq.children()) {
         if (out_of_stack_) return;
         spaces(n);
-        out_ += '-';
+        out_.put('-');
         write_sequence_item(item, n);
     }
 }
@@ -254,7 +248,7 @@ void Emitter::write_sequence_item(const YamlValue& item, std::size_t n) {
         deeper([&] { write_block_sequence(item, n + 2); });
     } else if (block_collection(item)) {
         // Compact form: the first entry shares the line with the dash.
-        out_ += ' ';
+        out_.put(' ');
         bool first = true;
         deeper([&] {
             for_each_entry(item, [&](const YamlValue& key, const YamlValue& value) {
@@ -267,7 +261,7 @@ void Emitter::write_sequence_item(const YamlValue& item, std::size_t n) {
             });
         });
     } else if (item.kind == ValueKind::Tagged) {
-        out_ += ' ';
+        out_.put(' ');
         write_tag(item.text());
         const YamlValue& inner = item.inner();
         if (block_collection(inner) && inner.kind == ValueKind::Sequence) {
@@ -278,7 +272,7 @@ void Emitter::write_sequence_item(const YamlValue& item, std::size_t n) {
             write_after_key(inner, n);
         }
     } else {
-        out_ += ' ';
+        out_.put(' ');
         min_cont_ = n + 1;
         write_inline(item, false);
         newline();
@@ -287,36 +281,36 @@ void Emitter::write_sequence_item(const YamlValue& item, std::size_t n) {
 
 void Emitter::write_tag(std::string_view tag) {
     if (tag_spelling(tag) == TagSpelling::Verbatim) {
-        out_ += "!<";
-        out_ += tag;
-        out_ += '>';
+        out_.put("!<");
+        out_.put(tag);
+        out_.put('>');
     } else {
-        out_ += tag;  // as written, or (TagSpelling::None) the best there is
+        out_.put(tag);  // as written, or (TagSpelling::None) the best there is
     }
 }
 
 void Emitter::write_int(std::int64_t i) {
     char buf[24];
     auto res = std::to_chars(buf, buf + sizeof buf, i);
-    out_.append(buf, res.ptr);
+    out_.put(std::string_view(buf, static_cast<std::size_t>(res.ptr - buf)));
 }
 
 void Emitter::write_inline(const YamlValue& v, bool in_flow) {
     switch (v.kind) {
         case ValueKind::Null:
-            out_ += s_.null_style == NullStyle::Tilde ? "~" : "null";
+            out_.put(s_.null_style == NullStyle::Tilde ? "~" : "null");
             break;
         case ValueKind::Bool:
-            out_ += v.boolean ? "true" : "false";
+            out_.put(v.boolean ? "true" : "false");
             break;
         case ValueKind::Int:
             write_int(v.integer);
             break;
         case ValueKind::BigInt:
-            out_ += v.text();
+            out_.put(v.text());
             break;
         case ValueKind::Float:
-            format_float(v.real, out_);
+            out_.append_to_string([&](std::string& text) { format_float(v.real, text); });
             break;
         case ValueKind::String:
             write_string(v.text(), ss::scan_text(v.text()), in_flow);
@@ -329,7 +323,7 @@ void Emitter::write_inline(const YamlValue& v, bool in_flow) {
             break;
         case ValueKind::Tagged:
             write_tag(v.text());
-            out_ += ' ';
+            out_.put(' ');
             deeper([&] { write_inline(v.inner(), in_flow); });
             break;
     }
@@ -337,10 +331,10 @@ void Emitter::write_inline(const YamlValue& v, bool in_flow) {
 
 void Emitter::write_flow_sequence(const YamlValue& seq) {
     if (seq.children().empty()) {
-        out_ += "[]";
+        out_.put("[]");
         return;
     }
-    out_ += '[';
+    out_.put('[');
     const std::size_t k = folding() ? line_indent() : 0;
     bool first = true;
     for (const YamlValue& item : seq.children()) {
@@ -349,31 +343,31 @@ void Emitter::write_flow_sequence(const YamlValue& seq) {
         first = false;
         write_inline(item, true);
     }
-    out_ += ']';
+    out_.put(']');
 }
 
 void Emitter::write_flow_mapping(const YamlValue& m) {
     if (m.children().empty()) {
-        out_ += "{}";
+        out_.put("{}");
         return;
     }
-    out_ += '{';
+    out_.put('{');
     const std::size_t k = folding() ? line_indent() : 0;
     bool first = true;
     for_each_entry(m, [&](const YamlValue& key, const YamlValue& value) {
         if (!first) flow_separator(k);
         first = false;
         write_key(key, true);
-        out_ += ": ";
+        out_.put(": ");
         write_inline(value, true);
     });
-    out_ += '}';
+    out_.put('}');
 }
 
 void Emitter::flow_separator(std::size_t k) {
-    out_ += ',';
+    out_.put(',');
     if (!folding() || column() < width_) {
-        out_ += ' ';
+        out_.put(' ');
         return;
     }
     newline();
@@ -382,7 +376,7 @@ void Emitter::flow_separator(std::size_t k) {
 
 void Emitter::write_string(std::string_view text, const ss::TextTraits& traits, bool in_flow) {
     if (text.empty()) {
-        out_ += s_.prefer_double_quotes ? "\"\"" : "''";
+        out_.put(s_.prefer_double_quotes ? "\"\"" : "''");
         return;
     }
     const bool quote = ss::needs_quotes(text, traits) || (in_flow && traits.flow_indicator);
@@ -390,7 +384,7 @@ void Emitter::write_string(std::string_view text, const ss::TextTraits& traits, 
         if (folding())
             write_folded(text, continuation_indent(line_indent()), FoldKind::Plain);
         else
-            out_ += text;
+            out_.put(text);
         return;
     }
     // No apostrophes means no doubling is needed between apostrophes.
@@ -402,12 +396,12 @@ void Emitter::write_string(std::string_view text, const ss::TextTraits& traits, 
 }
 
 void Emitter::write_quoted(std::string_view text, char quote, bool escaped) {
-    out_ += quote;
+    out_.put(quote);
     if (!folding()) {
         if (escaped)
-            ss::append_double_escaped(text, out_);
+            out_.append_to_string([&](std::string& s) { ss::append_double_escaped(text, s); });
         else
-            out_ += text;
+            out_.put(text);
     } else {
         const std::size_t n = continuation_indent(line_indent());
         if (escaped) {
@@ -418,7 +412,7 @@ void Emitter::write_quoted(std::string_view text, char quote, bool escaped) {
             write_folded(text, n, FoldKind::SingleQuoted);
         }
     }
-    out_ += quote;
+    out_.put(quote);
 }
 
 void Emitter::write_literal(std::string_view text, std::size_t n) {
@@ -426,11 +420,11 @@ void Emitter::write_literal(std::string_view text, std::size_t n) {
     while (content_len > 0 && text[content_len - 1] == '\n') --content_len;
     const std::size_t trailing = text.size() - content_len;
     const std::string_view content = text.substr(0, content_len);
-    out_ += '|';
+    out_.put('|');
     if (trailing == 0)
-        out_ += '-';
+        out_.put('-');
     else if (trailing >= 2 || content.empty())
-        out_ += '+';
+        out_.put('+');
     newline();
     std::size_t pos = 0;
     while (true) {
@@ -439,13 +433,13 @@ void Emitter::write_literal(std::string_view text, std::size_t n) {
             content.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
         if (!line.empty()) {
             spaces(n);
-            out_ += line;
+            out_.put(line);
         }
         newline();
         if (nl == std::string_view::npos) break;
         pos = nl + 1;
     }
-    if (trailing >= 2) out_.append(trailing - 1, '\n');
+    if (trailing >= 2) out_.fill(trailing - 1, '\n');
 }
 
 // True when position i of escaped double-quoted text ends a "\\t" escape: a
@@ -477,7 +471,7 @@ void Emitter::write_folded(std::string_view text, std::size_t n, FoldKind kind) 
     const bool escaped = kind == FoldKind::Escaped;
     std::size_t col = column();
     std::size_t end = next_break(text, 0, escaped);
-    out_.append(text.data(), end);
+    out_.put(text.substr(0, end));
     col += end;
     while (end < text.size()) {
         const std::size_t start = end + 1;
@@ -490,10 +484,10 @@ void Emitter::write_folded(std::string_view text, std::size_t n, FoldKind kind) 
             spaces(n);
             col = n;
         } else {
-            out_ += ' ';
+            out_.put(' ');
             ++col;
         }
-        out_.append(text.data() + start, len);
+        out_.put(text.substr(start, len));
         col += len;
     }
 }

@@ -44,7 +44,7 @@ inline std::string reference_json_string(std::string_view text) {
 
 inline std::string written_json_string(std::string_view text) {
     std::string out;
-    JsonSink sink(out);
+    TextSink sink(out);
     put_json_string(text, sink);
     return out;
 }

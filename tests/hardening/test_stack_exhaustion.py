@@ -75,7 +75,7 @@ CHILD = textwrap.dedent(
 
     def bad_alloc_on_segment():
         # One segment fits, the output that the innermost string needs does not.
-        value = "x" * 40_000_000
+        value = "x" * 60_000_000
         for _ in range(DEPTH - 1):
             value = [value]
         cap(room=48 * 2**20)

@@ -201,12 +201,12 @@ class DirectJsonWriter {
         return true;
     }
 
-    static void put_digits(long long v, JsonSink& out) { put_json_int(v, out); }
+    static void put_digits(long long v, TextSink& out) { put_json_int(v, out); }
     static void put_digits(long long v, std::string& out) {
         char buf[24];
         out.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
     }
-    static void put_text(std::string_view t, JsonSink& out) { out.put(t); }
+    static void put_text(std::string_view t, TextSink& out) { out.put(t); }
     static void put_text(std::string_view t, std::string& out) { out.append(t); }
 
     // Drops a Python error this path met: the general path meets it again.
@@ -217,7 +217,7 @@ class DirectJsonWriter {
 
     bool sort_keys_;
     JsonLayout layout_;
-    JsonSink out_;
+    TextSink out_;
     std::string scratch_;
     // This walk stays on the stack it started on: below this address, the
     // general path (which can move to a new segment) takes over.

@@ -5,6 +5,9 @@
 // - the pattern with a back reference added that matches nothing, which
 //   moves it from the linear simulation to the backtracking matcher,
 //   answers the same (unless the backtracker stopped at its step limit);
+// - the pattern with an empty lookahead added, which keeps it on the
+//   simulation (an automaton answers ASCII texts of patterns without
+//   lookarounds), answers the same;
 // - a pattern of the pattern bytes read as literal characters (syntax
 //   characters escaped) is found in valid UTF-8 text exactly where
 //   std::string_view::find finds those bytes.
@@ -71,6 +74,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::string first = answer(*re, text);
     check(answer(*re, text) == first, "two searches answer differently", pattern, text);
+
+    const std::string simulated = "(?:" + std::string(pattern) + ")(?=)";
+    if (auto looked = quarvel::EcmaRegex::compile(simulated)) {
+        const std::string second = answer(*looked, text);
+        check(second == first || second.starts_with("error") || first.starts_with("error"),
+              "the simulation answers otherwise than the automaton", pattern, text);
+    }
 
     const std::string forced = "(?:" + std::string(pattern) + ")(?<fuzzEmpty>)\\k<fuzzEmpty>";
     if (auto backtracked = quarvel::EcmaRegex::compile(forced)) {

@@ -487,11 +487,14 @@ Result<EcmaRegex> EcmaRegex::compile(std::string_view pattern) {
     if (!ast) return fail(std::move(ast.error()));
     auto program = compile_program(*ast);
     if (!program) return fail(std::move(program.error()));
+    program->dfa = build_ascii_dfa(*program);
     return EcmaRegex(std::make_shared<const Program>(std::move(*program)));
 }
 
 Result<bool> EcmaRegex::search(std::string_view text) const {
     if (!program_) return fail(Error::internal("search with an empty regular expression"));
+    if (program_->dfa)
+        if (const std::optional<bool> found = program_->dfa->search(text)) return *found;
     if (program_->backtracking) return Backtracker(*program_, text).search();
     return Simulation(*program_, text).search();
 }

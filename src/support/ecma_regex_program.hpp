@@ -6,10 +6,12 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "support/ecma_regex.hpp"
+#include "support/ecma_regex_dfa.hpp"
 #include "support/ecma_regex_syntax.hpp"
 #include "support/error.hpp"
 
@@ -92,10 +94,16 @@ struct EcmaRegex::Program {
     // over the whole text once, from the far end, to tell at which positions
     // it holds (see ecma_regex.cpp).
     bool backtracking = false;
+    // The automaton that answers searches of ASCII text, when the program
+    // has one (see ecma_regex_dfa.hpp).
+    std::optional<ecma_regex_detail::AsciiDfa> dfa;
 };
 
 namespace ecma_regex_detail {
 Result<EcmaRegex::Program> compile_program(const Ast& ast);
+// The automaton of `program`, or nothing when it has instructions an
+// automaton cannot decide or would need too many states.
+std::optional<AsciiDfa> build_ascii_dfa(const EcmaRegex::Program& program);
 }  // namespace ecma_regex_detail
 
 }  // namespace quarvel

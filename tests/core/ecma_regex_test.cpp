@@ -47,6 +47,23 @@ const SearchCase kSearches[] = {
     // Searched, not anchored, unless ^ or $ says so; ^ and $ only at the ends
     // of the whole text, never at a line break.
     {"a+", "xxaxx", true},
+    // Anchors as the automaton for ASCII text decides them: "^" only at the
+    // start, "$" only at the end, both on the empty text, chained.
+    {"$", "abc", true},
+    {"^", "abc", true},
+    {"$$", "", true},
+    {"^^a$$", "a", true},
+    {"a$b", "ab", false},
+    {"(?:$|a)b", "xab", true},
+    {"(?:$|a)b", "xb", false},
+    {"^(?:a|$)$", "", true},
+    {"x|^$", "", true},
+    {"b^", "ab", false},
+    {"^[a-z][a-z0-9-]*$", "web-01", true},
+    {"^[a-z][a-z0-9-]*$", "web_01", false},
+    {"^[0-9]+(/(tcp|udp))?$", "8080/udp", true},
+    {"^[0-9]+(/(tcp|udp))?$", "8080/ud", false},
+    {"[^a]", "aaa\u00e9", true},
     {"^a*$", "aaa", true},
     {"^a*$", "aab", false},
     {"^a*$", "", true},

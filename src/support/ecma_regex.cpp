@@ -230,8 +230,7 @@ class Simulation {
     }
 
     // Adds pc and every instruction it reaches without reading at position
-    // pos; true when that reaches the end and the scan stops there. What is
-    // around the position is looked at only for an assertion.
+    // pos; true when that reaches the end and the scan stops there.
     bool add(SparseSet& set, std::uint32_t pc, std::size_t pos, std::vector<std::uint64_t>* found) {
         pending_.clear();
         pending_.push_back(pc);
@@ -240,39 +239,16 @@ class Simulation {
             pending_.pop_back();
             if (set.contains(i)) continue;
             set.insert(i);
-            const Inst& in = p_.code[i];
-            switch (in.op) {
-                case Op::Match:
-                case Op::LookEnd:
-                    if (!found) return true;
-                    (*found)[pos >> 6] |= std::uint64_t{1} << (pos & 63);
-                    break;
-                case Op::Jump:
-                    pending_.push_back(in.a);
-                    break;
-                case Op::Split:
-                    pending_.push_back(in.b);
-                    pending_.push_back(in.a);
-                    break;
-                case Op::LineStart:
-                case Op::LineEnd:
-                case Op::WordBoundary:
-                case Op::NotWordBoundary:
-                    if (assertion_holds(in.op, around(text_, pos))) pending_.push_back(i + 1);
-                    break;
-                case Op::Look:
-                    if (bit(tables_[in.a], pos) != p_.looks[in.a].negated)
-                        pending_.push_back(i + 1);
-                    break;
-                case Op::Save:
-                case Op::ResetGroups:
-                case Op::LoopMark:
-                case Op::LoopCheck:
-                    pending_.push_back(i + 1);
-                    break;
-                default:  // Char, Class: wait for the next code point
-                    break;
-            }
+            // What is around the position is looked at only for an assertion.
+            auto assertion = [&](const Inst& in) {
+                const bool holds = in.op == Op::Look
+                                       ? bit(tables_[in.a], pos) != p_.looks[in.a].negated
+                                       : assertion_holds(in.op, around(text_, pos));
+                return holds ? Assertion::Holds : Assertion::Fails;
+            };
+            if (step_without_reading(p_.code[i], i, assertion, pending_) != Step::Matches) continue;
+            if (!found) return true;
+            (*found)[pos >> 6] |= std::uint64_t{1} << (pos & 63);
         }
         return false;
     }

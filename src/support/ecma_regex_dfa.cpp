@@ -120,28 +120,19 @@ class Builder {
             ++steps_;
             if (seen_[i] == generation_) continue;
             seen_[i] = generation_;
-            const Inst& in = p_.code[i];
-            switch (in.op) {
-                case Op::Match:
+            // Only "^" and "$" get here (decidable() refused the others).
+            auto assertion = [&](const Inst& in) {
+                if (in.op == Op::LineEnd) return Assertion::Waits;
+                return at_start ? Assertion::Holds : Assertion::Fails;
+            };
+            switch (step_without_reading(p_.code[i], i, assertion, pending)) {
+                case Step::Matches:
                     out.matched = true;
                     break;
-                case Op::Jump:
-                    pending.push_back(in.a);
-                    break;
-                case Op::Split:
-                    pending.push_back(in.b);
-                    pending.push_back(in.a);
-                    break;
-                case Op::LineStart:
-                    if (at_start) pending.push_back(i + 1);
-                    break;
-                case Op::Char:
-                case Op::Class:
-                case Op::LineEnd:
+                case Step::Waits:
                     out.waiting.push_back(i);
                     break;
-                default:  // register bookkeeping, which decides nothing here
-                    pending.push_back(i + 1);
+                case Step::Moved:
                     break;
             }
         }

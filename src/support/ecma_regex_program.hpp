@@ -79,6 +79,63 @@ struct LookInfo {
 
 }  // namespace quarvel::ecma_regex_detail
 
+namespace quarvel::ecma_regex_detail {
+
+// How a set-based matcher (the simulation, the automaton) treats an
+// instruction at a position without reading: it moves on (its successors
+// pushed on `pending`, the second choice of a Split first), it waits for the
+// next code point, or it ends a match. `assertion` says whether an
+// assertion or lookaround holds at the position, fails, or is left waiting
+// (the automaton keeps "$" for the end of the text). Capture and loop
+// registers decide nothing for these matchers: they are stepped over.
+enum class Assertion : std::uint8_t { Holds, Fails, Waits };
+enum class Step : std::uint8_t { Moved, Waits, Matches };
+
+template <class AssertionAt>
+Step step_without_reading(const Inst& in, std::uint32_t i, AssertionAt&& assertion,
+                          std::vector<std::uint32_t>& pending) {
+    switch (in.op) {
+        case Op::Match:
+        case Op::LookEnd:
+            return Step::Matches;
+        case Op::Jump:
+            pending.push_back(in.a);
+            return Step::Moved;
+        case Op::Split:
+            pending.push_back(in.b);
+            pending.push_back(in.a);
+            return Step::Moved;
+        case Op::Char:
+        case Op::Class:
+        case Op::BackReference:
+            return Step::Waits;
+        case Op::LineStart:
+        case Op::LineEnd:
+        case Op::WordBoundary:
+        case Op::NotWordBoundary:
+        case Op::Look:
+            switch (assertion(in)) {
+                case Assertion::Holds:
+                    pending.push_back(i + 1);
+                    return Step::Moved;
+                case Assertion::Fails:
+                    return Step::Moved;
+                case Assertion::Waits:
+                    return Step::Waits;
+            }
+            return Step::Moved;
+        case Op::Save:
+        case Op::ResetGroups:
+        case Op::LoopMark:
+        case Op::LoopCheck:
+            break;
+    }
+    pending.push_back(i + 1);
+    return Step::Moved;
+}
+
+}  // namespace quarvel::ecma_regex_detail
+
 namespace quarvel {
 
 struct EcmaRegex::Program {

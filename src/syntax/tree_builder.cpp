@@ -76,7 +76,8 @@ void TreeBuilder::same_line_item(YamlNode& item, const Mark& dash) {
     }
 }
 
-// "[a: b]": a one-entry flow mapping that starts and ends where its key starts.
+// "[a: b]": a one-entry flow mapping that starts where its key starts and
+// ends where its key or its value ends, whichever is later.
 bool TreeBuilder::pair_item(Sequence&, YamlNode&& key, const Mark&, YamlNode&& value) {
     YamlNode pair;
     pair.kind = NodeKind::Mapping;
@@ -86,6 +87,12 @@ bool TreeBuilder::pair_item(Sequence&, YamlNode&& key, const Mark&, YamlNode&& v
     pair.end_offset = key.span.offset;
     pair.end_line = key.span.line;
     pair.end_column = key.span.column;
+    for (const YamlNode* part : {&key, &value}) {
+        if (part->end_offset <= pair.end_offset) continue;
+        pair.end_offset = part->end_offset;
+        pair.end_line = part->end_line;
+        pair.end_column = part->end_column;
+    }
     pair.children.reserve(2);
     pair.children.push_back(std::move(key));
     pair.children.push_back(std::move(value));

@@ -89,8 +89,13 @@ void flow_pairs_and_empty_items() {
     CHECK_EQ(seq.children.size(), std::size_t{3});
     const YamlNode& pair = seq.children[0];
     CHECK(pair.kind == NodeKind::Mapping && pair.style == CollectionStyle::Flow);
+    // The pair starts with its key and ends with its value: "a: b".
     CHECK_EQ(pair.span.offset, std::uint64_t{1});
-    CHECK_EQ(pair.end_offset, std::uint64_t{1});
+    CHECK_EQ(pair.end_offset, std::uint64_t{5});
+    CHECK_EQ(pair.end_column, std::uint32_t{5});
+    // An empty value stands at the token after it, where the pair then ends.
+    auto k = compose("[a: ]\n");
+    CHECK_EQ(k.roots[0].children[0].end_offset, std::uint64_t{4});
     CHECK(seq.children[1].kind == NodeKind::Mapping);
     CHECK(seq.children[1].value(0).kind == NodeKind::Null);
     // An empty entry of a block sequence stays an item.

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "ffi/annotated.hpp"
 #include "pyutil/py_ref.hpp"
@@ -344,25 +345,22 @@ PyType_Slot float_slots[] = {
 
 constexpr unsigned kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
 
-PyType_Spec str_spec = {"quarvel.QuarvelAnnotatedStr", sizeof(AnnotatedStrObject), 0, kFlags,
-                        str_slots};
-PyType_Spec float_spec = {"quarvel.QuarvelAnnotatedFloat", sizeof(AnnotatedFloatObject), 0, kFlags,
-                          float_slots};
-
 std::atomic<PyObject*> g_str_type{nullptr};
 std::atomic<PyObject*> g_float_type{nullptr};
 
-// The type for `spec`, its bases the built-in base and the mixin, its
+// The type named `name` with instances of `size` bytes and the given slots
+// (ending in a zero slot), its bases the built-in base and the mixin, its
 // docstring `doc` (the type keeps its own copy).
-PyObject* make_type(PyType_Spec& spec, PyTypeObject* base, PyObject* mixin, const char* doc) {
+PyObject* make_type(const char* name, std::size_t size, const PyType_Slot* slots,
+                    PyTypeObject* base, PyObject* mixin, const char* doc) {
     Ref bases(PyTuple_Pack(2, reinterpret_cast<PyObject*>(base), mixin));
     if (!bases) return nullptr;
-    PyType_Slot* slots = spec.slots;
-    PyType_Slot with_doc[6] = {
-        slots[0], slots[1], slots[2], slots[3], {Py_tp_doc, const_cast<char*>(doc)}, {0, nullptr}};
-    PyType_Spec described = spec;
-    described.slots = with_doc;
-    return PyType_FromSpecWithBases(&described, bases.get());
+    std::vector<PyType_Slot> with_doc;
+    for (const PyType_Slot* slot = slots; slot->slot != 0; ++slot) with_doc.push_back(*slot);
+    with_doc.push_back({Py_tp_doc, const_cast<char*>(doc)});
+    with_doc.push_back({0, nullptr});
+    PyType_Spec layout = {name, static_cast<int>(size), 0, kFlags, with_doc.data()};
+    return PyType_FromSpecWithBases(&layout, bases.get());
 }
 
 }  // namespace
@@ -413,12 +411,16 @@ PyObject* annotated_scalar_class(PyObject*, PyObject* args) {
         return nullptr;
     const std::string_view which(name);
     if (which == "QuarvelAnnotatedStr") {
-        return Py_XNewRef(once_object(
-            g_str_type, [&] { return make_type(str_spec, &PyUnicode_Type, mixin, doc); }));
+        return Py_XNewRef(once_object(g_str_type, [&] {
+            return make_type("quarvel.QuarvelAnnotatedStr", sizeof(AnnotatedStrObject), str_slots,
+                             &PyUnicode_Type, mixin, doc);
+        }));
     }
     if (which == "QuarvelAnnotatedFloat") {
-        return Py_XNewRef(once_object(
-            g_float_type, [&] { return make_type(float_spec, &PyFloat_Type, mixin, doc); }));
+        return Py_XNewRef(once_object(g_float_type, [&] {
+            return make_type("quarvel.QuarvelAnnotatedFloat", sizeof(AnnotatedFloatObject),
+                             float_slots, &PyFloat_Type, mixin, doc);
+        }));
     }
     PyErr_Format(PyExc_ValueError, "no annotated scalar class is named '%s'", name);
     return nullptr;

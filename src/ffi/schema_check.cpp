@@ -1,8 +1,11 @@
 #include "ffi/schema_check.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,7 +13,9 @@
 #include "pyutil/errors.hpp"
 #include "pyutil/py_ref.hpp"
 #include "schema/validate.hpp"
+#include "support/stack.hpp"
 #include "syntax/compose.hpp"
+#include "value/value_identity.hpp"
 
 namespace quarvel::py {
 namespace {
@@ -122,22 +127,91 @@ bool raise_fault(const Error& e) {
     return false;
 }
 
-// The schema object encoded and read into rules, once per load.
+// Schemas read into rules, kept for the loads that follow: a program that
+// loads many documents against one schema reads it once. A schema is found
+// again by its encoding, compared to the last bit with the kept copy (so a
+// schema object changed in place since is read anew), and only without a
+// schema_resolver, whose answers may change. The copy owns its texts: the
+// cache holds no Python object. The most recent few are kept.
+struct CachedSchema {
+    Arena arena;
+    YamlValue value;  // the schema as encoded, copied into `arena`
+    bool assert_formats = false;
+    std::unique_ptr<CompiledSchema> rules;
+};
+
+class SchemaCache {
+  public:
+    std::shared_ptr<const CachedSchema> find(const YamlValue& schema, bool assert_formats) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+            if ((*it)->assert_formats != assert_formats || !identical_values((*it)->value, schema))
+                continue;
+            std::rotate(entries_.begin(), it, it + 1);  // most recent first
+            return entries_.front();
+        }
+        return nullptr;
+    }
+
+    void add(std::shared_ptr<const CachedSchema> entry) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (entries_.size() == kKept) entries_.pop_back();
+        entries_.insert(entries_.begin(), std::move(entry));
+    }
+
+  private:
+    static constexpr std::size_t kKept = 8;
+    std::mutex mutex_;
+    std::vector<std::shared_ptr<const CachedSchema>> entries_;
+};
+
+SchemaCache& schema_cache() {
+    static auto* cache = new SchemaCache();  // never destroyed: it outlives every load
+    return *cache;
+}
+
+// The schema object encoded and read into rules, or found in the cache.
 struct PreparedSchema {
     EncodedValue encoded;
     std::unique_ptr<ResolverFetcher> fetcher;
-    std::unique_ptr<CompiledSchema> rules;
+    std::unique_ptr<CompiledSchema> own_rules;   // read for this load alone
+    std::shared_ptr<const CachedSchema> cached;  // or kept for others
+    const CompiledSchema* rules = nullptr;
 
     // False with the exception set: the encoder's, the resolver's, or a
     // QuarvelSchemaError for a schema that cannot be used.
     bool prepare(const SchemaCall& call) {
         auto value = encoded.encode(call.schema);
         if (!value) return raise_fault(value.error());
-        if (call.resolver) fetcher = std::make_unique<ResolverFetcher>(call.resolver);
+        if (!call.resolver) return prepare_kept(**value, call.assert_formats);
+        fetcher = std::make_unique<ResolverFetcher>(call.resolver);
         auto compiled =
             CompiledSchema::compile(**value, fetcher.get(), SchemaOptions{call.assert_formats});
         if (!compiled) return raise_fault(compiled.error());
-        rules = std::move(*compiled);
+        own_rules = std::move(*compiled);
+        rules = own_rules.get();
+        return true;
+    }
+
+  private:
+    bool prepare_kept(const YamlValue& schema, bool assert_formats) {
+        if ((cached = schema_cache().find(schema, assert_formats))) {
+            rules = cached->rules.get();
+            return true;
+        }
+        if (stack_exhausted()) return raise_fault(stack_exhausted_error());
+        auto entry = std::make_shared<CachedSchema>();
+        const std::optional<YamlValue> copy = copy_value(entry->arena, schema);
+        if (!copy) return raise_fault(stack_exhausted_error());
+        entry->value = *copy;
+        entry->assert_formats = assert_formats;
+        auto compiled =
+            CompiledSchema::compile(entry->value, nullptr, SchemaOptions{assert_formats});
+        if (!compiled) return raise_fault(compiled.error());
+        entry->rules = std::move(*compiled);
+        rules = entry->rules.get();
+        cached = entry;
+        schema_cache().add(std::move(entry));
         return true;
     }
 };

@@ -102,14 +102,30 @@ class ValueView {
     std::string_view key_text(Node n) const { return n->text(); }
     bool unreadable() const { return unreadable_; }
 
-    DataValue value_of(Node n) const {
+    [[gnu::always_inline]] DataValue value_of(Node n) const {
         DataValue v;
         v.kind = n->kind;
-        if (n->kind == ValueKind::Tagged) unreadable_ = true;
-        if (n->kind == ValueKind::Bool) v.boolean = n->boolean;
-        if (n->kind == ValueKind::Int) v.integer = n->integer;
-        if (n->kind == ValueKind::Float) v.real = n->real;
-        v.text = n->text();
+        switch (n->kind) {
+            case ValueKind::Bool:
+                v.boolean = n->boolean;
+                break;
+            case ValueKind::Int:
+                v.integer = n->integer;
+                break;
+            case ValueKind::Float:
+                v.real = n->real;
+                break;
+            case ValueKind::String:
+            case ValueKind::BigInt:
+                v.text = {n->chars, n->size};
+                break;
+            case ValueKind::Tagged:
+                unreadable_ = true;
+                v.text = n->text();
+                break;
+            default:
+                break;
+        }
         return v;
     }
 

@@ -125,10 +125,16 @@ bool is_nan(const Number& n) {
     return n.kind == Number::Kind::Float && std::isnan(n.real);
 }
 
-std::partial_ordering compare_numbers(const Number& a, const Number& b) {
+std::partial_ordering compare_mixed_numbers(const Number& a, const Number& b) {
     using K = Number::Kind;
-    if (a.kind == K::Float && b.kind == K::Float) return a.real <=> b.real;
-    if (a.kind == K::Int && b.kind == K::Int) return a.integer <=> b.integer;
+    // An integer of at most 53 bits is exactly a double (and a NaN compares
+    // unordered either way).
+    constexpr std::int64_t kExact = std::int64_t{1} << 53;
+    const auto exact = [](std::int64_t i) { return i > -kExact && i < kExact; };
+    if (a.kind == K::Int && b.kind == K::Float && exact(a.integer))
+        return static_cast<double>(a.integer) <=> b.real;
+    if (a.kind == K::Float && b.kind == K::Int && exact(b.integer))
+        return a.real <=> static_cast<double>(b.integer);
     if (is_nan(a) || is_nan(b)) return std::partial_ordering::unordered;
     // An infinity lies beyond every integer.
     if (a.kind == K::Float && std::isinf(a.real))

@@ -28,8 +28,14 @@ struct Number {
 // An Int, Float or BigInt value as a number; none for other values.
 std::optional<Number> number_of(const YamlValue& v);
 
-// The exact order of two numbers; unordered when either is a NaN.
-std::partial_ordering compare_numbers(const Number& a, const Number& b);
+// The exact order of two numbers; unordered when either is a NaN. Two
+// integers or two doubles compare here, inline; the mixed cases out of line.
+std::partial_ordering compare_mixed_numbers(const Number& a, const Number& b);
+inline std::partial_ordering compare_numbers(const Number& a, const Number& b) {
+    if (a.kind == Number::Kind::Int && b.kind == Number::Kind::Int) return a.integer <=> b.integer;
+    if (a.kind == Number::Kind::Float && b.kind == Number::Kind::Float) return a.real <=> b.real;
+    return compare_mixed_numbers(a, b);
+}
 
 bool is_nan(const Number& n);
 

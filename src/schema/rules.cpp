@@ -15,50 +15,15 @@ std::optional<double> count_bound(const YamlValue& v) {
     return std::nullopt;
 }
 
-namespace {
-enum TypeBit : std::uint8_t {
-    kNull = 1,
-    kBoolean = 2,
-    kInteger = 4,
-    kNumber = 8,
-    kString = 16,
-    kArray = 32,
-    kObject = 64,
-};
-}  // namespace
-
 std::uint8_t type_name_bits(std::string_view name) {
-    if (name == "null") return kNull;
-    if (name == "boolean") return kBoolean;
-    if (name == "integer") return kInteger;
-    if (name == "number") return kNumber;
-    if (name == "string") return kString;
-    if (name == "array") return kArray;
-    if (name == "object") return kObject;
+    if (name == "null") return TypeBits::kNull;
+    if (name == "boolean") return TypeBits::kBoolean;
+    if (name == "integer") return TypeBits::kInteger;
+    if (name == "number") return TypeBits::kNumber;
+    if (name == "string") return TypeBits::kString;
+    if (name == "array") return TypeBits::kArray;
+    if (name == "object") return TypeBits::kObject;
     return 0x7f;  // an unknown type name imposes nothing
-}
-
-std::uint8_t value_type_bits(ValueKind kind) {
-    switch (kind) {
-        case ValueKind::Null:
-            return kNull;
-        case ValueKind::Bool:
-            return kBoolean;
-        case ValueKind::Int:
-        case ValueKind::BigInt:
-            return kInteger | kNumber;  // not a Float, even an integral one
-        case ValueKind::Float:
-            return kNumber;
-        case ValueKind::String:
-            return kString;
-        case ValueKind::Sequence:
-            return kArray;
-        case ValueKind::Mapping:
-            return kObject;
-        case ValueKind::Tagged:
-            break;
-    }
-    return kNull;
 }
 
 void SchemaRule::note_groups() {
@@ -75,16 +40,21 @@ void SchemaRule::note_groups() {
     set(min_items || max_items || !prefix_items.empty() || items || contains || unique_items,
         kArrays);
     set(has_all_of || has_any_of || has_one_of || not_rule || if_rule, kCombinators);
+    only_ref = groups == kReferences && ref && !dynamic_ref && !type && !enum_values &&
+               !const_value && !tracks_evaluation();
 }
 
-const SchemaRule* SchemaRule::property(std::string_view name) const {
-    if (property_table) {
-        const auto it = property_table->find(name);
-        return it == property_table->end() ? nullptr : it->second;
+PropertyTable::PropertyTable(const std::vector<NamedRule>& properties) {
+    bits_ = 2;
+    while ((std::size_t{1} << bits_) < 2 * properties.size()) ++bits_;
+    slots_.resize(std::size_t{1} << bits_);
+    mask_ = slots_.size() - 1;
+    for (const NamedRule& p : properties) {
+        const NameWords words(p.name);
+        std::size_t i = words.hash(bits_);
+        while (slots_[i].rule && slots_[i].name != p.name) i = (i + 1) & mask_;
+        if (!slots_[i].rule) slots_[i] = Slot{words, p.name, p.rule};
     }
-    for (const NamedRule& p : properties)
-        if (p.name == name) return p.rule;
-    return nullptr;
 }
 
 namespace {
@@ -117,9 +87,6 @@ Format format_named(std::string_view name) {
     const auto it = formats.find(name);
     return it == formats.end() ? Format::None : it->second;
 }
-
-// Beyond this many properties a name is looked up in a table, not a scan.
-constexpr std::size_t kPropertyTable = 8;
 
 }  // namespace
 
@@ -289,12 +256,7 @@ bool RuleReader::read_objects(const YamlValue& schema, SchemaRule& rule, SchemaC
             if (!r) return false;
             rule.properties.push_back({name, r});
         }
-        if (rule.properties.size() > kPropertyTable) {
-            rule.property_table =
-                std::make_unique<std::unordered_map<std::string_view, const SchemaRule*>>();
-            // The first entry of a name wins, as the scan finds it.
-            for (const NamedRule& p : rule.properties) rule.property_table->emplace(p.name, p.rule);
-        }
+        rule.property_table = std::make_unique<PropertyTable>(rule.properties);
     }
     const YamlValue* patterns =
         of_kind(schema_keyword(schema, "patternProperties"), ValueKind::Mapping);

@@ -5,7 +5,9 @@
 // it), and every pattern is compiled here, once.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -55,6 +57,67 @@ struct PatternRule {
     std::string_view source;  // the pattern as written, for messages
     const EcmaRegex* regex = nullptr;
     const SchemaRule* rule = nullptr;
+};
+
+// A name's bytes in two words, with its length: for a name of up to 16
+// bytes they hold every byte, so equal words mean equal names and a lookup
+// compares three numbers instead of calling memcmp.
+struct NameWords {
+    std::uint64_t head = 0;
+    std::uint64_t tail = 0;
+    std::size_t size = 0;
+
+    explicit NameWords(std::string_view name) : size(name.size()) {
+        const char* p = name.data();
+        if (size >= 8) {
+            std::memcpy(&head, p, 8);
+            std::memcpy(&tail, p + size - 8, 8);
+        } else if (size >= 4) {  // two loads that may overlap
+            std::uint32_t a = 0, b = 0;
+            std::memcpy(&a, p, 4);
+            std::memcpy(&b, p + size - 4, 4);
+            head = a | std::uint64_t{b} << 32;
+        } else if (size > 0) {
+            const auto byte = [p](std::size_t i) { return std::uint64_t{(unsigned char)p[i]}; };
+            head = byte(0) | byte(size / 2) << 8 | byte(size - 1) << 16;
+        }
+    }
+    bool operator==(const NameWords&) const = default;
+    bool exact() const { return size <= 16; }
+    // The top `bits` bits of a multiplicative hash.
+    std::size_t hash(unsigned bits) const {
+        const std::uint64_t h = (head ^ std::rotl(tail, 29) ^ size) * 0x9e3779b97f4a7c15ull;
+        return static_cast<std::size_t>(h >> (64 - bits));
+    }
+};
+
+// A rule's property names, looked up by hash: open addressing over a table
+// at most half full. Only the schema's names are in it, so however a
+// document picks its keys, a lookup passes no more slots than there are
+// properties.
+class PropertyTable {
+  public:
+    // The first entry of a name wins, as a scan of the list would find it.
+    explicit PropertyTable(const std::vector<NamedRule>& properties);
+
+    const SchemaRule* find(std::string_view name) const {
+        const NameWords words(name);
+        for (std::size_t i = words.hash(bits_);; i = (i + 1) & mask_) {
+            const Slot& s = slots_[i];
+            if (!s.rule) return nullptr;
+            if (s.words == words && (words.exact() || s.name == name)) return s.rule;
+        }
+    }
+
+  private:
+    struct Slot {
+        NameWords words{{}};
+        std::string_view name;
+        const SchemaRule* rule = nullptr;  // none: the slot is empty
+    };
+    std::vector<Slot> slots_;
+    std::size_t mask_ = 0;
+    unsigned bits_ = 0;
 };
 
 // "dependentRequired" (and draft 7 "dependencies" with a list): when `name`
@@ -109,7 +172,7 @@ struct SchemaRule {
     const YamlValue* required = nullptr;  // a non-empty Sequence
     bool has_properties = false;
     std::vector<NamedRule> properties;  // in schema order
-    std::unique_ptr<std::unordered_map<std::string_view, const SchemaRule*>> property_table;
+    std::unique_ptr<PropertyTable> property_table;
     std::vector<PatternRule> pattern_properties;
     const SchemaRule* additional = nullptr;  // additionalProperties
     const SchemaRule* property_names = nullptr;
@@ -156,8 +219,13 @@ struct SchemaRule {
     // it many times to one node, so its outcome per node is kept.
     bool shared = false;
 
+    // Nothing but a "$ref": checking it is checking its target.
+    bool only_ref = false;
+
     bool tracks_evaluation() const { return unevaluated_properties || unevaluated_items; }
-    const SchemaRule* property(std::string_view name) const;
+    const SchemaRule* property(std::string_view name) const {
+        return property_table ? property_table->find(name) : nullptr;
+    }
 };
 
 // Fetches the documents that references outside the schema name (another
@@ -208,8 +276,40 @@ class CompiledSchema {
 // The bits of the value kinds a "type" name allows (an unknown name allows
 // every kind), and the bits a value of a kind has: one of them in a rule's
 // mask means the type matches.
+struct TypeBits {
+    enum : std::uint8_t {
+        kNull = 1,
+        kBoolean = 2,
+        kInteger = 4,
+        kNumber = 8,
+        kString = 16,
+        kArray = 32,
+        kObject = 64,
+    };
+};
 std::uint8_t type_name_bits(std::string_view name);
-std::uint8_t value_type_bits(ValueKind kind);
+inline std::uint8_t value_type_bits(ValueKind kind) {
+    switch (kind) {
+        case ValueKind::Null:
+            return TypeBits::kNull;
+        case ValueKind::Bool:
+            return TypeBits::kBoolean;
+        case ValueKind::Int:
+        case ValueKind::BigInt:
+            return TypeBits::kInteger | TypeBits::kNumber;  // not a Float, even an integral one
+        case ValueKind::Float:
+            return TypeBits::kNumber;
+        case ValueKind::String:
+            return TypeBits::kString;
+        case ValueKind::Sequence:
+            return TypeBits::kArray;
+        case ValueKind::Mapping:
+            return TypeBits::kObject;
+        case ValueKind::Tagged:
+            break;
+    }
+    return TypeBits::kNull;
+}
 
 // A length or count bound: an Int, or a finite Float without a fraction.
 std::optional<double> count_bound(const YamlValue& v);

@@ -117,8 +117,15 @@ class Validator {
     // ---- the walk --------------------------------------------------------
 
     void check(Node at, const SchemaRule& rule, const PathStep* path);
-    void enter(Node at, const SchemaRule& rule, const PathStep* path);
-    void check_keywords(Node at, const SchemaRule& rule, const PathStep* path);
+    // The two steps of a check below are one function with it: a call per
+    // rule and node is a good part of what validation costs.
+    [[gnu::always_inline]] inline void enter(Node at, const SchemaRule& rule, const PathStep* path);
+    [[gnu::always_inline]] inline void check_keywords(Node at, const SchemaRule& rule,
+                                                      const PathStep* path);
+    [[gnu::noinline]] void enter_on_new_stack(Node at, const SchemaRule& rule,
+                                              const PathStep* path) {
+        ensure_stack([&] { enter(at, rule, path); });
+    }
     void check_tracked(Node at, const SchemaRule& rule, const PathStep* path);
     void check_unevaluated(Node at, const SchemaRule& rule, const PathStep* path, Evaluated& seen);
 
@@ -226,6 +233,15 @@ class Validator {
 
     void follow(Node at, const SchemaRule& from, const SchemaRule& target, const PathStep* path,
                 const char* keyword);
+    // A rule that is nothing but a "$ref" is checked by following it, unless
+    // its outcome is kept per node or the dynamic scope must enter its
+    // resource.
+    void unfollow(std::size_t depth) {
+        while (followed_.size() > depth) followed_.pop_back();
+    }
+    bool passes_through(const SchemaRule& rule) const {
+        return rule.only_ref && !rule.shared && !schema_.dynamic();
+    }
     const SchemaRule& dynamic_target(const DynamicRef& ref) const;
 
     // ---- keywords (validator_values.hpp) ----------------------------------
@@ -233,7 +249,7 @@ class Validator {
     bool equals(Node at, const YamlValue& s) const;
     bool has_entry(Node at, const YamlValue& key, const YamlValue& value) const;
     bool in_enum(Node at, const SchemaRule& rule) const;
-    void check_type(Node at, const SchemaRule& rule, const DataValue& v, const PathStep* path);
+    void report_type(Node at, const SchemaRule& rule, const DataValue& v, const PathStep* path);
     void check_number(Node at, const SchemaRule& rule, const DataValue& v, const PathStep* path);
     void check_string(Node at, const SchemaRule& rule, std::string_view text, const PathStep* path);
     // `location` and `keyword` name the pattern's place in the schema; they
@@ -247,7 +263,7 @@ class Validator {
     void check_entry(Node at, std::uint32_t entry, const SchemaRule& rule, const PathStep* path);
     void check_dependencies(Node at, const SchemaRule& rule, const PathStep* path);
     void check_name(Node key, std::string_view name, const SchemaRule& rule, const PathStep* step);
-    bool has_key(Node at, std::string_view name) const;
+    bool has_key(Node at, std::string_view name, std::uint32_t& from) const;
 
     // ---- arrays (validator_arrays.hpp) ------------------------------------
 
@@ -267,6 +283,7 @@ class Validator {
     const View& view_;
     const CompiledSchema& schema_;
     std::vector<SchemaViolation>* out_;
+    StackRoom stack_;
     bool probing_ = false;
     bool failed_ = false;
     bool noting_ = false;  // finding the closest branch for a note
@@ -302,7 +319,9 @@ void Validator<View>::check(Node at, const SchemaRule& rule, const PathStep* pat
     // once, pays nothing for a table.
     if (rule.shared && (!probing_ || checks_here_ > kChecksBeforeMemo))
         return check_shared(at, rule, path);
-    ensure_stack([&] { enter(at, rule, path); });
+    if (passes_through(rule)) return follow(at, rule, *rule.ref, path, "$ref");
+    if (!stack_.roomy()) return enter_on_new_stack(at, rule, path);
+    enter(at, rule, path);
 }
 
 template <class View>
@@ -348,7 +367,11 @@ void Validator<View>::check_shared(Node at, const SchemaRule& rule, const PathSt
     std::unique_ptr<Evaluated> record;
     if (evaluated_) record = std::make_unique<Evaluated>(fresh_record(at));
     Evaluated* outer = evaluated_ ? std::exchange(evaluated_, record.get()) : nullptr;
-    ensure_stack([&] { enter(at, rule, path); });
+    if (stack_.roomy()) {
+        enter(at, rule, path);
+    } else {
+        enter_on_new_stack(at, rule, path);
+    }
     if (outer) evaluated_ = outer;
     const bool ok = !failed_;
     failed_ = saved_failed || failed_;
@@ -366,7 +389,9 @@ void Validator<View>::check_keywords(Node at, const SchemaRule& rule, const Path
             follow(at, rule, dynamic_target(*rule.dynamic_ref), path, "$dynamicRef");
     }
     const DataValue v = view_.value_of(at);
-    if (rule.type && !done()) check_type(at, rule, v, path);
+    // The type is checked inline; only a mismatch calls out, for its message.
+    if (rule.type && !(rule.type_mask & value_type_bits(v.kind)) && !done())
+        report_type(at, rule, v, path);
     if (rule.enum_values && !done() && !in_enum(at, rule))
         report(at, path, rule, "enum",
                [] { return std::string("value is not one of the allowed enum values"); });
@@ -439,15 +464,34 @@ void Validator<View>::check_unevaluated(Node at, const SchemaRule& rule, const P
 // Following a reference stays at the same node. Meeting a rule again that
 // is already being followed there means the references loop without ever
 // moving into the document: reported once, never looped.
+//
+// A target that is nothing but another "$ref" ({"$ref": "#/$defs/name"}, as
+// published schemas write most properties) is passed through here, to the
+// first target that has keywords of its own: checking it would only follow
+// its reference. It still counts as followed, so a loop is found at the same
+// rule as before.
 template <class View>
 void Validator<View>::follow(Node at, const SchemaRule& from, const SchemaRule& target,
                              const PathStep* path, const char* keyword) {
     const std::uintptr_t key = node_key(at);
-    for (std::size_t i = followed_.size(); i-- > 0 && followed_[i].first == key;)
-        if (followed_[i].second == &target) return loop(at, path, from.location + "/" + keyword);
-    followed_.emplace_back(key, &target);
-    apply(at, target, path);
-    followed_.pop_back();
+    const std::size_t depth = followed_.size();
+    const SchemaRule* source = &from;
+    const SchemaRule* next = &target;
+    for (;;) {
+        for (std::size_t i = followed_.size(); i-- > 0 && followed_[i].first == key;) {
+            if (followed_[i].second != next) continue;
+            loop(at, path, source->location + "/" + keyword);
+            unfollow(depth);
+            return;
+        }
+        followed_.emplace_back(key, next);
+        if (!passes_through(*next)) break;
+        source = next;
+        next = next->ref;
+        keyword = "$ref";
+    }
+    apply(at, *next, path);
+    unfollow(depth);
 }
 
 template <class View>

@@ -6,12 +6,20 @@
 
 namespace quarvel {
 
+// The search starts at entry `from` and goes round; it leaves `from` after
+// the key it found. Documents mostly write their keys in the order the
+// schema lists them, so looking for the required names in turn finds each
+// at the first entry looked at.
 template <class View>
-bool Validator<View>::has_key(Node at, std::string_view name) const {
-    const std::uint32_t n = view_.count(at);
-    for (std::uint32_t i = 0; i + 1 < n; i += 2) {
-        const Node key = view_.child(at, i);
-        if (view_.is_key(key) && view_.key_text(key) == name) return true;
+bool Validator<View>::has_key(Node at, std::string_view name, std::uint32_t& from) const {
+    const std::uint32_t entries = view_.count(at) / 2;
+    for (std::uint32_t k = 0, e = from < entries ? from : 0; k < entries; ++k) {
+        const Node key = view_.child(at, 2 * e);
+        if (view_.is_key(key) && view_.key_text(key) == name) {
+            from = e + 1;
+            return true;
+        }
+        if (++e == entries) e = 0;
     }
     return false;
 }
@@ -19,9 +27,10 @@ bool Validator<View>::has_key(Node at, std::string_view name) const {
 template <class View>
 void Validator<View>::check_object(Node at, const SchemaRule& rule, const PathStep* path) {
     if (rule.required) {
+        std::uint32_t from = 0;
         for (const YamlValue& name : rule.required->children()) {
             if (done()) return;
-            if (name.kind == ValueKind::String && !has_key(at, name.text()))
+            if (name.kind == ValueKind::String && !has_key(at, name.text(), from))
                 report(at, path, rule, "required", [&] {
                     return "missing required property '" + std::string(name.text()) + "'";
                 });
@@ -106,9 +115,11 @@ template <class View>
 void Validator<View>::check_dependencies(Node at, const SchemaRule& rule, const PathStep* path) {
     for (const RequiredWith& d : rule.dependent_required) {
         if (done()) return;
-        if (!has_key(at, d.name)) continue;
+        if (std::uint32_t from = 0; !has_key(at, d.name, from)) continue;
         for (const YamlValue& name : d.required->children()) {
-            if (name.kind != ValueKind::String || has_key(at, name.text()) || done()) continue;
+            if (std::uint32_t from = 0;
+                name.kind != ValueKind::String || has_key(at, name.text(), from) || done())
+                continue;
             report(
                 at, path, rule, d.keyword,
                 [&] {
@@ -120,7 +131,7 @@ void Validator<View>::check_dependencies(Node at, const SchemaRule& rule, const 
     }
     for (const NamedRule& d : rule.dependent_schemas) {
         if (done()) return;
-        if (has_key(at, d.name)) apply(at, *d.rule, path);
+        if (std::uint32_t from = 0; has_key(at, d.name, from)) apply(at, *d.rule, path);
     }
 }
 

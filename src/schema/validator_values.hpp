@@ -58,13 +58,13 @@ bool Validator<View>::in_enum(Node at, const SchemaRule& rule) const {
 }
 
 template <class View>
-void Validator<View>::check_type(Node at, const SchemaRule& rule, const DataValue& v,
-                                 const PathStep* path) {
+void Validator<View>::report_type(Node at, const SchemaRule& rule, const DataValue& v,
+                                  const PathStep* path) {
+    // Called for a value whose kind the type does not allow.
     const YamlValue& type = *rule.type;
     auto message = [&v](std::string expected) {
         return "expected type " + expected + ", found " + json_type_name(v.kind);
     };
-    if (rule.type_mask & value_type_bits(v.kind)) return;
     if (type.kind == ValueKind::String) {
         report(at, path, rule, "type", [&] { return message(std::string(type.text())); });
         return;
@@ -114,7 +114,12 @@ template <class View>
 void Validator<View>::check_string(Node at, const SchemaRule& rule, std::string_view text,
                                    const PathStep* path) {
     if (done()) return;
-    if (rule.min_length || rule.max_length) {
+    // A character takes one to four bytes, so the byte count alone often
+    // settles the bounds; the characters are counted only when it does not.
+    const auto bytes = static_cast<double>(text.size());
+    const bool settled = (!rule.min_length || bytes / 4 >= *rule.min_length) &&
+                         (!rule.max_length || bytes <= *rule.max_length);
+    if (!settled) {
         const auto length = static_cast<double>(utf8::count_chars(text));
         if (rule.min_length && length < *rule.min_length)
             report(at, path, rule, "minLength", [&] {

@@ -91,4 +91,30 @@ decltype(auto) ensure_stack(F&& f) {
     }
 }
 
+// A recursive walk that checks its stack at every step: it reads the
+// thread's bounds once, when it starts, and afterwards compares frame
+// addresses with them. A frame between the floor and the frame the walk
+// started from is on the same stack with room to spare; any other frame
+// (one on a segment that ensure_stack switched to) takes the general check.
+class StackRoom {
+  public:
+    StackRoom() noexcept : floor_(stack_floor(kMinStackLeft)), start_(frame_address()) {}
+
+    // Whether the calling frame is on the walk's stack, with room to spare.
+    [[gnu::always_inline]] bool roomy() const {
+        const std::uintptr_t at = frame_address();
+        return at > floor_ && at <= start_;
+    }
+
+    template <class F>
+    decltype(auto) ensure(F&& f) const {
+        if (roomy()) return f();
+        return ensure_stack(std::forward<F>(f));
+    }
+
+  private:
+    std::uintptr_t floor_;
+    std::uintptr_t start_;
+};
+
 }  // namespace quarvel

@@ -311,3 +311,41 @@ def test_a_document_to_edit_is_validated_too(tmp_path, extra):
     assert e.value.schema_path == "$.web.port"
     doc = quarvel.loads("web:\n  port: 80\n", option=quarvel.OPT_ROUND_TRIP, schema=schema)
     assert doc.to_dict() == {"web": {"port": 80}}
+
+
+def _errors(text, **kw):
+    try:
+        quarvel.loads(text, **kw)
+    except QuarvelSchemaError as e:
+        return [(v.message, v.path, v.schema_path) for v in e.errors]
+    return None
+
+
+def test_a_schema_read_once_serves_later_loads_only_while_it_is_unchanged():
+    # A schema given directly is kept once read; one found through a
+    # schema_resolver is read each time. The two must always agree, whatever
+    # was changed in place between loads, down to the type of a bound and
+    # which parts are the same object (a part applied twice is reported once).
+    shared = {"type": "integer", "minimum": 1}
+    schema = {"properties": {"a": shared, "b": {"allOf": [shared, shared]},
+                             "c": {"format": "email"}}}
+    props = schema["properties"]
+    changes = [
+        lambda: None,
+        lambda: shared.update(minimum=5),
+        lambda: shared.update(minimum=5.0),
+        lambda: shared.update(minimum=True),
+        lambda: props.update(b={"allOf": [dict(shared), dict(shared)]}),
+        lambda: props.update(b={"allOf": [shared, shared]}),
+        lambda: shared.update(type=["integer", "string"]),
+        lambda: props.pop("a"),
+    ]
+    texts = ["a: 0\nb: 0\nc: x\n", "a: 3\nb: 7\nc: x@y.z\n", "a: '3'\nb: '0'\n"]
+    for change in changes:
+        change()
+        for option in (None, quarvel.OPT_SCHEMA_FORMAT):
+            for text in texts:
+                kept = _errors(text, schema=schema, option=option)
+                fresh = _errors("# yaml-language-server: $schema=s\n" + text, option=option,
+                                schema="auto", schema_resolver=lambda _: schema)
+                assert kept == fresh, (schema, option, text)

@@ -4,7 +4,9 @@
 // and the value the checks compare.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 
 #include "resolver/resolver.hpp"
@@ -40,6 +42,7 @@ class SyntaxView {
     std::string_view key_text(Node n) const { return nodes_[n].source->text; }
     bool unreadable() const { return false; }
 
+    ValueKind value_kind(Node at) const { return value_of(at).kind; }
     DataValue value_of(Node at) const {
         const DataNode& n = nodes_[at];
         DataValue v;
@@ -77,19 +80,16 @@ class ValueView {
 
     Node root() const { return root_; }
     NodeKind kind(Node n) const {
-        switch (n->kind) {
-            case ValueKind::Null:
-                return NodeKind::Null;
-            case ValueKind::Sequence:
-                return NodeKind::Sequence;
-            case ValueKind::Mapping:
-                return NodeKind::Mapping;
-            case ValueKind::Tagged:
-                unreadable_ = true;
-                return NodeKind::Null;
-            default:
-                return NodeKind::Scalar;
+        if (n->kind == ValueKind::Tagged) [[unlikely]] {
+            unreadable_ = true;
+            return NodeKind::Null;
         }
+        return node_kind(n->kind);
+    }
+    ValueKind value_kind(Node n) const {
+        if (n->kind == ValueKind::Tagged) [[unlikely]]
+            unreadable_ = true;
+        return n->kind;
     }
     std::uint32_t count(Node n) const { return static_cast<std::uint32_t>(n->children().size()); }
     Node child(Node n, std::uint32_t i) const { return &n->children()[i]; }
@@ -130,6 +130,16 @@ class ValueView {
     }
 
   private:
+    static NodeKind node_kind(ValueKind kind) {
+        static constexpr NodeKind kinds[] = {
+            NodeKind::Null,   NodeKind::Scalar, NodeKind::Scalar,   NodeKind::Scalar,
+            NodeKind::Scalar, NodeKind::Scalar, NodeKind::Sequence, NodeKind::Mapping,
+            NodeKind::Null,  // Tagged
+        };
+        static_assert(std::size(kinds) == static_cast<std::size_t>(ValueKind::Tagged) + 1);
+        return kinds[static_cast<std::size_t>(kind)];
+    }
+
     Node root_;
     mutable bool unreadable_ = false;
 };
@@ -152,6 +162,7 @@ class NameView {
     std::string_view key_text(Node) const { return {}; }
     bool unreadable() const { return false; }
 
+    ValueKind value_kind(Node) const { return ValueKind::String; }
     DataValue value_of(Node) const {
         DataValue v;
         v.kind = ValueKind::String;

@@ -40,6 +40,7 @@ void SchemaRule::note_groups() {
     set(min_items || max_items || !prefix_items.empty() || items || contains || unique_items,
         kArrays);
     set(has_all_of || has_any_of || has_one_of || not_rule || if_rule, kCombinators);
+    tracking = tracks_evaluation();
     only_ref = groups == kReferences && ref && !dynamic_ref && !type && !enum_values &&
                !const_value && !tracks_evaluation();
 }

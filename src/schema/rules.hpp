@@ -143,9 +143,32 @@ struct DynamicRef {
 // Every keyword is the first entry of the mapping with that exact name; one
 // whose value is of a kind the keyword cannot use is left unset.
 struct SchemaRule {
+    // What every check reads first stands together at the start.
     RuleKind kind = RuleKind::Anything;
+    // Which groups of keywords are present (the Group bits): a node skips
+    // the groups its rule does not use without looking at their keywords.
+    enum Group : std::uint8_t {
+        kReferences = 1,
+        kNumbers = 2,
+        kStrings = 4,
+        kObjects = 8,
+        kArrays = 16,
+        kCombinators = 32,
+    };
+    std::uint8_t groups = 0;
+    bool has(Group g) const { return (groups & g) != 0; }
+    void note_groups();
+
+    // Reached from more than one place: a schema built of shared parts
+    // (allOf: [s, s], nested, or a definition many references name) applies
+    // it many times to one node, so its outcome per node is kept.
+    bool shared = false;
+
+    // Nothing but a "$ref": checking it is checking its target.
+    bool only_ref = false;
+    bool tracking = false;  // tracks_evaluation(), noted with the groups
+
     std::uint32_t resource = 0;  // for the dynamic scope
-    std::string location;        // JSON pointer: "#/properties/a"
 
     // References (applied to the same node, like allOf).
     const SchemaRule* ref = nullptr;
@@ -157,6 +180,7 @@ struct SchemaRule {
     const YamlValue* enum_values = nullptr;  // a Sequence
     const EnumIndex* enum_index = nullptr;   // for a long one
     const YamlValue* const_value = nullptr;  // any value
+    std::string location;                    // JSON pointer: "#/properties/a"
     std::optional<Number> minimum, maximum, exclusive_minimum, exclusive_maximum, multiple_of;
     // The keyword an exclusive bound came from: draft 4 wrote it as
     // "minimum" with "exclusiveMinimum": true.
@@ -199,28 +223,6 @@ struct SchemaRule {
     const SchemaRule* if_rule = nullptr;
     const SchemaRule* then_rule = nullptr;
     const SchemaRule* else_rule = nullptr;
-
-    // Which groups of keywords are present (the Group bits): a node skips
-    // the groups its rule does not use without looking at their keywords.
-    enum Group : std::uint8_t {
-        kReferences = 1,
-        kNumbers = 2,
-        kStrings = 4,
-        kObjects = 8,
-        kArrays = 16,
-        kCombinators = 32,
-    };
-    std::uint8_t groups = 0;
-    bool has(Group g) const { return (groups & g) != 0; }
-    void note_groups();
-
-    // Reached from more than one place: a schema built of shared parts
-    // (allOf: [s, s], nested, or a definition many references name) applies
-    // it many times to one node, so its outcome per node is kept.
-    bool shared = false;
-
-    // Nothing but a "$ref": checking it is checking its target.
-    bool only_ref = false;
 
     bool tracks_evaluation() const { return unevaluated_properties || unevaluated_items; }
     const SchemaRule* property(std::string_view name) const {

@@ -58,7 +58,7 @@ class Validator {
 
   public:
     Validator(const View& view, const CompiledSchema& schema, std::vector<SchemaViolation>& out)
-        : view_(view), schema_(schema), out_(&out) {}
+        : view_(view), schema_(schema), out_(&out), dynamic_(schema.dynamic()) {}
 
     // Whether the root passes, without building any violation.
     bool satisfies(const SchemaRule& rule) { return passes(view_.root(), rule, nullptr); }
@@ -240,7 +240,7 @@ class Validator {
         while (followed_.size() > depth) followed_.pop_back();
     }
     bool passes_through(const SchemaRule& rule) const {
-        return rule.only_ref && !rule.shared && !schema_.dynamic();
+        return rule.only_ref && !rule.shared && !dynamic_;
     }
     const SchemaRule& dynamic_target(const DynamicRef& ref) const;
 
@@ -249,7 +249,10 @@ class Validator {
     bool equals(Node at, const YamlValue& s) const;
     bool has_entry(Node at, const YamlValue& key, const YamlValue& value) const;
     bool in_enum(Node at, const SchemaRule& rule) const;
-    void report_type(Node at, const SchemaRule& rule, const DataValue& v, const PathStep* path);
+    void report_type(Node at, const SchemaRule& rule, ValueKind kind, const PathStep* path);
+    static bool is_number(ValueKind k) {
+        return k == ValueKind::Int || k == ValueKind::Float || k == ValueKind::BigInt;
+    }
     void check_number(Node at, const SchemaRule& rule, const DataValue& v, const PathStep* path);
     void check_string(Node at, const SchemaRule& rule, std::string_view text, const PathStep* path);
     // `location` and `keyword` name the pattern's place in the schema; they
@@ -283,6 +286,7 @@ class Validator {
     const View& view_;
     const CompiledSchema& schema_;
     std::vector<SchemaViolation>* out_;
+    const bool dynamic_;  // the schema's dynamic(), read once
     StackRoom stack_;
     bool probing_ = false;
     bool failed_ = false;
@@ -326,12 +330,12 @@ void Validator<View>::check(Node at, const SchemaRule& rule, const PathStep* pat
 
 template <class View>
 void Validator<View>::enter(Node at, const SchemaRule& rule, const PathStep* path) {
-    const bool scoped = schema_.dynamic() && (scope_.empty() || scope_.back() != rule.resource);
+    const bool scoped = dynamic_ && (scope_.empty() || scope_.back() != rule.resource);
     if (scoped) {
         scope_.push_back(rule.resource);
         scope_keys_.push_back((scope_key() + rule.resource + 1) * 0x9e3779b97f4a7c15ull);
     }
-    if (rule.tracks_evaluation()) {
+    if (rule.tracking) {
         check_tracked(at, rule, path);
     } else {
         check_keywords(at, rule, path);
@@ -388,19 +392,22 @@ void Validator<View>::check_keywords(Node at, const SchemaRule& rule, const Path
         if (rule.dynamic_ref && !done())
             follow(at, rule, dynamic_target(*rule.dynamic_ref), path, "$dynamicRef");
     }
-    const DataValue v = view_.value_of(at);
-    // The type is checked inline; only a mismatch calls out, for its message.
-    if (rule.type && !(rule.type_mask & value_type_bits(v.kind)) && !done())
-        report_type(at, rule, v, path);
+    // Most rules look at a node's kind and children, not at its value: the
+    // kind is read alone, and the value only for the keywords that compare
+    // it. The type is checked inline; only a mismatch calls out.
+    const ValueKind value_kind = view_.value_kind(at);
+    if (rule.type && !(rule.type_mask & value_type_bits(value_kind)) && !done())
+        report_type(at, rule, value_kind, path);
     if (rule.enum_values && !done() && !in_enum(at, rule))
         report(at, path, rule, "enum",
                [] { return std::string("value is not one of the allowed enum values"); });
     if (rule.const_value && !done() && !equals(at, *rule.const_value))
         report(at, path, rule, "const",
                [] { return std::string("value does not equal the required const"); });
-    if (rule.has(SchemaRule::kNumbers)) check_number(at, rule, v, path);
-    if (v.kind == ValueKind::String && rule.has(SchemaRule::kStrings))
-        check_string(at, rule, v.text, path);
+    if (rule.has(SchemaRule::kNumbers) && is_number(value_kind))
+        check_number(at, rule, view_.value_of(at), path);
+    if (value_kind == ValueKind::String && rule.has(SchemaRule::kStrings))
+        check_string(at, rule, view_.value_of(at).text, path);
     const NodeKind kind = view_.kind(at);
     if (kind == NodeKind::Mapping && rule.has(SchemaRule::kObjects)) check_object(at, rule, path);
     if (kind == NodeKind::Sequence && rule.has(SchemaRule::kArrays)) check_array(at, rule, path);

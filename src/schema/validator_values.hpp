@@ -58,12 +58,12 @@ bool Validator<View>::in_enum(Node at, const SchemaRule& rule) const {
 }
 
 template <class View>
-void Validator<View>::report_type(Node at, const SchemaRule& rule, const DataValue& v,
+void Validator<View>::report_type(Node at, const SchemaRule& rule, ValueKind kind,
                                   const PathStep* path) {
     // Called for a value whose kind the type does not allow.
     const YamlValue& type = *rule.type;
-    auto message = [&v](std::string expected) {
-        return "expected type " + expected + ", found " + json_type_name(v.kind);
+    auto message = [kind](std::string expected) {
+        return "expected type " + expected + ", found " + json_type_name(kind);
     };
     if (type.kind == ValueKind::String) {
         report(at, path, rule, "type", [&] { return message(std::string(type.text())); });

@@ -5,6 +5,7 @@
 // Validation must finish (a loop of references is reported, never looped),
 // and the quick verdict on the value tree must agree with the full
 // validation of the syntax tree.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "support/arena.hpp"
 #include "support/utf8.hpp"
 #include "syntax/compose.hpp"
+#include "value/value_identity.hpp"
 
 namespace {
 
@@ -206,5 +208,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail(*quick ? "valid by the value tree, invalid by the syntax tree"
                     : "invalid by the value tree, valid by the syntax tree",
              text);
+
+    // A kept copy of the schema (as loads keeps one) is identical to it, and
+    // its rules find the same violations.
+    quarvel::Arena kept_arena;
+    const auto kept = quarvel::copy_value(kept_arena, schema);
+    if (!kept || !quarvel::identical_values(*kept, schema))
+        fail("a copy of the schema is not identical to it", text);
+    auto kept_rules = quarvel::CompiledSchema::compile(*kept, nullptr, {});
+    if (!kept_rules) fail("a copy of the schema does not compile", text);
+    const auto again = quarvel::validate_document(forest->roots.front(), forest->has_aliases,
+                                                  **kept_rules, quarvel::ResolverMode::Core12);
+    const auto same = [](const quarvel::SchemaViolation& a, const quarvel::SchemaViolation& b) {
+        return a.message == b.message && a.path == b.path && a.schema_path == b.schema_path;
+    };
+    if (!again || !std::equal(full->begin(), full->end(), again->begin(), again->end(), same))
+        fail("the rules of a copy of the schema find other violations", text);
     return 0;
 }

@@ -6,9 +6,9 @@ namespace quarvel {
 
 // Paths through aliases can be very deep: the steps are gathered first
 // rather than walked back by recursion.
-std::string path_text(const PathStep* last) {
-    std::vector<const PathStep*> steps;
-    for (const PathStep* s = last; s; s = s->parent) steps.push_back(s);
+std::string path_text(const PathLink* last) {
+    std::vector<const PathLink*> steps;
+    for (const PathLink* s = last; s; s = s->parent) steps.push_back(s);
     std::string out = "$";
     for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
         if ((*it)->is_key) {

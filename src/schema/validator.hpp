@@ -76,7 +76,7 @@ class Validator {
     bool done() const { return (probing_ && failed_) || fault_.has_value(); }
 
     template <class Message>
-    void report(Node at, const PathStep* path, const SchemaRule& rule, std::string_view keyword,
+    void report(Node at, const PathLink* path, const SchemaRule& rule, std::string_view keyword,
                 Message message, std::string_view token = {}) {
         failed_ = true;
         if (probing_) return;
@@ -97,12 +97,12 @@ class Validator {
         out_->push_back(std::move(v));
     }
 
-    void loop(Node at, const PathStep* path, const std::string& where) {
+    void loop(Node at, const PathLink* path, const std::string& where) {
         fault(at, path,
               "the schema's references loop without moving into the document, through " + where);
     }
 
-    void fault(Node at, const PathStep* path, std::string message) {
+    void fault(Node at, const PathLink* path, std::string message) {
         if (fault_) return;
         Error e;
         e.family = ErrorFamily::Schema;
@@ -116,23 +116,23 @@ class Validator {
 
     // ---- the walk --------------------------------------------------------
 
-    void check(Node at, const SchemaRule& rule, const PathStep* path);
+    void check(Node at, const SchemaRule& rule, const PathLink* path);
     // The two steps of a check below are one function with it: a call per
     // rule and node is a good part of what validation costs.
-    [[gnu::always_inline]] inline void enter(Node at, const SchemaRule& rule, const PathStep* path);
+    [[gnu::always_inline]] inline void enter(Node at, const SchemaRule& rule, const PathLink* path);
     [[gnu::always_inline]] inline void check_keywords(Node at, const SchemaRule& rule,
-                                                      const PathStep* path);
+                                                      const PathLink* path);
     [[gnu::noinline]] void enter_on_new_stack(Node at, const SchemaRule& rule,
-                                              const PathStep* path) {
+                                              const PathLink* path) {
         ensure_stack([&] { enter(at, rule, path); });
     }
-    void check_tracked(Node at, const SchemaRule& rule, const PathStep* path);
-    void check_unevaluated(Node at, const SchemaRule& rule, const PathStep* path, Evaluated& seen);
+    void check_tracked(Node at, const SchemaRule& rule, const PathLink* path);
+    void check_unevaluated(Node at, const SchemaRule& rule, const PathLink* path, Evaluated& seen);
 
     // A subschema applied in place (allOf, $ref, then, ...): what it
     // evaluated counts only when it passes, as a failing schema gives no
     // annotations.
-    void apply(Node at, const SchemaRule& sub, const PathStep* path) {
+    void apply(Node at, const SchemaRule& sub, const PathLink* path) {
         if (!evaluated_) return check(at, sub, path);
         Evaluated mine = fresh_record(at);
         Evaluated* outer = std::exchange(evaluated_, &mine);
@@ -146,7 +146,7 @@ class Validator {
 
     // A node below this one: it has its own evaluated record, if any, and
     // its own count of checks.
-    void check_child(Node child, const SchemaRule& rule, const PathStep* path) {
+    void check_child(Node child, const SchemaRule& rule, const PathLink* path) {
         Evaluated* saved = std::exchange(evaluated_, nullptr);
         const std::uint32_t saved_checks = std::exchange(checks_here_, 0);
         check(child, rule, path);
@@ -154,7 +154,7 @@ class Validator {
         evaluated_ = saved;
     }
 
-    bool child_passes(Node child, const SchemaRule& rule, const PathStep* path) {
+    bool child_passes(Node child, const SchemaRule& rule, const PathLink* path) {
         Evaluated* saved = std::exchange(evaluated_, nullptr);
         const std::uint32_t saved_checks = std::exchange(checks_here_, 0);
         const bool ok = passes(child, rule, path);
@@ -165,7 +165,7 @@ class Validator {
 
     // Whether the node passes `rule`: a run into a fresh list, marking
     // `into` (when given) with what it evaluated.
-    bool passes(Node at, const SchemaRule& rule, const PathStep* path, Evaluated* into = nullptr) {
+    bool passes(Node at, const SchemaRule& rule, const PathLink* path, Evaluated* into = nullptr) {
         const bool saved_probing = probing_, saved_failed = failed_;
         Evaluated* saved = std::exchange(evaluated_, into);
         probing_ = true;
@@ -188,7 +188,7 @@ class Validator {
 
     // ---- rules met more than once -----------------------------------------
 
-    void check_shared(Node at, const SchemaRule& rule, const PathStep* path);
+    void check_shared(Node at, const SchemaRule& rule, const PathLink* path);
 
     static std::uintptr_t node_key(Node at) {
         if constexpr (std::is_pointer_v<Node>) {
@@ -231,7 +231,7 @@ class Validator {
 
     // ---- references ------------------------------------------------------
 
-    void follow(Node at, const SchemaRule& from, const SchemaRule& target, const PathStep* path,
+    void follow(Node at, const SchemaRule& from, const SchemaRule& target, const PathLink* path,
                 const char* keyword);
     // A rule that is nothing but a "$ref" is checked by following it, unless
     // its outcome is kept per node or the dynamic scope must enter its
@@ -249,39 +249,39 @@ class Validator {
     bool equals(Node at, const YamlValue& s) const;
     bool has_entry(Node at, const YamlValue& key, const YamlValue& value) const;
     bool in_enum(Node at, const SchemaRule& rule) const;
-    void report_type(Node at, const SchemaRule& rule, ValueKind kind, const PathStep* path);
+    void report_type(Node at, const SchemaRule& rule, ValueKind kind, const PathLink* path);
     static bool is_number(ValueKind k) {
         return k == ValueKind::Int || k == ValueKind::Float || k == ValueKind::BigInt;
     }
-    void check_number(Node at, const SchemaRule& rule, const DataValue& v, const PathStep* path);
-    void check_string(Node at, const SchemaRule& rule, std::string_view text, const PathStep* path);
+    void check_number(Node at, const SchemaRule& rule, const DataValue& v, const PathLink* path);
+    void check_string(Node at, const SchemaRule& rule, std::string_view text, const PathLink* path);
     // `location` and `keyword` name the pattern's place in the schema; they
     // are joined only for the error.
-    bool search(Node at, const PathStep* path, const EcmaRegex& regex, std::string_view source,
+    bool search(Node at, const PathLink* path, const EcmaRegex& regex, std::string_view source,
                 const std::string& location, std::string_view keyword, std::string_view text);
 
     // ---- objects (validator_objects.hpp) ----------------------------------
 
-    void check_object(Node at, const SchemaRule& rule, const PathStep* path);
-    void check_entry(Node at, std::uint32_t entry, const SchemaRule& rule, const PathStep* path);
-    void check_dependencies(Node at, const SchemaRule& rule, const PathStep* path);
-    void check_name(Node key, std::string_view name, const SchemaRule& rule, const PathStep* step);
+    void check_object(Node at, const SchemaRule& rule, const PathLink* path);
+    void check_entry(Node at, std::uint32_t entry, const SchemaRule& rule, const PathLink* path);
+    void check_dependencies(Node at, const SchemaRule& rule, const PathLink* path);
+    void check_name(Node key, std::string_view name, const SchemaRule& rule, const PathLink* step);
     bool has_key(Node at, std::string_view name, std::uint32_t& from) const;
 
     // ---- arrays (validator_arrays.hpp) ------------------------------------
 
-    void check_array(Node at, const SchemaRule& rule, const PathStep* path);
-    void check_contains(Node at, const SchemaRule& rule, const PathStep* path);
-    void check_unique(Node at, const SchemaRule& rule, const PathStep* path);
+    void check_array(Node at, const SchemaRule& rule, const PathLink* path);
+    void check_contains(Node at, const SchemaRule& rule, const PathLink* path);
+    void check_unique(Node at, const SchemaRule& rule, const PathLink* path);
 
     // ---- combinators -----------------------------------------------------
 
-    void check_combinators(Node at, const SchemaRule& rule, const PathStep* path);
-    void check_any_of(Node at, const SchemaRule& rule, const PathStep* path);
-    void check_one_of(Node at, const SchemaRule& rule, const PathStep* path);
-    void check_condition(Node at, const SchemaRule& rule, const PathStep* path);
+    void check_combinators(Node at, const SchemaRule& rule, const PathLink* path);
+    void check_any_of(Node at, const SchemaRule& rule, const PathLink* path);
+    void check_one_of(Node at, const SchemaRule& rule, const PathLink* path);
+    void check_condition(Node at, const SchemaRule& rule, const PathLink* path);
     std::string closest_branch(Node at, const std::vector<const SchemaRule*>& branches,
-                               const PathStep* path);
+                               const PathLink* path);
 
     const View& view_;
     const CompiledSchema& schema_;
@@ -308,7 +308,7 @@ class Validator {
 // ---- the walk ------------------------------------------------------------
 
 template <class View>
-void Validator<View>::check(Node at, const SchemaRule& rule, const PathStep* path) {
+void Validator<View>::check(Node at, const SchemaRule& rule, const PathLink* path) {
     if (fault_) return;
     if (rule.kind == RuleKind::Nothing) {
         report(at, path, rule, {},
@@ -329,7 +329,7 @@ void Validator<View>::check(Node at, const SchemaRule& rule, const PathStep* pat
 }
 
 template <class View>
-void Validator<View>::enter(Node at, const SchemaRule& rule, const PathStep* path) {
+void Validator<View>::enter(Node at, const SchemaRule& rule, const PathLink* path) {
     const bool scoped = dynamic_ && (scope_.empty() || scope_.back() != rule.resource);
     if (scoped) {
         scope_.push_back(rule.resource);
@@ -356,7 +356,7 @@ void Validator<View>::enter(Node at, const SchemaRule& rule, const PathStep* pat
 // dynamic scope is part of a visit, and so is what a passing check
 // evaluated, for the unevaluated keywords that may ask again.
 template <class View>
-void Validator<View>::check_shared(Node at, const SchemaRule& rule, const PathStep* path) {
+void Validator<View>::check_shared(Node at, const SchemaRule& rule, const PathLink* path) {
     const Visit visit{node_key(at), &rule, scope_key(), mode(), evaluated_ != nullptr};
     if (auto it = visits_.find(visit); it != visits_.end()) {
         const Memo& memo = it->second;
@@ -386,7 +386,7 @@ void Validator<View>::check_shared(Node at, const SchemaRule& rule, const PathSt
 }
 
 template <class View>
-void Validator<View>::check_keywords(Node at, const SchemaRule& rule, const PathStep* path) {
+void Validator<View>::check_keywords(Node at, const SchemaRule& rule, const PathLink* path) {
     if (rule.has(SchemaRule::kReferences)) {
         if (rule.ref) follow(at, rule, *rule.ref, path, "$ref");
         if (rule.dynamic_ref && !done())
@@ -415,7 +415,7 @@ void Validator<View>::check_keywords(Node at, const SchemaRule& rule, const Path
 }
 
 template <class View>
-void Validator<View>::check_tracked(Node at, const SchemaRule& rule, const PathStep* path) {
+void Validator<View>::check_tracked(Node at, const SchemaRule& rule, const PathLink* path) {
     Evaluated seen = fresh_record(at);
     Evaluated* outer = std::exchange(evaluated_, &seen);
     const bool saved_failed = std::exchange(failed_, false);
@@ -428,7 +428,7 @@ void Validator<View>::check_tracked(Node at, const SchemaRule& rule, const PathS
 }
 
 template <class View>
-void Validator<View>::check_unevaluated(Node at, const SchemaRule& rule, const PathStep* path,
+void Validator<View>::check_unevaluated(Node at, const SchemaRule& rule, const PathLink* path,
                                         Evaluated& seen) {
     const NodeKind kind = view_.kind(at);
     if (kind == NodeKind::Mapping && rule.unevaluated_properties) {
@@ -439,7 +439,7 @@ void Validator<View>::check_unevaluated(Node at, const SchemaRule& rule, const P
             if (!view_.is_key(key)) continue;
             seen.properties[e] = true;
             const std::string_view name = view_.key_text(key);
-            const PathStep step{path, name, 0, true};
+            const PathLink step{path, name, 0, true};
             const Node value = view_.child(at, 2 * e + 1);
             if (rest.kind == RuleKind::Nothing) {
                 report(value, &step, rule, "unevaluatedProperties", [&] {
@@ -455,7 +455,7 @@ void Validator<View>::check_unevaluated(Node at, const SchemaRule& rule, const P
         for (std::uint32_t i = 0; i < seen.items.size() && !done(); ++i) {
             if (seen.items[i]) continue;
             seen.items[i] = true;
-            const PathStep step{path, {}, i, false};
+            const PathLink step{path, {}, i, false};
             if (rest.kind == RuleKind::Nothing) {
                 report(view_.child(at, i), &step, rule, "unevaluatedItems",
                        [&] { return "unevaluated item " + std::to_string(i) + " is not allowed"; });
@@ -479,7 +479,7 @@ void Validator<View>::check_unevaluated(Node at, const SchemaRule& rule, const P
 // rule as before.
 template <class View>
 void Validator<View>::follow(Node at, const SchemaRule& from, const SchemaRule& target,
-                             const PathStep* path, const char* keyword) {
+                             const PathLink* path, const char* keyword) {
     const std::uintptr_t key = node_key(at);
     const std::size_t depth = followed_.size();
     const SchemaRule* source = &from;
@@ -512,7 +512,7 @@ const SchemaRule& Validator<View>::dynamic_target(const DynamicRef& ref) const {
 // ---- combinators -----------------------------------------------------------
 
 template <class View>
-void Validator<View>::check_combinators(Node at, const SchemaRule& rule, const PathStep* path) {
+void Validator<View>::check_combinators(Node at, const SchemaRule& rule, const PathLink* path) {
     for (const SchemaRule* sub : rule.all_of) {
         if (done()) return;
         apply(at, *sub, path);
@@ -526,7 +526,7 @@ void Validator<View>::check_combinators(Node at, const SchemaRule& rule, const P
 }
 
 template <class View>
-void Validator<View>::check_any_of(Node at, const SchemaRule& rule, const PathStep* path) {
+void Validator<View>::check_any_of(Node at, const SchemaRule& rule, const PathLink* path) {
     bool any = false;
     for (const SchemaRule* sub : rule.any_of) {
         if (!evaluated_) {
@@ -548,7 +548,7 @@ void Validator<View>::check_any_of(Node at, const SchemaRule& rule, const PathSt
 }
 
 template <class View>
-void Validator<View>::check_one_of(Node at, const SchemaRule& rule, const PathStep* path) {
+void Validator<View>::check_one_of(Node at, const SchemaRule& rule, const PathLink* path) {
     std::size_t matched = 0;
     for (const SchemaRule* sub : rule.one_of) {
         Evaluated branch = evaluated_ ? fresh_record(at) : Evaluated();
@@ -566,7 +566,7 @@ void Validator<View>::check_one_of(Node at, const SchemaRule& rule, const PathSt
 }
 
 template <class View>
-void Validator<View>::check_condition(Node at, const SchemaRule& rule, const PathStep* path) {
+void Validator<View>::check_condition(Node at, const SchemaRule& rule, const PathLink* path) {
     Evaluated condition = evaluated_ ? fresh_record(at) : Evaluated();
     if (passes(at, *rule.if_rule, path, evaluated_ ? &condition : nullptr)) {
         if (evaluated_) evaluated_->merge(condition);
@@ -584,7 +584,7 @@ void Validator<View>::check_condition(Node at, const SchemaRule& rule, const Pat
 // own, which would cost a check of every branch per level of nesting.
 template <class View>
 std::string Validator<View>::closest_branch(Node at, const std::vector<const SchemaRule*>& branches,
-                                            const PathStep* path) {
+                                            const PathLink* path) {
     if (noting_) return {};
     noting_ = true;
     const std::string here = path_text(path);

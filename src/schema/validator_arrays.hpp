@@ -10,7 +10,7 @@
 namespace quarvel {
 
 template <class View>
-void Validator<View>::check_array(Node at, const SchemaRule& rule, const PathStep* path) {
+void Validator<View>::check_array(Node at, const SchemaRule& rule, const PathLink* path) {
     const std::uint32_t items = view_.count(at);
     const auto count = static_cast<double>(items);
     if (rule.min_items && count < *rule.min_items && !done())
@@ -22,13 +22,13 @@ void Validator<View>::check_array(Node at, const SchemaRule& rule, const PathSte
     const auto prefix =
         static_cast<std::uint32_t>(std::min<std::size_t>(rule.prefix_items.size(), items));
     for (std::uint32_t i = 0; i < prefix && !done(); ++i) {
-        const PathStep step{path, {}, i, false};
+        const PathLink step{path, {}, i, false};
         check_child(view_.child(at, i), *rule.prefix_items[i], &step);
         if (evaluated_) evaluated_->items[i] = true;
     }
     if (rule.items) {
         for (std::uint32_t i = prefix; i < items && !done(); ++i) {
-            const PathStep step{path, {}, i, false};
+            const PathLink step{path, {}, i, false};
             check_child(view_.child(at, i), *rule.items, &step);
             if (evaluated_) evaluated_->items[i] = true;
         }
@@ -43,7 +43,7 @@ inline std::string matching(std::uint32_t n) {
 }
 
 template <class View>
-void Validator<View>::check_contains(Node at, const SchemaRule& rule, const PathStep* path) {
+void Validator<View>::check_contains(Node at, const SchemaRule& rule, const PathLink* path) {
     const std::uint32_t items = view_.count(at);
     const double least = rule.min_contains.value_or(1);
     // Without a maximum or a record to mark, counting can stop at the least.
@@ -51,7 +51,7 @@ void Validator<View>::check_contains(Node at, const SchemaRule& rule, const Path
     std::uint32_t matched = 0;
     for (std::uint32_t i = 0; i < items && !fault_; ++i) {
         if (!count_all && matched >= least) break;
-        const PathStep step{path, {}, i, false};
+        const PathLink step{path, {}, i, false};
         if (!child_passes(view_.child(at, i), *rule.contains, &step)) continue;
         ++matched;
         if (evaluated_) evaluated_->items[i] = true;
@@ -73,7 +73,7 @@ void Validator<View>::check_contains(Node at, const SchemaRule& rule, const Path
 // Items are sorted by a hash that equal items share; only neighbours with
 // the same hash are compared, so a long array costs n log n, not n^2.
 template <class View>
-void Validator<View>::check_unique(Node at, const SchemaRule& rule, const PathStep* path) {
+void Validator<View>::check_unique(Node at, const SchemaRule& rule, const PathLink* path) {
     const std::uint32_t items = view_.count(at);
     if (items < 2) return;
     const NodeEquality<View> eq(view_);

@@ -25,7 +25,7 @@ bool Validator<View>::has_key(Node at, std::string_view name, std::uint32_t& fro
 }
 
 template <class View>
-void Validator<View>::check_object(Node at, const SchemaRule& rule, const PathStep* path) {
+void Validator<View>::check_object(Node at, const SchemaRule& rule, const PathLink* path) {
     if (rule.required) {
         std::uint32_t from = 0;
         for (const YamlValue& name : rule.required->children()) {
@@ -55,11 +55,11 @@ void Validator<View>::check_object(Node at, const SchemaRule& rule, const PathSt
 
 template <class View>
 void Validator<View>::check_entry(Node at, std::uint32_t entry, const SchemaRule& rule,
-                                  const PathStep* path) {
+                                  const PathLink* path) {
     const Node key = view_.child(at, 2 * entry);
     if (!view_.is_key(key)) return;
     const std::string_view name = view_.key_text(key);
-    const PathStep step{path, name, 0, true};
+    const PathLink step{path, name, 0, true};
     const Node value = view_.child(at, 2 * entry + 1);
     bool evaluated = false;
     if (const SchemaRule* sub = rule.property(name)) {
@@ -91,7 +91,7 @@ void Validator<View>::check_entry(Node at, std::uint32_t entry, const SchemaRule
 // that one string. Shown at the key, with the path of its entry.
 template <class View>
 void Validator<View>::check_name(Node key, std::string_view name, const SchemaRule& rule,
-                                 const PathStep* step) {
+                                 const PathLink* step) {
     const NameView names(name);
     std::vector<SchemaViolation> unused;
     Validator<NameView> inner(names, schema_, unused);
@@ -112,7 +112,7 @@ void Validator<View>::check_name(Node key, std::string_view name, const SchemaRu
 }
 
 template <class View>
-void Validator<View>::check_dependencies(Node at, const SchemaRule& rule, const PathStep* path) {
+void Validator<View>::check_dependencies(Node at, const SchemaRule& rule, const PathLink* path) {
     for (const RequiredWith& d : rule.dependent_required) {
         if (done()) return;
         if (std::uint32_t from = 0; !has_key(at, d.name, from)) continue;

@@ -59,7 +59,7 @@ bool Validator<View>::in_enum(Node at, const SchemaRule& rule) const {
 
 template <class View>
 void Validator<View>::report_type(Node at, const SchemaRule& rule, ValueKind kind,
-                                  const PathStep* path) {
+                                  const PathLink* path) {
     // Called for a value whose kind the type does not allow.
     const YamlValue& type = *rule.type;
     auto message = [kind](std::string expected) {
@@ -82,7 +82,7 @@ void Validator<View>::report_type(Node at, const SchemaRule& rule, ValueKind kin
 
 template <class View>
 void Validator<View>::check_number(Node at, const SchemaRule& rule, const DataValue& v,
-                                   const PathStep* path) {
+                                   const PathLink* path) {
     std::optional<Number> number;
     if (v.kind == ValueKind::Int) number = Number::from_int(v.integer);
     if (v.kind == ValueKind::Float) number = Number::from_float(v.real);
@@ -112,7 +112,7 @@ void Validator<View>::check_number(Node at, const SchemaRule& rule, const DataVa
 
 template <class View>
 void Validator<View>::check_string(Node at, const SchemaRule& rule, std::string_view text,
-                                   const PathStep* path) {
+                                   const PathLink* path) {
     if (done()) return;
     // A character takes one to four bytes, so the byte count alone often
     // settles the bounds; the characters are counted only when it does not.
@@ -145,7 +145,7 @@ void Validator<View>::check_string(Node at, const SchemaRule& rule, std::string_
 // validation with an error that names the pattern. The verdict it would
 // have given is unknown, so none is given.
 template <class View>
-bool Validator<View>::search(Node at, const PathStep* path, const EcmaRegex& regex,
+bool Validator<View>::search(Node at, const PathLink* path, const EcmaRegex& regex,
                              std::string_view source, const std::string& location,
                              std::string_view keyword, std::string_view text) {
     const Result<bool> found = regex.search(text);

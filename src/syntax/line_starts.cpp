@@ -13,6 +13,14 @@ LineStarts::LineStarts(std::string_view text) : text_(text) {
     starts_.push_back(bom ? 3 : 0);
     const char* p = text.data();
     const char* end = p + text.size();
+    if (std::memchr(p, '\r', text.size()) == nullptr) {
+        // The common text, without a CR: only LF ends lines.
+        while (const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p))) {
+            p = static_cast<const char*>(lf) + 1;
+            starts_.push_back(static_cast<std::uint64_t>(p - text.data()));
+        }
+        return;
+    }
     while (p < end) {
         // Most lines end in LF; look for a CR only where one could be.
         const char* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));

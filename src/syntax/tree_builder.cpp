@@ -1,14 +1,24 @@
 #include "syntax/tree_builder.hpp"
 
+#include <cstdint>
 #include <cstring>
 
 namespace quarvel {
 namespace {
 
-std::uint32_t count_chars(std::string_view s) {
-    std::uint32_t n = 0;
-    for (unsigned char c : s)
+// The characters of `s` when it holds no line break; -1 when it does. A
+// short text (most scalars) is read once, byte by byte; a long one is first
+// searched for breaks, which memchr does many bytes at a time.
+std::int64_t chars_on_one_line(std::string_view s) {
+    constexpr std::size_t kShort = 64;
+    if (s.size() > kShort && (std::memchr(s.data(), '\n', s.size()) != nullptr ||
+                              std::memchr(s.data(), '\r', s.size()) != nullptr))
+        return -1;
+    std::int64_t n = 0;
+    for (unsigned char c : s) {
+        if (c == '\n' || c == '\r') return -1;
         if ((c & 0xC0) != 0x80) ++n;
+    }
     return n;
 }
 
@@ -37,12 +47,11 @@ void TreeBuilder::set_end(YamlNode& node, std::uint64_t end) {
         node.end_column = node.span.column;
         return;
     }
-    const std::string_view slice = text_.substr(begin, end - begin);
     // Most nodes end on the line they start on: no search needed.
-    if (std::memchr(slice.data(), '\n', slice.size()) == nullptr &&
-        std::memchr(slice.data(), '\r', slice.size()) == nullptr) {
+    if (const std::int64_t chars = chars_on_one_line(text_.substr(begin, end - begin));
+        chars >= 0) {
         node.end_line = node.span.line;
-        node.end_column = node.span.column + count_chars(slice);
+        node.end_column = node.span.column + static_cast<std::uint32_t>(chars);
         return;
     }
     node.end_line = lines_.line_of(end);

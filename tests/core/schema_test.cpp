@@ -11,6 +11,7 @@
 #include "schema/data_copy.hpp"
 #include "schema/rules.hpp"
 #include "schema/validate.hpp"
+#include "value/value_identity.hpp"
 
 using namespace quarvel;
 
@@ -109,7 +110,53 @@ void aliases_follow_the_latest_definition() {
 
 }  // namespace
 
+// loads keeps a schema read into rules as a copy, and takes it for a later
+// schema only when the two are identical: to the bit of every float, the kind
+// of every scalar, and which parts are shared.
+void kept_copies_are_identical() {
+    Arena arena;
+    const auto str = [](std::string_view s) { return YamlValue::string(s); };
+    const YamlValue part =
+        YamlValue::mapping(arena, ValueList{str("minimum"), YamlValue::from_int(1)});
+    const auto schema = [&](const YamlValue& first, const YamlValue& second,
+                            const YamlValue& bound) {
+        return YamlValue::mapping(
+            arena, ValueList{str("allOf"), YamlValue::sequence(arena, ValueList{first, second}),
+                             str("maximum"), bound});
+    };
+    const YamlValue shared = schema(part, part, YamlValue::from_float(0.0));
+
+    Arena kept_arena;
+    const auto kept = copy_value(kept_arena, shared);
+    CHECK(kept.has_value());
+    CHECK(identical_values(*kept, shared));
+    CHECK(identical_values(shared, *kept));
+    // The copy owns its texts and keeps the sharing.
+    const YamlValue& items = kept->children()[1];
+    CHECK(items.children()[0].children().data() == items.children()[1].children().data());
+    CHECK(items.children()[0].children()[0].text().data() != part.children()[0].text().data());
+
+    const YamlValue twin =
+        YamlValue::mapping(arena, ValueList{str("minimum"), YamlValue::from_int(1)});
+    struct Case {
+        const char* name;
+        YamlValue other;
+    };
+    for (const Case& c : {
+             Case{"equal parts, not shared", schema(part, twin, YamlValue::from_float(0.0))},
+             Case{"negative zero", schema(part, part, YamlValue::from_float(-0.0))},
+             Case{"an integer for a float", schema(part, part, YamlValue::from_int(0))},
+             Case{"a boolean for a float", schema(part, part, YamlValue::from_bool(false))},
+             Case{"another text", schema(part, part, str("0"))},
+         }) {
+        check::Case name(c.name);
+        CHECK(!identical_values(*kept, c.other));
+        CHECK(!identical_values(c.other, *kept));
+    }
+}
+
 int main() {
+    kept_copies_are_identical();
     number_spelling();
     large_tree_is_copied_in_full();
     aliases_follow_the_latest_definition();

@@ -257,7 +257,7 @@ bool RuleReader::read_objects(const YamlValue& schema, SchemaRule& rule, SchemaC
             if (!r) return false;
             rule.properties.push_back({name, r});
         }
-        rule.property_table = std::make_unique<PropertyTable>(rule.properties);
+        rule.property_table = PropertyTable(rule.properties);
     }
     const YamlValue* patterns =
         of_kind(schema_keyword(schema, "patternProperties"), ValueKind::Mapping);

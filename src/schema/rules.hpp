@@ -97,10 +97,12 @@ struct NameWords {
 // properties.
 class PropertyTable {
   public:
+    PropertyTable() = default;  // no properties
     // The first entry of a name wins, as a scan of the list would find it.
     explicit PropertyTable(const std::vector<NamedRule>& properties);
 
     const SchemaRule* find(std::string_view name) const {
+        if (slots_.empty()) return nullptr;
         const NameWords words(name);
         for (std::size_t i = words.hash(bits_);; i = (i + 1) & mask_) {
             const Slot& s = slots_[i];
@@ -196,7 +198,7 @@ struct SchemaRule {
     const YamlValue* required = nullptr;  // a non-empty Sequence
     bool has_properties = false;
     std::vector<NamedRule> properties;  // in schema order
-    std::unique_ptr<PropertyTable> property_table;
+    PropertyTable property_table;       // of `properties`
     std::vector<PatternRule> pattern_properties;
     const SchemaRule* additional = nullptr;  // additionalProperties
     const SchemaRule* property_names = nullptr;
@@ -225,9 +227,7 @@ struct SchemaRule {
     const SchemaRule* else_rule = nullptr;
 
     bool tracks_evaluation() const { return unevaluated_properties || unevaluated_items; }
-    const SchemaRule* property(std::string_view name) const {
-        return property_table ? property_table->find(name) : nullptr;
-    }
+    const SchemaRule* property(std::string_view name) const { return property_table.find(name); }
 };
 
 // Fetches the documents that references outside the schema name (another

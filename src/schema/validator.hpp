@@ -233,12 +233,12 @@ class Validator {
 
     void follow(Node at, const SchemaRule& from, const SchemaRule& target, const PathLink* path,
                 const char* keyword);
-    // A rule that is nothing but a "$ref" is checked by following it, unless
-    // its outcome is kept per node or the dynamic scope must enter its
-    // resource.
     void unfollow(std::size_t depth) {
         while (followed_.size() > depth) followed_.pop_back();
     }
+    // A rule that is nothing but a "$ref" is checked by following it, unless
+    // its outcome is kept per node or the dynamic scope must enter its
+    // resource.
     bool passes_through(const SchemaRule& rule) const {
         return rule.only_ref && !rule.shared && !dynamic_;
     }

@@ -95,7 +95,8 @@ decltype(auto) ensure_stack(F&& f) {
 // thread's bounds once, when it starts, and afterwards compares frame
 // addresses with them. A frame between the floor and the frame the walk
 // started from is on the same stack with room to spare; any other frame
-// (one on a segment that ensure_stack switched to) takes the general check.
+// (one on a segment that ensure_stack switched to) is not roomy, and the
+// walk takes its next step through ensure_stack.
 class StackRoom {
   public:
     StackRoom() noexcept : floor_(stack_floor(kMinStackLeft)), start_(frame_address()) {}
@@ -104,12 +105,6 @@ class StackRoom {
     [[gnu::always_inline]] bool roomy() const {
         const std::uintptr_t at = frame_address();
         return at > floor_ && at <= start_;
-    }
-
-    template <class F>
-    decltype(auto) ensure(F&& f) const {
-        if (roomy()) return f();
-        return ensure_stack(std::forward<F>(f));
     }
 
   private:

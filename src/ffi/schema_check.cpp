@@ -103,6 +103,7 @@ class ResolverFetcher final : public SchemaFetcher {
     explicit ResolverFetcher(PyObject* resolver) : resolver_(resolver) {}
 
     Result<const YamlValue*> fetch(const std::string& uri) override {
+        asked_ = true;
         Ref text = str_from_utf8(uri);
         if (!text) return fail(Error::python_raised());
         Ref result(PyObject_CallOneArg(resolver_, text.get()));
@@ -114,9 +115,13 @@ class ResolverFetcher final : public SchemaFetcher {
         return documents_.emplace_back().encode(result.get());
     }
 
+    // Whether reading the schema asked for any other document.
+    bool asked() const { return asked_; }
+
   private:
     PyObject* resolver_;
     std::deque<EncodedValue> documents_;
+    bool asked_ = false;
 };
 
 // An error that is not a violation; a schema fault gets an empty `errors`,
@@ -130,9 +135,11 @@ bool raise_fault(const Error& e) {
 // Schemas read into rules, kept for the loads that follow: a program that
 // loads many documents against one schema reads it once. A schema is found
 // again by its encoding, compared to the last bit with the kept copy (so a
-// schema object changed in place since is read anew), and only without a
-// schema_resolver, whose answers may change. The copy owns its texts: the
-// cache holds no Python object. The most recent few are kept.
+// schema object changed in place since is read anew). Only rules read
+// without asking schema_resolver for another document are kept: those
+// depend on the schema alone, while the resolver's answers may change. The
+// copy owns its texts, so the cache holds no Python object. The most recent
+// few are kept.
 struct CachedSchema {
     Arena arena;
     YamlValue value;  // the schema as encoded, copied into `arena`
@@ -173,9 +180,8 @@ SchemaCache& schema_cache() {
 // The schema object encoded and read into rules, or found in the cache.
 struct PreparedSchema {
     EncodedValue encoded;
-    std::unique_ptr<ResolverFetcher> fetcher;
-    std::unique_ptr<CompiledSchema> own_rules;   // read for this load alone
-    std::shared_ptr<const CachedSchema> cached;  // or kept for others
+    std::unique_ptr<ResolverFetcher> fetcher;  // the other documents `read` points into
+    std::shared_ptr<const CachedSchema> read;
     const CompiledSchema* rules = nullptr;
 
     // False with the exception set: the encoder's, the resolver's, or a
@@ -183,35 +189,24 @@ struct PreparedSchema {
     bool prepare(const SchemaCall& call) {
         auto value = encoded.encode(call.schema);
         if (!value) return raise_fault(value.error());
-        if (!call.resolver) return prepare_kept(**value, call.assert_formats);
-        fetcher = std::make_unique<ResolverFetcher>(call.resolver);
-        auto compiled =
-            CompiledSchema::compile(**value, fetcher.get(), SchemaOptions{call.assert_formats});
-        if (!compiled) return raise_fault(compiled.error());
-        own_rules = std::move(*compiled);
-        rules = own_rules.get();
-        return true;
-    }
-
-  private:
-    bool prepare_kept(const YamlValue& schema, bool assert_formats) {
-        if ((cached = schema_cache().find(schema, assert_formats))) {
-            rules = cached->rules.get();
+        if ((read = schema_cache().find(**value, call.assert_formats))) {
+            rules = read->rules.get();
             return true;
         }
         if (stack_exhausted()) return raise_fault(stack_exhausted_error());
         auto entry = std::make_shared<CachedSchema>();
-        const std::optional<YamlValue> copy = copy_value(entry->arena, schema);
+        const std::optional<YamlValue> copy = copy_value(entry->arena, **value);
         if (!copy) return raise_fault(stack_exhausted_error());
         entry->value = *copy;
-        entry->assert_formats = assert_formats;
-        auto compiled =
-            CompiledSchema::compile(entry->value, nullptr, SchemaOptions{assert_formats});
+        entry->assert_formats = call.assert_formats;
+        if (call.resolver) fetcher = std::make_unique<ResolverFetcher>(call.resolver);
+        auto compiled = CompiledSchema::compile(entry->value, fetcher.get(),
+                                                SchemaOptions{call.assert_formats});
         if (!compiled) return raise_fault(compiled.error());
         entry->rules = std::move(*compiled);
         rules = entry->rules.get();
-        cached = entry;
-        schema_cache().add(std::move(entry));
+        if (!fetcher || !fetcher->asked()) schema_cache().add(entry);
+        read = std::move(entry);
         return true;
     }
 };

@@ -183,6 +183,9 @@ std::optional<std::size_t> SourceLayout::exact_end(const YamlNode& node) const {
     if (n->children.size() < 2) return {};
     const YamlNode& value = n->children[1];
     if (value.kind != NodeKind::Null || value.anchor || value.tag) return exact_end(value);
+    // An empty value whose anchor or tag an edit removed still has them in
+    // the text ("[a: &x]"): where they ended is no longer known.
+    if (value.comments.text && value.comments.text->source_start) return {};
     auto end = exact_end(n->children.front());
     if (!end) return end;
     std::size_t pos = *end;

@@ -59,3 +59,16 @@ def test_properties_above_a_key_do_not_join_a_new_plain_value(text):
     doc = quarvel.loads(text, option=quarvel.OPT_ROUND_TRIP)
     doc["t"] = "a"
     assert quarvel.loads(doc.to_yaml()) == {**quarvel.loads(text), "t": "a"}
+
+
+@pytest.mark.parametrize("text", ["[k: &n, b]\n", "[a,\nk :  &n5,b\n]\n", "[k : !t &n]\n"])
+def test_a_pair_whose_empty_value_lost_its_properties_is_replaced_whole(text):
+    # The value's anchor (or tag) is gone from the tree but still in the
+    # text: replacing the pair must not leave it behind after the new item.
+    doc = quarvel.loads(text, option=quarvel.OPT_ROUND_TRIP)
+    i = 1 if text.startswith("[a") else 0
+    doc.node[i]["k"].anchor = None
+    doc[i] = None
+    expected = quarvel.loads(text)
+    expected[i] = None
+    assert quarvel.loads(doc.to_yaml()) == expected

@@ -3,17 +3,21 @@
 #include <cstdint>
 #include <cstring>
 
+#include "support/utf8.hpp"
+
 namespace quarvel {
 namespace {
 
 // The characters of `s` when it holds no line break; -1 when it does. A
 // short text (most scalars) is read once, byte by byte; a long one is first
-// searched for breaks, which memchr does many bytes at a time.
+// searched for breaks, which memchr does many bytes at a time, then counted.
 std::int64_t chars_on_one_line(std::string_view s) {
     constexpr std::size_t kShort = 64;
-    if (s.size() > kShort && (std::memchr(s.data(), '\n', s.size()) != nullptr ||
-                              std::memchr(s.data(), '\r', s.size()) != nullptr))
-        return -1;
+    if (s.size() > kShort) {
+        if (std::memchr(s.data(), '\n', s.size()) || std::memchr(s.data(), '\r', s.size()))
+            return -1;
+        return static_cast<std::int64_t>(utf8::count_chars(s));
+    }
     std::int64_t n = 0;
     for (unsigned char c : s) {
         if (c == '\n' || c == '\r') return -1;

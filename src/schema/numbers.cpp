@@ -1,6 +1,7 @@
 #include "schema/numbers.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -123,6 +124,106 @@ std::optional<Number> number_of(const YamlValue& v) {
 
 bool is_nan(const Number& n) {
     return n.kind == Number::Kind::Float && std::isnan(n.real);
+}
+
+bool within_bound(BoundKind kind, const Number& x, const Number& bound) {
+    if (is_nan(x)) return true;
+    const std::partial_ordering order = compare_numbers(x, bound);
+    switch (kind) {
+        case BoundKind::Minimum:
+            return !(order < 0);
+        case BoundKind::Maximum:
+            return !(order > 0);
+        case BoundKind::ExclusiveMinimum:
+            return order > 0;
+        case BoundKind::ExclusiveMaximum:
+            return order < 0;
+    }
+    return true;
+}
+
+namespace {
+
+// The first key in [low, high] where `holds` is true, for a predicate that
+// is false up to some key and true from there on; none when it is false at
+// `high`.
+template <class Predicate>
+std::optional<std::uint64_t> first_key(std::uint64_t low, std::uint64_t high, Predicate holds) {
+    if (!holds(high)) return std::nullopt;
+    while (low < high) {
+        const std::uint64_t middle = low + (high - low) / 2;
+        if (holds(middle)) {
+            high = middle;
+        } else {
+            low = middle + 1;
+        }
+    }
+    return low;
+}
+
+// Keys that order Int values, and non-NaN doubles, as the numbers order.
+constexpr std::uint64_t kSign = std::uint64_t{1} << 63;
+std::int64_t int_of_key(std::uint64_t k) { return static_cast<std::int64_t>(k ^ kSign); }
+std::uint64_t real_key(double d) {
+    const auto bits = std::bit_cast<std::uint64_t>(d);
+    return bits & kSign ? ~bits : bits | kSign;
+}
+double real_of_key(std::uint64_t k) { return std::bit_cast<double>(k & kSign ? k & ~kSign : ~k); }
+
+// Whether every lower (or every upper) bound admits x.
+bool within_side(std::span<const Bound> bounds, const Number& x, bool lower) {
+    for (const Bound& b : bounds) {
+        const bool is_lower = b.kind == BoundKind::Minimum || b.kind == BoundKind::ExclusiveMinimum;
+        if (is_lower == lower && !within_bound(b.kind, x, *b.value)) return false;
+    }
+    return true;
+}
+
+// The range of keys in [low, high] that both sides admit, with `number`
+// turning a key into the number it stands for: the lower side admits from
+// some key on, the upper side up to some key.
+template <class ToNumber>
+std::optional<std::pair<std::uint64_t, std::uint64_t>> admitted_keys(std::span<const Bound> bounds,
+                                                                     std::uint64_t low,
+                                                                     std::uint64_t high,
+                                                                     ToNumber number) {
+    const auto first = first_key(low, high, [&](std::uint64_t k) {
+        return within_side(bounds, number(k), true);
+    });
+    const auto past = first_key(low, high, [&](std::uint64_t k) {
+        return !within_side(bounds, number(k), false);
+    });
+    if (!first || past == low) return std::nullopt;
+    const std::uint64_t last = past ? *past - 1 : high;
+    if (*first > last) return std::nullopt;
+    return std::pair{*first, last};
+}
+
+}  // namespace
+
+NumberRange range_within(std::span<const Bound> bounds) {
+    NumberRange range;
+    const auto ints = admitted_keys(bounds, 0, ~std::uint64_t{0}, [](std::uint64_t k) {
+        return Number::from_int(int_of_key(k));
+    });
+    if (ints) {
+        range.int_lo = int_of_key(ints->first);
+        range.int_hi = int_of_key(ints->second);
+    } else {
+        range.int_lo = 1;
+        range.int_hi = 0;
+    }
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    const auto reals = admitted_keys(bounds, real_key(-kInfinity), real_key(kInfinity),
+                                     [](std::uint64_t k) { return Number::from_float(real_of_key(k)); });
+    if (reals) {
+        range.real_lo = real_of_key(reals->first);
+        range.real_hi = real_of_key(reals->second);
+    } else {
+        range.real_lo = kInfinity;
+        range.real_hi = -kInfinity;
+    }
+    return range;
 }
 
 std::partial_ordering compare_mixed_numbers(const Number& a, const Number& b) {

@@ -3,9 +3,12 @@
 // against every bound.
 #pragma once
 
+#include <cmath>
 #include <compare>
 #include <cstdint>
+#include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -38,6 +41,33 @@ inline std::partial_ordering compare_numbers(const Number& a, const Number& b) {
 }
 
 bool is_nan(const Number& n);
+
+// The four numeric bounds, and whether a number lies on the side a bound
+// allows. A NaN lies within every bound, being neither above nor below one;
+// a NaN bound is met by every number as a minimum or maximum and by none as
+// an exclusive bound.
+enum class BoundKind : std::uint8_t { Minimum, Maximum, ExclusiveMinimum, ExclusiveMaximum };
+bool within_bound(BoundKind kind, const Number& x, const Number& bound);
+
+struct Bound {
+    BoundKind kind;
+    const Number* value;
+};
+
+// The Int values and the Float values that a rule's bounds admit, as two
+// closed ranges found once from the bounds (with within_bound, so exactly
+// the numbers it admits), so that checking an Int or a Float against all
+// of them is two comparisons.
+struct NumberRange {
+    std::int64_t int_lo = std::numeric_limits<std::int64_t>::min();  // int_lo > int_hi: none
+    std::int64_t int_hi = std::numeric_limits<std::int64_t>::max();
+    double real_lo = -std::numeric_limits<double>::infinity();  // real_lo > real_hi: none
+    double real_hi = std::numeric_limits<double>::infinity();
+
+    bool admits(std::int64_t i) const { return int_lo <= i && i <= int_hi; }
+    bool admits(double d) const { return std::isnan(d) || (real_lo <= d && d <= real_hi); }
+};
+NumberRange range_within(std::span<const Bound> bounds);
 
 // Whether x is an integer multiple of d (d above zero), decided exactly on
 // decimals: a double counts as the shortest decimal that reads back to it,

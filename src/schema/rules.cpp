@@ -1,5 +1,6 @@
 #include "schema/rules.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "schema/rule_reader.hpp"
@@ -41,9 +42,111 @@ void SchemaRule::note_groups() {
         kArrays);
     set(has_all_of || has_any_of || has_one_of || not_rule || if_rule, kCombinators);
     tracking = tracks_evaluation();
+    if (has(kNumbers)) {
+        std::vector<Bound> bounds;
+        const auto add = [&bounds](BoundKind kind, const std::optional<Number>& value) {
+            if (value) bounds.push_back({kind, &*value});
+        };
+        add(BoundKind::Minimum, minimum);
+        add(BoundKind::Maximum, maximum);
+        add(BoundKind::ExclusiveMinimum, exclusive_minimum);
+        add(BoundKind::ExclusiveMaximum, exclusive_maximum);
+        number_range = range_within(bounds);
+    }
     only_ref = groups == kReferences && ref && !dynamic_ref && !type && !enum_values &&
                !const_value && !tracks_evaluation();
 }
+
+// Once every rule is read: a chain of bare references is followed to its
+// end (a chain that loops ends nowhere).
+void SchemaRule::note_leaf() {
+    const SchemaRule* at = this;
+    for (int hops = 0; at->only_ref && hops < 64; ++hops) at = at->ref;
+    leaf = !at->only_ref && at->reads_only_the_value() ? at : nullptr;
+}
+
+// Once the cycles are known: the walk follows a bare reference that is not
+// shared, unless the dynamic scope must enter its resource, and keeps a
+// record only of rules that can loop.
+void SchemaRule::note_through(bool dynamic_scope) {
+    const auto passes = [dynamic_scope](const SchemaRule& r) {
+        return r.only_ref && !r.shared && !dynamic_scope;
+    };
+    if (!passes(*this)) return;
+    const SchemaRule* at = ref;
+    for (int hops = 0; !at->recurs_in_place; ++hops) {
+        if (!passes(*at)) {
+            through = at;
+            return;
+        }
+        if (hops == 64) return;
+        at = at->ref;
+    }
+}
+
+namespace {
+
+// Marks the rules that lie on a cycle of in-place applications: the
+// strongly connected components of that graph with more than one rule, or
+// a rule that applies itself. Tarjan's algorithm, with an explicit stack so
+// that a long chain of references cannot exhaust the machine's.
+void note_in_place_cycles(std::deque<SchemaRule>& rules) {
+    std::unordered_map<const SchemaRule*, std::uint32_t> id;
+    for (SchemaRule& r : rules) id.emplace(&r, static_cast<std::uint32_t>(id.size()));
+    std::vector<std::vector<std::uint32_t>> next(rules.size());
+    std::vector<SchemaRule*> of(rules.size());
+    for (SchemaRule& r : rules) {
+        const std::uint32_t from = id.at(&r);
+        of[from] = &r;
+        r.for_each_in_place([&](const SchemaRule* to) {
+            if (!to) return;
+            const std::uint32_t target = id.at(to);
+            if (target == from) r.recurs_in_place = true;
+            next[from].push_back(target);
+        });
+    }
+    constexpr std::uint32_t kUnseen = ~std::uint32_t{0};
+    std::vector<std::uint32_t> order(rules.size(), kUnseen), low(rules.size(), 0);
+    std::vector<bool> on_stack(rules.size(), false);
+    std::vector<std::uint32_t> component;
+    std::vector<std::pair<std::uint32_t, std::size_t>> calls;  // rule, next successor
+    std::uint32_t counter = 0;
+    for (std::uint32_t root = 0; root < rules.size(); ++root) {
+        if (order[root] != kUnseen) continue;
+        calls.emplace_back(root, 0);
+        order[root] = low[root] = counter++;
+        component.push_back(root);
+        on_stack[root] = true;
+        while (!calls.empty()) {
+            auto& [v, k] = calls.back();
+            if (k < next[v].size()) {
+                const std::uint32_t w = next[v][k++];
+                if (order[w] == kUnseen) {
+                    order[w] = low[w] = counter++;
+                    component.push_back(w);
+                    on_stack[w] = true;
+                    calls.emplace_back(w, 0);
+                } else if (on_stack[w]) {
+                    low[v] = std::min(low[v], order[w]);
+                }
+                continue;
+            }
+            const std::uint32_t done = v;
+            calls.pop_back();
+            if (!calls.empty()) low[calls.back().first] = std::min(low[calls.back().first], low[done]);
+            if (low[done] != order[done]) continue;
+            const bool cycle = component.back() != done;
+            for (std::uint32_t w = kUnseen; w != done;) {
+                w = component.back();
+                component.pop_back();
+                on_stack[w] = false;
+                if (cycle) of[w]->recurs_in_place = true;
+            }
+        }
+    }
+}
+
+}  // namespace
 
 PropertyTable::PropertyTable(const std::vector<NamedRule>& properties) {
     bits_ = 2;
@@ -103,6 +206,9 @@ Result<std::unique_ptr<CompiledSchema>> CompiledSchema::compile(const YamlValue&
     out->root_ = reader.read(schema, SchemaContext{0, 0}, "#");
     if (out->root_ && !reader.complete_dynamic_refs()) out->root_ = nullptr;
     if (!out->root_) return fail(reader.error ? *reader.error : stack_exhausted_error());
+    for (SchemaRule& rule : out->store_) rule.note_leaf();
+    note_in_place_cycles(out->store_);
+    for (SchemaRule& rule : out->store_) rule.note_through(out->dynamic_);
     return out;
 }
 

@@ -170,6 +170,23 @@ struct SchemaRule {
     bool only_ref = false;
     bool tracking = false;  // tracks_evaluation(), noted with the groups
 
+    // The rule that settles a scalar in place of this one, when checking a
+    // scalar against this rule reads nothing but the scalar: this rule, or
+    // the rule its chain of bare "$ref"s ends at; none otherwise. A scalar
+    // is checked against it inline, without the walk (leaf_verdict).
+    const SchemaRule* leaf = nullptr;
+
+    // For a bare "$ref" that the walk passes straight through (not shared,
+    // in a schema without dynamic scope), the rule where its chain of such
+    // references ends, when none of them can loop: checking this rule is
+    // checking that one, outside an evaluation record.
+    const SchemaRule* through = nullptr;
+
+    // Whether the rule can be applied again to the node it is applied to,
+    // through references and in-place applicators (a cycle of them in the
+    // schema): only such a rule can loop without moving into the document.
+    bool recurs_in_place = false;
+
     std::uint32_t resource = 0;  // for the dynamic scope
 
     // References (applied to the same node, like allOf).
@@ -184,6 +201,7 @@ struct SchemaRule {
     const YamlValue* const_value = nullptr;  // any value
     std::string location;                    // JSON pointer: "#/properties/a"
     std::optional<Number> minimum, maximum, exclusive_minimum, exclusive_maximum, multiple_of;
+    NumberRange number_range;  // what the four bounds admit, noted with the groups
     // The keyword an exclusive bound came from: draft 4 wrote it as
     // "minimum" with "exclusiveMinimum": true.
     const char* exclusive_minimum_keyword = "exclusiveMinimum";
@@ -227,6 +245,31 @@ struct SchemaRule {
     const SchemaRule* else_rule = nullptr;
 
     bool tracks_evaluation() const { return unevaluated_properties || unevaluated_items; }
+    // Whether checking a scalar against this rule reads nothing but the
+    // scalar: no reference or combinator applies another rule, and no
+    // evaluation is tracked.
+    bool reads_only_the_value() const {
+        return kind != RuleKind::Keywords ||
+               (!has(kReferences) && !has(kCombinators) && !tracking);
+    }
+    void note_leaf();
+    void note_through(bool dynamic_scope);
+    // Calls `f` with each rule this one applies to the node it checks, not
+    // to its children: references, allOf, anyOf, oneOf, not, if, then,
+    // else and dependentSchemas.
+    template <class F>
+    void for_each_in_place(F f) const {
+        if (ref) f(ref);
+        if (dynamic_ref) {
+            f(dynamic_ref->fallback);
+            for (const DynamicTarget& t : dynamic_ref->targets) f(t.rule);
+        }
+        for (const auto* list : {&all_of, &any_of, &one_of})
+            for (const SchemaRule* r : *list) f(r);
+        for (const SchemaRule* r : {not_rule, if_rule, then_rule, else_rule})
+            if (r) f(r);
+        for (const NamedRule& d : dependent_schemas) f(d.rule);
+    }
     const SchemaRule* property(std::string_view name) const { return property_table.find(name); }
 };
 

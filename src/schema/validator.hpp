@@ -116,7 +116,27 @@ class Validator {
 
     // ---- the walk --------------------------------------------------------
 
-    void check(Node at, const SchemaRule& rule, const PathLink* path);
+    // A scalar against a rule that reads only its value is settled inline:
+    // a pass, or a failure inside a probe, needs nothing more. Only what is
+    // left takes the walk, whose reports are built the one way.
+    [[gnu::always_inline]] void check(Node at, const SchemaRule& rule, const PathLink* path) {
+        if (rule.leaf && settled_inline(at, *rule.leaf)) return;
+        walk(at, rule.through && !evaluated_ ? *rule.through : rule, path);
+    }
+    [[gnu::always_inline]] bool settled_inline(Node at, const SchemaRule& leaf) {
+        switch (leaf_verdict(at, leaf)) {
+            case LeafVerdict::Pass:
+                return true;
+            case LeafVerdict::Fail:
+                if (!probing_) return false;  // the walk reports it
+                failed_ = true;
+                return true;
+            case LeafVerdict::Unknown:
+                break;
+        }
+        return false;
+    }
+    void walk(Node at, const SchemaRule& rule, const PathLink* path);
     // The two steps of a check below are one function with it: a call per
     // rule and node is a good part of what validation costs.
     [[gnu::always_inline]] inline void enter(Node at, const SchemaRule& rule, const PathLink* path);
@@ -146,10 +166,15 @@ class Validator {
 
     // A node below this one: it has its own evaluated record, if any, and
     // its own count of checks.
-    void check_child(Node child, const SchemaRule& rule, const PathLink* path) {
+    [[gnu::always_inline]] void check_child(Node child, const SchemaRule& rule,
+                                            const PathLink* path) {
+        if (rule.leaf && settled_inline(child, *rule.leaf)) return;
+        walk_child(child, rule, path);
+    }
+    [[gnu::noinline]] void walk_child(Node child, const SchemaRule& rule, const PathLink* path) {
         Evaluated* saved = std::exchange(evaluated_, nullptr);
         const std::uint32_t saved_checks = std::exchange(checks_here_, 0);
-        check(child, rule, path);
+        walk(child, rule.through ? *rule.through : rule, path);
         checks_here_ = saved_checks;
         evaluated_ = saved;
     }
@@ -246,6 +271,11 @@ class Validator {
 
     // ---- keywords (validator_values.hpp) ----------------------------------
 
+    enum class LeafVerdict : std::uint8_t { Pass, Fail, Unknown };
+    [[gnu::always_inline]] inline LeafVerdict leaf_verdict(Node at, const SchemaRule& rule) const;
+    static LeafVerdict number_verdict(const SchemaRule& rule, Number x);
+    LeafVerdict string_verdict(const SchemaRule& rule, std::string_view text) const;
+
     bool equals(Node at, const YamlValue& s) const;
     bool has_entry(Node at, const YamlValue& key, const YamlValue& value) const;
     bool in_enum(Node at, const SchemaRule& rule) const;
@@ -308,7 +338,7 @@ class Validator {
 // ---- the walk ------------------------------------------------------------
 
 template <class View>
-void Validator<View>::check(Node at, const SchemaRule& rule, const PathLink* path) {
+void Validator<View>::walk(Node at, const SchemaRule& rule, const PathLink* path) {
     if (fault_) return;
     if (rule.kind == RuleKind::Nothing) {
         report(at, path, rule, {},
@@ -485,13 +515,16 @@ void Validator<View>::follow(Node at, const SchemaRule& from, const SchemaRule& 
     const SchemaRule* source = &from;
     const SchemaRule* next = &target;
     for (;;) {
-        for (std::size_t i = followed_.size(); i-- > 0 && followed_[i].first == key;) {
+        // A rule on no cycle of in-place applications cannot be met again
+        // here, and needs no record.
+        for (std::size_t i = followed_.size(); next->recurs_in_place && i-- > 0 &&
+                                               followed_[i].first == key;) {
             if (followed_[i].second != next) continue;
             loop(at, path, source->location + "/" + keyword);
             unfollow(depth);
             return;
         }
-        followed_.emplace_back(key, next);
+        if (next->recurs_in_place) followed_.emplace_back(key, next);
         if (!passes_through(*next)) break;
         source = next;
         next = next->ref;
@@ -551,10 +584,14 @@ template <class View>
 void Validator<View>::check_one_of(Node at, const SchemaRule& rule, const PathLink* path) {
     std::size_t matched = 0;
     for (const SchemaRule* sub : rule.one_of) {
-        Evaluated branch = evaluated_ ? fresh_record(at) : Evaluated();
-        if (!passes(at, *sub, path, evaluated_ ? &branch : nullptr)) continue;
+        if (!evaluated_) {
+            matched += passes(at, *sub, path) ? 1 : 0;
+            continue;
+        }
+        Evaluated branch = fresh_record(at);
+        if (!passes(at, *sub, path, &branch)) continue;
         ++matched;
-        if (evaluated_) evaluated_->merge(branch);
+        evaluated_->merge(branch);
     }
     if (matched != 1)
         report(at, path, rule, "oneOf", [&] {

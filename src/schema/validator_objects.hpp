@@ -46,7 +46,8 @@ void Validator<View>::check_object(Node at, const SchemaRule& rule, const PathLi
         report(at, path, rule, "maxProperties", [&] {
             return "object has more than maxProperties " + number_text(*rule.max_properties);
         });
-    check_dependencies(at, rule, path);
+    if (!rule.dependent_required.empty() || !rule.dependent_schemas.empty())
+        check_dependencies(at, rule, path);
     const bool per_entry = rule.has_properties || !rule.pattern_properties.empty() ||
                            rule.additional || rule.property_names;
     for (std::uint32_t e = 0; per_entry && e < entries && !done(); ++e)

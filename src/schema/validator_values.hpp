@@ -2,12 +2,98 @@
 // multipleOf, string lengths, pattern and format.
 #pragma once
 
+#include "schema/data_equality.hpp"
 #include "schema/format.hpp"
 #include "schema/numbers.hpp"
 #include "schema/validator.hpp"
 #include "support/utf8.hpp"
 
 namespace quarvel {
+
+// A text shorter than minLength, or longer than maxLength, in characters.
+// A character takes one to four bytes, so the byte count alone often
+// settles the bounds; the characters are counted only when it does not.
+struct LengthFit {
+    bool too_short = false;
+    bool too_long = false;
+};
+inline LengthFit length_fit(const SchemaRule& rule, std::string_view text) {
+    const auto bytes = static_cast<double>(text.size());
+    const bool settled = (!rule.min_length || bytes / 4 >= *rule.min_length) &&
+                         (!rule.max_length || bytes <= *rule.max_length);
+    if (settled) return {};
+    const auto length = static_cast<double>(utf8::count_chars(text));
+    return {rule.min_length && length < *rule.min_length,
+            rule.max_length && length > *rule.max_length};
+}
+
+// A scalar's value among the enum's items: what in_enum answers for it.
+inline bool scalar_in_enum(const DataValue& v, const SchemaRule& rule) {
+    if (rule.enum_index) return rule.enum_index->has_scalar(v);
+    for (const YamlValue& item : rule.enum_values->children())
+        if (data_equal(v, data_of(item))) return true;
+    return false;
+}
+
+// A node against a rule that reads only the value (SchemaRule::leaf): the
+// verdict the walk would reach, keyword by keyword in the walk's order, but
+// without building a report. Unknown where only the walk can tell: a
+// collection, a node under a custom tag, a big integer against a bound, a
+// text that the pattern's automaton does not read (the general search may
+// stop at its step bound, which the walk reports as a fault).
+template <class View>
+auto Validator<View>::leaf_verdict(Node at, const SchemaRule& rule) const -> LeafVerdict {
+    if (rule.kind != RuleKind::Keywords)
+        return rule.kind == RuleKind::Anything ? LeafVerdict::Pass : LeafVerdict::Fail;
+    const DataValue v = view_.value_of(at);
+    switch (v.kind) {
+        case ValueKind::Sequence:
+        case ValueKind::Mapping:
+        case ValueKind::Tagged:
+            return LeafVerdict::Unknown;
+        default:
+            break;
+    }
+    if (rule.type && !(rule.type_mask & value_type_bits(v.kind))) return LeafVerdict::Fail;
+    if (rule.enum_values && !scalar_in_enum(v, rule)) return LeafVerdict::Fail;
+    if (rule.const_value && !data_equal(v, data_of(*rule.const_value))) return LeafVerdict::Fail;
+    if (rule.has(SchemaRule::kNumbers)) {
+        if (v.kind == ValueKind::Int) return number_verdict(rule, Number::from_int(v.integer));
+        if (v.kind == ValueKind::Float) return number_verdict(rule, Number::from_float(v.real));
+        if (v.kind == ValueKind::BigInt) return LeafVerdict::Unknown;
+    }
+    if (v.kind == ValueKind::String && rule.has(SchemaRule::kStrings))
+        return string_verdict(rule, v.text);
+    return LeafVerdict::Pass;
+}
+
+// An Int or a Float.
+template <class View>
+auto Validator<View>::number_verdict(const SchemaRule& rule, Number x) -> LeafVerdict {
+    const bool within = x.kind == Number::Kind::Int ? rule.number_range.admits(x.integer)
+                                                    : rule.number_range.admits(x.real);
+    if (!within || (rule.multiple_of && !is_multiple_of(x, *rule.multiple_of)))
+        return LeafVerdict::Fail;
+    return LeafVerdict::Pass;
+}
+
+template <class View>
+auto Validator<View>::string_verdict(const SchemaRule& rule, std::string_view text) const
+    -> LeafVerdict {
+    if (rule.min_length || rule.max_length) {
+        const LengthFit fit = length_fit(rule, text);
+        if (fit.too_short || fit.too_long) return LeafVerdict::Fail;
+    }
+    if (rule.pattern) {
+        const std::optional<bool> found = rule.pattern->search_ascii(text);
+        if (!found) return LeafVerdict::Unknown;
+        if (!*found) return LeafVerdict::Fail;
+    }
+    if (rule.format != Format::None && schema_.options().assert_formats &&
+        !format_holds(rule.format, text))
+        return LeafVerdict::Fail;
+    return LeafVerdict::Pass;
+}
 
 // Collections compare by content: items in order, entries by key whatever
 // their order (as two dicts compare).
@@ -44,14 +130,14 @@ bool Validator<View>::has_entry(Node at, const YamlValue& key, const YamlValue& 
 
 template <class View>
 bool Validator<View>::in_enum(Node at, const SchemaRule& rule) const {
+    const NodeKind kind = view_.kind(at);
+    const bool collection = kind == NodeKind::Sequence || kind == NodeKind::Mapping;
+    if (!collection) return scalar_in_enum(view_.value_of(at), rule);
     if (!rule.enum_index) {
         for (const YamlValue& item : rule.enum_values->children())
             if (equals(at, item)) return true;
         return false;
     }
-    const NodeKind kind = view_.kind(at);
-    if (kind != NodeKind::Sequence && kind != NodeKind::Mapping)
-        return rule.enum_index->has_scalar(view_.value_of(at));
     for (const YamlValue* item : rule.enum_index->others())
         if (equals(at, *item)) return true;
     return false;
@@ -94,18 +180,19 @@ void Validator<View>::check_number(Node at, const SchemaRule& rule, const DataVa
             return "value " + number_message_text(x) + between + number_message_text(bound);
         };
     };
-    auto order = [&x](const Number& bound) { return compare_numbers(x, bound); };
-    if (rule.minimum && order(*rule.minimum) < 0)
+    auto outside = [&x](BoundKind kind, const std::optional<Number>& bound) {
+        return bound && !within_bound(kind, x, *bound);
+    };
+    if (outside(BoundKind::Minimum, rule.minimum))
         report(at, path, rule, "minimum", message(" is less than minimum ", *rule.minimum));
-    if (rule.maximum && order(*rule.maximum) > 0)
+    if (outside(BoundKind::Maximum, rule.maximum))
         report(at, path, rule, "maximum", message(" is greater than maximum ", *rule.maximum));
     if (rule.multiple_of && !done() && !is_multiple_of(x, *rule.multiple_of))
         report(at, path, rule, "multipleOf", message(" is not a multiple of ", *rule.multiple_of));
-    if (is_nan(x)) return;  // NaN is neither above nor below a bound
-    if (rule.exclusive_minimum && !(order(*rule.exclusive_minimum) > 0))
+    if (outside(BoundKind::ExclusiveMinimum, rule.exclusive_minimum))
         report(at, path, rule, rule.exclusive_minimum_keyword,
                message(" is not greater than ", *rule.exclusive_minimum));
-    if (rule.exclusive_maximum && !(order(*rule.exclusive_maximum) < 0))
+    if (outside(BoundKind::ExclusiveMaximum, rule.exclusive_maximum))
         report(at, path, rule, rule.exclusive_maximum_keyword,
                message(" is not less than ", *rule.exclusive_maximum));
 }
@@ -114,22 +201,15 @@ template <class View>
 void Validator<View>::check_string(Node at, const SchemaRule& rule, std::string_view text,
                                    const PathLink* path) {
     if (done()) return;
-    // A character takes one to four bytes, so the byte count alone often
-    // settles the bounds; the characters are counted only when it does not.
-    const auto bytes = static_cast<double>(text.size());
-    const bool settled = (!rule.min_length || bytes / 4 >= *rule.min_length) &&
-                         (!rule.max_length || bytes <= *rule.max_length);
-    if (!settled) {
-        const auto length = static_cast<double>(utf8::count_chars(text));
-        if (rule.min_length && length < *rule.min_length)
-            report(at, path, rule, "minLength", [&] {
-                return "string is shorter than minLength " + number_text(*rule.min_length);
-            });
-        if (rule.max_length && length > *rule.max_length)
-            report(at, path, rule, "maxLength", [&] {
-                return "string is longer than maxLength " + number_text(*rule.max_length);
-            });
-    }
+    const LengthFit fit = length_fit(rule, text);
+    if (fit.too_short)
+        report(at, path, rule, "minLength", [&] {
+            return "string is shorter than minLength " + number_text(*rule.min_length);
+        });
+    if (fit.too_long)
+        report(at, path, rule, "maxLength", [&] {
+            return "string is longer than maxLength " + number_text(*rule.max_length);
+        });
     if (rule.pattern && !done() &&
         !search(at, path, *rule.pattern, rule.pattern_source, rule.location, "/pattern", text))
         report(at, path, rule, "pattern", [&] {
@@ -148,6 +228,7 @@ template <class View>
 bool Validator<View>::search(Node at, const PathLink* path, const EcmaRegex& regex,
                              std::string_view source, const std::string& location,
                              std::string_view keyword, std::string_view text) {
+    if (const std::optional<bool> quick = regex.search_ascii(text)) return *quick;
     const Result<bool> found = regex.search(text);
     if (found) return *found;
     fault(at, path,

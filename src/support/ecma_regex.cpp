@@ -467,6 +467,11 @@ Result<EcmaRegex> EcmaRegex::compile(std::string_view pattern) {
     return EcmaRegex(std::make_shared<const Program>(std::move(*program)));
 }
 
+std::optional<bool> EcmaRegex::search_ascii(std::string_view text) const {
+    if (!program_ || !program_->dfa) return std::nullopt;
+    return program_->dfa->search(text);
+}
+
 Result<bool> EcmaRegex::search(std::string_view text) const {
     if (!program_) return fail(Error::internal("search with an empty regular expression"));
     if (program_->dfa)

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "support/error.hpp"
@@ -28,6 +29,9 @@ class EcmaRegex {
     // by the thousand over a text of megabytes); any other expression
     // answers in time linear in the text.
     Result<bool> search(std::string_view text) const;
+    // The same verdict when the expression has an automaton over ASCII
+    // bytes and `text` is ASCII, in one lookup per byte; nothing otherwise.
+    std::optional<bool> search_ascii(std::string_view text) const;
 
     struct Program;
 

@@ -10,7 +10,7 @@ namespace quarvel::ecma_regex_detail {
 namespace {
 
 // More states than this, a longer program, or more steps to build, and the
-// pattern keeps the simulation: the table stays small (at most 256 KiB per
+// pattern keeps the simulation: the table stays small (at most 330 KiB per
 // pattern) and building it stays quick.
 constexpr std::size_t kMaxStates = 512;
 constexpr std::size_t kMaxProgramForDfa = 4096;
@@ -76,6 +76,7 @@ class Builder {
                 dfa_.next[s * dfa_.columns + col] = *to;
             }
         }
+        dfa_.finish();
         return std::move(dfa_);
     }
 
@@ -190,14 +191,48 @@ class Builder {
 
 std::optional<bool> AsciiDfa::search(std::string_view text) const {
     if (text.empty()) return empty_text_matches;
-    std::uint16_t state = start;
-    if (match_here[state]) return true;
+    std::uint32_t row = start_row_;
+    if (row >= first_stop_row_) return true;  // only a Match state stops at the start
     for (unsigned char c : text) {
-        if (c >= 128) return std::nullopt;
-        state = next[state * columns + column[c]];
-        if (match_here[state]) return true;
+        row = rows_[row + byte_column_[c]];
+        if (row >= first_stop_row_) [[unlikely]] {
+            if (row == beyond_ascii_row_) return std::nullopt;
+            return true;
+        }
     }
-    return match_at_end[state] != 0;
+    return matches_at_end_[row] != 0;
+}
+
+void AsciiDfa::finish() {
+    const std::size_t states = match_here.size();
+    const std::uint32_t width = columns + 1;
+    // The new number of each state: those that go on first, then Match.
+    std::vector<std::uint32_t> number(states);
+    std::uint32_t counted = 0;
+    for (int stops = 0; stops < 2; ++stops)
+        for (std::size_t s = 0; s < states; ++s)
+            if ((match_here[s] != 0) == (stops == 1)) number[s] = counted++;
+    const std::uint32_t beyond = counted;  // one more state, after them all
+    rows_.assign(static_cast<std::size_t>(beyond + 1) * width, beyond * width);
+    matches_at_end_.assign(rows_.size(), 0);
+    for (std::size_t s = 0; s < states; ++s) {
+        const std::uint32_t row = number[s] * width;
+        for (std::uint32_t col = 0; col < columns; ++col)
+            rows_[row + col] = number[next[s * columns + col]] * width;
+        matches_at_end_[row] = match_at_end[s];
+    }
+    for (unsigned byte = 0; byte < 256; ++byte)
+        byte_column_[byte] = byte < 128 ? column[byte] : static_cast<std::uint8_t>(columns);
+    start_row_ = number[start] * width;
+    std::uint32_t first_stop = beyond;
+    for (std::size_t s = 0; s < states; ++s)
+        if (match_here[s]) first_stop = std::min(first_stop, number[s]);
+    first_stop_row_ = first_stop * width;
+    beyond_ascii_row_ = beyond * width;
+    // The building tables are done with.
+    next = {};
+    match_here = {};
+    match_at_end = {};
 }
 
 std::optional<AsciiDfa> build_ascii_dfa(const EcmaRegex::Program& program) {

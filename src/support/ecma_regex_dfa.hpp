@@ -46,6 +46,23 @@ struct AsciiDfa {
     // The verdict for an ASCII text, or nothing when the text holds a byte
     // beyond ASCII (the caller searches it the general way).
     std::optional<bool> search(std::string_view text) const;
+
+    // Lays the table out for search(), once the states are built.
+    void finish();
+
+  private:
+    // The table search() reads: every byte has a column (those beyond
+    // ASCII one of their own, which leads to a state that ends the search
+    // undecided), and a state is the offset of its row, so a step is one
+    // load. States that end the search (Match reached, or a byte beyond
+    // ASCII read) are numbered last: one comparison per byte tells whether
+    // to stop.
+    std::array<std::uint8_t, 256> byte_column_{};
+    std::vector<std::uint32_t> rows_;
+    std::vector<std::uint8_t> matches_at_end_;  // by row offset
+    std::uint32_t start_row_ = 0;
+    std::uint32_t first_stop_row_ = 0;
+    std::uint32_t beyond_ascii_row_ = 0;
 };
 
 }  // namespace quarvel::ecma_regex_detail

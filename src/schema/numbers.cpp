@@ -163,12 +163,16 @@ std::optional<std::uint64_t> first_key(std::uint64_t low, std::uint64_t high, Pr
 
 // Keys that order Int values, and non-NaN doubles, as the numbers order.
 constexpr std::uint64_t kSign = std::uint64_t{1} << 63;
-std::int64_t int_of_key(std::uint64_t k) { return static_cast<std::int64_t>(k ^ kSign); }
+std::int64_t int_of_key(std::uint64_t k) {
+    return static_cast<std::int64_t>(k ^ kSign);
+}
 std::uint64_t real_key(double d) {
     const auto bits = std::bit_cast<std::uint64_t>(d);
     return bits & kSign ? ~bits : bits | kSign;
 }
-double real_of_key(std::uint64_t k) { return std::bit_cast<double>(k & kSign ? k & ~kSign : ~k); }
+double real_of_key(std::uint64_t k) {
+    return std::bit_cast<double>(k & kSign ? k & ~kSign : ~k);
+}
 
 // Whether every lower (or every upper) bound admits x.
 bool within_side(std::span<const Bound> bounds, const Number& x, bool lower) {
@@ -187,12 +191,10 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> admitted_keys(std::span<c
                                                                      std::uint64_t low,
                                                                      std::uint64_t high,
                                                                      ToNumber number) {
-    const auto first = first_key(low, high, [&](std::uint64_t k) {
-        return within_side(bounds, number(k), true);
-    });
-    const auto past = first_key(low, high, [&](std::uint64_t k) {
-        return !within_side(bounds, number(k), false);
-    });
+    const auto first =
+        first_key(low, high, [&](std::uint64_t k) { return within_side(bounds, number(k), true); });
+    const auto past = first_key(
+        low, high, [&](std::uint64_t k) { return !within_side(bounds, number(k), false); });
     if (!first || past == low) return std::nullopt;
     const std::uint64_t last = past ? *past - 1 : high;
     if (*first > last) return std::nullopt;
@@ -214,8 +216,9 @@ NumberRange range_within(std::span<const Bound> bounds) {
         range.int_hi = 0;
     }
     constexpr double kInfinity = std::numeric_limits<double>::infinity();
-    const auto reals = admitted_keys(bounds, real_key(-kInfinity), real_key(kInfinity),
-                                     [](std::uint64_t k) { return Number::from_float(real_of_key(k)); });
+    const auto reals =
+        admitted_keys(bounds, real_key(-kInfinity), real_key(kInfinity),
+                      [](std::uint64_t k) { return Number::from_float(real_of_key(k)); });
     if (reals) {
         range.real_lo = real_of_key(reals->first);
         range.real_hi = real_of_key(reals->second);

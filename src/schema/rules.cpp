@@ -42,6 +42,9 @@ void SchemaRule::note_groups() {
         kArrays);
     set(has_all_of || has_any_of || has_one_of || not_rule || if_rule, kCombinators);
     tracking = tracks_evaluation();
+    if (required)
+        for (const YamlValue& name : required->children())
+            if (name.kind == ValueKind::String) required_names.emplace_back(name.text());
     if (has(kNumbers)) {
         std::vector<Bound> bounds;
         const auto add = [&bounds](BoundKind kind, const std::optional<Number>& value) {
@@ -57,13 +60,47 @@ void SchemaRule::note_groups() {
                !const_value && !tracks_evaluation();
 }
 
-// Once every rule is read: a chain of bare references is followed to its
-// end (a chain that loops ends nowhere).
-void SchemaRule::note_leaf() {
-    const SchemaRule* at = this;
-    for (int hops = 0; at->only_ref && hops < 64; ++hops) at = at->ref;
-    leaf = !at->only_ref && at->reads_only_the_value() ? at : nullptr;
+bool SchemaRule::reads_only_the_value() const {
+    if (kind != RuleKind::Keywords) return true;
+    // A rule with keywords for collections is mostly met by collections,
+    // which the walk checks: asking first would only cost a branch that
+    // goes either way.
+    if (has(kReferences) || has(kObjects) || has(kArrays) || tracking) return false;
+    if (!has(kCombinators)) return true;
+    bool settled = true;
+    for_each_in_place([&settled](const SchemaRule* r) { settled = settled && r && r->leaf; });
+    return settled;
 }
+
+namespace {
+
+// Where a chain of bare references ends (nowhere, for a chain that loops).
+const SchemaRule* chain_end(const SchemaRule& rule) {
+    const SchemaRule* at = &rule;
+    for (int hops = 0; at->only_ref && hops < 64; ++hops) at = at->ref;
+    return at->only_ref ? nullptr : at;
+}
+
+// Once every rule is read. A rule whose combinators lead to rules that
+// settle scalars settles them too, so each round finds the rules one level
+// of combinators further out; the rounds are bounded, which bounds how deep
+// a leaf check recurses.
+void note_leaves(std::deque<SchemaRule>& rules) {
+    constexpr int kRounds = 8;
+    for (int round = 0; round < kRounds; ++round) {
+        bool added = false;
+        for (SchemaRule& rule : rules) {
+            if (rule.leaf) continue;
+            const SchemaRule* end = chain_end(rule);
+            if (!end || !end->reads_only_the_value()) continue;
+            rule.leaf = end;
+            added = true;
+        }
+        if (!added) return;
+    }
+}
+
+}  // namespace
 
 // Once the cycles are known: the walk follows a bare reference that is not
 // shared, unless the dynamic scope must enter its resource, and keeps a
@@ -133,7 +170,8 @@ void note_in_place_cycles(std::deque<SchemaRule>& rules) {
             }
             const std::uint32_t done = v;
             calls.pop_back();
-            if (!calls.empty()) low[calls.back().first] = std::min(low[calls.back().first], low[done]);
+            if (!calls.empty())
+                low[calls.back().first] = std::min(low[calls.back().first], low[done]);
             if (low[done] != order[done]) continue;
             const bool cycle = component.back() != done;
             for (std::uint32_t w = kUnseen; w != done;) {
@@ -206,7 +244,7 @@ Result<std::unique_ptr<CompiledSchema>> CompiledSchema::compile(const YamlValue&
     out->root_ = reader.read(schema, SchemaContext{0, 0}, "#");
     if (out->root_ && !reader.complete_dynamic_refs()) out->root_ = nullptr;
     if (!out->root_) return fail(reader.error ? *reader.error : stack_exhausted_error());
-    for (SchemaRule& rule : out->store_) rule.note_leaf();
+    note_leaves(out->store_);
     note_in_place_cycles(out->store_);
     for (SchemaRule& rule : out->store_) rule.note_through(out->dynamic_);
     return out;

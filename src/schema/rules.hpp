@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -88,6 +89,17 @@ struct NameWords {
     std::size_t hash(unsigned bits) const {
         const std::uint64_t h = (head ^ std::rotl(tail, 29) ^ size) * 0x9e3779b97f4a7c15ull;
         return static_cast<std::size_t>(h >> (64 - bits));
+    }
+};
+
+// A name to find among a mapping's keys, compared by its words.
+struct NameMatch {
+    std::string_view name;
+    NameWords words;
+
+    explicit NameMatch(std::string_view n) : name(n), words(n) {}
+    bool matches(std::string_view text) const {
+        return NameWords(text) == words && (words.exact() || text == name);
     }
 };
 
@@ -171,9 +183,10 @@ struct SchemaRule {
     bool tracking = false;  // tracks_evaluation(), noted with the groups
 
     // The rule that settles a scalar in place of this one, when checking a
-    // scalar against this rule reads nothing but the scalar: this rule, or
-    // the rule its chain of bare "$ref"s ends at; none otherwise. A scalar
-    // is checked against it inline, without the walk (leaf_verdict).
+    // scalar against this rule reads nothing but the scalar (its in-place
+    // applicators lead only to such rules): this rule, or the rule its
+    // chain of bare "$ref"s ends at; none otherwise. A scalar is checked
+    // against it inline, without the walk (leaf_verdict).
     const SchemaRule* leaf = nullptr;
 
     // For a bare "$ref" that the walk passes straight through (not shared,
@@ -213,7 +226,8 @@ struct SchemaRule {
     std::string_view format_name;
 
     // Objects.
-    const YamlValue* required = nullptr;  // a non-empty Sequence
+    const YamlValue* required = nullptr;    // a non-empty Sequence
+    std::vector<NameMatch> required_names;  // its String items, noted with the groups
     bool has_properties = false;
     std::vector<NamedRule> properties;  // in schema order
     PropertyTable property_table;       // of `properties`
@@ -246,13 +260,10 @@ struct SchemaRule {
 
     bool tracks_evaluation() const { return unevaluated_properties || unevaluated_items; }
     // Whether checking a scalar against this rule reads nothing but the
-    // scalar: no reference or combinator applies another rule, and no
-    // evaluation is tracked.
-    bool reads_only_the_value() const {
-        return kind != RuleKind::Keywords ||
-               (!has(kReferences) && !has(kCombinators) && !tracking);
-    }
-    void note_leaf();
+    // scalar, and the rule is for scalars: no reference of its own, no
+    // keywords for collections, no evaluation tracked, and every
+    // combinator's rule settles scalars (has a leaf) itself.
+    bool reads_only_the_value() const;
     void note_through(bool dynamic_scope);
     // Calls `f` with each rule this one applies to the node it checks, not
     // to its children: references, allOf, anyOf, oneOf, not, if, then,
@@ -333,27 +344,22 @@ struct TypeBits {
     };
 };
 std::uint8_t type_name_bits(std::string_view name);
+// A table, not a switch: the kind changes from node to node, and a branch
+// on it would be mispredicted about as often.
 inline std::uint8_t value_type_bits(ValueKind kind) {
-    switch (kind) {
-        case ValueKind::Null:
-            return TypeBits::kNull;
-        case ValueKind::Bool:
-            return TypeBits::kBoolean;
-        case ValueKind::Int:
-        case ValueKind::BigInt:
-            return TypeBits::kInteger | TypeBits::kNumber;  // not a Float, even an integral one
-        case ValueKind::Float:
-            return TypeBits::kNumber;
-        case ValueKind::String:
-            return TypeBits::kString;
-        case ValueKind::Sequence:
-            return TypeBits::kArray;
-        case ValueKind::Mapping:
-            return TypeBits::kObject;
-        case ValueKind::Tagged:
-            break;
-    }
-    return TypeBits::kNull;
+    static constexpr std::uint8_t bits[] = {
+        TypeBits::kNull,                         // Null
+        TypeBits::kBoolean,                      // Bool
+        TypeBits::kInteger | TypeBits::kNumber,  // Int
+        TypeBits::kInteger | TypeBits::kNumber,  // BigInt
+        TypeBits::kNumber,                       // Float: not an integer, even an integral one
+        TypeBits::kString,                       // String
+        TypeBits::kArray,                        // Sequence
+        TypeBits::kObject,                       // Mapping
+        TypeBits::kNull,                         // Tagged
+    };
+    static_assert(std::size(bits) == static_cast<std::size_t>(ValueKind::Tagged) + 1);
+    return bits[static_cast<std::size_t>(kind)];
 }
 
 // A length or count bound: an Int, or a finite Float without a fraction.

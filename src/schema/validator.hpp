@@ -273,7 +273,7 @@ class Validator {
 
     enum class LeafVerdict : std::uint8_t { Pass, Fail, Unknown };
     [[gnu::always_inline]] inline LeafVerdict leaf_verdict(Node at, const SchemaRule& rule) const;
-    static LeafVerdict number_verdict(const SchemaRule& rule, Number x);
+    [[gnu::noinline]] LeafVerdict combinator_verdict(Node at, const SchemaRule& rule) const;
     LeafVerdict string_verdict(const SchemaRule& rule, std::string_view text) const;
 
     bool equals(Node at, const YamlValue& s) const;
@@ -293,10 +293,13 @@ class Validator {
     // ---- objects (validator_objects.hpp) ----------------------------------
 
     void check_object(Node at, const SchemaRule& rule, const PathLink* path);
-    void check_entry(Node at, std::uint32_t entry, const SchemaRule& rule, const PathLink* path);
+    // Inline in the loop over entries: a call per entry would save and
+    // restore the registers its inlined leaf checks use.
+    [[gnu::always_inline]] inline void check_entry(Node at, std::uint32_t entry,
+                                                   const SchemaRule& rule, const PathLink* path);
     void check_dependencies(Node at, const SchemaRule& rule, const PathLink* path);
     void check_name(Node key, std::string_view name, const SchemaRule& rule, const PathLink* step);
-    bool has_key(Node at, std::string_view name, std::uint32_t& from) const;
+    bool has_key(Node at, const NameMatch& name, std::uint32_t& from) const;
 
     // ---- arrays (validator_arrays.hpp) ------------------------------------
 
@@ -517,8 +520,8 @@ void Validator<View>::follow(Node at, const SchemaRule& from, const SchemaRule& 
     for (;;) {
         // A rule on no cycle of in-place applications cannot be met again
         // here, and needs no record.
-        for (std::size_t i = followed_.size(); next->recurs_in_place && i-- > 0 &&
-                                               followed_[i].first == key;) {
+        for (std::size_t i = followed_.size();
+             next->recurs_in_place && i-- > 0 && followed_[i].first == key;) {
             if (followed_[i].second != next) continue;
             loop(at, path, source->location + "/" + keyword);
             unfollow(depth);

@@ -11,11 +11,11 @@ namespace quarvel {
 // schema lists them, so looking for the required names in turn finds each
 // at the first entry looked at.
 template <class View>
-bool Validator<View>::has_key(Node at, std::string_view name, std::uint32_t& from) const {
+bool Validator<View>::has_key(Node at, const NameMatch& name, std::uint32_t& from) const {
     const std::uint32_t entries = view_.count(at) / 2;
     for (std::uint32_t k = 0, e = from < entries ? from : 0; k < entries; ++k) {
         const Node key = view_.child(at, 2 * e);
-        if (view_.is_key(key) && view_.key_text(key) == name) {
+        if (view_.is_key(key) && name.matches(view_.key_text(key))) {
             from = e + 1;
             return true;
         }
@@ -28,11 +28,11 @@ template <class View>
 void Validator<View>::check_object(Node at, const SchemaRule& rule, const PathLink* path) {
     if (rule.required) {
         std::uint32_t from = 0;
-        for (const YamlValue& name : rule.required->children()) {
+        for (const NameMatch& name : rule.required_names) {
             if (done()) return;
-            if (name.kind == ValueKind::String && !has_key(at, name.text(), from))
+            if (!has_key(at, name, from))
                 report(at, path, rule, "required", [&] {
-                    return "missing required property '" + std::string(name.text()) + "'";
+                    return "missing required property '" + std::string(name.name) + "'";
                 });
         }
     }
@@ -116,10 +116,10 @@ template <class View>
 void Validator<View>::check_dependencies(Node at, const SchemaRule& rule, const PathLink* path) {
     for (const RequiredWith& d : rule.dependent_required) {
         if (done()) return;
-        if (std::uint32_t from = 0; !has_key(at, d.name, from)) continue;
+        if (std::uint32_t from = 0; !has_key(at, NameMatch(d.name), from)) continue;
         for (const YamlValue& name : d.required->children()) {
-            if (std::uint32_t from = 0;
-                name.kind != ValueKind::String || has_key(at, name.text(), from) || done())
+            if (std::uint32_t from = 0; name.kind != ValueKind::String ||
+                                        has_key(at, NameMatch(name.text()), from) || done())
                 continue;
             report(
                 at, path, rule, d.keyword,
@@ -132,7 +132,7 @@ void Validator<View>::check_dependencies(Node at, const SchemaRule& rule, const 
     }
     for (const NamedRule& d : rule.dependent_schemas) {
         if (done()) return;
-        if (std::uint32_t from = 0; has_key(at, d.name, from)) apply(at, *d.rule, path);
+        if (std::uint32_t from = 0; has_key(at, NameMatch(d.name), from)) apply(at, *d.rule, path);
     }
 }
 

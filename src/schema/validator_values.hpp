@@ -35,6 +35,13 @@ inline bool scalar_in_enum(const DataValue& v, const SchemaRule& rule) {
     return false;
 }
 
+// Whether an Int or a Float meets the bounds and multipleOf.
+inline bool number_fits(const SchemaRule& rule, const Number& x) {
+    const bool within = x.kind == Number::Kind::Int ? rule.number_range.admits(x.integer)
+                                                    : rule.number_range.admits(x.real);
+    return within && (!rule.multiple_of || is_multiple_of(x, *rule.multiple_of));
+}
+
 // A node against a rule that reads only the value (SchemaRule::leaf): the
 // verdict the walk would reach, keyword by keyword in the walk's order, but
 // without building a report. Unknown where only the walk can tell: a
@@ -46,35 +53,66 @@ auto Validator<View>::leaf_verdict(Node at, const SchemaRule& rule) const -> Lea
     if (rule.kind != RuleKind::Keywords)
         return rule.kind == RuleKind::Anything ? LeafVerdict::Pass : LeafVerdict::Fail;
     const DataValue v = view_.value_of(at);
-    switch (v.kind) {
-        case ValueKind::Sequence:
-        case ValueKind::Mapping:
-        case ValueKind::Tagged:
-            return LeafVerdict::Unknown;
-        default:
-            break;
-    }
+    constexpr unsigned kNotScalar = 1u << static_cast<unsigned>(ValueKind::Sequence) |
+                                    1u << static_cast<unsigned>(ValueKind::Mapping) |
+                                    1u << static_cast<unsigned>(ValueKind::Tagged);
+    if ((1u << static_cast<unsigned>(v.kind)) & kNotScalar) return LeafVerdict::Unknown;
     if (rule.type && !(rule.type_mask & value_type_bits(v.kind))) return LeafVerdict::Fail;
     if (rule.enum_values && !scalar_in_enum(v, rule)) return LeafVerdict::Fail;
     if (rule.const_value && !data_equal(v, data_of(*rule.const_value))) return LeafVerdict::Fail;
     if (rule.has(SchemaRule::kNumbers)) {
-        if (v.kind == ValueKind::Int) return number_verdict(rule, Number::from_int(v.integer));
-        if (v.kind == ValueKind::Float) return number_verdict(rule, Number::from_float(v.real));
         if (v.kind == ValueKind::BigInt) return LeafVerdict::Unknown;
+        if (v.kind == ValueKind::Int && !number_fits(rule, Number::from_int(v.integer)))
+            return LeafVerdict::Fail;
+        if (v.kind == ValueKind::Float && !number_fits(rule, Number::from_float(v.real)))
+            return LeafVerdict::Fail;
     }
-    if (v.kind == ValueKind::String && rule.has(SchemaRule::kStrings))
-        return string_verdict(rule, v.text);
+    if (v.kind == ValueKind::String && rule.has(SchemaRule::kStrings)) {
+        const LeafVerdict text = string_verdict(rule, v.text);
+        if (text != LeafVerdict::Pass) return text;
+    }
+    if (rule.has(SchemaRule::kCombinators)) return combinator_verdict(at, rule);
     return LeafVerdict::Pass;
 }
 
-// An Int or a Float.
+// The combinators in the walk's order, each of their rules a leaf: a probe
+// stops at the first failure, and an anyOf at its first passing branch, so
+// only a branch the walk would check can leave the verdict unknown.
 template <class View>
-auto Validator<View>::number_verdict(const SchemaRule& rule, Number x) -> LeafVerdict {
-    const bool within = x.kind == Number::Kind::Int ? rule.number_range.admits(x.integer)
-                                                    : rule.number_range.admits(x.real);
-    if (!within || (rule.multiple_of && !is_multiple_of(x, *rule.multiple_of)))
-        return LeafVerdict::Fail;
-    return LeafVerdict::Pass;
+auto Validator<View>::combinator_verdict(Node at, const SchemaRule& rule) const -> LeafVerdict {
+    using V = LeafVerdict;
+    const auto of = [&](const SchemaRule* sub) { return leaf_verdict(at, *sub->leaf); };
+    for (const SchemaRule* sub : rule.all_of)
+        if (const LeafVerdict v = of(sub); v != V::Pass) return v;
+    if (rule.has_any_of) {
+        bool any = false;
+        for (const SchemaRule* sub : rule.any_of) {
+            const LeafVerdict v = of(sub);
+            if (v == V::Unknown) return V::Unknown;
+            if ((any = v == V::Pass)) break;
+        }
+        if (!any) return V::Fail;
+    }
+    if (rule.has_one_of) {
+        std::size_t matched = 0;
+        for (const SchemaRule* sub : rule.one_of) {
+            const LeafVerdict v = of(sub);
+            if (v == V::Unknown) return V::Unknown;
+            matched += v == V::Pass ? 1 : 0;
+        }
+        if (matched != 1) return V::Fail;
+    }
+    if (rule.not_rule) {
+        const LeafVerdict v = of(rule.not_rule);
+        if (v != V::Fail) return v == V::Pass ? V::Fail : V::Unknown;
+    }
+    if (rule.if_rule) {
+        const LeafVerdict condition = of(rule.if_rule);
+        if (condition == V::Unknown) return V::Unknown;
+        const SchemaRule* branch = condition == V::Pass ? rule.then_rule : rule.else_rule;
+        if (branch) return of(branch);
+    }
+    return V::Pass;
 }
 
 template <class View>
@@ -203,13 +241,11 @@ void Validator<View>::check_string(Node at, const SchemaRule& rule, std::string_
     if (done()) return;
     const LengthFit fit = length_fit(rule, text);
     if (fit.too_short)
-        report(at, path, rule, "minLength", [&] {
-            return "string is shorter than minLength " + number_text(*rule.min_length);
-        });
+        report(at, path, rule, "minLength",
+               [&] { return "string is shorter than minLength " + number_text(*rule.min_length); });
     if (fit.too_long)
-        report(at, path, rule, "maxLength", [&] {
-            return "string is longer than maxLength " + number_text(*rule.max_length);
-        });
+        report(at, path, rule, "maxLength",
+               [&] { return "string is longer than maxLength " + number_text(*rule.max_length); });
     if (rule.pattern && !done() &&
         !search(at, path, *rule.pattern, rule.pattern_source, rule.location, "/pattern", text))
         report(at, path, rule, "pattern", [&] {

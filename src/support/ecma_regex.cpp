@@ -474,8 +474,7 @@ std::optional<bool> EcmaRegex::search_ascii(std::string_view text) const {
 
 Result<bool> EcmaRegex::search(std::string_view text) const {
     if (!program_) return fail(Error::internal("search with an empty regular expression"));
-    if (program_->dfa)
-        if (const std::optional<bool> found = program_->dfa->search(text)) return *found;
+    if (const std::optional<bool> found = search_ascii(text)) return *found;
     if (program_->backtracking) return Backtracker(*program_, text).search();
     return Simulation(*program_, text).search();
 }

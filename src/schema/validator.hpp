@@ -120,10 +120,13 @@ class Validator {
     // a pass, or a failure inside a probe, needs nothing more. Only what is
     // left takes the walk, whose reports are built the one way.
     [[gnu::always_inline]] void check(Node at, const SchemaRule& rule, const PathLink* path) {
-        if (rule.leaf && settled_inline(at, *rule.leaf)) return;
+        if (settled_inline(at, rule)) return;
         walk(at, rule.through && !evaluated_ ? *rule.through : rule, path);
     }
-    [[gnu::always_inline]] bool settled_inline(Node at, const SchemaRule& leaf) {
+    [[gnu::always_inline]] bool settled_inline(Node at, const SchemaRule& rule) {
+        return rule.leaf && settled_by_leaf(at, *rule.leaf);
+    }
+    [[gnu::always_inline]] bool settled_by_leaf(Node at, const SchemaRule& leaf) {
         switch (leaf_verdict(at, leaf)) {
             case LeafVerdict::Pass:
                 return true;
@@ -168,7 +171,7 @@ class Validator {
     // its own count of checks.
     [[gnu::always_inline]] void check_child(Node child, const SchemaRule& rule,
                                             const PathLink* path) {
-        if (rule.leaf && settled_inline(child, *rule.leaf)) return;
+        if (settled_inline(child, rule)) return;
         walk_child(child, rule, path);
     }
     [[gnu::noinline]] void walk_child(Node child, const SchemaRule& rule, const PathLink* path) {

@@ -50,8 +50,8 @@ void Validator<View>::check_object(Node at, const SchemaRule& rule, const PathLi
         check_dependencies(at, rule, path);
     const bool per_entry = rule.has_properties || !rule.pattern_properties.empty() ||
                            rule.additional || rule.property_names;
-    for (std::uint32_t e = 0; per_entry && e < entries && !done(); ++e)
-        check_entry(at, e, rule, path);
+    if (!per_entry) return;
+    for (std::uint32_t e = 0; e < entries && !done(); ++e) check_entry(at, e, rule, path);
 }
 
 template <class View>
@@ -60,10 +60,16 @@ void Validator<View>::check_entry(Node at, std::uint32_t entry, const SchemaRule
     const Node key = view_.child(at, 2 * entry);
     if (!view_.is_key(key)) return;
     const std::string_view name = view_.key_text(key);
-    const PathLink step{path, name, 0, true};
     const Node value = view_.child(at, 2 * entry + 1);
     bool evaluated = false;
-    if (const SchemaRule* sub = rule.property(name)) {
+    const SchemaRule* sub = rule.property(name);
+    // The commonest entry: a property whose scalar is settled inline, which
+    // needs no path.
+    if (sub && rule.pattern_properties.empty() && !evaluated_ && !rule.property_names &&
+        settled_inline(value, *sub))
+        return;
+    const PathLink step{path, name, 0, true};
+    if (sub) {
         check_child(value, *sub, &step);
         evaluated = true;
     }

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <new>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "encode/json_sink.hpp"
@@ -11,13 +14,67 @@
 #include "pyutil/py_ref.hpp"
 #include "support/limits.hpp"
 #include "support/stack.hpp"
+#include "support/warm_memory.hpp"
 
 namespace quarvel::py {
 namespace {
 
+// The store of the direct writer: the bytes object it returns, written in
+// place, grown by reallocation and cut to its length at the end, so that the
+// text is never copied out of a buffer of its own. Needs the lock throughout.
+class BytesStore final : public TextStore {
+  public:
+    BytesStore() = default;
+    ~BytesStore() { Py_XDECREF(bytes_); }
+    BytesStore(const BytesStore&) = delete;
+    BytesStore& operator=(const BytesStore&) = delete;
+
+    char* grow(std::size_t, std::size_t& size) override {
+        if (!bytes_) {
+            size = std::max(size, first_size());
+            bytes_ = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+        } else if (_PyBytes_Resize(&bytes_, static_cast<Py_ssize_t>(size)) < 0) {
+            bytes_ = nullptr;
+        }
+        if (!bytes_) {
+            PyErr_Clear();
+            throw std::bad_alloc();
+        }
+        return PyBytes_AS_STRING(bytes_);
+    }
+    void finish(std::size_t used) override { used_ = used; }
+
+    // The bytes written, cut to their length; null with an exception set.
+    PyObject* take() {
+        if (!bytes_) return PyBytes_FromStringAndSize(nullptr, 0);
+        if (_PyBytes_Resize(&bytes_, static_cast<Py_ssize_t>(used_)) < 0) return nullptr;
+        last_length = used_;
+        return std::exchange(bytes_, nullptr);
+    }
+
+  private:
+    // The length of this thread's last output, less a sixteenth (up to
+    // kKeepBytes): calls that write texts of about one size then allocate
+    // about once each. Less, so that the block is smaller than the one
+    // freed before it: the C library maps a block afresh (and faults in each
+    // of its pages) when it is at least as large as the largest mapped block
+    // freed so far, and takes a smaller one from its heap.
+    static std::size_t first_size() {
+        const std::size_t last = std::min(last_length, warm::kKeepBytes);
+        return last + last / 8;
+    }
+
+    static thread_local std::size_t last_length;
+
+    PyObject* bytes_ = nullptr;
+    std::size_t used_ = 0;
+};
+
+thread_local std::size_t BytesStore::last_length = 0;
+
 class DirectJsonWriter {
   public:
-    DirectJsonWriter(const JsonSettings& settings, std::string& out)
+    DirectJsonWriter(const JsonSettings& settings, TextStore& out)
         : sort_keys_(settings.sort_keys),
           layout_{settings.indent},
           out_(out),
@@ -226,19 +283,21 @@ class DirectJsonWriter {
 
 }  // namespace
 
-bool write_json_direct(PyObject* root, const JsonSettings& settings, std::string& out) {
+PyObject* json_bytes_direct(PyObject* root, const JsonSettings& settings, bool& gave_up) {
+    gave_up = true;
 #ifdef Py_GIL_DISABLED
     // Without the lock, another thread may change a container mid-walk.
-    return false;
+    (void)root;
+    (void)settings;
+    return nullptr;
 #else
-    const std::size_t start = out.size();
-    bool ok;
+    BytesStore store;
     {
-        DirectJsonWriter writer(settings, out);
-        ok = writer.value(root, 0);
+        DirectJsonWriter writer(settings, store);
+        if (!writer.value(root, 0)) return nullptr;
     }
-    if (!ok) out.resize(start);
-    return ok;
+    gave_up = false;
+    return store.take();
 #endif
 }
 

@@ -81,11 +81,17 @@ class DirectJsonWriter {
           stack_floor_(stack_floor(kMinStackLeft)) {}
 
     // False: the general path must write this graph.
-    bool value(PyObject* o, std::size_t depth) {
+    // Scalars are written here, inline in the loops over containers, and a
+    // container is looked at once (not again as a possible scalar).
+    [[gnu::always_inline]] bool value(PyObject* o, std::size_t depth) {
         // Nesting past the limit is the general path's error to raise.
         if (depth >= kMaxDepth) return false;
-        int done = scalar(o);
-        if (done >= 0) return done != 0;
+        const int done = scalar(o);
+        return done >= 0 ? done != 0 : container(o, depth);
+    }
+
+  private:
+    bool container(PyObject* o, std::size_t depth) {
         PyTypeObject* t = Py_TYPE(o);
         // The general path grows the stack where this one gives up.
         if (frame_address() <= stack_floor_) return false;
@@ -93,14 +99,6 @@ class DirectJsonWriter {
         if (t == &PyList_Type) return items(o, PyList_GET_SIZE(o), &list_item, depth);
         if (t == &PyTuple_Type) return items(o, PyTuple_GET_SIZE(o), &tuple_item, depth);
         return false;
-    }
-
-  private:
-    // A member of a container: scalars are written here, without a call.
-    bool member(PyObject* o, std::size_t depth) {
-        if (depth >= kMaxDepth) return false;
-        const int done = scalar(o);
-        return done >= 0 ? done != 0 : value(o, depth);
     }
 
     // 1 when `o` is a scalar this path wrote, 0 when it is one this path
@@ -165,7 +163,7 @@ class DirectJsonWriter {
         out_.put('[');
         for (Py_ssize_t i = 0; i < n; ++i) {
             layout_.open_member(out_, i == 0, depth);
-            if (!member(get(o, i), depth + 1)) return false;
+            if (!value(get(o, i), depth + 1)) return false;
         }
         layout_.close(out_, ']', depth);
         return true;
@@ -181,11 +179,14 @@ class DirectJsonWriter {
         out_.put('{');
         Py_ssize_t pos = 0;
         PyObject *key, *item;
-        for (bool first = true; PyDict_Next(o, &pos, &key, &item); first = false) {
-            layout_.open_member(out_, first, depth);
+        // No code of the caller's runs during the walk, so the dict keeps its
+        // n entries: the loop takes them without the call that finds the end.
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            if (!PyDict_Next(o, &pos, &key, &item)) return false;
+            layout_.open_member(out_, i == 0, depth);
             if (!write_key(key)) return false;
             layout_.key_separator(out_);
-            if (!member(item, depth + 1)) return false;
+            if (!value(item, depth + 1)) return false;
         }
         layout_.close(out_, '}', depth);
         return true;

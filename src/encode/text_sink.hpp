@@ -16,9 +16,10 @@ namespace quarvel {
 // returns, so that the text is never copied out of a buffer.
 class TextStore {
   public:
-    // Grows the block to at least `size` bytes, keeping its first `used`.
-    // Returns the block's start and sets `size` to the bytes it now has.
-    // Throws std::bad_alloc when there is no memory.
+    // Grows the block to at least `size` bytes, keeping its first `used`,
+    // and by as much more as the store sees fit. Returns the block's start
+    // and sets `size` to the bytes it now has. Throws std::bad_alloc when
+    // there is no memory.
     virtual char* grow(std::size_t used, std::size_t& size) = 0;
     // The text is `used` bytes long and done.
     virtual void finish(std::size_t used) = 0;
@@ -29,13 +30,14 @@ class TextStore {
 
 // A std::string as a store: its size is its room, cut back when done. It
 // grows into the capacity it already has (a buffer kept from an earlier call)
-// before it asks for more.
+// before it asks for more, and then at least doubles, so that a text written
+// in small pieces is moved a bounded number of times.
 class StringStore final : public TextStore {
   public:
     StringStore() = default;
     explicit StringStore(std::string& s) : s_(&s) {}
     char* grow(std::size_t, std::size_t& size) override {
-        size = std::max(size, s_->capacity());
+        size = std::max({size + 256, s_->size() * 2, s_->capacity()});
         s_->resize_and_overwrite(size, [](char*, std::size_t k) { return k; });
         return s_->data();
     }
@@ -121,10 +123,7 @@ class TextSink {
   private:
     [[gnu::noinline]] void grow(std::size_t n) {
         const std::size_t pos = position();
-        const auto room = static_cast<std::size_t>(end_ - begin_);
-        // At least double the room, so that a text written in small pieces
-        // is moved a bounded number of times.
-        std::size_t size = std::max(room * 2, pos + n + 256);
+        std::size_t size = pos + n;
         begin_ = store_->grow(pos, size);
         cursor_ = begin_ + pos;
         end_ = begin_ + size;

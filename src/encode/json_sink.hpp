@@ -117,4 +117,14 @@ struct JsonLayout {
     }
 };
 
+// JsonLayout without indentation, known to have none where the code is
+// compiled, for writers that are built for each layout.
+struct CompactJsonLayout {
+    static void open_member(TextSink& out, bool first, std::size_t) {
+        if (!first) out.put(',');
+    }
+    static void close(TextSink& out, char bracket, std::size_t) { out.put(bracket); }
+    static void key_separator(TextSink& out) { out.put(':'); }
+};
+
 }  // namespace quarvel

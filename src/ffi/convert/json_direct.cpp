@@ -91,11 +91,14 @@ class BytesStore final : public TextStore {
 
 thread_local std::size_t BytesStore::longest = 0;
 
+// Layout is JsonLayout or CompactJsonLayout: the compact one, by far the most
+// used, is a type of its own so that its walk tests no indentation.
+template <class Layout>
 class DirectJsonWriter {
   public:
-    DirectJsonWriter(const JsonSettings& settings, TextStore& out)
-        : sort_keys_(settings.sort_keys),
-          layout_{settings.indent},
+    DirectJsonWriter(bool sort_keys, Layout layout, TextStore& out)
+        : sort_keys_(sort_keys),
+          layout_(layout),
           out_(out),
           stack_floor_(stack_floor(kMinStackLeft)) {}
 
@@ -300,13 +303,20 @@ class DirectJsonWriter {
     }
 
     bool sort_keys_;
-    JsonLayout layout_;
+    Layout layout_;
     TextSink out_;
     std::string scratch_;
     // This walk stays on the stack it started on: below this address, the
     // general path (which can move to a new segment) takes over.
     const std::uintptr_t stack_floor_;
 };
+
+// Writes `root` into `store`; false when the general path must write it.
+template <class Layout>
+bool write_direct(PyObject* root, bool sort_keys, Layout layout, TextStore& store) {
+    DirectJsonWriter<Layout> writer(sort_keys, layout, store);
+    return writer.value(root, 0);
+}
 
 }  // namespace
 
@@ -319,10 +329,11 @@ PyObject* json_bytes_direct(PyObject* root, const JsonSettings& settings, bool& 
     return nullptr;
 #else
     BytesStore store;
-    {
-        DirectJsonWriter writer(settings, store);
-        if (!writer.value(root, 0)) return nullptr;
-    }
+    const bool written =
+        settings.indent == 0
+            ? write_direct(root, settings.sort_keys, CompactJsonLayout{}, store)
+            : write_direct(root, settings.sort_keys, JsonLayout{settings.indent}, store);
+    if (!written) return nullptr;
     gave_up = false;
     return store.take();
 #endif

@@ -2,13 +2,13 @@
 // direct writer of Python objects.
 #pragma once
 
-#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
 
 #include "encode/text_sink.hpp"
+#include "support/int_format.hpp"
 
 #if defined(__SSE2__) && !defined(QUARVEL_NO_SIMD)
 #include <emmintrin.h>
@@ -30,8 +30,7 @@
 namespace quarvel {
 
 inline void put_json_int(std::int64_t i, TextSink& out) {
-    char* p = out.room(24);
-    out.commit(std::to_chars(p, p + 24, i).ptr);
+    out.commit(write_decimal(i, out.room(kMaxDecimalRoom)));
 }
 
 // NaN and the infinities as null; else the shortest digits that read back,
@@ -41,10 +40,9 @@ void put_json_float(double x, TextSink& out);
 namespace json_detail {
 
 #ifdef QUARVEL_JSON_SSE2
-// One bit per byte of p[0..16) that is a control character, '"', '\\' or
-// 0xE2 (the lead byte of U+2028 and U+2029, which are escaped).
-inline unsigned special_bytes16(const char* p) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+// One bit per byte of v that is a control character, '"', '\\' or 0xE2
+// (the lead byte of U+2028 and U+2029, which are escaped).
+inline unsigned special_bytes16(__m128i v) {
     const __m128i limit = _mm_set1_epi8(0x1F);
     const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(v, limit), limit);
     const __m128i quote = _mm_cmpeq_epi8(v, _mm_set1_epi8('"'));
@@ -66,11 +64,11 @@ inline bool put_short_plain(const char* p, std::size_t n, TextSink& out) {
     if (n == 0 || n > 16 || (reinterpret_cast<std::uintptr_t>(p) & (kPage - 1)) > kPage - 16)
         return false;
     const unsigned wanted = (1U << n) - 1;
-    if ((special_bytes16(p) & wanted) != 0) return false;
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    if ((special_bytes16(v) & wanted) != 0) return false;
     char* dst = out.room(18);
     dst[0] = '"';
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 1),
-                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 1), v);
     dst[n + 1] = '"';
     out.commit(dst + n + 2);
     return true;
@@ -117,6 +115,16 @@ struct JsonLayout {
             out.put(':');
         }
     }
+};
+
+// JsonLayout without indentation, known to have none where the code is
+// compiled, for writers that are built for each layout.
+struct CompactJsonLayout {
+    static void open_member(TextSink& out, bool first, std::size_t) {
+        if (!first) out.put(',');
+    }
+    static void close(TextSink& out, char bracket, std::size_t) { out.put(bracket); }
+    static void key_separator(TextSink& out) { out.put(':'); }
 };
 
 }  // namespace quarvel

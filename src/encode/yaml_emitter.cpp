@@ -12,13 +12,13 @@
 //   the scalar, which for the first entry of a mapping written after "- " is
 //   deeper than the line's own indentation.
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <vector>
 
 #include "encode/emitter.hpp"
 #include "encode/scalar_style.hpp"
 #include "encode/text_sink.hpp"
+#include "support/int_format.hpp"
 #include "support/stack.hpp"
 
 namespace quarvel {
@@ -290,9 +290,7 @@ void Emitter::write_tag(std::string_view tag) {
 }
 
 void Emitter::write_int(std::int64_t i) {
-    char buf[24];
-    auto res = std::to_chars(buf, buf + sizeof buf, i);
-    out_.put(std::string_view(buf, static_cast<std::size_t>(res.ptr - buf)));
+    out_.commit(write_decimal(i, out_.room(kMaxDecimalRoom)));
 }
 
 void Emitter::write_inline(const YamlValue& v, bool in_flow) {

@@ -158,11 +158,9 @@ PyObject* to_json_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwname
     if (!bind_arguments(kToJsonSig, args, nargs, kwnames, &obj, kw)) return nullptr;
     auto option = read_u64(kw[kJsonOption], "to_json", "option");
     if (!option) return nullptr;
-    {
-        warm::OutputBuffer buffer;
-        if (write_json_direct(obj, json_settings(*option), buffer.text()))
-            return bytes_of(buffer.text());
-    }
+    bool gave_up = false;
+    if (PyObject* bytes = json_bytes_direct(obj, json_settings(*option), gave_up)) return bytes;
+    if (!gave_up) return nullptr;
 
     int is_document = instance_of(obj, document_type);
     if (is_document < 0) return nullptr;

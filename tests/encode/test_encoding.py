@@ -115,6 +115,23 @@ def test_ints_around_the_storage_boundaries_read_back():
     assert q.loads(q.dumps(values)) == values
 
 
+class PlainList(list):
+    """A list subclass without overrides: to_json takes the general way."""
+
+
+# Integers are written eight digits at a time: each count of digits, and the
+# numbers on either side of each power of ten, in both signs, by the direct
+# JSON writer, the general one (a list subclass) and the YAML emitter.
+@pytest.mark.parametrize("sign", [1, -1])
+def test_int_digits_at_each_power_of_ten(sign):
+    values = [sign * (10**k + d) for k in range(19) for d in (-1, 0, 1)]
+    values += [sign * (2**63 - 1), -(2**63), 1234567890123456789 * sign]
+    expected = ("[" + ",".join(map(str, values)) + "]").encode()
+    assert q.to_json(values) == expected
+    assert q.to_json(PlainList(values)) == expected
+    assert [q.dumps(v) for v in values] == [f"{v}\n".encode() for v in values]
+
+
 def test_bool_is_not_an_int():
     assert q.to_json([True, 1]) == b"[true,1]"
 

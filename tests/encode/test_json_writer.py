@@ -145,14 +145,35 @@ def test_string_escapes(text, escaped):
     assert to_json({text: 0}) == b"{" + escaped.encode() + b":0}"
 
 
+def stdlib_json(s):
+    text = json.dumps(s, ensure_ascii=False).replace("\u2028", "\\u2028").replace("\u2029", "\\u2029")
+    return text.encode()
+
+
 def test_strings_match_the_standard_library():
     rng = random.Random(5)
     alphabet = 'ab "\\\n\t\x00\x1f\x7fé€\u2028\u2029😀'
     for _ in range(500):
         s = "".join(rng.choice(alphabet) for _ in range(rng.randint(0, 30)))
         assert json.loads(to_json(s)) == s
-        expected = json.dumps(s, ensure_ascii=False).replace("\u2028", "\\u2028").replace("\u2029", "\\u2029")
-        assert to_json(s) == expected.encode()
+        assert to_json(s) == stdlib_json(s)
+
+
+# Texts are copied and tested in blocks of sixteen bytes, the last block of a
+# text read again from its end: a special character is put at every position
+# of texts around those block lengths (and around the 4096-byte chunks of
+# long texts), in plain and in multibyte surroundings.
+@pytest.mark.parametrize("length", [15, 16, 17, 31, 32, 33, 47, 64, 95, 4095, 4096, 4097, 8200])
+@pytest.mark.parametrize("filler", ["a", "é"])
+@pytest.mark.parametrize("special", ['"', "\\", "\n", "\x1f", "\u2028", "\u2029", "\u2020"])
+def test_special_at_each_position_matches_the_standard_library(length, filler, special):
+    base = (filler * length).encode()[:length].decode("utf-8", "ignore")
+    positions = range(len(base) + 1) if length < 100 else [0, 1, 15, 16, 4094, 4095, 4096, len(base)]
+    for at in positions:
+        s = base[:at] + special + base[at:]
+        assert to_json(s) == stdlib_json(s), at
+        assert to_json({s: s}) == b"{" + stdlib_json(s) + b":" + stdlib_json(s) + b"}", at
+    assert to_json(base) == stdlib_json(base)
 
 
 def test_deep_nesting():

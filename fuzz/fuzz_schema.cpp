@@ -3,8 +3,9 @@
 // "#/$defs/a", anchors, dynamic anchors), so that recursive schemas and
 // reference loops come up often; the rest is the document's YAML text.
 // Validation must finish (a loop of references is reported, never looped),
-// and the quick verdict on the value tree must agree with the full
-// validation of the syntax tree.
+// the quick verdict on the value tree must agree with the full validation of
+// the syntax tree, and both must agree with the walk without its shortcuts
+// (scalars settled inline, bare references passed through).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "decode/decoder.hpp"
 #include "schema/rules.hpp"
 #include "schema/validate.hpp"
+#include "schema/validator.hpp"
 #include "support/arena.hpp"
 #include "support/utf8.hpp"
 #include "syntax/compose.hpp"
@@ -208,6 +210,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail(*quick ? "valid by the value tree, invalid by the syntax tree"
                     : "invalid by the value tree, valid by the syntax tree",
              text);
+    const auto same = [](const quarvel::SchemaViolation& a, const quarvel::SchemaViolation& b) {
+        return a.message == b.message && a.path == b.path && a.schema_path == b.schema_path;
+    };
+
+    // The walk without shortcuts finds the same violations, and gives the
+    // same quick verdict where the value tree can give one.
+    const auto copied = quarvel::copy_for_validation(forest->roots.front(), forest->has_aliases);
+    if (copied && !copied->nodes.empty() && !quarvel::stack_exhausted()) {
+        const quarvel::SyntaxView view(*copied, quarvel::ResolverMode::Core12);
+        std::vector<quarvel::SchemaViolation> plain;
+        quarvel::Validator<quarvel::SyntaxView, false> walker(view, **compiled, plain);
+        walker.check_root((*compiled)->root());
+        if (walker.fault() && !quarvel::stack_exhausted())
+            fail("the walk without shortcuts stopped where the walk with them did not", text);
+        if (!walker.fault() &&
+            !std::equal(full->begin(), full->end(), plain.begin(), plain.end(), same))
+            fail("the walk without shortcuts finds other violations", text);
+    }
+    if (quick) {
+        const quarvel::ValueView values(decoded->documents.front());
+        std::vector<quarvel::SchemaViolation> unused;
+        quarvel::Validator<quarvel::ValueView, false> prober(values, **compiled, unused);
+        const bool ok = prober.satisfies((*compiled)->root());
+        if (!prober.fault() && !values.unreadable() && !quarvel::stack_exhausted() && ok != *quick)
+            fail("the quick verdict without shortcuts differs", text);
+    }
 
     // A kept copy of the schema (as loads keeps one) is identical to it, and
     // its rules find the same violations.
@@ -219,9 +247,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!kept_rules) fail("a copy of the schema does not compile", text);
     const auto again = quarvel::validate_document(forest->roots.front(), forest->has_aliases,
                                                   **kept_rules, quarvel::ResolverMode::Core12);
-    const auto same = [](const quarvel::SchemaViolation& a, const quarvel::SchemaViolation& b) {
-        return a.message == b.message && a.path == b.path && a.schema_path == b.schema_path;
-    };
     if (!again || !std::equal(full->begin(), full->end(), again->begin(), again->end(), same))
         fail("the rules of a copy of the schema find other violations", text);
     return 0;

@@ -52,7 +52,10 @@ struct Evaluated {
     }
 };
 
-template <class View>
+// kShortcuts: scalars settled inline (leaf_verdict) and bare references
+// walked as their targets. Without them every check takes the walk, which
+// the fuzzer compares with.
+template <class View, bool kShortcuts = true>
 class Validator {
     using Node = typename View::Node;
 
@@ -121,10 +124,15 @@ class Validator {
     // left takes the walk, whose reports are built the one way.
     [[gnu::always_inline]] void check(Node at, const SchemaRule& rule, const PathLink* path) {
         if (settled_inline(at, rule)) return;
-        walk(at, rule.through && !evaluated_ ? *rule.through : rule, path);
+        walk(at, walked(rule), path);
     }
     [[gnu::always_inline]] bool settled_inline(Node at, const SchemaRule& rule) {
-        return rule.leaf && settled_by_leaf(at, *rule.leaf);
+        return kShortcuts && rule.leaf && settled_by_leaf(at, *rule.leaf);
+    }
+    // The rule the walk checks for `rule`: its target, for a bare reference
+    // passed through outside an evaluation record.
+    [[gnu::always_inline]] const SchemaRule& walked(const SchemaRule& rule) const {
+        return kShortcuts && rule.through && !evaluated_ ? *rule.through : rule;
     }
     [[gnu::always_inline]] bool settled_by_leaf(Node at, const SchemaRule& leaf) {
         switch (leaf_verdict(at, leaf)) {
@@ -177,7 +185,7 @@ class Validator {
     [[gnu::noinline]] void walk_child(Node child, const SchemaRule& rule, const PathLink* path) {
         Evaluated* saved = std::exchange(evaluated_, nullptr);
         const std::uint32_t saved_checks = std::exchange(checks_here_, 0);
-        walk(child, rule.through ? *rule.through : rule, path);
+        walk(child, walked(rule), path);
         checks_here_ = saved_checks;
         evaluated_ = saved;
     }
@@ -343,8 +351,8 @@ class Validator {
 
 // ---- the walk ------------------------------------------------------------
 
-template <class View>
-void Validator<View>::walk(Node at, const SchemaRule& rule, const PathLink* path) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::walk(Node at, const SchemaRule& rule, const PathLink* path) {
     if (fault_) return;
     if (rule.kind == RuleKind::Nothing) {
         report(at, path, rule, {},
@@ -364,8 +372,8 @@ void Validator<View>::walk(Node at, const SchemaRule& rule, const PathLink* path
     enter(at, rule, path);
 }
 
-template <class View>
-void Validator<View>::enter(Node at, const SchemaRule& rule, const PathLink* path) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::enter(Node at, const SchemaRule& rule, const PathLink* path) {
     const bool scoped = dynamic_ && (scope_.empty() || scope_.back() != rule.resource);
     if (scoped) {
         scope_.push_back(rule.resource);
@@ -391,8 +399,9 @@ void Validator<View>::enter(Node at, const SchemaRule& rule, const PathLink* pat
 // rule at the same node: a loop of references that consumes no input. The
 // dynamic scope is part of a visit, and so is what a passing check
 // evaluated, for the unevaluated keywords that may ask again.
-template <class View>
-void Validator<View>::check_shared(Node at, const SchemaRule& rule, const PathLink* path) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::check_shared(Node at, const SchemaRule& rule,
+                                               const PathLink* path) {
     const Visit visit{node_key(at), &rule, scope_key(), mode(), evaluated_ != nullptr};
     if (auto it = visits_.find(visit); it != visits_.end()) {
         const Memo& memo = it->second;
@@ -421,8 +430,9 @@ void Validator<View>::check_shared(Node at, const SchemaRule& rule, const PathLi
     memo.record = std::move(record);
 }
 
-template <class View>
-void Validator<View>::check_keywords(Node at, const SchemaRule& rule, const PathLink* path) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::check_keywords(Node at, const SchemaRule& rule,
+                                                 const PathLink* path) {
     if (rule.has(SchemaRule::kReferences)) {
         if (rule.ref) follow(at, rule, *rule.ref, path, "$ref");
         if (rule.dynamic_ref && !done())
@@ -450,8 +460,9 @@ void Validator<View>::check_keywords(Node at, const SchemaRule& rule, const Path
     if (rule.has(SchemaRule::kCombinators)) check_combinators(at, rule, path);
 }
 
-template <class View>
-void Validator<View>::check_tracked(Node at, const SchemaRule& rule, const PathLink* path) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::check_tracked(Node at, const SchemaRule& rule,
+                                                const PathLink* path) {
     Evaluated seen = fresh_record(at);
     Evaluated* outer = std::exchange(evaluated_, &seen);
     const bool saved_failed = std::exchange(failed_, false);
@@ -463,9 +474,9 @@ void Validator<View>::check_tracked(Node at, const SchemaRule& rule, const PathL
     if (outer && ok) outer->merge(seen);
 }
 
-template <class View>
-void Validator<View>::check_unevaluated(Node at, const SchemaRule& rule, const PathLink* path,
-                                        Evaluated& seen) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::check_unevaluated(Node at, const SchemaRule& rule,
+                                                    const PathLink* path, Evaluated& seen) {
     const NodeKind kind = view_.kind(at);
     if (kind == NodeKind::Mapping && rule.unevaluated_properties) {
         const SchemaRule& rest = *rule.unevaluated_properties;
@@ -513,9 +524,9 @@ void Validator<View>::check_unevaluated(Node at, const SchemaRule& rule, const P
 // first target that has keywords of its own: checking it would only follow
 // its reference. It still counts as followed, so a loop is found at the same
 // rule as before.
-template <class View>
-void Validator<View>::follow(Node at, const SchemaRule& from, const SchemaRule& target,
-                             const PathLink* path, const char* keyword) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::follow(Node at, const SchemaRule& from, const SchemaRule& target,
+                                         const PathLink* path, const char* keyword) {
     const std::uintptr_t key = node_key(at);
     const std::size_t depth = followed_.size();
     const SchemaRule* source = &from;
@@ -540,8 +551,8 @@ void Validator<View>::follow(Node at, const SchemaRule& from, const SchemaRule& 
     unfollow(depth);
 }
 
-template <class View>
-const SchemaRule& Validator<View>::dynamic_target(const DynamicRef& ref) const {
+template <class View, bool kShortcuts>
+const SchemaRule& Validator<View, kShortcuts>::dynamic_target(const DynamicRef& ref) const {
     for (std::uint32_t resource : scope_)
         for (const DynamicTarget& t : ref.targets)
             if (t.resource == resource) return *t.rule;
@@ -550,8 +561,9 @@ const SchemaRule& Validator<View>::dynamic_target(const DynamicRef& ref) const {
 
 // ---- combinators -----------------------------------------------------------
 
-template <class View>
-void Validator<View>::check_combinators(Node at, const SchemaRule& rule, const PathLink* path) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::check_combinators(Node at, const SchemaRule& rule,
+                                                    const PathLink* path) {
     for (const SchemaRule* sub : rule.all_of) {
         if (done()) return;
         apply(at, *sub, path);
@@ -564,8 +576,9 @@ void Validator<View>::check_combinators(Node at, const SchemaRule& rule, const P
     if (rule.if_rule && !done()) check_condition(at, rule, path);
 }
 
-template <class View>
-void Validator<View>::check_any_of(Node at, const SchemaRule& rule, const PathLink* path) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::check_any_of(Node at, const SchemaRule& rule,
+                                               const PathLink* path) {
     bool any = false;
     for (const SchemaRule* sub : rule.any_of) {
         if (!evaluated_) {
@@ -586,8 +599,9 @@ void Validator<View>::check_any_of(Node at, const SchemaRule& rule, const PathLi
         });
 }
 
-template <class View>
-void Validator<View>::check_one_of(Node at, const SchemaRule& rule, const PathLink* path) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::check_one_of(Node at, const SchemaRule& rule,
+                                               const PathLink* path) {
     std::size_t matched = 0;
     for (const SchemaRule* sub : rule.one_of) {
         if (!evaluated_) {
@@ -608,8 +622,9 @@ void Validator<View>::check_one_of(Node at, const SchemaRule& rule, const PathLi
         });
 }
 
-template <class View>
-void Validator<View>::check_condition(Node at, const SchemaRule& rule, const PathLink* path) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::check_condition(Node at, const SchemaRule& rule,
+                                                  const PathLink* path) {
     Evaluated condition = evaluated_ ? fresh_record(at) : Evaluated();
     if (passes(at, *rule.if_rule, path, evaluated_ ? &condition : nullptr)) {
         if (evaluated_) evaluated_->merge(condition);
@@ -625,9 +640,9 @@ void Validator<View>::check_condition(Node at, const SchemaRule& rule, const Pat
 // most likely meant. Built only for a message, by checking the branches
 // once more with reporting on; the branches of a note get no notes of their
 // own, which would cost a check of every branch per level of nesting.
-template <class View>
-std::string Validator<View>::closest_branch(Node at, const std::vector<const SchemaRule*>& branches,
-                                            const PathLink* path) {
+template <class View, bool kShortcuts>
+std::string Validator<View, kShortcuts>::closest_branch(
+    Node at, const std::vector<const SchemaRule*>& branches, const PathLink* path) {
     if (noting_) return {};
     noting_ = true;
     const std::string here = path_text(path);

@@ -9,8 +9,9 @@
 
 namespace quarvel {
 
-template <class View>
-void Validator<View>::check_array(Node at, const SchemaRule& rule, const PathLink* path) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::check_array(Node at, const SchemaRule& rule,
+                                              const PathLink* path) {
     const std::uint32_t items = view_.count(at);
     const auto count = static_cast<double>(items);
     if (rule.min_items && count < *rule.min_items && !done())
@@ -42,8 +43,9 @@ inline std::string matching(std::uint32_t n) {
     return std::to_string(n) + (n == 1 ? " item matches contains" : " items match contains");
 }
 
-template <class View>
-void Validator<View>::check_contains(Node at, const SchemaRule& rule, const PathLink* path) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::check_contains(Node at, const SchemaRule& rule,
+                                                 const PathLink* path) {
     const std::uint32_t items = view_.count(at);
     const double least = rule.min_contains.value_or(1);
     // Without a maximum or a record to mark, counting can stop at the least.
@@ -72,8 +74,9 @@ void Validator<View>::check_contains(Node at, const SchemaRule& rule, const Path
 
 // Items are sorted by a hash that equal items share; only neighbours with
 // the same hash are compared, so a long array costs n log n, not n^2.
-template <class View>
-void Validator<View>::check_unique(Node at, const SchemaRule& rule, const PathLink* path) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::check_unique(Node at, const SchemaRule& rule,
+                                               const PathLink* path) {
     const std::uint32_t items = view_.count(at);
     if (items < 2) return;
     const NodeEquality<View> eq(view_);

@@ -10,8 +10,9 @@ namespace quarvel {
 // the key it found. Documents mostly write their keys in the order the
 // schema lists them, so looking for the required names in turn finds each
 // at the first entry looked at.
-template <class View>
-bool Validator<View>::has_key(Node at, const NameMatch& name, std::uint32_t& from) const {
+template <class View, bool kShortcuts>
+bool Validator<View, kShortcuts>::has_key(Node at, const NameMatch& name,
+                                          std::uint32_t& from) const {
     const std::uint32_t entries = view_.count(at) / 2;
     for (std::uint32_t k = 0, e = from < entries ? from : 0; k < entries; ++k) {
         const Node key = view_.child(at, 2 * e);
@@ -24,8 +25,9 @@ bool Validator<View>::has_key(Node at, const NameMatch& name, std::uint32_t& fro
     return false;
 }
 
-template <class View>
-void Validator<View>::check_object(Node at, const SchemaRule& rule, const PathLink* path) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::check_object(Node at, const SchemaRule& rule,
+                                               const PathLink* path) {
     if (rule.required) {
         std::uint32_t from = 0;
         for (const NameMatch& name : rule.required_names) {
@@ -54,9 +56,9 @@ void Validator<View>::check_object(Node at, const SchemaRule& rule, const PathLi
     for (std::uint32_t e = 0; e < entries && !done(); ++e) check_entry(at, e, rule, path);
 }
 
-template <class View>
-void Validator<View>::check_entry(Node at, std::uint32_t entry, const SchemaRule& rule,
-                                  const PathLink* path) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::check_entry(Node at, std::uint32_t entry, const SchemaRule& rule,
+                                              const PathLink* path) {
     const Node key = view_.child(at, 2 * entry);
     if (!view_.is_key(key)) return;
     const std::string_view name = view_.key_text(key);
@@ -96,12 +98,12 @@ void Validator<View>::check_entry(Node at, std::uint32_t entry, const SchemaRule
 // A property name is checked as the string it is, whatever a scalar of that
 // text would resolve to ("1" is a name, not a number): through a view of
 // that one string. Shown at the key, with the path of its entry.
-template <class View>
-void Validator<View>::check_name(Node key, std::string_view name, const SchemaRule& rule,
-                                 const PathLink* step) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::check_name(Node key, std::string_view name,
+                                             const SchemaRule& rule, const PathLink* step) {
     const NameView names(name);
     std::vector<SchemaViolation> unused;
-    Validator<NameView> inner(names, schema_, unused);
+    Validator<NameView, kShortcuts> inner(names, schema_, unused);
     const bool ok = inner.satisfies(*rule.property_names);
     if (inner.fault()) {
         // Placed at the key, like the report below.
@@ -118,8 +120,9 @@ void Validator<View>::check_name(Node key, std::string_view name, const SchemaRu
         });
 }
 
-template <class View>
-void Validator<View>::check_dependencies(Node at, const SchemaRule& rule, const PathLink* path) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::check_dependencies(Node at, const SchemaRule& rule,
+                                                     const PathLink* path) {
     for (const RequiredWith& d : rule.dependent_required) {
         if (done()) return;
         if (std::uint32_t from = 0; !has_key(at, NameMatch(d.name), from)) continue;

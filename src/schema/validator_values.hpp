@@ -48,8 +48,9 @@ inline bool number_fits(const SchemaRule& rule, const Number& x) {
 // collection, a node under a custom tag, a big integer against a bound, a
 // text that the pattern's automaton does not read (the general search may
 // stop at its step bound, which the walk reports as a fault).
-template <class View>
-auto Validator<View>::leaf_verdict(Node at, const SchemaRule& rule) const -> LeafVerdict {
+template <class View, bool kShortcuts>
+auto Validator<View, kShortcuts>::leaf_verdict(Node at, const SchemaRule& rule) const
+    -> LeafVerdict {
     if (rule.kind != RuleKind::Keywords)
         return rule.kind == RuleKind::Anything ? LeafVerdict::Pass : LeafVerdict::Fail;
     const DataValue v = view_.value_of(at);
@@ -78,8 +79,9 @@ auto Validator<View>::leaf_verdict(Node at, const SchemaRule& rule) const -> Lea
 // The combinators in the walk's order, each of their rules a leaf: a probe
 // stops at the first failure, and an anyOf at its first passing branch, so
 // only a branch the walk would check can leave the verdict unknown.
-template <class View>
-auto Validator<View>::combinator_verdict(Node at, const SchemaRule& rule) const -> LeafVerdict {
+template <class View, bool kShortcuts>
+auto Validator<View, kShortcuts>::combinator_verdict(Node at, const SchemaRule& rule) const
+    -> LeafVerdict {
     using V = LeafVerdict;
     const auto of = [&](const SchemaRule* sub) { return leaf_verdict(at, *sub->leaf); };
     for (const SchemaRule* sub : rule.all_of)
@@ -115,9 +117,9 @@ auto Validator<View>::combinator_verdict(Node at, const SchemaRule& rule) const 
     return V::Pass;
 }
 
-template <class View>
-auto Validator<View>::string_verdict(const SchemaRule& rule, std::string_view text) const
-    -> LeafVerdict {
+template <class View, bool kShortcuts>
+auto Validator<View, kShortcuts>::string_verdict(const SchemaRule& rule,
+                                                 std::string_view text) const -> LeafVerdict {
     if (rule.min_length || rule.max_length) {
         const LengthFit fit = length_fit(rule, text);
         if (fit.too_short || fit.too_long) return LeafVerdict::Fail;
@@ -135,8 +137,8 @@ auto Validator<View>::string_verdict(const SchemaRule& rule, std::string_view te
 
 // Collections compare by content: items in order, entries by key whatever
 // their order (as two dicts compare).
-template <class View>
-bool Validator<View>::equals(Node at, const YamlValue& s) const {
+template <class View, bool kShortcuts>
+bool Validator<View, kShortcuts>::equals(Node at, const YamlValue& s) const {
     const NodeKind kind = view_.kind(at);
     const std::uint32_t n = view_.count(at);
     if (kind == NodeKind::Sequence) {
@@ -158,16 +160,17 @@ bool Validator<View>::equals(Node at, const YamlValue& s) const {
     return scalars_equal(view_.value_of(at), s);
 }
 
-template <class View>
-bool Validator<View>::has_entry(Node at, const YamlValue& key, const YamlValue& value) const {
+template <class View, bool kShortcuts>
+bool Validator<View, kShortcuts>::has_entry(Node at, const YamlValue& key,
+                                            const YamlValue& value) const {
     const std::uint32_t n = view_.count(at);
     for (std::uint32_t i = 0; i + 1 < n; i += 2)
         if (equals(view_.child(at, i), key)) return equals(view_.child(at, i + 1), value);
     return false;
 }
 
-template <class View>
-bool Validator<View>::in_enum(Node at, const SchemaRule& rule) const {
+template <class View, bool kShortcuts>
+bool Validator<View, kShortcuts>::in_enum(Node at, const SchemaRule& rule) const {
     const NodeKind kind = view_.kind(at);
     const bool collection = kind == NodeKind::Sequence || kind == NodeKind::Mapping;
     if (!collection) return scalar_in_enum(view_.value_of(at), rule);
@@ -181,9 +184,9 @@ bool Validator<View>::in_enum(Node at, const SchemaRule& rule) const {
     return false;
 }
 
-template <class View>
-void Validator<View>::report_type(Node at, const SchemaRule& rule, ValueKind kind,
-                                  const PathLink* path) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::report_type(Node at, const SchemaRule& rule, ValueKind kind,
+                                              const PathLink* path) {
     // Called for a value whose kind the type does not allow.
     const YamlValue& type = *rule.type;
     auto message = [kind](std::string expected) {
@@ -204,9 +207,9 @@ void Validator<View>::report_type(Node at, const SchemaRule& rule, ValueKind kin
     });
 }
 
-template <class View>
-void Validator<View>::check_number(Node at, const SchemaRule& rule, const DataValue& v,
-                                   const PathLink* path) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::check_number(Node at, const SchemaRule& rule, const DataValue& v,
+                                               const PathLink* path) {
     std::optional<Number> number;
     if (v.kind == ValueKind::Int) number = Number::from_int(v.integer);
     if (v.kind == ValueKind::Float) number = Number::from_float(v.real);
@@ -235,9 +238,9 @@ void Validator<View>::check_number(Node at, const SchemaRule& rule, const DataVa
                message(" is not less than ", *rule.exclusive_maximum));
 }
 
-template <class View>
-void Validator<View>::check_string(Node at, const SchemaRule& rule, std::string_view text,
-                                   const PathLink* path) {
+template <class View, bool kShortcuts>
+void Validator<View, kShortcuts>::check_string(Node at, const SchemaRule& rule,
+                                               std::string_view text, const PathLink* path) {
     if (done()) return;
     const LengthFit fit = length_fit(rule, text);
     if (fit.too_short)
@@ -260,10 +263,10 @@ void Validator<View>::check_string(Node at, const SchemaRule& rule, std::string_
 // A search stopped at its step bound is neither a match nor a miss: it ends
 // validation with an error that names the pattern. The verdict it would
 // have given is unknown, so none is given.
-template <class View>
-bool Validator<View>::search(Node at, const PathLink* path, const EcmaRegex& regex,
-                             std::string_view source, const std::string& location,
-                             std::string_view keyword, std::string_view text) {
+template <class View, bool kShortcuts>
+bool Validator<View, kShortcuts>::search(Node at, const PathLink* path, const EcmaRegex& regex,
+                                         std::string_view source, const std::string& location,
+                                         std::string_view keyword, std::string_view text) {
     if (const std::optional<bool> quick = regex.search_ascii(text)) return *quick;
     const Result<bool> found = regex.search(text);
     if (found) return *found;

@@ -284,7 +284,10 @@ class Validator {
 
     enum class LeafVerdict : std::uint8_t { Pass, Fail, Unknown };
     [[gnu::always_inline]] inline LeafVerdict leaf_verdict(Node at, const SchemaRule& rule) const;
-    [[gnu::noinline]] LeafVerdict combinator_verdict(Node at, const SchemaRule& rule) const;
+    [[gnu::always_inline]] inline LeafVerdict scalar_verdict(const DataValue& v,
+                                                             const SchemaRule& rule) const;
+    [[gnu::noinline]] LeafVerdict combinator_verdict(const DataValue& v,
+                                                     const SchemaRule& rule) const;
     LeafVerdict string_verdict(const SchemaRule& rule, std::string_view text) const;
 
     bool equals(Node at, const YamlValue& s) const;

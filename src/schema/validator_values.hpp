@@ -58,6 +58,16 @@ auto Validator<View, kShortcuts>::leaf_verdict(Node at, const SchemaRule& rule) 
                                     1u << static_cast<unsigned>(ValueKind::Mapping) |
                                     1u << static_cast<unsigned>(ValueKind::Tagged);
     if ((1u << static_cast<unsigned>(v.kind)) & kNotScalar) return LeafVerdict::Unknown;
+    return scalar_verdict(v, rule);
+}
+
+// A scalar's value, read once, against a leaf rule and the leaf rules of
+// its combinators.
+template <class View, bool kShortcuts>
+auto Validator<View, kShortcuts>::scalar_verdict(const DataValue& v, const SchemaRule& rule) const
+    -> LeafVerdict {
+    if (rule.kind != RuleKind::Keywords)
+        return rule.kind == RuleKind::Anything ? LeafVerdict::Pass : LeafVerdict::Fail;
     if (rule.type && !(rule.type_mask & value_type_bits(v.kind))) return LeafVerdict::Fail;
     if (rule.enum_values && !scalar_in_enum(v, rule)) return LeafVerdict::Fail;
     if (rule.const_value && !data_equal(v, data_of(*rule.const_value))) return LeafVerdict::Fail;
@@ -72,7 +82,7 @@ auto Validator<View, kShortcuts>::leaf_verdict(Node at, const SchemaRule& rule) 
         const LeafVerdict text = string_verdict(rule, v.text);
         if (text != LeafVerdict::Pass) return text;
     }
-    if (rule.has(SchemaRule::kCombinators)) return combinator_verdict(at, rule);
+    if (rule.has(SchemaRule::kCombinators)) return combinator_verdict(v, rule);
     return LeafVerdict::Pass;
 }
 
@@ -80,33 +90,33 @@ auto Validator<View, kShortcuts>::leaf_verdict(Node at, const SchemaRule& rule) 
 // stops at the first failure, and an anyOf at its first passing branch, so
 // only a branch the walk would check can leave the verdict unknown.
 template <class View, bool kShortcuts>
-auto Validator<View, kShortcuts>::combinator_verdict(Node at, const SchemaRule& rule) const
-    -> LeafVerdict {
+auto Validator<View, kShortcuts>::combinator_verdict(const DataValue& v,
+                                                     const SchemaRule& rule) const -> LeafVerdict {
     using V = LeafVerdict;
-    const auto of = [&](const SchemaRule* sub) { return leaf_verdict(at, *sub->leaf); };
+    const auto of = [&](const SchemaRule* sub) { return scalar_verdict(v, *sub->leaf); };
     for (const SchemaRule* sub : rule.all_of)
-        if (const LeafVerdict v = of(sub); v != V::Pass) return v;
+        if (const LeafVerdict r = of(sub); r != V::Pass) return r;
     if (rule.has_any_of) {
         bool any = false;
         for (const SchemaRule* sub : rule.any_of) {
-            const LeafVerdict v = of(sub);
-            if (v == V::Unknown) return V::Unknown;
-            if ((any = v == V::Pass)) break;
+            const LeafVerdict r = of(sub);
+            if (r == V::Unknown) return V::Unknown;
+            if ((any = r == V::Pass)) break;
         }
         if (!any) return V::Fail;
     }
     if (rule.has_one_of) {
         std::size_t matched = 0;
         for (const SchemaRule* sub : rule.one_of) {
-            const LeafVerdict v = of(sub);
-            if (v == V::Unknown) return V::Unknown;
-            matched += v == V::Pass ? 1 : 0;
+            const LeafVerdict r = of(sub);
+            if (r == V::Unknown) return V::Unknown;
+            matched += r == V::Pass ? 1 : 0;
         }
         if (matched != 1) return V::Fail;
     }
     if (rule.not_rule) {
-        const LeafVerdict v = of(rule.not_rule);
-        if (v != V::Fail) return v == V::Pass ? V::Fail : V::Unknown;
+        const LeafVerdict r = of(rule.not_rule);
+        if (r != V::Fail) return r == V::Pass ? V::Fail : V::Unknown;
     }
     if (rule.if_rule) {
         const LeafVerdict condition = of(rule.if_rule);

@@ -277,23 +277,32 @@ template <class Unit>
 
 // Writes eight code points below U+10000 that need no escape as UTF-8 at d
 // (storing 32 bytes, of which up to 24 are the text); returns the end.
+// Latin-1 units take one or two bytes each: their three-byte form is not made.
+template <class Unit>
 [[gnu::target("avx2"), gnu::always_inline]] inline char* put_utf8_8(__m256i u, char* d) {
     const __m256i low6 = _mm256_set1_epi32(0x3F);
     const __m256i follow = _mm256_set1_epi32(0x80);
     const __m256i last = _mm256_or_si256(_mm256_and_si256(u, low6), follow);
-    const __m256i middle = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(u, 6), low6), follow);
     const __m256i two =
         _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(u, 6), _mm256_set1_epi32(0xC0)),
                         _mm256_slli_epi32(last, 8));
-    const __m256i three =
-        _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(u, 12), _mm256_set1_epi32(0xE0)),
-                        _mm256_or_si256(_mm256_slli_epi32(middle, 8), _mm256_slli_epi32(last, 16)));
     const __m256i one_byte = _mm256_cmpeq_epi32(_mm256_srli_epi32(u, 7), _mm256_setzero_si256());
-    const __m256i two_bytes = _mm256_cmpeq_epi32(_mm256_srli_epi32(u, 11), _mm256_setzero_si256());
-    const __m256i spread =
-        _mm256_blendv_epi8(_mm256_blendv_epi8(three, two, two_bytes), u, one_byte);
     const auto ones = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(one_byte)));
-    const auto twos = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(two_bytes)));
+    __m256i spread;
+    unsigned twos = 0xFF;
+    if constexpr (sizeof(Unit) == 1) {
+        spread = _mm256_blendv_epi8(two, u, one_byte);
+    } else {
+        const __m256i middle =
+            _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(u, 6), low6), follow);
+        const __m256i three = _mm256_or_si256(
+            _mm256_or_si256(_mm256_srli_epi32(u, 12), _mm256_set1_epi32(0xE0)),
+            _mm256_or_si256(_mm256_slli_epi32(middle, 8), _mm256_slli_epi32(last, 16)));
+        const __m256i two_bytes =
+            _mm256_cmpeq_epi32(_mm256_srli_epi32(u, 11), _mm256_setzero_si256());
+        spread = _mm256_blendv_epi8(_mm256_blendv_epi8(three, two, two_bytes), u, one_byte);
+        twos = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(two_bytes)));
+    }
     const Utf8Packing& low = kUtf8Packings[(ones & 0xF) | (twos & 0xF) << 4];
     const Utf8Packing& high = kUtf8Packings[(ones >> 4) | (twos >> 4) << 4];
     const __m256i mask = _mm256_inserti128_si256(
@@ -330,7 +339,7 @@ template <class Unit>
             for (const Unit* block_end = p + 8; p != block_end; ++p)
                 if (!put_code_point(*p, d)) return nullptr;
         } else {
-            d = put_utf8_8(u, d);
+            d = put_utf8_8<Unit>(u, d);
             p += 8;
         }
     }

@@ -94,14 +94,16 @@ const bool kHasAvx2 = [] {
 
 // copy_plain's loop with 32-byte blocks, for a text of 32 bytes or more:
 // stops at the end or at a byte that needs a look.
-[[gnu::target("avx2")]] const char* copy_plain_avx2(const char* p, const char* stop, char*& d) {
+[[gnu::target("avx2")]] const char* copy_plain_avx2(const char* p, const char* stop, char*& dst) {
+    // The output cursor is kept here, not stored through `dst` each block.
     const char* const start = p;
+    char* d = dst;
     while (stop - p >= 32) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), v);
         if (const unsigned mask = special_bytes32(v)) {
             const int plain = std::countr_zero(mask);
-            d += plain;
+            dst = d + plain;
             return p + plain;
         }
         p += 32;
@@ -114,9 +116,10 @@ const bool kHasAvx2 = [] {
         const unsigned mask = special_bytes32(v) >> back;
         const auto plain = mask != 0 ? static_cast<std::size_t>(std::countr_zero(mask))
                                      : static_cast<std::size_t>(stop - p);
-        d += plain;
+        dst = d + plain;
         return p + plain;
     }
+    dst = d;
     return p;
 }
 #endif

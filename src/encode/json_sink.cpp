@@ -283,14 +283,24 @@ template <class Unit>
 // Latin-1 units take one or two bytes each: their three-byte form is not made.
 template <class Unit>
 [[gnu::target("avx2"), gnu::always_inline]] inline char* put_utf8_8(__m256i u, char* d) {
+    const __m256i one_byte = _mm256_cmpeq_epi32(_mm256_srli_epi32(u, 7), _mm256_setzero_si256());
+    const auto ones = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(one_byte)));
+    if (ones == 0xFF) {
+        // Eight ASCII characters, common in texts with a few wider ones:
+        // their low bytes, narrowed without the packing table.
+        const __m256i words = _mm256_packus_epi32(u, u);
+        const __m256i bytes = _mm256_packus_epi16(words, words);
+        const __m128i both =
+            _mm_unpacklo_epi32(_mm256_castsi256_si128(bytes), _mm256_extracti128_si256(bytes, 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(d), both);
+        return d + 8;
+    }
     const __m256i low6 = _mm256_set1_epi32(0x3F);
     const __m256i follow = _mm256_set1_epi32(0x80);
     const __m256i last = _mm256_or_si256(_mm256_and_si256(u, low6), follow);
     const __m256i two =
         _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(u, 6), _mm256_set1_epi32(0xC0)),
                         _mm256_slli_epi32(last, 8));
-    const __m256i one_byte = _mm256_cmpeq_epi32(_mm256_srli_epi32(u, 7), _mm256_setzero_si256());
-    const auto ones = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(one_byte)));
     __m256i spread;
     unsigned twos = 0xFF;
     if constexpr (sizeof(Unit) == 1) {

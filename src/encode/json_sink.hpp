@@ -92,6 +92,14 @@ inline void put_json_string(std::string_view text, TextSink& out) {
         put_json_string_escaped(text, out);
 }
 
+// A double-quoted JSON string of n code points stored one per unit (Latin-1
+// bytes, UCS-2 or UCS-4, as a Python str keeps its text), written as UTF-8
+// with the escapes of the UTF-8 writer above. False, with the sink as it was,
+// when the text holds a surrogate code point, which has no UTF-8 spelling.
+bool put_json_string(const std::uint8_t* latin1, std::size_t n, TextSink& out);
+bool put_json_string(const std::uint16_t* ucs2, std::size_t n, TextSink& out);
+bool put_json_string(const std::uint32_t* ucs4, std::size_t n, TextSink& out);
+
 // The layout between members: compact, or indented by `indent` spaces per level.
 struct JsonLayout {
     unsigned indent = 0;

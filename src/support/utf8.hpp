@@ -11,23 +11,36 @@
 
 namespace quarvel::utf8 {
 
+// Writes the UTF-8 encoding of code point cp (which must be a scalar value)
+// at d, and returns the end of what it wrote (1 to 4 bytes).
+inline char* encode(char32_t cp, char* d) {
+    if (cp < 0x80) {
+        *d++ = static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        *d++ = static_cast<char>(0xC0 | (cp >> 6));
+        *d++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        *d++ = static_cast<char>(0xE0 | (cp >> 12));
+        *d++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *d++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        *d++ = static_cast<char>(0xF0 | (cp >> 18));
+        *d++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        *d++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *d++ = static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    return d;
+}
+
 // Appends the UTF-8 encoding of code point cp (which must be a scalar value).
 inline void append(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+    char bytes[4];
+    out.append(bytes, encode(cp, bytes));
+}
+
+// Whether cp is a surrogate code point, which has no UTF-8 spelling.
+constexpr bool is_surrogate(char32_t cp) {
+    return (cp & 0xFFFFF800) == 0xD800;
 }
 
 // Length of the sequence introduced by lead byte b (1 for ASCII and, so that

@@ -1,8 +1,10 @@
 """JSON text written by to_json: layout, key texts, float and string spellings."""
 
+import ctypes
 import json
 import math
 import random
+import sys
 
 import pytest
 
@@ -181,3 +183,64 @@ def test_deep_nesting():
     for _ in range(900):
         obj = [obj]
     assert to_json(obj) == b"[" * 901 + b"]" * 901
+
+
+def written_text(s):
+    # A lone surrogate has no UTF-8 spelling: each byte of its
+    # surrogate-passing encoding is written as U+FFFD.
+    return s.encode("utf-8", "surrogatepass").decode("utf-8", "replace")
+
+
+def stdlib_document(obj, option):
+    text = json.dumps(
+        obj,
+        ensure_ascii=False,
+        indent=2 if option & OPT_INDENT_2 else None,
+        separators=(",", ": ") if option & OPT_INDENT_2 else (",", ":"),
+        sort_keys=bool(option & OPT_SORT_KEYS),
+    )
+    return text.replace("\u2028", "\\u2028").replace("\u2029", "\\u2029").encode()
+
+
+# A str keeps its text as Latin-1 bytes, UCS-2 or UCS-4 units, by its widest
+# character; non-ASCII texts are written from those units, eight at a time.
+# Random texts of each width, around the block and chunk lengths, mostly of
+# plain characters with specials, wider characters and (in the last
+# alphabet) lone surrogates strewn in, as values and as keys.
+ALPHABETS = {
+    "latin-1": ("aé", 'b "\\\n\t\x00\x1f\x7f\x80\xa0\xc3\xe2\xff'),
+    "ucs-2": ("a東ß", 'é "\\\n\x00\x1f\u0100\u07ff\u0800\u2027\u2028\u2029\u202a\ud7ff\ue000\ufffd\uffff'),
+    "ucs-4": ("a😀é", '東 "\\\n\x01\u2028\u2029\U00010000\U0010ffff\uffff'),
+    "surrogates": ("aé東😀", '\ud800\udbff\udc00\udfff\u2028"'),
+}
+
+
+@pytest.mark.parametrize("alphabet", ALPHABETS)
+@pytest.mark.parametrize("option", [0, OPT_SORT_KEYS | OPT_INDENT_2])
+def test_texts_of_every_width_match_the_standard_library(alphabet, option):
+    plain, special = ALPHABETS[alphabet]
+    rng = random.Random(alphabet)
+    lengths = [*range(0, 41), 63, 64, 65, 4095, 4096, 4097, 9000]
+    for length in lengths * 4:
+        share = rng.choice([0.0, 0.05, 0.3, 1.0])
+        s = "".join(rng.choice(special) if rng.random() < share else rng.choice(plain) for _ in range(length))
+        w = written_text(s)
+        size = sys.getsizeof(s)
+        assert to_json(s, option=option) == stdlib_document(w, option), s
+        # The empty key sorts first whatever s is.
+        assert to_json({s: [s], "": 1}, option=option) == stdlib_document({w: [w], "": 1}, option), s
+        # No UTF-8 copy was made for the str to keep.
+        assert sys.getsizeof(s) == size
+        # A str that keeps one is written from it.
+        if w == s and keep_utf8(s):
+            assert to_json([s], option=option) == stdlib_document([s], option), s
+
+
+def keep_utf8(s):
+    """Makes s keep its UTF-8 copy, as other extensions do; False when none was made."""
+    before = sys.getsizeof(s)
+    size = ctypes.c_ssize_t()
+    ctypes.pythonapi.PyUnicode_AsUTF8AndSize.restype = ctypes.c_void_p
+    ctypes.pythonapi.PyUnicode_AsUTF8AndSize.argtypes = [ctypes.py_object, ctypes.POINTER(ctypes.c_ssize_t)]
+    ctypes.pythonapi.PyUnicode_AsUTF8AndSize(s, ctypes.byref(size))
+    return sys.getsizeof(s) > before

@@ -14,6 +14,7 @@
 #include "pyutil/py_ref.hpp"
 #include "support/limits.hpp"
 #include "support/stack.hpp"
+#include "support/utf8.hpp"
 #include "support/warm_memory.hpp"
 
 namespace quarvel::py {
@@ -149,10 +150,49 @@ class DirectJsonWriter {
     static PyObject* tuple_item(PyObject* o, Py_ssize_t i) { return PyTuple_GET_ITEM(o, i); }
 
     bool string(PyObject* s) {
-        std::string_view text;
-        if (borrowed_utf8(s, text) <= 0) return give_up();
-        put_json_string(text, out_);
-        return true;
+        if (PyUnicode_IS_COMPACT_ASCII(s)) {
+            put_json_string(ascii_text(s), out_);
+            return true;
+        }
+        return wide_string(s);
+    }
+
+    // A str that is not ASCII: from the UTF-8 copy it keeps, if it has one,
+    // else from the code points it stores, without making it keep a copy
+    // (which would stay with the caller's object). A lone surrogate is the
+    // general path's to write.
+    [[gnu::noinline]] bool wide_string(PyObject* s) {
+        if (!PyUnicode_IS_COMPACT(s)) {
+            std::string_view text;
+            if (borrowed_utf8(s, text) <= 0) return give_up();
+            put_json_string(text, out_);
+            return true;
+        }
+        std::size_t size = 0;
+        if (const char* utf8 = kept_utf8(s, size)) {
+            put_json_string(std::string_view(utf8, size), out_);
+            return true;
+        }
+        const auto n = static_cast<std::size_t>(PyUnicode_GET_LENGTH(s));
+        const void* data = PyUnicode_DATA(s);
+        bool written = false;
+        switch (PyUnicode_KIND(s)) {
+            case PyUnicode_1BYTE_KIND:
+                written = put_json_string(static_cast<const std::uint8_t*>(data), n, out_);
+                break;
+            case PyUnicode_2BYTE_KIND:
+                written = put_json_string(static_cast<const std::uint16_t*>(data), n, out_);
+                break;
+            default:
+                written = put_json_string(static_cast<const std::uint32_t*>(data), n, out_);
+                break;
+        }
+        return written || give_up();
+    }
+
+    static std::string_view ascii_text(PyObject* s) {
+        return {static_cast<const char*>(PyUnicode_DATA(s)),
+                static_cast<std::size_t>(PyUnicode_GET_LENGTH(s))};
     }
 
     // Digits of an exact int; one beyond 64 bits through str(). Inline for
@@ -233,12 +273,7 @@ class DirectJsonWriter {
     // The text a scalar key stands for: "1", "1.5", "true", "null".
     bool key_text(PyObject* key, std::string& out) {
         PyTypeObject* t = Py_TYPE(key);
-        if (t == &PyUnicode_Type) {
-            std::string_view text;
-            if (borrowed_utf8(key, text) <= 0) return give_up();
-            out.append(text);
-            return true;
-        }
+        if (t == &PyUnicode_Type) return str_text(key, out);
         if (t == &PyLong_Type) return integer(key, out);
         if (t == &PyFloat_Type) {
             json_float(PyFloat_AS_DOUBLE(key), out);
@@ -253,6 +288,31 @@ class DirectJsonWriter {
             return true;
         }
         return false;
+    }
+
+    // Appends the UTF-8 text of str `s` to `out`, as wide_string reads it.
+    static bool str_text(PyObject* s, std::string& out) {
+        if (PyUnicode_IS_COMPACT_ASCII(s)) {
+            out.append(ascii_text(s));
+            return true;
+        }
+        std::size_t size = 0;
+        const char* utf8 = PyUnicode_IS_COMPACT(s) ? kept_utf8(s, size) : nullptr;
+        if (utf8 || !PyUnicode_IS_COMPACT(s)) {
+            std::string_view text(utf8, size);
+            if (!utf8 && borrowed_utf8(s, text) <= 0) return give_up();
+            out.append(text);
+            return true;
+        }
+        const int kind = PyUnicode_KIND(s);
+        const void* data = PyUnicode_DATA(s);
+        const Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            const Py_UCS4 c = PyUnicode_READ(kind, data, i);
+            if (utf8::is_surrogate(c)) return false;
+            utf8::append(out, c);
+        }
+        return true;
     }
 
     struct Member {

@@ -51,4 +51,21 @@ inline int borrowed_utf8(PyObject* s, std::string_view& out) {
     return 0;
 }
 
+// The UTF-8 copy that a compact str which is not ASCII already keeps (made by
+// an earlier PyUnicode_AsUTF8AndSize), without making one: null when it has
+// none. Read from the object's fields, laid out so from 3.11 through 3.14;
+// other versions, and builds without the lock (where the copy is set
+// concurrently), always have none here.
+inline const char* kept_utf8(PyObject* s, std::size_t& size) {
+#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030F0000 && !defined(Py_GIL_DISABLED)
+    const auto* compact = reinterpret_cast<const PyCompactUnicodeObject*>(s);
+    size = static_cast<std::size_t>(compact->utf8_length);
+    return compact->utf8;
+#else
+    (void)s;
+    (void)size;
+    return nullptr;
+#endif
+}
+
 }  // namespace quarvel::py

@@ -54,7 +54,7 @@ void SchemaRule::note_groups() {
         add(BoundKind::Maximum, maximum);
         add(BoundKind::ExclusiveMinimum, exclusive_minimum);
         add(BoundKind::ExclusiveMaximum, exclusive_maximum);
-        number_range = range_within(bounds);
+        if (!bounds.empty()) number_range = range_within(bounds);
     }
     only_ref = groups == kReferences && ref && !dynamic_ref && !type && !enum_values &&
                !const_value && !tracks_evaluation();

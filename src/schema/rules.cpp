@@ -106,13 +106,10 @@ void note_leaves(std::deque<SchemaRule>& rules) {
 // shared, unless the dynamic scope must enter its resource, and keeps a
 // record only of rules that can loop.
 void SchemaRule::note_through(bool dynamic_scope) {
-    const auto passes = [dynamic_scope](const SchemaRule& r) {
-        return r.only_ref && !r.shared && !dynamic_scope;
-    };
-    if (!passes(*this)) return;
+    if (!passes_through(dynamic_scope)) return;
     const SchemaRule* at = ref;
     for (int hops = 0; !at->recurs_in_place; ++hops) {
-        if (!passes(*at)) {
+        if (!at->passes_through(dynamic_scope)) {
             through = at;
             return;
         }

@@ -264,6 +264,10 @@ struct SchemaRule {
     // keywords for collections, no evaluation tracked, and every
     // combinator's rule settles scalars (has a leaf) itself.
     bool reads_only_the_value() const;
+    // A rule that is nothing but a "$ref" is checked by following it, unless
+    // its outcome is kept per node or the dynamic scope (in a schema that
+    // has one) must enter its resource.
+    bool passes_through(bool dynamic_scope) const { return only_ref && !shared && !dynamic_scope; }
     void note_through(bool dynamic_scope);
     // Calls `f` with each rule this one applies to the node it checks, not
     // to its children: references, allOf, anyOf, oneOf, not, if, then,

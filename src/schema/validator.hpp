@@ -272,12 +272,7 @@ class Validator {
     void unfollow(std::size_t depth) {
         while (followed_.size() > depth) followed_.pop_back();
     }
-    // A rule that is nothing but a "$ref" is checked by following it, unless
-    // its outcome is kept per node or the dynamic scope must enter its
-    // resource.
-    bool passes_through(const SchemaRule& rule) const {
-        return rule.only_ref && !rule.shared && !dynamic_;
-    }
+    bool passes_through(const SchemaRule& rule) const { return rule.passes_through(dynamic_); }
     const SchemaRule& dynamic_target(const DynamicRef& ref) const;
 
     // ---- keywords (validator_values.hpp) ----------------------------------

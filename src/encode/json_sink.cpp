@@ -137,8 +137,8 @@ const bool kHasAvx2 = [] {
         if (p == stop) return p;
     }
 #endif
-    const char* const start = p;
 #ifdef QUARVEL_JSON_SSE2
+    const char* const start = p;
     // Two blocks a turn, tested together: one branch per 32 bytes.
     while (stop - p >= 32) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));

@@ -18,8 +18,7 @@ bool ValueBuilder::tag(Props& props, const Token& t, TagHandles& handles) {
     return true;
 }
 
-bool ValueBuilder::alias(const Token& t, const Props& props, YamlValue& out) {
-    if (props.any()) return errors_.fail("an alias node cannot have an anchor or tag", t.mark);
+bool ValueBuilder::alias(const Token& t, const Props&, YamlValue& out) {
     AnchorTable::Entry* e = anchors_.find(t.text);
     if (e == nullptr) return errors_.fail("unknown alias: *" + std::string(t.text), t.mark);
     const std::uint64_t n = e->node_count();

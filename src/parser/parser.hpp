@@ -358,6 +358,11 @@ bool Parser<B>::content(Slot slot, const Props& props, Node& out) {
     const Token& t = cur();
     switch (t.kind) {
         case TokenKind::Alias:
+            // An alias stands for a node defined elsewhere and carries no
+            // properties of its own: "&x *a" and "!t *a" do not parse, for
+            // any builder.
+            if (props.any())
+                return errors_.fail("an alias node cannot have an anchor or tag", t.mark);
             if (!builder_.alias(t, props, out)) return false;
             advance();
             return true;

@@ -68,6 +68,8 @@ HAND_MADE = {
     "bad int": "a: !!int hello\n",
     "syntax error": "a: [1, 2\n",
     "unknown alias": "a: *nowhere\n",
+    "alias with an anchor": "a: &x 1\nb: &y *x\n",
+    "alias with a tag": "a: &x 1\nb: [!t *x]\n",
 }
 
 # Hand-made texts with custom tags, read with tag options; a round-trip

@@ -298,6 +298,12 @@ class Validator {
     // are joined only for the error.
     bool search(Node at, const PathLink* path, const EcmaRegex& regex, std::string_view source,
                 const std::string& location, std::string_view keyword, std::string_view text);
+    // Whether a key's name matches a patternProperties pattern, remembered
+    // for short names: the items of a list repeat their keys ("env" of every
+    // service names the same variables), and a slot compares in a few
+    // instructions what the pattern reads character by character.
+    bool name_matches(Node key, const PathLink* path, const PatternRule& pattern,
+                      std::string_view name, const NameWords& words);
 
     // ---- objects (validator_objects.hpp) ----------------------------------
 
@@ -337,6 +343,13 @@ class Validator {
     std::uint32_t checks_here_ = 0;  // rules checked at the current node
     std::optional<Error> fault_;
     Evaluated* evaluated_ = nullptr;
+    struct NameVerdict {
+        const EcmaRegex* regex = nullptr;
+        NameWords name{std::string_view{}};
+        bool matches = false;
+    };
+    static constexpr unsigned kNameVerdictBits = 6;
+    std::unique_ptr<NameVerdict[]> name_verdicts_;       // made at the first use
     std::unordered_map<Visit, Memo, VisitHash> visits_;  // of shared rules
     // The references followed at the current node, innermost last: a
     // reference to one of them again has made no progress into the document.

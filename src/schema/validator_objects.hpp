@@ -75,11 +75,14 @@ void Validator<View, kShortcuts>::check_entry(Node at, std::uint32_t entry, cons
         check_child(value, *sub, &step);
         evaluated = true;
     }
-    for (const PatternRule& p : rule.pattern_properties) {
-        if (done()) return;
-        if (!search(key, &step, *p.regex, p.source, p.rule->location, "", name)) continue;
-        check_child(value, *p.rule, &step);
-        evaluated = true;
+    if (!rule.pattern_properties.empty()) {
+        const NameWords words(name);
+        for (const PatternRule& p : rule.pattern_properties) {
+            if (done()) return;
+            if (!name_matches(key, &step, p, name, words)) continue;
+            check_child(value, *p.rule, &step);
+            evaluated = true;
+        }
     }
     if (!evaluated && rule.additional && !done()) {
         evaluated = true;

@@ -286,4 +286,24 @@ bool Validator<View, kShortcuts>::search(Node at, const PathLink* path, const Ec
     return true;
 }
 
+template <class View, bool kShortcuts>
+bool Validator<View, kShortcuts>::name_matches(Node key, const PathLink* path,
+                                               const PatternRule& pattern, std::string_view name,
+                                               const NameWords& words) {
+    const auto find = [&] {
+        return search(key, path, *pattern.regex, pattern.source, pattern.rule->location, "", name);
+    };
+    // Without shortcuts every name is searched, for the fuzzer's comparison.
+    if (!kShortcuts || !words.exact()) return find();
+    if (!name_verdicts_) name_verdicts_ = std::make_unique<NameVerdict[]>(1u << kNameVerdictBits);
+    const std::size_t mixed =
+        words.hash(kNameVerdictBits) ^ (reinterpret_cast<std::uintptr_t>(pattern.regex) >> 4);
+    NameVerdict& slot = name_verdicts_[mixed & ((1u << kNameVerdictBits) - 1)];
+    if (slot.regex == pattern.regex && slot.name == words) return slot.matches;
+    const bool matches = find();
+    // A search that gave up is a fault, reported once; only verdicts stay.
+    if (!fault_) slot = {pattern.regex, words, matches};
+    return matches;
+}
+
 }  // namespace quarvel

@@ -100,7 +100,10 @@ std::optional<DirectiveInput> directive_input(const DirectiveCall& call) {
     input.options.recursive_dirs = o & opt::INCLUDE_DIR_RECURSIVE;
     input.options.soft_secrets = call.on_missing_secret || (o & opt::SECRET_NOT_FOUND_WARN);
     input.options.soft_env_vars = call.on_missing_env_var || (o & opt::ENV_VAR_NOT_FOUND_WARN);
-    input.options.strict = o & (opt::ANNOTATED | opt::REJECT_COMPLEX_KEYS);
+    // Loading composes included files as strictly as the root text; a
+    // document to edit reads them leniently unless complex keys are refused.
+    input.options.strict =
+        !(o & opt::ROUND_TRIP) || (o & (opt::ANNOTATED | opt::REJECT_COMPLEX_KEYS));
     input.options.reject_complex_keys = o & opt::REJECT_COMPLEX_KEYS;
     input.options.keep_comments = o & opt::ROUND_TRIP;
     return input;
@@ -126,8 +129,7 @@ std::optional<DirectiveOutcome> resolve_for_loads(SyntaxForest& forest, const Di
         return std::nullopt;
     outcome->missing_secrets.clear();
     outcome->missing_env_vars.clear();
-    if ((o & (opt::ANNOTATED | opt::REJECT_COMPLEX_KEYS)) && !check_included(outcome->files, o))
-        return std::nullopt;
+    if (input->options.strict && !check_included(outcome->files, o)) return std::nullopt;
     return std::move(*outcome);
 }
 

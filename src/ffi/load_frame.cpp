@@ -242,19 +242,19 @@ TreeConvertOptions tree_options(std::uint64_t option, const ModeChoice& mode,
 PyObject* loads_config(std::string_view text, const ModeChoice& mode, const SchemaChoice& schema,
                        const ConvertOptions& convert, const DirectiveCall& call) {
     const std::uint64_t option = call.option;
-    // Syntax errors and complex keys must surface as plain loading reports
-    // them. Strict composition raises those itself; the plain parse runs only
-    // where it may find more: faults of aliases (unknown names, properties,
-    // the expansion budget), and which of several faults comes first.
-    const bool early = option & (opt::ANNOTATED | opt::REJECT_COMPLEX_KEYS);
+    // Syntax errors and complex keys surface as plain loading reports them,
+    // whichever options chose this path: a text plain loading refuses (an
+    // undefined tag handle, an unknown alias) is refused here too. Strict
+    // composition raises those itself; the plain parse runs only where it may
+    // find more: faults of aliases (unknown names, the expansion budget), and
+    // which of several faults comes first.
     ComposeChecks checks;
-    checks.strict = early;
+    checks.strict = true;
     checks.reject_complex_keys = option & opt::REJECT_COMPLEX_KEYS;
     checks.keep_comments = false;
     // Empty documents stay, so the first document is the one plain loading reads.
     auto forest = compose_text(text, 0, /*keep_empty=*/true, checks);
-    if (early && (!forest || forest->has_aliases) && !early_parse(text, option, mode))
-        return nullptr;
+    if ((!forest || forest->has_aliases) && !early_parse(text, option, mode)) return nullptr;
     if (!forest) return raise(forest.error());
     std::optional<DirectiveOutcome> directives;
     std::optional<std::vector<Ref>> files;

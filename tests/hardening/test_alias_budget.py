@@ -178,11 +178,22 @@ def test_the_budget_boundary_is_that_of_plain_loading(read):
 
 
 def test_secrets_expand_under_the_budget(tmp_path):
-    # Each use of a secret copies its expanded value: a bomb is refused before
-    # any of it is copied; a secret within the budget reads in full.
-    (tmp_path / "secrets.yaml").write_text(DOCUMENTS["billion_laughs"] + "small: *a4\n")
+    # Each use of a secret copies its expanded value, 1,111,111 nodes for
+    # `top`: ten uses are refused before the tenth is copied; a secret within
+    # the budget reads in full.
+    secrets = laughs_text(6, [], 5) + "small: *a4\n"
+    (tmp_path / "secrets.yaml").write_text(secrets)
     options = dict(option=quarvel.OPT_SECRETS, include_dir=tmp_path, root_path=tmp_path / "r.yaml")
     with pytest.raises(quarvel.QuarvelParseError, match=re.escape(BOMB_MESSAGE)):
-        quarvel.loads("v: !secret top\n", **options)
-    assert quarvel.loads("v: !secret small\n", **options)["v"] == quarvel.loads(
-        DOCUMENTS["billion_laughs"], option=quarvel.OPT_ROUND_TRIP)["a4"].unwrap()
+        quarvel.loads("v: [" + ", ".join(["!secret top"] * 10) + "]\n", **options)
+    assert len(quarvel.loads("v: [" + ", ".join(["!secret top"] * 5) + "]\n", **options)["v"]) == 5
+    assert quarvel.loads("v: !secret small\n", **options)["v"] == quarvel.loads(secrets)["small"]
+
+
+def test_a_secrets_file_that_is_a_bomb_is_refused(tmp_path):
+    # The file is read as plain loading reads it, whichever secret is used.
+    (tmp_path / "secrets.yaml").write_text(DOCUMENTS["billion_laughs"] + "small: lol\n")
+    options = dict(option=quarvel.OPT_SECRETS, include_dir=tmp_path, root_path=tmp_path / "r.yaml")
+    for option in (quarvel.OPT_SECRETS, quarvel.OPT_SECRETS | quarvel.OPT_ANNOTATED):
+        with pytest.raises(quarvel.QuarvelParseError, match=re.escape(BOMB_MESSAGE)):
+            quarvel.loads("v: !secret small\n", **{**options, "option": option})

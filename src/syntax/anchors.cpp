@@ -119,13 +119,29 @@ class Expander {
           drop_anchors_(anchors == CopyAnchors::Drop),
           budget_(budget) {}
 
+    // The copy of `root`, inside the definition `around` when that is not
+    // null: an alias that names `around` is then a cycle from the start.
+    YamlNode copy_root(const YamlNode& root, const YamlNode* around) {
+        if (around) open_.push_back(around);
+        return copy(root, 0);
+    }
+
+  private:
     YamlNode copy(const YamlNode& n, unsigned depth) {
         if (depth > kExpandDepthLimit || budget_ == 0) return bare_null(n);
         --budget_;
         if (n.kind == NodeKind::Alias) {
             const YamlNode* target = target_(n);
-            if (target == nullptr) return bare_null(n);
-            return nested(*target, depth + 1);
+            // An alias inside the definition it names ("&a [x, *a]", which
+            // only a round-trip tree holds) reads as null, as converting the
+            // tree to values reads it; expanding it again would copy the
+            // definition into itself until the budget ran out.
+            if (target == nullptr || std::ranges::find(open_, target) != open_.end())
+                return bare_null(n);
+            open_.push_back(target);
+            YamlNode out = nested(*target, depth + 1);
+            open_.pop_back();
+            return out;
         }
         YamlNode out = n.copy_shallow();
         out.explicit_start = false;
@@ -145,7 +161,6 @@ class Expander {
         return out;
     }
 
-  private:
     YamlNode nested(const YamlNode& n, unsigned depth) {
         bool ran = false;
         YamlNode out = ensure_stack([&] {
@@ -164,6 +179,7 @@ class Expander {
     Target target_;
     bool drop_anchors_;
     std::uint64_t budget_;
+    std::vector<const YamlNode*> open_;  // the definitions being copied, outermost first
 };
 
 }  // namespace
@@ -172,14 +188,14 @@ YamlNode expanding_copy(const YamlNode& node, const AnchorIndex& index, CopyAnch
                         std::uint64_t budget) {
     auto by_name = [&index](const YamlNode& alias) { return index.find(alias.text); };
     Expander<decltype(by_name)> expander(by_name, anchors, budget);
-    return expander.copy(node, 0);
+    return expander.copy_root(node, nullptr);
 }
 
 YamlNode expanding_copy(const YamlNode& node, const AliasTargets& targets, CopyAnchors anchors,
-                        std::uint64_t budget) {
+                        const YamlNode* around, std::uint64_t budget) {
     auto named = [&targets](const YamlNode& alias) { return targets.of(alias); };
     Expander<decltype(named)> expander(named, anchors, budget);
-    return expander.copy(node, 0);
+    return expander.copy_root(node, around);
 }
 
 }  // namespace quarvel

@@ -187,7 +187,8 @@ inline constexpr std::uint64_t kExpandBudget = 1'000'000;
 enum class CopyAnchors : bool { Keep, Drop };
 
 // A deep copy of `node` in which every alias is replaced by a copy of the
-// node its name refers to in `index` (a null when the name is not defined).
+// node its name refers to in `index` (a null when the name is not defined,
+// and when it names `node` or a definition being copied around it: a cycle).
 // Copies keep tags, styles, comments, sources and positions; anchors too
 // unless `anchors` is Drop. The flags that only a document root can carry
 // (explicit start, byte order mark) are cleared, since the copy is put
@@ -203,9 +204,11 @@ YamlNode expanding_copy(const YamlNode& node, const AnchorIndex& index,
 
 // The same copy with every alias standing for the node `targets` says it
 // names (the nearest definition before it), as value conversion reads it.
-// `node` must lie in the tree `targets` was built from.
+// `node` must lie in the tree `targets` was built from. `around`, when not
+// null, is a definition the copy is read inside of (an alias within it
+// copies its own anchor's node): its aliases in the copy are cycles.
 YamlNode expanding_copy(const YamlNode& node, const AliasTargets& targets,
-                        CopyAnchors anchors = CopyAnchors::Keep,
+                        CopyAnchors anchors = CopyAnchors::Keep, const YamlNode* around = nullptr,
                         std::uint64_t budget = kExpandBudget);
 
 }  // namespace quarvel

@@ -86,14 +86,27 @@ def test_aliases_include_keys_and_follow_redefinitions():
         ("x: &a 1\ny: *a\nz: &a 2\nw: *a\n", "w", 2),
         ("x: &a 1\ny: *a\nz: &a 2\nw: *a\n", "y", 1),
         ("x: &a 1\nz: &a 2\nb: &b [*a]\nw: *b\n", "w", [2]),
+        # An alias inside the definition it names is a cycle, read as None.
+        ("a: &a [x, *a]\nb: *a\n", "b", ["x", ["x", None]]),
+        ("a: &a [x, {k: *a}]\nb: *a\n", "b", ["x", {"k": ["x", {"k": None}]}]),
+        ("a: &a [x, *a, *a]\n", ("a", 1), ["x", None, None]),
     ],
 )
 def test_detach_copies_the_definition_the_alias_reads(text, key, value):
     doc = load(text)
-    assert doc.to_dict()[key] == value
-    doc.node[key].detach()
-    assert doc.to_dict()[key] == value
-    reads_back(doc)
+    path = key if isinstance(key, tuple) else (key,)
+    at = doc.to_dict()
+    node = doc.node
+    for step in path:
+        at, node = at[step], node[step]
+    assert at == value
+    node.detach()
+    at = doc.to_dict()
+    for step in path:
+        at = at[step]
+    assert at == value
+    if "[x" not in text:  # a text with a cycle is no YAML that plain loading reads
+        reads_back(doc)
 
 
 def test_make_alias_refers_to_the_nearest_definition():

@@ -189,8 +189,10 @@ bool Writer::splice_children(const YamlNode& node, std::size_t& pos) {
         if (!last || *last < c.span.offset) return false;
         out_ += text.substr(pos, c.span.offset - pos);
         // An empty node stood at the token after its properties ("[&o]"):
-        // content written there must not join them.
-        if (had_properties && before == c.span.offset && c.kind != NodeKind::Null) out_ += ' ';
+        // content written there must not join them. A null with properties
+        // writes nothing unless an edit made it ("[&o null]", not "[&onull]").
+        const bool writes = c.kind != NodeKind::Null || c.synthetic;
+        if (had_properties && before == c.span.offset && writes) out_ += ' ';
         if (c.kind == NodeKind::Null && !has_properties(c))
             out_ += c.synthetic && o_.null_style == NullStyle::Tilde ? "~" : "null";
         else

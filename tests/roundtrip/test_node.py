@@ -323,3 +323,16 @@ def test_view_node_and_document_node():
     doc = load("a: {b: 1}\n")
     assert repr(doc.node) == "QuarvelNode(mapping)"
     assert doc["a"].node["b"].value == 1
+
+
+@pytest.mark.parametrize("text, key, written", [
+    ("{k: &n, j: 1}\n", "k", b"{k: &n null, j: 1}\n"),
+    ("[&n, 1]\n", 0, b"[&n null, 1]\n"),
+    ("{k: &n , j: 1}\n", "k", b"{k: &n null, j: 1}\n"),
+])
+def test_a_null_set_on_an_empty_anchored_node_keeps_its_anchor_apart(text, key, written):
+    doc = load(text)
+    doc.node[key].value = None
+    assert doc.to_yaml() == written
+    again = load(written)
+    assert again.node[key].anchor == "n" and again.to_dict() == doc.to_dict()

@@ -146,6 +146,17 @@ bool Writer::spliced_flow(const YamlNode& node, At at) {
     return true;
 }
 
+// Whether `before`, the source text from a node's properties to its
+// content, holds those properties and nothing else: an edit that dropped one
+// (the tag a null set by an edit no longer carries) leaves it standing there.
+static bool only_its_properties(std::string_view before, const YamlNode& node) {
+    std::size_t written = 0;
+    for (const char c : before) written += c != ' ' && c != '\t' && c != '\n' && c != '\r';
+    const std::size_t own =
+        (node.tag ? node.tag->size() : 0) + (node.anchor ? node.anchor->size() + 1 : 0);
+    return written == own;
+}
+
 // Copies the source from `pos` up to each changed child of `node` and writes
 // that child anew; `pos` ends past the last child written. False when a
 // changed child's place in the source cannot be told.
@@ -178,6 +189,9 @@ bool Writer::splice_children(const YamlNode& node, std::size_t& pos) {
         const std::size_t start = source_->start_with_properties(c);
         const bool had_properties = start < c.span.offset;
         if (had_properties != has_properties(c)) return false;
+        if (had_properties && !c.source &&
+            !only_its_properties(text.substr(start, c.span.offset - start), c))
+            return false;
         // After an explicit key's "?" ("[? a : b]") a value would be the key
         // of a pair.
         std::size_t lead = start;

@@ -329,6 +329,8 @@ def test_view_node_and_document_node():
     ("{k: &n, j: 1}\n", "k", b"{k: &n null, j: 1}\n"),
     ("[&n, 1]\n", 0, b"[&n null, 1]\n"),
     ("{k: &n , j: 1}\n", "k", b"{k: &n null, j: 1}\n"),
+    # The tag a null does not keep is not copied from the source with the anchor.
+    ("{k: !s &n, j: 1}\n", "k", b"{k: &n null, j: 1}\n"),
 ])
 def test_a_null_set_on_an_empty_anchored_node_keeps_its_anchor_apart(text, key, written):
     doc = load(text)

@@ -73,8 +73,7 @@ class EventBuilder {
         out_ += '\n';
         return true;
     }
-    bool alias(const Token& t, const Props& props, Node& out) {
-        if (props.any()) return errors_.fail("an alias node cannot have an anchor or tag", t.mark);
+    bool alias(const Token& t, Node& out) {
         if (!anchors_.contains(std::string(t.text)))
             return errors_.fail("unknown alias: *" + std::string(t.text), t.mark);
         out.begin = out_.size();

@@ -18,7 +18,7 @@ bool ValueBuilder::tag(Props& props, const Token& t, TagHandles& handles) {
     return true;
 }
 
-bool ValueBuilder::alias(const Token& t, const Props&, YamlValue& out) {
+bool ValueBuilder::alias(const Token& t, YamlValue& out) {
     AnchorTable::Entry* e = anchors_.find(t.text);
     if (e == nullptr) return errors_.fail("unknown alias: *" + std::string(t.text), t.mark);
     const std::uint64_t n = e->node_count();

@@ -68,7 +68,7 @@ class ValueBuilder {
         out = resolve_scalar(t.text, t.style == ScalarStyle::Plain, props, t.mark);
         return !errors_.failed();
     }
-    bool alias(const Token& t, const Props& props, YamlValue& out);
+    bool alias(const Token& t, YamlValue& out);
     // Properties without content: an empty plain scalar under the tag, or null.
     void empty(const Props& props, const Mark& mark, YamlValue& out) {
         if (!props.has_tag)

@@ -36,7 +36,7 @@
 //   types     Node (default-constructible, movable), Props (with any()),
 //             Sequence and Mapping (a collection being built)
 //   anchor(Props&, const Token&), tag(Props&, const Token&, TagHandles&) -> bool
-//   scalar(const Token&, const Props&, Node&), alias(const Token&, const Props&, Node&) -> bool
+//   scalar(const Token&, const Props&, Node&), alias(const Token&, Node&) -> bool
 //   empty(const Props&, const Mark&, Node&)   a node without content
 //   node_done(const Props&, Node&)            the node and its content are complete
 //   begin_sequence(const Props&, const Token&, CollectionStyle) -> Sequence
@@ -363,7 +363,7 @@ bool Parser<B>::content(Slot slot, const Props& props, Node& out) {
             // any builder.
             if (props.any())
                 return errors_.fail("an alias node cannot have an anchor or tag", t.mark);
-            if (!builder_.alias(t, props, out)) return false;
+            if (!builder_.alias(t, out)) return false;
             advance();
             return true;
         case TokenKind::Scalar:

@@ -239,13 +239,14 @@ EditStatus detach_alias(DocumentState& doc, const NodePath& path) {
                           "alias *" + std::string(node->text) + " has no anchor to detach");
     // An alias inside its own definition ("&a [x, *a]") reads as that
     // definition with the alias, now a cycle, as null.
-    const YamlNode* around = nullptr;
-    for (std::size_t depth = 0; depth < path.size() && !around; ++depth)
-        if (resolve_path(roots, std::span(path).first(depth), doc.mode) == target) around = target;
+    CopyPlace place = CopyPlace::Outside;
+    for (std::size_t depth = 0; depth < path.size() && place == CopyPlace::Outside; ++depth)
+        if (resolve_path(roots, std::span(path).first(depth), doc.mode) == target)
+            place = CopyPlace::Inside;
     // The copy keeps the positions of the definition it copies, and takes
     // the alias's comments and the extent of the alias's text, so what stood
     // around the alias (an empty document after it) is still known.
-    replace_node(doc, *node, expanding_copy(*target, targets, CopyAnchors::Drop, around),
+    replace_node(doc, *node, expanding_copy(*target, targets, CopyAnchors::Drop, place),
                  NodePlace::OfFresh);
     return {};
 }

@@ -3,6 +3,7 @@
 // the place it is written: every line after its first stays deeper than the
 // parent, nothing in it is taken for a marker, a directive or a key.
 #include "roundtrip/emit_writer.hpp"
+#include "scanner/char_class.hpp"
 #include "syntax/compose.hpp"
 
 namespace quarvel::roundtrip::emit {
@@ -151,7 +152,7 @@ bool Writer::spliced_flow(const YamlNode& node, At at) {
 // (the tag a null set by an edit no longer carries) leaves it standing there.
 static bool only_its_properties(std::string_view before, const YamlNode& node) {
     std::size_t written = 0;
-    for (const char c : before) written += c != ' ' && c != '\t' && c != '\n' && c != '\r';
+    for (const char c : before) written += !scan::is_blank(c) && !scan::is_break(c);
     const std::size_t own =
         (node.tag ? node.tag->size() : 0) + (node.anchor ? node.anchor->size() + 1 : 0);
     return written == own;

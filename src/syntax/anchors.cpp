@@ -119,10 +119,10 @@ class Expander {
           drop_anchors_(anchors == CopyAnchors::Drop),
           budget_(budget) {}
 
-    // The copy of `root`, inside the definition `around` when that is not
-    // null: an alias that names `around` is then a cycle from the start.
-    YamlNode copy_root(const YamlNode& root, const YamlNode* around) {
-        if (around) open_.push_back(around);
+    // The copy of `root`; put Inside it, an alias that names `root` is a
+    // cycle from the start.
+    YamlNode copy_root(const YamlNode& root, CopyPlace place) {
+        if (place == CopyPlace::Inside) open_.push_back(&root);
         return copy(root, 0);
     }
 
@@ -188,14 +188,14 @@ YamlNode expanding_copy(const YamlNode& node, const AnchorIndex& index, CopyAnch
                         std::uint64_t budget) {
     auto by_name = [&index](const YamlNode& alias) { return index.find(alias.text); };
     Expander<decltype(by_name)> expander(by_name, anchors, budget);
-    return expander.copy_root(node, nullptr);
+    return expander.copy_root(node, CopyPlace::Outside);
 }
 
 YamlNode expanding_copy(const YamlNode& node, const AliasTargets& targets, CopyAnchors anchors,
-                        const YamlNode* around, std::uint64_t budget) {
+                        CopyPlace place, std::uint64_t budget) {
     auto named = [&targets](const YamlNode& alias) { return targets.of(alias); };
     Expander<decltype(named)> expander(named, anchors, budget);
-    return expander.copy_root(node, around);
+    return expander.copy_root(node, place);
 }
 
 }  // namespace quarvel

@@ -186,9 +186,14 @@ inline constexpr std::uint64_t kExpandBudget = 1'000'000;
 
 enum class CopyAnchors : bool { Keep, Drop };
 
+// Where a copy of a definition goes: Inside when it replaces an alias within
+// that definition, so that an alias naming it in the copy is a cycle from the
+// start, as reading the alias in place finds it.
+enum class CopyPlace : bool { Outside, Inside };
+
 // A deep copy of `node` in which every alias is replaced by a copy of the
 // node its name refers to in `index` (a null when the name is not defined,
-// and when it names `node` or a definition being copied around it: a cycle).
+// and when it names a definition being copied around it: a cycle).
 // Copies keep tags, styles, comments, sources and positions; anchors too
 // unless `anchors` is Drop. The flags that only a document root can carry
 // (explicit start, byte order mark) are cleared, since the copy is put
@@ -204,11 +209,9 @@ YamlNode expanding_copy(const YamlNode& node, const AnchorIndex& index,
 
 // The same copy with every alias standing for the node `targets` says it
 // names (the nearest definition before it), as value conversion reads it.
-// `node` must lie in the tree `targets` was built from. `around`, when not
-// null, is a definition the copy is read inside of (an alias within it
-// copies its own anchor's node): its aliases in the copy are cycles.
+// `node` must lie in the tree `targets` was built from.
 YamlNode expanding_copy(const YamlNode& node, const AliasTargets& targets,
-                        CopyAnchors anchors = CopyAnchors::Keep, const YamlNode* around = nullptr,
-                        std::uint64_t budget = kExpandBudget);
+                        CopyAnchors anchors = CopyAnchors::Keep,
+                        CopyPlace place = CopyPlace::Outside, std::uint64_t budget = kExpandBudget);
 
 }  // namespace quarvel

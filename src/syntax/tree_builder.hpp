@@ -74,9 +74,9 @@ class TreeBuilder {
     }
 
     bool scalar(const Token& t, const Props& props, YamlNode& out);
-    bool alias(const Token& t, const Props& props, YamlNode& out) {
+    bool alias(const Token& t, YamlNode& out) {
         forest_.has_aliases = true;
-        start(out, NodeKind::Alias, t.mark, props);
+        start(out, NodeKind::Alias, t.mark, Props{});
         out.text = t.text;
         return true;
     }

@@ -53,8 +53,9 @@ struct ShapeBuilder {
         out = prefix(p) + std::string(t.text);
         return true;
     }
-    bool alias(const Token& t, const Props& p, Node& out) {
-        out = prefix(p) + "*" + std::string(t.text);
+    bool alias(const Token& t, Node& out) {
+        out = "*";  // appended, not concatenated: GCC 12 misjudges "*" + string at -O3
+        out += t.text;
         return true;
     }
     void empty(const Props& p, const Mark&, Node& out) { out = prefix(p) + "~"; }

@@ -283,7 +283,7 @@ class Model {
     // a line of their own above a block collection) to its end.
     static LineRange lines_of(const YamlNode& n, std::string_view source, const LineStarts& lines) {
         LineRange r;
-        if (n.kind == NodeKind::Null && !n.anchor && !n.tag)
+        if (n.kind == NodeKind::Null && !n.anchor() && !n.tag())
             return r;  // its span is the next token's
         if (n.span.file_id != 0 || n.span.offset > source.size()) return r;
         r.first = n.span.line;
@@ -295,8 +295,8 @@ class Model {
             const std::size_t at = before.rfind(written);
             if (at != std::string_view::npos) r.first = std::min(r.first, lines.line_of(at));
         };
-        if (n.anchor) raise_to(*n.anchor);
-        if (n.tag) raise_to(*n.tag);
+        if (n.anchor()) raise_to(*n.anchor());
+        if (n.tag()) raise_to(*n.tag());
         return r;
     }
 
@@ -305,8 +305,8 @@ class Model {
                    const LineStarts& lines) {
         out.id = next_id_++;
         out.lines = lines_of(s, source, lines);
-        if (s.anchor) {
-            out.anchor = std::string(*s.anchor);
+        if (s.anchor()) {
+            out.anchor = std::string(*s.anchor());
             names[*out.anchor] = out.id;
         }
         if (s.kind == NodeKind::Alias) {

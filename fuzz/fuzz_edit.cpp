@@ -69,7 +69,7 @@ void order_of(const YamlNode& n, Order& o) {
 // complete definition it reads; an outer node of the same name may still be
 // open around it).
 void check_alias_placement(const YamlNode& root, const YamlNode& alias) {
-    check(alias.kind == NodeKind::Alias && !alias.anchor && !alias.tag);
+    check(alias.kind == NodeKind::Alias && !alias.anchor() && !alias.tag());
     Order o;
     order_of(root, o);
     std::size_t self = o.nodes.size();
@@ -78,12 +78,12 @@ void check_alias_placement(const YamlNode& root, const YamlNode& alias) {
     check(self < o.nodes.size());
     bool defined = false;
     for (std::size_t i = 0; i < self && !defined; ++i)
-        defined = o.nodes[i]->anchor && *o.nodes[i]->anchor == alias.text && o.end[i] <= self;
+        defined = o.nodes[i]->anchor() && *o.nodes[i]->anchor() == alias.text && o.end[i] <= self;
     check(defined);
 }
 
 bool has_anchor_or_alias(const YamlNode& n) {
-    if (n.anchor || n.kind == NodeKind::Alias) return true;
+    if (n.anchor() || n.kind == NodeKind::Alias) return true;
     for (const YamlNode& c : n.children)
         if (ensure_stack([&] { return has_anchor_or_alias(c); })) return true;
     return false;

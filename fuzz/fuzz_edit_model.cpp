@@ -272,7 +272,7 @@ std::optional<std::string_view> written_tag(const YamlNode* old, const YamlNode&
                                             ResolverMode mode) {
     YamlNode probe = fresh.copy_shallow();
     if (old) carry_tag(*old, probe, mode);
-    if (!probe.tag) return std::nullopt;
+    if (!probe.tag()) return std::nullopt;
     return probe.effective_tag();
 }
 
@@ -296,7 +296,7 @@ std::string_view anchor_name(const DocumentState& s, std::uint8_t arg) {
     while (!stack.empty() && names.size() < 64) {
         const YamlNode* n = stack.back();
         stack.pop_back();
-        if (n->anchor) names.push_back(*n->anchor);
+        if (n->anchor()) names.push_back(*n->anchor());
         for (const YamlNode& c : n->children) stack.push_back(&c);
     }
     if (arg & 1 || names.empty()) return pick_from(kAnchorNames, arg >> 1);
@@ -380,7 +380,7 @@ struct Run {
                     given = (arg & 1) ? std::string_view((arg & 2) ? "!t" : "!local")
                                       : fitting_core_tag(v);
                 if (given && !check_primary_handle(doc.source, *given)) return false;
-                if (given) fresh.tag = doc.arena().store(*given);
+                if (given) fresh.set_tag(doc.arena().store(*given));
                 ModelNode expected = expected_node(v, fresh, node);
                 replace_node(doc, *node, std::move(fresh));
                 touch_entry(at);

@@ -19,8 +19,8 @@ inline void fingerprint(const YamlNode& n, std::string& out) {
         out += mark;
         out += text;
     };
-    if (n.anchor) field('&', *n.anchor);
-    if (n.tag) field('!', *n.tag);
+    if (n.anchor()) field('&', *n.anchor());
+    if (n.tag()) field('!', *n.tag());
     if (n.comments.text) {
         if (n.comments.text->inline_text) field('#', *n.comments.text->inline_text);
         for (auto h : n.comments.text->head) field('^', h);

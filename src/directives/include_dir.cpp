@@ -137,8 +137,8 @@ Result<YamlNode> Resolver::include_dir(Directive d, YamlNode& n, std::uint32_t f
             switch (d) {
                 case Directive::DirList:
                 case Directive::DirNamed: {
-                    root->source =
-                        std::make_unique<IncludeSource>(IncludeSource{*n.tag, n.text, id, {}, {}});
+                    root->source = std::make_unique<IncludeSource>(
+                        IncludeSource{*n.tag(), n.text, id, {}, {}});
                     if (d == Directive::DirNamed) {
                         YamlNode key;
                         key.kind = NodeKind::Scalar;

@@ -81,8 +81,8 @@ Result<DirectiveOutcome> Resolver::run() {
 }
 
 Status Resolver::walk(YamlNode& n, std::uint32_t file, std::uint32_t depth) {
-    if (n.tag) {
-        const Directive d = directive_of(*n.tag);
+    if (n.tag()) {
+        const Directive d = directive_of(*n.tag());
         const DirectiveOptions& o = input_.options;
         const bool on = d == Directive::Secret   ? o.secrets
                         : d == Directive::EnvVar ? o.env_vars
@@ -102,7 +102,7 @@ Status Resolver::walk(YamlNode& n, std::uint32_t file, std::uint32_t depth) {
 
 Status Resolver::walk_child(YamlNode& n, std::uint32_t file, std::uint32_t depth) {
     if (depth > kMaxDepth) return fail(too_deep(n));
-    if (n.children.empty() && !n.tag) return {};
+    if (n.children.empty() && !n.tag()) return {};
     bool ran = false;
     Status st = ensure_stack([&] {
         ran = true;
@@ -219,7 +219,7 @@ Status Resolver::not_a_cycle(const std::string& path, std::uint32_t file,
 Result<Target> Resolver::target_of(const YamlNode& n, std::uint32_t file) {
     if (n.kind != NodeKind::Scalar || blank(n.text))
         return fail(error_at(directive_kind::include_other,
-                             std::string(*n.tag) + " needs an argument", file, n));
+                             std::string(*n.tag()) + " needs an argument", file, n));
     if (stack_.size() >= kMaxIncludeDepth)
         return fail(error_at(
             directive_kind::include_depth,
@@ -339,9 +339,9 @@ void Resolver::mark(YamlNode& result, YamlNode& directive, std::optional<std::ui
     result.comments = std::move(directive.comments);
     // The anchor is the directive's: one the included root had belongs to
     // the other file, where nothing after the root could refer to it.
-    result.anchor = directive.anchor;
+    result.set_anchor(directive.anchor());
     result.source = std::make_unique<IncludeSource>(
-        IncludeSource{*directive.tag, directive.text, file_id, std::move(own), {}});
+        IncludeSource{*directive.tag(), directive.text, file_id, std::move(own), {}});
 }
 
 YamlNode Resolver::null_at(const YamlNode& at) const {
@@ -351,7 +351,7 @@ YamlNode Resolver::null_at(const YamlNode& at) const {
     out.end_offset = at.end_offset;
     out.end_line = at.end_line;
     out.end_column = at.end_column;
-    out.anchor = at.anchor;
+    out.set_anchor(at.anchor());
     return out;
 }
 

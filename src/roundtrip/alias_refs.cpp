@@ -32,7 +32,7 @@ struct SubtreeNodes {
             const YamlNode* n = pending.back();
             pending.pop_back();
             if (n->kind == NodeKind::Alias) aliases.insert(n);
-            if (n->anchor && !(tops_kept && top_set.contains(n))) anchored.insert(n);
+            if (n->anchor() && !(tops_kept && top_set.contains(n))) anchored.insert(n);
             for (const YamlNode& c : n->children) pending.push_back(&c);
         }
     }
@@ -55,11 +55,11 @@ AnchoredChain anchored_chain(NodeList& roots, ResolverMode mode, std::span<const
         path = path.subspan(1);
     }
     YamlNode* root = node;
-    if (node->anchor) chain.anchored.push_back(node);
+    if (node->anchor()) chain.anchored.push_back(node);
     for (const PathStep& step : path) {
         node = step_into(*node, step, mode);
         if (!node) return chain;
-        if (node->anchor) chain.anchored.push_back(node);
+        if (node->anchor()) chain.anchored.push_back(node);
     }
     chain.root = root;
     return chain;
@@ -167,7 +167,7 @@ EditStatus check_anchor_change(NodeList& roots, ResolverMode mode, const NodePat
     if (!node) return {};  // the caller reports the stale path
     if (name && node->kind == NodeKind::Alias)
         return edit_fault(EditFaultKind::Value, "an alias cannot carry an anchor");
-    const std::optional<std::string_view> old = node->anchor;
+    const std::optional<std::string_view> old = node->anchor();
     if (old == name) return {};
     const bool orphans = old && !renaming;
     if (!orphans && !name) return {};
@@ -195,8 +195,9 @@ EditStatus rename_anchor(DocumentState& doc, const NodePath& path, std::string_v
     auto& roots = doc.roots();
     YamlNode* node = resolve_path(roots, path, doc.mode);
     if (!node) return edit_fault(EditFaultKind::Key, "stale node");
-    if (!node->anchor) return edit_fault(EditFaultKind::Value, "the node has no anchor to rename");
-    if (*node->anchor == name) return {};
+    if (!node->anchor())
+        return edit_fault(EditFaultKind::Value, "the node has no anchor to rename");
+    if (*node->anchor() == name) return {};
     if (auto checked = check_new_anchor(doc, path, name); !checked) return checked;
     if (auto checked = check_anchor_change(roots, doc.mode, path, name, true); !checked)
         return checked;
@@ -208,7 +209,7 @@ EditStatus rename_anchor(DocumentState& doc, const NodePath& path, std::string_v
         alias.text = stored;
         alias.comments.modified = true;
     }
-    node->anchor = stored;
+    node->set_anchor(stored);
     node->comments.modified = true;
     return {};
 }
@@ -232,7 +233,7 @@ Located alias_target(NodeList& roots, ResolverMode mode, const NodePath& path) {
 
 std::vector<NodePath> alias_paths(NodeList& roots, ResolverMode mode, const NodePath& path) {
     const YamlNode* anchored = resolve_path(roots, path, mode);
-    if (!anchored || !anchored->anchor) return {};
+    if (!anchored || !anchored->anchor()) return {};
     const std::size_t root = root_of(roots, path);
     const AliasRefs refs(roots[root]);
     const std::vector<AliasTargets::Use> users = refs.aliases_of(*anchored);

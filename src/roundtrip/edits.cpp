@@ -34,7 +34,7 @@ class PlacementWalk {
   private:
     // Returns false once the cursor and a definition are placed.
     bool visit(const YamlNode& n) {
-        if (n.anchor && *n.anchor == name_) {
+        if (n.anchor() && *n.anchor() == name_) {
             if (cursor_seen_) {
                 if (!placement_.anchor) placement_.anchor = &n;
                 return false;
@@ -97,7 +97,7 @@ void replace_node(const DocumentState& doc, YamlNode& target, YamlNode fresh, No
     if (place == NodePlace::OfTarget) fresh.span = target.span;
     fresh.comments = std::move(target.comments);
     if (replaced) replaced->note_on(fresh.comments);
-    fresh.anchor = target.anchor;
+    fresh.set_anchor(target.anchor());
     fresh.explicit_start = target.explicit_start;
     fresh.leading_bom = target.leading_bom;
     // A collection put in place of a flow one keeps to the flow style there,
@@ -181,9 +181,9 @@ EditStatus set_anchor(DocumentState& doc, const NodePath& path,
         if (node->kind == NodeKind::Null && !t.replaced_end) t.replaced_end = replaced->end;
     }
     if (name)
-        node->anchor = doc.arena().store(*name);
+        node->set_anchor(doc.arena().store(*name));
     else
-        node->anchor.reset();
+        node->set_anchor(std::nullopt);
     node->comments.modified = true;
     return {};
 }
@@ -211,16 +211,16 @@ EditStatus make_alias(DocumentState& doc, const NodePath& path, std::string_view
     if (auto safe = check_replace(roots, doc.mode, path, TopAnchors::Removed); !safe) return safe;
     YamlNode alias;
     alias.kind = NodeKind::Alias;
-    alias.text = at.anchor->anchor ? *at.anchor->anchor : doc.arena().store(name);
+    alias.text = at.anchor->anchor() ? *at.anchor->anchor() : doc.arena().store(name);
     alias.span = node->span;
     alias.end_offset = node->span.offset;
     alias.end_line = node->span.line;
     alias.end_column = node->span.column;
     replace_node(doc, *node, std::move(alias));
     // An alias carries no properties of its own: "&x *a" and "!t *a" do not parse.
-    node->anchor.reset();
-    node->tag.reset();
-    node->expanded_tag = {};
+    node->set_anchor(std::nullopt);
+    node->set_tag(std::nullopt);
+    node->set_expanded_tag({});
     return {};
 }
 

@@ -12,10 +12,10 @@ namespace quarvel::roundtrip::emit {
 // directive written again; when the prefix cannot be recovered (escapes in
 // the suffix, or two prefixes for one handle after edits) in verbatim form.
 void Writer::collect_handles(const YamlNode& node) {
-    if (!node.expanded_tag.empty() && node.tag) {
-        const std::string_view handle = handle_of(*node.tag);
-        const std::string_view suffix = node.tag->substr(handle.size());
-        const std::string_view full = node.expanded_tag;
+    if (!node.expanded_tag().empty() && node.tag()) {
+        const std::string_view handle = handle_of(*node.tag());
+        const std::string_view suffix = node.tag()->substr(handle.size());
+        const std::string_view full = node.expanded_tag();
         if (!handle.empty() && full.ends_with(suffix)) {
             const Handle h{handle, full.substr(0, full.size() - suffix.size())};
             const bool known = std::any_of(handles_.begin(), handles_.end(),
@@ -24,17 +24,18 @@ void Writer::collect_handles(const YamlNode& node) {
         }
     }
     for (const YamlNode& child : node.children) {
-        if (!child.children.empty() || !child.expanded_tag.empty())
+        if (!child.children.empty() || !child.expanded_tag().empty())
             deeper([&] { collect_handles(child); });
     }
 }
 
 bool Writer::declared(const YamlNode& node) const {
-    const std::string_view handle = handle_of(*node.tag);
-    const std::string_view suffix = node.tag->substr(handle.size());
+    const std::string_view handle = handle_of(*node.tag());
+    const std::string_view suffix = node.tag()->substr(handle.size());
     return std::any_of(handles_.begin(), handles_.end(), [&](const Handle& h) {
-        return h.handle == handle && h.prefix.size() + suffix.size() == node.expanded_tag.size() &&
-               node.expanded_tag.starts_with(h.prefix) && node.expanded_tag.ends_with(suffix);
+        return h.handle == handle &&
+               h.prefix.size() + suffix.size() == node.expanded_tag().size() &&
+               node.expanded_tag().starts_with(h.prefix) && node.expanded_tag().ends_with(suffix);
     });
 }
 
@@ -194,20 +195,20 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
 // A tag whose handle a %TAG directive redefined is written in full: the
 // directives themselves are not written again.
 void Writer::tag(const YamlNode& node) {
-    if (!node.expanded_tag.empty() && !declared(node)) {
+    if (!node.expanded_tag().empty() && !declared(node)) {
         out_ += "!<";
-        out_ += node.expanded_tag;
+        out_ += node.expanded_tag();
         out_ += '>';
-    } else if (node.expanded_tag.empty() && redefined_default_handle(*node.tag)) {
+    } else if (node.expanded_tag().empty() && redefined_default_handle(*node.tag())) {
         // "!x" is the local tag !x and "!!x" a core tag, unless the copied
         // %TAG lines say otherwise: written in full, they mean what they did.
-        const std::string_view tag = *node.tag;
+        const std::string_view tag = *node.tag();
         out_ += "!<";
         out_ += tag.starts_with("!!") ? std::string(kCoreTagPrefix) + std::string(tag.substr(2))
                                       : std::string(tag);
         out_ += '>';
     } else {
-        out_ += *node.tag;
+        out_ += *node.tag();
     }
 }
 
@@ -222,15 +223,15 @@ bool Writer::redefined_default_handle(std::string_view tag) const {
 // tag first for nodes made by edits.
 void Writer::properties(const YamlNode& node, Spacing spacing) {
     if (!has_properties(node)) return;
-    const bool anchor_first = node.tag && node.anchor && source_ &&
-                              source_->contains(*node.anchor) && source_->contains(*node.tag) &&
-                              node.anchor->data() < node.tag->data();
+    const bool anchor_first = node.tag() && node.anchor() && source_ &&
+                              source_->contains(*node.anchor()) && source_->contains(*node.tag()) &&
+                              node.anchor()->data() < node.tag()->data();
     bool first = true;
     auto piece = [&](bool is_anchor) {
         if (spacing == Spacing::After || (spacing == Spacing::Line && !first)) out_ += ' ';
         if (is_anchor) {
             out_ += '&';
-            out_ += *node.anchor;
+            out_ += *node.anchor();
         } else {
             tag(node);
         }
@@ -239,7 +240,7 @@ void Writer::properties(const YamlNode& node, Spacing spacing) {
     };
     const bool order[2] = {anchor_first, !anchor_first};
     for (bool is_anchor : order)
-        if (is_anchor ? node.anchor.has_value() : node.tag.has_value()) piece(is_anchor);
+        if (is_anchor ? node.anchor().has_value() : node.tag().has_value()) piece(is_anchor);
     if (spacing == Spacing::Line) out_ += '\n';
 }
 

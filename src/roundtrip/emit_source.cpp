@@ -154,7 +154,7 @@ static bool only_its_properties(std::string_view before, const YamlNode& node) {
     std::size_t written = 0;
     for (const char c : before) written += !scan::is_blank(c) && !scan::is_break(c);
     const std::size_t own =
-        (node.tag ? node.tag->size() : 0) + (node.anchor ? node.anchor->size() + 1 : 0);
+        (node.tag() ? node.tag()->size() : 0) + (node.anchor() ? node.anchor()->size() + 1 : 0);
     return written == own;
 }
 
@@ -181,7 +181,7 @@ bool Writer::splice_children(const YamlNode& node, std::size_t& pos) {
         // ':' may follow its last node.
         if (is_flow_pair(c)) return false;
         // Its properties stand in the source as they are.
-        for (const auto& piece : {c.tag, c.anchor})
+        for (const auto& piece : {c.tag(), c.anchor()})
             if (piece && !source_->contains(*piece)) return false;
         std::size_t before = c.span.offset;
         while (before > pos && (text[before - 1] == ' ' || text[before - 1] == '\t')) --before;
@@ -533,7 +533,7 @@ void Writer::note_empty_value(const YamlNode& first, const YamlNode* second, std
     if (colon >= text.size() || text[colon] != ':') return;
     // With properties ("k: &a"), a word spelled out goes after them.
     std::size_t spell = colon + 1;
-    for (const auto& piece : {last->tag, last->anchor}) {
+    for (const auto& piece : {last->tag(), last->anchor()}) {
         if (!piece) continue;
         if (!source_->contains(*piece)) return;
         spell =
@@ -541,7 +541,7 @@ void Writer::note_empty_value(const YamlNode& first, const YamlNode* second, std
     }
     // Properties on a line of their own below the key are not this line's.
     if (text.substr(colon, spell - colon).find('\n') != std::string_view::npos) return;
-    empty_value_ = EmptyValue{at + (spell - from), last->tag.has_value()};
+    empty_value_ = EmptyValue{at + (spell - from), last->tag().has_value()};
 }
 
 // The blank lines and comments above an entry written anew, copied as they

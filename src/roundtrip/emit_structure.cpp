@@ -530,7 +530,7 @@ void Writer::null_node(const YamlNode& node, At at) {
     if (has_properties(node) && !node.synthetic) {
         if (at.place == ScalarPlace::Block && out_.ends_with(' ')) {
             out_.pop_back();
-            empty_value_ = EmptyValue{out_.size(), node.tag.has_value()};
+            empty_value_ = EmptyValue{out_.size(), node.tag().has_value()};
         }
         return;
     }

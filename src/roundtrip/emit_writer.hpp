@@ -46,7 +46,7 @@ inline bool is_block_collection(const YamlNode& n) {
 }
 
 inline bool has_properties(const YamlNode& n) {
-    return n.anchor.has_value() || n.tag.has_value();
+    return n.anchor().has_value() || n.tag().has_value();
 }
 
 inline bool has_head_or_blank(const YamlNode& n) {

@@ -89,8 +89,8 @@ YamlNode own_root_properties(const YamlNode& boundary, const IncludedRoot& root)
     props.kind = boundary.kind;
     props.style = boundary.style;
     props.scalar_style = boundary.scalar_style;
-    props.tag = boundary.tag;
-    props.expanded_tag = boundary.expanded_tag;
+    props.set_tag(boundary.tag());
+    props.set_expanded_tag(boundary.expanded_tag());
     restore_own_root(props, root);
     return props;
 }

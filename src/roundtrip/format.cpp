@@ -14,7 +14,7 @@ namespace {
 
 // The same node as far as any reading of it goes, and in the same style.
 bool same_node(const YamlNode& a, const YamlNode& b) {
-    if (a.kind != b.kind || a.anchor != b.anchor || a.tag != b.tag ||
+    if (a.kind != b.kind || a.anchor() != b.anchor() || a.tag() != b.tag() ||
         a.children.size() != b.children.size())
         return false;
     if ((a.kind == NodeKind::Scalar || a.kind == NodeKind::Alias) && a.text != b.text) return false;

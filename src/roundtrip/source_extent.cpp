@@ -61,11 +61,11 @@ std::size_t SourceLayout::start_with_properties(const YamlNode& node) const {
     // A node a directive made starts with the directive's tag.
     if (node.source && contains(node.source->tag))
         start = std::min(start, static_cast<std::size_t>(node.source->tag.data() - text_.data()));
-    if (node.tag && contains(*node.tag))
-        start = std::min(start, static_cast<std::size_t>(node.tag->data() - text_.data()));
+    if (node.tag() && contains(*node.tag()))
+        start = std::min(start, static_cast<std::size_t>(node.tag()->data() - text_.data()));
     // The anchor's view leaves out its '&'.
-    if (node.anchor && contains(*node.anchor) && node.anchor->data() > text_.data())
-        start = std::min(start, static_cast<std::size_t>(node.anchor->data() - text_.data()) - 1);
+    if (node.anchor() && contains(*node.anchor()) && node.anchor()->data() > text_.data())
+        start = std::min(start, static_cast<std::size_t>(node.anchor()->data() - text_.data()) - 1);
     return start;
 }
 
@@ -107,7 +107,7 @@ std::optional<std::size_t> SourceLayout::matching_bracket(std::size_t open) cons
 // The end of a tag or anchor written in this text.
 std::optional<std::size_t> SourceLayout::properties_end(const YamlNode& node) const {
     std::optional<std::size_t> end;
-    for (const auto& piece : {node.tag, node.anchor}) {
+    for (const auto& piece : {node.tag(), node.anchor()}) {
         if (!piece || !contains(*piece)) continue;
         const std::size_t at = static_cast<std::size_t>(piece->data() - text_.data());
         end = std::max(end.value_or(0), at + piece->size());
@@ -135,7 +135,7 @@ std::optional<std::size_t> SourceLayout::exact_end(const YamlNode& node) const {
         if (n->children.empty()) return {};
         const YamlNode& last = n->children.back();
         const bool empty =
-            last.kind == NodeKind::Null && !last.anchor && !last.tag && !replaced_text(last);
+            last.kind == NodeKind::Null && !last.anchor() && !last.tag() && !replaced_text(last);
         if (!empty) {
             n = &last;
         } else if (n->kind == NodeKind::Mapping &&
@@ -182,7 +182,7 @@ std::optional<std::size_t> SourceLayout::exact_end(const YamlNode& node) const {
     // c: d}]" now) were never in the text: the pair's own entry is the first.
     if (n->children.size() < 2) return {};
     const YamlNode& value = n->children[1];
-    if (value.kind != NodeKind::Null || value.anchor || value.tag) return exact_end(value);
+    if (value.kind != NodeKind::Null || value.anchor() || value.tag()) return exact_end(value);
     // An empty value whose anchor or tag an edit removed still has them in
     // the text ("[a: &x]"): where they ended is no longer known.
     if (value.comments.text && value.comments.text->source_start) return {};

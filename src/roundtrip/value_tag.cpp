@@ -63,17 +63,17 @@ const char* kind_name(const YamlNode& n) {
 }
 
 EditStatus misplaced(const YamlNode& node) {
-    return edit_fault(EditFaultKind::Value, "the tag " + std::string(node.tag.value_or("")) +
+    return edit_fault(EditFaultKind::Value, "the tag " + std::string(node.tag().value_or("")) +
                                                 " cannot be written on " + kind_name(node));
 }
 
 }  // namespace
 
 void carry_tag(const YamlNode& old, YamlNode& fresh, ResolverMode mode) {
-    if (fresh.tag || !old.tag || old.source) return;
+    if (fresh.tag() || !old.tag() || old.source) return;
     if (!tag_fits(old, old.effective_tag(), fresh, mode)) return;
-    fresh.tag = old.tag;
-    fresh.expanded_tag = old.expanded_tag;
+    fresh.set_tag(old.tag());
+    fresh.set_expanded_tag(old.expanded_tag());
 }
 
 EditStatus check_primary_handle(std::string_view source, std::string_view tag) {

@@ -7,8 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "scanner/char_class.hpp"
+#include "support/utf8.hpp"
 
 #if defined(__SSE2__) && !defined(QUARVEL_NO_SIMD)
 #include <emmintrin.h>
@@ -68,9 +70,7 @@ inline PlainRun plain_run(bool flow, const char* s, std::size_t i, std::size_t n
 // Characters in a byte range of valid UTF-8 (its bytes less the continuation
 // bytes).
 inline std::uint32_t count_chars(const char* p, std::size_t n) {
-    std::uint32_t chars = 0;
-    for (std::size_t i = 0; i < n; ++i) chars += starts_char(static_cast<unsigned char>(p[i]));
-    return chars;
+    return static_cast<std::uint32_t>(utf8::count_chars(std::string_view(p, n)));
 }
 
 }  // namespace quarvel::scan

@@ -132,12 +132,6 @@ std::string quoted_literal(std::string_view text) {
     return out;
 }
 
-std::size_t count_chars(std::string_view text) {
-    std::size_t n = 0;
-    for (unsigned char c : text) n += !is_cont(c);
-    return n;
-}
-
 std::optional<Utf8Fault> validate(std::string_view bytes) {
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();

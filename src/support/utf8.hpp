@@ -1,8 +1,10 @@
 // UTF-8 helpers shared by the input decoder, the scanner and the emitters.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -69,8 +71,73 @@ inline char32_t decode_at(std::string_view text, std::size_t i) {
 // messages that show a value.
 std::string quoted_literal(std::string_view text);
 
-// Number of code points in valid UTF-8 text.
-std::size_t count_chars(std::string_view text);
+namespace word {
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+constexpr std::uint64_t kLowBits = 0x0101010101010101ULL;
+
+inline std::uint64_t load(const char* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+}
+
+// Continuation bytes (10xxxxxx) in a word: the high bit set, the next one clear.
+inline unsigned continuation_bytes(std::uint64_t w) {
+    return static_cast<unsigned>(std::popcount(w & ~(w << 1) & kHighBits));
+}
+
+// Whether some byte of the word is '\n' or '\r'.
+inline bool has_break(std::uint64_t w) {
+    const std::uint64_t lf = w ^ (kLowBits * '\n');
+    const std::uint64_t cr = w ^ (kLowBits * '\r');
+    return (((lf - kLowBits) & ~lf) | ((cr - kLowBits) & ~cr)) & kHighBits;
+}
+
+}  // namespace word
+
+// Number of code points in valid UTF-8 text: a character starts at every
+// byte that is not a continuation byte, counted eight bytes at a time.
+inline std::size_t count_chars(std::string_view text) {
+    const char* p = text.data();
+    const std::size_t n = text.size();
+    std::size_t continuations = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) continuations += word::continuation_bytes(word::load(p + i));
+    for (; i < n; ++i) continuations += (static_cast<unsigned char>(p[i]) & 0xC0) == 0x80;
+    return n - continuations;
+}
+
+// The characters of text[begin, end) when they hold no line break ('\n' or
+// '\r'); none when they do. Columns of a node that ends on the line it starts
+// on. Words are read from `text` even past `end` (those bytes are masked
+// off), so a short range costs one or two words, not a loop per byte.
+inline std::optional<std::size_t> count_chars_on_one_line(std::string_view text, std::size_t begin,
+                                                          std::size_t end) {
+    end = end < text.size() ? end : text.size();
+    if (begin >= end) return 0;
+    const char* p = text.data();
+    std::size_t continuations = 0;
+    std::size_t i = begin;
+    for (; i + 8 <= end; i += 8) {
+        const std::uint64_t w = word::load(p + i);
+        if (word::has_break(w)) return std::nullopt;
+        continuations += word::continuation_bytes(w);
+    }
+    if (i < end && i + 8 <= text.size() && std::endian::native == std::endian::little) {
+        // The low bytes of a little-endian word come first; zero bytes are
+        // neither breaks nor continuation bytes.
+        const std::uint64_t w = word::load(p + i) & (~std::uint64_t{0} >> (8 * (8 - (end - i))));
+        if (word::has_break(w)) return std::nullopt;
+        return end - begin - continuations - word::continuation_bytes(w);
+    }
+    for (; i < end; ++i) {
+        const auto c = static_cast<unsigned char>(p[i]);
+        if (c == '\n' || c == '\r') return std::nullopt;
+        continuations += (c & 0xC0) == 0x80;
+    }
+    return end - begin - continuations;
+}
 
 struct Utf8Fault {
     std::size_t valid_up_to;

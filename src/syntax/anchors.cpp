@@ -14,9 +14,9 @@ AnchorIndex::AnchorIndex(std::span<const YamlNode> roots) {
     while (!pending.empty()) {
         const YamlNode* n = pending.back();
         pending.pop_back();
-        if (n->anchor) entries_.push_back({*n->anchor, n});
+        if (n->anchor()) entries_.push_back({*n->anchor(), n});
         for (auto it = n->children.rbegin(); it != n->children.rend(); ++it) {
-            if (it->anchor || !it->children.empty()) pending.push_back(&*it);
+            if (it->anchor() || !it->children.empty()) pending.push_back(&*it);
         }
     }
     // Entries are in document order; a stable sort keeps the first definition
@@ -59,7 +59,7 @@ AliasTargets::AliasTargets(const YamlNode& root) {
         if (n->span.file_id >= files.size()) files.resize(n->span.file_id + 1);
         Names& names = files[n->span.file_id];
         if (done_order != 0) {
-            auto [it, added] = names.last.try_emplace(*n->anchor, Defined{n, done_order});
+            auto [it, added] = names.last.try_emplace(*n->anchor(), Defined{n, done_order});
             if (!added && it->second.order < done_order) it->second = Defined{n, done_order};
             continue;
         }
@@ -69,9 +69,9 @@ AliasTargets::AliasTargets(const YamlNode& root) {
                 targets_.emplace(n, it->second.node);
             else
                 before_definition.push_back(n);
-        } else if (n->anchor) {
+        } else if (n->anchor()) {
             pending.push_back({n, false, ++order});
-            names.first.try_emplace(*n->anchor, n);
+            names.first.try_emplace(*n->anchor(), n);
         }
         const bool mapping = n->kind == NodeKind::Mapping;
         for (std::size_t i = n->children.size(); i-- > 0;)
@@ -146,7 +146,7 @@ class Expander {
         YamlNode out = n.copy_shallow();
         out.explicit_start = false;
         out.leading_bom = false;
-        if (drop_anchors_) out.anchor.reset();
+        if (drop_anchors_) out.set_anchor(std::nullopt);
         if (!n.children.empty()) {
             out.children.reserve(n.children.size());
             for (const YamlNode& c : n.children) {

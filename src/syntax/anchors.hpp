@@ -157,7 +157,7 @@ class ExpandedSizes {
             if (!target) return 1;
             return ensure_stack([&] { return of(*target); });
         }
-        if (n.anchor) {
+        if (n.anchor()) {
             auto [known, fresh] = sizes_.try_emplace(&n, 1);  // 1 while being counted
             if (!fresh) return known->second;
         }
@@ -170,7 +170,7 @@ class ExpandedSizes {
             if (!size) return std::nullopt;
             total = ExpansionBudget::add(total, *size);
         }
-        if (n.anchor) sizes_[&n] = total;
+        if (n.anchor()) sizes_[&n] = total;
         return total;
     }
 

@@ -168,7 +168,7 @@ class TreeChecker {
 
   private:
     void note_anchors(const YamlNode& n) {
-        if (n.anchor) anchors_[*n.anchor] = &n;
+        if (n.anchor()) anchors_[*n.anchor()] = &n;
         if (n.kind != NodeKind::Alias) return;
         auto it = anchors_.find(n.text);
         if (it != anchors_.end()) alias_targets_[&n] = it->second;
@@ -202,7 +202,7 @@ class TreeChecker {
 
     // The same refusal the value composer makes when it reads the scalar.
     bool readable(const YamlNode& n) {
-        if (!options_.unreadable_tags || !n.tag) return true;
+        if (!options_.unreadable_tags || !n.tag()) return true;
         const std::string_view tag = n.effective_tag();
         const bool plain = n.kind == NodeKind::Null || n.scalar_style == ScalarStyle::Plain;
         if (resolve(options_.mode, n.text, plain, tag).kind != ResolvedKind::Invalid) return true;
@@ -214,14 +214,14 @@ class TreeChecker {
     void scalar(YamlNode& n) {
         if (options_.warn_1_1) {
             auto w = difference_warning(options_.mode, n.text, n.scalar_style == ScalarStyle::Plain,
-                                        n.tag.value_or(""), n.span.line, n.span.column);
+                                        n.tag().value_or(""), n.span.line, n.span.column);
             if (w) warn(std::move(*w), n);
         }
         if (options_.upgrade_1_1 && n.scalar_style == ScalarStyle::Plain) upgrade(n);
     }
 
     void upgrade(YamlNode& n) {
-        std::string_view tag = n.tag.value_or("");
+        std::string_view tag = n.tag().value_or("");
         if (auto spelling = upgrade_spelling(options_.mode, n.text, tag)) {
             n.text = arena_.store(*spelling);
             n.comments.modified = true;

@@ -46,6 +46,7 @@
 #include <vector>
 
 #include "support/stack.hpp"
+#include "support/utf8.hpp"
 #include "syntax/compose.hpp"
 
 namespace quarvel {
@@ -198,8 +199,8 @@ class Attacher {
     // has none here).
     std::uint32_t properties_line(const YamlNode& node, std::uint32_t otherwise) const {
         const char* first = nullptr;
-        if (node.anchor) first = node.anchor->data() - 1;  // the '&'
-        if (node.tag && (!first || node.tag->data() < first)) first = node.tag->data();
+        if (node.anchor()) first = node.anchor()->data() - 1;  // the '&'
+        if (node.tag() && (!first || node.tag()->data() < first)) first = node.tag()->data();
         if (!first || first < text_.data() || first >= text_.data() + text_.size())
             return otherwise;
         return std::min(otherwise,
@@ -302,7 +303,7 @@ class Attacher {
     // the key and a value that cannot hold a head of its own.
     void entry_layout(YamlNode& key, End key_end, YamlNode& value) {
         if (key.kind == NodeKind::Scalar && key.scalar_style == ScalarStyle::Plain &&
-            value.kind != NodeKind::Null && !value.anchor && !value.tag) {
+            value.kind != NodeKind::Null && !value.anchor() && !value.tag()) {
             const auto [key_line, key_column] = approximate_end(key);
             if (value.span.line == key_line && key_column < value.span.column)
                 value.comments.value_pad = value.span.column - key_column - 1;
@@ -339,10 +340,7 @@ class Attacher {
 };
 
 std::uint32_t count_chars(std::string_view s) {
-    std::uint32_t n = 0;
-    for (unsigned char c : s)
-        if ((c & 0xC0) != 0x80) ++n;
-    return n;
+    return static_cast<std::uint32_t>(utf8::count_chars(s));
 }
 
 std::pair<std::uint32_t, std::uint32_t> leaf_end(const YamlNode& n) {

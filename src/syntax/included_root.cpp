@@ -11,7 +11,7 @@ IncludedRoot take_own_root(YamlNode& root) {
     own.end_line = root.end_line;
     own.end_column = root.end_column;
     own.explicit_start = root.explicit_start;
-    own.anchor = root.anchor;
+    own.anchor = root.anchor();
     if (root.comments.text) own.comments = std::move(root.comments.text);
     return own;
 }
@@ -22,7 +22,7 @@ void restore_own_root(YamlNode& node, const IncludedRoot& own) {
     node.end_line = own.end_line;
     node.end_column = own.end_column;
     node.explicit_start = own.explicit_start;
-    node.anchor = own.anchor;
+    node.set_anchor(own.anchor);
     if (own.comments)
         node.comments.text = std::make_unique<CommentText>(*own.comments);
     else

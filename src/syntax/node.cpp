@@ -18,9 +18,8 @@ YamlNode YamlNode::copy_shallow() const {
     n.end_line = end_line;
     n.end_column = end_column;
     n.text = text;
-    n.anchor = anchor;
-    n.tag = tag;
-    n.expanded_tag = expanded_tag;
+    if (properties_ && !properties_->empty())
+        n.properties_ = std::make_unique<NodeProperties>(*properties_);
     n.comments.blank_before = comments.blank_before;
     n.comments.value_pad = comments.value_pad;
     n.comments.compact = comments.compact;

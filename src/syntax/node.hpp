@@ -116,6 +116,18 @@ struct YamlNode;
 // afresh, page fault by page fault, on every load.
 using NodeList = std::vector<YamlNode, warm::Allocator<YamlNode>>;
 
+// A node's anchor and tag, which most nodes of a configuration lack: kept out
+// of line, so that a node without them is 64 bytes smaller.
+struct NodeProperties {
+    std::optional<std::string_view> anchor;  // without '&'
+    std::optional<std::string_view> tag;     // as written, handle included
+    // The tag through the document's %TAG handles, when they change it
+    // (empty otherwise): what conversion reads and what tag handlers see.
+    std::string_view expanded_tag;
+
+    bool empty() const { return !anchor && !tag && expanded_tag.empty(); }
+};
+
 struct YamlNode {
     NodeKind kind = NodeKind::Null;
     ScalarStyle scalar_style = ScalarStyle::Plain;   // scalars
@@ -130,11 +142,6 @@ struct YamlNode {
     std::uint32_t end_column = 0;
     // Scalar: the decoded text. Alias: the anchor name without '*'.
     std::string_view text;
-    std::optional<std::string_view> anchor;  // without '&'
-    std::optional<std::string_view> tag;     // as written, handle included
-    // The tag through the document's %TAG handles, when they change it
-    // (empty otherwise): what conversion reads and what tag handlers see.
-    std::string_view expanded_tag;
     // Sequence: the items. Mapping: key, value, key, value, ... in order.
     NodeList children;
     Comments comments;
@@ -149,9 +156,32 @@ struct YamlNode {
         if (!children.empty()) destroy_children();
     }
 
+    std::optional<std::string_view> anchor() const {
+        return properties_ ? properties_->anchor : std::nullopt;
+    }
+    std::optional<std::string_view> tag() const {
+        return properties_ ? properties_->tag : std::nullopt;
+    }
+    std::string_view expanded_tag() const {
+        return properties_ ? properties_->expanded_tag : std::string_view{};
+    }
+    bool has_properties() const { return properties_ != nullptr; }
+    void set_anchor(std::optional<std::string_view> anchor) {
+        if (anchor || properties_) properties().anchor = anchor;
+    }
+    void set_tag(std::optional<std::string_view> tag) {
+        if (tag || properties_) properties().tag = tag;
+    }
+    void set_expanded_tag(std::string_view expanded) {
+        if (!expanded.empty() || properties_) properties().expanded_tag = expanded;
+    }
+
     // The tag conversion goes by: expanded through %TAG handles, else as written.
     std::string_view effective_tag() const {
-        return !expanded_tag.empty() ? expanded_tag : tag ? *tag : std::string_view{};
+        if (!properties_) return {};
+        return !properties_->expanded_tag.empty() ? properties_->expanded_tag
+               : properties_->tag                 ? *properties_->tag
+                                                  : std::string_view{};
     }
 
     bool is_collection() const { return kind == NodeKind::Sequence || kind == NodeKind::Mapping; }
@@ -168,8 +198,14 @@ struct YamlNode {
     YamlNode copy_shallow() const;
 
   private:
+    NodeProperties& properties() {
+        if (!properties_) properties_ = std::make_unique<NodeProperties>();
+        return *properties_;
+    }
     // Frees deep trees without deep recursion.
     void destroy_children() noexcept;
+
+    std::unique_ptr<NodeProperties> properties_;  // null when the node has none
 };
 
 inline bool is_flow_pair(const YamlNode& n) {

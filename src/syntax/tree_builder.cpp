@@ -8,24 +8,6 @@
 namespace quarvel {
 namespace {
 
-// The characters of `s` when it holds no line break; -1 when it does. A
-// short text (most scalars) is read once, byte by byte; a long one is first
-// searched for breaks, which memchr does many bytes at a time, then counted.
-std::int64_t chars_on_one_line(std::string_view s) {
-    constexpr std::size_t kShort = 64;
-    if (s.size() > kShort) {
-        if (std::memchr(s.data(), '\n', s.size()) || std::memchr(s.data(), '\r', s.size()))
-            return -1;
-        return static_cast<std::int64_t>(utf8::count_chars(s));
-    }
-    std::int64_t n = 0;
-    for (unsigned char c : s) {
-        if (c == '\n' || c == '\r') return -1;
-        if ((c & 0xC0) != 0x80) ++n;
-    }
-    return n;
-}
-
 bool is_boundary(std::string_view text, std::uint64_t i) {
     return i >= text.size() || (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
 }
@@ -52,10 +34,9 @@ void TreeBuilder::set_end(YamlNode& node, std::uint64_t end) {
         return;
     }
     // Most nodes end on the line they start on: no search needed.
-    if (const std::int64_t chars = chars_on_one_line(text_.substr(begin, end - begin));
-        chars >= 0) {
+    if (const auto chars = utf8::count_chars_on_one_line(text_, begin, end)) {
         node.end_line = node.span.line;
-        node.end_column = node.span.column + static_cast<std::uint32_t>(chars);
+        node.end_column = node.span.column + static_cast<std::uint32_t>(*chars);
         return;
     }
     node.end_line = lines_.line_of(end);
@@ -80,8 +61,8 @@ bool TreeBuilder::scalar(const Token& t, const Props& props, YamlNode& out) {
 // "-   x" keeps its spacing; "- - x" is a compact nested sequence.
 void TreeBuilder::same_line_item(YamlNode& item, const Mark& dash) {
     const bool flow = item.is_collection() && item.style == CollectionStyle::Flow;
-    if ((item.kind == NodeKind::Scalar || item.kind == NodeKind::Alias || flow) && !item.anchor &&
-        !item.tag) {
+    if ((item.kind == NodeKind::Scalar || item.kind == NodeKind::Alias || flow) && !item.anchor() &&
+        !item.tag()) {
         if (item.span.column > dash.column)
             item.comments.value_pad = item.span.column - dash.column - 1;
     } else if (item.kind == NodeKind::Sequence && item.style == CollectionStyle::Block) {

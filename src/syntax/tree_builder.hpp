@@ -149,10 +149,10 @@ class TreeBuilder {
         out.end_offset = mark.offset;
         out.end_line = mark.line;
         out.end_column = mark.column;
-        if (props.has_anchor) out.anchor = props.anchor;
+        if (props.has_anchor) out.set_anchor(props.anchor);
         if (props.has_tag) {
-            out.tag = props.tag;
-            out.expanded_tag = props.expanded_tag;
+            out.set_tag(props.tag);
+            out.set_expanded_tag(props.expanded_tag);
         }
     }
     void same_line_item(YamlNode& item, const Mark& dash);

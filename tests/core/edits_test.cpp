@@ -66,8 +66,8 @@ void replacement_keeps_place() {
     YamlNode* node = resolve_path(d->roots(), path_of({k("a")}), kMode);
     replace_node(*d, *node, scalar(*d, "2"));
     CHECK_EQ(node->text, std::string_view("2"));
-    CHECK(node->anchor && *node->anchor == "n");
-    CHECK(node->tag && *node->tag == "!t");
+    CHECK(node->anchor() && *node->anchor() == "n");
+    CHECK(node->tag() && *node->tag() == "!t");
     CHECK(node->comments.has_inline());
     CHECK(node->comments.modified);
 }
@@ -153,8 +153,8 @@ void anchors_and_aliases() {
     CHECK_EQ(message_of(detach_alias(*d, path_of({k("last")}))),
              std::string("detach() is only valid on an alias node"));
     CHECK_EQ(message_of(detach_alias(*d, path_of({k("other")}))), std::string("ok"));
-    CHECK(alias->kind == NodeKind::Mapping && !alias->anchor && alias->comments.modified);
-    CHECK(resolve_path(d->roots(), path_of({k("base")}), kMode)->anchor.has_value());
+    CHECK(alias->kind == NodeKind::Mapping && !alias->anchor() && alias->comments.modified);
+    CHECK(resolve_path(d->roots(), path_of({k("base")}), kMode)->anchor().has_value());
 
     auto dangling = document("a: *nowhere\n");
     CHECK_EQ(message_of(detach_alias(*dangling, path_of({k("a")}))),

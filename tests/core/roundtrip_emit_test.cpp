@@ -282,8 +282,8 @@ void synthetic_nulls_and_directives() {
         auto f = compose(ec.input);
         YamlNode& v = *find(f.roots[0], ec.path);
         v.kind = NodeKind::Null;
-        v.anchor = ec.anchor;
-        v.tag = ec.tag;
+        v.set_anchor(ec.anchor);
+        v.set_tag(ec.tag);
         v.comments.modified = true;
         const std::string out = emit(f, ec.input);
         CHECK_EQ(out, std::string(ec.expected));

@@ -43,12 +43,12 @@ YamlNode quoted(std::string_view text) {
 }
 
 YamlNode tagged(std::string_view tag, YamlNode n) {
-    n.tag = tag;
+    n.set_tag(tag);
     return n;
 }
 
 YamlNode anchored(std::string_view name, YamlNode n) {
-    n.anchor = name;
+    n.set_anchor(name);
     return n;
 }
 
@@ -189,8 +189,8 @@ void copy_keeps_properties_and_expands() {
     CHECK(copy.kind == NodeKind::Mapping);
     const YamlNode& t = copy.value(0);
     CHECK(t.kind == NodeKind::Sequence);
-    CHECK(t.anchor == std::optional<std::string_view>("t"));
-    CHECK(t.tag == std::optional<std::string_view>("!x"));
+    CHECK(t.anchor() == std::optional<std::string_view>("t"));
+    CHECK(t.tag() == std::optional<std::string_view>("!x"));
     CHECK(t.style == CollectionStyle::Flow);
     CHECK(t.comments.has_inline());
     CHECK_EQ(t.span.line, 3u);
@@ -204,9 +204,9 @@ void copy_keeps_properties_and_expands() {
     CHECK(roots[2].value(0).kind == NodeKind::Alias);
 
     YamlNode detached = expanding_copy(roots[2], index, CopyAnchors::Drop);
-    CHECK(!detached.value(0).anchor);
-    CHECK(!detached.value(0).children[1].anchor);
-    CHECK(detached.value(0).tag.has_value());
+    CHECK(!detached.value(0).anchor());
+    CHECK(!detached.value(0).children[1].anchor());
+    CHECK(detached.value(0).tag().has_value());
 }
 
 void undefined_alias_is_null() {
@@ -260,7 +260,7 @@ void alias_depth_limit() {
         const YamlNode* n = &copy;
         while (n->kind == NodeKind::Sequence) n = &n->children[0];
         CHECK(n->kind == NodeKind::Null);
-        CHECK(!n->anchor && !n->tag);
+        CHECK(!n->anchor() && !n->tag());
         CHECK_EQ(n->span.line, 50u);
         CHECK_EQ(n->end_offset, n->span.offset);
     }
@@ -330,7 +330,7 @@ void deep_trees() {
         ++levels;
     }
     CHECK_EQ(levels, depth);
-    CHECK(n->kind == NodeKind::Scalar && !n->anchor);
+    CHECK(n->kind == NodeKind::Scalar && !n->anchor());
 
     SyntaxForest f;
     f.roots = std::move(roots);
@@ -618,7 +618,7 @@ void from_text() {
         AnchorIndex index(f.roots);
         CHECK_EQ(index.size(), std::size_t{10});
         YamlNode copy = expanding_copy(f.roots[0].value(9), index, CopyAnchors::Drop);
-        CHECK(copy.kind == NodeKind::Sequence && !copy.anchor);
+        CHECK(copy.kind == NodeKind::Sequence && !copy.anchor());
         CHECK_EQ(copy.children.size(), std::size_t{10});
         std::uint64_t nulls = 0;
         std::uint64_t total = count_nodes(copy, nulls);

@@ -69,17 +69,17 @@ void properties_as_written() {
     check::Case c("properties");
     auto f = compose("%TAG !e! tag:example.com,2000:\n---\n- &b !!str v\n- *b\n- !t\n");
     const YamlNode& seq = f.roots[0];
-    CHECK_EQ(*seq.children[0].anchor, std::string_view("b"));
-    CHECK_EQ(*seq.children[0].tag, std::string_view("!!str"));  // unexpanded
+    CHECK_EQ(*seq.children[0].anchor(), std::string_view("b"));
+    CHECK_EQ(*seq.children[0].tag(), std::string_view("!!str"));  // unexpanded
     CHECK(seq.children[1].kind == NodeKind::Alias);
     CHECK_EQ(seq.children[1].text, std::string_view("b"));
     CHECK(seq.children[2].kind == NodeKind::Null);
-    CHECK_EQ(*seq.children[2].tag, std::string_view("!t"));
+    CHECK_EQ(*seq.children[2].tag(), std::string_view("!t"));
     CHECK(seq.explicit_start);
     auto e = compose("key: &a\nother:\n");
     CHECK(e.roots[0].value(0).kind == NodeKind::Null);
-    CHECK_EQ(*e.roots[0].value(0).anchor, std::string_view("a"));
-    CHECK(!e.roots[0].value(1).anchor);
+    CHECK_EQ(*e.roots[0].value(0).anchor(), std::string_view("a"));
+    CHECK(!e.roots[0].value(1).anchor());
 }
 
 void flow_pairs_and_empty_items() {

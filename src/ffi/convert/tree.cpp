@@ -63,7 +63,7 @@ class TreeConverter {
 
     // Records `made` as the object of n's anchor, with what it counted since `start`.
     void remember(const YamlNode& n, PyObject* made, std::uint64_t start) {
-        if (!made || !n.anchor) return;
+        if (!made || !n.anchor()) return;
         Made m{Ref::borrow(made), budget_.made_since(start), n.span.offset};
         if (root_) {
             made_by_node_[&n] = std::move(m);
@@ -72,9 +72,9 @@ class TreeConverter {
         // A node is made once its children are: an anchor of the same name
         // inside it came later in the text and still names what follows.
         SeededMap<Made>& anchors = anchors_of(n);
-        auto it = anchors.find(*n.anchor);
+        auto it = anchors.find(*n.anchor());
         if (it == anchors.end())
-            anchors.emplace(*n.anchor, std::move(m));
+            anchors.emplace(*n.anchor(), std::move(m));
         else if (it->second.at <= m.at)
             it->second = std::move(m);
     }
@@ -234,7 +234,7 @@ class TreeConverter {
 
     bool is_merge_key(const YamlNode& k) {
         if (k.kind != NodeKind::Scalar || k.scalar_style != ScalarStyle::Plain) return false;
-        if (k.text != "<<" && !k.tag) return false;
+        if (k.text != "<<" && !k.tag()) return false;
         return resolve(options_.mode, k.text, true, k.effective_tag()).kind == ResolvedKind::Merge;
     }
 
@@ -326,7 +326,7 @@ class TreeConverter {
             Ref held(target);
             return frozen(target);
         }
-        if (k.kind == NodeKind::Scalar && !k.tag &&
+        if (k.kind == NodeKind::Scalar && !k.tag() &&
             (k.scalar_style != ScalarStyle::Plain ||
              resolve(options_.mode, k.text, true).kind == ResolvedKind::Str)) {
             budget_.made();
@@ -390,8 +390,8 @@ class TreeConverter {
             if (!tag.tag || !tag.target) return false;
             r.source_tag = tag.tag.get();
             r.source_target = tag.target.get();
-        } else if (n.tag && !is_standard_tag(n.effective_tag())) {
-            tag.tag = Ref(new_str(*n.tag));
+        } else if (n.tag() && !is_standard_tag(n.effective_tag())) {
+            tag.tag = Ref(new_str(*n.tag()));
             if (!tag.tag) return false;
             r.source_tag = tag.tag.get();
         }

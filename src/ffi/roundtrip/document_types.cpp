@@ -231,8 +231,8 @@ PyObject* document_anchors(PyObject* self, void*) {
         bool ok = true;
         walk_addressable(roots.front(), path, hold.state().mode,
                          [&](YamlNode& n, const NodePath& p) {
-                             if (!n.anchor) return true;
-                             Ref name = str_from_utf8(*n.anchor);
+                             if (!n.anchor()) return true;
+                             Ref name = str_from_utf8(*n.anchor());
                              Ref node(name ? new_node(self, p) : nullptr);
                              ok = node && PyDict_SetItem(dict.get(), name.get(), node.get()) == 0;
                              return ok;

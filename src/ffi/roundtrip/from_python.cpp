@@ -146,13 +146,14 @@ class NodeBuilder {
             PyErr_Format(PyExc_ValueError, "cannot write the tag %U in YAML", tag_text(o));
             return false;
         }
-        out.expanded_tag = {};
+        out.set_expanded_tag({});
         if (spelling == TagSpelling::Verbatim) {
-            out.expanded_tag = doc_.arena().store(tag);
-            out.tag = doc_.arena().store("!<" + std::string(tag) + ">");
+            out.set_expanded_tag(doc_.arena().store(tag));
+            out.set_tag(doc_.arena().store("!<" + std::string(tag) + ">"));
         } else {
-            out.tag = doc_.arena().store(tag);
-            if (tag.starts_with("!<")) out.expanded_tag = out.tag->substr(2, out.tag->size() - 3);
+            out.set_tag(doc_.arena().store(tag));
+            if (tag.starts_with("!<"))
+                out.set_expanded_tag(out.tag()->substr(2, out.tag()->size() - 3));
         }
         if (auto checked = check_explicit_tag(out, doc_.mode); !checked) {
             raise_fault(checked.error());

@@ -148,15 +148,15 @@ PyObject* node_style(PyObject* self, void*) {
 
 PyObject* node_tag(PyObject* self, void*) {
     return read_field(self,
-                      [](const NodeAccess&, const YamlNode& n) { return optional_text(n.tag); });
+                      [](const NodeAccess&, const YamlNode& n) { return optional_text(n.tag()); });
 }
 
 // The directive tag that made the node, or its own tag when that is an
 // application tag rather than a standard one.
 std::optional<std::string_view> source_tag_of(const YamlNode& n) {
     if (n.source) return n.source->tag;
-    if (!n.tag) return std::nullopt;
-    const std::string_view t = *n.tag;
+    if (!n.tag()) return std::nullopt;
+    const std::string_view t = *n.tag();
     if (t.size() < 2 || t.starts_with("!!") || t.starts_with("tag:yaml.org,2002:"))
         return std::nullopt;
     return t;
@@ -244,8 +244,8 @@ PyObject* node_get_comment_before(PyObject* self, void*) {
 }
 
 PyObject* node_get_anchor(PyObject* self, void*) {
-    return read_field(self,
-                      [](const NodeAccess&, const YamlNode& n) { return optional_text(n.anchor); });
+    return read_field(
+        self, [](const NodeAccess&, const YamlNode& n) { return optional_text(n.anchor()); });
 }
 
 PyObject* node_repr(PyObject* self) {

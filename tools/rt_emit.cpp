@@ -64,7 +64,7 @@ quarvel::YamlNode* first_plain_value(quarvel::YamlNode& node) {
             quarvel::YamlNode& v = node.value(i);
             if (v.kind == quarvel::NodeKind::Scalar &&
                 v.scalar_style == quarvel::ScalarStyle::Plain && !v.text.empty() &&
-                v.end_line == v.span.line && !v.source)
+                v.end_line == v.span.line && !v.source())
                 return &v;
             if (auto* found = first_plain_value(v)) return found;
         }

@@ -137,8 +137,8 @@ Result<YamlNode> Resolver::include_dir(Directive d, YamlNode& n, std::uint32_t f
             switch (d) {
                 case Directive::DirList:
                 case Directive::DirNamed: {
-                    root->source = std::make_unique<IncludeSource>(
-                        IncludeSource{*n.tag(), n.text, id, {}, {}});
+                    root->set_source(std::make_unique<IncludeSource>(
+                        IncludeSource{*n.tag(), n.text, id, {}, {}}));
                     if (d == Directive::DirNamed) {
                         YamlNode key;
                         key.kind = NodeKind::Scalar;
@@ -159,7 +159,7 @@ Result<YamlNode> Resolver::include_dir(Directive d, YamlNode& n, std::uint32_t f
     }
     if (result.children.empty()) result.style = CollectionStyle::Flow;
     mark(result, n, std::nullopt);
-    result.source->merged = std::move(merged);
+    result.source()->merged = std::move(merged);
     return result;
 }
 

@@ -340,8 +340,8 @@ void Resolver::mark(YamlNode& result, YamlNode& directive, std::optional<std::ui
     // The anchor is the directive's: one the included root had belongs to
     // the other file, where nothing after the root could refer to it.
     result.set_anchor(directive.anchor());
-    result.source = std::make_unique<IncludeSource>(
-        IncludeSource{*directive.tag(), directive.text, file_id, std::move(own), {}});
+    result.set_source(std::make_unique<IncludeSource>(
+        IncludeSource{*directive.tag(), directive.text, file_id, std::move(own), {}}));
 }
 
 YamlNode Resolver::null_at(const YamlNode& at) const {

@@ -178,7 +178,7 @@ void Writer::document(const YamlNode& node, bool with_source, bool separated, bo
             out_ += ' ';
             out_ += comment_source(*c);
             ++before;
-        } else if (normalize_ && has_marker && !node.source && before == head_lines.size() &&
+        } else if (normalize_ && has_marker && !node.source() && before == head_lines.size() &&
                    (!is_block_collection(node) || has_properties(props)) &&
                    source_->line_start(source_->start_with_properties(props)) == marker) {
             // Normalised, a root the source began on the "---" line stays
@@ -247,9 +247,9 @@ void Writer::properties(const YamlNode& node, Spacing spacing) {
 // The directive line of a boundary: its tag and its argument, quoted when
 // the argument would not read back as written plain ("a: b.yaml").
 void Writer::directive(const YamlNode& node) {
-    out_ += node.source->tag;
+    out_ += node.source()->tag;
     out_ += ' ';
-    const std::string_view target = node.source->target;
+    const std::string_view target = node.source()->target;
     if (fits_plain(target, ScalarPlace::Flow))
         out_ += target;
     else

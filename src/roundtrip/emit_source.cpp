@@ -190,7 +190,7 @@ bool Writer::splice_children(const YamlNode& node, std::size_t& pos) {
         const std::size_t start = source_->start_with_properties(c);
         const bool had_properties = start < c.span.offset;
         if (had_properties != has_properties(c)) return false;
-        if (had_properties && !c.source &&
+        if (had_properties && !c.source() &&
             !only_its_properties(text.substr(start, c.span.offset - start), c))
             return false;
         // After an explicit key's "?" ("[? a : b]") a value would be the key
@@ -263,10 +263,10 @@ namespace quarvel::roundtrip::emit {
 // another file and is written here as its directive line.
 bool changed_here(const YamlNode& node) {
     if (node.comments.modified) return true;
-    if (node.source) return false;
+    if (node.source()) return false;
     for (const YamlNode& child : node.children) {
         if (child.comments.modified) return true;
-        if (child.children.empty() || child.source) continue;
+        if (child.children.empty() || child.source()) continue;
         const std::optional<bool> deep =
             ensure_stack([&] { return std::optional<bool>(changed_here(child)); });
         if (!deep || *deep) return true;
@@ -292,7 +292,7 @@ std::optional<std::size_t> Writer::entry_end(const YamlNode& c, std::size_t i) c
     const YamlNode& key = c.key(i);
     const YamlNode& value = c.value(i);
     // A null put in place of a value ends where that value did.
-    if (value.kind != NodeKind::Null || has_properties(value) || value.source ||
+    if (value.kind != NodeKind::Null || has_properties(value) || value.source() ||
         replaced_text(value))
         return source_->exact_end(value);
     // "k:" ends with its key; "? k" may have its ":" on a later line.
@@ -499,7 +499,7 @@ static const YamlNode& last_written(const YamlNode& first, const YamlNode* secon
 void Writer::note_block_scalar(const YamlNode& first, const YamlNode* second, std::size_t from,
                                std::size_t to, std::size_t at) {
     const YamlNode& last = last_written(first, second);
-    if (last.kind != NodeKind::Scalar || last.source) return;
+    if (last.kind != NodeKind::Scalar || last.source()) return;
     if (last.scalar_style != ScalarStyle::Literal && last.scalar_style != ScalarStyle::Folded)
         return;
     const std::size_t start = last.span.offset;
@@ -521,7 +521,7 @@ void Writer::note_empty_value(const YamlNode& first, const YamlNode* second, std
             key = nullptr;
         last = &last->children.back();
     }
-    if (!key || last->kind != NodeKind::Null || last->source) return;
+    if (!key || last->kind != NodeKind::Null || last->source()) return;
     // An empty key (": v") stands at its ':'.
     const auto end = key->kind == NodeKind::Null && !has_properties(*key)
                          ? std::optional<std::size_t>(key->span.offset)

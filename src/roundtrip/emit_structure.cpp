@@ -16,7 +16,7 @@ void Writer::root(const YamlNode& node, bool with_source, std::size_t head_from,
         blank_lines(blank_lines_above(first ? first->line_start : props.span.offset));
     }
     head(props, 0, head_from);
-    if (with_source && node.source) {
+    if (with_source && node.source()) {
         directive(node);
         out_ += inline_comment(node);
         out_ += '\n';
@@ -70,7 +70,7 @@ std::optional<std::size_t> Writer::root_end(const YamlNode& node) const {
             node.kind == NodeKind::Mapping ? node.key(last) : node.children[last];
         const auto end = entry_end(node, last);
         if (end && in_source(first) && *end > first.span.offset) return end;
-    } else if (&own(node) == &node && !(node.source && !in_source(node))) {
+    } else if (&own(node) == &node && !(node.source() && !in_source(node))) {
         // An empty node stands at the token after it: its properties start it.
         const auto end = source_->exact_end(node);
         if (end && *end > source_->start_with_properties(node)) return end;
@@ -167,7 +167,7 @@ void Writer::entries(const YamlNode& map, std::size_t n, bool first_on_line) {
 bool Writer::simple_key_safe_after_empty_value(const YamlNode& key) {
     // A key that came from a directive is written as the directive, which
     // opens with its tag ("!include_dir_named e").
-    const bool directive_key = key.source && &key != content_of_;
+    const bool directive_key = key.source() && &key != content_of_;
     if (!(has_properties(key) || directive_key) || !empty_value_) return true;
     // Only blank lines, comment lines and this key's indentation may lie
     // between: anything else ended the empty value's line for good.
@@ -193,7 +193,7 @@ bool Writer::simple_key_safe_after_empty_value(const YamlNode& key) {
 void Writer::entry(const YamlNode& key, const YamlNode& value, std::size_t n, std::size_t below) {
     // A key that came from a directive is written as the directive, one
     // scalar, whatever its content is (a block sequence read from a file).
-    const bool directive_key = key.source && &key != content_of_;
+    const bool directive_key = key.source() && &key != content_of_;
     if ((directive_key || is_simple_key(key)) && !written_explicit(key) &&
         simple_key_safe_after_empty_value(key)) {
         if (directive_key) {
@@ -206,7 +206,7 @@ void Writer::entry(const YamlNode& key, const YamlNode& value, std::size_t n, st
         const std::uint32_t blanks = directive_key ? 0 : blanks_before_colon(key);
         if (blanks > 0)
             spaces(blanks);
-        else if (key.kind == NodeKind::Alias && !key.source)
+        else if (key.kind == NodeKind::Alias && !key.source())
             out_ += ' ';
         out_ += ':';
         deeper([&] { value_after_colon(value, key, n, below, blanks); });
@@ -223,7 +223,7 @@ void Writer::entry(const YamlNode& key, const YamlNode& value, std::size_t n, st
 
 void Writer::complex_key(const YamlNode& key, std::size_t n) {
     out_ += '?';
-    if (is_block_collection(key) && !(key.source && &key != content_of_)) {
+    if (is_block_collection(key) && !(key.source() && &key != content_of_)) {
         properties_after_indicator(key);
         out_ += '\n';
         deeper([&] { block_children(key, column_of(key, n + 2, n + 1)); });
@@ -249,7 +249,7 @@ std::uint32_t Writer::blanks_before_colon(const YamlNode& key) const {
 
 void Writer::value_after_colon(const YamlNode& value, const YamlNode& key, std::size_t n,
                                std::size_t below, std::uint32_t before_colon) {
-    if (value.source) {
+    if (value.source()) {
         out_ += ' ';
         directive(value);
         out_ += inline_comment(value);
@@ -292,7 +292,7 @@ std::size_t Writer::first_head_below(const YamlNode& key) const {
 
 // A value written inline that may as well start on the line below its key.
 bool Writer::may_go_below(const YamlNode& value) const {
-    if (value.source) return false;
+    if (value.source()) return false;
     switch (value.kind) {
         case NodeKind::Scalar:
             return !is_block_style(value);
@@ -423,7 +423,7 @@ void Writer::item_below_dash(const YamlNode& item, std::size_t n, std::size_t da
 }
 
 void Writer::item(const YamlNode& node, std::size_t n) {
-    if (node.source) {
+    if (node.source()) {
         out_ += ' ';
         directive(node);
         out_ += inline_comment(node);
@@ -473,7 +473,7 @@ void Writer::empty_node(const YamlNode& node) {
 }
 
 void Writer::node_inline(const YamlNode& node, At at) {
-    if (node.source && &node != content_of_) {
+    if (node.source() && &node != content_of_) {
         directive(node);
         return;
     }
@@ -516,7 +516,7 @@ void Writer::flow_mapping(const YamlNode& map) {
         const YamlNode& key = map.key(i);
         properties_inline(key);
         node_inline(key, {ScalarPlace::Flow, 0});
-        if (key.kind == NodeKind::Alias && !key.source) out_ += ' ';
+        if (key.kind == NodeKind::Alias && !key.source()) out_ += ' ';
         out_ += ": ";
         properties_inline(map.value(i));
         node_inline(map.value(i), {ScalarPlace::Flow, 0});

@@ -104,8 +104,8 @@ Result<std::string> emit_included_file(const YamlNode& node, std::optional<Sourc
     options.null_style = NullStyle::Keyword;
     Writer w(options, out, source);
     YamlNode own_root;
-    if (node.source && node.source->own_root) {
-        own_root = own_root_properties(node, *node.source->own_root);
+    if (node.source() && node.source()->own_root) {
+        own_root = own_root_properties(node, *node.source()->own_root);
         w.stand_in(node, own_root);
     }
     w.document(node, false, false, false,

@@ -59,8 +59,8 @@ std::size_t SourceLayout::start_with_properties(const YamlNode& node) const {
     if (node.flow_pair && !node.children.empty())
         start = std::min(start, start_with_properties(node.children.front()));
     // A node a directive made starts with the directive's tag.
-    if (node.source && contains(node.source->tag))
-        start = std::min(start, static_cast<std::size_t>(node.source->tag.data() - text_.data()));
+    if (node.source() && contains(node.source()->tag))
+        start = std::min(start, static_cast<std::size_t>(node.source()->tag.data() - text_.data()));
     if (node.tag() && contains(*node.tag()))
         start = std::min(start, static_cast<std::size_t>(node.tag()->data() - text_.data()));
     // The anchor's view leaves out its '&'.
@@ -117,7 +117,7 @@ std::optional<std::size_t> SourceLayout::properties_end(const YamlNode& node) co
 
 std::optional<std::size_t> SourceLayout::end_as_read(const YamlNode& node) const {
     if (auto end = exact_end(node)) return end;
-    if (!node.is_collection() || node.source || !holds(node)) return {};
+    if (!node.is_collection() || node.source() || !holds(node)) return {};
     if (node.end_offset <= node.span.offset || node.end_offset > text_.size()) return {};
     return static_cast<std::size_t>(node.end_offset);
 }
@@ -131,7 +131,7 @@ std::optional<std::size_t> SourceLayout::exact_end(const YamlNode& node) const {
             if (!holds(*n) || *n->comments.text->replaced_end > text_.size()) return {};
             return static_cast<std::size_t>(*n->comments.text->replaced_end);
         }
-        if (!n->is_collection() || n->style != CollectionStyle::Block || n->source) break;
+        if (!n->is_collection() || n->style != CollectionStyle::Block || n->source()) break;
         if (n->children.empty()) return {};
         const YamlNode& last = n->children.back();
         const bool empty =
@@ -147,7 +147,7 @@ std::optional<std::size_t> SourceLayout::exact_end(const YamlNode& node) const {
         }
     }
     if (!holds(*n)) return {};
-    if (n->source) {
+    if (n->source()) {
         if (n->end_offset > n->span.offset) return n->end_offset;
         return {};
     }

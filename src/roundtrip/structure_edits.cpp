@@ -48,7 +48,7 @@ std::vector<std::size_t> removed_children(const YamlNode& container, const PathS
 class MergedShares {
   public:
     explicit MergedShares(YamlNode& container)
-        : shares_(container.source ? &container.source->merged : nullptr) {}
+        : shares_(container.source() ? &container.source()->merged : nullptr) {}
 
     bool removable(std::size_t at) const {
         const MergedFile* share = holding(at);

@@ -70,7 +70,7 @@ EditStatus misplaced(const YamlNode& node) {
 }  // namespace
 
 void carry_tag(const YamlNode& old, YamlNode& fresh, ResolverMode mode) {
-    if (fresh.tag() || !old.tag() || old.source) return;
+    if (fresh.tag() || !old.tag() || old.source()) return;
     if (!tag_fits(old, old.effective_tag(), fresh, mode)) return;
     fresh.set_tag(old.tag());
     fresh.set_expanded_tag(old.expanded_tag());

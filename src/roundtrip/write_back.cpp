@@ -10,13 +10,13 @@ namespace quarvel::roundtrip {
 namespace {
 
 bool is_boundary(const YamlNode& node) {
-    return node.source != nullptr;
+    return node.source() != nullptr;
 }
 
 // A boundary that stands for one included file with its own number.
 std::optional<std::uint32_t> included_file(const YamlNode& node) {
-    if (!node.source || !node.source->target_file_id) return {};
-    return *node.source->target_file_id;
+    if (!node.source() || !node.source()->target_file_id) return {};
+    return *node.source()->target_file_id;
 }
 
 // Changed within the node's file, looking past the node's own boundary.
@@ -73,7 +73,7 @@ Error entries_of_no_file(const YamlNode& merged) {
     e.family = ErrorFamily::Directive;
     e.selector = directive_kind::include_other;
     e.message = "entries were added to the collection merged by " +
-                std::string(merged.source->tag) + " " + std::string(merged.source->target) +
+                std::string(merged.source()->tag) + " " + std::string(merged.source()->target) +
                 "; write-back cannot tell which of its files they belong in";
     return e;
 }
@@ -88,8 +88,8 @@ bool for_each_include(const YamlNode& node, F& f, std::optional<Error>& error) {
     if (const auto id = included_file(node)) {
         if (!f(node, *id)) return false;
     }
-    if (node.source && !node.source->merged.empty()) {
-        const auto& shares = node.source->merged;
+    if (node.source() && !node.source()->merged.empty()) {
+        const auto& shares = node.source()->merged;
         if (shares.back().first + shares.back().count != node.children.size()) {
             error = entries_of_no_file(node);
             return false;
@@ -100,7 +100,7 @@ bool for_each_include(const YamlNode& node, F& f, std::optional<Error>& error) {
         }
     }
     for (const YamlNode& child : node.children) {
-        if (child.children.empty() && !child.source) continue;
+        if (child.children.empty() && !child.source()) continue;
         if (!ensure_stack([&] { return for_each_include(child, f, error); })) return false;
     }
     return true;

@@ -25,7 +25,6 @@ YamlNode YamlNode::copy_shallow() const {
     n.comments.compact = comments.compact;
     n.comments.modified = comments.modified;
     if (comments.text) n.comments.text = std::make_unique<CommentText>(*comments.text);
-    if (source) n.source = std::make_unique<IncludeSource>(*source);
     return n;
 }
 

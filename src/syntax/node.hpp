@@ -116,16 +116,24 @@ struct YamlNode;
 // afresh, page fault by page fault, on every load.
 using NodeList = std::vector<YamlNode, warm::Allocator<YamlNode>>;
 
-// A node's anchor and tag, which most nodes of a configuration lack: kept out
-// of line, so that a node without them is 64 bytes smaller.
+// A node's anchor, tag and provenance, which most nodes of a configuration
+// lack: kept out of line, so that a node without them is 64 bytes smaller.
 struct NodeProperties {
     std::optional<std::string_view> anchor;  // without '&'
     std::optional<std::string_view> tag;     // as written, handle included
     // The tag through the document's %TAG handles, when they change it
     // (empty otherwise): what conversion reads and what tag handlers see.
     std::string_view expanded_tag;
+    std::unique_ptr<IncludeSource> source;  // the directive that produced the node
 
-    bool empty() const { return !anchor && !tag && expanded_tag.empty(); }
+    NodeProperties() = default;
+    NodeProperties(const NodeProperties& o)
+        : anchor(o.anchor),
+          tag(o.tag),
+          expanded_tag(o.expanded_tag),
+          source(o.source ? std::make_unique<IncludeSource>(*o.source) : nullptr) {}
+
+    bool empty() const { return !anchor && !tag && expanded_tag.empty() && !source; }
 };
 
 struct YamlNode {
@@ -145,7 +153,6 @@ struct YamlNode {
     // Sequence: the items. Mapping: key, value, key, value, ... in order.
     NodeList children;
     Comments comments;
-    std::unique_ptr<IncludeSource> source;
 
     YamlNode() = default;
     YamlNode(YamlNode&&) noexcept = default;
@@ -165,7 +172,14 @@ struct YamlNode {
     std::string_view expanded_tag() const {
         return properties_ ? properties_->expanded_tag : std::string_view{};
     }
-    bool has_properties() const { return properties_ != nullptr; }
+    // The configuration directive that produced the node at load time, if any.
+    const IncludeSource* source() const {
+        return properties_ ? properties_->source.get() : nullptr;
+    }
+    IncludeSource* source() { return properties_ ? properties_->source.get() : nullptr; }
+    void set_source(std::unique_ptr<IncludeSource> source) {
+        if (source || properties_) properties().source = std::move(source);
+    }
     void set_anchor(std::optional<std::string_view> anchor) {
         if (anchor || properties_) properties().anchor = anchor;
     }

@@ -61,10 +61,10 @@ void include_records_its_source() {
     if (!CHECK(r.outcome)) return;
     CHECK_EQ(fs.touched().size(), std::size_t{1});  // read once, composed twice
     const YamlNode* v = value_of(r.forest.roots[0], "v");
-    if (!CHECK(v && v->source)) return;
-    CHECK_EQ(v->source->tag, std::string_view("!include"));
-    CHECK_EQ(v->source->target, std::string_view("a.yaml"));
-    CHECK(v->source->target_file_id == std::optional<std::uint32_t>(1));
+    if (!CHECK(v && v->source())) return;
+    CHECK_EQ(v->source()->tag, std::string_view("!include"));
+    CHECK_EQ(v->source()->target, std::string_view("a.yaml"));
+    CHECK(v->source()->target_file_id == std::optional<std::uint32_t>(1));
     CHECK_EQ(v->span.file_id, 0u);
     CHECK_EQ(v->span.line, 1u);
     CHECK_EQ(value_of(*v, "k")->span.file_id, 1u);

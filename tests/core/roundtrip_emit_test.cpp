@@ -292,7 +292,7 @@ void synthetic_nulls_and_directives() {
     check::Case c{"include directive"};
     auto f = compose("a: 1\nb: {x: 1}\n");
     YamlNode& b = *find(f.roots[0], {"b"});
-    b.source = std::make_unique<IncludeSource>(IncludeSource{"!include", "x.yaml", 1, {}, {}});
+    b.set_source(std::make_unique<IncludeSource>(IncludeSource{"!include", "x.yaml", 1, {}, {}}));
     // Written anew (here: its entry changed), a boundary is its directive line.
     b.comments.modified = true;
     CHECK_EQ(emit(f, "a: 1\nb: {x: 1}\n"), std::string("a: 1\nb: !include x.yaml\n"));

@@ -47,8 +47,8 @@ struct IncludeTree {
         auto inc = compose_text(text, id, false);
         if (!CHECK(inc.has_value())) return;
         YamlNode content = std::move(inc->roots[0]);
-        content.source =
-            std::make_unique<IncludeSource>(IncludeSource{"!include", target, id, {}, {}});
+        content.set_source(
+            std::make_unique<IncludeSource>(IncludeSource{"!include", target, id, {}, {}}));
         value(key) = std::move(content);
         (id == 1 ? x : y) = std::move(*inc);
     }

@@ -383,10 +383,10 @@ class TreeConverter {
         r.offset = n.span.offset;
         r.end_offset = n.end_offset;
         r.file = file_of(n);
-        if (n.source) {
+        if (n.source()) {
             // A directive produced the node.
-            tag.tag = Ref(new_str(n.source->tag));
-            tag.target = Ref(new_str(n.source->target));
+            tag.tag = Ref(new_str(n.source()->tag));
+            tag.target = Ref(new_str(n.source()->target));
             if (!tag.tag || !tag.target) return false;
             r.source_tag = tag.tag.get();
             r.source_target = tag.target.get();

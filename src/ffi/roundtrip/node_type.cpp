@@ -154,7 +154,7 @@ PyObject* node_tag(PyObject* self, void*) {
 // The directive tag that made the node, or its own tag when that is an
 // application tag rather than a standard one.
 std::optional<std::string_view> source_tag_of(const YamlNode& n) {
-    if (n.source) return n.source->tag;
+    if (n.source()) return n.source()->tag;
     if (!n.tag()) return std::nullopt;
     const std::string_view t = *n.tag();
     if (t.size() < 2 || t.starts_with("!!") || t.starts_with("tag:yaml.org,2002:"))
@@ -169,7 +169,7 @@ PyObject* node_source_tag(PyObject* self, void*) {
 
 PyObject* node_source_target(PyObject* self, void*) {
     return read_field(self, [](const NodeAccess&, const YamlNode& n) {
-        return optional_text(n.source ? std::optional(n.source->target) : std::nullopt);
+        return optional_text(n.source() ? std::optional(n.source()->target) : std::nullopt);
     });
 }
 

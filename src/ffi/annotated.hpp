@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "pyutil/py_ref.hpp"
 #include "pyutil/python.hpp"
@@ -47,6 +48,10 @@ bool is_annotated_list(PyObject* obj);
 // null with an exception set (the package cannot be imported, lacks the
 // class, or the class raised).
 PyObject* new_annotated_str(PyObject* value, const SourceRecord& record, ScalarStyle style);
+// The annotated str of `ascii` (ASCII text only), without an intermediate
+// str where the package's class is the extension's own.
+PyObject* new_annotated_ascii_str(std::string_view ascii, const SourceRecord& record,
+                                  ScalarStyle style);
 PyObject* new_annotated_int(PyObject* value, const SourceRecord& record, ScalarStyle style);
 PyObject* new_annotated_float(double value, const SourceRecord& record, ScalarStyle style);
 
@@ -104,6 +109,10 @@ PyObject* new_native_str(PyObject* cls, PyObject* text, const SourceRecord& reco
                          ScalarStyle style);
 PyObject* new_native_float(PyObject* cls, double value, const SourceRecord& record,
                            ScalarStyle style);
+// The same for the str of ASCII text, read straight from the text: no str is
+// made first.
+PyObject* new_native_ascii_str(PyObject* cls, std::string_view ascii, const SourceRecord& record,
+                               ScalarStyle style);
 
 // A style's name ("plain", "single", "double", "literal", "folded"): as C
 // text, and as an interned str kept for the process (borrowed; null with an

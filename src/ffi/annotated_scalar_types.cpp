@@ -115,15 +115,16 @@ void annotated_float_dealloc(PyObject* self) {
 
 bool one_block_layout(PyTypeObject* type);
 
-// An instance of the one-block `type` holding the characters of the exact str
-// `text`, its hash included, with an empty record for the caller to fill.
-PyObject* one_block_str(PyTypeObject* type, PyObject* text) {
-    const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
-    const int kind = PyUnicode_KIND(text);
-    const auto bytes = static_cast<std::size_t>(length + 1) * static_cast<std::size_t>(kind);
+// An instance of the one-block `type` holding `length` characters of `kind`
+// bytes each from `chars` (ASCII when `ascii`), with the str hash `hash` (-1:
+// not computed yet) and an empty record for the caller to fill.
+PyObject* one_block_chars(PyTypeObject* type, const void* chars, Py_ssize_t length, int kind,
+                          bool ascii, Py_hash_t hash) {
     if (static_cast<std::size_t>(length) > (PY_SSIZE_T_MAX - sizeof(AnnotatedStrObject)) / 4)
         return PyErr_NoMemory();
-    void* block = PyObject_Malloc(sizeof(AnnotatedStrObject) + bytes);
+    const auto bytes = static_cast<std::size_t>(length) * static_cast<std::size_t>(kind);
+    void* block =
+        PyObject_Malloc(sizeof(AnnotatedStrObject) + bytes + static_cast<std::size_t>(kind));
     if (!block) return PyErr_NoMemory();
     auto* o = static_cast<AnnotatedStrObject*>(block);
     // Every field of the str part past the object header starts out zero, as
@@ -133,23 +134,31 @@ PyObject* one_block_str(PyTypeObject* type, PyObject* text) {
     PyObject* self = PyObject_Init(static_cast<PyObject*>(block), type);
     PyASCIIObject& head = o->text._base._base;
     head.length = length;
-    head.hash = reinterpret_cast<PyASCIIObject*>(text)->hash;
+    head.hash = hash;
     head.state.kind = static_cast<unsigned>(kind);
-    head.state.ascii = PyUnicode_IS_ASCII(text) ? 1U : 0U;
+    head.state.ascii = ascii ? 1U : 0U;
 #if PY_VERSION_HEX < 0x030C0000
     head.state.ready = 1;
 #endif
     char* data = inline_text(o);
-    std::memcpy(data, PyUnicode_DATA(text), bytes);
+    if (bytes != 0) std::memcpy(data, chars, bytes);
+    std::memset(data + bytes, 0, static_cast<std::size_t>(kind));  // the terminating NUL
     o->text.data.any = data;
     o->note = ScalarNote{};
     o->note.text_inline = true;
-    if (head.state.ascii) {
+    if (ascii) {
         // ASCII text is its own UTF-8 form.
         o->text._base.utf8 = data;
         o->text._base.utf8_length = length;
     }
     return self;
+}
+
+// The same holding the characters of the exact str `text`, its hash included.
+PyObject* one_block_str(PyTypeObject* type, PyObject* text) {
+    return one_block_chars(type, PyUnicode_DATA(text), PyUnicode_GET_LENGTH(text),
+                           PyUnicode_KIND(text), PyUnicode_IS_ASCII(text),
+                           reinterpret_cast<PyASCIIObject*>(text)->hash);
 }
 
 // An instance of `type` (ours or a subclass) holding the exact str `text`.
@@ -388,6 +397,15 @@ bool is_native_scalar_class(PyObject* cls, ScalarKind kind) {
 PyObject* new_native_str(PyObject* cls, PyObject* text, const SourceRecord& record,
                          ScalarStyle style) {
     PyObject* self = one_block_str(reinterpret_cast<PyTypeObject*>(cls), text);
+    if (self) fill_note(reinterpret_cast<AnnotatedStrObject*>(self)->note, record, style);
+    return self;
+}
+
+PyObject* new_native_ascii_str(PyObject* cls, std::string_view ascii, const SourceRecord& record,
+                               ScalarStyle style) {
+    PyObject* self =
+        one_block_chars(reinterpret_cast<PyTypeObject*>(cls), ascii.data(),
+                        static_cast<Py_ssize_t>(ascii.size()), PyUnicode_1BYTE_KIND, true, -1);
     if (self) fill_note(reinterpret_cast<AnnotatedStrObject*>(self)->note, record, style);
     return self;
 }

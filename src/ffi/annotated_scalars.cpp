@@ -262,6 +262,15 @@ PyObject* new_annotated_str(PyObject* value, const SourceRecord& record, ScalarS
     return c ? build_annotated_scalar(*c, value, 0.0, record, style) : nullptr;
 }
 
+PyObject* new_annotated_ascii_str(std::string_view ascii, const SourceRecord& record,
+                                  ScalarStyle style) {
+    const ScalarClass* c = package_class(ScalarKind::Str);
+    if (!c) return nullptr;
+    if (c->native) return new_native_ascii_str(c->cls.get(), ascii, record, style);
+    Ref value(PyUnicode_FromStringAndSize(ascii.data(), static_cast<Py_ssize_t>(ascii.size())));
+    return value ? build_annotated_scalar(*c, value.get(), 0.0, record, style) : nullptr;
+}
+
 PyObject* new_annotated_int(PyObject* value, const SourceRecord& record, ScalarStyle style) {
     const ScalarClass* c = package_class(ScalarKind::Int);
     return c ? build_annotated_scalar(*c, value, 0.0, record, style) : nullptr;

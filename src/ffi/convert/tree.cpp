@@ -181,12 +181,13 @@ class TreeConverter {
     }
 
     PyObject* string(std::string_view text, const YamlNode& n) {
-        Ref value(new_str(text));
-        if (!value || !options_.annotated) return value.release();
+        if (!options_.annotated) return new_str(text);
         SourceTexts tag;
         SourceRecord r;
         if (!record(n, tag, r)) return nullptr;
-        return new_annotated_str(value.get(), r, style_of(n));
+        if (is_ascii(text)) return new_annotated_ascii_str(text, r, style_of(n));
+        Ref value(new_str(text));
+        return value ? new_annotated_str(value.get(), r, style_of(n)) : nullptr;
     }
 
     PyObject* number(PyObject* made, const YamlNode& n) {

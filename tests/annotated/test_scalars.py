@@ -204,3 +204,22 @@ def test_containers_through_the_cpp_api(probe):
         assert lst == [*range(reserve + 3), "end"]
         del lst[:2]
         assert len(lst) == reserve + 2
+
+
+# Loaded strings of every storage width, and empty ones: the extension builds
+# ASCII values straight from the text, others from a str it made.
+LOADED_TEXTS = ["plain", "", "x" * 300, "grüße", "東京", "emoji 😀", "tab\there"]
+
+
+@pytest.mark.parametrize("text", LOADED_TEXTS)
+def test_a_loaded_str_behaves_as_the_plain_str(text):
+    doc = quarvel.dumps({"k": text, text: [text]})
+    loaded = quarvel.loads(doc, option=quarvel.OPT_ANNOTATED)
+    plain = quarvel.loads(doc)
+    assert loaded == plain
+    values = [loaded["k"], loaded[text][0], next(k for k in loaded if k != "k" or text == "k")]
+    for s in values:
+        assert type(s) is STR and str(s) == text and len(s) == len(text)
+        assert hash(s) == hash(text) and {text: 1}[s] == 1
+        assert s.encode() == text.encode() and s[1:] == text[1:] and s + "!" == text + "!"
+        assert pickle.loads(pickle.dumps(s)) == text

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "check.hpp"
+#include "support/utf8.hpp"
 
 using namespace quarvel::scan;
 namespace check = quarvel::check;
@@ -34,6 +35,24 @@ int main() {
         std::uint32_t chars = 0;
         for (unsigned char b : text) chars += (b & 0xC0) != 0x80;
         CHECK_EQ(count_chars(text.data(), text.size()), chars);
+        // Every range: its characters when it holds no break, read in words
+        // that may reach past its end.
+        for (std::size_t begin = 0; begin <= text.size(); begin += 3) {
+            for (std::size_t end = begin; end <= text.size(); ++end) {
+                bool has_break = false;
+                std::size_t chars_in_range = 0;
+                for (std::size_t i = begin; i < end; ++i) {
+                    const auto b = static_cast<unsigned char>(text[i]);
+                    has_break |= b == '\n' || b == '\r';
+                    chars_in_range += (b & 0xC0) != 0x80;
+                }
+                check::Case c("range " + std::to_string(begin) + ".." + std::to_string(end) +
+                              " of '" + text + "'");
+                const auto counted = quarvel::utf8::count_chars_on_one_line(text, begin, end);
+                CHECK_EQ(counted.has_value(), !has_break);
+                if (counted && !has_break) CHECK_EQ(*counted, chars_in_range);
+            }
+        }
     }
     return check::finish("plain_run_test");
 }

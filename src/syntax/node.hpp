@@ -94,13 +94,15 @@ struct IncludeSource {
 };
 
 // Comments and layout attached to a node.
+// The pointer comes first so that the padding after the flags is at the end,
+// where a YamlNode puts its own one-byte fields.
 struct Comments {
-    std::uint32_t blank_before = 0;  // blank lines above the head comments (or the node)
-    std::uint32_t value_pad = 0;     // spaces after ':' or '-' before the node; 0 and 1 mean one
-    bool compact = false;            // "- - a": a block sequence starting on its parent's '-' line
-    bool modified = false;           // changed after loading: the document re-emits
-    bool head_edited = false;        // the head comments were set after loading
     std::unique_ptr<CommentText> text;  // null when the node has none of these
+    std::uint32_t blank_before = 0;     // blank lines above the head comments (or the node)
+    std::uint32_t value_pad = 0;        // spaces after ':' or '-' before the node; 0 and 1 mean one
+    bool compact = false;      // "- - a": a block sequence starting on its parent's '-' line
+    bool modified = false;     // changed after loading: the document re-emits
+    bool head_edited = false;  // the head comments were set after loading
 
     CommentText& text_fields() {
         if (!text) text = std::make_unique<CommentText>();
@@ -137,13 +139,16 @@ struct NodeProperties {
 };
 
 struct YamlNode {
+    // First, and allowed to overlap: the kind, the styles and the flags below
+    // take the bytes left over at its end, which makes a node 8 bytes smaller.
+    [[no_unique_address]] Comments comments;
     NodeKind kind = NodeKind::Null;
     ScalarStyle scalar_style = ScalarStyle::Plain;   // scalars
     CollectionStyle style = CollectionStyle::Block;  // sequences and mappings
-    bool explicit_start = false;                     // a document root opened by "---"
-    bool leading_bom = false;  // the first root of a text that began with a byte order mark
-    bool synthetic = false;    // a null made from Python None by an edit
-    bool flow_pair = false;    // "[a: b]": a one-entry flow mapping without braces of its own
+    bool explicit_start : 1 = false;                 // a document root opened by "---"
+    bool leading_bom : 1 = false;  // the first root of a text that began with a byte order mark
+    bool synthetic : 1 = false;    // a null made from Python None by an edit
+    bool flow_pair : 1 = false;    // "[a: b]": a one-entry flow mapping without braces of its own
     Span span;
     std::uint64_t end_offset = 0;  // just past the node's last source character
     std::uint32_t end_line = 0;
@@ -152,7 +157,6 @@ struct YamlNode {
     std::string_view text;
     // Sequence: the items. Mapping: key, value, key, value, ... in order.
     NodeList children;
-    Comments comments;
 
     YamlNode() = default;
     YamlNode(YamlNode&&) noexcept = default;
@@ -221,6 +225,10 @@ struct YamlNode {
 
     std::unique_ptr<NodeProperties> properties_;  // null when the node has none
 };
+
+// A large document holds hundreds of thousands of nodes: their size is what
+// composing and converting it move through memory.
+static_assert(sizeof(YamlNode) <= 112, "a syntax-tree node grew");
 
 inline bool is_flow_pair(const YamlNode& n) {
     return n.flow_pair;

@@ -17,7 +17,7 @@ constexpr std::string_view kSecretsPrefix = "invalid secrets.yaml: ";
 
 // Whether a !secret tag appears at any depth; none when the stack ran out.
 std::optional<bool> holds_secret(const YamlNode& n) {
-    if (n.tag() && *n.tag() == "!secret") return true;
+    if (n.tag() == "!secret") return true;
     for (const YamlNode& child : n.children) {
         if (child.children.empty() && !child.tag()) continue;
         bool ran = false;

@@ -34,7 +34,7 @@ class PlacementWalk {
   private:
     // Returns false once the cursor and a definition are placed.
     bool visit(const YamlNode& n) {
-        if (n.anchor() && *n.anchor() == name_) {
+        if (n.anchor() == name_) {
             if (cursor_seen_) {
                 if (!placement_.anchor) placement_.anchor = &n;
                 return false;

@@ -137,7 +137,7 @@ Located find_anchor_definition(NodeList& roots, std::size_t root, std::string_vi
     if (root >= roots.size()) return found;
     NodePath path = root_path(roots, root);
     walk_addressable(roots[root], path, mode, [&](YamlNode& n, const NodePath& p) {
-        if (!n.anchor() || *n.anchor() != name) return true;
+        if (n.anchor() != name) return true;
         found.node = &n;
         found.path = p;
         return false;
@@ -148,7 +148,7 @@ Located find_anchor_definition(NodeList& roots, std::size_t root, std::string_vi
 namespace {
 
 const YamlNode* first_definition_in(const YamlNode& node, std::string_view name) {
-    if (node.anchor() && *node.anchor() == name) return &node;
+    if (node.anchor() == name) return &node;
     for (const YamlNode& c : node.children) {
         const YamlNode* found = ensure_stack([&] { return first_definition_in(c, name); });
         if (found) return found;

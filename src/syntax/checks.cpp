@@ -168,7 +168,7 @@ class TreeChecker {
 
   private:
     void note_anchors(const YamlNode& n) {
-        if (n.anchor()) anchors_[*n.anchor()] = &n;
+        if (const auto anchor = n.anchor()) anchors_[*anchor] = &n;
         if (n.kind != NodeKind::Alias) return;
         auto it = anchors_.find(n.text);
         if (it != anchors_.end()) alias_targets_[&n] = it->second;

@@ -1,7 +1,6 @@
 #include "syntax/tree_builder.hpp"
 
 #include <cstdint>
-#include <cstring>
 
 #include "support/utf8.hpp"
 

@@ -186,7 +186,8 @@ class TreeConverter {
         SourceRecord r;
         if (!record(n, tag, r)) return nullptr;
         if (is_ascii(text)) return new_annotated_ascii_str(text, r, style_of(n));
-        Ref value(new_str(text));
+        Ref value(
+            PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
         return value ? new_annotated_str(value.get(), r, style_of(n)) : nullptr;
     }
 
@@ -384,15 +385,15 @@ class TreeConverter {
         r.offset = n.span.offset;
         r.end_offset = n.end_offset;
         r.file = file_of(n);
-        if (n.source()) {
+        if (const IncludeSource* source = n.source()) {
             // A directive produced the node.
-            tag.tag = Ref(new_str(n.source()->tag));
-            tag.target = Ref(new_str(n.source()->target));
+            tag.tag = Ref(new_str(source->tag));
+            tag.target = Ref(new_str(source->target));
             if (!tag.tag || !tag.target) return false;
             r.source_tag = tag.tag.get();
             r.source_target = tag.target.get();
-        } else if (n.tag() && !is_standard_tag(n.effective_tag())) {
-            tag.tag = Ref(new_str(*n.tag()));
+        } else if (const auto own = n.tag(); own && !is_standard_tag(n.effective_tag())) {
+            tag.tag = Ref(new_str(*own));
             if (!tag.tag) return false;
             r.source_tag = tag.tag.get();
         }

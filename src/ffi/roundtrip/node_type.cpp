@@ -154,9 +154,10 @@ PyObject* node_tag(PyObject* self, void*) {
 // The directive tag that made the node, or its own tag when that is an
 // application tag rather than a standard one.
 std::optional<std::string_view> source_tag_of(const YamlNode& n) {
-    if (n.source()) return n.source()->tag;
-    if (!n.tag()) return std::nullopt;
-    const std::string_view t = *n.tag();
+    if (const IncludeSource* source = n.source()) return source->tag;
+    const auto own = n.tag();
+    if (!own) return std::nullopt;
+    const std::string_view t = *own;
     if (t.size() < 2 || t.starts_with("!!") || t.starts_with("tag:yaml.org,2002:"))
         return std::nullopt;
     return t;
@@ -169,7 +170,8 @@ PyObject* node_source_tag(PyObject* self, void*) {
 
 PyObject* node_source_target(PyObject* self, void*) {
     return read_field(self, [](const NodeAccess&, const YamlNode& n) {
-        return optional_text(n.source() ? std::optional(n.source()->target) : std::nullopt);
+        const IncludeSource* source = n.source();
+        return optional_text(source ? std::optional(source->target) : std::nullopt);
     });
 }
 

@@ -3,9 +3,12 @@
 // bytes) is the root text, then pairs of path and contents (contents that
 // start with "->" make a link, an empty one a directory). A file outside the
 // include root always exists. Whatever the tree, resolution must not crash
-// and must never read or list anything outside the root. Then every included
-// file is written back (all of them re-emitted when the flags say so), and
-// what write-back produces must read as YAML again.
+// and must never read or list anything outside the root. It runs twice, once
+// including files as it goes and once reading directory walks ahead on two
+// threads, and both must end alike: the same trees, file table and missing
+// names, or the same error. Then every included file is written back (all
+// of them re-emitted when the flags say so), and what write-back produces
+// must read as YAML again.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +22,7 @@
 #include "roundtrip/write_back.hpp"
 #include "support/utf8.hpp"
 #include "syntax/compose.hpp"
+#include "tree_fingerprint.hpp"
 
 namespace {
 
@@ -83,6 +87,29 @@ void check_write_back(quarvel::NodeList& roots, const quarvel::FileTable& table,
     }
 }
 
+// Everything a resolution decides, as one string.
+std::string outcome_text(const quarvel::Result<quarvel::DirectiveOutcome>& outcome,
+                         const quarvel::SyntaxForest& forest) {
+    std::string out;
+    if (!outcome) {
+        const quarvel::Error& e = outcome.error();
+        out +=
+            "error " + std::to_string(e.selector) + " " + e.message + " in " + e.file.value_or("");
+        if (e.has_position) out += " at " + std::to_string(e.line) + ":" + std::to_string(e.column);
+        for (const auto& frame : e.include_stack)
+            out += " from " + frame.path + ":" + std::to_string(frame.line);
+        return out;
+    }
+    for (const quarvel::YamlNode& r : forest.roots) quarvel::fuzz::fingerprint(r, out, true);
+    for (const quarvel::SourceFile& f : outcome->files.files)
+        out += "\nfile " + f.path + (f.recheck ? " recheck\n" : "\n") + (f.text ? *f.text : "");
+    for (const auto* missing : {&outcome->missing_secrets, &outcome->missing_env_vars})
+        for (const quarvel::MissingValue& m : *missing)
+            out += "\nmissing " + m.name + " " + m.file + ":" + std::to_string(m.line);
+    for (const auto& w : outcome->warnings) out += "\nwarning " + w.text;
+    return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -93,8 +120,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!text) return 0;
     auto forest = quarvel::compose_text(*text, 0, false);
     if (!forest) return 0;
+    auto ahead_forest = quarvel::compose_text(*text, 0, false);
     quarvel::MemoryFileSystem fs;
     build(fs, parts);
+    quarvel::MemoryFileSystem ahead_fs;
+    build(ahead_fs, parts);
+    ahead_fs.allow_parallel_reads(true);
     quarvel::MemoryEnvironment env;
     env.variables["HOME"] = "/home";
     quarvel::DirectiveInput input;
@@ -107,8 +138,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     input.options.soft_secrets = flags & 16;
     input.options.soft_env_vars = flags & 32;
     auto outcome = quarvel::resolve_directives(*forest, input, fs, env);
-    for (const std::string& p : fs.touched())
-        if (p != "/c" && !p.starts_with("/c/")) std::abort();
+    input.options.read_ahead_from = 2;
+    auto ahead = quarvel::resolve_directives(*ahead_forest, input, ahead_fs, env);
+    for (const auto* read : {&fs, &ahead_fs})
+        for (const std::string& p : read->touched())
+            if (p != "/c" && !p.starts_with("/c/")) std::abort();
+    const std::string expected = outcome_text(outcome, *forest);
+    if (outcome_text(ahead, *ahead_forest) != expected) {
+        std::fprintf(stderr, "reading ahead changed the outcome:\n%s\n----\n%s\n", expected.c_str(),
+                     outcome_text(ahead, *ahead_forest).c_str());
+        std::abort();
+    }
     if (outcome) check_write_back(forest->roots, outcome->files, *text, flags & 64);
     return 0;
 }

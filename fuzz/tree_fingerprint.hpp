@@ -10,7 +10,9 @@
 
 namespace quarvel::fuzz {
 
-inline void fingerprint(const YamlNode& n, std::string& out) {
+// With `places`, also where each node is (file, position, end) and the
+// directive that produced it: what a directive walk decides.
+inline void fingerprint(const YamlNode& n, std::string& out, bool places = false) {
     out += static_cast<char>('0' + static_cast<int>(n.kind));
     out += n.text;
     out += '|';
@@ -26,8 +28,23 @@ inline void fingerprint(const YamlNode& n, std::string& out) {
         for (auto h : n.comments.text->head) field('^', h);
     }
     out += n.comments.modified ? 'M' : '-';
+    if (places) {
+        for (std::uint64_t v :
+             {std::uint64_t{n.span.file_id}, std::uint64_t{n.span.line},
+              std::uint64_t{n.span.column}, std::uint64_t{n.span.offset}, std::uint64_t{n.end_line},
+              std::uint64_t{n.end_column}, std::uint64_t{n.end_offset}})
+            field('@', std::to_string(v));
+        if (const IncludeSource* s = n.source()) {
+            field('<', s->tag);
+            field('>', s->target);
+            if (s->target_file_id) field('=', std::to_string(*s->target_file_id));
+            for (const MergedFile& m : s->merged)
+                field('+', std::to_string(m.file_id) + "/" + std::to_string(m.first) + "/" +
+                               std::to_string(m.count));
+        }
+    }
     out += '(';
-    for (const YamlNode& c : n.children) ensure_stack([&] { fingerprint(c, out); });
+    for (const YamlNode& c : n.children) ensure_stack([&] { fingerprint(c, out, places); });
     out += ')';
 }
 

@@ -61,6 +61,9 @@ class FileSystem {
     // inside it may then refuse to leave it, even when the tree changes
     // between the resolver's check and the read.
     virtual void confine_to(const std::string& root) { (void)root; }
+    // Whether read() may be called from two threads at once (with nothing
+    // else called meanwhile), so a directory walk can read ahead.
+    virtual bool reads_in_parallel() const { return false; }
 };
 
 class Environment {

@@ -127,7 +127,10 @@ Result<YamlNode> Resolver::include_dir(Directive d, YamlNode& n, std::uint32_t f
     if (target->exists && fs_.kind(target->path) == EntryKind::Directory) {
         auto files = directory_files(target->path, file, n);
         if (!files) return fail(std::move(files.error()));
-        for (const std::string& path : *files) {
+        std::size_t read_ahead_to = 0;
+        for (std::size_t i = 0; i < files->size(); ++i) {
+            const std::string& path = (*files)[i];
+            if (i == read_ahead_to) read_ahead_to = prefetch(*files, i);
             // A file already being included would only repeat the chain
             // until the depth limit, doubling the work at every level.
             if (auto st = not_a_cycle(path, file, n); !st) return fail(std::move(st.error()));

@@ -118,8 +118,13 @@ bool MemoryFileSystem::is_link(const std::string& path) {
     return e && e->type == Type::Link;
 }
 
-FileRead MemoryFileSystem::read(const std::string& path, std::uint64_t max_bytes) {
+void MemoryFileSystem::touch(const std::string& path) {
+    std::lock_guard<std::mutex> hold(touched_lock_);
     touched_.push_back(path);
+}
+
+FileRead MemoryFileSystem::read(const std::string& path, std::uint64_t max_bytes) {
+    touch(path);
     FileRead out;
     auto c = canonical(path);
     const Entry* e = c ? entry(*c) : nullptr;
@@ -137,7 +142,7 @@ FileRead MemoryFileSystem::read(const std::string& path, std::uint64_t max_bytes
 }
 
 DirListing MemoryFileSystem::list(const std::string& path) {
-    touched_.push_back(path);
+    touch(path);
     DirListing out;
     auto c = canonical(path);
     const Entry* e = c ? entry(*c) : nullptr;

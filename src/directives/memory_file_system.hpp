@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,10 @@ class MemoryFileSystem final : public FileSystem {
     FileRead read(const std::string& path, std::uint64_t max_bytes) override;
     DirListing list(const std::string& path) override;
     std::string current_directory() override { return "/"; }
+    bool reads_in_parallel() const override { return parallel_reads_; }
+    // Lets a directory walk read ahead on two threads, as on the real file
+    // system; touched() then lists the files it read in the order they came.
+    void allow_parallel_reads(bool allow) { parallel_reads_ = allow; }
 
     // Paths handed to read() and list(), in order.
     const std::vector<std::string>& touched() const { return touched_; }
@@ -40,8 +45,12 @@ class MemoryFileSystem final : public FileSystem {
     void add(const std::string& path, Entry entry);
     const Entry* entry(const std::string& canonical_path) const;
 
+    void touch(const std::string& path);
+
     std::map<std::string, Entry> entries_;
     std::vector<std::string> touched_;
+    std::mutex touched_lock_;
+    bool parallel_reads_ = false;
 };
 
 class MemoryEnvironment final : public Environment {

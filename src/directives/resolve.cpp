@@ -239,19 +239,39 @@ Result<Target> Resolver::target_of(const YamlNode& n, std::uint32_t file) {
 Result<std::uint32_t> Resolver::load(const std::string& path, const std::string& prefix, int kind) {
     FileTable& table = out_.files;
     if (auto it = table.by_path.find(path); it != table.by_path.end()) return it->second;
-    // A file that would take the call past its byte budget is refused unread.
-    FileRead read =
-        fs_.read(path, kMaxIncludedBytes - std::min(composed_bytes_, kMaxIncludedBytes));
-    if (read.not_regular)
-        return fail(error_in(directive_kind::include_other, prefix + "not a regular file", path));
-    if (read.failure && read.failure->code == EFBIG) return fail(over_budget(path));
-    if (read.failure) return fail(error_in(kind, prefix + os_detail(*read.failure), path));
-    auto text = utf8::decode_input(std::move(read.bytes));
-    if (!text) return fail(error_in(kind, prefix + text.error().message, path));
+    std::unique_ptr<const std::string> text;
+    if (auto ahead = prefetched_.find(path); ahead != prefetched_.end() && ahead->second.text) {
+        // Read ahead: refused now as the read would have refused it here.
+        if (ahead->second.read_bytes > bytes_left()) return fail(over_budget(path));
+        text = std::move(ahead->second.text);
+    } else {
+        // A file that would take the call past its byte budget is refused unread.
+        FileRead read = fs_.read(path, bytes_left());
+        if (read.not_regular)
+            return fail(
+                error_in(directive_kind::include_other, prefix + "not a regular file", path));
+        if (read.failure && read.failure->code == EFBIG) return fail(over_budget(path));
+        if (read.failure) return fail(error_in(kind, prefix + os_detail(*read.failure), path));
+        auto decoded = utf8::decode_input(std::move(read.bytes));
+        if (!decoded) return fail(error_in(kind, prefix + decoded.error().message, path));
+        text = std::make_unique<const std::string>(std::move(*decoded));
+    }
     const auto id = static_cast<std::uint32_t>(table.files.size());
-    table.files.push_back(SourceFile{path, std::make_unique<const std::string>(std::move(*text))});
+    table.files.push_back(SourceFile{path, std::move(text)});
     table.by_path.emplace(path, id);
     return id;
+}
+
+std::uint64_t Resolver::bytes_left() const {
+    return kMaxIncludedBytes - std::min(composed_bytes_, kMaxIncludedBytes);
+}
+
+ComposeChecks Resolver::compose_checks() const {
+    ComposeChecks checks;
+    checks.strict = input_.options.strict;
+    checks.reject_complex_keys = input_.options.reject_complex_keys;
+    checks.keep_comments = input_.options.keep_comments;
+    return checks;
 }
 
 Result<SyntaxForest> Resolver::compose_file(std::uint32_t id, std::string_view prefix) {
@@ -259,11 +279,10 @@ Result<SyntaxForest> Resolver::compose_file(std::uint32_t id, std::string_view p
     composed_bytes_ += f.text->size();
     if (++composed_files_ > kMaxIncludedFiles || composed_bytes_ > kMaxIncludedBytes)
         return fail(over_budget(f.path));
-    ComposeChecks checks;
-    checks.strict = input_.options.strict;
-    checks.reject_complex_keys = input_.options.reject_complex_keys;
-    checks.keep_comments = input_.options.keep_comments;
-    auto forest = compose_text(*f.text, id, /*keep_empty=*/false, checks);
+    const ComposeChecks checks = compose_checks();
+    std::optional<SyntaxForest> ahead = take_prefetched_forest(f.path, id);
+    Result<SyntaxForest> forest = ahead ? Result<SyntaxForest>(std::move(*ahead))
+                                        : compose_text(*f.text, id, /*keep_empty=*/false, checks);
     if (checks.strict && (!forest || forest->has_aliases)) {
         // The text's own check reports what strictness found, with its position.
         out_.files.files[id].recheck = true;

@@ -14,6 +14,7 @@
 #include "directives/resolve.hpp"
 #include "support/seeded_hash.hpp"
 #include "syntax/anchors.hpp"
+#include "syntax/compose.hpp"
 
 namespace quarvel::directives_detail {
 
@@ -80,6 +81,17 @@ class Resolver {
     Status not_a_cycle(const std::string& path, std::uint32_t file, const YamlNode& at) const;
     Result<std::uint32_t> load(const std::string& path, const std::string& prefix, int kind);
     Result<SyntaxForest> compose_file(std::uint32_t id, std::string_view prefix);
+    ComposeChecks compose_checks() const;
+    std::uint64_t bytes_left() const;
+
+    // Reads and composes files of a directory walk ahead, from paths[from]
+    // on, on two threads (prefetch.cpp); returns the index past the last
+    // file it took. load() and compose_file() then use what it made.
+    std::size_t prefetch(const std::vector<std::string>& paths, std::size_t from);
+    struct Prefetched;
+    Prefetched read_ahead(const std::string& path, std::uint64_t max_bytes,
+                          const ComposeChecks& checks);
+    std::optional<SyntaxForest> take_prefetched_forest(const std::string& path, std::uint32_t id);
     // Where an included root goes: the directive that splices it and the
     // directive's depth.
     struct Splice {
@@ -118,6 +130,14 @@ class Resolver {
     DirectiveOutcome out_;
     std::vector<Frame> stack_;
     std::unordered_map<std::string, std::unique_ptr<SecretsFile>> secrets_;
+    // A file read ahead: its text, its size as read (before decoding) and
+    // its forest, composed as file 0; none when composing it failed.
+    struct Prefetched {
+        std::unique_ptr<const std::string> text;
+        std::uint64_t read_bytes = 0;
+        std::optional<SyntaxForest> forest;
+    };
+    std::unordered_map<std::string, Prefetched> prefetched_;
     std::uint64_t composed_files_ = 0;
     std::uint64_t composed_bytes_ = 0;
     ExpansionBudget expansion_;  // shared by every copy of a secret's value

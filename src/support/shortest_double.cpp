@@ -160,7 +160,24 @@ std::uint64_t shortest_in(const ScaledInterval& r) {
 
 }  // namespace
 
+// Most doubles in configuration and data were written with a few decimals:
+// 123.456, 0.25, 8080. Such an x is, read back, m / 10^6 for an integer m,
+// and when m < 2^50 that decimal is x's shortest. x's rounding interval is
+// then narrower than x * 2^-52, less than a quarter of 10^-6: two decimals
+// whose last digits stand at 10^-6 or coarser are too far apart to both lie
+// in it, and one with fewer digits whose last digit stands finer would lie
+// below the power of ten at or under m / 10^6, no nearer. One multiplication
+// proposes m (when x * 10^6 rounds to an integer), and one division, rounded
+// correctly, checks that m / 10^6 reads back as x; any other double takes
+// the general method, for a few instructions more.
 DecimalDouble shortest_decimal(double x) {
+    const double scaled = x * 1e6;
+    if (scaled < 0x1p50) {
+        // Signed, which converts in one instruction; scaled is above 0.
+        const auto m = static_cast<std::int64_t>(scaled);
+        if (static_cast<double>(m) == scaled && static_cast<double>(m) / 1e6 == x)
+            return {static_cast<std::uint64_t>(m), -6};
+    }
     const ScaledInterval r = scale(split(x));
     return {shortest_in(r), r.k};
 }

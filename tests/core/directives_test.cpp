@@ -1,6 +1,7 @@
 // The directive resolver over an in-memory file system: splicing, walk
 // order, provenance records, confinement (nothing outside the root is ever
-// read), limits, and the secrets search ending at "/".
+// read), limits, the secrets search ending at "/", and directory walks read
+// ahead on two threads ending as walks read one file at a time.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,8 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "check.hpp"
 #include "compose_check.hpp"
@@ -240,9 +243,103 @@ void posix_reads_stay_below_the_root() {
     ::rmdir(base.c_str());
 }
 
+// A configuration tree of `count` files in d/ (every fifth with an include
+// of its own, some with secrets), as paths below the root and contents.
+std::vector<std::pair<std::string, std::string>> walk_tree(int count, int broken) {
+    std::vector<std::pair<std::string, std::string>> files{{"secrets.yaml", "pw: s3\n"},
+                                                           {"shared.yaml", "[1, 2]\n"}};
+    for (int i = 0; i < count; ++i) {
+        std::string body = "name: item " + std::to_string(i) + "\nlist: [a, b]\n";
+        if (i % 5 == 0) body += "shared: !include ../shared.yaml\n";
+        if (i % 7 == 0) body += "pw: !secret pw\n";
+        if (i == broken) body += "bad: [\n";
+        const std::string name = (i < 10 ? "d/f0" : "d/f") + std::to_string(i) + ".yaml";
+        files.emplace_back(name, std::move(body));
+    }
+    return files;
+}
+
+constexpr std::string_view kWalkRoot =
+    "named: !include_dir_named d\nmerged: !include_dir_merge_list d\nlist: !include_dir_list d\n";
+
+// What the walk decided about each node: its text and where it came from.
+void describe(const YamlNode& n, std::string& out) {
+    out += std::to_string(static_cast<int>(n.kind)) + std::string(n.text) + "@" +
+           std::to_string(n.span.file_id) + ":" + std::to_string(n.span.offset) + "-" +
+           std::to_string(n.end_offset);
+    if (const IncludeSource* s = n.source())
+        out += "<" + std::string(s->target) + "=" + std::to_string(s->target_file_id.value_or(0)) +
+               "+" + std::to_string(s->merged.size());
+    out += "(";
+    for (const YamlNode& c : n.children) describe(c, out);
+    out += ")";
+}
+
+// The outcome as text, with the root directory's path taken out.
+std::string walk_outcome(const Run& r, const std::string& root) {
+    auto local = [&](std::string path) {
+        return path.starts_with(root) ? path.substr(root.size()) : path;
+    };
+    if (!r.outcome)
+        return "error " + r.outcome.error().message + " in " +
+               local(r.outcome.error().file.value_or(""));
+    std::string out;
+    for (const YamlNode& n : r.forest.roots) describe(n, out);
+    for (const SourceFile& f : r.outcome->files.files)
+        out += "\n" + local(f.path) + "\n" + (f.text ? *f.text : "");
+    return out;
+}
+
+Run resolve_walk(FileSystem& fs, const std::string& root) {
+    Run r{check::compose(kWalkRoot), {}};
+    DirectiveInput input{root, root + "/configuration.yaml", all_on()};
+    MemoryEnvironment env;
+    r.outcome = resolve_directives(r.forest, input, fs, env);
+    return r;
+}
+
+// Read ahead or not, in memory and on disk, and on two threads at once: the
+// same trees and files, or the same error (a file that does not parse,
+// early, late, or none).
+void walks_read_ahead_end_alike() {
+    check::Case c("walk read ahead");
+    char tmpl[] = "/tmp/quarvel-walk-XXXXXX";
+    if (!CHECK(::mkdtemp(tmpl) != nullptr)) return;
+    const std::string base = tmpl;
+    for (int broken : {-1, 3, 37}) {
+        const auto files = walk_tree(40, broken);
+        MemoryFileSystem one_by_one;
+        MemoryFileSystem ahead;
+        ahead.allow_parallel_reads(true);
+        ::mkdir((base + "/d").c_str(), 0700);
+        for (const auto& [name, body] : files) {
+            one_by_one.add_file("/c/" + name, body);
+            ahead.add_file("/c/" + name, body);
+            write_file(base + "/" + name, body);
+        }
+        const std::string expected = walk_outcome(resolve_walk(one_by_one, "/c"), "/c");
+        CHECK_EQ(walk_outcome(resolve_walk(ahead, "/c"), "/c"), expected);
+        CHECK_EQ(expected.starts_with("error"), broken >= 0);
+        std::string on_disk[2];
+        std::thread other([&] {
+            auto fs = posix_file_system();
+            on_disk[1] = walk_outcome(resolve_walk(*fs, base), base);
+        });
+        auto fs = posix_file_system();
+        on_disk[0] = walk_outcome(resolve_walk(*fs, base), base);
+        other.join();
+        CHECK_EQ(on_disk[0], expected);
+        CHECK_EQ(on_disk[1], expected);
+        for (const auto& entry : files) ::unlink((base + "/" + entry.first).c_str());
+        ::rmdir((base + "/d").c_str());
+    }
+    ::rmdir(base.c_str());
+}
+
 }  // namespace
 
 int main() {
+    walks_read_ahead_end_alike();
     posix_reads_stay_below_the_root();
     include_records_its_source();
     walk_order_and_file_numbers();

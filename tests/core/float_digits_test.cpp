@@ -166,6 +166,11 @@ void decimals(std::mt19937_64& rng) {
                       exponent);
         agree(std::strtod(text, nullptr));
     }
+    // Where a significand of six decimals meets 2^50, and one decimal more.
+    for (int i = 0; i < 20000; ++i) {
+        const std::uint64_t m = (std::uint64_t{1} << 48) + (rng() >> 12) % (std::uint64_t{3} << 50);
+        around(static_cast<double>(m) / static_cast<double>(kPowersOfTen[rng() % 8]), 2);
+    }
 }
 
 // The digits of a word of SeventeenDigits, in order.

@@ -13,7 +13,7 @@ namespace quarvel::scan {
 // Pushes Key, the scalar and Value for a scalar followed by a value
 // indicator at the current position.
 Status Scanner::push_scalar_key(const Mark& start, std::uint64_t end, std::string_view text,
-                                ScalarStyle style) {
+                                ScalarStyle style, std::uint32_t end_column) {
     const bool flow = flow_level() > 0;
     if (!flow) {
         if (auto s =
@@ -23,7 +23,7 @@ Status Scanner::push_scalar_key(const Mark& start, std::uint64_t end, std::strin
         }
     }
     push(TokenKind::Key, start);
-    push_text(TokenKind::Scalar, start, end, text, style);
+    push_text(TokenKind::Scalar, start, end, text, style, end_column);
     Mark vm = mark();
     advance_ascii();
     if (cur() == ' ') advance_ascii();
@@ -46,7 +46,8 @@ Status Scanner::push_scalar_key(const Mark& start, std::uint64_t end, std::strin
 // Scans the content of a plain scalar on the current line. On return
 // [seg_begin, seg_end) is the content without trailing blanks and the
 // position is past any trailing blanks. Returns true when an indicator ended
-// the scalar, false at a line break or the end of the text.
+// the scalar, false at a line break or the end of the text. Only blanks
+// lie between seg_end and the position.
 bool Scanner::scan_plain_line(bool flow, std::size_t& seg_begin, std::size_t& seg_end) {
     const char* s = text_.data();
     const std::size_t n = text_.size();
@@ -93,6 +94,8 @@ Status Scanner::fetch_plain() {
 
     std::size_t b = 0, e = 0;
     bool stopped = scan_plain_line(flow, b, e);
+    // The blanks after the scalar take one column each.
+    std::uint32_t end_column = col_ - static_cast<std::uint32_t>(pos_ - e);
     std::string_view text = text_.substr(b, e - b);
     std::uint64_t end = e;
     bool buffered = false;
@@ -111,6 +114,7 @@ Status Scanner::fetch_plain() {
         std::size_t lb = 0, le = 0;
         stopped = scan_plain_line(flow, lb, le);
         if (le == lb) break;
+        end_column = 0;  // ends on a later line
         if (!buffered) {
             buf_.assign(text);
             buffered = true;
@@ -141,12 +145,12 @@ Status Scanner::fetch_plain() {
         } else if (flow && later_line && innermost_flow_is_sequence()) {
             return error("the implicit key of a flow sequence pair must be on one line", mark());
         }
-        if (is_key) return push_scalar_key(start, end, text, ScalarStyle::Plain);
+        if (is_key) return push_scalar_key(start, end, text, ScalarStyle::Plain, end_column);
     }
     if (flow && !explicit_key_in_flow_ && later_line && colon) {
         return error("missing ',' between flow collection entries", mark());
     }
-    push_text(TokenKind::Scalar, start, end, text, ScalarStyle::Plain);
+    push_text(TokenKind::Scalar, start, end, text, ScalarStyle::Plain, end_column);
     if (flow) {
         last_flow_node_end_line_ = start.line;
         node_ended_in_flow_ = true;
@@ -388,8 +392,9 @@ Status Scanner::finish_quoted(const Mark& start, std::string_view text, ScalarSt
                          mark_ahead(i));
         }
         const std::uint64_t end = pos_;
+        const std::uint32_t end_column = multiline ? 0 : col_;
         advance_ascii(i - pos_);
-        return push_scalar_key(start, end, text, style);
+        return push_scalar_key(start, end, text, style, end_column);
     }
     if (!flow) {
         const int d = at(i);
@@ -397,7 +402,7 @@ Status Scanner::finish_quoted(const Mark& start, std::string_view text, ScalarSt
             return error("unexpected content after quoted scalar", mark_ahead(i));
         }
     }
-    push_text(TokenKind::Scalar, start, pos_, text, style);
+    push_text(TokenKind::Scalar, start, pos_, text, style, line_ == start.line ? col_ : 0);
     if (flow) {
         last_flow_node_end_line_ = line_;
         node_ended_in_flow_ = true;

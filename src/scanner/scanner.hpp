@@ -87,15 +87,15 @@ class Scanner {
 
     // ---- token queue ------------------------------------------------------
     void push(TokenKind kind, const Mark& m) {
-        tokens_.push_back(Token{kind, ScalarStyle::Plain, m, m.offset, {}});
+        tokens_.push_back(Token{kind, ScalarStyle::Plain, 0, m, m.offset, {}});
     }
     void push_text(TokenKind kind, const Mark& m, std::uint64_t end, std::string_view text,
-                   ScalarStyle style = ScalarStyle::Plain) {
-        tokens_.push_back(Token{kind, style, m, end, text});
+                   ScalarStyle style = ScalarStyle::Plain, std::uint32_t end_column = 0) {
+        tokens_.push_back(Token{kind, style, end_column, m, end, text});
     }
     void insert(std::size_t at, TokenKind kind, const Mark& m) {
         tokens_.insert(tokens_.begin() + static_cast<std::ptrdiff_t>(at),
-                       Token{kind, ScalarStyle::Plain, m, m.offset, {}});
+                       Token{kind, ScalarStyle::Plain, 0, m, m.offset, {}});
     }
 
     // ---- indentation ------------------------------------------------------
@@ -151,7 +151,7 @@ class Scanner {
     Status scan_block_header(int& chomp, int& digit);
     Status detect_block_indent(int& content_indent);
     Status push_scalar_key(const Mark& start, std::uint64_t end, std::string_view text,
-                           ScalarStyle style);
+                           ScalarStyle style, std::uint32_t end_column);
     bool innermost_flow_is_sequence() const {
         return !flow_stack_.empty() && !(flow_stack_.back() & kFlowMapping);
     }

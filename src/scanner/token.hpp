@@ -48,7 +48,11 @@ enum class ScalarStyle : std::uint8_t { Plain, SingleQuoted, DoubleQuoted, Liter
 struct Token {
     TokenKind kind = TokenKind::StreamStart;
     ScalarStyle style = ScalarStyle::Plain;  // scalars only
-    Mark mark;                               // start of the token
+    // The column just past a plain or quoted scalar that ends on the line it
+    // starts on, as the scanner counted it on its way; 0 for any other token
+    // (such a scalar ends past its start column, so 0 says "not counted").
+    std::uint32_t end_column = 0;
+    Mark mark;  // start of the token
     // Just past the token's source text. Indicators and the tokens without
     // source text (Key or BlockMappingStart of an implicit key, BlockEnd,
     // StreamEnd) end where they start; anchors, aliases and tags end after

@@ -50,7 +50,14 @@ bool TreeBuilder::scalar(const Token& t, const Props& props, YamlNode& out) {
     const std::uint64_t begin = t.mark.offset;
     const std::uint64_t end =
         block ? without_next_indent(text_, begin, t.end_offset) : t.end_offset;
-    set_end(out, end);
+    if (t.end_column != 0 && !block) {
+        // The scanner counted the line's characters already.
+        out.end_offset = end;
+        out.end_line = out.span.line;
+        out.end_column = t.end_column;
+    } else {
+        set_end(out, end);
+    }
     if (block && end > begin && end <= text_.size() && is_boundary(text_, begin) &&
         is_boundary(text_, end))
         out.comments.text_fields().raw = text_.substr(begin, end - begin);

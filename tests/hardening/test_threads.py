@@ -127,3 +127,40 @@ def test_memory_kept_by_threads_serves_later_calls():
     for _ in range(3):  # new threads each round: caches are made and freed
         run_threads(work, count=4)
     work(1)  # and the main thread still works after the huge call
+
+
+def test_directory_walks_read_ahead_in_many_threads(tmp_path):
+    """Every load of a large !include_dir_* walk reads its files on a helper
+    thread too; several loads at once, annotated and to edit, each get the
+    whole tree in walk order, and a file that does not parse is reported
+    with its name and position."""
+    import quarvel
+
+    folder = tmp_path / "parts"
+    folder.mkdir()
+    for j in range(40):
+        (folder / f"p{j:02d}.yaml").write_text(f"name: part {j}\nlist: [a, {j}]\n")
+    root = tmp_path / "configuration.yaml"
+    root.write_text("named: !include_dir_named parts\nitems: !include_dir_list parts\n")
+    expected = {f"p{j:02d}": {"name": f"part {j}", "list": ["a", j]} for j in range(40)}
+    option = quarvel.OPT_INCLUDES | quarvel.OPT_ANNOTATED
+
+    def work(i):
+        for _ in range(20):
+            conf = quarvel.load(root, option=option)
+            assert conf["named"] == expected
+            assert conf["items"] == list(expected.values())
+            assert conf["items"][39]["name"].__line__ == 1
+            assert conf["items"][39]["name"].__file__.endswith("p39.yaml")
+            doc = quarvel.load(root, option=quarvel.OPT_INCLUDES | quarvel.OPT_ROUND_TRIP)
+            assert doc["named"]["p07"]["list"][1] == 7
+
+    run_threads(work, count=4)
+    (folder / "p31.yaml").write_text("name: [unclosed\n")
+    for _ in range(5):
+        try:
+            quarvel.load(root, option=option)
+        except quarvel.QuarvelIncludeError as e:
+            assert "line 2, column 1 in " in str(e) and e.file.endswith("p31.yaml")
+        else:
+            raise AssertionError("the unclosed list was accepted")

@@ -12,7 +12,9 @@
 // when it gets there and reports what it finds. A batch stops taking files at
 // the call's remaining file and byte budgets and at kBatchBytes, so a fault
 // early in a large directory costs at most one batch; the budget check that
-// refuses a file unread is made again when the walk reaches it.
+// refuses a file unread is made again when the walk reaches it. The caller
+// may let its other threads run during the batch (while_reading): nothing in
+// it touches the caller's objects.
 #include <algorithm>
 #include <atomic>
 #include <thread>
@@ -99,14 +101,24 @@ std::size_t Resolver::prefetch(const std::vector<std::string>& paths, std::size_
             batch.next.store(batch.todo.size());
         }
     };
-    std::thread helper;
-    try {
-        helper = std::thread(take_files);
-    } catch (...) {
-        return paths.size();  // no thread to be had: the walk reads as it goes
-    }
-    take_files();
-    helper.join();
+    bool started = false;
+    auto read_batch = [&]() noexcept {
+        std::thread helper;
+        try {
+            helper = std::thread(take_files);
+        } catch (...) {
+            return;  // no thread to be had: the walk reads as it goes
+        }
+        started = true;
+        take_files();
+        helper.join();
+    };
+    if (input_.while_reading)
+        input_.while_reading([](void* batch) { (*static_cast<decltype(read_batch)*>(batch))(); },
+                             &read_batch);
+    else
+        read_batch();
+    if (!started) return paths.size();
     for (std::size_t k = 0; k < made.size(); ++k)
         if (made[k].text) prefetched_.emplace(paths[batch.todo[k]], std::move(made[k]));
     const std::size_t taken = batch.taken.load();

@@ -87,6 +87,10 @@ struct DirectiveInput {
     std::string include_dir;  // as given ("." when absent); may be relative
     std::string root_file;    // the root document's name in the file table
     DirectiveOptions options;
+    // Runs work(arg), which reads and composes files and touches nothing of
+    // the caller's, so that the caller's other threads may run meanwhile
+    // (the binding releases the interpreter lock around it). None: run as is.
+    void (*while_reading)(void (*work)(void*), void* arg) = nullptr;
 };
 
 // Resolves every directive in every root of `forest` (the root text's

@@ -106,6 +106,11 @@ std::optional<DirectiveInput> directive_input(const DirectiveCall& call) {
         !(o & opt::ROUND_TRIP) || (o & (opt::ANNOTATED | opt::REJECT_COMPLEX_KEYS));
     input.options.reject_complex_keys = o & opt::REJECT_COMPLEX_KEYS;
     input.options.keep_comments = o & opt::ROUND_TRIP;
+    // Files read ahead touch no Python object: other threads run meanwhile.
+    input.while_reading = [](void (*work)(void*), void* arg) {
+        AllowThreads unlocked;
+        work(arg);
+    };
     return input;
 }
 
@@ -113,8 +118,9 @@ std::optional<DirectiveOutcome> resolve_for_loads(SyntaxForest& forest, const Di
     const auto input = directive_input(call);
     if (!input) return std::nullopt;
     const std::uint64_t o = call.option;
-    // The lock stays held: the environment is read here, and another thread
-    // may change it only through the interpreter.
+    // The lock stays held, but while a directory walk reads ahead: the
+    // environment is read here, and another thread may change it only
+    // through the interpreter.
     auto fs = posix_file_system();
     auto outcome = resolve_directives(forest, *input, *fs, process_environment());
     if (!outcome) {

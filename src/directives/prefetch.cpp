@@ -48,8 +48,7 @@ struct Batch {
     std::uint64_t max_bytes = 0;    // what one read may return
     std::uint64_t stop_at = 0;      // no file is taken once this many bytes are read
     ComposeChecks checks;
-    std::atomic<std::size_t> next{0};
-    std::atomic<std::size_t> taken{0};  // files handed out
+    std::atomic<std::size_t> next{0};  // every file before it was handed out
     std::atomic<std::uint64_t> bytes{0};
 };
 
@@ -90,9 +89,6 @@ std::size_t Resolver::prefetch(const std::vector<std::string>& paths, std::size_
             while (batch.bytes.load() <= batch.stop_at) {
                 const std::size_t k = batch.next.fetch_add(1);
                 if (k >= batch.todo.size()) return;
-                std::size_t seen = batch.taken.load();
-                while (seen < k + 1 && !batch.taken.compare_exchange_weak(seen, k + 1)) {
-                }
                 made[k] = read_ahead(paths[batch.todo[k]], batch.max_bytes, batch.checks);
                 batch.bytes.fetch_add(made[k].read_bytes);
             }
@@ -121,7 +117,7 @@ std::size_t Resolver::prefetch(const std::vector<std::string>& paths, std::size_
     if (!started) return paths.size();
     for (std::size_t k = 0; k < made.size(); ++k)
         if (made[k].text) prefetched_.emplace(paths[batch.todo[k]], std::move(made[k]));
-    const std::size_t taken = batch.taken.load();
+    const std::size_t taken = std::min(batch.next.load(), batch.todo.size());
     return taken == 0 ? paths.size() : batch.todo[taken - 1] + 1;
 }
 

@@ -381,6 +381,7 @@ Status Scanner::fetch_quoted(bool double_quoted) {
 Status Scanner::finish_quoted(const Mark& start, std::string_view text, ScalarStyle style,
                               bool key_allowed) {
     const bool flow = flow_level() > 0;
+    const std::uint32_t end_column = line_ == start.line ? col_ : 0;  // past the closing quote
     std::size_t i = pos_;
     while (is_blank(at(i))) ++i;
     if (key_allowed && colon_is_value(i, flow)) {
@@ -392,7 +393,6 @@ Status Scanner::finish_quoted(const Mark& start, std::string_view text, ScalarSt
                          mark_ahead(i));
         }
         const std::uint64_t end = pos_;
-        const std::uint32_t end_column = multiline ? 0 : col_;
         advance_ascii(i - pos_);
         return push_scalar_key(start, end, text, style, end_column);
     }
@@ -402,7 +402,7 @@ Status Scanner::finish_quoted(const Mark& start, std::string_view text, ScalarSt
             return error("unexpected content after quoted scalar", mark_ahead(i));
         }
     }
-    push_text(TokenKind::Scalar, start, pos_, text, style, line_ == start.line ? col_ : 0);
+    push_text(TokenKind::Scalar, start, pos_, text, style, end_column);
     if (flow) {
         last_flow_node_end_line_ = line_;
         node_ended_in_flow_ = true;

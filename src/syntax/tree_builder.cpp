@@ -24,12 +24,18 @@ std::uint64_t without_next_indent(std::string_view text, std::uint64_t begin, st
 
 }  // namespace
 
-void TreeBuilder::set_end(YamlNode& node, std::uint64_t end) {
+void TreeBuilder::set_end(YamlNode& node, std::uint64_t end, std::uint32_t counted_column) {
     node.end_offset = end;
     const std::uint64_t begin = node.span.offset;
     if (end <= begin) {
         node.end_line = node.span.line;
         node.end_column = node.span.column;
+        return;
+    }
+    // The scanner counted the characters of a scalar's only line already.
+    if (counted_column != 0) {
+        node.end_line = node.span.line;
+        node.end_column = counted_column;
         return;
     }
     // Most nodes end on the line they start on: no search needed.
@@ -50,14 +56,7 @@ bool TreeBuilder::scalar(const Token& t, const Props& props, YamlNode& out) {
     const std::uint64_t begin = t.mark.offset;
     const std::uint64_t end =
         block ? without_next_indent(text_, begin, t.end_offset) : t.end_offset;
-    if (t.end_column != 0 && !block) {
-        // The scanner counted the line's characters already.
-        out.end_offset = end;
-        out.end_line = out.span.line;
-        out.end_column = t.end_column;
-    } else {
-        set_end(out, end);
-    }
+    set_end(out, end, t.end_column);
     if (block && end > begin && end <= text_.size() && is_boundary(text_, begin) &&
         is_boundary(text_, end))
         out.comments.text_fields().raw = text_.substr(begin, end - begin);

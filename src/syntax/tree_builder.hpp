@@ -157,7 +157,9 @@ class TreeBuilder {
     }
     void same_line_item(YamlNode& item, const Mark& dash);
     void collect(const Sequence& seq, NodeKind kind, const Props& props, YamlNode& out);
-    void set_end(YamlNode& node, std::uint64_t end);
+    // `counted_column`: the end column when the scanner counted it (a
+    // scalar on one line), else 0.
+    void set_end(YamlNode& node, std::uint64_t end, std::uint32_t counted_column);
 
     std::string_view text_;
     const LineStarts& lines_;

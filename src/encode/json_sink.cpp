@@ -178,6 +178,83 @@ const bool kHasAvx2 = [] {
     return p;
 }
 
+// put_plain_quoted's ways, for 16 < n <= kPlainChunk. Each stores every
+// block as it reads it and gathers the blocks' tests, so the loop takes no
+// branch but its own; the last block is the one ending at p + n, read again
+// in part. A text that needs escapes is written again by the escaping writer.
+[[maybe_unused]] char* plain_quoted_bytewise(const char* p, std::size_t n, char* d) {
+    bool special = false;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) special |= word_may_need_escape(p + i);
+    for (; i < n; ++i) special |= kEscape[static_cast<unsigned char>(p[i])] != 0;
+    if (special) return nullptr;
+    *d++ = '"';
+    std::memcpy(d, p, n);
+    d += n;
+    *d++ = '"';
+    return d;
+}
+
+#ifdef QUARVEL_JSON_SSE2
+char* plain_quoted_sse2(const char* p, std::size_t n, char* d) {
+    const char* const stop = p + n;
+    *d++ = '"';
+    unsigned special = 0;
+    while (stop - p > 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
+        special |= json_detail::special_bytes16(v);
+        p += 16;
+        d += 16;
+    }
+    const std::ptrdiff_t back = 16 - (stop - p);
+    const __m128i last = _mm_loadu_si128(reinterpret_cast<const __m128i*>(stop - 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d - back), last);
+    special |= json_detail::special_bytes16(last);
+    if (special != 0) return nullptr;
+    d += stop - p;
+    *d++ = '"';
+    return d;
+}
+#endif
+
+#ifdef QUARVEL_JSON_AVX2
+[[gnu::target("avx2")]] char* plain_quoted_avx2(const char* p, std::size_t n, char* d) {
+    if (n < 32) return plain_quoted_sse2(p, n, d);
+    const char* const stop = p + n;
+    *d++ = '"';
+    unsigned special = 0;
+    while (stop - p > 32) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), v);
+        special |= special_bytes32(v);
+        p += 32;
+        d += 32;
+    }
+    const std::ptrdiff_t back = 32 - (stop - p);
+    const __m256i last = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(stop - 32));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d - back), last);
+    special |= special_bytes32(last);
+    if (special != 0) return nullptr;
+    d += stop - p;
+    *d++ = '"';
+    return d;
+}
+#endif
+
+using PlainQuoted = char* (*)(const char*, std::size_t, char*);
+
+PlainQuoted choose_plain_quoted() {
+#ifdef QUARVEL_JSON_AVX2
+    if (kHasAvx2) return &plain_quoted_avx2;
+#endif
+#ifdef QUARVEL_JSON_SSE2
+    return &plain_quoted_sse2;
+#else
+    return &plain_quoted_bytewise;
+#endif
+}
+
 // Escapes [p, stop) into dst, which has room for 6 bytes per input byte
 // (a U+2028 sequence may run up to two bytes past `stop`, within `end`).
 // Returns the input position reached.
@@ -396,6 +473,10 @@ bool put_json_code_points(const Unit* p, std::size_t n, TextSink& out) {
 }
 }  // namespace
 
+namespace json_detail {
+char* (*const put_plain_quoted)(const char*, std::size_t, char*) = choose_plain_quoted();
+}  // namespace json_detail
+
 void put_json_float(double x, TextSink& out) {
     if (!std::isfinite(x)) {
         out.put("null");
@@ -410,7 +491,7 @@ void put_json_float(double x, TextSink& out) {
 void put_json_string_escaped(std::string_view text, TextSink& out) {
     // Long texts go in chunks so the worst-case room stays small; a shorter
     // one takes one reservation for its quotes and any escapes.
-    constexpr std::size_t kChunk = 4096;
+    constexpr std::size_t kChunk = json_detail::kPlainChunk;
     const char* p = text.data();
     const char* end = p + text.size();
     if (text.size() <= kChunk) {

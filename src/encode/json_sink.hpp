@@ -82,14 +82,35 @@ inline bool put_short_plain(const char* p, std::size_t n, TextSink& out) {
 
 }  // namespace json_detail
 
+namespace json_detail {
+
+// Texts up to this long are written in one reservation.
+inline constexpr std::size_t kPlainChunk = 4096;
+
+// Writes the n bytes at p (16 < n <= kPlainChunk), quoted, at d, which has
+// room for n + 2 bytes, when none of them needs escaping: returns the end of
+// what it wrote, or null (with bytes written past d that the caller does not
+// commit) when some byte needs a look. Chosen once for the processor.
+extern char* (*const put_plain_quoted)(const char* p, std::size_t n, char* d);
+
+}  // namespace json_detail
+
 // A double-quoted JSON string of UTF-8 text; the general way, which escapes.
 void put_json_string_escaped(std::string_view text, TextSink& out);
 
-// A double-quoted JSON string of UTF-8 text. Short plain texts, most keys and
-// values, are copied inline.
+// A double-quoted JSON string of UTF-8 text. Plain texts, most keys and
+// values, are copied without the escaping writer's set-up: short ones inline,
+// longer ones by a copy that tests each block as it stores it.
 inline void put_json_string(std::string_view text, TextSink& out) {
-    if (!json_detail::put_short_plain(text.data(), text.size(), out))
-        put_json_string_escaped(text, out);
+    const std::size_t n = text.size();
+    if (json_detail::put_short_plain(text.data(), n, out)) return;
+    if (n > 16 && n <= json_detail::kPlainChunk) {
+        if (char* end = json_detail::put_plain_quoted(text.data(), n, out.room(n + 2))) {
+            out.commit(end);
+            return;
+        }
+    }
+    put_json_string_escaped(text, out);
 }
 
 // A double-quoted JSON string of n code points stored one per unit (Latin-1

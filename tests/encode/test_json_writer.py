@@ -161,11 +161,11 @@ def test_strings_match_the_standard_library():
         assert to_json(s) == stdlib_json(s)
 
 
-# Texts are copied and tested in blocks of sixteen bytes, the last block of a
+# Texts are copied and tested in blocks of 16 or 32 bytes, the last block of a
 # text read again from its end: a special character is put at every position
 # of texts around those block lengths (and around the 4096-byte chunks of
 # long texts), in plain and in multibyte surroundings.
-@pytest.mark.parametrize("length", [15, 16, 17, 31, 32, 33, 47, 64, 95, 4095, 4096, 4097, 8200])
+@pytest.mark.parametrize("length", [15, 16, 17, 31, 32, 33, 47, 63, 64, 65, 95, 4095, 4096, 4097, 8200])
 @pytest.mark.parametrize("filler", ["a", "é"])
 @pytest.mark.parametrize("special", ['"', "\\", "\n", "\x1f", "\u2028", "\u2029", "\u2020"])
 def test_special_at_each_position_matches_the_standard_library(length, filler, special):

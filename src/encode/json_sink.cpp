@@ -70,7 +70,7 @@ bool word_may_need_escape(const char* p) {
             has_zero_byte(w ^ (kOnes * 0xE2))) != 0;
 }
 
-#if defined(QUARVEL_JSON_SSE2) && defined(__x86_64__) && defined(__GNUC__)
+#if defined(QUARVEL_SSE2) && defined(__x86_64__) && defined(__GNUC__)
 #define QUARVEL_JSON_AVX2 1
 
 // Whether this processor has AVX2, for texts of 32 bytes and more: asked
@@ -137,7 +137,7 @@ const bool kHasAvx2 = [] {
         if (p == stop) return p;
     }
 #endif
-#ifdef QUARVEL_JSON_SSE2
+#ifdef QUARVEL_SSE2
     const char* const start = p;
     // Two blocks a turn, tested together: one branch per 32 bytes.
     while (stop - p >= 32) {
@@ -195,7 +195,7 @@ const bool kHasAvx2 = [] {
     return d;
 }
 
-#ifdef QUARVEL_JSON_SSE2
+#ifdef QUARVEL_SSE2
 char* plain_quoted_sse2(const char* p, std::size_t n, char* d) {
     const char* const stop = p + n;
     *d++ = '"';
@@ -248,7 +248,7 @@ PlainQuoted choose_plain_quoted() {
 #ifdef QUARVEL_JSON_AVX2
     if (kHasAvx2) return &plain_quoted_avx2;
 #endif
-#ifdef QUARVEL_JSON_SSE2
+#ifdef QUARVEL_SSE2
     return &plain_quoted_sse2;
 #else
     return &plain_quoted_bytewise;

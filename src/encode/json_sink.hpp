@@ -9,23 +9,7 @@
 
 #include "encode/text_sink.hpp"
 #include "support/int_format.hpp"
-
-#if defined(__SSE2__) && !defined(QUARVEL_NO_SIMD)
-#include <emmintrin.h>
-#define QUARVEL_JSON_SSE2 1
-#endif
-
-// A short text is read sixteen bytes at a time, past its end when those bytes
-// lie in the same page (so the read cannot fault). The sanitizers would
-// report the bytes past the end: their builds take the byte-wise way.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define QUARVEL_JSON_NO_OVERREAD 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
-    __has_feature(memory_sanitizer)
-#define QUARVEL_JSON_NO_OVERREAD 1
-#endif
-#endif
+#include "support/simd.hpp"
 
 namespace quarvel {
 
@@ -39,7 +23,7 @@ void put_json_float(double x, TextSink& out);
 
 namespace json_detail {
 
-#ifdef QUARVEL_JSON_SSE2
+#ifdef QUARVEL_SSE2
 // One bit per byte of v that is a control character, '"', '\\' or 0xE2
 // (the lead byte of U+2028 and U+2029, which are escaped).
 inline unsigned special_bytes16(__m128i v) {
@@ -57,12 +41,10 @@ inline unsigned special_bytes16(__m128i v) {
 // needs escaping and reading 16 bytes from p stays within p's page. False,
 // with nothing committed, when the caller must take the general way.
 inline bool put_short_plain(const char* p, std::size_t n, TextSink& out) {
-#if defined(QUARVEL_JSON_SSE2) && !defined(QUARVEL_JSON_NO_OVERREAD)
-    constexpr std::uintptr_t kPage = 4096;
+#if defined(QUARVEL_SSE2) && !defined(QUARVEL_NO_OVERREAD)
     // An empty text may have no readable byte at all (a null pointer, or
     // one just past the end of a mapping).
-    if (n == 0 || n > 16 || (reinterpret_cast<std::uintptr_t>(p) & (kPage - 1)) > kPage - 16)
-        return false;
+    if (n == 0 || n > 16 || !sixteen_in_page(p)) return false;
     const unsigned wanted = (1U << n) - 1;
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     if ((special_bytes16(v) & wanted) != 0) return false;

@@ -92,7 +92,7 @@ class JsonWriter {
   private:
     bool write_child(const YamlValue& child, std::size_t depth) {
         if (child.is_collection() || child.kind == ValueKind::Tagged) {
-            return ensure_stack([&] { return write(child, depth); });
+            return stack_.run([&] { return write(child, depth); });
         }
         return write(child, depth);
     }
@@ -187,6 +187,7 @@ class JsonWriter {
     JsonLayout layout_;
     TextSink out_;
     std::string scratch_;
+    StackRoom stack_;  // checks the stack by frame address at each nested node
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "encode/emitter.hpp"
 #include "encode/scalar_style.hpp"
 #include "resolver/resolver.hpp"
+#include "support/simd.hpp"
 
 namespace quarvel {
 namespace scalar_style {
@@ -145,14 +146,62 @@ bool has_awkward_unicode(std::string_view text) {
     return false;
 }
 
+namespace {
+
+#ifdef QUARVEL_SSE2
+// One bit per byte of v that scan_text must look at: a control character,
+// '#', ':', '\'', a flow indicator, or any byte past ASCII (which includes
+// the lead bytes of the awkward characters; the others are passed over by
+// the byte-wise loop).
+inline unsigned bytes_to_look_at(__m128i v) {
+    const auto is = [v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    // Signed, bytes past ASCII are below 0x20 too.
+    const __m128i low = _mm_cmplt_epi8(v, _mm_set1_epi8(0x20));
+    // '[' and '{', ']' and '}' differ only in the 0x20 bit.
+    const __m128i folded = _mm_or_si128(v, _mm_set1_epi8(0x20));
+    const __m128i brackets = _mm_or_si128(_mm_cmpeq_epi8(folded, _mm_set1_epi8('{')),
+                                          _mm_cmpeq_epi8(folded, _mm_set1_epi8('}')));
+    const __m128i marks =
+        _mm_or_si128(_mm_or_si128(is('#'), is(':')), _mm_or_si128(is(','), is('\'')));
+    const __m128i any = _mm_or_si128(_mm_or_si128(low, is(0x7F)), _mm_or_si128(brackets, marks));
+    return static_cast<unsigned>(_mm_movemask_epi8(any));
+}
+#endif
+
+// Where scan_text's byte-wise loop must start: the length of the text when
+// no byte needs a look, or a position at or before the first that does.
+inline std::size_t plain_prefix(const unsigned char* p, std::size_t n) {
+    std::size_t i = 0;
+#ifdef QUARVEL_SSE2
+#ifndef QUARVEL_NO_OVERREAD
+    // A short text in one read, past its end when that stays in its page.
+    if (n > 0 && n < 16 && sixteen_in_page(p)) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        return (bytes_to_look_at(v) & ((1U << n) - 1)) == 0 ? n : 0;
+    }
+#endif
+    const auto clean = [p](std::size_t at) {
+        return bytes_to_look_at(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at))) == 0;
+    };
+    for (; i + 16 <= n; i += 16)
+        if (!clean(i)) return i;
+    // The rest as the last sixteen bytes, read again in part.
+    if (i != n && i != 0 && clean(n - 16)) return n;
+#endif
+    return i;
+}
+
+}  // namespace
+
 TextTraits scan_text(std::string_view text) {
     constexpr std::uint8_t kMask =
         kControl | kInnerSpecial | kFlowIndicator | kApostrophe | kAwkwardLead;
     TextTraits t;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
-    // Most strings hold no byte of interest: skip them eight at a time.
-    std::size_t i = 0;
+    // Most strings hold no byte of interest: skip them sixteen, then eight at
+    // a time.
+    std::size_t i = plain_prefix(p, n);
     for (; i + 8 <= n; i += 8) {
         const auto* c = kTable.cls;
         if ((c[p[i]] | c[p[i + 1]] | c[p[i + 2]] | c[p[i + 3]] | c[p[i + 4]] | c[p[i + 5]] |

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/copy_text.hpp"
+
 namespace quarvel {
 
 // The memory a TextSink writes into: one block, filled from its start, that
@@ -79,7 +81,7 @@ class TextSink {
     void commit(char* end) { cursor_ = end; }
     void put(char c) { *room(1) = c, ++cursor_; }
     void put(std::string_view t) {
-        std::memcpy(room(t.size()), t.data(), t.size());
+        copy_text(room(t.size()), t.data(), t.size());
         cursor_ += t.size();
     }
     void spaces(std::size_t n) {

@@ -49,11 +49,12 @@ class Emitter {
         std::string::npos - 1;   // where the last "key:" with an empty value ended
     std::string scratch_;        // escaped text waiting to be folded
     bool out_of_stack_ = false;  // a nested collection found no stack: nothing more is written
+    StackRoom stack_;            // checks the stack by frame address at each nested node
 
     // Runs f (which writes a nested node) where there is stack for it.
     template <class F>
     void deeper(F&& f) {
-        if (!ensure_stack([&] {
+        if (!stack_.run([&] {
                 f();
                 return true;
             }))

@@ -10,12 +10,8 @@
 #include <string_view>
 
 #include "scanner/char_class.hpp"
+#include "support/simd.hpp"
 #include "support/utf8.hpp"
-
-#if defined(__SSE2__) && !defined(QUARVEL_NO_SIMD)
-#include <emmintrin.h>
-#define QUARVEL_PLAIN_SSE2 1
-#endif
 
 namespace quarvel::scan {
 
@@ -32,7 +28,7 @@ inline PlainRun plain_run_portable(bool flow, const char* s, std::size_t i, std:
     return {i, (high & 0x80) == 0};
 }
 
-#ifdef QUARVEL_PLAIN_SSE2
+#ifdef QUARVEL_SSE2
 inline PlainRun plain_run_sse2(bool flow, const char* s, std::size_t i, std::size_t n) {
     const auto eq = [](__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
     unsigned high = 0;
@@ -60,7 +56,7 @@ inline PlainRun plain_run_sse2(bool flow, const char* s, std::size_t i, std::siz
 #endif
 
 inline PlainRun plain_run(bool flow, const char* s, std::size_t i, std::size_t n) {
-#ifdef QUARVEL_PLAIN_SSE2
+#ifdef QUARVEL_SSE2
     return plain_run_sse2(flow, s, i, n);
 #else
     return plain_run_portable(flow, s, i, n);

@@ -12,6 +12,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "support/copy_text.hpp"
 #include "support/warm_memory.hpp"
 
 namespace quarvel {
@@ -40,10 +41,19 @@ class Arena {
     Arena& operator=(const Arena&) = delete;
 
     std::string_view store(std::string_view text) {
-        if (text.empty()) return {};
-        char* p = allocate(text.size());
-        std::memcpy(p, text.data(), text.size());
-        return {p, text.size()};
+        const std::size_t n = text.size();
+        if (n == 0) return {};
+        // Most texts are short: they go into the current block, without the
+        // alignment arithmetic and without a call to memcpy.
+        char* p = n <= kShortCopy && capacity_ - used_ >= n ? blocks_.back().data + used_ : nullptr;
+        if (!p) {
+            p = allocate(n);
+            std::memcpy(p, text.data(), n);
+            return {p, n};
+        }
+        used_ += n;
+        copy_short(p, text.data(), n);
+        return {p, n};
     }
 
     // Uninitialised room for `count` objects of a trivial type `T`, aligned

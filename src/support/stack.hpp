@@ -107,6 +107,13 @@ class StackRoom {
         return at > floor_ && at <= start_;
     }
 
+    // f(), called here when this frame has room, else through ensure_stack.
+    template <class F>
+    [[gnu::always_inline]] decltype(auto) run(F&& f) const {
+        if (roomy()) return f();
+        return ensure_stack(std::forward<F>(f));
+    }
+
   private:
     std::uintptr_t floor_;
     std::uintptr_t start_;

@@ -115,6 +115,20 @@ def test_strings_that_stay_plain(s):
     assert loads(text({"k": s})) == {"k": s}
 
 
+# Texts are scanned sixteen bytes at a time (a short one in one read, a long
+# one's last block read again from its end): a character that decides the
+# style is put at every position of texts around those lengths, as a value,
+# as a key and inside a flow collection.
+@pytest.mark.parametrize("special", ["#", ":", ",", "[", "}", "'", "\n", "\x7f", "\x85", "é", "\u2028"])
+@pytest.mark.parametrize("length", [1, 7, 8, 15, 16, 17, 31, 33])
+def test_special_at_each_position_reads_back(special, length):
+    base = "abcdefghij" * 4
+    for at in range(length + 1):
+        s = base[:at] + special + base[at:length]
+        for option in (0, OPT_FLOW_STYLE):
+            assert loads(dumps({s: [s]}, option=option)) == {s: [s]}, (s, option)
+
+
 @pytest.mark.parametrize("s", ["a,b", "a[0]", "x}", "{"])
 def test_flow_indicators_quoted_inside_flow(s):
     out = text([s], option=OPT_FLOW_STYLE)

@@ -194,7 +194,12 @@ class Encoder {
     bool child(PyObject* o, std::uint32_t depth, PyObject* dflt, YamlValue& out) {
         bool ok;
         if (depth < kMaxDepth && exact_scalar(o, out, ok)) return ok;
-        return ensure_stack([&] { return encode(o, depth, dflt, out); });
+        return nested(o, depth, dflt, out);
+    }
+    // Out of line, so that the scalars' path through child stays small.
+    [[gnu::noinline]] bool nested(PyObject* o, std::uint32_t depth, PyObject* dflt,
+                                  YamlValue& out) {
+        return stack_.run([&] { return encode(o, depth, dflt, out); });
     }
 
     bool exact_scalar(PyObject* o, YamlValue& out, bool& ok);
@@ -257,6 +262,9 @@ class Encoder {
     EncodeStorage& storage_;
     std::vector<PyObject*> held_;
     Error error_;
+    // Nested containers check the stack by frame address, not by a
+    // thread-local lookup each.
+    StackRoom stack_;
 };
 
 // Exact None, str, int, float and bool: no Python code runs for these.

@@ -213,6 +213,8 @@ class Parser {
     // at most, since a second would silently replace the first.
     bool has_anchor_ = false;
     bool has_tag_ = false;
+    // Nested collections check the stack by frame address.
+    StackRoom stack_;
 };
 
 // ---- stream and documents ----------------------------------------------------
@@ -348,7 +350,7 @@ bool Parser<B>::node(Slot slot, Node& out, Mark& mark, Props props) {
 template <class B>
 template <class F>
 bool Parser<B>::descend(F&& step) {
-    if (ensure_stack(step)) return true;
+    if (stack_.run(step)) return true;
     if (!errors_.failed()) errors_.fail(stack_exhausted_error());
     return false;
 }

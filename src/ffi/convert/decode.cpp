@@ -41,11 +41,11 @@ class Converter {
             case ValueKind::String:
                 return new_str(v.text());
             case ValueKind::Sequence:
-                return ensure_stack([&] { return sequence(v); });
+                return stack_.run([&] { return sequence(v); });
             case ValueKind::Mapping:
-                return ensure_stack([&] { return mapping(v); });
+                return stack_.run([&] { return mapping(v); });
             case ValueKind::Tagged:
-                return ensure_stack([&] { return tagged(v); });
+                return stack_.run([&] { return tagged(v); });
         }
         return nullptr;
     }
@@ -78,9 +78,9 @@ class Converter {
             case ValueKind::String:
                 return keys_.get(k.text());
             case ValueKind::Sequence:
-                return ensure_stack([&] { return sequence_key(k); });
+                return stack_.run([&] { return sequence_key(k); });
             case ValueKind::Mapping:
-                return ensure_stack([&] { return mapping_key(k); });
+                return stack_.run([&] { return mapping_key(k); });
             default:
                 return value(k);
         }
@@ -113,6 +113,7 @@ class Converter {
     }
 
     const ConvertOptions& options_;
+    StackRoom stack_;  // nested collections check the stack by frame address
     KeyCache keys_;
     std::optional<LineStarts> lines_;
 };

@@ -37,30 +37,56 @@ inline unsigned special_bytes16(__m128i v) {
 }
 #endif
 
-// Writes the text of 1 to 16 bytes at p, quoted, when none of its bytes
-// needs escaping and reading 16 bytes from p stays within p's page. False,
-// with nothing committed, when the caller must take the general way.
-inline bool put_short_plain(const char* p, std::size_t n, TextSink& out) {
 #if defined(QUARVEL_SSE2) && !defined(QUARVEL_NO_OVERREAD)
-    // An empty text may have no readable byte at all (a null pointer, or
-    // one just past the end of a mapping).
+// Reads the 16 bytes at p into v when the text of n bytes there (1 to 16)
+// needs no escape and the read stays within p's page. An empty text may have
+// no readable byte at all (a null pointer, or one just past the end of a
+// mapping).
+inline bool short_plain_block(const char* p, std::size_t n, __m128i& v) {
     if (n == 0 || n > 16 || !sixteen_in_page(p)) return false;
-    const unsigned wanted = (1U << n) - 1;
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    if ((special_bytes16(v) & wanted) != 0) return false;
+    v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    return (special_bytes16(v) & ((1U << n) - 1)) == 0;
+}
+
+// Writes the text of 1 to 16 bytes at p, quoted, when short_plain_block
+// takes it. False, with nothing committed, when the caller must take the
+// general way.
+inline bool put_short_plain(const char* p, std::size_t n, TextSink& out) {
+    __m128i v;
+    if (!short_plain_block(p, n, v)) return false;
     char* dst = out.room(18);
     dst[0] = '"';
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 1), v);
     dst[n + 1] = '"';
     out.commit(dst + n + 2);
     return true;
-#else
-    (void)p;
-    (void)n;
-    (void)out;
-    return false;
-#endif
 }
+
+// Writes a compact mapping's `,"key":` (without the comma before the first
+// member) for a key that short_plain_block takes: one reservation for the
+// separators and the key. False, with nothing committed, otherwise.
+inline bool put_short_key(const char* p, std::size_t n, bool first, TextSink& out) {
+    __m128i v;
+    if (!short_plain_block(p, n, v)) return false;
+    char* dst = out.room(20);
+    dst[0] = ',';
+    char* at = first ? dst : dst + 1;
+    at[0] = '"';
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 1), v);
+    at[n + 1] = '"';
+    at[n + 2] = ':';
+    out.commit(at + n + 3);
+    return true;
+}
+#else
+// Without SSE2, or where no byte past a text may be read: the general way.
+inline bool put_short_plain(const char*, std::size_t, TextSink&) {
+    return false;
+}
+inline bool put_short_key(const char*, std::size_t, bool, TextSink&) {
+    return false;
+}
+#endif
 
 }  // namespace json_detail
 

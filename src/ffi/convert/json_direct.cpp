@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -253,13 +254,27 @@ class DirectJsonWriter {
         // n entries: the loop takes them without the call that finds the end.
         for (Py_ssize_t i = 0; i < n; ++i) {
             if (!PyDict_Next(o, &pos, &key, &item)) return false;
-            layout_.open_member(out_, i == 0, depth);
-            if (!write_key(key)) return false;
-            layout_.key_separator(out_);
+            if (!short_compact_key(key, i == 0)) {
+                layout_.open_member(out_, i == 0, depth);
+                if (!write_key(key)) return false;
+                layout_.key_separator(out_);
+            }
             if (!value(item, depth + 1)) return false;
         }
         layout_.close(out_, '}', depth);
         return true;
+    }
+
+    // Most keys of a compact mapping: a short str, written with the
+    // separators around it in one step.
+    [[gnu::always_inline]] bool short_compact_key(PyObject* key, bool first) {
+        if constexpr (!std::is_same_v<Layout, CompactJsonLayout>) {
+            return false;
+        } else {
+            if (Py_TYPE(key) != &PyUnicode_Type || !PyUnicode_IS_COMPACT_ASCII(key)) return false;
+            const std::string_view text = ascii_text(key);
+            return json_detail::put_short_key(text.data(), text.size(), first, out_);
+        }
     }
 
     bool write_key(PyObject* key) {

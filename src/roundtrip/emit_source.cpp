@@ -296,21 +296,8 @@ std::optional<std::size_t> Writer::entry_end(const YamlNode& c, std::size_t i) c
         replaced_text(value))
         return source_->exact_end(value);
     // "k:" ends with its key; "? k" may have its ":" on a later line.
-    const auto end = source_->exact_end(key);
-    if (!end || !source_->explicit_key(key)) return end;
-    const std::string_view text = source_->text();
-    const std::size_t line = source_->first_content_line(source_->line_after(*end));
-    const std::size_t colon = std::min(text.find_first_not_of(' ', line), text.size());
-    const bool alone = colon + 1 >= text.size() ||
-                       std::string_view(" \t\r\n").find(text[colon + 1]) != std::string_view::npos;
-    // The ':' stands at the column of its "?": one further left is an outer
-    // mapping's.
-    const std::size_t key_line = source_->line_start(key.span.offset);
-    const std::size_t indicator = text.rfind('?', key.span.offset);
-    const bool same_column = indicator == std::string_view::npos || indicator < key_line ||
-                             colon - line == indicator - key_line;
-    if (colon < text.size() && text[colon] == ':' && alone && same_column) return colon + 1;
-    return end;
+    if (source_->explicit_key(key)) return source_->explicit_entry_end(key);
+    return source_->exact_end(key);
 }
 
 // The start of the line an entry begins on: its key's, or its dash's. The

@@ -119,7 +119,49 @@ std::optional<std::size_t> SourceLayout::end_as_read(const YamlNode& node) const
     if (auto end = exact_end(node)) return end;
     if (!node.is_collection() || node.source() || !holds(node)) return {};
     if (node.end_offset <= node.span.offset || node.end_offset > text_.size()) return {};
-    return static_cast<std::size_t>(node.end_offset);
+    return before_trailing_comments(static_cast<std::size_t>(node.end_offset), node.span.column);
+}
+
+// A collection whose last entry has an empty value ("a:") ends, as composed,
+// at the token after that value: past the comment lines below it, which are
+// not the collection's ("a:\n# c\n" ends after "a:\n"). The comment lines
+// that end the text before `end` are given back, as far as they stand no
+// further right than the collection's column: a line starting with '#' there
+// cannot be content of a scalar of its entries, which is indented more.
+std::size_t SourceLayout::before_trailing_comments(std::size_t end, std::uint32_t column) const {
+    const std::string_view text = text_;
+    std::size_t kept = end;
+    for (std::size_t at = end; at > 0;) {
+        const std::size_t line = line_start(at - 1);
+        const std::size_t first = text.find_first_not_of(" \t", line);
+        if (first == std::string_view::npos || first >= at || text[first] == '\n' ||
+            text[first] == '\r') {
+            at = line;  // a blank line
+            continue;
+        }
+        if (text[first] != '#' || first - line > column) break;
+        at = line;
+        kept = line;
+    }
+    return kept;
+}
+
+std::optional<std::size_t> SourceLayout::explicit_entry_end(const YamlNode& key) const {
+    const auto end = exact_end(key);
+    if (!end) return end;
+    const std::string_view text = text_;
+    const std::size_t line = first_content_line(line_after(*end));
+    const std::size_t colon = std::min(text.find_first_not_of(' ', line), text.size());
+    const bool alone = colon + 1 >= text.size() ||
+                       std::string_view(" \t\r\n").find(text[colon + 1]) != std::string_view::npos;
+    // The ':' stands at the column of its "?": one further left is an outer
+    // mapping's.
+    const std::size_t key_line = line_start(key.span.offset);
+    const std::size_t indicator = text.rfind('?', key.span.offset);
+    const bool same_column = indicator == std::string_view::npos || indicator < key_line ||
+                             colon - line == indicator - key_line;
+    if (colon < text.size() && text[colon] == ':' && alone && same_column) return colon + 1;
+    return end;
 }
 
 std::optional<std::size_t> SourceLayout::exact_end(const YamlNode& node) const {

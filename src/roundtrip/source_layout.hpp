@@ -60,9 +60,16 @@ class SourceLayout {
     // when the tree cannot tell: an empty node without properties stands at
     // the token after it.
     std::optional<std::size_t> exact_end(const YamlNode& node) const;
+    // Where an entry "? k" without a value ends: past a ':' alone on the
+    // next content line, at the column of its "?" ("? k\n:"), else with
+    // its key.
+    std::optional<std::size_t> explicit_entry_end(const YamlNode& key) const;
     // Where the node's text ended as read, also for a collection whose last
     // entry an edit removed or added after it.
     std::optional<std::size_t> end_as_read(const YamlNode& node) const;
+    // `end` less the comment lines (and the blank lines among them) that
+    // end the text before it, at columns up to `column`.
+    std::size_t before_trailing_comments(std::size_t end, std::uint32_t column) const;
     // The start of the line holding `offset`.
     std::size_t line_start(std::size_t offset) const;
     // The start of the line after the one holding `end` (the end of the text

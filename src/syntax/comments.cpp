@@ -312,10 +312,14 @@ class Attacher {
             take_inline(value, *c);
         // An explicit key without a value ("? k # c" and no ':' line) keeps
         // the comment on its line, which would otherwise fall to the next
-        // entry's head while that entry's source lines begin below it.
+        // entry's head while that entry's source lines begin below it. A
+        // block scalar key ends at the start of the line after it: a comment
+        // there stands on a line of its own ("? |\n# c"), and is left to the
+        // next entry, whose source lines hold it.
         if (value.kind == NodeKind::Null) {
             const Comment* c = peek();
-            if (c && key_end.known && c->line == key_end.line && c->offset >= key_end.offset) {
+            if (c && key_end.known && c->line == key_end.line && c->offset >= key_end.offset &&
+                !is_block_scalar(key)) {
                 key.comments.text_fields().head.push_back(c->text);
                 consume(c->line);
                 ++next_;

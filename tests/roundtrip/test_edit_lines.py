@@ -89,3 +89,29 @@ def test_blanks_aligning_a_colon_stay_when_the_value_is_replaced(text, key, new,
     doc = quarvel.loads(text, option=RT)
     doc[key] = new
     assert doc.to_yaml().decode() == expected
+
+
+# A last entry with an empty value ends, as composed, at the token after it:
+# the comment lines below it are the document's, and stay when the mapping is
+# written anew around them.
+@pytest.mark.parametrize(
+    "text",
+    ["a:\n# c\n", "a:\n# c", "default_config:\n\n# tts:\n#   - platform: x\n", "k: 1\n? x\n# c\n",
+     "a: |\n  # content\nb:\n# c\n"],
+)
+@pytest.mark.parametrize("edit", ["add", "delete"])
+def test_comments_below_an_empty_last_value_stay(text, edit):
+    doc = quarvel.loads(text, option=RT)
+    expected = quarvel.loads(text)
+    if edit == "add":
+        doc["new"] = 1
+        expected["new"] = 1
+    else:
+        first = next(iter(expected))
+        del doc[first]
+        del expected[first]
+    out = quarvel.dumps(doc)
+    assert quarvel.loads(out) == expected
+    comments = [line.strip() for line in text.splitlines() if line.strip().startswith("#")]
+    written = [line.strip() for line in out.decode().splitlines() if line.strip().startswith("#")]
+    assert [c for c in comments if c != "# content"] == [w for w in written if w != "# content"]

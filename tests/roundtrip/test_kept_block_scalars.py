@@ -19,6 +19,10 @@ import quarvel
         # A comment that stood below "?" would be content right after it.
         "kep: |\n x\n?\n # c\n  key\nz: 3\n",
         "a:\n  kep: >+\n   x\n\n?\n   # c\n  key\nz: 3\n",
+        # An empty block scalar key with no value, then comment lines: the
+        # indented one would be the key's content if the first were lost.
+        "? |\n#\n #\nkey: 1\nz: 3\n",
+        "? >-\n# c\n  # d\nkey:\nz: 3\n",
     ],
 )
 def test_edits_below_a_block_scalar_keep_its_text(text):
@@ -28,6 +32,12 @@ def test_edits_below_a_block_scalar_keep_its_text(text):
     doc["new"] = 5
     after = quarvel.loads(quarvel.dumps(doc))
     assert after == {**before, "key": 2, "new": 5}
+
+
+def test_comment_lines_below_an_empty_block_scalar_key_stay():
+    doc = quarvel.loads("? |\n#\n #\np:\n", option=quarvel.OPT_ROUND_TRIP)
+    doc["p"] = 1
+    assert doc.to_yaml() == b"? |\n#\n #\np: 1\n"
 
 
 @pytest.mark.parametrize("text", ["foo: |\n  x\n   ", "foo: >\n  x\n\n   ", "- |\n  a\n "])

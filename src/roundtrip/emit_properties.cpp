@@ -199,9 +199,12 @@ void Writer::tag(const YamlNode& node) {
         out_ += "!<";
         out_ += node.expanded_tag();
         out_ += '>';
-    } else if (node.expanded_tag().empty() && redefined_default_handle(*node.tag())) {
+    } else if (node.expanded_tag().empty() && *node.tag() != "!" &&
+               redefined_default_handle(*node.tag())) {
         // "!x" is the local tag !x and "!!x" a core tag, unless the copied
         // %TAG lines say otherwise: written in full, they mean what they did.
+        // A lone "!" is no shorthand (it asks for a string whatever the
+        // directives) and stays as it is.
         const std::string_view tag = *node.tag();
         out_ += "!<";
         out_ += tag.starts_with("!!") ? std::string(kCoreTagPrefix) + std::string(tag.substr(2))

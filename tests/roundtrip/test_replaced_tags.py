@@ -171,3 +171,11 @@ def test_a_tag_line_of_an_earlier_empty_document_is_not_this_ones():
     out = doc.to_yaml()
     assert out == b"%TAG ! tag:x,1:\n---\n...\n---\n!sl &a v\n"
     assert quarvel.loads_all(out, option=quarvel.OPT_PASSTHROUGH_TAG)[1].tag == "!sl"
+
+
+def test_a_lone_exclamation_mark_stays_non_specific_under_a_redefined_handle():
+    # "!" asks for a string whatever %TAG says; "!<!>" would be a local tag.
+    text = "%TAG ! !\n---\n[! 12, 1]\n"
+    doc = quarvel.loads(text, option=quarvel.OPT_ROUND_TRIP)
+    doc.append(2)
+    assert quarvel.dumps(doc) == b"%TAG ! !\n---\n[! 12, 1, 2]\n"
